@@ -1,0 +1,233 @@
+// The application shell's exports: start-up and shutdown, the frame loop and its pacing,
+// numbered messages, settings, the shared lock and the Shift-JIS string helpers.
+#pragma once
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+struct NameNode;
+struct WindowRecord;
+
+// ---------------------------------------------------------------------------------------------
+// Process-wide state (start-up, paths, command line).
+
+constexpr int MAX_PATH_BYTES = 260;
+
+// The one lock of the program: the sound thread's passes against the script side's sound
+// requests, the threads' finished flags, the debug log and the dropped-file list.
+extern std::recursive_mutex g_CriticalSection;
+
+// Set by a quit request, the end command, the close command and fatal numbered messages;
+// a non-fatal numbered message clears it. Every thread and the script runner test it.
+extern std::atomic<uint8_t> g_QuitFlag;
+
+// Windows-style paths in code page 932: lower-cased, '\' separators, folders end in '\'.
+extern char g_ExePath[MAX_PATH_BYTES + 1];
+extern char g_InstanceName[MAX_PATH_BYTES + 1];
+extern char g_ExeFolder[MAX_PATH_BYTES + 1];
+extern char g_ProjectFolder[MAX_PATH_BYTES + 1];
+extern char g_AppDataFolder[MAX_PATH_BYTES + 1];
+extern char g_DocumentsFolder[MAX_PATH_BYTES + 1];
+// The same folders as real host paths (UTF-8, '/' separators, no trailing '/'), for I/O.
+extern std::string g_ExeFolderReal;
+extern std::string g_ProjectFolderReal;
+
+// Copies of the program's arguments 0..8 (0 = the program path); missing slots are "".
+constexpr int COMMAND_ARG_SLOTS = 9;
+extern char g_CommandArgs[COMMAND_ARG_SLOTS][MAX_PATH_BYTES + 1];
+extern int g_CommandArgCount;   // arguments less one, at most 8
+
+struct LocalTime {
+  uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;
+};
+extern LocalTime g_StartLocalTime;
+
+extern int32_t g_WindowSlotState[4];   // -1 closed, 1 open
+struct Size2 {
+  int32_t width, height;
+};
+extern Size2 g_ClientAreaSize;
+extern Size2 g_InitialWindowSize;
+extern Size2 g_OutputSize;
+extern uint8_t* g_ScreenBuffer;        // output width * 4 + width * 4 * height + 4 bytes
+extern uint8_t g_GameThreadFinished;   // 0xFF not started, 0 running, 1 ended (under the lock)
+extern uint8_t g_SoundThreadFinished;
+extern uint8_t g_RestartRequested;
+extern uint8_t g_ReadOnlyFolder;
+extern uint8_t g_JoysticksPresent;
+extern uint8_t g_InitDone;
+extern uint8_t g_PathCharTable[256];
+extern uint8_t g_EngineOptions[128];
+
+// Shift-JIS lead bytes (0x81-0x9F, 0xE0-0xFC): a character starting with byte b is
+// 1 + g_LeadByteTable[b] bytes long.
+extern const uint8_t g_LeadByteTable[256];
+
+// Lower-cases 'A'-'Z' in place, stepping over double-byte characters whole.
+void ToLowerAscii(char* text);
+// True when `text` ends in `suffix` without regard to ASCII case (byte comparison).
+bool EndsWithNoCase(const char* text, const char* suffix);
+// Copies the part after the last '\' or '/' of `path` into `dest` (which holds `destSize`
+// bytes) and returns 1; 0 with an empty `dest` when there is no such part.
+int GetFileNamePart(char* dest, size_t destSize, const char* path);
+// Copies `src` into `dest` (`destSize` bytes with the terminator), cut on a character boundary.
+void CopyTextBounded(char* dest, size_t destSize, const char* src);
+
+// Entry and exit. `EngineMain` is the whole program: it returns the exit code.
+int EngineMain(int argc, char** argv);
+int8_t StartEngine();
+void Shutdown();
+void InitGlobalsOnce();
+void CheckFolderWritable();
+void CreateRootNodes();
+void InitPaths();
+void CopyCommandLine(int argc, char** argv);
+int CreateWindowRecords();
+void BeginTimerPeriod();
+void EndTimerPeriod();
+// The real path of a name relative to the executable folder, Windows rules applied.
+std::string ExeFolderPath(const char* name);
+
+// ---------------------------------------------------------------------------------------------
+// Main loop and frame step.
+
+extern std::atomic<uint8_t> g_Running;
+extern std::atomic<uint8_t> g_ModalSuspend;
+extern uint64_t g_FrameCounter;
+extern uint64_t g_ScriptPassCounter;
+extern int32_t g_FrameRate;             // frames per second, kept in 1..1000
+extern int32_t g_FrameSkip;
+extern uint32_t g_FramePeriodAccumulator;
+extern uint32_t g_LastImageLoadTime;
+extern uint32_t g_FrameTime;
+extern uint32_t g_SecondStartTime;
+extern uint32_t g_SecondLoops;
+extern uint32_t g_SecondDrawn;
+extern uint32_t g_FramesPerSecond[2];   // loops, drawn frames of the last whole second
+extern uint8_t g_SkipDrawing;
+extern uint8_t g_NextSkipDrawing;
+extern uint8_t g_FirstFrameDone;
+extern int32_t g_ExtraPassRequest;
+extern uint8_t g_DesktopRedrawCountdown;
+extern int32_t g_FrameStyleCountdown;
+extern uint8_t g_InactivePause;
+extern uint8_t g_KeepRunningInactive;
+extern uint64_t g_PauseStartTime;
+extern uint32_t g_ScriptTimers[4];
+extern uint8_t g_ScriptTimerRunning[4];
+extern int32_t g_ActiveWindowIndex;
+extern uint8_t g_GameThreadMode;        // from the project settings
+
+constexpr int32_t MIN_FRAME_RATE = 1;
+constexpr int32_t MAX_FRAME_RATE = 1000;
+// Sets the frame rate, refusing values outside 1..1000 (returns false then).
+bool SetFrameRate(int32_t fps);
+
+void RunMainLoop();
+int RunFrame();
+int WaitFrame();
+void PumpMessages();                  // drains the platform's events (main thread)
+void PollActiveWindowInput();
+void RequestQuit();
+void StartGameThread();
+void RunFramesUntilQuit();
+// Waits while the inactive pause lasts: 1 when the task's turn ends (quit or loop ended),
+// 0 when the pause is over and the instruction's own handler is to run.
+int PausePump();
+void CheckInactivePause();
+void BeginInactivePause();
+void EndInactivePause();
+void UpdateFullScreenMenuBar();
+void CountDrawnFrame();
+void NoteImageLoadTime();             // image and save loads never count as frame lateness
+
+// ---------------------------------------------------------------------------------------------
+// Numbered messages.
+
+constexpr int MESSAGE_TEXT_BYTES = 1024;
+constexpr int MESSAGE_TABLE_MAX = 256;
+
+struct MessageTable {
+  int32_t ids[MESSAGE_TABLE_MAX];
+  const char* texts[MESSAGE_TABLE_MAX];   // owned by whoever filled the table
+  int32_t count;
+};
+extern MessageTable g_MessageTable;
+extern const char* g_ErrorFile;
+extern int32_t g_ErrorLine;
+extern uint8_t g_ErrorDialogShown;
+extern const char* g_ErrorDialogTitle;
+extern uint8_t g_DebugMode;
+extern uint8_t g_DebugLogHeaderDone;
+
+const char* LookupMessageText(int32_t id);
+char* BuildMessage(int32_t id, int fatal);
+char* BuildLocatedMessage(int32_t id, int fatal);
+void ReportError(int32_t id, int fatal);
+void ReportErrorF(int32_t id, int fatal, ...);
+void ReportScriptError(int32_t id, int fatal);
+void ReportScriptErrorF(int32_t id, int fatal, ...);
+void ShowErrorDialog(const char* text);
+int ShowErrorBox(const char* caption, const char* format, ...);
+void TraceMessage(const char* caption, const char* format, ...);
+void AppendDebugLog(const char* text);
+// The text the last error dialog showed (empty before any); for tests and headless runs.
+const char* LastErrorDialogText();
+// Resets the once-per-run message state; start-up calls it, tests call it between cases.
+void ResetMessageState();
+
+// Where a located message comes from: filled by the script engine when a task runs.
+// Returns false when no task runs; else the running script's file name and line.
+extern bool (*g_ScriptLocation)(const char** file, int32_t* line);
+
+int CmdEngineCall();
+int CmdUnassigned();
+
+// ---------------------------------------------------------------------------------------------
+// Settings files and system information.
+
+extern uint8_t g_MovieBackend;        // 0 MCI, 1 DirectShow
+extern uint8_t g_AllowSse;
+extern uint8_t g_AllowSse2;
+extern uint8_t g_WorkerCap;           // 4, or 1 when the settings ask for one worker
+extern uint8_t g_ChangeDisplayMode;
+extern uint8_t g_FitMode;
+extern int32_t g_GpuFilterLevel;
+extern uint8_t g_BilinearScaling;
+extern uint8_t g_GpuDrawing;
+extern uint8_t g_GpuSceneMode;
+extern uint8_t g_ReportCaptionDoubleClick;
+extern uint8_t g_UserFlag10;          // readable by scripts only
+extern uint8_t g_SoftwareVertexProcessing;
+extern int32_t g_TextureFormat;       // 21 (32-bit) or 26 (16-bit)
+extern uint8_t g_TextureFilterChoice;
+extern uint8_t g_DisableComposition;
+extern uint32_t g_SettingsWords[32];  // the raw words as read (kept and unused ones included)
+extern Size2 g_TextureTileLimit;
+extern int32_t g_SamplerFilters[2];
+extern int32_t g_MipFilter;
+extern uint8_t g_SaveLocation;
+extern char g_SaveFolder[MAX_PATH_BYTES + 1];
+extern uint8_t g_OsVersionCode;
+extern int8_t g_ProcessorCount;
+extern uint8_t g_WorkerCount;
+struct DesktopMode {
+  int32_t width, height, bitsPerPixel, refreshRate;
+};
+extern DesktopMode g_DesktopSize;
+extern int32_t g_DirectXVersion;
+extern uint8_t g_NameLengthTable[256];
+extern uint8_t g_ScriptKey[4];
+
+void ResetEngineSettings();
+int LoadEngineSettings();
+int LoadSaveLocation();
+int ReadSystemInfo();
+uint8_t BuildScrambleTables();
+int WriteSystemReport();
+// Applies the 32 words of a user settings file to the settings globals (defaults first).
+void ApplyEngineSettingsWords(const uint32_t words[32], bool fileRead);
+void BuildSaveFolder();

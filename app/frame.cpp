@@ -1,0 +1,238 @@
+// The main loop, the frame step, frame pacing, the inactive pause and the game-logic thread.
+#include <thread>
+
+#include "app/engine.h"
+#include "app/hooks.h"
+#include "app/window.h"
+#include "platform/platform.h"
+
+std::atomic<uint8_t> g_Running{1};
+std::atomic<uint8_t> g_ModalSuspend;
+uint64_t g_FrameCounter;
+uint64_t g_ScriptPassCounter;
+int32_t g_FrameRate = 60;
+int32_t g_FrameSkip = 1;
+uint32_t g_FramePeriodAccumulator;
+uint32_t g_LastImageLoadTime;
+uint32_t g_FrameTime;
+uint32_t g_SecondStartTime;
+uint32_t g_SecondLoops;
+uint32_t g_SecondDrawn;
+uint32_t g_FramesPerSecond[2];
+uint8_t g_SkipDrawing;
+uint8_t g_NextSkipDrawing;
+uint8_t g_FirstFrameDone;
+int32_t g_ExtraPassRequest;
+uint8_t g_DesktopRedrawCountdown;
+int32_t g_FrameStyleCountdown;
+uint8_t g_InactivePause;
+uint8_t g_KeepRunningInactive = 1;
+uint64_t g_PauseStartTime;
+uint32_t g_ScriptTimers[4];
+uint8_t g_ScriptTimerRunning[4];
+int32_t g_ActiveWindowIndex = -1;
+uint8_t g_GameThreadMode;
+
+namespace {
+
+// A quit request asks the main thread to close the main window; the frame step may run on
+// the game-logic thread, so the request is a flag the main thread's pump acts on.
+std::atomic<uint8_t> g_ClosePosted;
+std::thread g_GameThread;
+
+void CloseMainWindow() {
+  WindowRecord* main = g_WindowRecords[0];
+  if (main && main->mHasWindow) {
+    g_Platform->DestroyWindow(0);
+    main->mHasWindow = 0;
+  }
+  g_WindowSlotState[0] = -1;
+  // The destroyed main window ends the message loop.
+  g_Running = 0;
+}
+
+void GameThreadProc() {
+  {
+    std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+    g_GameThreadFinished = 0;
+  }
+  RunFramesUntilQuit();
+  std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+  g_GameThreadFinished = 1;
+}
+
+}  // namespace
+
+bool SetFrameRate(int32_t fps) {
+  if (fps < MIN_FRAME_RATE || fps > MAX_FRAME_RATE) return false;
+  g_FrameRate = fps;
+  return true;
+}
+
+void PumpMessages() {
+  PlatEventRecord e;
+  while (g_Platform->PollEvent(&e)) HandlePlatformEvent(e);
+  if (g_ClosePosted.exchange(0)) {
+    WindowRecord* main = g_WindowRecords[0];
+    if (main) main->mCloseMode = WINDOW_CLOSE_QUIT;
+    CloseMainWindow();
+  }
+}
+
+void RunMainLoop() {
+  for (;;) {
+    PumpMessages();
+    if (!g_Running) break;
+    if (g_QuitFlag) {
+      PlatSleep(1);
+      continue;
+    }
+    PollActiveWindowInput();
+    if (g_GameThreadMode) {
+      PlatSleep(1);
+    } else if (RunFrame() != 0) {
+      RequestQuit();
+    }
+  }
+  if (g_GameThread.joinable()) g_GameThread.join();
+}
+
+void PollActiveWindowInput() {
+  g_ActiveWindowIndex = -1;
+  for (int i = 0; i < 4; i++) {
+    if (g_WindowRecords[i] && g_WindowRecords[i]->mActive) {
+      g_ActiveWindowIndex = i;
+      break;
+    }
+  }
+}
+
+void RequestQuit() {
+  g_QuitFlag = 1;
+  if (g_WindowRecords[0]) g_WindowRecords[0]->mCloseMode = WINDOW_CLOSE_QUIT;
+  g_ClosePosted = 1;
+}
+
+int RunFrame() {
+  g_FrameCounter++;
+  if (g_ModalSuspend) return 0;
+  if (g_QuitFlag) return 1;
+  if (g_DesktopRedrawCountdown) g_DesktopRedrawCountdown--;
+  if (g_FrameStyleCountdown) g_FrameStyleCountdown--;
+  UpdateInputState();
+  do {
+    g_ExtraPassRequest = 0;
+    g_ScriptPassCounter++;
+    if (RunScriptTasks() != 0) g_QuitFlag = 1;
+    if (g_QuitFlag) return 1;
+  } while (g_ExtraPassRequest);
+  ApplyPendingLayerStateAll();
+  if (!g_SkipDrawing) {
+    for (int i = 0; i < 4; i++)
+      if (g_WindowRecords[i] && DrawWindow(g_WindowRecords[i]) != 0) return 1;
+  }
+  if (!g_FirstFrameDone) {
+    g_FirstFrameDone = 1;
+    WindowRecord* main = g_WindowRecords[0];
+    if (main && main->mVisible == 1 && main->mHasWindow) g_Platform->ShowWindow(0, true);
+  }
+  g_NextSkipDrawing = (uint8_t)WaitFrame();
+  UpdateFullScreenMenuBar();
+  if (!g_SkipDrawing) {
+    for (int i = 0; i < 4; i++)
+      if (g_WindowRecords[i] && PresentWindow(g_WindowRecords[i]) != 0) return 1;
+    CountDrawnFrame();
+    ResetDirtyRectsAll();
+  }
+  g_SkipDrawing = g_NextSkipDrawing;
+  return g_QuitFlag;
+}
+
+int WaitFrame() {
+  // The rate is kept in 1..1000 by SetFrameRate; guard anyway so no path divides by zero.
+  int32_t rate = g_FrameRate >= MIN_FRAME_RATE && g_FrameRate <= MAX_FRAME_RATE ? g_FrameRate : 60;
+  uint32_t period = (uint32_t)(65536000 / rate);
+  uint32_t now = PlatGetTicks();
+  g_FrameTime = now;
+  g_FramePeriodAccumulator = (g_FramePeriodAccumulator & 0xFFFF) + period;
+  uint32_t due = g_FramePeriodAccumulator >> 16;
+  uint32_t elapsed = now - g_LastImageLoadTime;
+  int skip = 0;
+  if (elapsed < due) {
+    PlatSleep(due - elapsed);
+    g_LastImageLoadTime += due;
+    g_FrameTime = PlatGetTicks();
+  } else {
+    uint32_t late = elapsed - due;
+    if (late >= 250) late = 0;
+    skip = (late >= 3 * due && (g_FrameSkip & 0xFF)) ? 1 : 0;
+    g_FrameTime = g_LastImageLoadTime = now + late;
+  }
+  if (g_FrameTime / 1000 != g_SecondStartTime / 1000) {
+    g_FramesPerSecond[0] = g_SecondLoops;
+    g_FramesPerSecond[1] = g_SecondDrawn;
+    g_SecondDrawn = 0;
+    g_SecondStartTime = g_FrameTime;
+    g_SecondLoops = 0;
+  }
+  g_SecondLoops++;
+  return skip;
+}
+
+void CountDrawnFrame() { g_SecondDrawn++; }
+
+void NoteImageLoadTime() { g_LastImageLoadTime = PlatGetTicks(); }
+
+void CheckInactivePause() {
+  if (g_KeepRunningInactive) {
+    g_InactivePause = 0;
+    return;
+  }
+  WindowRecord* main = g_WindowRecords[0];
+  if (!main) return;
+  if (!main->mActive && !g_InactivePause) BeginInactivePause();
+  else if (main->mActive && g_InactivePause) EndInactivePause();
+}
+
+void BeginInactivePause() {
+  g_InactivePause = 1;
+  g_PauseStartTime = PlatGetTicks();
+}
+
+void EndInactivePause() {
+  uint32_t d = PlatGetTicks() - (uint32_t)g_PauseStartTime;
+  for (int i = 0; i < 4; i++)
+    if (g_ScriptTimerRunning[i]) g_ScriptTimers[i] += d;
+  g_InactivePause = 0;
+  g_PauseStartTime = 0;
+}
+
+int PausePump() {
+  while (g_InactivePause == 1) {
+    CheckInactivePause();
+    if (!g_GameThreadMode) PumpMessages();
+    if (!g_Running || g_QuitFlag) return 1;
+    if (g_InactivePause != 1) break;
+    PlatSleep(10);
+  }
+  return 0;
+}
+
+void UpdateFullScreenMenuBar() {}
+
+void StartGameThread() {
+  if (!g_GameThreadMode) return;
+  // The finished flag leaves "not started" before the thread exists, so Shutdown always
+  // waits for a thread that was started.
+  {
+    std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+    g_GameThreadFinished = 0;
+  }
+  g_GameThread = std::thread(GameThreadProc);
+}
+
+void RunFramesUntilQuit() {
+  while (RunFrame() == 0) {
+  }
+  RequestQuit();
+}

@@ -1,0 +1,60 @@
+// Steps that start-up, the frame and shutdown take from the other subsystems. Each one is
+// defined by its subsystem; app/pending.cpp holds the ones whose subsystem is not built yet.
+#pragma once
+
+#include <cstdint>
+
+struct NameNode;
+struct WindowRecord;
+
+// Pixel kernels, blend tables and the pixel workers.
+void InitPixelKernels();
+void InitProductTables();
+void InitBlendTables();
+void StartWorkerThreads();
+void StopWorkerThreads();   // wakes every worker with the quit flag set and joins it
+
+// Files and packs.
+extern uint8_t g_PackedRelease;
+int BuildPackIndex();
+
+// Script engine.
+extern uint8_t g_SoundEnabled;
+int LoadProjectSettings();
+void InitEvaluatorTables();
+void InitAssignOperatorTable();
+void InitOpcodeTable(int mode);
+void SeedRandom(uint32_t seed);
+int BootScripts();
+int RunScriptTasks();       // one pass over the task tree; non-zero asks to quit
+int CreateTaskTreeRoot();   // the task tree with "SYSTEM"; 0 on success
+int CreateMenuTreeRoot();
+
+// Layers.
+int CreateLayerTreeRoot();  // the layer tree with "W0" at the main window's game size
+void ApplyPendingLayerStateAll();
+
+// Rendering.
+int DrawWindow(WindowRecord* w);
+int PresentWindow(WindowRecord* w);
+void ResetDirtyRectsAll();
+
+// Input.
+void InitKeyEdgeTable();
+void UpdateInputState();
+int InitJoysticks();
+void PrepareModalUi();
+
+// Message text.
+void CreateMessageRecord();
+void BuildFontTable();
+void ReleaseGdiObjects();
+
+// Sound.
+int CreateSoundTreeRoot();
+int InitDirectSound();      // 1 when sound output is available
+int InitSoundSystem();      // starts the sound thread; non-zero fails start-up
+void ReleaseDirectSound();
+
+// Save data.
+void FreeSaveStaging(int slot);

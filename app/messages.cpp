@@ -1,0 +1,314 @@
+// Numbered messages, the error dialog, message boxes, the trace sink and the debug log.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/engine.h"
+#include "platform/platform.h"
+
+MessageTable g_MessageTable;
+const char* g_ErrorFile;
+int32_t g_ErrorLine = 1;
+uint8_t g_ErrorDialogShown;
+const char* g_ErrorDialogTitle = "KIVOR Debug Info.";
+uint8_t g_DebugMode;
+uint8_t g_DebugLogHeaderDone;
+bool (*g_ScriptLocation)(const char** file, int32_t* line);
+
+namespace {
+
+// Texts built into the program. They are written here in UTF-8 and turned into the engine's
+// code page once, on first use, so every caller sees code page 932 like the table's texts.
+struct BuiltinText {
+  int32_t id;
+  const char* utf8;
+};
+
+const BuiltinText kBuiltinTexts[] = {
+    {100000,
+     "This program uses the following libraries.\n\n"
+     "Ogg Vorbis (libvorbis, libvorbisfile, libogg)\nCopyright (c) Xiph.Org Foundation\n\n"
+     "libpng\nCopyright (c) the PNG Reference Library authors\n\n"
+     "zlib\nCopyright (c) Jean-loup Gailly and Mark Adler"},
+    {100010, "メモリ不足です。"},
+    {104010, "[%s]ファイルを\n読み込めませんでした。"},
+    {104030, "メモリ不足のため[%s]ファイルを\n読み込めませんでした。"},
+    {104060, "[%s]ファイルが\n存在しません。"},
+    {104100, "パックファイル中に破損ファイルが見つかりました。\n\nPacFile = %s\nFile = %s"},
+    {104110, "フォルダの数が多すぎます。"},
+    {104111, "フォルダの階層が深すぎます。"},
+    {104120, "パックファイル仕様が現在の仕様と一致しません。\n\n[%s]"},
+    {104130, "パックファイルを同時に扱えるのは %d 個までです。"},
+    {104140, "パックファイル内に含まれるファイルが、合計 %d 個を超えました。"},
+    {104150, "パックファイル内のファイル\n[%s]が\n重複しています。"},
+    {106010, "メモリ不足により\n[%s]ファイルを展開出来ませんでした。"},
+    {900040, "[内部エラー]\n\nバッファ不足により\n[%s]ファイルを展開出来ませんでした。"},
+    {901040, "[内部エラー]\n\nパックファイル[%s]が\nオープンできませんでした。"},
+};
+constexpr int kBuiltinCount = sizeof kBuiltinTexts / sizeof kBuiltinTexts[0];
+const char* const kUnknownIdText =
+    "[内部エラー]\n\nエラー文字列の指定ミスです。\nシステム開発者までお問い合わせください。";
+const char* const kLocationPrefix = "[対象ファイル]\n%s\n\n[場所]\n%d 行目\n\n[内容]\n\n";
+
+struct Cp932Texts {
+  std::string builtin[kBuiltinCount];
+  std::string unknown, prefix;
+  Cp932Texts() {
+    for (int i = 0; i < kBuiltinCount; i++) Convert(kBuiltinTexts[i].utf8, &builtin[i]);
+    Convert(kUnknownIdText, &unknown);
+    Convert(kLocationPrefix, &prefix);
+  }
+  static void Convert(const char* utf8, std::string* out) {
+    if (!PlatUtf8ToCp932(utf8, strlen(utf8), out)) *out = utf8;
+  }
+};
+
+const Cp932Texts& Texts() {
+  static const Cp932Texts texts;
+  return texts;
+}
+
+char g_MessageText[MESSAGE_TEXT_BYTES];
+char g_FinalText[MESSAGE_TEXT_BYTES];
+std::string g_LastDialogText;
+
+std::string ToUtf8(const char* cp932) {
+  std::string out;
+  if (!PlatCp932ToUtf8(cp932, strlen(cp932), &out)) out = cp932;
+  return out;
+}
+
+// A text from the message table used as a format with no arguments: only "%%" is a
+// conversion it may hold, so every other '%' is copied as it stands.
+void FormatWithoutArguments(char* dest, size_t destSize, const char* text) {
+  size_t o = 0;
+  for (size_t i = 0; text[i] && o + 1 < destSize; i++) {
+    if (text[i] == '%' && text[i + 1] == '%') i++;
+    dest[o++] = text[i];
+  }
+  dest[o] = 0;
+}
+
+void Report(int32_t id, int fatal, bool located, bool formatted, va_list args) {
+  const char* text = located ? BuildLocatedMessage(id, fatal) : BuildMessage(id, fatal);
+  if (formatted) vsnprintf(g_FinalText, sizeof g_FinalText, text, args);
+  else FormatWithoutArguments(g_FinalText, sizeof g_FinalText, text);
+  ShowErrorDialog(g_FinalText);
+}
+
+// Editors that take a line number, by file name: the parameter format gets, in the order the
+// table's `order` gives, q = a double quote, p = the path, l = the line.
+struct EditorParams {
+  const char* name;
+  const char* format;
+  const char* order;
+};
+
+const EditorParams kEditors[] = {
+    {"apsaly.exe", " /j%d %s", "lp"},          {"EmEditor.exe", " %c%s%c /l %d", "qpql"},
+    {"Ginnie.exe", " %c%s%c /r%d", "qpql"},    {"GinnieFE.exe", " %c%s%c /r%d", "qpql"},
+    {"Jcref.exe", " %c%s%c /r%d", "qpql"},     {"JmEdit2.exe", " %c%s%c/%d", "qpql"},
+    {"K2Editor.exe", " %s /j%d", "pl"},        {"MIW.exe", " %c%s+%d%c", "qplq"},
+    {"oseditor2.exe", " /j%d %s", "lp"},       {"otbedit.exe", " %s /r%d", "pl"},
+    {"QXW32.exe", " -J%d %c%s%c", "lqpq"},     {"tepa.exe", " /j%d %c%s%c", "lqpq"},
+    {"TeraPad.exe", " /jl=%d %s", "lp"},       {"whinny.exe", " %c%s/%d%c", "qplq"},
+    {"WZEDITOR.exe", " %s /j%d", "pl"},        {"sakura.exe", " %c%s%c -Y=%d", "qpql"},
+    {"hidemaru.exe", " /j%d %c%s%c", "lqpq"},
+};
+
+// Builds the editor's parameters by walking the format: each conversion takes the next
+// argument kind from `order`.
+std::string FormatEditorParams(const EditorParams* e, const std::string& path, int line) {
+  std::string out;
+  const char* order = e ? e->order : "p";
+  const char* format = e ? e->format : " %s";
+  for (const char* f = format; *f; f++) {
+    if (*f != '%' || !f[1]) {
+      out += *f;
+      continue;
+    }
+    f++;
+    char kind = *order ? *order++ : 'p';
+    if (kind == 'q') out += '"';
+    else if (kind == 'p') out += path;
+    else out += std::to_string(line);
+  }
+  return out;
+}
+
+// The Edit button: the author's editor ($VISUAL, then $EDITOR, else the desktop's opener)
+// opens the failing script, with the line where the editor is known to take one.
+void OpenErrorInEditor() {
+  if (!g_ErrorFile) return;
+  std::string path = ExeFolderPath(g_ErrorFile);
+  const char* editor = getenv("VISUAL");
+  if (!editor || !*editor) editor = getenv("EDITOR");
+  std::string program = editor && *editor ? editor : "xdg-open";
+  char name[MAX_PATH_BYTES + 1];
+  GetFileNamePart(name, sizeof name, program.c_str());
+  if (!name[0]) CopyTextBounded(name, sizeof name, program.c_str());
+  const EditorParams* params = nullptr;
+  for (const EditorParams& e : kEditors)
+    if (EndsWithNoCase(name, e.name) && strlen(name) == strlen(e.name)) params = &e;
+  // The parameters are one string on Windows; here they become separate arguments, split on
+  // the spaces that the formats put between them.
+  std::string all = FormatEditorParams(params, path, g_ErrorLine);
+  std::vector<std::string> argv{program};
+  std::string cur;
+  for (char c : all) {
+    if (c == ' ') {
+      if (!cur.empty()) argv.push_back(cur);
+      cur.clear();
+    } else if (c != '"') {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) argv.push_back(cur);
+  PlatStartProcess(argv, false);
+}
+
+}  // namespace
+
+const char* LookupMessageText(int32_t id) {
+  const char* candidate = nullptr;
+  for (int i = 0; i < g_MessageTable.count && i < MESSAGE_TABLE_MAX; i++) {
+    if (g_MessageTable.ids[i] == id) {
+      candidate = g_MessageTable.texts[i];
+      break;
+    }
+  }
+  for (int i = 0; i < kBuiltinCount; i++)
+    if (kBuiltinTexts[i].id == id) return Texts().builtin[i].c_str();
+  return candidate ? candidate : Texts().unknown.c_str();
+}
+
+char* BuildMessage(int32_t id, int fatal) {
+  g_ErrorFile = nullptr;
+  g_ErrorLine = 1;
+  CopyTextBounded(g_MessageText, sizeof g_MessageText, LookupMessageText(id));
+  g_QuitFlag = fatal ? 1 : 0;
+  return g_MessageText;
+}
+
+char* BuildLocatedMessage(int32_t id, int fatal) {
+  BuildMessage(id, fatal);
+  const char* file = nullptr;
+  int32_t line = 1;
+  if (!g_ScriptLocation || !g_ScriptLocation(&file, &line) || !file) return g_MessageText;
+  char prefixed[MESSAGE_TEXT_BYTES];
+  int n = snprintf(prefixed, sizeof prefixed, Texts().prefix.c_str(), file, line);
+  if (n < 0) return g_MessageText;
+  size_t used = strlen(prefixed);
+  CopyTextBounded(prefixed + used, sizeof prefixed - used, LookupMessageText(id));
+  // The prefix is formatted; what follows stays a format for the Report functions, so any
+  // '%' in the file name must not be read as a conversion later.
+  std::string safe;
+  for (size_t i = 0; prefixed[i]; i++) {
+    safe += prefixed[i];
+    if (i < used && prefixed[i] == '%') safe += '%';
+  }
+  CopyTextBounded(g_MessageText, sizeof g_MessageText, safe.c_str());
+  g_ErrorFile = file;
+  g_ErrorLine = line;
+  return g_MessageText;
+}
+
+void ReportError(int32_t id, int fatal) {
+  va_list none{};
+  Report(id, fatal, false, false, none);
+}
+
+void ReportErrorF(int32_t id, int fatal, ...) {
+  va_list args;
+  va_start(args, fatal);
+  Report(id, fatal, false, true, args);
+  va_end(args);
+}
+
+void ReportScriptError(int32_t id, int fatal) {
+  va_list none{};
+  Report(id, fatal, true, false, none);
+}
+
+void ReportScriptErrorF(int32_t id, int fatal, ...) {
+  va_list args;
+  va_start(args, fatal);
+  Report(id, fatal, true, true, args);
+  va_end(args);
+}
+
+void ShowErrorDialog(const char* text) {
+  if (g_ErrorDialogShown) return;
+  g_ErrorDialogShown = 1;
+  g_LastDialogText = text;
+  std::string title = ToUtf8(g_ErrorDialogTitle);
+  std::string body = ToUtf8(text);
+  fprintf(stderr, "%s\n%s\n", title.c_str(), body.c_str());
+  // In development mode the Edit button opens the failing script and the dialog stays.
+  static const char* const kEditExit[] = {"編集(&E)", "終了(&X)"};
+  static const char* const kExit[] = {"終了(&X)"};
+  if (g_DebugMode == 1 && g_ErrorFile) {
+    while (g_Platform->ChoiceBox(title.c_str(), body.c_str(), kEditExit, 2, 0, 1) == 0) OpenErrorInEditor();
+  } else {
+    g_Platform->ChoiceBox(title.c_str(), body.c_str(), kExit, 1, 0, 0);
+  }
+}
+
+int ShowErrorBox(const char* caption, const char* format, ...) {
+  char text[MESSAGE_TEXT_BYTES];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  std::string body = ToUtf8(text);
+  fprintf(stderr, "%s\n", body.c_str());
+  return PlatMessageBox(caption ? ToUtf8(caption).c_str() : "Error", body.c_str(), PLAT_MB_OK);
+}
+
+void TraceMessage(const char* caption, const char* format, ...) {}
+
+void AppendDebugLog(const char* text) {
+  std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+  PlatFile* f = PlatFileOpen(ExeFolderPath("debuglog.txt"), "ab");
+  if (!f) return;
+  auto put = [f](const std::string& s) { PlatFileWrite(f, s.data(), s.size()); };
+  if (PlatFileSize(f) >= 10485760) {
+    std::string warning;
+    Cp932Texts::Convert(
+        "log が 10MB を超えました。\n\nこのまま続けていくと動作が遅くなっていく可能性があります。\n\n"
+        "_ROUTE.TXT を削除していただくか、\n別の場所に待避させてください。",
+        &warning);
+    put(warning);
+  }
+  if (!g_DebugLogHeaderDone) {
+    g_DebugLogHeaderDone = 1;
+    const char* separator = "//----------------------------------------------------------------------------\n";
+    PlatLocalTime t = PlatGetLocalTime();
+    char stamp[96];
+    std::string mark;
+    Cp932Texts::Convert("■", &mark);
+    snprintf(stamp, sizeof stamp, "//%s%02d/%02d/%02d time=%02d:%02d:%02d\n", mark.c_str(), t.year % 100, t.month,
+             t.day, t.hour, t.minute, t.second);
+    put(separator);
+    put(stamp);
+    put(separator);
+  }
+  put(text);
+  put("\n");
+  PlatFileClose(f);
+}
+
+const char* LastErrorDialogText() { return g_LastDialogText.c_str(); }
+
+void ResetMessageState() {
+  g_ErrorDialogShown = 0;
+  g_ErrorFile = nullptr;
+  g_ErrorLine = 1;
+  g_LastDialogText.clear();
+  g_ErrorDialogTitle = "KIVOR Debug Info.";
+}
+
+int CmdUnassigned() {
+  ReportScriptError(900050, 1);
+  return -1;
+}

@@ -1,0 +1,362 @@
+// The program's entry and exit: single instance, the start-up order, shutdown and restart.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <string>
+
+#include "app/engine.h"
+#include "app/hooks.h"
+#include "app/window.h"
+#include "media/emote.h"
+#include "platform/platform.h"
+
+std::recursive_mutex g_CriticalSection;
+std::atomic<uint8_t> g_QuitFlag;
+char g_ExePath[MAX_PATH_BYTES + 1];
+char g_InstanceName[MAX_PATH_BYTES + 1];
+char g_ExeFolder[MAX_PATH_BYTES + 1];
+char g_ProjectFolder[MAX_PATH_BYTES + 1];
+char g_AppDataFolder[MAX_PATH_BYTES + 1];
+char g_DocumentsFolder[MAX_PATH_BYTES + 1];
+std::string g_ExeFolderReal;
+std::string g_ProjectFolderReal;
+char g_CommandArgs[COMMAND_ARG_SLOTS][MAX_PATH_BYTES + 1];
+int g_CommandArgCount;
+LocalTime g_StartLocalTime;
+int32_t g_WindowSlotState[4] = {-1, -1, -1, -1};
+Size2 g_ClientAreaSize;
+Size2 g_InitialWindowSize;
+Size2 g_OutputSize;
+uint8_t* g_ScreenBuffer;
+uint8_t g_GameThreadFinished = 0xFF;
+uint8_t g_SoundThreadFinished = 0xFF;
+uint8_t g_RestartRequested;
+uint8_t g_ReadOnlyFolder;
+uint8_t g_JoysticksPresent;
+uint8_t g_InitDone;
+uint8_t g_PathCharTable[256];
+uint8_t g_EngineOptions[128];
+
+namespace {
+
+std::string g_ExePathReal;     // the running program, for a restart
+std::string g_GameArgument;    // the --game folder as given, handed on to a restart
+
+// A folder holds a game when the compiled project or a pack is there.
+bool FolderHoldsGame(const std::string& folder) {
+  std::vector<std::string> names;
+  if (!PlatListFolder(folder, &names)) return false;
+  for (const std::string& n : names) {
+    if (EndsWithNoCase(n.c_str(), ".kpk")) return true;
+    if (EndsWithNoCase(n.c_str(), "kvbin/") && n.size() == 6) return true;
+  }
+  return false;
+}
+
+// A real folder in the Windows form the engine keeps: code page 932, lower-cased ASCII,
+// '\' separators, one final '\'.
+void ToEngineFolder(const std::string& real, char* out, size_t outSize) {
+  std::string cp932;
+  if (!PlatUtf8ToCp932(real.data(), real.size(), &cp932)) cp932 = real;
+  for (char& c : cp932)
+    if (c == '/') c = '\\';
+  if (cp932.empty() || cp932.back() != '\\') cp932 += '\\';
+  CopyTextBounded(out, outSize, cp932.c_str());
+  ToLowerAscii(out);
+}
+
+// Copies one argument into a slot: host arguments are UTF-8, scripts read code page 932.
+void StoreArgument(int slot, const char* arg) {
+  std::string cp932;
+  if (!PlatUtf8ToCp932(arg, strlen(arg), &cp932)) cp932 = arg;
+  CopyTextBounded(g_CommandArgs[slot], sizeof g_CommandArgs[slot], cp932.c_str());
+}
+
+bool IsSwitch(const char* arg, const char* name) {
+  return strlen(arg) == strlen(name) && EndsWithNoCase(arg, name);
+}
+
+void AllocateScreenBuffer() {
+  int w = g_OutputSize.width, h = g_OutputSize.height;
+  if (w > 8192) {
+    ShowErrorBox("", "ＣＧサイズが大きすぎます。X=%d, Y=%d", w, h);
+    ReportError(100010, 1);
+    free(g_ScreenBuffer);
+    g_ScreenBuffer = nullptr;
+    return;
+  }
+  size_t bytes = (size_t)(w > 0 ? w : 0) * 4 + (size_t)(w > 0 ? w : 0) * 4 * (size_t)(h > 0 ? h : 0) + 4;
+  uint8_t* buffer = static_cast<uint8_t*>(realloc(g_ScreenBuffer, bytes));
+  if (!buffer) {
+    free(g_ScreenBuffer);
+    g_ScreenBuffer = nullptr;
+    ReportError(104030, 1);
+    return;
+  }
+  memset(buffer, 0, bytes);
+  g_ScreenBuffer = buffer;
+}
+
+}  // namespace
+
+std::string ExeFolderPath(const char* name) {
+  std::string real;
+  PlatResolvePath(g_ExeFolderReal, name, &real);
+  return real;
+}
+
+void InitPaths() {
+  g_ExePathReal = PlatExecutablePath();
+  std::string exeFolder = g_ExePathReal.substr(0, g_ExePathReal.rfind('/'));
+  // The game folder plays the executable folder's part: the program's own folder when a game
+  // ships beside it, else the --game folder (taken by CopyCommandLine), else the own folder.
+  if (g_ExeFolderReal.empty() || FolderHoldsGame(exeFolder)) g_ExeFolderReal = exeFolder;
+  if (g_ExeFolderReal.empty()) g_ExeFolderReal = PlatCurrentFolder();
+  ToEngineFolder(g_ExeFolderReal, g_ExeFolder, sizeof g_ExeFolder);
+  std::string exeName = g_ExePathReal.substr(g_ExePathReal.rfind('/') + 1);
+  std::string path = std::string(g_ExeFolder) + exeName;
+  CopyTextBounded(g_ExePath, sizeof g_ExePath, path.c_str());
+  ToLowerAscii(g_ExePath);
+  CopyTextBounded(g_InstanceName, sizeof g_InstanceName, g_ExePath);
+  for (unsigned char* p = reinterpret_cast<unsigned char*>(g_InstanceName); *p;) {
+    if (g_LeadByteTable[*p] && p[1]) {
+      p += 2;
+      continue;
+    }
+    if (*p == '\\') *p = ':';
+    p++;
+  }
+  char folder[MAX_PATH_BYTES + 1];
+  ToEngineFolder(PlatAppDataFolder(), folder, sizeof folder);
+  folder[strlen(folder) - 1] = 0;   // these two have no final separator
+  CopyTextBounded(g_AppDataFolder, sizeof g_AppDataFolder, folder);
+  ToEngineFolder(PlatDocumentsFolder(), folder, sizeof folder);
+  folder[strlen(folder) - 1] = 0;
+  CopyTextBounded(g_DocumentsFolder, sizeof g_DocumentsFolder, folder);
+}
+
+void CopyCommandLine(int argc, char** argv) {
+  memset(g_CommandArgs, 0, sizeof g_CommandArgs);
+  g_CommandArgCount = 0;
+  int slot = 0;
+  for (int i = 0; i < argc; i++) {
+    // "--game DIR" names the game folder and is not one of the game's arguments.
+    if (i > 0 && !strcmp(argv[i], "--game") && i + 1 < argc) {
+      std::string real;
+      PlatResolvePath(PlatCurrentFolder(), argv[i + 1], &real);
+      g_ExeFolderReal = real;
+      g_GameArgument = real;
+      i++;
+      continue;
+    }
+    if (slot < COMMAND_ARG_SLOTS) StoreArgument(slot++, argv[i]);
+    else slot++;
+  }
+  g_CommandArgCount = slot > 0 ? (slot - 1 > 8 ? 8 : slot - 1) : 0;
+}
+
+void InitGlobalsOnce() {
+  if (g_InitDone) return;
+  g_InitDone = 1;
+  SeedRandom(PlatGetTicks());
+  srand((unsigned)time(nullptr));
+  g_PathCharTable[(uint8_t)'.'] = g_PathCharTable[(uint8_t)'/'] = g_PathCharTable[(uint8_t)':'] = 1;
+  InitProductTables();
+  InitBlendTables();
+  InitEvaluatorTables();
+  InitKeyEdgeTable();
+  InitAssignOperatorTable();
+  InitOpcodeTable(1);
+  memset(g_EngineOptions, 1, sizeof g_EngineOptions);
+  CreateMessageRecord();
+  BuildFontTable();
+  g_DirectXVersion = 0;
+}
+
+void CheckFolderWritable() {
+  std::string probe = g_ProjectFolderReal + "/ini" + std::to_string(PlatGetTicks() & 0xFFFF) + ".tmp";
+  PlatFile* f = PlatFileOpen(probe, "wb");
+  if (!f) {
+    g_ReadOnlyFolder = 1;
+    return;
+  }
+  PlatFileClose(f);
+  if (!PlatDeleteFile(probe)) g_ReadOnlyFolder = 1;
+}
+
+void CreateRootNodes() {
+  CreateLayerTreeRoot();
+  CreateTaskTreeRoot();
+  CreateSoundTreeRoot();
+  CreateMenuTreeRoot();
+}
+
+void BeginTimerPeriod() {
+  g_FramesPerSecond[0] = g_FramesPerSecond[1] = 0;
+  g_SecondLoops = g_SecondDrawn = 0;
+}
+
+void EndTimerPeriod() {}
+
+// The development compiler link: without a pack holding the project the compiled files come
+// from the outside compiler; when it is not there the start ends with the library notices.
+static int RunScriptCompiler() {
+  if (!PlatFileExists(ExeFolderPath("system\\RUDud\\RUDud.exe"))) {
+    g_ErrorDialogTitle = "License Information";
+    ReportError(100000, 1);
+    return 1;
+  }
+  ShowErrorBox(nullptr, "KIVORコンパイラを起動できませんでした。");
+  return 1;
+}
+
+int8_t StartEngine() {
+  LoadEngineSettings();
+  LoadSaveLocation();
+  InitPixelKernels();
+  ReadSystemInfo();
+  if (g_OsVersionCode >= 1 && g_OsVersionCode <= 19) {
+    ShowErrorBox("エラー", "Windows95/NT3.5/NT4 では起動できません。");
+    return -1;
+  }
+  if (BuildScrambleTables() != 0) return -1;
+  if (IsSwitch(g_CommandArgs[1], "/kvcfg")) {
+    // The settings tool is a separate program beside the runtime.
+    std::string tool = g_ExePathReal.substr(0, g_ExePathReal.rfind('/') + 1) + "kivor-config";
+    PlatStartProcess({tool, "/kvcfg"}, false);
+    return -1;
+  }
+  if (IsSwitch(g_CommandArgs[1], "/info")) {
+    g_ErrorDialogTitle = "License Information";
+    ReportError(100000, 1);
+    return -1;
+  }
+  if (BuildPackIndex() != 0) return -1;
+  if (g_PackedRelease) {
+    CopyTextBounded(g_ProjectFolder, sizeof g_ProjectFolder, g_ExeFolder);
+    g_ProjectFolderReal = g_ExeFolderReal;
+  } else if (RunScriptCompiler() != 0) {
+    return -1;
+  }
+  InitGlobalsOnce();
+  CheckFolderWritable();
+  if (CreateWindowRecords() != 0) return -1;
+  if (LoadProjectSettings() != 0) return -1;
+  WindowRecord* main = g_WindowRecords[0];
+  g_ClientAreaSize = {main->mWidth, main->mHeight};
+  g_InitialWindowSize = g_ClientAreaSize;
+  g_OutputSize = g_ClientAreaSize;
+  if (g_OutputSize.width > g_DesktopSize.width || g_OutputSize.height > g_DesktopSize.height)
+    g_OutputSize = {g_DesktopSize.width / 2, g_DesktopSize.height / 2};
+  AllocateScreenBuffer();
+  SetupWindowRecord(main, main->mTitle);
+  g_WindowSlotState[0] = 1;
+  if (!CreateGameWindow(main, main->mTitle)) {
+    ShowErrorBox("エラー", "ウィンドウが生成できませんでした。");
+    return -1;
+  }
+  BeginTimerPeriod();
+  CreateMenuBarWindow();
+  CreateRootNodes();
+  if (g_SoundEnabled) g_SoundEnabled = InitDirectSound() == 1 ? 1 : 0;
+  g_JoysticksPresent = InitJoysticks() ? 1 : 0;
+  g_FramePeriodAccumulator = 0;
+  g_LastImageLoadTime = PlatGetTicks();
+  g_SecondStartTime = g_LastImageLoadTime;
+  PlatLocalTime t = PlatGetLocalTime();
+  g_StartLocalTime = {(uint16_t)t.year, (uint16_t)t.month, (uint16_t)t.dayOfWeek, (uint16_t)t.day,
+                      (uint16_t)t.hour, (uint16_t)t.minute, (uint16_t)t.second, (uint16_t)t.milliseconds};
+  LoadEmoteBridge();
+  if (g_EmoteAvailable) {
+    g_GpuSceneMode = 1;
+    g_GpuDrawing = 0;
+    if (g_BilinearScaling > 1) g_BilinearScaling = 1;
+    g_ChangeDisplayMode = 0;
+  }
+  if (g_GpuSceneMode || g_GpuDrawing) WriteSystemReport();
+  if (BootScripts() != 0) {
+    RequestQuit();
+    return 1;
+  }
+  StartWorkerThreads();
+  if (InitSoundSystem() != 0) return -1;
+  StartGameThread();
+  uint32_t now = PlatGetTicks();
+  for (uint32_t& timer : g_ScriptTimers) timer = now;
+  if (g_GpuSceneMode || g_GpuDrawing) {
+    // There is no Direct3D here: drawing stays on the CPU for the whole run.
+    g_GpuFilterLevel = 0;
+    g_BilinearScaling = 1;
+    g_GpuSceneMode = 0;
+    g_GpuDrawing = 0;
+    ShowErrorBox("", "GPU描画が出来ませんでした。CPU描画に移行します。");
+  }
+  return 0;
+}
+
+void Shutdown() {
+  auto waitFinished = [](uint8_t* flag) {
+    for (;;) {
+      uint8_t state;
+      {
+        std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+        state = *flag;
+      }
+      // 0xFF: never started; 1: ended.
+      if (state != 0) return;
+      PlatSleep(1);
+    }
+  };
+  waitFinished(&g_SoundThreadFinished);
+  waitFinished(&g_GameThreadFinished);
+  g_QuitFlag = 1;
+  StopWorkerThreads();
+  ReleaseDirectSound();
+  EndTimerPeriod();
+  ReleaseGdiObjects();
+  FreeSaveStaging(-1);
+  FreeEmoteBridge();
+  for (int i = 0; i < 4; i++) {
+    if (g_WindowRecords[i] && g_WindowRecords[i]->mHasWindow) {
+      g_Platform->DestroyWindow(i);
+      g_WindowRecords[i]->mHasWindow = 0;
+    }
+  }
+}
+
+int EngineMain(int argc, char** argv) {
+  CopyCommandLine(argc, argv);
+  InitPaths();
+  int startupLock = PlatLockAcquire("kivor1");
+  if (startupLock < 0) return 0;
+  int instanceLock = PlatLockAcquire(g_InstanceName);
+  if (instanceLock < 0) {
+    // Another start of this installation runs; it keeps the player's attention.
+    PlatLockRelease(startupLock);
+    return 0;
+  }
+  PlatLockRelease(startupLock);
+  PlatSetCurrentFolder(g_ExeFolderReal);
+  g_ProjectFolderReal = g_ExeFolderReal;
+  if (!PlatformInit(nullptr)) PlatformInit("headless");
+  int w, h, bpp, refresh;
+  g_Platform->GetDesktopMode(&w, &h, &bpp, &refresh);
+  g_DesktopSize = {w, h, bpp, refresh < 60 ? -1 : refresh};
+  ResetMessageState();
+  g_QuitFlag = 0;
+  g_Running = 1;
+  if (StartEngine() == 0) RunMainLoop();
+  Shutdown();
+  PlatformQuit();
+  PlatLockRelease(instanceLock);
+  if (g_RestartRequested) {
+    std::vector<std::string> restart{g_ExePathReal};
+    if (!g_GameArgument.empty()) restart.insert(restart.end(), {"--game", g_GameArgument});
+    PlatStartProcess(restart, false);
+  }
+  free(g_ScreenBuffer);
+  g_ScreenBuffer = nullptr;
+  return 0;
+}

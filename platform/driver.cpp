@@ -1,0 +1,75 @@
+// Chooses the backend driver at start-up and gives its empty slots safe defaults.
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/headless/headless.h"
+#include "platform/sdl/sdl_driver.h"
+
+PlatformDriver* g_Platform = &g_HeadlessDriver;
+
+namespace {
+
+PlatformDriver g_Active;
+
+// Defaults for slots a backend leaves empty: harmless no-ops, taken from the headless
+// backend where the slot has to answer something.
+void FillDefaults(PlatformDriver* d) {
+  const PlatformDriver& h = g_HeadlessDriver;
+  if (!d->Init) d->Init = h.Init;
+  if (!d->Quit) d->Quit = h.Quit;
+  if (!d->GetTicks) d->GetTicks = h.GetTicks;
+  if (!d->Sleep) d->Sleep = h.Sleep;
+  if (!d->ChoiceBox) d->ChoiceBox = h.ChoiceBox;
+  if (!d->CreateWindow) d->CreateWindow = h.CreateWindow;
+  if (!d->DestroyWindow) d->DestroyWindow = h.DestroyWindow;
+  if (!d->ShowWindow) d->ShowWindow = h.ShowWindow;
+  if (!d->SetWindowTitle) d->SetWindowTitle = h.SetWindowTitle;
+  if (!d->SetWindowSize) d->SetWindowSize = h.SetWindowSize;
+  if (!d->PresentFrame) d->PresentFrame = h.PresentFrame;
+  if (!d->GetDesktopMode) d->GetDesktopMode = h.GetDesktopMode;
+  if (!d->PollEvent) d->PollEvent = h.PollEvent;
+}
+
+bool Use(const PlatformDriver& d) {
+  g_Active = d;
+  FillDefaults(&g_Active);
+  if (!g_Active.Init()) return false;
+  g_Platform = &g_Active;
+  return true;
+}
+
+}  // namespace
+
+bool PlatformInit(const char* which) {
+  if (!which || !*which) which = getenv("KIVOR_PLATFORM");
+  if (which && !strcmp(which, "headless")) return Use(g_HeadlessDriver);
+  if (which && !strcmp(which, "sdl")) return Use(g_SdlDriver);
+  bool display = (getenv("DISPLAY") && *getenv("DISPLAY")) || (getenv("WAYLAND_DISPLAY") && *getenv("WAYLAND_DISPLAY"));
+  if (display && Use(g_SdlDriver)) return true;
+  return Use(g_HeadlessDriver);
+}
+
+void PlatformQuit() {
+  g_Platform->Quit();
+  g_Platform = &g_HeadlessDriver;
+}
+
+int PlatMessageBox(const char* caption, const char* text, int buttons) {
+  static const char* const kOk[] = {"OK"};
+  static const char* const kOkCancel[] = {"OK", "Cancel"};
+  static const char* const kYesNo[] = {"Yes", "No"};
+  static const char* const kYesNoCancel[] = {"Yes", "No", "Cancel"};
+  switch (buttons) {
+    case PLAT_MB_OKCANCEL:
+      return g_Platform->ChoiceBox(caption, text, kOkCancel, 2, 0, 1) == 0 ? PLAT_ID_OK : PLAT_ID_CANCEL;
+    case PLAT_MB_YESNO:
+      return g_Platform->ChoiceBox(caption, text, kYesNo, 2, 0, 1) == 0 ? PLAT_ID_YES : PLAT_ID_NO;
+    case PLAT_MB_YESNOCANCEL: {
+      int i = g_Platform->ChoiceBox(caption, text, kYesNoCancel, 3, 0, 2);
+      return i == 0 ? PLAT_ID_YES : i == 1 ? PLAT_ID_NO : PLAT_ID_CANCEL;
+    }
+    default:
+      g_Platform->ChoiceBox(caption, text, kOk, 1, 0, 0);
+      return PLAT_ID_OK;
+  }
+}

@@ -1,0 +1,172 @@
+// The whole boundary between the engine and the host system: clock, threads, files, text
+// conversion, processes, windows, events and dialogs. Engine code includes only this.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// ---------------------------------------------------------------------------------------------
+// Backend-independent services (platform/posix/).
+
+// Text: the engine's text is code page 932; the host file system and SDL speak UTF-8.
+// Both return false (and leave out empty) when the input is not valid in its encoding.
+bool PlatCp932ToUtf8(const char* cp932, size_t length, std::string* out);
+bool PlatUtf8ToCp932(const char* utf8, size_t length, std::string* out);
+
+// Paths. The engine names files as Windows does: '\' separators, ASCII case ignored,
+// code page 932 bytes. These turn such a name into the real UTF-8 path on disk.
+// `PlatResolvePath` resolves `name` below `base` (a real folder, or "" for the current
+// folder; an absolute `name` ignores it): every component is matched without regard to case
+// and the real spelling is returned. Returns false when some component does not exist, and
+// then `out` holds the best guess (existing prefix plus the remaining components as given),
+// which is what a caller creating a new file should use.
+bool PlatResolvePath(const std::string& base, const char* name, std::string* out);
+bool PlatFileExists(const std::string& realPath);   // a regular file
+bool PlatFolderExists(const std::string& realPath);
+std::string PlatExecutablePath();     // real path of the running program
+std::string PlatAppDataFolder();      // XDG data home, no trailing '/'
+std::string PlatDocumentsFolder();    // XDG documents folder, no trailing '/'
+std::string PlatCurrentFolder();
+bool PlatSetCurrentFolder(const std::string& realPath);
+// Sorted names (real spelling) of the entries of a folder; folders get a trailing '/'.
+bool PlatListFolder(const std::string& realPath, std::vector<std::string>* names);
+
+// Whole-file and stream I/O on real paths. A PlatFile is owned by its opener and closed with
+// PlatFileClose. Modes are "rb", "wb", "ab", "r+b".
+struct PlatFile;
+PlatFile* PlatFileOpen(const std::string& realPath, const char* mode);
+int64_t PlatFileSize(PlatFile* f);
+bool PlatFileSeek(PlatFile* f, int64_t offset);
+size_t PlatFileRead(PlatFile* f, void* buffer, size_t bytes);
+size_t PlatFileWrite(PlatFile* f, const void* buffer, size_t bytes);
+bool PlatFileFlush(PlatFile* f);      // to the device, not just the C library
+void PlatFileClose(PlatFile* f);
+// Replaces `to` with `from` in one step (both on one file system).
+bool PlatRenameReplace(const std::string& from, const std::string& to);
+bool PlatDeleteFile(const std::string& realPath);
+bool PlatCreateFolder(const std::string& realPath);
+bool PlatDeleteFolder(const std::string& realPath);   // only when empty
+
+// Processes: the program and its arguments as separate strings; never through a shell.
+// With wait set, returns the exit status (or -1); otherwise 0 once started, -1 on failure.
+int PlatStartProcess(const std::vector<std::string>& argv, bool wait);
+
+// Named locks between processes, in place of named mutexes: the lock is held until released
+// or until the process ends. Returns a lock id (>= 0) when taken, -1 when another process
+// holds it, -2 when locking is impossible here.
+int PlatLockAcquire(const std::string& name);
+void PlatLockRelease(int lockId);
+
+// Shared libraries, looked up by file name; entry points by name.
+void* PlatLoadLibrary(const std::string& realPath);
+void* PlatLibrarySymbol(void* library, const char* name);
+void PlatFreeLibrary(void* library);
+
+// Host facts.
+struct PlatLocalTime {
+  int year, month, dayOfWeek, day, hour, minute, second, milliseconds;
+};
+PlatLocalTime PlatGetLocalTime();
+int PlatProcessorCount();
+struct PlatMemoryStatus {
+  uint64_t totalPhysical, availablePhysical;
+};
+PlatMemoryStatus PlatGetMemoryStatus();
+
+// Auto-reset events, the pixel workers' hand-off. Safe from any thread.
+struct PlatEvent;
+PlatEvent* PlatEventCreate(bool signalled);
+void PlatEventSet(PlatEvent* e);
+void PlatEventReset(PlatEvent* e);
+void PlatEventWait(PlatEvent* e);     // no time-out; clears the event as it returns
+void PlatEventDestroy(PlatEvent* e);
+
+// ---------------------------------------------------------------------------------------------
+// Backend services: one driver record, chosen at start-up (platform/sdl/, platform/headless/).
+
+// Window events in the engine's vocabulary. Keys are Windows virtual-key codes (1..255).
+enum PlatEventType : uint8_t {
+  PLAT_EVENT_NONE,
+  PLAT_EVENT_QUIT,          // the user asked the whole program to end
+  PLAT_EVENT_CLOSE,         // window's close button
+  PLAT_EVENT_FOCUS_GAINED,
+  PLAT_EVENT_FOCUS_LOST,
+  PLAT_EVENT_MINIMIZED,
+  PLAT_EVENT_MAXIMIZED,
+  PLAT_EVENT_RESTORED,
+  PLAT_EVENT_RESIZED,       // x, y = new client size in pixels
+  PLAT_EVENT_MOVED,         // x, y = new position
+  PLAT_EVENT_EXPOSED,
+  PLAT_EVENT_KEY_DOWN,      // key = virtual-key code
+  PLAT_EVENT_KEY_UP,
+  PLAT_EVENT_MOUSE_MOVE,    // x, y = client pixels
+  PLAT_EVENT_MOUSE_DOWN,    // button 0 left, 1 right, 2 middle, 3/4 extra; clicks = 2 on a double click
+  PLAT_EVENT_MOUSE_UP,
+  PLAT_EVENT_WHEEL,         // wheel = signed notches, 120 per notch as Windows counts
+  PLAT_EVENT_DROP_FILE,     // text = dropped path (UTF-8)
+  PLAT_EVENT_JOY_ADDED,     // joystick = device index
+  PLAT_EVENT_JOY_REMOVED,
+};
+
+struct PlatEventRecord {
+  PlatEventType type;
+  int window;               // window slot 0..3, -1 for none
+  int key;
+  int x, y;
+  int button, clicks;
+  int wheel;
+  int joystick;
+  std::string text;
+};
+
+// Message box buttons and answers, in Windows' numbering so callers can keep their logic.
+enum : int { PLAT_MB_OK = 0, PLAT_MB_OKCANCEL = 1, PLAT_MB_YESNOCANCEL = 3, PLAT_MB_YESNO = 4 };
+enum : int { PLAT_ID_OK = 1, PLAT_ID_CANCEL = 2, PLAT_ID_YES = 6, PLAT_ID_NO = 7 };
+
+// The driver record. Every slot is filled (`PlatformInit` gives unset slots safe defaults), so
+// callers never test for null. Unless a slot says otherwise, call it from the main thread.
+struct PlatformDriver {
+  const char* name;
+  bool (*Init)();
+  void (*Quit)();
+
+  // Milliseconds, wrapping at 2^32, from an arbitrary origin. Any thread.
+  uint32_t (*GetTicks)();
+  // Sleep at least `ms` milliseconds. Any thread.
+  void (*Sleep)(uint32_t ms);
+
+  // System-modal dialog with a text and up to four buttons (labels UTF-8, a '&' marks the
+  // access key and is not shown). Returns the index of the chosen button; closing the box
+  // chooses `cancelIndex`.
+  int (*ChoiceBox)(const char* caption, const char* text, const char* const* labels, int count,
+                   int defaultIndex, int cancelIndex);
+
+  // Windows: slot 0..3. Sizes in client pixels. Create returns false on failure.
+  bool (*CreateWindow)(int slot, int width, int height, const char* titleUtf8);
+  void (*DestroyWindow)(int slot);
+  void (*ShowWindow)(int slot, bool show);
+  void (*SetWindowTitle)(int slot, const char* titleUtf8);
+  void (*SetWindowSize)(int slot, int width, int height);
+  // Puts a BGRA picture (rows of `pitch` bytes, top row first) into the window, scaled to
+  // its client area by the backend only when the sizes differ. The picture is copied.
+  void (*PresentFrame)(int slot, const uint8_t* bgra, int width, int height, int pitch);
+  // The desktop's mode: size in pixels, bits per pixel and refresh rate in Hz.
+  void (*GetDesktopMode)(int* width, int* height, int* bitsPerPixel, int* refreshRate);
+  // Takes the next pending event; false when there is none.
+  bool (*PollEvent)(PlatEventRecord* out);
+};
+
+// The chosen driver; valid after PlatformInit. `which` is "sdl", "headless" or null/"" for the
+// default: the KIVOR_PLATFORM environment variable, else sdl when a display can be opened, else
+// headless.
+extern PlatformDriver* g_Platform;
+bool PlatformInit(const char* which);
+void PlatformQuit();
+
+// A message box of the classic kinds (PLAT_MB_*), answered with a PLAT_ID_* value.
+int PlatMessageBox(const char* captionUtf8, const char* textUtf8, int buttons);
+
+inline uint32_t PlatGetTicks() { return g_Platform->GetTicks(); }
+inline void PlatSleep(uint32_t ms) { g_Platform->Sleep(ms); }

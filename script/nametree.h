@@ -1,0 +1,52 @@
+// Named-object trees: the node record, path normalisation, lookup, sorted insertion and the
+// name hash. Layers, menu items, script tasks and sounds each live in one such tree.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct NameNode {
+  NameNode* mFirstChild;
+  NameNode* mLastChild;
+  NameNode* mPrev;
+  NameNode* mNext;
+  NameNode* mParent;
+  char* mName;            // mNameLength + 1 bytes, owned by the node
+  int32_t mNameLength;
+  uint32_t mHash;         // bits 0-30 name hash, bit 31 set for a group
+  int32_t mChildCount;
+  int64_t mOrderKey;
+  uint8_t mIsGroup;
+  void* mPayload;         // LayerRecord, ScriptTask, SoundRecord or MenuItemRecord
+};
+
+enum : uint8_t { NAME_LOOKUP_LEAF = 0, NAME_LOOKUP_GROUP = 1, NAME_LOOKUP_ANY = 2 };
+constexpr int OBJECT_PATH_BYTES = 256;   // path buffers and current folders
+
+// The four trees and their current folders (256-byte texts).
+extern NameNode* g_LayerRoot;
+extern NameNode* g_MenuRoot;
+extern NameNode* g_TaskRoot;
+extern NameNode* g_SoundRoot;
+extern char g_LayerFolder[OBJECT_PATH_BYTES];
+extern char g_MenuFolder[OBJECT_PATH_BYTES];
+extern char g_TaskFolder[OBJECT_PATH_BYTES];
+extern char g_SoundFolder[OBJECT_PATH_BYTES];
+
+// MurmurHash2, 32 bits, seed 0 (the initial value is the length); tail bytes unsigned.
+uint32_t NameHash(const void* data, size_t length);
+
+// `out` holds OBJECT_PATH_BYTES. 0 leaf, 1 group (name ended in '/'), -1 error (reported).
+int32_t NormalizeObjectPath(char* out, const char* name, const char* folder, bool spacesAllowed);
+NameNode* FindNodeByPath(NameNode* start, const char* path, uint8_t mode);
+NameNode* FindParentNode(const char* path, NameNode* start);
+NameNode* FindGroupChild(NameNode* node, const char* name, int32_t length);
+NameNode* InsertChildByPriority(NameNode* parent, NameNode* node, int64_t key);
+void UnlinkNode(NameNode* node);
+NameNode* GetNthChild(NameNode* node, int32_t n);
+
+// Allocates a zero-filled node named after the last component of `path`, hashed, with the
+// group flag and key, linked under FindParentNode's node. Null after a message.
+NameNode* CreateTreeNode(NameNode* root, const char* path, bool group, int64_t key);
+// Frees a node's name and the node itself (not its payload, not its children).
+void FreeNodeShell(NameNode* node);

@@ -1,0 +1,36 @@
+// Test fixture helpers shared by every test program.
+#include "tests/support/engine_fixture.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "app/engine.h"
+#include "platform/headless/headless.h"
+
+TempFolder::TempFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "kivor-test-XXXXXX").string();
+  char* made = mkdtemp(pattern.data());
+  path_ = made ? made : pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+void TempFolder::Write(const std::string& name, const std::string& bytes) const {
+  std::filesystem::path p = std::filesystem::path(path_) / name;
+  std::filesystem::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary);
+  out.write(bytes.data(), (std::streamsize)bytes.size());
+}
+
+void HeadlessTest::SetUp() {
+  PlatformInit("headless");
+  HeadlessReset();
+  ResetMessageState();
+  g_QuitFlag = 0;
+}
+
+void HeadlessTest::TearDown() { HeadlessReset(); }

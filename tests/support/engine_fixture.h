@@ -1,0 +1,27 @@
+// Test fixture helpers: a fresh headless platform and engine state per test, temporary folders.
+#pragma once
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+// A folder under the test's temporary area, created empty; removed by the fixture.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  const std::string& path() const { return path_; }
+  // Writes `bytes` to `name` (relative, '/' separated; folders are created).
+  void Write(const std::string& name, const std::string& bytes) const;
+
+ private:
+  std::string path_;
+};
+
+// Resets the headless backend (clock at 0, no events, no answers) and the once-per-run
+// message state before each test.
+class HeadlessTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+};
