@@ -28,6 +28,24 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->PresentFrame) d->PresentFrame = h.PresentFrame;
   if (!d->GetDesktopMode) d->GetDesktopMode = h.GetDesktopMode;
   if (!d->PollEvent) d->PollEvent = h.PollEvent;
+  if (!d->GetWindowRect) d->GetWindowRect = h.GetWindowRect;
+  if (!d->SetWindowPosition) d->SetWindowPosition = h.SetWindowPosition;
+  if (!d->SetWindowSizeLimits) d->SetWindowSizeLimits = h.SetWindowSizeLimits;
+  if (!d->SetWindowResizable) d->SetWindowResizable = h.SetWindowResizable;
+  if (!d->RestoreWindow) d->RestoreWindow = h.RestoreWindow;
+  if (!d->RaiseWindow) d->RaiseWindow = h.RaiseWindow;
+  if (!d->BeginWindowDrag) d->BeginWindowDrag = h.BeginWindowDrag;
+  if (!d->GetMonitors) d->GetMonitors = h.GetMonitors;
+  if (!d->GetWindowMonitor) d->GetWindowMonitor = h.GetWindowMonitor;
+  if (!d->GetDisplayModes) d->GetDisplayModes = h.GetDisplayModes;
+  if (!d->SetFullScreen) d->SetFullScreen = h.SetFullScreen;
+  if (!d->ShowCursor) d->ShowCursor = h.ShowCursor;
+  if (!d->SetCursorShape) d->SetCursorShape = h.SetCursorShape;
+  if (!d->SetCustomCursor) d->SetCustomCursor = h.SetCustomCursor;
+  if (!d->WarpMouse) d->WarpMouse = h.WarpMouse;
+  if (!d->GetMousePosition) d->GetMousePosition = h.GetMousePosition;
+  if (!d->JoystickCount) d->JoystickCount = h.JoystickCount;
+  if (!d->ReadJoystick) d->ReadJoystick = h.ReadJoystick;
 }
 
 bool Use(const PlatformDriver& d) {
