@@ -23,7 +23,6 @@ void SeedRandom(uint32_t) {}
 int BootScripts() { return 0; }
 int RunScriptTasks() { return 0; }
 int CreateTaskTreeRoot() { return 0; }
-int CreateMenuTreeRoot() { return 0; }
 
 int ComposeLayerTree(NameNode*, int) { return 0; }
 int RenderGpuScene() { return 0; }
