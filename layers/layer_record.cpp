@@ -268,21 +268,15 @@ void FreeLayerSubtree(NameNode* node) {
 }
 
 int CreateLayerTreeRoot() {
-  NameNode* root = static_cast<NameNode*>(calloc(1, sizeof(NameNode)));
-  char* name = static_cast<char*>(calloc(1, 1));
-  if (!root || !name) {
-    free(root);
-    free(name);
-    ReportError(100010, 1);
-    return -1;
-  }
-  root->mName = name;
-  root->mIsGroup = 1;
-  root->mHash = 0x80000000u;
+  NameNode* root = AllocTreeRoot();
+  if (!root) return -1;
   WindowRecord* main = g_WindowRecords[0];
   int32_t width = main ? main->mWidth : 1;
   int32_t height = main ? main->mHeight : 1;
-  if (CreateLayerRecord(root) != 0) return -1;
+  if (CreateLayerRecord(root) != 0) {
+    FreeNodeShell(root);
+    return -1;
+  }
   LayerRecord* rootRecord = GetLayerRecord(root);
   rootRecord->mWidth = width;
   rootRecord->mHeight = height;
