@@ -22,7 +22,6 @@ void SeedRandom(uint32_t) {}
 int BootScripts() { return 0; }
 int RunScriptTasks() { return 0; }
 int CreateTaskTreeRoot() { return 0; }
-int CreateMenuTreeRoot() { return 0; }
 
 int CreateLayerTreeRoot() { return 0; }
 void ApplyPendingLayerStateAll() {}
