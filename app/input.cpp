@@ -12,7 +12,8 @@
 #include "render/render.h"
 
 KeyStateTable g_KeyState;
-KeyEdgeHandler g_KeyEdgeHandlers[4];
+// Filled before start-up too, so a tick that runs before InitKeyEdgeTable calls no null slot.
+KeyEdgeHandler g_KeyEdgeHandlers[4] = {OnKeyStillUp, OnKeyPressed, OnKeyReleased, OnKeyHeld};
 const uint8_t g_PolledKeys[117] = {
     8,   9,   13,  16,  17,  18,  19,  27,  32,  33,  34,  35,  36,  37,  38,  39,  40,  44,  45,  46,
     47,  48,  49,  50,  51,  52,  53,  54,  55,  56,  57,  65,  66,  67,  68,  69,  70,  71,  72,  73,

@@ -30,17 +30,10 @@ int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 void FreeFrameSet(LayerRecord*) {}
-void ForgetDragLayer(NameNode*) {}
 int ForgetMessageLayer(NameNode*) { return 0; }
 
 int DrawWindow(WindowRecord*) { return 0; }
-int PresentWindow(WindowRecord*) { return 0; }
-void ResetDirtyRectsAll() {}
 
-void InitKeyEdgeTable() {}
-void UpdateInputState() { CheckInactivePause(); }
-int InitJoysticks() { return 0; }
-void PrepareModalUi() {}
 
 void CreateMessageRecord() {}
 void BuildFontTable() {}
