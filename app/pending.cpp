@@ -3,7 +3,6 @@
 #include "app/engine.h"
 #include "app/hooks.h"
 
-uint8_t g_PackedRelease;
 uint8_t g_SoundEnabled;
 
 void InitPixelKernels() {}
@@ -12,7 +11,6 @@ void InitBlendTables() {}
 void StartWorkerThreads() {}
 void StopWorkerThreads() {}
 
-int BuildPackIndex() { return 0; }
 
 int LoadProjectSettings() { return 0; }
 void InitEvaluatorTables() {}
