@@ -12,7 +12,6 @@ void InitBlendTables() {}
 void StartWorkerThreads() {}
 void StopWorkerThreads() {}
 
-
 int LoadProjectSettings() { return 0; }
 void InitEvaluatorTables() {}
 void InitAssignOperatorTable() {}
