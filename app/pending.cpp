@@ -2,8 +2,8 @@
 // Each subsystem removes its entries here as it defines them.
 #include "app/engine.h"
 #include "app/hooks.h"
+#include "layers/layer.h"
 
-uint8_t g_PackedRelease;
 uint8_t g_SoundEnabled;
 
 void InitPixelKernels() {}
@@ -11,8 +11,6 @@ void InitProductTables() {}
 void InitBlendTables() {}
 void StartWorkerThreads() {}
 void StopWorkerThreads() {}
-
-int BuildPackIndex() { return 0; }
 
 int LoadProjectSettings() { return 0; }
 void InitEvaluatorTables() {}
@@ -23,8 +21,14 @@ int BootScripts() { return 0; }
 int RunScriptTasks() { return 0; }
 int CreateTaskTreeRoot() { return 0; }
 
-int CreateLayerTreeRoot() { return 0; }
-void ApplyPendingLayerStateAll() {}
+int ComposeLayerTree(NameNode*, int) { return 0; }
+int RenderGpuScene() { return 0; }
+int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
+void ReleaseLayerTextures(LayerRecord*) {}
+void ReleaseEmoteObject(LayerRecord*) {}
+void FreeFrameSet(LayerRecord*) {}
+void ForgetDragLayer(NameNode*) {}
+int ForgetMessageLayer(NameNode*) { return 0; }
 
 int DrawWindow(WindowRecord*) { return 0; }
 int PresentWindow(WindowRecord*) { return 0; }
