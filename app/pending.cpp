@@ -31,7 +31,6 @@ int ForgetMessageLayer(NameNode*) { return 0; }
 
 int DrawWindow(WindowRecord*) { return 0; }
 
-
 void CreateMessageRecord() {}
 
 int CreateSoundTreeRoot() { return 0; }
