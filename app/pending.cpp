@@ -28,7 +28,6 @@ void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 void FreeFrameSet(LayerRecord*) {}
 void ForgetDragLayer(NameNode*) {}
-int ForgetMessageLayer(NameNode*) { return 0; }
 
 int DrawWindow(WindowRecord*) { return 0; }
 int PresentWindow(WindowRecord*) { return 0; }
@@ -39,7 +38,6 @@ void UpdateInputState() { CheckInactivePause(); }
 int InitJoysticks() { return 0; }
 void PrepareModalUi() {}
 
-void CreateMessageRecord() {}
 
 int CreateSoundTreeRoot() { return 0; }
 int InitDirectSound() { return 0; }
