@@ -27,11 +27,8 @@ int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 void FreeFrameSet(LayerRecord*) {}
-int ForgetMessageLayer(NameNode*) { return 0; }
 
 int DrawWindow(WindowRecord*) { return 0; }
-
-void CreateMessageRecord() {}
 
 int CreateSoundTreeRoot() { return 0; }
 int InitDirectSound() { return 0; }
