@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-constexpr int32_t MAX_IMAGE_SIDE = 8192;
+#include "layers/layer.h"
 
 // One decoded GIF image: where it sits on the logical screen, the graphic-control values in
 // force when it was read and its own copy of the palette. `mIndexes` (width x height palette
@@ -55,8 +55,6 @@ int DecodeJpegMemory(const uint8_t* data, size_t size, DecodeTarget* target);
 int DecodeGifMemory(const uint8_t* data, size_t size, DecodeTarget* target);
 int DecodeKcgMemory(const uint8_t* data, size_t size, DecodeTarget* target);
 
-// Frees a GIF frame table and every frame in it.
-void FreeGifFrames(GifFrame** table);
 // Draws stored GIF frame `n` of the target's table into its pixels, clipped to the image.
 void RenderGifFrame(DecodeTarget* target, int n);
 
@@ -94,3 +92,10 @@ int WritePngFile(const std::string& realPath, const uint8_t* pixels, int32_t wid
                  bool hasAlpha, int level);
 int WriteJpegFile(const std::string& realPath, const uint8_t* pixels, int32_t width, int32_t height,
                   int quality);
+
+// The layer writers of the file command: the layer's image saved at `path` (an engine path,
+// relative to the game folder). 0, -1 when the file cannot be created, -2 when the encoder
+// failed; the PNG writer also returns 1 when a fatal message is pending.
+int SaveImageBmp(LayerRecord* record, const char* path);
+int SaveImagePng(LayerRecord* record, const char* path, int level);
+int SaveImageJpeg(LayerRecord* record, const char* path, int quality);

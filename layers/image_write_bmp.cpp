@@ -39,3 +39,8 @@ int WriteBmpFile(const std::string& realPath, const uint8_t* pixels, int32_t wid
   PlatFileClose(f);
   return ok ? 0 : -2;
 }
+
+int SaveImageBmp(LayerRecord* record, const char* path) {
+  if (!record->mPixels) return -1;
+  return WriteBmpFile(ExeFolderPath(path), record->mPixels, record->mWidth, record->mHeight);
+}

@@ -106,3 +106,8 @@ int WriteJpegFile(const std::string& realPath, const uint8_t* pixels, int32_t wi
   PlatFileClose(f);
   return ok ? 0 : -2;
 }
+
+int SaveImageJpeg(LayerRecord* record, const char* path, int quality) {
+  if (!record->mPixels) return -1;
+  return WriteJpegFile(ExeFolderPath(path), record->mPixels, record->mWidth, record->mHeight, quality);
+}

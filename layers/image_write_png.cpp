@@ -76,3 +76,16 @@ int WritePngFile(const std::string& realPath, const uint8_t* pixels, int32_t wid
   PlatFileClose(f);
   return ok ? 0 : -2;
 }
+
+int SaveImagePng(LayerRecord* record, const char* path, int level) {
+  if (!record->mPixels) return -1;
+  int result = WritePngFile(ExeFolderPath(path), record->mPixels, record->mWidth, record->mHeight,
+                            record->mHasAlpha != 0, level);
+  if (result != 0) return result;
+  // A layer that does not use its alpha is opaque in memory too once it is saved.
+  if (!record->mHasAlpha) {
+    size_t bytes = (size_t)record->mWidth * record->mHeight * 4;
+    for (size_t i = 3; i < bytes; i += 4) record->mPixels[i] = 255;
+  }
+  return g_QuitFlag ? 1 : 0;
+}
