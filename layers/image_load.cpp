@@ -95,7 +95,10 @@ int LoadLayerImage(LayerRecord* record, const char* fileName) {
   FileLocation location;
   memset(&location, 0, sizeof location);
   char resolved[MAX_PATH_BYTES + 1] = {0};
-  int found = ResolveResourceFile(&location, resolved, fileName, RESOURCE_IMAGE);
+  // The resolver rewrites separators in the name it is given.
+  char name[MAX_PATH_BYTES + 1];
+  CopyTextBounded(name, sizeof name, fileName);
+  int found = ResolveResourceFile(&location, resolved, name, RESOURCE_IMAGE);
   if (found < 0) return -1;
   if (found > 0) return SetBlankImage(record, fileName);
   // A read failure has been reported by the reader.
