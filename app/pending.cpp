@@ -29,7 +29,6 @@ void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
 void FreeFrameSet(LayerRecord*) {}
 void ForgetDragLayer(NameNode*) {}
-int ForgetMessageLayer(NameNode*) { return 0; }
 
 int DrawWindow(WindowRecord*) { return 0; }
 int PresentWindow(WindowRecord*) { return 0; }
@@ -40,7 +39,6 @@ void UpdateInputState() { CheckInactivePause(); }
 int InitJoysticks() { return 0; }
 void PrepareModalUi() {}
 
-void CreateMessageRecord() {}
 
 int CreateSoundTreeRoot() { return 0; }
 int InitDirectSound() { return 0; }
