@@ -4,7 +4,6 @@
 #include "app/hooks.h"
 
 uint8_t g_PackedRelease;
-uint8_t g_SoundEnabled;
 
 void InitPixelKernels() {}
 void InitProductTables() {}
@@ -39,11 +38,6 @@ void PrepareModalUi() {}
 void CreateMessageRecord() {}
 void BuildFontTable() {}
 void ReleaseGdiObjects() {}
-
-int CreateSoundTreeRoot() { return 0; }
-int InitDirectSound() { return 0; }
-int InitSoundSystem() { return 0; }
-void ReleaseDirectSound() {}
 
 void FreeSaveStaging(int) {}
 
