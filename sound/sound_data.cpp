@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app/engine.h"
+#include "app/hooks.h"
 #include "files/files.h"
 #include "sound/sound.h"
 

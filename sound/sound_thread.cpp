@@ -30,7 +30,6 @@ namespace {
 
 using SoundOpHandler = int (*)(int slot);
 SoundOpHandler g_SoundOpHandlers[SOUND_OP_UNLOAD + 1];
-std::thread g_SoundThread;
 uint8_t g_SoundErrorShown;
 
 constexpr int SOUND_OUTPUT_RATE = 44100;
@@ -268,12 +267,12 @@ const char* const kTextDsError = "エラー番号：%d\n\nDirectSoundバッフ�
 const char* const kTextDsAlloc = "エラー番号：%d\n\nDirectSoundバッファが確保できませんでした。";
 const char* const kTextDecode = "エラー番号：%d\n\noggデコードエラーです。";
 
-struct SoundErrorText {
+struct SoundErrorEntry {
   int code;
   const char* text;
 };
 
-const SoundErrorText kSoundErrorTexts[] = {
+const SoundErrorEntry kSoundErrorTexts[] = {
     {-1, kTextNoBuffer},     {-310, kTextNoBuffer},   {-330, kTextNoBuffer},  {-410, kTextNoBuffer},
     {-430, kTextNoBuffer},   {-1010, kTextNoBuffer},  {-110, kTextPlay},      {-120, kTextPlay},
     {-440, kTextPlay},       {-320, kTextCursor},     {-340, kTextCursor},    {-420, kTextCursor},
@@ -347,17 +346,17 @@ void FreeSoundRecord(SoundRecord* r) {
 // Start-up and shutdown steps.
 
 int CreateSoundTreeRoot() {
-  NameNode* root = static_cast<NameNode*>(calloc(1, sizeof(NameNode)));
-  char* name = static_cast<char*>(calloc(1, 1));
-  if (!root || !name || !CreateSoundRecord(root)) {
-    free(root);
-    free(name);
-    ReportError(100010, 1);
-    return -1;
+  if (!g_SoundRoot) {
+    NameNode* root = AllocTreeRoot();
+    if (!root) return -1;
+    if (!CreateSoundRecord(root)) {
+      FreeNodeShell(root);
+      return -1;
+    }
+    g_SoundRoot = root;
   }
-  root->mName = name;
-  g_SoundRoot = root;
   CopyTextBounded(g_SoundFolder, sizeof g_SoundFolder, "S0");
+  if (FindNodeByPath(g_SoundRoot, g_SoundFolder, NAME_LOOKUP_GROUP)) return 0;
   NameNode* folder = CreateTreeNode(g_SoundRoot, g_SoundFolder, true, 1);
   if (!folder || !CreateSoundRecord(folder)) return -1;
   return 0;
@@ -370,7 +369,6 @@ int InitDirectSound() {
 }
 
 void ReleaseDirectSound() {
-  if (g_SoundThread.joinable()) g_SoundThread.join();
   PlatAudioClose();
   g_SoundDevice = 0;
 }
@@ -419,7 +417,8 @@ int StartSoundThread() {
     std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
     g_SoundThreadFinished = 0;
   }
-  g_SoundThread = std::thread(SoundThreadProc);
+  // Shutdown waits for the finished flag, not for the thread object.
+  std::thread(SoundThreadProc).detach();
   return 0;
 }
 
@@ -533,7 +532,7 @@ void ReleaseAllSounds() {
 }
 
 const char* SoundErrorText(int code) {
-  for (const SoundErrorText& t : kSoundErrorTexts)
+  for (const SoundErrorEntry& t : kSoundErrorTexts)
     if (t.code == code) return t.text;
   return kTextInternal;
 }
