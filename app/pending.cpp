@@ -4,15 +4,11 @@
 #include "app/hooks.h"
 #include "layers/layer.h"
 
-uint8_t g_PackedRelease;
-
 void InitPixelKernels() {}
 void InitProductTables() {}
 void InitBlendTables() {}
 void StartWorkerThreads() {}
 void StopWorkerThreads() {}
-
-int BuildPackIndex() { return 0; }
 
 int LoadProjectSettings() { return 0; }
 void InitEvaluatorTables() {}
