@@ -143,8 +143,9 @@ int ConvertWaveToPcm(SoundRecord* r) {
     sf_close(sf);
     return -10200;
   }
+  // No WAV encoding expands its data sixteen-fold: a larger frame count is a false header.
   int64_t bytes = info.frames * info.channels * 2;
-  if (bytes > 0x7FFFFFFF) {
+  if (bytes > 0x7FFFFFFF || bytes > (int64_t)r->mImageSize * 16 + (1 << 20)) {
     sf_close(sf);
     return -10220;
   }
@@ -153,10 +154,23 @@ int ConvertWaveToPcm(SoundRecord* r) {
     sf_close(sf);
     return -10220;
   }
-  sf_count_t frames = sf_readf_short(sf, reinterpret_cast<short*>(out), info.frames);
+  // Read as floats at full scale: 16-bit sources come back exact, wider and floating-point
+  // ones are rounded and clamped.
+  float block[4096];
+  const sf_count_t blockFrames = (sf_count_t)(sizeof block / sizeof block[0]) / info.channels;
+  sf_count_t frames = 0;
+  while (frames < info.frames) {
+    sf_count_t want = info.frames - frames < blockFrames ? info.frames - frames : blockFrames;
+    sf_count_t got = sf_readf_float(sf, block, want);
+    if (got <= 0) break;
+    for (sf_count_t i = 0; i < got * info.channels; i++) {
+      float v = std::nearbyint(block[i] * 32768.0f);
+      int32_t s = v > 32767.0f ? 32767 : v < -32768.0f ? -32768 : (int32_t)v;
+      PutLe16(out + (size_t)(frames * info.channels + i) * 2, (uint16_t)(int16_t)s);
+    }
+    frames += got;
+  }
   sf_close(sf);
-  if (frames < 0) frames = 0;
-  // The samples came in host order; the buffers take little-endian bytes, which this is.
   free(r->mImage);
   r->mImage = out;
   r->mImageSize = (int32_t)(frames * info.channels * 2);

@@ -106,6 +106,8 @@ TEST_F(PlaybackTest, OggComesOutEqualToTheReferenceDecoder) {
     size_t firstDiff = 0;
     while (firstDiff < heard.size() && heard[firstDiff] == want[firstDiff]) firstDiff++;
     EXPECT_EQ(firstDiff, heard.size()) << "first difference at frame " << firstDiff / 2;
+    Post(n, SOUND_OP_UNLOAD, 0);
+    Pass();
   }
 }
 

@@ -60,16 +60,16 @@ int OpenImage(SoundRecord* r, const std::string& bytes, uint8_t format) {
 }
 
 TEST_F(WaveTest, ChunkWalkFindsChunksInAnyOrderWithinTheFile) {
-  std::string pcm = "\x01\x02\x03";
+  std::string pcm = "\x01\x02\x03\x04";
   struct Case {
     const char* name;
     std::string image;
     int found;
     uint32_t dataSize;
   } cases[] = {
-      {"data before fmt", Riff(Chunk("data", pcm) + Chunk("fmt ", Fmt16(1, 8000, 8))), 1, 3},
-      {"odd chunk padded", Riff(Chunk("LIST", "abc") + Chunk("fmt ", Fmt16(1, 8000, 8)) + Chunk("data", pcm)), 1, 3},
-      {"data size beyond the file", Riff(Chunk("fmt ", Fmt16(1, 8000, 8)) + Chunk("data", pcm, 0x7FFFFFF0)), 1, 3},
+      {"data before fmt", Riff(Chunk("data", pcm) + Chunk("fmt ", Fmt16(1, 8000, 8))), 1, 4},
+      {"odd chunk padded", Riff(Chunk("LIST", "abc") + Chunk("fmt ", Fmt16(1, 8000, 8)) + Chunk("data", pcm)), 1, 4},
+      {"data size beyond the file", Riff(Chunk("fmt ", Fmt16(1, 8000, 8)) + Chunk("data", pcm, 0x7FFFFFF0)), 1, 4},
       {"fmt of 12 bytes", Riff(Chunk("fmt ", Fmt16(1, 8000, 8).substr(0, 12)) + Chunk("data", pcm)), 0, 0},
       {"not a wave", Riff(Chunk("fmt ", Fmt16(1, 8000, 8)), "AVI "), 0, 0},
       {"chunk size runs off the end", Riff(Chunk("junk", "", 0x7FFFFFFF) + Chunk("fmt ", Fmt16(1, 8000, 8))), 1, 0},
@@ -80,7 +80,7 @@ TEST_F(WaveTest, ChunkWalkFindsChunksInAnyOrderWithinTheFile) {
     const uint8_t* image = reinterpret_cast<const uint8_t*>(c.image.data());
     EXPECT_EQ(FindWaveChunks(image, c.image.size(), &fmt, &fmtSize, &data, &dataSize), c.found) << c.name;
     EXPECT_EQ(dataSize, c.dataSize) << c.name;
-    if (data) EXPECT_EQ(memcmp(data, pcm.data(), dataSize), 0) << c.name;
+    if (data) { EXPECT_EQ(memcmp(data, pcm.data(), dataSize), 0) << c.name; }
   }
 }
 
