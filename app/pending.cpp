@@ -38,8 +38,6 @@ int InitJoysticks() { return 0; }
 void PrepareModalUi() {}
 
 void CreateMessageRecord() {}
-void BuildFontTable() {}
-void ReleaseGdiObjects() {}
 
 void FreeSaveStaging(int) {}
 
