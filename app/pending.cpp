@@ -26,7 +26,6 @@ void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 void FreeFrameSet(LayerRecord*) {}
 void ForgetDragLayer(NameNode*) {}
-int ForgetMessageLayer(NameNode*) { return 0; }
 
 int DrawWindow(WindowRecord*) { return 0; }
 int PresentWindow(WindowRecord*) { return 0; }
@@ -37,7 +36,6 @@ void UpdateInputState() { CheckInactivePause(); }
 int InitJoysticks() { return 0; }
 void PrepareModalUi() {}
 
-void CreateMessageRecord() {}
 
 void FreeSaveStaging(int) {}
 
