@@ -4,8 +4,6 @@
 #include "app/hooks.h"
 #include "layers/layer.h"
 
-uint8_t g_SoundEnabled;
-
 void InitPixelKernels() {}
 void InitProductTables() {}
 void InitBlendTables() {}
@@ -30,11 +28,6 @@ int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
 void FreeFrameSet(LayerRecord*) {}
 
 int DrawWindow(WindowRecord*) { return 0; }
-
-int CreateSoundTreeRoot() { return 0; }
-int InitDirectSound() { return 0; }
-int InitSoundSystem() { return 0; }
-void ReleaseDirectSound() {}
 
 void FreeSaveStaging(int) {}
 
