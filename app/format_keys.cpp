@@ -47,3 +47,26 @@ void ComputeScriptKey(uint8_t key[4]) {
   key[2] = (uint8_t)(crc >> 8);
   key[3] = (uint8_t)crc;
 }
+
+uint32_t MurmurHash2(const void* data, size_t length, uint32_t seed) {
+  constexpr uint32_t m = 0x5BD1E995;
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  uint32_t h = seed ^ (uint32_t)length;
+  for (; length >= 4; p += 4, length -= 4) {
+    uint32_t k = (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+    k *= m;
+    k ^= k >> 24;
+    k *= m;
+    h = h * m ^ k;
+  }
+  // The tail bytes are unsigned: a name with bytes above 0x7F hashes the same on every host.
+  switch (length) {
+    case 3: h ^= (uint32_t)p[2] << 16; [[fallthrough]];
+    case 2: h ^= (uint32_t)p[1] << 8; [[fallthrough]];
+    case 1: h ^= p[0]; h *= m;
+  }
+  h ^= h >> 13;
+  h *= m;
+  h ^= h >> 15;
+  return h;
+}

@@ -1,5 +1,5 @@
 // Fixed data of the game file formats, shared by the runtime and the packaging tools:
-// the script key pass phrase and the swap pairs of the pack name-length table.
+// the script key pass phrase, the swap pairs of the pack name-length table and the hashes.
 #pragma once
 
 #include <cstddef>
@@ -18,3 +18,6 @@ void FillNameLengthTable(uint8_t table[256]);
 void ComputeScriptKey(uint8_t key[4]);
 // The reflected CRC-32 of zlib and PNG, continued from `crc` (0 to start).
 uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t length);
+// 32-bit MurmurHash2 (multiplier 0x5BD1E995, shift 24), the initial value `seed` ^ length;
+// names of named objects, labels and pack entries are hashed with seed 0.
+uint32_t MurmurHash2(const void* data, size_t length, uint32_t seed);

@@ -2,6 +2,7 @@
 // Each subsystem removes its entries here as it defines them.
 #include "app/engine.h"
 #include "app/hooks.h"
+#include "layers/layer.h"
 
 uint8_t g_PackedRelease;
 uint8_t g_SoundEnabled;
@@ -22,10 +23,15 @@ void SeedRandom(uint32_t) {}
 int BootScripts() { return 0; }
 int RunScriptTasks() { return 0; }
 int CreateTaskTreeRoot() { return 0; }
-int CreateMenuTreeRoot() { return 0; }
 
-int CreateLayerTreeRoot() { return 0; }
-void ApplyPendingLayerStateAll() {}
+int ComposeLayerTree(NameNode*, int) { return 0; }
+int RenderGpuScene() { return 0; }
+int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
+void ReleaseLayerTextures(LayerRecord*) {}
+void ReleaseEmoteObject(LayerRecord*) {}
+void FreeFrameSet(LayerRecord*) {}
+void ForgetDragLayer(NameNode*) {}
+int ForgetMessageLayer(NameNode*) { return 0; }
 
 int DrawWindow(WindowRecord*) { return 0; }
 int PresentWindow(WindowRecord*) { return 0; }

@@ -20,6 +20,17 @@ struct NameNode {
   void* mPayload;         // LayerRecord, ScriptTask, SoundRecord or MenuItemRecord
 };
 
+// Payload of a menu-tree node. The caption buffer (MENU_CAPTION_BYTES) is owned by the record;
+// an empty caption makes a separator.
+constexpr int MENU_CAPTION_BYTES = 261;
+struct MenuItemRecord {
+  char* mCaption;
+  uint8_t mVisible;       // 0 leaves the item out of built menus
+  int16_t mEnabled;       // 0 greys the item out
+  uint8_t mChecked;
+  int64_t mId;            // low 32 bits: the item id a chosen item reports
+};
+
 enum : uint8_t { NAME_LOOKUP_LEAF = 0, NAME_LOOKUP_GROUP = 1, NAME_LOOKUP_ANY = 2 };
 constexpr int OBJECT_PATH_BYTES = 256;   // path buffers and current folders
 
@@ -48,5 +59,10 @@ NameNode* GetNthChild(NameNode* node, int32_t n);
 // Allocates a zero-filled node named after the last component of `path`, hashed, with the
 // group flag and key, linked under FindParentNode's node. Null after a message.
 NameNode* CreateTreeNode(NameNode* root, const char* path, bool group, int64_t key);
+// Creates the node's MenuItemRecord (visible, enabled 256, caption copied and cut to 260
+// bytes) and stores it in mPayload. Null for a null node, or after message 100010.
+MenuItemRecord* AttachMenuItemRecord(NameNode* node, const char* caption);
+// A nameless group root with no payload; null after message 100010.
+NameNode* AllocTreeRoot();
 // Frees a node's name and the node itself (not its payload, not its children).
 void FreeNodeShell(NameNode* node);
