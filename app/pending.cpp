@@ -7,12 +7,6 @@
 uint8_t g_PackedRelease;
 uint8_t g_SoundEnabled;
 
-void InitPixelKernels() {}
-void InitProductTables() {}
-void InitBlendTables() {}
-void StartWorkerThreads() {}
-void StopWorkerThreads() {}
-
 int BuildPackIndex() { return 0; }
 
 int LoadProjectSettings() { return 0; }

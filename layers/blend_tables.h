@@ -6,12 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "layers/layer.h"
+
+// The 19 ways (BLEND_MODE_COUNT, layers/layer.h) a layer meets what lies below it.
 enum BlendMode : uint8_t {
   BLEND_NORMAL, BLEND_ADD, BLEND_SUBTRACT, BLEND_MULTIPLY, BLEND_DIVIDE, BLEND_SCREEN,
   BLEND_LIGHTEN, BLEND_DARKEN, BLEND_DIFFERENCE, BLEND_EXCLUSION, BLEND_OVERLAY,
   BLEND_COLOR_DODGE, BLEND_COLOR_BURN, BLEND_LINEAR_BURN, BLEND_HARD_LIGHT, BLEND_SOFT_LIGHT,
-  BLEND_VIVID_LIGHT, BLEND_LINEAR_LIGHT, BLEND_PIN_LIGHT, BLEND_MODE_COUNT
+  BLEND_VIVID_LIGHT, BLEND_LINEAR_LIGHT, BLEND_PIN_LIGHT
 };
+static_assert(BLEND_PIN_LIGHT + 1 == BLEND_MODE_COUNT);
 
 // Plain and alpha rows: dst and src at the first byte of a run of pixels, opacity 0..256,
 // n = pixel count * 4. Rule rows add the rule image's pixels at the source position and the
