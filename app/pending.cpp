@@ -4,10 +4,8 @@
 #include "app/hooks.h"
 #include "layers/layer.h"
 
-uint8_t g_PackedRelease;
 uint8_t g_SoundEnabled;
 
-int BuildPackIndex() { return 0; }
 
 int LoadProjectSettings() { return 0; }
 void InitEvaluatorTables() {}
