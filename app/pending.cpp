@@ -6,7 +6,6 @@
 
 uint8_t g_SoundEnabled;
 
-
 int LoadProjectSettings() { return 0; }
 void InitEvaluatorTables() {}
 void InitAssignOperatorTable() {}
