@@ -34,8 +34,6 @@ int InitJoysticks() { return 0; }
 void PrepareModalUi() {}
 
 void CreateMessageRecord() {}
-void BuildFontTable() {}
-void ReleaseGdiObjects() {}
 
 int CreateSoundTreeRoot() { return 0; }
 int InitDirectSound() { return 0; }
