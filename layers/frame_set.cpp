@@ -82,16 +82,12 @@ int LoadFrameSet(NameNode* node, const char* fileName) {
   return 0;
 }
 
-int DecodeJpegFrame(const uint8_t* colour, const uint8_t* mask, int32_t colourLength, int32_t maskLength,
-                    NameNode* node) {
+namespace {
+
+// The library calls of one frame; the caller holds the recovery point.
+int DecodeFrameInto(const uint8_t* colour, int32_t colourLength, NameNode* node) {
   LayerRecord* record = GetLayerRecord(node);
-  if (!g_FrameDecoder.mCreated && !CreateJpegDecoder(&g_FrameDecoder)) return -2;
   JpegDecoder* d = &g_FrameDecoder;
-  // The recovery point is set for this decode, so an error in any frame fails that frame.
-  if (setjmp(d->mError.mJump)) {
-    jpeg_abort_decompress(&d->mInfo);
-    return -2;
-  }
   SetJpegSource(d, colour, colourLength > 0 ? (size_t)colourLength : 0);
   jpeg_read_header(&d->mInfo, TRUE);
   int32_t width = (int32_t)d->mInfo.image_width, height = (int32_t)d->mInfo.image_height;
@@ -121,14 +117,9 @@ int DecodeJpegFrame(const uint8_t* colour, const uint8_t* mask, int32_t colourLe
   return 0;
 }
 
-void DecodeJpegMask(const uint8_t* mask, int32_t maskLength, NameNode* node) {
+void DecodeMaskInto(const uint8_t* mask, int32_t maskLength, NameNode* node) {
   LayerRecord* record = GetLayerRecord(node);
-  if (!g_FrameDecoder.mCreated || maskLength <= 0) return;
   JpegDecoder* d = &g_FrameDecoder;
-  if (setjmp(d->mError.mJump)) {
-    jpeg_abort_decompress(&d->mInfo);
-    return;
-  }
   SetJpegSource(d, mask, (size_t)maskLength);
   jpeg_read_header(&d->mInfo, TRUE);
   if (d->mInfo.num_components != 1 || d->mInfo.image_width > (JDIMENSION)MAX_IMAGE_SIDE ||
@@ -147,6 +138,28 @@ void DecodeJpegMask(const uint8_t* mask, int32_t maskLength, NameNode* node) {
     for (size_t x = 0; x < columns; x++) row[x * 4 + 3] = sample[0][x];
   }
   jpeg_abort_decompress(&d->mInfo);
+}
+
+}  // namespace
+
+int DecodeJpegFrame(const uint8_t* colour, const uint8_t* mask, int32_t colourLength, int32_t maskLength,
+                    NameNode* node) {
+  if (!g_FrameDecoder.mCreated && !CreateJpegDecoder(&g_FrameDecoder)) return -2;
+  // The recovery point is set for this decode, so an error in any frame fails that frame.
+  if (setjmp(g_FrameDecoder.mError.mJump)) {
+    jpeg_abort_decompress(&g_FrameDecoder.mInfo);
+    return -2;
+  }
+  return DecodeFrameInto(colour, colourLength, node);
+}
+
+void DecodeJpegMask(const uint8_t* mask, int32_t maskLength, NameNode* node) {
+  if (!g_FrameDecoder.mCreated || maskLength <= 0) return;
+  if (setjmp(g_FrameDecoder.mError.mJump)) {
+    jpeg_abort_decompress(&g_FrameDecoder.mInfo);
+    return;
+  }
+  DecodeMaskInto(mask, maskLength, node);
 }
 
 void ShowFrameSetFrame(NameNode* node, int64_t n) {
