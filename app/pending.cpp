@@ -4,8 +4,6 @@
 #include "app/hooks.h"
 #include "layers/layer.h"
 
-uint8_t g_SoundEnabled;
-
 void InitPixelKernels() {}
 void InitProductTables() {}
 void InitBlendTables() {}
@@ -38,11 +36,6 @@ void UpdateInputState() { CheckInactivePause(); }
 int InitJoysticks() { return 0; }
 void PrepareModalUi() {}
 
-
-int CreateSoundTreeRoot() { return 0; }
-int InitDirectSound() { return 0; }
-int InitSoundSystem() { return 0; }
-void ReleaseDirectSound() {}
 
 void FreeSaveStaging(int) {}
 
