@@ -25,7 +25,6 @@ int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
-void FreeFrameSet(LayerRecord*) {}
 void ForgetDragLayer(NameNode*) {}
 
 int DrawWindow(WindowRecord*) { return 0; }
