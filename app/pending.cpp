@@ -2,9 +2,9 @@
 // Each subsystem removes its entries here as it defines them.
 #include "app/engine.h"
 #include "app/hooks.h"
+#include "script/vars.h"
 
 uint8_t g_PackedRelease;
-uint8_t g_SoundEnabled;
 
 void InitPixelKernels() {}
 void InitProductTables() {}
@@ -14,14 +14,7 @@ void StopWorkerThreads() {}
 
 int BuildPackIndex() { return 0; }
 
-int LoadProjectSettings() { return 0; }
-void InitEvaluatorTables() {}
-void InitAssignOperatorTable() {}
-void InitOpcodeTable(int) {}
 void SeedRandom(uint32_t) {}
-int BootScripts() { return 0; }
-int RunScriptTasks() { return 0; }
-int CreateTaskTreeRoot() { return 0; }
 
 int CreateLayerTreeRoot() { return 0; }
 void ApplyPendingLayerStateAll() {}
@@ -36,6 +29,7 @@ int InitJoysticks() { return 0; }
 void PrepareModalUi() {}
 
 void CreateMessageRecord() {}
+void AdvanceMessage(ScriptTask*) {}
 void BuildFontTable() {}
 void ReleaseGdiObjects() {}
 
@@ -46,4 +40,12 @@ void ReleaseDirectSound() {}
 
 void FreeSaveStaging(int) {}
 
-int CmdEngineCall() { return 0; }
+
+// System variables.
+int64_t ReadSystemIntVariable(int32_t, int32_t) { return 0; }
+double ReadSystemRealVariable(int32_t, int32_t) { return 0.0; }
+int ReadSystemStringVariable(int32_t, int32_t, char* buffer) {
+  buffer[0] = 0;
+  return 0;
+}
+int AssignSystemVariable(int32_t, int32_t, const CommandArgument*) { return 0; }
