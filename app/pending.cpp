@@ -2,9 +2,8 @@
 // Each subsystem removes its entries here as it defines them.
 #include "app/engine.h"
 #include "app/hooks.h"
+#include "layers/layer.h"
 #include "script/vars.h"
-
-uint8_t g_PackedRelease;
 
 void InitPixelKernels() {}
 void InitProductTables() {}
@@ -12,12 +11,16 @@ void InitBlendTables() {}
 void StartWorkerThreads() {}
 void StopWorkerThreads() {}
 
-int BuildPackIndex() { return 0; }
-
 void SeedRandom(uint32_t) {}
 
-int CreateLayerTreeRoot() { return 0; }
-void ApplyPendingLayerStateAll() {}
+int ComposeLayerTree(NameNode*, int) { return 0; }
+int RenderGpuScene() { return 0; }
+int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
+void ReleaseLayerTextures(LayerRecord*) {}
+void ReleaseEmoteObject(LayerRecord*) {}
+void FreeFrameSet(LayerRecord*) {}
+void ForgetDragLayer(NameNode*) {}
+int ForgetMessageLayer(NameNode*) { return 0; }
 
 int DrawWindow(WindowRecord*) { return 0; }
 int PresentWindow(WindowRecord*) { return 0; }
@@ -39,7 +42,6 @@ int InitSoundSystem() { return 0; }
 void ReleaseDirectSound() {}
 
 void FreeSaveStaging(int) {}
-
 
 // System variables.
 int64_t ReadSystemIntVariable(int32_t, int32_t) { return 0; }

@@ -27,10 +27,10 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  14 End               */ CmdUnassigned,
     /*  15 SetOptions        */ CmdUnassigned,
     /*  16 Reserved16        */ CmdUnassigned,
-    /*  17 (none)            */ CmdUnassigned,
-    /*  18 (none)            */ CmdUnassigned,
-    /*  19 (none)            */ CmdUnassigned,
-    /*  20 (none)            */ CmdUnassigned,
+    /*  17 unassigned        */ CmdUnassigned,
+    /*  18 unassigned        */ CmdUnassigned,
+    /*  19 unassigned        */ CmdUnassigned,
+    /*  20 unassigned        */ CmdUnassigned,
     /*  21 File              */ CmdUnassigned,
     /*  22 FileQuery         */ CmdUnassigned,
     /*  23 Flash             */ CmdUnassigned,
@@ -40,10 +40,10 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  27 TextStyle         */ CmdUnassigned,
     /*  28 TextInfo          */ CmdUnassigned,
     /*  29 FrameRate         */ CmdUnassigned,
-    /*  30 (none)            */ CmdUnassigned,
-    /*  31 (none)            */ CmdUnassigned,
-    /*  32 (none)            */ CmdUnassigned,
-    /*  33 (none)            */ CmdUnassigned,
+    /*  30 unassigned        */ CmdUnassigned,
+    /*  31 unassigned        */ CmdUnassigned,
+    /*  32 unassigned        */ CmdUnassigned,
+    /*  33 unassigned        */ CmdUnassigned,
     /*  34 Jump              */ CmdJump,
     /*  35 Call              */ CmdCall,
     /*  36 If                */ CmdIf,
@@ -61,7 +61,7 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  48 BreakLoop         */ CmdBreakLoop,
     /*  49 ContinueLoop      */ CmdContinueLoop,
     /*  50 LoopEnd           */ CmdLoopEnd,
-    /*  51 (none)            */ CmdUnassigned,
+    /*  51 unassigned        */ CmdUnassigned,
     /*  52 Math              */ CmdUnassigned,
     /*  53 Perspective       */ CmdUnassigned,
     /*  54 MenuItem          */ CmdUnassigned,
@@ -84,7 +84,7 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  71 ReturnZero        */ ReturnZero,
     /*  72 ReturnZero        */ ReturnZero,
     /*  73 ReturnZero        */ ReturnZero,
-    /*  74 (none)            */ CmdUnassigned,
+    /*  74 unassigned        */ CmdUnassigned,
     /*  75 SaveDataWrite     */ CmdUnassigned,
     /*  76 SaveDataDrop      */ CmdUnassigned,
     /*  77 SaveReserved77    */ CmdUnassigned,
@@ -112,14 +112,14 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  99 FrameSetRelease   */ CmdUnassigned,
     /* 100 FrameSetQuery     */ CmdUnassigned,
     /* 101 MessageValue      */ CmdUnassigned,
-    /* 102 (none)            */ CmdUnassigned,
-    /* 103 (none)            */ CmdUnassigned,
-    /* 104 (none)            */ CmdUnassigned,
+    /* 102 unassigned        */ CmdUnassigned,
+    /* 103 unassigned        */ CmdUnassigned,
+    /* 104 unassigned        */ CmdUnassigned,
     /* 105 EngineCall        */ CmdEngineCall,
-    /* 106 (none)            */ CmdUnassigned,
-    /* 107 (none)            */ CmdUnassigned,
-    /* 108 (none)            */ CmdUnassigned,
-    /* 109 (none)            */ CmdUnassigned,
+    /* 106 unassigned        */ CmdUnassigned,
+    /* 107 unassigned        */ CmdUnassigned,
+    /* 108 unassigned        */ CmdUnassigned,
+    /* 109 unassigned        */ CmdUnassigned,
 };
 
 }  // namespace
@@ -127,5 +127,5 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
 int ReturnZero() { return 0; }
 
 void FillCommandHandlers() {
-  for (int c = 0; c < COMMAND_COUNT; c++) g_CommandHandlers[c] = kCommandHandlers[c] ? kCommandHandlers[c] : CmdUnassigned;
+  for (int c = 0; c < COMMAND_COUNT; c++) g_CommandHandlers[c] = kCommandHandlers[c];
 }

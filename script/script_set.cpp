@@ -28,9 +28,6 @@ size_t g_VariableDefinitionsSize;
 uint8_t g_SoundEnabled;
 uint8_t g_ProjectSizingBorder;
 uint8_t g_ProjectFramedWindows;
-uint8_t g_ProjectImageOrder[8];
-uint8_t g_ProjectSoundOrder[4];
-uint8_t g_ProjectSourceOrder[2];
 
 namespace {
 
@@ -263,8 +260,6 @@ int ParseProjectSettings(const uint8_t* data, size_t size) {
     ReportError(MSG_GAME_SIZE, 1);
     return 1;
   }
-  memcpy(g_ProjectImageOrder, data + 0x1C, 8);
-  memcpy(g_ProjectSoundOrder, data + 0x24, 4);
   r.at = 0x28;
   int32_t gameThread = (int32_t)r.Read(4);
   if (gameThread != 0 && gameThread != 1) {
@@ -302,8 +297,10 @@ int ParseProjectSettings(const uint8_t* data, size_t size) {
   g_SoundEnabled = sound;
   g_ProjectSizingBorder = sizing;
   g_ProjectFramedWindows = framed;
-  g_ProjectSourceOrder[0] = sourceFirst;
-  g_ProjectSourceOrder[1] = sourceSecond;
+  memcpy(g_ImageExtensionOrder, data + 0x1C, 8);
+  memcpy(g_SoundExtensionOrder, data + 0x24, 4);
+  g_SourceOrderFlags[0] = sourceFirst;
+  g_SourceOrderFlags[1] = sourceSecond;
   return 0;
 }
 

@@ -121,3 +121,8 @@ extern const uint8_t* g_VariableDefinitions;
 extern size_t g_VariableDefinitionsSize;
 
 int ReturnZero();
+
+// Window style choices of the project settings: a sizing border, and framed (1) or pop-up (0)
+// windows.
+extern uint8_t g_ProjectSizingBorder;
+extern uint8_t g_ProjectFramedWindows;

@@ -1,0 +1,79 @@
+// The layer tree fixture shared by the layer tests.
+#include "tests/layers/layer_fixture.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Ids of the messages the layer code gives; 100010 and 104030 have built-in texts.
+const int kMessageIds[] = {100030, 100240, 100243, 100244, 101230, 101250, 101280, 101295, 900020,
+                           100230, 100242, 101140};
+
+}  // namespace
+
+void LayerTreeTest::SetUp() {
+  HeadlessTest::SetUp();
+  texts_.clear();
+  for (int id : kMessageIds) texts_.push_back("#" + std::to_string(id) + " %s %s");
+  g_MessageTable.count = 0;
+  for (size_t i = 0; i < texts_.size(); i++) {
+    g_MessageTable.ids[i] = kMessageIds[i];
+    g_MessageTable.texts[i] = texts_[i].c_str();
+    g_MessageTable.count++;
+  }
+  window_.mWidth = 640;
+  window_.mHeight = 480;
+  g_WindowRecords[0] = &window_;
+  ASSERT_EQ(CreateLayerTreeRoot(), 0);
+  w0_ = window_.mRootLayer;
+  ASSERT_NE(w0_, nullptr);
+}
+
+void LayerTreeTest::TearDown() {
+  FreeLayerSubtree(g_LayerRoot);
+  g_LayerRoot = nullptr;
+  g_WindowRecords[0] = nullptr;
+  g_MessageTable.count = 0;
+  g_OffscreenLayerNode = nullptr;
+  HeadlessTest::TearDown();
+}
+
+int LayerTreeTest::ShownMessageId() const {
+  const char* text = LastErrorDialogText();
+  if (!text || !text[0]) return 0;
+  if (strcmp(text, LookupMessageText(100010)) == 0) return 100010;
+  const char* hash = strchr(text, '#');
+  if (hash) return atoi(hash + 1);
+  return -1;
+}
+
+NameNode* LayerTreeTest::AddLayer(const char* path, bool group, int64_t key, int32_t width, int32_t height) {
+  std::string full = std::string("W0/") + path;
+  NameNode* node = CreateNamedNode(g_LayerRoot, full.c_str(), group, key);
+  EXPECT_NE(node, nullptr) << path;
+  if (!node) return nullptr;
+  LayerRecord* r = AttachNewLayerRecord(node);
+  EXPECT_NE(r, nullptr);
+  if (width > 0 && height > 0) {
+    r->mPixels = AllocImageBuffer(nullptr, width, height, nullptr);
+    r->mWidth = width;
+    r->mHeight = height;
+    memset(r->mPixels, 0, size_t(width) * height * 4);
+  }
+  return node;
+}
+
+uint32_t LayerTreeTest::PixelAt(NameNode* node, int32_t x, int32_t y) const {
+  LayerRecord* r = GetLayerRecord(node);
+  const uint8_t* p = r->mPixels + (size_t(y) * r->mWidth + x) * 4;
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void LayerTreeTest::SetPixel(NameNode* node, int32_t x, int32_t y, uint32_t bgra) const {
+  LayerRecord* r = GetLayerRecord(node);
+  uint8_t* p = r->mPixels + (size_t(y) * r->mWidth + x) * 4;
+  for (int i = 0; i < 4; i++) p[i] = uint8_t(bgra >> (8 * i));
+}

@@ -1,0 +1,29 @@
+// A layer tree for layer tests: the root and "W0" at 640 x 480 shown by window record 0, and
+// message texts that name their ids so a test can tell which message was given.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/engine.h"
+#include "app/window.h"
+#include "layers/layer.h"
+#include "tests/support/engine_fixture.h"
+
+class LayerTreeTest : public HeadlessTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // The id of the one message shown since SetUp, or 0.
+  int ShownMessageId() const;
+  // A group or leaf under "W0" with a record and, for a size above 0, a BGRA image.
+  NameNode* AddLayer(const char* path, bool group, int64_t key, int32_t width = 0, int32_t height = 0);
+  uint32_t PixelAt(NameNode* node, int32_t x, int32_t y) const;
+  void SetPixel(NameNode* node, int32_t x, int32_t y, uint32_t bgra) const;
+
+  WindowRecord window_{};
+  NameNode* w0_ = nullptr;
+
+ private:
+  std::vector<std::string> texts_;
+};
