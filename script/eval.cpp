@@ -134,10 +134,10 @@ int RecordReference(int32_t v) {
   return 0;
 }
 
-// Puts element `element` of variable v into a new slot, in integer or real form.
-int FetchVariable(int32_t v, int64_t element, bool integer) {
+// Puts element `element` of variable v into a new slot with both its integer and real value.
+int FetchVariable(int32_t v, int64_t element) {
   const VarRecord* var = GetVariable(v);
-  uint8_t type = var ? var->mType : VAR_NONE;
+  uint8_t type = var ? var->mType : (uint8_t)VAR_NONE;
   int32_t e = (int32_t)element;
   if (v < FIRST_USER_VARIABLE) {
     if (type == VAR_INT) {
@@ -166,7 +166,6 @@ int FetchVariable(int32_t v, int64_t element, bool integer) {
     return PushNumber(RealToInt64(value), value);
   }
   if (type == VAR_STRING) return PushTextValue(ReadStringElement(v, e));
-  (void)integer;
   return PushNumber(0, 0.0);
 }
 
@@ -255,7 +254,7 @@ int OpVariable(const uint8_t* p, uint32_t n) {
   int32_t v = OperandVariable(p, n);
   if (RecordReference(v)) return 1;
   if (g_DeclarationMode && g_Depth == 0) return 0;
-  return FetchVariable(v, 0, IntegerArithmetic());
+  return FetchVariable(v, 0);
 }
 
 int OpVariableRef(const uint8_t* p, uint32_t n) {
@@ -307,11 +306,12 @@ int OpArrayClose(const uint8_t*, uint32_t) {
     ReportScriptError(MSG_NO_VARIABLE, 1);
     return 1;
   }
-  // Each subscript is checked against its dimension (low 32 bits, unsigned), extra subscripts
-  // must be 0, and the flat index is checked against the element count.
+  // Each subscript is checked whole against its dimension (a value past 32 bits never wraps
+  // onto a valid one), extra subscripts must be 0, and the flat index is checked against the
+  // element count.
   int64_t index = 0;
   for (int32_t k = 0; k < count; k++) {
-    uint32_t sub = (uint32_t)g_Subscripts[k];
+    int64_t sub = g_Subscripts[k];
     if (k >= var->mDimCount) {
       if (sub != 0) {
         ReportScriptError(MSG_SUBSCRIPT, 1);
@@ -319,13 +319,13 @@ int OpArrayClose(const uint8_t*, uint32_t) {
       }
       continue;
     }
-    if (sub > (uint32_t)var->mDims[k] - 1u || var->mDims[k] <= 0) {
+    if (sub < 0 || sub >= var->mDims[k]) {
       ReportScriptError(MSG_SUBSCRIPT, 1);
       return 1;
     }
     int64_t stride = 1;
     for (int32_t j = k + 1; j < var->mDimCount; j++) stride *= var->mDims[j];
-    index += (int64_t)sub * stride;
+    index += sub * stride;
   }
   if (var->mType != VAR_NONE && v >= FIRST_USER_VARIABLE && index >= var->mCount) {
     ReportScriptError(MSG_SUBSCRIPT, 1);
@@ -333,7 +333,7 @@ int OpArrayClose(const uint8_t*, uint32_t) {
   }
   g_RefElement = index;
   g_StackPos = base;
-  return FetchVariable(v, index, IntegerArithmetic());
+  return FetchVariable(v, index);
 }
 
 // Two operands: left at g_StackPos - 2, right at g_StackPos - 1.

@@ -182,7 +182,7 @@ int CmdCall() {
   if (values > MAX_CALL_VALUES) values = MAX_CALL_VALUES;
   frame->mArgCount = (uint8_t)values;
   int labelPos = ParamPosition(0);
-  bool onlyLabel = g_CommandArgCount == 1 && labelPos == 1;
+  bool onlyLabel = g_CurrentArgCount == 1 && labelPos == 1;
   if (!onlyLabel && !FillValues(values, 0, 16, 32, frame->mIntArgs, frame->mRealArgs, frame->mTextArgs,
                                 frame->mTextArgCapacity, frame->mArgGiven))
     return -1;
@@ -219,7 +219,7 @@ int CmdReturn() {
   int values = task->mCallCounts[g_CurrentCommand];
   if (values > MAX_CALL_VALUES) values = MAX_CALL_VALUES;
   frame->mReturnCount = (uint8_t)values;
-  if (g_CommandArgCount > 0 && !FillValues(values, -1, 15, 31, frame->mIntReturns, frame->mRealReturns,
+  if (g_CurrentArgCount > 0 && !FillValues(values, -1, 15, 31, frame->mIntReturns, frame->mRealReturns,
                                            frame->mTextReturns, frame->mTextReturnCapacity, frame->mReturnGiven))
     return -1;
   task->mCallDepth--;

@@ -30,7 +30,7 @@ const uint8_t* g_ArgCode[MAX_COMMAND_ARGS + 1];
 int32_t g_ArgReference[MAX_COMMAND_ARGS + 1];
 int64_t g_ArgRefElement[MAX_COMMAND_ARGS + 1];
 uint8_t g_ArgRefFlag[MAX_COMMAND_ARGS + 1];
-uint8_t g_CommandArgCount;
+uint8_t g_CurrentArgCount;
 
 namespace {
 
@@ -105,7 +105,7 @@ int Decode(int code, bool callVariant) {
   memset(g_ParamSlot, 0, sizeof g_ParamSlot);
   uint8_t count;
   CommandArgument* args = CurrentArguments(&count);
-  g_CommandArgCount = count;
+  g_CurrentArgCount = count;
   if (code < 0 || code >= COMMAND_COUNT) return -1;
   const CommandDef& def = g_CommandDefs[code];
   for (int p = 1; p <= count; p++) {
@@ -143,9 +143,10 @@ int Decode(int code, bool callVariant) {
       g_ArgRefElement[p] = g_RefElement;
       g_ArgRefFlag[p] = g_RefBare;
     } else {
-      const uint8_t* expr;
-      uint32_t length;
-      g_ArgCode[p] = ArgumentExpression(&a, &expr, &length) ? expr : nullptr;
+      // Code is evaluated (and checked) by the handler; some records only carry a position.
+      const ScriptTask* task = g_CurrentTask;
+      uint64_t end = (uint64_t)a.mExprOffset + a.mExprLength;
+      g_ArgCode[p] = task->mExpressions && end <= task->mExpressionSize ? task->mExpressions + a.mExprOffset : nullptr;
     }
     if (!CheckArgument(code, id, def.mCheckKinds[id], g_ArgInteger[p])) return -1;
   }

@@ -92,7 +92,7 @@ extern const uint8_t* g_ArgCode[MAX_COMMAND_ARGS + 1];
 extern int32_t g_ArgReference[MAX_COMMAND_ARGS + 1];
 extern int64_t g_ArgRefElement[MAX_COMMAND_ARGS + 1];
 extern uint8_t g_ArgRefFlag[MAX_COMMAND_ARGS + 1];
-extern uint8_t g_CommandArgCount;
+extern uint8_t g_CurrentArgCount;
 
 // The position that carries parameter `id`, 0 when the script did not give it.
 inline int ParamPosition(int id) { return id >= 0 && id < MAX_COMMAND_PARAMS ? g_ParamSlot[id] : 0; }

@@ -558,7 +558,7 @@ int CmdAssign() {
   if (v < FIRST_USER_VARIABLE) return AssignSystemVariable(v, e, &args[1]);
   VarRecord* var = GetVariable(v);
   uint8_t op = args[0].mOperator;
-  uint8_t type = var ? var->mType : VAR_NONE;
+  uint8_t type = var ? var->mType : (uint8_t)VAR_NONE;
   if (op >= ASSIGN_OPERATOR_COUNT) {
     ReportScriptError(MSG_BROKEN_COMMAND, 1);
     return -1;
