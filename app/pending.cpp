@@ -18,9 +18,9 @@ int RenderGpuScene() { return 0; }
 int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
+int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
 void FreeFrameSet(LayerRecord*) {}
 void ForgetDragLayer(NameNode*) {}
-int ForgetMessageLayer(NameNode*) { return 0; }
 
 int DrawWindow(WindowRecord*) { return 0; }
 int PresentWindow(WindowRecord*) { return 0; }
@@ -31,10 +31,7 @@ void UpdateInputState() { CheckInactivePause(); }
 int InitJoysticks() { return 0; }
 void PrepareModalUi() {}
 
-void CreateMessageRecord() {}
 void AdvanceMessage(ScriptTask*) {}
-void BuildFontTable() {}
-void ReleaseGdiObjects() {}
 
 int CreateSoundTreeRoot() { return 0; }
 int InitDirectSound() { return 0; }

@@ -45,6 +45,8 @@ TEST_F(FilesTest, LooseNamesMatchWithoutCaseAndWithBackslashes) {
   EXPECT_EQ(Load("bg/title.png"), "PNGDATA");
   EXPECT_EQ(Load("\x83\x4C\x83\x83\x83\x89\\\x8A\xE7.BMP"), "FACE");
   EXPECT_EQ(Load("bg\\missing.png"), "<none>");
+  folder_.Write("表示/x.txt", "TRAIL");
+  EXPECT_EQ(Load("\x95\x5C\x8E\xA6\\X.TXT"), "TRAIL");
 
   char name[] = "BG\\Title";
   char out[MAX_PATH_BYTES + 1] = "";
@@ -70,6 +72,8 @@ TEST_F(FilesTest, ResolveResourceFileProbesTheProjectOrder) {
   folder_.Write("voice/a01.ogg", "OGG");
   folder_.Write("m/chara.psb", "PSB");
   folder_.Write("m/plain", "EMOTE");
+  // "表示" in code page 932: the first character's trail byte is a backslash.
+  folder_.Write("表示.dat", "SHOW");
   struct Case {
     const char* name;
     int kind;
@@ -90,6 +94,7 @@ TEST_F(FilesTest, ResolveResourceFileProbesTheProjectOrder) {
       {"voice\\A02", RESOURCE_SOUND, {}, 1, "voice\\a02.wav", 0},
       {"M\\Chara.psb", RESOURCE_EMOTE, {}, 0, "m\\chara.psb", FILE_TYPE_PSB},
       {"M\\Plain", RESOURCE_EMOTE, {}, 0, "m\\plain", FILE_TYPE_NONE},
+      {"\x95\x5C\x8E\xA6.DAT", RESOURCE_EMOTE, {}, 0, "\x95\x5C\x8E\xA6.dat", FILE_TYPE_NONE},
       {"ev/a", 2, {1, 2, 3, 4, 5}, -1, nullptr, 0},
   };
   for (const Case& c : cases) {

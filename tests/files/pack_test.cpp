@@ -76,29 +76,45 @@ TEST_F(FilesTest, TheProjectSettingsInAPackMakeAPackedRelease) {
 }
 
 TEST_F(FilesTest, RefusedPackSets) {
+  PackWriterOptions current, old;
+  old.version = 233;
+  std::string error;
+  std::string one = BuildPack({Stored("Same.txt", "1")}, current, nullptr, &error);
+  std::string crowded = one;
+  PutU32(&crowded, 8, (uint32_t)MAX_PACK_ENTRIES + 1);
   struct Case {
     const char* what;
-    uint32_t version;
-    bool duplicate;
+    std::vector<std::pair<std::string, std::string>> packs;
     const char* message;    // UTF-8 fragment of the built-in text
     int fatal;
   } cases[] = {
-      {"old version", 233, false, "パックファイル仕様が現在の仕様と一致しません。", 1},
-      {"same name in two ordinary packs", 480, true, "重複しています。", 0},
+      {"old version", {{"one.kpk", BuildPack({Stored("a", "1")}, old, nullptr, &error)}},
+       "パックファイル仕様が現在の仕様と一致しません。", 1},
+      {"same name in two ordinary packs",
+       {{"one.kpk", one}, {"two.kpk", BuildPack({Stored("same.txt", "2")}, current, nullptr, &error)}},
+       "重複しています。", 0},
+      {"same name twice in one ordinary pack",
+       {{"one.kpk", BuildPack({Stored("a.txt", "1"), Zipped("A.TXT", "2")}, current, nullptr, &error)}},
+       "重複しています。", 0},
+      {"too many entries", {{"one.kpk", crowded}}, "合計 100000 個を超えました。", 1},
   };
   for (const Case& c : cases) {
     TempFolder other;
     g_ExeFolderReal = other.path();
-    PackWriterOptions options;
-    options.version = c.version;
-    std::string error;
-    other.Write("one.kpk", BuildPack({Stored("Same.txt", "1")}, options, nullptr, &error));
-    if (c.duplicate) other.Write("two.kpk", BuildPack({Stored("same.txt", "2")}, options, nullptr, &error));
+    for (const auto& [name, bytes] : c.packs) other.Write(name, bytes);
     ClearMessage();
     EXPECT_EQ(BuildPackIndex(), -1) << c.what;
     EXPECT_TRUE(DialogShows(c.message)) << c.what << ": " << LastErrorDialogText();
     EXPECT_EQ(g_QuitFlag.load(), c.fatal) << c.what;
   }
+
+  TempFolder many;
+  g_ExeFolderReal = many.path();
+  for (int i = 0; i <= MAX_PACKS; i++) many.Write("p" + std::to_string(1000 + i) + ".kpk", BuildPack({}, current, nullptr, &error));
+  ClearMessage();
+  EXPECT_EQ(BuildPackIndex(), -1);
+  EXPECT_TRUE(DialogShows("パックファイルを同時に扱えるのは 100 個までです。")) << LastErrorDialogText();
+
   // A later version is read like the current one.
   g_ExeFolderReal = folder_.path();
   WritePack("new.kpk", {Stored("n.txt", "new")}, nullptr, 300);
