@@ -33,11 +33,6 @@ void PrepareModalUi() {}
 
 void AdvanceMessage(ScriptTask*) {}
 
-int CreateSoundTreeRoot() { return 0; }
-int InitDirectSound() { return 0; }
-int InitSoundSystem() { return 0; }
-void ReleaseDirectSound() {}
-
 void FreeSaveStaging(int) {}
 
 // System variables.

@@ -25,7 +25,6 @@ ScriptFileRecord** g_ScriptFiles;
 int32_t g_ProjectValue;
 const uint8_t* g_VariableDefinitions;
 size_t g_VariableDefinitionsSize;
-uint8_t g_SoundEnabled;
 uint8_t g_ProjectSizingBorder;
 uint8_t g_ProjectFramedWindows;
 
