@@ -5,12 +5,6 @@
 #include "layers/layer.h"
 #include "script/vars.h"
 
-void InitPixelKernels() {}
-void InitProductTables() {}
-void InitBlendTables() {}
-void StartWorkerThreads() {}
-void StopWorkerThreads() {}
-
 void SeedRandom(uint32_t) {}
 
 int ComposeLayerTree(NameNode*, int) { return 0; }
@@ -19,7 +13,6 @@ int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
-void FreeFrameSet(LayerRecord*) {}
 void ForgetDragLayer(NameNode*) {}
 
 int DrawWindow(WindowRecord*) { return 0; }
