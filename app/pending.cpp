@@ -14,7 +14,6 @@ int LoadProjectSettings() { return 0; }
 void InitEvaluatorTables() {}
 void InitAssignOperatorTable() {}
 void InitOpcodeTable(int) {}
-void SeedRandom(uint32_t) {}
 int BootScripts() { return 0; }
 int RunScriptTasks() { return 0; }
 int CreateTaskTreeRoot() { return 0; }
