@@ -4,12 +4,6 @@
 #include "app/hooks.h"
 #include "layers/layer.h"
 
-void InitPixelKernels() {}
-void InitProductTables() {}
-void InitBlendTables() {}
-void StartWorkerThreads() {}
-void StopWorkerThreads() {}
-
 int LoadProjectSettings() { return 0; }
 void InitEvaluatorTables() {}
 void InitAssignOperatorTable() {}
@@ -24,7 +18,6 @@ int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
-void FreeFrameSet(LayerRecord*) {}
 void ForgetDragLayer(NameNode*) {}
 
 int DrawWindow(WindowRecord*) { return 0; }
