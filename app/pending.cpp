@@ -3,14 +3,7 @@
 #include "app/engine.h"
 #include "app/hooks.h"
 #include "layers/layer.h"
-
-int LoadProjectSettings() { return 0; }
-void InitEvaluatorTables() {}
-void InitAssignOperatorTable() {}
-void InitOpcodeTable(int) {}
-int BootScripts() { return 0; }
-int RunScriptTasks() { return 0; }
-int CreateTaskTreeRoot() { return 0; }
+#include "script/vars.h"
 
 int ComposeLayerTree(NameNode*, int) { return 0; }
 int RenderGpuScene() { return 0; }
@@ -29,7 +22,15 @@ void UpdateInputState() { CheckInactivePause(); }
 int InitJoysticks() { return 0; }
 void PrepareModalUi() {}
 
+void AdvanceMessage(ScriptTask*) {}
 
 void FreeSaveStaging(int) {}
 
-int CmdEngineCall() { return 0; }
+// System variables.
+int64_t ReadSystemIntVariable(int32_t, int32_t) { return 0; }
+double ReadSystemRealVariable(int32_t, int32_t) { return 0.0; }
+int ReadSystemStringVariable(int32_t, int32_t, char* buffer) {
+  buffer[0] = 0;
+  return 0;
+}
+int AssignSystemVariable(int32_t, int32_t, const CommandArgument*) { return 0; }
