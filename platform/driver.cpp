@@ -46,6 +46,8 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->GetMousePosition) d->GetMousePosition = h.GetMousePosition;
   if (!d->JoystickCount) d->JoystickCount = h.JoystickCount;
   if (!d->ReadJoystick) d->ReadJoystick = h.ReadJoystick;
+  if (!d->GetLocalTime) d->GetLocalTime = PlatHostLocalTime;
+  if (!d->GetMemoryStatus) d->GetMemoryStatus = PlatHostMemoryStatus;
 }
 
 bool Use(const PlatformDriver& d) {

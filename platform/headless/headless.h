@@ -63,5 +63,9 @@ void HeadlessSetJoystick(int index, uint32_t x, uint32_t y, uint32_t buttons);
 
 bool HeadlessCursorShown();
 
-// Forgets windows, events, answers and calls, and sets the fake clock to 0.
+// Fixed host facts in place of the host's own (null returns to the host's).
+void HeadlessSetLocalTime(const PlatLocalTime* t);
+void HeadlessSetMemoryStatus(const PlatMemoryStatus* m);
+
+// Forgets windows, events, answers, calls and fixed host facts, and sets the fake clock to 0.
 void HeadlessReset();

@@ -480,4 +480,5 @@ PlatformDriver g_SdlDriver = {
     SSetWindowResizable, SRestoreWindow, SRaiseWindow, SBeginWindowDrag, SGetMonitors, SGetWindowMonitor,
     SGetDisplayModes, SSetFullScreen, SShowCursor,  SSetCursorShape, SSetCustomCursor, SWarpMouse,
     SGetMousePosition, SJoystickCount, SReadJoystick,
+    PlatHostLocalTime, PlatHostMemoryStatus,
 };
