@@ -86,9 +86,12 @@ const char* const kCommandTable[COMMAND_DEF_COUNT] = {
     /*  75 */ "savewrite|",
     /*  76 */ "savedrop|",
     /*  77 */ "savereserved77|",
-    /*  78 */ "sound|",
-    /*  79 */ "sounddelete|",
-    /*  80 */ "soundquery|",
+    /*  78 */ "sound|name:s,num:i,enabled:i,file:s,play:i,pause:i,fade:i,start:i,loopstart:i,loopend:i,loops:i,"
+              "volume:i,pan:i,pitch:i,nop:i",
+    /*  79 */ "sounddelete|name:s,num:i",
+    /*  80 */ "soundquery|name:s,num:i,hasfile:i,enabled:i,playing:i,paused:i,volume:i,pan:i,pitch:i,file:i,"
+              "format:i,start:i,loopstart:i,loopend:i,loops:i,loopsdone:i,position:i,length:i,channels:i,bits:i,"
+              "rate:i,left:i,right:i,datakind:i,out:i",
     /*  81 */ "str|name:c,value:c",
     /*  82 */ "screen|",
     /*  83 */ "scriptfilequery|",
