@@ -140,14 +140,14 @@ global str name = "x"
 global str nothing = "x"
 file main.txt
 *SYSTEM_START
-sound name="bgm" num=3 file="title" play=1 loopstart=250 loopend=600
-soundquery name="bgm" num=3 format=1 out=fmt
-soundquery name="bgm" num=3 length=1 out=len
-soundquery name="bgm" num=3 loopend=1 loopstart=1 out=both
-soundquery name="bgm" num=3 volume=1 playing=1 out=playing
-soundquery name="bgm" num=3 file=1 out=name
-soundquery name="bgm" num=4 volume=1 out=missing
-soundquery name="bgm" num=4 file=1 out=nothing
+sound name="bgm" number=3 file="title" play=1 loopstart=250 loopend=600
+soundquery name="bgm" number=3 format=1 out=fmt
+soundquery name="bgm" number=3 length=1 out=len
+soundquery name="bgm" number=3 loopend=1 loopstart=1 out=both
+soundquery name="bgm" number=3 volume=1 playing=1 out=playing
+soundquery name="bgm" number=3 file=1 out=name
+soundquery name="bgm" number=4 volume=1 out=missing
+soundquery name="bgm" number=4 file=1 out=nothing
 wait frames=1
 )"));
   RunPasses(1);
@@ -205,7 +205,7 @@ global int after = 9
 file main.txt
 *SYSTEM_START
 sound name="x" file="a"
-soundquery name="x" hasfile=1 out=loaded
+soundquery name="x" loaded=1 out=loaded
 sound name="x" file="nothing" play=1
 soundquery name="x" playing=1 out=after
 sound name="g/" file="a"
