@@ -173,8 +173,8 @@ global int gone = 9
 file main.txt
 *SYSTEM_START
 sound name="se/"
-sound name="se/a" file="a" play=1
 sound name="se/" volume=128
+sound name="se/a" file="a" play=1
 wait frames=1
 sounddelete name="se/"
 soundquery name="se/" volume=1 out=gone
