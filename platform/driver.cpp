@@ -28,6 +28,7 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->PresentFrame) d->PresentFrame = h.PresentFrame;
   if (!d->GetDesktopMode) d->GetDesktopMode = h.GetDesktopMode;
   if (!d->PollEvent) d->PollEvent = h.PollEvent;
+  if (!d->GetCursorPosition) d->GetCursorPosition = h.GetCursorPosition;
 }
 
 bool Use(const PlatformDriver& d) {

@@ -156,6 +156,8 @@ struct PlatformDriver {
   void (*GetDesktopMode)(int* width, int* height, int* bitsPerPixel, int* refreshRate);
   // Takes the next pending event; false when there is none.
   bool (*PollEvent)(PlatEventRecord* out);
+  // The pointer's position in desktop pixels; false when it cannot be read.
+  bool (*GetCursorPosition)(int* x, int* y);
 };
 
 // The chosen driver; valid after PlatformInit. `which` is "sdl", "headless" or null/"" for the

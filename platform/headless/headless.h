@@ -48,5 +48,9 @@ HeadlessWindowState HeadlessWindow(int slot);
 // The desktop mode the backend reports (1920 x 1080, 32 bits, 60 Hz after a reset).
 void HeadlessSetDesktopMode(int width, int height, int bitsPerPixel, int refreshRate);
 
+// The pointer's desktop position that GetCursorPosition reports (the desktop's middle after a
+// reset).
+void HeadlessSetCursorPosition(int x, int y);
+
 // Forgets windows, events, answers and calls, and sets the fake clock to 0.
 void HeadlessReset();
