@@ -230,5 +230,5 @@ bool SGetCursorPosition(int* x, int* y) {
 PlatformDriver g_SdlDriver = {
     "sdl",         SInit,          SQuit,        SGetTicks,       SSleep,         SChoiceBox,
     SCreateWindow, SDestroyWindow, SShowWindow,  SSetWindowTitle, SSetWindowSize, SPresentFrame,
-    SGetDesktopMode, SPollEvent,   SGetCursorPosition,
+    SGetDesktopMode, SPollEvent,   PlatHostLocalTime, PlatHostMemoryStatus, SGetCursorPosition,
 };
