@@ -168,8 +168,8 @@ void PollActiveWindowInput() {
     return;
   }
   memcpy(g_KeyState.mKeyDown, g_KeyboardSnapshot, 256);
-  int mx, my;
-  g_Platform->GetMousePosition(&mx, &my);
+  int mx = 0, my = 0;
+  g_Platform->GetCursorPosition(&mx, &my);
   for (int i = 0; i < 4; i++) {
     WindowRecord* w = g_WindowRecords[i];
     if (!w) continue;

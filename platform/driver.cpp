@@ -43,11 +43,11 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->SetCursorShape) d->SetCursorShape = h.SetCursorShape;
   if (!d->SetCustomCursor) d->SetCustomCursor = h.SetCustomCursor;
   if (!d->WarpMouse) d->WarpMouse = h.WarpMouse;
-  if (!d->GetMousePosition) d->GetMousePosition = h.GetMousePosition;
   if (!d->JoystickCount) d->JoystickCount = h.JoystickCount;
   if (!d->ReadJoystick) d->ReadJoystick = h.ReadJoystick;
   if (!d->GetLocalTime) d->GetLocalTime = PlatHostLocalTime;
   if (!d->GetMemoryStatus) d->GetMemoryStatus = PlatHostMemoryStatus;
+  if (!d->GetCursorPosition) d->GetCursorPosition = h.GetCursorPosition;
 }
 
 bool Use(const PlatformDriver& d) {

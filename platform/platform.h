@@ -206,7 +206,6 @@ struct PlatformDriver {
   // A cursor from a BGRA picture (straight alpha); false when it cannot be made.
   bool (*SetCustomCursor)(const uint8_t* bgra, int width, int height, int hotX, int hotY);
   void (*WarpMouse)(int slot, int x, int y);   // client coordinates
-  void (*GetMousePosition)(int* x, int* y);    // desktop coordinates
 
   // Joysticks: how many the system has (at most 16 are read) and one reading of joystick
   // `index`: axes 0..65535 with the centre at exactly 0x7FFF, one bit per button.
@@ -215,6 +214,8 @@ struct PlatformDriver {
   // Host facts; any thread.
   PlatLocalTime (*GetLocalTime)();
   PlatMemoryStatus (*GetMemoryStatus)();
+  // The pointer's position in desktop pixels; false when it cannot be read.
+  bool (*GetCursorPosition)(int* x, int* y);
 };
 
 // The chosen driver; valid after PlatformInit. `which` is "sdl", "headless" or null/"" for the

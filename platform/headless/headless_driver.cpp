@@ -26,7 +26,7 @@ int g_JoystickCount;
 PlatJoystickState g_Joysticks[16];
 bool g_JoystickReadable[16];
 bool g_CursorShown = true;
-int g_MouseX, g_MouseY;   // desktop position, following the injected mouse events
+int g_Cursor[2] = {960, 540};   // the pointer's desktop position, following injected mouse events
 
 uint32_t RealTicks() {
   using namespace std::chrono;
@@ -173,8 +173,8 @@ bool HPollEvent(PlatEventRecord* out) {
   g_Events.pop_front();
   bool mouse = out->type == PLAT_EVENT_MOUSE_MOVE || out->type == PLAT_EVENT_MOUSE_DOWN || out->type == PLAT_EVENT_MOUSE_UP;
   if (mouse && ValidSlot(out->window)) {
-    g_MouseX = g_Windows[out->window].x + out->x;
-    g_MouseY = g_Windows[out->window].y + out->y;
+    g_Cursor[0] = g_Windows[out->window].x + out->x;
+    g_Cursor[1] = g_Windows[out->window].y + out->y;
   }
   return true;
 }
@@ -283,12 +283,6 @@ void HWarpMouse(int slot, int x, int y) {
   Record("WarpMouse " + std::to_string(slot) + " " + std::to_string(x) + "," + std::to_string(y));
 }
 
-void HGetMousePosition(int* x, int* y) {
-  std::lock_guard<std::mutex> g(g_Lock);
-  *x = g_MouseX;
-  *y = g_MouseY;
-}
-
 int HJoystickCount() {
   std::lock_guard<std::mutex> g(g_Lock);
   return g_JoystickCount;
@@ -301,6 +295,13 @@ bool HReadJoystick(int index, PlatJoystickState* out) {
   return true;
 }
 
+bool HGetCursorPosition(int* x, int* y) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  *x = g_Cursor[0];
+  *y = g_Cursor[1];
+  return true;
+}
+
 }  // namespace
 
 PlatformDriver g_HeadlessDriver = {
@@ -309,9 +310,15 @@ PlatformDriver g_HeadlessDriver = {
     HGetDesktopMode, HPollEvent,     HGetWindowRect,  HSetWindowPosition, HSetWindowSizeLimits,
     HSetWindowResizable, HRestoreWindow, HRaiseWindow, HBeginWindowDrag, HGetMonitors,  HGetWindowMonitor,
     HGetDisplayModes, HSetFullScreen, HShowCursor,   HSetCursorShape, HSetCustomCursor, HWarpMouse,
-    HGetMousePosition, HJoystickCount, HReadJoystick,
-    HGetLocalTime,   HGetMemoryStatus,
+    HJoystickCount, HReadJoystick,
+    HGetLocalTime,   HGetMemoryStatus, HGetCursorPosition,
 };
+
+void HeadlessSetCursorPosition(int x, int y) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  g_Cursor[0] = x;
+  g_Cursor[1] = y;
+}
 
 void HeadlessSetTicks(uint32_t ms) { g_Ticks = ms; }
 void HeadlessAdvanceTicks(uint32_t ms) { g_Ticks += ms; }
@@ -408,6 +415,8 @@ void HeadlessReset() {
   g_DesktopMode[1] = 1080;
   g_DesktopMode[2] = 32;
   g_DesktopMode[3] = 60;
+  g_Cursor[0] = 960;
+  g_Cursor[1] = 540;
   g_Events.clear();
   g_Answers.clear();
   g_Calls.clear();
@@ -420,7 +429,6 @@ void HeadlessReset() {
   g_JoystickCount = 0;
   for (bool& r : g_JoystickReadable) r = false;
   g_CursorShown = true;
-  g_MouseX = g_MouseY = 0;
   g_Ticks = 0;
   g_RealClock = false;
   g_ClockOwner = std::this_thread::get_id();

@@ -443,8 +443,6 @@ void SWarpMouse(int slot, int x, int y) {
   if (ValidSlot(slot) && g_Windows[slot].window) SDL_WarpMouseInWindow(g_Windows[slot].window, x, y);
 }
 
-void SGetMousePosition(int* x, int* y) { SDL_GetGlobalMouseState(x, y); }
-
 int SJoystickCount() {
   int n = SDL_WasInit(SDL_INIT_JOYSTICK) ? SDL_NumJoysticks() : 0;
   return n < 0 ? 0 : n;
@@ -471,6 +469,11 @@ bool SReadJoystick(int index, PlatJoystickState* out) {
   return true;
 }
 
+bool SGetCursorPosition(int* x, int* y) {
+  SDL_GetGlobalMouseState(x, y);
+  return true;
+}
+
 }  // namespace
 
 PlatformDriver g_SdlDriver = {
@@ -479,6 +482,6 @@ PlatformDriver g_SdlDriver = {
     SGetDesktopMode, SPollEvent,  SGetWindowRect,  SSetWindowPosition, SSetWindowSizeLimits,
     SSetWindowResizable, SRestoreWindow, SRaiseWindow, SBeginWindowDrag, SGetMonitors, SGetWindowMonitor,
     SGetDisplayModes, SSetFullScreen, SShowCursor,  SSetCursorShape, SSetCustomCursor, SWarpMouse,
-    SGetMousePosition, SJoystickCount, SReadJoystick,
-    PlatHostLocalTime, PlatHostMemoryStatus,
+    SJoystickCount, SReadJoystick,
+    PlatHostLocalTime, PlatHostMemoryStatus, SGetCursorPosition,
 };
