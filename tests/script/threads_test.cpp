@@ -24,6 +24,33 @@ const char* const kMessages =
 class ThreadsTest : public ScriptTest {
  protected:
   bool BootListing(const std::string& listing) { return Boot(std::string(kMessages) + listing); }
+  // A task started from here, so the test holds its node: an ended task leaves the tree and
+  // is the test's to free.
+  NameNode* StartTask(const char* name, const char* label) {
+    NameNode* node = CreateTreeNode(g_TaskRoot, name, false, 1);
+    ScriptTask* task = node ? AttachTaskRecord(node) : nullptr;
+    int32_t index = FindLabel(label, strlen(label));
+    if (!task || index < 0 || !SwitchTaskFile(task, g_Labels.mRecords[index].mScriptFile)) return nullptr;
+    task->mCommandIndex = g_Labels.mRecords[index].mPosition;
+    return node;
+  }
+  static void FreeEndedTask(NameNode* node) {
+    ASSERT_EQ(node->mParent, nullptr);
+    ScriptTask* task = static_cast<ScriptTask*>(node->mPayload);
+    for (int d = 0; d < TASK_STACK_SLOTS; d++) {
+      free(task->mBlocks[d]);
+      free(task->mLoops[d]);
+      if (CallFrame* f = task->mFrames[d]) {
+        for (int k = 0; k < CALL_VALUE_SLOTS; k++) {
+          free(f->mTextArgs[k]);
+          free(f->mTextReturns[k]);
+        }
+        free(f);
+      }
+    }
+    free(task);
+    FreeNodeShell(node);
+  }
   ScriptTask* Task(const char* name) {
     NameNode* node = FindNodeByPath(g_TaskRoot, name, NAME_LOOKUP_LEAF);
     return node ? static_cast<ScriptTask*>(node->mPayload) : nullptr;
@@ -69,7 +96,6 @@ global int mark = 0
 global int q[3] = 9
 file main.txt
 *SYSTEM_START
-taskstart name="W" label="WORKER"
 wait frames=3
 taskquery name="W" out=q[0] exists=1
 taskend name="W"
@@ -82,6 +108,8 @@ count += 1
 wait frames=1
 jump WORKER
 )"));
+  NameNode* worker = StartTask("W", "WORKER");
+  ASSERT_NE(worker, nullptr);
   RunPasses(8);
   EXPECT_EQ(ShownMessage(), 0);
   EXPECT_GT(Int("mark"), 0);
@@ -89,6 +117,7 @@ jump WORKER
   EXPECT_EQ(Int("q", 0), 1);
   EXPECT_EQ(Int("q", 1), 0);
   EXPECT_EQ(Int("q", 2), 0);
+  FreeEndedTask(worker);
 }
 
 TEST_F(ThreadsTest, RefusedStartsAndEnds) {
@@ -123,7 +152,6 @@ global int after[3] = 0
 global str saved = ""
 file main.txt
 *SYSTEM_START
-taskstart name="T" label="WORKER"
 wait frames=2
 taskquery name="T" out=saved state=1
 taskquery name="T" out=before[0] blocks=1
@@ -153,6 +181,8 @@ loop 2
 endloop
 return
 )"));
+  NameNode* first = StartTask("T", "WORKER");
+  ASSERT_NE(first, nullptr);
   RunPasses(12);
   EXPECT_EQ(ShownMessage(), 0);
   const int64_t depths[] = {1, 1, 2};
@@ -168,6 +198,7 @@ return
   EXPECT_EQ(u->mBlockDepth, 0);
   EXPECT_EQ(u->mCallDepth, 0);
   EXPECT_EQ(u->mLoopDepth, 0);
+  FreeEndedTask(first);
 }
 
 class TaskStateTest : public ThreadsTest {
