@@ -3,7 +3,6 @@
 #include "app/engine.h"
 #include "app/hooks.h"
 #include "layers/layer.h"
-#include "script/vars.h"
 
 int ComposeLayerTree(NameNode*, int) { return 0; }
 int RenderGpuScene() { return 0; }
@@ -18,11 +17,3 @@ void AdvanceMessage(ScriptTask*) {}
 
 void FreeSaveStaging(int) {}
 
-// System variables.
-int64_t ReadSystemIntVariable(int32_t, int32_t) { return 0; }
-double ReadSystemRealVariable(int32_t, int32_t) { return 0.0; }
-int ReadSystemStringVariable(int32_t, int32_t, char* buffer) {
-  buffer[0] = 0;
-  return 0;
-}
-int AssignSystemVariable(int32_t, int32_t, const CommandArgument*) { return 0; }
