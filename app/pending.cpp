@@ -4,14 +4,11 @@
 #include "app/hooks.h"
 #include "layers/layer.h"
 
-int ComposeLayerTree(NameNode*, int) { return 0; }
 int RenderGpuScene() { return 0; }
 int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
-
-int DrawWindow(WindowRecord*) { return 0; }
 
 void AdvanceMessage(ScriptTask*) {}
 
