@@ -24,7 +24,6 @@ void PrepareModalUi() {}
 
 void AdvanceMessage(ScriptTask*) {}
 
-void FreeSaveStaging(int) {}
 
 // System variables.
 int64_t ReadSystemIntVariable(int32_t, int32_t) { return 0; }
