@@ -65,6 +65,8 @@ TEST_F(DecodeTest, PixelsMatchOutsideDecoders) {
       {"bmp_8.bmp", DecodeBmpMemory, false},
       {"bmp_4.bmp", DecodeBmpMemory, false},
       {"bmp_1.bmp", DecodeBmpMemory, false},
+      {"bmp_4_v5.bmp", DecodeBmpMemory, false},
+      {"bmp_32_v5.bmp", DecodeBmpMemory, true},
       {"gif_plain.gif", DecodeGifMemory, false},
       {"gif_interlaced.gif", DecodeGifMemory, false},
       {"gif_transparent.gif", DecodeGifMemory, true},
