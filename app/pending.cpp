@@ -4,12 +4,6 @@
 #include "app/hooks.h"
 #include "layers/layer.h"
 
-void InitPixelKernels() {}
-void InitProductTables() {}
-void InitBlendTables() {}
-void StartWorkerThreads() {}
-void StopWorkerThreads() {}
-
 int LoadProjectSettings() { return 0; }
 void InitEvaluatorTables() {}
 void InitAssignOperatorTable() {}
