@@ -11,6 +11,7 @@
 #include "layers/layer.h"
 #include "media/emote.h"
 #include "platform/platform.h"
+#include "script/script_set.h"
 
 namespace {
 
@@ -71,6 +72,9 @@ int LoadPsb(LayerRecord* record, const uint8_t* data, size_t size, const char* n
   return 0;
 }
 
+// The layer command (code 1) as the command table names it, for messages about its files.
+const char* LayerCommandName() { return g_CommandDefs[1].mName ? g_CommandDefs[1].mName : ""; }
+
 }  // namespace
 
 int DecodeImageIntoLayer(LayerRecord* record, uint8_t type, const uint8_t* data, size_t size, const char* name) {
@@ -90,7 +94,7 @@ int DecodeImageIntoLayer(LayerRecord* record, uint8_t type, const uint8_t* data,
       break;
     case FILE_TYPE_PSD: return ReportScriptErrorF(100220, 1, name), -1;
     case FILE_TYPE_PSB: return LoadPsb(record, data, size, name) ? -1 : 0;
-    default: return ReportErrorF(100030, 1, "LAYER", name), -1;
+    default: return ReportErrorF(100030, 1, LayerCommandName(), name), -1;
   }
   if (result) return -1;
   FillTransparentPixels(record);

@@ -1,6 +1,7 @@
 // The command handler table: one line per command code. Commands of subsystems that are
 // not built yet run the unassigned handler until their subsystem puts its handler here.
 #include "app/engine.h"
+#include "layers/frame_set.h"
 #include "script/script_set.h"
 #include "script/task.h"
 #include "script/vars.h"
@@ -108,9 +109,9 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  95 HideWindow        */ CmdUnassigned,
     /*  96 WindowQuery       */ CmdUnassigned,
     /*  97 MessageText       */ CmdUnassigned,
-    /*  98 LayerFrameSet     */ CmdUnassigned,
-    /*  99 FrameSetRelease   */ CmdUnassigned,
-    /* 100 FrameSetQuery     */ CmdUnassigned,
+    /*  98 LayerFrameSet     */ CmdLayerFrameSet,
+    /*  99 FrameSetRelease   */ CmdFrameSetRelease,
+    /* 100 FrameSetQuery     */ CmdFrameSetQuery,
     /* 101 MessageValue      */ CmdUnassigned,
     /* 102 unassigned        */ CmdUnassigned,
     /* 103 unassigned        */ CmdUnassigned,
