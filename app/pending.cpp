@@ -4,14 +4,6 @@
 #include "app/hooks.h"
 #include "layers/layer.h"
 
-uint8_t g_SoundEnabled;
-
-void InitPixelKernels() {}
-void InitProductTables() {}
-void InitBlendTables() {}
-void StartWorkerThreads() {}
-void StopWorkerThreads() {}
-
 int LoadProjectSettings() { return 0; }
 void InitEvaluatorTables() {}
 void InitAssignOperatorTable() {}
@@ -26,7 +18,7 @@ int RenderGpuScene() { return 0; }
 int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
-void FreeFrameSet(LayerRecord*) {}
+int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
 void ForgetDragLayer(NameNode*) {}
 
 int DrawWindow(WindowRecord*) { return 0; }
@@ -38,11 +30,6 @@ void UpdateInputState() { CheckInactivePause(); }
 int InitJoysticks() { return 0; }
 void PrepareModalUi() {}
 
-
-int CreateSoundTreeRoot() { return 0; }
-int InitDirectSound() { return 0; }
-int InitSoundSystem() { return 0; }
-void ReleaseDirectSound() {}
 
 void FreeSaveStaging(int) {}
 
