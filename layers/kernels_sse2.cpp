@@ -335,20 +335,45 @@ static void FastScreen(uint8_t* dst, const uint8_t* src, size_t n) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Compose over alpha: a transparent source leaves the pixel, an opaque one replaces it; the
-// rest take the per-pixel arithmetic.
+// Compose over alpha, four pixels at a time. x / 255 for x <= 65025 is (x + 1 + (x >> 8)) >> 8;
+// the weight A * 256 / Da' is at most 256, where a single-precision quotient lies closer than
+// 1/255 to no integer it is not, so truncating it gives the exact integer quotient. The colour
+// d + (((s - d) * w) >> 8) equals (d * (256 - w) + s * w) >> 8, which fits 16 bits.
+
+static inline __m128i ComposeOverFour(__m128i vd, __m128i vs) {
+  __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi32(1);
+  __m128i a = _mm_srli_epi32(vs, 24), da = _mm_srli_epi32(vd, 24);
+  __m128i product = _mm_mullo_epi16(a, da);
+  __m128i share = _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(product, one), _mm_srli_epi32(product, 8)), 8);
+  __m128i newAlpha = _mm_and_si128(_mm_sub_epi32(_mm_add_epi32(da, a), share), _mm_set1_epi32(255));
+  __m128i divisor = _mm_add_epi32(newAlpha, _mm_and_si128(_mm_cmpeq_epi32(newAlpha, zero), one));
+  __m128i w = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(_mm_slli_epi32(a, 8)), _mm_cvtepi32_ps(divisor)));
+  w = _mm_or_si128(w, _mm_slli_epi32(w, 16));
+  __m128i wl = _mm_unpacklo_epi32(w, w), wh = _mm_unpackhi_epi32(w, w);
+  __m128i full = _mm_set1_epi16(256);
+  __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(vd, zero), _mm_sub_epi16(full, wl)),
+                             _mm_mullo_epi16(_mm_unpacklo_epi8(vs, zero), wl));
+  __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(vd, zero), _mm_sub_epi16(full, wh)),
+                             _mm_mullo_epi16(_mm_unpackhi_epi8(vs, zero), wh));
+  __m128i colour = _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8));
+  return KeepAlpha(colour, _mm_slli_epi32(newAlpha, 24));
+}
 
 static void FastComposeOverAlpha(uint8_t* dst, const uint8_t* src, size_t n) {
+  __m128i alpha = _mm_load_si128(AlphaMask());
   size_t p = 0;
-  for (; p + 4 <= n; p += 4) {
-    uint8_t A = src[p + 3];
-    if (A == 0) continue;
-    if (A == 255) {
-      memcpy(dst + p, src + p, 4);
+  for (; p + 16 <= n; p += 16) {
+    __m128i vs = Load16(src + p);
+    __m128i a = _mm_and_si128(vs, alpha);
+    // Transparent sources leave the pixels; opaque ones replace them.
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(a, _mm_setzero_si128())) == 0xFFFF) continue;
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(a, alpha)) == 0xFFFF) {
+      Store16(dst + p, vs);
       continue;
     }
-    RefComposeOverAlpha(dst + p, src + p, 4);
+    Store16(dst + p, ComposeOverFour(Load16(dst + p), vs));
   }
+  RefComposeOverAlpha(dst + p, src + p, n - p);
 }
 
 const PixelKernels g_FastKernels[2] = {
