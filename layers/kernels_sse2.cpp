@@ -43,17 +43,29 @@ static void FastFillBytes(uint8_t* dst, size_t n, uint8_t value) {
   if (n) memset(dst, value, n);
 }
 
+// A pixel of four equal bytes is a byte fill. Otherwise, on a 4-aligned row, aligned stores
+// cover the middle and overlapping unaligned ones the two ends; every store starts a whole
+// number of pixels from dst, so the overlaps write the same bytes again.
 static void FastFillPixels(uint8_t* dst, size_t n, uint32_t pixel) {
+  size_t whole = n & ~(size_t)3;
+  if (pixel == (pixel & 0xFF) * 0x01010101u) return FastFillBytes(dst, whole, (uint8_t)pixel);
   __m128i v = _mm_set1_epi32((int)pixel);
-  size_t i = 0;
-  for (; i + 64 <= n; i += 64) {
-    Store16(dst + i, v);
-    Store16(dst + i + 16, v);
-    Store16(dst + i + 32, v);
-    Store16(dst + i + 48, v);
+  if (whole < 32 || ((uintptr_t)dst & 3) != 0) {
+    size_t i = 0;
+    for (; i + 16 <= whole; i += 16) Store16(dst + i, v);
+    return RefFillPixels(dst + i, n - i, pixel);
   }
-  for (; i + 16 <= n; i += 16) Store16(dst + i, v);
-  RefFillPixels(dst + i, n - i, pixel);
+  Store16(dst, v);
+  uint8_t* p = (uint8_t*)(((uintptr_t)dst + 16) & ~(uintptr_t)15);
+  uint8_t* end = dst + whole;
+  for (; p + 64 <= end; p += 64) {
+    _mm_store_si128((__m128i*)p, v);
+    _mm_store_si128((__m128i*)(p + 16), v);
+    _mm_store_si128((__m128i*)(p + 32), v);
+    _mm_store_si128((__m128i*)(p + 48), v);
+  }
+  for (; p + 16 <= end; p += 16) _mm_store_si128((__m128i*)p, v);
+  Store16(end - 16, v);
 }
 
 // Only a copy to a higher address inside its own source differs from memmove; that one keeps
