@@ -135,28 +135,36 @@ static void FastCrossFadeTwoL2(uint8_t* dst, const uint8_t* src1, const uint8_t*
 // Alpha blends: pairs of pixels four at a time; lone pixels (the level-2 head, an odd last
 // pixel) go through the plain formulas.
 
-template <int L, bool OPACITY>
-static inline __m128i AlphaPairHalf(__m128i d16, __m128i s16, __m128i w) {
-  __m128i one = _mm_set1_epi16(1), full = _mm_set1_epi16(256);
-  __m128i sp = _mm_mullo_epi16(s16, _mm_add_epi16(w, one));
-  __m128i dp = _mm_mullo_epi16(d16, _mm_sub_epi16(full, w));
-  // Level 1 sums before the shift (at most 255 * 257, so no lane overflows).
-  if (L == 1) return _mm_srli_epi16(_mm_add_epi16(sp, dp), 8);
-  return _mm_add_epi16(_mm_srli_epi16(sp, 8), _mm_srli_epi16(dp, 8));
+// The weights of the alpha lanes are zeroed: both pair formulas then give back the
+// destination's alpha byte. Level 2 shifts each product by taking the high half of a 16-bit
+// product with the byte unpacked into the upper half of its lane.
+template <int L>
+static inline __m128i AlphaPairHalf(__m128i d8, __m128i s8, __m128i w, bool high) {
+  __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi16(1), full = _mm_set1_epi16(256);
+  if (L == 1) {
+    __m128i s16 = high ? _mm_unpackhi_epi8(s8, zero) : _mm_unpacklo_epi8(s8, zero);
+    __m128i d16 = high ? _mm_unpackhi_epi8(d8, zero) : _mm_unpacklo_epi8(d8, zero);
+    // Summed before the shift: at most 255 * 257, so no lane overflows.
+    return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(s16, _mm_add_epi16(w, one)),
+                                        _mm_mullo_epi16(d16, _mm_sub_epi16(full, w))), 8);
+  }
+  __m128i s16 = high ? _mm_unpackhi_epi8(zero, s8) : _mm_unpacklo_epi8(zero, s8);
+  __m128i d16 = high ? _mm_unpackhi_epi8(zero, d8) : _mm_unpacklo_epi8(zero, d8);
+  return _mm_add_epi16(_mm_mulhi_epu16(s16, _mm_add_epi16(w, one)), _mm_mulhi_epu16(d16, _mm_sub_epi16(full, w)));
 }
 
 template <int L, bool OPACITY>
 static inline __m128i AlphaPairs(__m128i vd, __m128i vs, __m128i op) {
-  __m128i zero = _mm_setzero_si128();
   __m128i wl, wh;
   SpreadAlpha(vs, &wl, &wh);
   if (OPACITY) {
     wl = _mm_srli_epi16(_mm_mullo_epi16(wl, op), 8);
     wh = _mm_srli_epi16(_mm_mullo_epi16(wh, op), 8);
   }
-  __m128i rl = AlphaPairHalf<L, OPACITY>(_mm_unpacklo_epi8(vd, zero), _mm_unpacklo_epi8(vs, zero), wl);
-  __m128i rh = AlphaPairHalf<L, OPACITY>(_mm_unpackhi_epi8(vd, zero), _mm_unpackhi_epi8(vs, zero), wh);
-  return KeepAlpha(_mm_packus_epi16(rl, rh), vd);
+  __m128i colourLanes = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
+  wl = _mm_and_si128(wl, colourLanes);
+  wh = _mm_and_si128(wh, colourLanes);
+  return _mm_packus_epi16(AlphaPairHalf<L>(vd, vs, wl, false), AlphaPairHalf<L>(vd, vs, wh, true));
 }
 
 template <int L, bool OPACITY>
@@ -248,10 +256,14 @@ static void FastAddAlphaRow(uint8_t* dst, const uint8_t* src, int32_t op, size_t
       wl = _mm_srli_epi16(_mm_mullo_epi16(wl, vop), 8);
       wh = _mm_srli_epi16(_mm_mullo_epi16(wh, vop), 8);
     }
+    // No weight in the alpha lanes: the destination's alpha byte gets nothing added.
+    __m128i colourLanes = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
+    wl = _mm_and_si128(wl, colourLanes);
+    wh = _mm_and_si128(wh, colourLanes);
     __m128i room = _mm_min_epu8(vs, _mm_xor_si128(vd, _mm_set1_epi8(-1)));
     __m128i rl = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(room, zero), wl), 8);
     __m128i rh = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(room, zero), wh), 8);
-    Store16(dst + i, KeepAlpha(_mm_add_epi8(vd, _mm_packus_epi16(rl, rh)), vd));
+    Store16(dst + i, _mm_add_epi8(vd, _mm_packus_epi16(rl, rh)));
   }
   if (OPACITY)
     (L == 1 ? RefAddAlphaOpacityL1 : RefAddAlphaOpacityL2)(dst + i, src + i, op, n - i);
