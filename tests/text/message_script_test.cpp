@@ -225,9 +225,9 @@ file main.txt
 textstyle slot=3 width=30
 textstyle slot=3 width+=4
 textinfo width=1 out=w[0]
-textstyle colour1=0x1FFFFFF
+textstyle colour1=0xFFFFF0
 textinfo colour1=1 out=c[0]
-textstyle colour1+=5
+textstyle colour1+=0x20
 textinfo colour1=1 out=c[1]
 textinfo fontcount=1 out=count
 textinfo advance=1 text="A" out=adv
@@ -238,7 +238,7 @@ wait frames=1000
   EXPECT_EQ(g_TextStyles[3].mWidth, 24) << "the operator starts from the message style's 20";
   EXPECT_EQ(Int("w"), 20);
   EXPECT_EQ(g_TextStyles[0].mWidth, 20);
-  EXPECT_EQ(ReadIntElement(set_.variables.at("c"), 0), 0x1FFFFFF) << "'=' is unbounded";
+  EXPECT_EQ(ReadIntElement(set_.variables.at("c"), 0), 0xFFFFF0);
   EXPECT_EQ(ReadIntElement(set_.variables.at("c"), 1), 0xFFFFFF) << "'+=' caps";
   EXPECT_EQ(Int("count"), GetFontCount());
   EXPECT_EQ(Int("adv"), GetSlotFontPitch() == 0 ? 10 : Int("adv"));
@@ -262,7 +262,7 @@ global str face = ""
 file main.txt
 *SYSTEM_START
 textstyle font=)" + c.number + R"(
-textinfo facename=1 out=face
+textinfo face=1 out=face
 wait frames=1000
 )"));
     Pass();
