@@ -1,7 +1,9 @@
 // The command handler table: one line per command code. Commands of subsystems that are
 // not built yet run the unassigned handler until their subsystem puts its handler here.
 #include "app/engine.h"
+#include "app/input.h"
 #include "files/savedata.h"
+#include "layers/frame_set.h"
 #include "script/maths.h"
 #include "script/script_set.h"
 #include "script/task.h"
@@ -57,7 +59,7 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  38 BreakBlock        */ CmdBreakBlock,
     /*  39 RepeatBlock       */ CmdRepeatBlock,
     /*  40 EndIf             */ CmdEndIf,
-    /*  41 InputSettings     */ CmdUnassigned,
+    /*  41 InputSettings     */ CmdInputSettings,
     /*  42 DeclareInt        */ CmdDeclareInt,
     /*  43 ReturnZero        */ ReturnZero,
     /*  44 LabelExists       */ CmdLabelExists,
@@ -77,7 +79,7 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  58 MenuReserved58    */ CmdUnassigned,
     /*  59 MenuReserved59    */ CmdUnassigned,
     /*  60 MenuReserved60    */ CmdUnassigned,
-    /*  61 Cursor            */ CmdUnassigned,
+    /*  61 Cursor            */ CmdCursor,
     /*  62 Movie             */ CmdUnassigned,
     /*  63 MovieStop         */ CmdUnassigned,
     /*  64 MovieQuery        */ CmdUnassigned,
@@ -114,9 +116,9 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  95 HideWindow        */ CmdUnassigned,
     /*  96 WindowQuery       */ CmdUnassigned,
     /*  97 MessageText       */ CmdMessageText,
-    /*  98 LayerFrameSet     */ CmdUnassigned,
-    /*  99 FrameSetRelease   */ CmdUnassigned,
-    /* 100 FrameSetQuery     */ CmdUnassigned,
+    /*  98 LayerFrameSet     */ CmdLayerFrameSet,
+    /*  99 FrameSetRelease   */ CmdFrameSetRelease,
+    /* 100 FrameSetQuery     */ CmdFrameSetQuery,
     /* 101 MessageValue      */ CmdMessageValue,
     /* 102 unassigned        */ CmdUnassigned,
     /* 103 unassigned        */ CmdUnassigned,

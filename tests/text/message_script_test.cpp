@@ -1,5 +1,5 @@
-// Message and text-style commands run from a packed, assembled project: values, settings and
-// their queries, style slots and font numbers.
+// Message and text-style commands run from a packed, assembled project: typing speed on the
+// headless clock, clicks, click waits, values, settings and their queries, style slots.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -9,6 +9,7 @@
 #include "app/engine.h"
 #include "app/format_keys.h"
 #include "app/hooks.h"
+#include "app/input.h"
 #include "app/window.h"
 #include "files/files.h"
 #include "layers/layer.h"
@@ -32,6 +33,8 @@ const char* const kMessages =
     "message 101250 \"E101250 %s %s\"\n"
     "message 102000 \"E102000\"\n"
     "message 102030 \"E102030\"\n";
+
+constexpr int KEY_LEFT_BUTTON = 1;
 
 std::string Cp932(const std::string& utf8) {
   std::string out;
@@ -63,6 +66,7 @@ class MessageScriptTest : public HeadlessTest {
  protected:
   void SetUp() override {
     HeadlessTest::SetUp();
+    ResetInputState();
     g_ExeFolderReal = folder_.path();
     g_ProjectFolderReal = folder_.path();
     BuildScrambleTables();
@@ -115,6 +119,7 @@ class MessageScriptTest : public HeadlessTest {
     g_LayerRoot = nullptr;
     g_WindowRecords[0] = nullptr;
     ReleaseGdiObjects();
+    ResetInputState();
     g_ExeFolderReal.clear();
     g_ProjectFolderReal.clear();
     HeadlessTest::TearDown();
@@ -155,6 +160,71 @@ class MessageScriptTest : public HeadlessTest {
   WindowRecord window_{};
   NameNode* msg_ = nullptr;
 };
+
+TEST_F(MessageScriptTest, TypesJapaneseAndEnglishAtTheSetSpeed) {
+  ASSERT_TRUE(Boot(R"(
+global int after = 0
+file main.txt
+*SYSTEM_START
+messageconfig layer="msg" delay=40 endnewpage=0
+text "吾輩は猫である。Hello"
+messageend
+after = 1
+wait frames=1000
+)"));
+  Pass();   // the script runs to the block end; output starts with the next pass
+  // Eight double-byte characters of 40 ms, then five single bytes of 20 ms.
+  struct Step {
+    uint32_t ms;
+    int bytes;
+  } steps[] = {{0, 2}, {39, 2}, {40, 4}, {120, 8}, {280, 16}, {300, 17}, {379, 20}, {380, 21}};
+  for (const Step& s : steps) {
+    HeadlessSetTicks(5000 + s.ms);
+    Pass();
+    EXPECT_EQ(g_Message->mTextPos, s.bytes) << "after " << s.ms << " ms";
+    EXPECT_EQ(Int("after"), 0);
+  }
+  EXPECT_EQ(g_Message->mWaitingClick, 1);
+  EXPECT_EQ(ShownMessage(), 0);
+  EXPECT_EQ(GetLayerRecord(msg_)->mIsMessageLayer, 1);
+  // The block end's click wait: a click passes it and the task runs on in the next pass.
+  g_KeyState.mHoldFrames[KEY_LEFT_BUTTON] = 1;
+  Pass();
+  g_KeyState.mHoldFrames[KEY_LEFT_BUTTON] = 2;
+  Pass();
+  EXPECT_EQ(Int("after"), 1);
+  EXPECT_EQ(g_Message->mCursorX, 0) << "the new-line entry moved the pen";
+  EXPECT_EQ(g_Message->mCursorY, 20);
+}
+
+TEST_F(MessageScriptTest, AClickShowsTheRestAndTheNextClickReleasesTheTask) {
+  ASSERT_TRUE(Boot(R"(
+global int after = 0
+file main.txt
+*SYSTEM_START
+messageconfig layer="msg" delay=1000 endnewline=0 endnewpage=0
+text "一二三四五"
+messageend
+after = 1
+wait frames=1000
+)"));
+  Pass();
+  Pass();
+  EXPECT_EQ(g_Message->mTextPos, 2);
+  g_KeyState.mHoldFrames[KEY_LEFT_BUTTON] = 1;
+  Pass();
+  g_KeyState.mHoldFrames[KEY_LEFT_BUTTON] = 2;
+  Pass();
+  EXPECT_EQ(g_Message->mTextPos, 10) << "the whole message is shown at once";
+  for (int i = 0; i < 3; i++) Pass();
+  EXPECT_EQ(Int("after"), 0) << "held keys pass no click wait";
+  g_KeyState.mHoldFrames[KEY_LEFT_BUTTON] = -1;
+  Pass();
+  g_KeyState.mHoldFrames[KEY_LEFT_BUTTON] = 1;
+  Pass();
+  Pass();
+  EXPECT_EQ(Int("after"), 1);
+}
 
 TEST_F(MessageScriptTest, ValuesAreWrittenAsText) {
   ASSERT_TRUE(Boot(R"(
