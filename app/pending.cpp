@@ -4,7 +4,6 @@
 #include "app/hooks.h"
 #include "layers/layer.h"
 
-uint8_t g_PackedRelease;
 uint8_t g_SoundEnabled;
 
 void InitPixelKernels() {}
@@ -12,8 +11,6 @@ void InitProductTables() {}
 void InitBlendTables() {}
 void StartWorkerThreads() {}
 void StopWorkerThreads() {}
-
-int BuildPackIndex() { return 0; }
 
 int LoadProjectSettings() { return 0; }
 void InitEvaluatorTables() {}
@@ -43,8 +40,6 @@ int InitJoysticks() { return 0; }
 void PrepareModalUi() {}
 
 void CreateMessageRecord() {}
-void BuildFontTable() {}
-void ReleaseGdiObjects() {}
 
 int CreateSoundTreeRoot() { return 0; }
 int InitDirectSound() { return 0; }

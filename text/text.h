@@ -1,0 +1,124 @@
+// Message text's exports: the font table, the eight text style slots, glyph rendering into a
+// one-bit canvas, the glyph blitters and DrawTextChar.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct NameNode;
+struct PlatGlyphFont;
+
+constexpr int TEXT_STYLE_SLOTS = 8;
+constexpr int MAX_CELL_WIDTH = 256;   // the canvas-side table ends here
+
+// ---------------------------------------------------------------------------------------------
+// Font table (built once at start-up, never changed). Scripts number fonts from 1: font n is
+// row n - 1.
+
+extern char** g_FontFaces;     // owned face names, code page 932
+extern uint8_t* g_FontScript;  // 0: the row is for the Japanese script, 1: any other
+extern uint8_t* g_FontPitch;   // 1 proportional, 0 fixed
+extern int32_t g_FontCount;
+
+// Lists the installed faces, gives every slot the default face and fills the glyph tables.
+void BuildFontTable();
+// Deletes every slot's font and canvas (shutdown).
+void ReleaseGdiObjects();
+int GetFontCount();
+const char* GetFontFaceName(int32_t row);   // "" outside the table
+int GetFontScript(int32_t row);
+
+// ---------------------------------------------------------------------------------------------
+// Text style slots. Slot 0 is the message style: setting it also sets the message record's
+// live style.
+
+struct TextStyle {
+  int32_t mFontIndex;   // row of the font table
+  int32_t mWidth;       // cell width in pixels (the font size)
+  int32_t mHeight;      // cell height, the line advance
+  int32_t mBold;
+  uint32_t mColour1;    // 0xRRGGBB
+  uint32_t mColour2;    // 0xRRGGBB; 0xFFFFFFFF stands for colour 1
+  uint8_t mGradient;    // 0..8
+  uint8_t mRotation;    // 0..3 (quarter turns)
+  uint8_t mAntialias;
+  uint8_t mComposite;   // 1 composite over the layer, 0 overwrite the cell
+};
+
+// A slot's glyph objects: made at its first glyph, remade when the cache key changes.
+struct GlyphSlot {
+  PlatGlyphFont* mFont;      // owned
+  uint8_t* mBits;            // owned one-bit canvas, mSide x mSide, 0 = ink
+  int32_t mSide;
+  size_t mByteSize;          // mSide * mSide / 8
+  // Cache key: what the objects were made for; -1 until the first glyph.
+  int32_t mKeyWidth;
+  int32_t mKeyHeight;
+  int32_t mKeyFontHeight;
+  int8_t mKeyBold;
+  int32_t mKeyFontIndex;
+};
+
+extern TextStyle g_TextStyles[TEXT_STYLE_SLOTS];
+extern GlyphSlot g_GlyphSlots[TEXT_STYLE_SLOTS];
+extern int32_t g_TextStyleSlot;   // the slot the font functions work on; commands reset it to 0
+
+// Ink bits per nibble of a canvas byte: (ink in the high nibble) * 256 + ink in the low nibble.
+extern int32_t g_InkCountTable[256];
+extern uint8_t g_CoverageAlpha[32];        // min(18 * n, 255) for n ink bits of 16
+extern int32_t g_GlyphCanvasSide[MAX_CELL_WIDTH + 1];
+
+void InitGlyphTables();
+int SelectTextStyleSlot(int32_t slot);   // refuses slots outside 0..7 (keeps the current one)
+int SetSlotFontIndex(int32_t row);       // 1 when set
+int SelectSlotFontByName(const char* name);   // first row with that exact name; 1 when found
+int32_t GetSlotFontIndex();
+const char* GetSlotFaceName();
+int GetSlotFontPitch();
+
+// ---------------------------------------------------------------------------------------------
+// Glyphs.
+
+// A one-bit glyph canvas (0 bits are ink) and a BGRA picture to draw into.
+struct GlyphCanvas {
+  const uint8_t* mBits;
+  int32_t mSide;   // bits per row and rows; a multiple of 32
+};
+struct PixelTarget {
+  uint8_t* mPixels;   // B, G, R, A, rows of mWidth * 4 bytes
+  int32_t mWidth;
+  int32_t mHeight;
+};
+
+// Remakes the current slot's font and canvas when the key changed: 0 nothing to do,
+// 1 remade, -1 failure (message given).
+int PrepareGlyphFont(int32_t cellWidth, int32_t cellHeight, int32_t bold, int32_t fontHeight,
+                     int32_t side);
+// Draws the character (one or two bytes) into the current slot's canvas and measures it.
+int RenderGlyph(const char* text, int32_t cellWidth, int32_t cellHeight, int32_t bold,
+                int32_t antialias, int32_t* advance, int32_t* height);
+// The current slot's canvas as RenderGlyph left it.
+GlyphCanvas CurrentGlyphCanvas();
+
+// Corner colours of a cell for a gradient kind and rotation: red, green, blue of top-left,
+// top-right, bottom-left, bottom-right.
+void GetGradientCorners(int32_t gradient, int32_t rotation, uint32_t colour1, uint32_t colour2,
+                        uint8_t corners[4][3]);
+
+// Blit a canvas glyph into a picture with the cell's top-left at (x, y). A cell that does not
+// lie wholly inside the picture is not drawn; returns true when it was drawn.
+bool BlitGlyphMonoTo(const GlyphCanvas& canvas, const PixelTarget& target, uint32_t colour1,
+                     uint32_t colour2, int32_t gradient, int32_t rotation, int32_t w, int32_t h,
+                     int64_t x, int64_t y, int32_t composite);
+bool BlitGlyphAntialiasedTo(const GlyphCanvas& canvas, const PixelTarget& target,
+                            uint32_t colour1, uint32_t colour2, int32_t gradient,
+                            int32_t rotation, int32_t w, int32_t h, int64_t x, int64_t y,
+                            int32_t composite);
+
+// Renders the character once and draws it with outline (edge 1..10: nine copies around the
+// pen) or drop shadow (edge above 10: three copies offset by edge - 10). Returns the advance;
+// `drawn` (may be null) tells whether any copy reached the picture.
+int32_t DrawTextCharTo(const PixelTarget& target, const char* text, uint32_t colour1,
+                       uint32_t colour2, int32_t gradient, int32_t rotation, int32_t cellWidth,
+                       int32_t cellHeight, int32_t bold, int32_t antialias, int32_t edge,
+                       int64_t x, int64_t y, int32_t composite, bool* drawn);
