@@ -4,8 +4,6 @@
 #include "app/hooks.h"
 #include "layers/layer.h"
 
-uint8_t g_SoundEnabled;
-
 void InitPixelKernels() {}
 void InitProductTables() {}
 void InitBlendTables() {}
@@ -26,9 +24,9 @@ int RenderGpuScene() { return 0; }
 int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
+int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
 void FreeFrameSet(LayerRecord*) {}
 void ForgetDragLayer(NameNode*) {}
-int ForgetMessageLayer(NameNode*) { return 0; }
 
 int DrawWindow(WindowRecord*) { return 0; }
 int PresentWindow(WindowRecord*) { return 0; }
@@ -39,12 +37,6 @@ void UpdateInputState() { CheckInactivePause(); }
 int InitJoysticks() { return 0; }
 void PrepareModalUi() {}
 
-void CreateMessageRecord() {}
-
-int CreateSoundTreeRoot() { return 0; }
-int InitDirectSound() { return 0; }
-int InitSoundSystem() { return 0; }
-void ReleaseDirectSound() {}
 
 void FreeSaveStaging(int) {}
 

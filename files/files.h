@@ -165,6 +165,8 @@ int BuildPackIndex();
 void FreePackIndex();          // forgets the packs and the index
 int ScanForPacks(int depthLimit, const std::string& rootReal);
 int RegisterPack(const std::string& realPath, const std::string& path);
+// 2 found, 0 not found. The directories were read whole at start-up, so the lookup touches no
+// file; a pack that has gone missing since is reported by the read (901040).
 int FindInPacks(FileLocation* location, const char* name);
 int ReadPackEntry(FileLocation* location, const char* name);
 // `pack` stands just after the stored bytes (at the repair record). 0 hash matches, 1 repaired,

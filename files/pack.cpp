@@ -314,8 +314,8 @@ void FreePackIndex() {
   g_RegisteredEntries = 0;
 }
 
-int BuildPackIndex() {
-  FreePackIndex();
+// The build's steps; a failure leaves a partial index that the caller throws away.
+static int FillPackIndex() {
   if (g_PacksInExecutable) {
     if (RegisterPack(g_ExePath, g_ExePath) < 0) return -1;
   } else {
@@ -343,6 +343,13 @@ int BuildPackIndex() {
   }
   SortIndexByHash();
   return 0;
+}
+
+int BuildPackIndex() {
+  FreePackIndex();
+  if (FillPackIndex() == 0) return 0;
+  FreePackIndex();
+  return -1;
 }
 
 int FindInPacks(FileLocation* location, const char* name) {

@@ -171,6 +171,8 @@ void RecomposeLayer(NameNode* node);
 
 // Reads an image file into the record: pixels, width, height, alpha flag, mFileName.
 int LoadLayerImage(LayerRecord* record, const char* fileName);
+// Decodes a file image of type FILE_TYPE_* into the record, with the messages of a load.
+int DecodeImageIntoLayer(LayerRecord* record, uint8_t type, const uint8_t* data, size_t size, const char* name);
 
 // The layer tree: the nameless root with "W0" at the main window's game size.
 int CreateLayerTreeRoot();
@@ -195,6 +197,10 @@ int RenderGpuScene();
 int UploadLayerTextures(LayerRecord* record, int option, int32_t tileLimitX, int32_t tileLimitY);
 void ReleaseLayerTextures(LayerRecord* record);
 void ReleaseEmoteObject(LayerRecord* record);
+// Creates the layer's E-mote player from a .psb file image; 0 on success.
+int LoadEmotePlayer(LayerRecord* record, const uint8_t* psb, uint32_t size);
+// Frees a GIF frame table and every frame in it (null is allowed).
+void FreeGifFrames(GifFrame** table);
 // Frees the attached frame set's file image and detaches the frame set.
 void FreeFrameSet(LayerRecord* record);
 // Drop the references that the window command's caption-drag layer and the message record

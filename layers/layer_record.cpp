@@ -238,6 +238,8 @@ void FreeLayerNode(NameNode* node) {
       FreeImageBuffer(r->mPixels);
       r->mPixels = nullptr;
       FreeFrameSet(r);
+      FreeGifFrames(r->mGifFrames);
+      r->mGifFrames = nullptr;
       if (g_EmoteAvailable) {
         ReleaseEmoteObject(r);
         g_GpuRedrawRequest = 1;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "app/engine.h"
+#include "layers/layer.h"
 #include "platform/fonts.h"
 #include "text/text.h"
 
@@ -123,5 +124,19 @@ int32_t DrawTextCharTo(const PixelTarget& target, const char* text, uint32_t col
     any |= blit(canvas, target, colour1, colour2, gradient, rotation, width, cellHeight,
                 x + offsets[i][0], y + offsets[i][1], composite);
   if (drawn) *drawn = any;
+  return advance;
+}
+
+int32_t DrawTextChar(const char* text, uint32_t colour1, uint32_t colour2, int32_t gradient,
+                     int32_t rotation, int32_t cellWidth, int32_t cellHeight, int32_t bold,
+                     int32_t antialias, int32_t edge, int64_t x, int64_t y, int32_t composite,
+                     NameNode* layer) {
+  LayerRecord* r = GetLayerRecord(layer);
+  PixelTarget target{r ? r->mPixels : nullptr, r ? r->mWidth : 0, r ? r->mHeight : 0};
+  if (r) r->mHasAlpha = 1;
+  bool drawn = false;
+  int32_t advance = DrawTextCharTo(target, text, colour1, colour2, gradient, rotation, cellWidth,
+                                   cellHeight, bold, antialias, edge, x, y, composite, &drawn);
+  if (drawn) InvalidateLayer(layer);
   return advance;
 }

@@ -122,3 +122,88 @@ int32_t DrawTextCharTo(const PixelTarget& target, const char* text, uint32_t col
                        uint32_t colour2, int32_t gradient, int32_t rotation, int32_t cellWidth,
                        int32_t cellHeight, int32_t bold, int32_t antialias, int32_t edge,
                        int64_t x, int64_t y, int32_t composite, bool* drawn);
+
+// The same, into a layer node's pixels: sets the layer's has-alpha flag and marks the layer
+// dirty when anything was drawn. Returns the advance.
+int32_t DrawTextChar(const char* text, uint32_t colour1, uint32_t colour2, int32_t gradient,
+                     int32_t rotation, int32_t cellWidth, int32_t cellHeight, int32_t bold,
+                     int32_t antialias, int32_t edge, int64_t x, int64_t y, int32_t composite,
+                     NameNode* layer);
+
+// ---------------------------------------------------------------------------------------------
+// The message record: the one message being built or typed out, cut into entries.
+
+enum : uint8_t {
+  MSG_CODE_CHAR1 = '1',      // one single-byte character of the text
+  MSG_CODE_CHAR2 = '2',      // one double-byte character
+  MSG_CODE_CLICK = 'C',      // wait for an advance key
+  MSG_CODE_END = 'E',        // end of a message block
+  MSG_CODE_PAGE = 'P',       // clear the layer, pen to 0, 0 ('p' too)
+  MSG_CODE_NEWLINE = 'R',    // pen to the next line ('r' too)
+};
+
+constexpr int32_t MESSAGE_BUFFER_BYTES = 8192;   // text bytes and entries, terminator included
+constexpr int32_t MESSAGE_TEXT_LIMIT = 8190;     // text bytes a message may hold
+constexpr int32_t MESSAGE_VALUE_LIMIT = 1024;    // bytes of one appended value
+// The last entry slot keeps the code array's terminator.
+constexpr int32_t MESSAGE_ENTRY_LIMIT = MESSAGE_BUFFER_BYTES - 1;
+
+struct MessageRecord {
+  NameNode* mLayer;          // text layer drawn into; null = no output
+  int32_t mCharDelay;        // ms before a double-byte character; half for a single byte
+  int32_t mEndNewLine;       // the block end appends a new line
+  int32_t mEndNewPage;       // ... a new page
+  int32_t mEndClickWait;     // ... a click wait
+  int32_t mCursorX;          // pen, pixels in the layer; y is the top of the line
+  int32_t mCursorY;
+  int8_t mShown;             // 1 shown; 0 every message is dropped when it ends
+  // The live style, a mirror of style slot 0, copied into each new entry.
+  int32_t mWidth;
+  int32_t mHeight;
+  uint32_t mColour1;
+  uint32_t mColour2;
+  uint8_t mGradient;
+  uint8_t mRotation;
+  uint8_t mBold;
+  uint8_t mComposite;        // read when drawing, not stored per entry
+  uint8_t mAntialias;        // read when drawing, not stored per entry
+  uint8_t mWaitingClick;     // output stands at a click wait
+  uint8_t mFinished;         // the message is complete and may be cleared
+  uint8_t mRestartTiming;    // output takes a new time base before its next entry
+  char* mText;               // MESSAGE_BUFFER_BYTES, NUL-terminated
+  uint8_t* mCode;            // one MSG_CODE_* per entry, NUL after the last
+  int16_t* mCellWidth;
+  int16_t* mCellHeight;
+  int16_t* mDelay;
+  uint32_t* mEntryColour1;
+  uint32_t* mEntryColour2;
+  uint8_t* mEntryGradient;
+  uint8_t* mEntryRotation;
+  uint8_t* mEntryBold;
+  int32_t mTextLength;
+  int32_t mEntryCount;
+  int32_t mTextPos;          // output's read position in mText
+  int32_t mCurrentEntry;     // next entry output handles
+};
+
+extern MessageRecord* g_Message;
+// Key numbers (KeyStateTable slots; 1023 = none) that advance a message when pressed in this
+// frame, and that skip while held.
+extern int32_t g_MessageAdvanceKeys[4];
+extern int32_t g_MessageSkipKeys[4];
+extern int32_t g_MessageInstant;     // draw without delays until the next click wait or the end
+extern uint32_t g_MessageCharTime;   // ms time base of the next character's delay
+
+// Allocates the record and its arrays (start-up); an allocation failure is a fatal 100010.
+void CreateMessageRecord();
+// Empties a finished record (entries, text, positions); does nothing otherwise. Returns 0.
+int ClearMessage();
+// Append characters with the live style: the bytes as they are, or a value (single bytes
+// outside the printable ASCII range become spaces). 0, or -1 after a fatal message.
+int AppendMessageText(const char* bytes, int32_t length);
+int AppendMessageValue(const char* bytes, int32_t length);
+// Appends a control entry, with the live cell size when `withCellSize`. 0, or -1 after a
+// fatal message when the entries are full.
+int AppendMessageControl(uint8_t code, bool withCellSize);
+// The block end's entries (click wait, new line, new page as configured, then the end).
+int CloseMessageBlock();

@@ -6,9 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/audio.h"
 #include "platform/platform.h"
 
 extern PlatformDriver g_HeadlessDriver;
+
+// The null sound output, also the fall-back when no sound device opens. Nothing is consumed
+// on its own: a test takes mixed frames with PlatAudioMix (platform/audio.h).
+extern PlatAudioOutput g_NullAudioOutput;
 
 // The clock. By default it is a fake clock that only moves when told to or when the thread
 // that owns it sleeps (sleeping then advances it at once, so paced loops run at full speed and

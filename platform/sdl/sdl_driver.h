@@ -1,9 +1,13 @@
 // The SDL2 backend: real windows, events, message boxes.
 #pragma once
 
+#include "platform/audio.h"
 #include "platform/platform.h"
 
 extern PlatformDriver g_SdlDriver;
 
 // Windows virtual-key code of an SDL scancode (0 when the key has none).
 int SdlScancodeToVirtualKey(int scancode);
+
+// The sound device; PlatAudioOpen picks it when the SDL driver runs.
+extern PlatAudioOutput g_SdlAudioOutput;

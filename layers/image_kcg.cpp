@@ -1,0 +1,85 @@
+// The .kcg decoder: the engine's own raw B, G, R, A format, stored plain or as two zlib parts
+// that two pixel workers can inflate at once.
+#include <cstring>
+
+#include <zlib.h>
+
+#include "app/engine.h"
+#include "layers/image_codecs.h"
+
+void (*g_KcgHalvesRunner)(KcgHalves* halves);
+
+bool ParseKcgHeader(const uint8_t* data, size_t size, KcgHeader* header) {
+  if (size < KCG_HEADER_BYTES) return false;
+  memcpy(header->mMagic, data, 4);
+  header->mWidth = (int32_t)ReadLe32(data + 4);
+  header->mHeight = (int32_t)ReadLe32(data + 8);
+  header->mCompression = ReadLe32(data + 16);
+  header->mPart1Size = ReadLe32(data + 32);
+  header->mPart1Stored = ReadLe32(data + 36);
+  header->mPart2Size = ReadLe32(data + 48);
+  header->mPart2Stored = ReadLe32(data + 52);
+  return true;
+}
+
+bool InflateKcgPart(uint8_t* dest, uint32_t capacity, const uint8_t* source, uint32_t sourceSize) {
+  uLongf destLength = capacity;
+  if (uncompress(dest, &destLength, source, sourceSize) != Z_OK) return false;
+  // A stream shorter than its part leaves the rest of the part defined.
+  memset(dest + destLength, 0, capacity - destLength);
+  return true;
+}
+
+void InflateKcgHalf(KcgHalves* halves, int which) {
+  halves->mOk[which] = InflateKcgPart(halves->mDest[which], halves->mCapacity[which], halves->mSource[which],
+                                      halves->mSourceSize[which]);
+}
+
+int DecodeKcgMemory(const uint8_t* data, size_t size, DecodeTarget* target) {
+  const char* name = target->mFileName;
+  KcgHeader h;
+  if (!ParseKcgHeader(data, size, &h)) return ReportScriptErrorF(104010, 1, name), -1;
+  if (memcmp(h.mMagic, "KCG", 4) != 0) ShowErrorBox("", "File Check Error.");
+  if (h.mWidth > MAX_IMAGE_SIDE || h.mHeight > MAX_IMAGE_SIDE || h.mWidth <= 0 || h.mHeight <= 0)
+    return ReportScriptErrorF(100091, 1, name), -1;
+  uint64_t imageBytes = (uint64_t)h.mWidth * (uint64_t)h.mHeight * 4;
+  uint64_t available = size - KCG_HEADER_BYTES;
+  // Every part must fit both the file and the image before anything is written.
+  if (h.mCompression == 0 && imageBytes > available) return ReportScriptErrorF(104010, 1, name), -1;
+  bool part1Fits = h.mPart1Size <= imageBytes && h.mPart1Stored <= available;
+  bool part2Fits = part1Fits && h.mPart2Size <= imageBytes - h.mPart1Size &&
+                   h.mPart2Stored <= available - h.mPart1Stored;
+
+  uint8_t* image = AllocTargetImage(target, h.mWidth, h.mHeight);
+  if (!image) return -1;
+  target->mHasAlpha = 1;
+  const uint8_t* payload = data + KCG_HEADER_BYTES;
+  if (h.mCompression == 0) {
+    memcpy(image, payload, imageBytes);
+    return 0;
+  }
+  if (h.mCompression != 1) {
+    // An unknown compression gives a defined, fully transparent image.
+    memset(image, 0, imageBytes);
+    return 0;
+  }
+  if (!part1Fits) return ShowErrorBox("", "Uncompress Status Error 1."), -1;
+  if (!part2Fits) return ShowErrorBox("", "Uncompress Status Error 2."), -1;
+  // Bytes that the parts do not cover stay defined.
+  if (h.mPart1Size + (uint64_t)h.mPart2Size < imageBytes)
+    memset(image + h.mPart1Size + h.mPart2Size, 0, imageBytes - h.mPart1Size - h.mPart2Size);
+  KcgHalves halves = {{image, image + h.mPart1Size},
+                      {h.mPart1Size, h.mPart2Size},
+                      {payload, payload + h.mPart1Stored},
+                      {h.mPart1Stored, h.mPart2Stored},
+                      {false, false}};
+  if (g_KcgHalvesRunner) {
+    g_KcgHalvesRunner(&halves);
+  } else {
+    InflateKcgHalf(&halves, 0);
+    InflateKcgHalf(&halves, 1);
+  }
+  if (!halves.mOk[0]) return ShowErrorBox("", "Uncompress Status Error 1."), -1;
+  if (!halves.mOk[1]) return ShowErrorBox("", "Uncompress Status Error 2."), -1;
+  return 0;
+}

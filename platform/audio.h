@@ -1,0 +1,62 @@
+// Sound output service: a mixer of streaming buffers with play and write cursors, volume in
+// 1/100 dB, pan and playback frequency, summed into one stereo 16-bit output.
+#pragma once
+
+#include <cstdint>
+
+// An output that consumes mixed frames. It calls PlatAudioMix from its own thread. Open
+// takes the wished rate and may change it to the one it got; false when there is no device.
+struct PlatAudioOutput {
+  const char* name;
+  bool (*Open)(int* rate);
+  void (*Close)();
+};
+
+// Opens the sound output at about `rate` Hz: the SDL device when the platform driver is the
+// SDL one and a device opens, else the null output (nothing plays; frames are taken only by
+// PlatAudioMix calls, which is how tests listen). Always leaves an output open; returns the
+// rate in use. Call from the main thread.
+int PlatAudioOpen(int rate);
+// Stops and closes the output. Buffers stay valid and must still be released.
+void PlatAudioClose();
+bool PlatAudioIsOpen();
+int PlatAudioRate();
+const char* PlatAudioOutputName();   // "sdl" or "null"
+
+// Mixes `frames` interleaved stereo frames of every playing buffer into `out`, advancing their
+// play cursors. The output calls it; with the null output a test calls it by hand.
+void PlatAudioMix(int16_t* out, int frames);
+
+// A buffer of PCM (`channels` 1 or 2, `bits` 8 unsigned or 16 signed little-endian) holding
+// `bytes` bytes (a whole number of frames), played at `rate` Hz and resampled to the output.
+// Every buffer function may be called from any thread; a buffer belongs to its creator, who
+// releases it once. Create returns null for a format it cannot play or when out of memory.
+struct PlatSoundBuffer;
+constexpr int32_t PLAT_VOLUME_SILENT = -10000;   // 1/100 dB; 0 is full volume
+constexpr int32_t PLAT_PAN_LEFT = -10000;        // right channel silenced
+constexpr int32_t PLAT_PAN_RIGHT = 10000;        // left channel silenced
+constexpr uint32_t PLAT_FREQUENCY_MIN = 100;
+constexpr uint32_t PLAT_FREQUENCY_MAX = 200000;
+
+PlatSoundBuffer* PlatSoundBufferCreate(int channels, int bits, uint32_t rate, uint32_t bytes);
+void PlatSoundBufferRelease(PlatSoundBuffer* b);
+// Starts playing from the play cursor; a looping buffer wraps to its start, another one stops
+// at its end with the play cursor back at 0.
+bool PlatSoundBufferPlay(PlatSoundBuffer* b, bool looping);
+void PlatSoundBufferStop(PlatSoundBuffer* b);   // keeps the play cursor where it is
+bool PlatSoundBufferIsPlaying(PlatSoundBuffer* b);
+// Byte offsets: `play` is the next byte the mixer reads; everything from `write` on up to
+// `play` (wrapping) may be rewritten. Here the two coincide: the mixer copies as it reads.
+bool PlatSoundBufferGetCursors(PlatSoundBuffer* b, uint32_t* play, uint32_t* write);
+// Copies into or out of the buffer at `offset`, wrapping past its end; false when the range is
+// longer than the buffer or the offset lies outside it.
+bool PlatSoundBufferWrite(PlatSoundBuffer* b, uint32_t offset, const void* src, uint32_t bytes);
+bool PlatSoundBufferRead(PlatSoundBuffer* b, uint32_t offset, void* dest, uint32_t bytes);
+// Volume -10000..0 and pan -10000..10000 in 1/100 dB (values outside are clamped); frequency
+// in Hz, clamped to PLAT_FREQUENCY_MIN..MAX.
+void PlatSoundBufferSetVolume(PlatSoundBuffer* b, int32_t volume);
+void PlatSoundBufferSetPan(PlatSoundBuffer* b, int32_t pan);
+void PlatSoundBufferSetFrequency(PlatSoundBuffer* b, uint32_t hz);
+int32_t PlatSoundBufferGetVolume(PlatSoundBuffer* b);
+int32_t PlatSoundBufferGetPan(PlatSoundBuffer* b);
+uint32_t PlatSoundBufferGetFrequency(PlatSoundBuffer* b);

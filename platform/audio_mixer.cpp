@@ -1,0 +1,271 @@
+// The backend-independent sound mixer: streaming buffers, their cursors, gains and resampling,
+// and the choice between the SDL output and the null output.
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "platform/audio.h"
+#include "platform/headless/headless.h"
+#include "platform/sdl/sdl_driver.h"
+
+struct PlatSoundBuffer {
+  std::vector<uint8_t> data;
+  int channels;
+  int bits;
+  uint32_t blockAlign;
+  uint32_t frames;
+  uint32_t frequency;
+  uint64_t position;     // frames in 32.32 fixed point
+  bool playing;
+  bool looping;
+  int32_t volume;
+  int32_t pan;
+  int32_t gainLeft;      // 1.0 = 65536
+  int32_t gainRight;
+};
+
+namespace {
+
+// Guards the buffer list and every buffer's fields; the output thread holds it while mixing.
+std::mutex g_MixLock;
+std::vector<PlatSoundBuffer*> g_Buffers;
+const PlatAudioOutput* g_Output = nullptr;
+int g_Rate = 44100;
+std::vector<int32_t> g_Sum;
+
+int32_t GainOf(int32_t hundredthsDb) {
+  if (hundredthsDb <= PLAT_VOLUME_SILENT) return 0;
+  if (hundredthsDb >= 0) return 65536;
+  return (int32_t)std::lround(65536.0 * std::pow(10.0, hundredthsDb / 2000.0));
+}
+
+// A negative pan attenuates the right channel, a positive one the left, as the volume does.
+void UpdateGains(PlatSoundBuffer* b) {
+  int64_t g = GainOf(b->volume);
+  int64_t left = b->pan > 0 ? GainOf(-b->pan) : 65536;
+  int64_t right = b->pan < 0 ? GainOf(b->pan) : 65536;
+  b->gainLeft = (int32_t)((g * left) >> 16);
+  b->gainRight = (int32_t)((g * right) >> 16);
+}
+
+template <int BITS>
+inline int32_t SampleAt(const uint8_t* p) {
+  if constexpr (BITS == 8) return ((int32_t)p[0] - 128) << 8;
+  else return (int16_t)(p[0] | (p[1] << 8));
+}
+
+// Adds one buffer to the sum with linear interpolation; at the buffer's own rate (step 1.0)
+// the fraction stays 0 and the samples pass through unchanged.
+template <int BITS, int CHANNELS>
+void MixVoice(PlatSoundBuffer* b, int32_t* sum, int frames) {
+  const uint8_t* data = b->data.data();
+  const uint32_t align = b->blockAlign;
+  const uint32_t count = b->frames;
+  const uint64_t step = ((uint64_t)b->frequency << 32) / (uint64_t)g_Rate;
+  const int64_t gl = b->gainLeft, gr = b->gainRight;
+  uint64_t pos = b->position;
+  for (int i = 0; i < frames; i++) {
+    uint32_t index = (uint32_t)(pos >> 32);
+    if (index >= count) {
+      if (!b->looping) {
+        b->playing = false;
+        pos = 0;
+        break;
+      }
+      pos %= (uint64_t)count << 32;
+      index = (uint32_t)(pos >> 32);
+    }
+    uint32_t next = index + 1;
+    if (next >= count) next = b->looping ? 0 : index;
+    int32_t frac = (int32_t)((pos >> 16) & 0xFFFF);
+    const uint8_t* a = data + (size_t)index * align;
+    const uint8_t* c = data + (size_t)next * align;
+    int32_t l0 = SampleAt<BITS>(a), l1 = SampleAt<BITS>(c);
+    int32_t left = l0 + (int32_t)(((int64_t)(l1 - l0) * frac) >> 16);
+    int32_t right = left;
+    if constexpr (CHANNELS == 2) {
+      int32_t r0 = SampleAt<BITS>(a + BITS / 8), r1 = SampleAt<BITS>(c + BITS / 8);
+      right = r0 + (int32_t)(((int64_t)(r1 - r0) * frac) >> 16);
+    }
+    sum[2 * i] += (int32_t)((left * gl) >> 16);
+    sum[2 * i + 1] += (int32_t)((right * gr) >> 16);
+    pos += step;
+  }
+  if (b->playing && (uint32_t)(pos >> 32) >= count) {
+    if (b->looping) pos %= (uint64_t)count << 32;
+    else b->playing = false, pos = 0;
+  }
+  b->position = pos;
+}
+
+bool ValidRange(const PlatSoundBuffer* b, uint32_t offset, uint32_t bytes) {
+  return b && offset < b->data.size() && bytes <= b->data.size();
+}
+
+}  // namespace
+
+int PlatAudioOpen(int rate) {
+  PlatAudioClose();
+  if (rate < 8000 || rate > 192000) rate = 44100;
+  int got = rate;
+  if (strcmp(g_Platform->name, "sdl") == 0 && g_SdlAudioOutput.Open(&got)) {
+    g_Output = &g_SdlAudioOutput;
+  } else {
+    got = rate;
+    g_NullAudioOutput.Open(&got);
+    g_Output = &g_NullAudioOutput;
+  }
+  std::lock_guard<std::mutex> g(g_MixLock);
+  g_Rate = got;
+  return got;
+}
+
+void PlatAudioClose() {
+  if (!g_Output) return;
+  g_Output->Close();
+  g_Output = nullptr;
+}
+
+bool PlatAudioIsOpen() { return g_Output != nullptr; }
+int PlatAudioRate() { return g_Rate; }
+const char* PlatAudioOutputName() { return g_Output ? g_Output->name : ""; }
+
+void PlatAudioMix(int16_t* out, int frames) {
+  if (frames <= 0) return;
+  std::lock_guard<std::mutex> g(g_MixLock);
+  g_Sum.assign((size_t)frames * 2, 0);
+  for (PlatSoundBuffer* b : g_Buffers) {
+    if (!b->playing) continue;
+    if (b->bits == 8) {
+      if (b->channels == 1) MixVoice<8, 1>(b, g_Sum.data(), frames);
+      else MixVoice<8, 2>(b, g_Sum.data(), frames);
+    } else {
+      if (b->channels == 1) MixVoice<16, 1>(b, g_Sum.data(), frames);
+      else MixVoice<16, 2>(b, g_Sum.data(), frames);
+    }
+  }
+  for (size_t i = 0; i < (size_t)frames * 2; i++) {
+    int32_t s = g_Sum[i];
+    out[i] = (int16_t)(s > 32767 ? 32767 : s < -32768 ? -32768 : s);
+  }
+}
+
+PlatSoundBuffer* PlatSoundBufferCreate(int channels, int bits, uint32_t rate, uint32_t bytes) {
+  if (channels < 1 || channels > 2 || (bits != 8 && bits != 16)) return nullptr;
+  uint32_t align = (uint32_t)(channels * bits / 8);
+  if (bytes == 0 || bytes % align != 0 || rate < PLAT_FREQUENCY_MIN || rate > PLAT_FREQUENCY_MAX) return nullptr;
+  PlatSoundBuffer* b = new (std::nothrow) PlatSoundBuffer{};
+  if (!b) return nullptr;
+  // Fresh buffers hold silence of their own format.
+  b->data.assign(bytes, bits == 8 ? 0x80 : 0);
+  b->channels = channels;
+  b->bits = bits;
+  b->blockAlign = align;
+  b->frames = bytes / align;
+  b->frequency = rate;
+  UpdateGains(b);
+  std::lock_guard<std::mutex> g(g_MixLock);
+  g_Buffers.push_back(b);
+  return b;
+}
+
+void PlatSoundBufferRelease(PlatSoundBuffer* b) {
+  if (!b) return;
+  {
+    std::lock_guard<std::mutex> g(g_MixLock);
+    for (size_t i = 0; i < g_Buffers.size(); i++)
+      if (g_Buffers[i] == b) {
+        g_Buffers.erase(g_Buffers.begin() + (ptrdiff_t)i);
+        break;
+      }
+  }
+  delete b;
+}
+
+bool PlatSoundBufferPlay(PlatSoundBuffer* b, bool looping) {
+  if (!b) return false;
+  std::lock_guard<std::mutex> g(g_MixLock);
+  b->playing = true;
+  b->looping = looping;
+  return true;
+}
+
+void PlatSoundBufferStop(PlatSoundBuffer* b) {
+  if (!b) return;
+  std::lock_guard<std::mutex> g(g_MixLock);
+  b->playing = false;
+}
+
+bool PlatSoundBufferIsPlaying(PlatSoundBuffer* b) {
+  if (!b) return false;
+  std::lock_guard<std::mutex> g(g_MixLock);
+  return b->playing;
+}
+
+bool PlatSoundBufferGetCursors(PlatSoundBuffer* b, uint32_t* play, uint32_t* write) {
+  if (!b) return false;
+  std::lock_guard<std::mutex> g(g_MixLock);
+  uint32_t cursor = (uint32_t)(b->position >> 32) * b->blockAlign;
+  if (cursor >= b->data.size()) cursor = 0;
+  if (play) *play = cursor;
+  if (write) *write = cursor;
+  return true;
+}
+
+bool PlatSoundBufferWrite(PlatSoundBuffer* b, uint32_t offset, const void* src, uint32_t bytes) {
+  std::lock_guard<std::mutex> g(g_MixLock);
+  if (!ValidRange(b, offset, bytes)) return false;
+  size_t first = b->data.size() - offset < bytes ? b->data.size() - offset : bytes;
+  memcpy(b->data.data() + offset, src, first);
+  memcpy(b->data.data(), (const uint8_t*)src + first, bytes - first);
+  return true;
+}
+
+bool PlatSoundBufferRead(PlatSoundBuffer* b, uint32_t offset, void* dest, uint32_t bytes) {
+  std::lock_guard<std::mutex> g(g_MixLock);
+  if (!ValidRange(b, offset, bytes)) return false;
+  size_t first = b->data.size() - offset < bytes ? b->data.size() - offset : bytes;
+  memcpy(dest, b->data.data() + offset, first);
+  memcpy((uint8_t*)dest + first, b->data.data(), bytes - first);
+  return true;
+}
+
+void PlatSoundBufferSetVolume(PlatSoundBuffer* b, int32_t volume) {
+  if (!b) return;
+  std::lock_guard<std::mutex> g(g_MixLock);
+  b->volume = volume < PLAT_VOLUME_SILENT ? PLAT_VOLUME_SILENT : volume > 0 ? 0 : volume;
+  UpdateGains(b);
+}
+
+void PlatSoundBufferSetPan(PlatSoundBuffer* b, int32_t pan) {
+  if (!b) return;
+  std::lock_guard<std::mutex> g(g_MixLock);
+  b->pan = pan < PLAT_PAN_LEFT ? PLAT_PAN_LEFT : pan > PLAT_PAN_RIGHT ? PLAT_PAN_RIGHT : pan;
+  UpdateGains(b);
+}
+
+void PlatSoundBufferSetFrequency(PlatSoundBuffer* b, uint32_t hz) {
+  if (!b) return;
+  std::lock_guard<std::mutex> g(g_MixLock);
+  b->frequency = hz < PLAT_FREQUENCY_MIN ? PLAT_FREQUENCY_MIN : hz > PLAT_FREQUENCY_MAX ? PLAT_FREQUENCY_MAX : hz;
+}
+
+int32_t PlatSoundBufferGetVolume(PlatSoundBuffer* b) {
+  if (!b) return PLAT_VOLUME_SILENT;
+  std::lock_guard<std::mutex> g(g_MixLock);
+  return b->volume;
+}
+
+int32_t PlatSoundBufferGetPan(PlatSoundBuffer* b) {
+  if (!b) return 0;
+  std::lock_guard<std::mutex> g(g_MixLock);
+  return b->pan;
+}
+
+uint32_t PlatSoundBufferGetFrequency(PlatSoundBuffer* b) {
+  if (!b) return 0;
+  std::lock_guard<std::mutex> g(g_MixLock);
+  return b->frequency;
+}

@@ -1,0 +1,240 @@
+// The GIF decoder on files built here: frames, positions, interlace, transparency, extensions
+// of any layout, and LZW streams that misbehave.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/images/image_fixtures.h"
+#include "tests/support/engine_fixture.h"
+#include "tools/lib/binary_writer.h"
+#include "tools/lib/image_formats.h"
+
+namespace {
+
+// A string literal with its embedded zero bytes.
+template <size_t N>
+std::string Raw(const char (&text)[N]) {
+  return std::string(text, N - 1);
+}
+
+std::vector<uint8_t> Palette(int entries) {
+  std::vector<uint8_t> p;
+  for (int i = 0; i < entries; i++) p.insert(p.end(), {(uint8_t)(i * 3), (uint8_t)(i * 5), (uint8_t)(i * 7)});
+  return p;
+}
+
+GifImageSpec Image(int left, int top, int width, int height, uint8_t seed) {
+  GifImageSpec image;
+  image.left = left, image.top = top, image.width = width, image.height = height;
+  for (int i = 0; i < width * height; i++) image.indexes.push_back((uint8_t)(seed + i * 11));
+  return image;
+}
+
+uint32_t PixelAt(const OwnedTarget& t, int x, int y) {
+  const uint8_t* p = t.mPixels + ((size_t)y * t.mWidth + x) * 4;
+  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+// What palette index k of Palette() looks like as an opaque B, G, R, A pixel.
+uint32_t Colour(uint8_t k) { return (uint32_t)(uint8_t)(k * 7) | (uint32_t)(uint8_t)(k * 5) << 8 | (uint32_t)(uint8_t)(k * 3) << 16 | 0xFF000000u; }
+
+int Decode(const std::string& bytes, OwnedTarget* target) {
+  return DecodeGifMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), target);
+}
+
+class GifTest : public HeadlessTest {
+ protected:
+  void SetUp() override {
+    HeadlessTest::SetUp();
+    InstallMessageIds();
+  }
+};
+
+TEST_F(GifTest, AllFramesAreKeptAndFrameZeroIsDrawnAtItsPlace) {
+  GifSpec spec;
+  spec.screenWidth = 100, spec.screenHeight = 100;
+  spec.globalPalette = Palette(256);
+  spec.images = {Image(5, 7, 10, 10, 1), Image(0, 0, 3, 2, 50), Image(90, 90, 20, 20, 99)};
+  OwnedTarget t;
+  ASSERT_EQ(Decode(MakeGif(spec), &t), 0);
+  ASSERT_EQ(t.mGifFrameCount, 3);
+  EXPECT_EQ(t.mWidth, 100);
+  EXPECT_EQ(t.mHeight, 100);
+  for (int i = 0; i < 3; i++) {
+    const GifFrame* f = t.mGifFrames[i];
+    EXPECT_EQ(f->mLeft, spec.images[i].left);
+    EXPECT_EQ(f->mWidth, spec.images[i].width);
+    EXPECT_EQ(0, memcmp(f->mIndexes, spec.images[i].indexes.data(), spec.images[i].indexes.size()));
+  }
+  // Frame 0 covers rows 7..16 and columns 5..14; nothing else is drawn.
+  EXPECT_EQ(PixelAt(t, 5, 7), Colour(1));
+  EXPECT_EQ(PixelAt(t, 14, 16), Colour((uint8_t)(1 + 99 * 11)));
+  EXPECT_EQ(PixelAt(t, 4, 7) >> 24, 0u);
+  EXPECT_EQ(PixelAt(t, 15, 16) >> 24, 0u);
+  EXPECT_EQ(PixelAt(t, 5, 17) >> 24, 0u);
+  EXPECT_EQ(t.mHasAlpha, 0);
+
+  // Drawing a frame that reaches past the screen is clipped to it.
+  RenderGifFrame(&t, 2);
+  EXPECT_EQ(PixelAt(t, 99, 99), Colour((uint8_t)(99 + (9 * 20 + 9) * 11)));
+}
+
+TEST_F(GifTest, InterlacedRowsLandInDisplayOrder) {
+  GifSpec spec;
+  spec.screenWidth = 3, spec.screenHeight = 19;
+  spec.globalPalette = Palette(256);
+  GifImageSpec image = Image(0, 0, 3, 19, 0);
+  for (int y = 0; y < 19; y++)
+    for (int x = 0; x < 3; x++) image.indexes[y * 3 + x] = (uint8_t)(y * 10 + x);
+  image.interlaced = true;
+  spec.images = {image};
+  OwnedTarget t;
+  ASSERT_EQ(Decode(MakeGif(spec), &t), 0);
+  for (int y = 0; y < 19; y++) EXPECT_EQ(PixelAt(t, 2, y), Colour((uint8_t)(y * 10 + 2))) << y;
+}
+
+TEST_F(GifTest, TheTransparentIndexGivesAlphaZero) {
+  GifSpec spec;
+  spec.screenWidth = 4, spec.screenHeight = 1;
+  spec.globalPalette = Palette(4);
+  GifImageSpec image = Image(0, 0, 4, 1, 0);
+  image.indexes = {0, 1, 2, 3};
+  image.hasControl = true, image.transparent = true, image.transparentIndex = 2;
+  spec.images = {image};
+  OwnedTarget t;
+  ASSERT_EQ(Decode(MakeGif(spec), &t), 0);
+  EXPECT_EQ(t.mHasAlpha, 1);
+  EXPECT_EQ(PixelAt(t, 1, 0), Colour(1));
+  EXPECT_EQ(PixelAt(t, 2, 0) >> 24, 0u);
+  EXPECT_EQ(PixelAt(t, 3, 0), Colour(3));
+}
+
+TEST_F(GifTest, ExtensionsOfAnyLayoutAreSkipped) {
+  struct Case {
+    const char* what;
+    std::string blocks;
+  } cases[] = {
+      {"comment in three sub-blocks", Raw("\x21\xFE\x03" "abc\x02" "de\x01" "f\x00")},
+      {"unknown extension label", Raw("\x21\x42\x02xy\x00")},
+      {"application extension with two data sub-blocks", Raw("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x05\x00\x02zz\x00")},
+      {"plain text with a long body", Raw("\x21\x01\x0C" "0123456789AB\x04" "text\x03" "xyz\x00")},
+      {"graphic control with a longer block", Raw("\x21\xF9\x06\x00\x00\x00\x00\x00\x00\x00")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    GifSpec spec;
+    spec.screenWidth = 2, spec.screenHeight = 2;
+    spec.globalPalette = Palette(4);
+    spec.extraBlocks = c.blocks;
+    GifImageSpec image = Image(0, 0, 2, 2, 0);
+    image.indexes = {3, 2, 1, 0};
+    spec.images = {image};
+    OwnedTarget t;
+    ASSERT_EQ(Decode(MakeGif(spec), &t), 0);
+    EXPECT_EQ(PixelAt(t, 0, 0), Colour(3));
+    EXPECT_EQ(PixelAt(t, 1, 1), Colour(0));
+  }
+}
+
+// An image descriptor for a 1 x n frame followed by raw LZW data (root size 2).
+std::string RawFrame(int width, const std::string& subBlocks) {
+  BinaryWriter w;
+  w.Bytes("GIF89a", 6);
+  w.U16((uint16_t)width);
+  w.U16(1);
+  w.U8(0x81);  // global table of 4 entries
+  w.U8(0);
+  w.U8(0);
+  w.Bytes(Raw("\0\0\0\x10\x10\x10\x20\x20\x20\x30\x30\x30"));
+  w.U8(0x2C);
+  w.U16(0), w.U16(0), w.U16((uint16_t)width), w.U16(1);
+  w.U8(0);
+  w.U8(2);
+  w.Bytes(subBlocks);
+  w.U8(0x3B);
+  return w.Data();
+}
+
+TEST_F(GifTest, BadCodesAndRunawayStreamsNeverFail) {
+  // Root size 2: clear 4, end 5, 3-bit codes. Each case must decode without a crash and keep
+  // the screen size; the pixels after the fault are left as they were.
+  std::string endless;
+  // 2000 bytes of 0xFF: codes 7 (undefined right after the first literal) over and over.
+  for (int i = 0; i < 8; i++) endless += std::string("\xFF") + std::string(255, '\xFF');
+  endless += '\0';
+  // Literals only, never a clear code: the table fills to 4096 and must stop growing there.
+  std::string literals;
+  {
+    uint32_t bits = 0;
+    int count = 0, size = 3, next = 6;
+    std::string data;
+    auto put = [&](int code) {
+      bits |= (uint32_t)code << count;
+      count += size;
+      while (count >= 8) data += (char)(bits & 0xFF), bits >>= 8, count -= 8;
+    };
+    put(4);
+    for (int i = 0; i < 6000; i++) {
+      put(i % 4);
+      if (i > 0 && next < 4096) {
+        next++;
+        if (next >= (1 << size) && size < 12) size++;
+      }
+    }
+    if (count) data += (char)(bits & 0xFF);
+    for (size_t i = 0; i < data.size(); i += 255) {
+      std::string chunk = data.substr(i, 255);
+      literals += (char)chunk.size();
+      literals += chunk;
+    }
+    literals += '\0';
+  }
+  struct Case {
+    const char* what;
+    int width;
+    std::string data;
+  } cases[] = {
+      {"undefined codes", 40, Raw("\x02\xFF\xFF\x00")},
+      {"endless undefined codes", 3000, endless},
+      {"table full without a clear code", 6000, literals},
+      {"data cut before the terminator", 10, Raw("\x05\x8C\x2D\x99")},
+      {"no data at all", 10, Raw("\x00")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    OwnedTarget t;
+    ASSERT_EQ(Decode(RawFrame(c.width, c.data), &t), 0);
+    EXPECT_EQ(t.mWidth, c.width);
+  }
+  // The literal stream decodes to its literals all the way, across the full table.
+  OwnedTarget t;
+  ASSERT_EQ(Decode(RawFrame(6000, literals), &t), 0);
+  for (int i = 0; i < 6000; i += 997) EXPECT_EQ(t.mGifFrames[0]->mIndexes[i], i % 4) << i;
+}
+
+TEST_F(GifTest, OversizedFramesAndScreensAreRefused) {
+  GifSpec spec;
+  spec.screenWidth = 0x9000, spec.screenHeight = 4;
+  OwnedTarget wide;
+  EXPECT_NE(Decode(MakeGif(spec), &wide), 0);
+  EXPECT_EQ(ShownMessageId(), 100091);
+
+  ResetMessageState();
+  GifSpec frame;
+  frame.screenWidth = 4, frame.screenHeight = 4;
+  frame.globalPalette = Palette(4);
+  GifImageSpec big = Image(0, 0, 1, 1, 0);
+  frame.images = {big};
+  std::string bytes = MakeGif(frame);
+  // The image descriptor's width field (after 13 header bytes, 12 palette bytes, 0x2C, left, top).
+  size_t at = 13 + 12 + 1 + 4;
+  bytes[at] = (char)0xFF, bytes[at + 1] = (char)0xFF;
+  bytes[at + 2] = (char)0xFF, bytes[at + 3] = (char)0xFF;
+  OwnedTarget t;
+  EXPECT_NE(Decode(bytes, &t), 0);
+  EXPECT_EQ(ShownMessageId(), 100091);
+}
+
+}  // namespace
