@@ -46,7 +46,10 @@ int InitJoysticks();
 void PrepareModalUi();
 
 // Message text.
+struct ScriptTask;
 void CreateMessageRecord();
+// Advances the message a task is typing out, before the task's turn (script runner).
+void AdvanceMessage(ScriptTask* task);
 void BuildFontTable();
 void ReleaseGdiObjects();
 

@@ -3,21 +3,9 @@
 #include "app/engine.h"
 #include "app/hooks.h"
 #include "layers/layer.h"
+#include "script/vars.h"
 
-void InitPixelKernels() {}
-void InitProductTables() {}
-void InitBlendTables() {}
-void StartWorkerThreads() {}
-void StopWorkerThreads() {}
-
-int LoadProjectSettings() { return 0; }
-void InitEvaluatorTables() {}
-void InitAssignOperatorTable() {}
-void InitOpcodeTable(int) {}
 void SeedRandom(uint32_t) {}
-int BootScripts() { return 0; }
-int RunScriptTasks() { return 0; }
-int CreateTaskTreeRoot() { return 0; }
 
 int ComposeLayerTree(NameNode*, int) { return 0; }
 int RenderGpuScene() { return 0; }
@@ -25,7 +13,6 @@ int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
-void FreeFrameSet(LayerRecord*) {}
 void ForgetDragLayer(NameNode*) {}
 
 int DrawWindow(WindowRecord*) { return 0; }
@@ -37,7 +24,15 @@ void UpdateInputState() { CheckInactivePause(); }
 int InitJoysticks() { return 0; }
 void PrepareModalUi() {}
 
+void AdvanceMessage(ScriptTask*) {}
 
 void FreeSaveStaging(int) {}
 
-int CmdEngineCall() { return 0; }
+// System variables.
+int64_t ReadSystemIntVariable(int32_t, int32_t) { return 0; }
+double ReadSystemRealVariable(int32_t, int32_t) { return 0.0; }
+int ReadSystemStringVariable(int32_t, int32_t, char* buffer) {
+  buffer[0] = 0;
+  return 0;
+}
+int AssignSystemVariable(int32_t, int32_t, const CommandArgument*) { return 0; }

@@ -41,6 +41,20 @@ int32_t HundredthsDbOf(int32_t v) {
   return (int32_t)db;
 }
 
+int32_t SampleMagnitude(SoundRecord* r, int channel) {
+  const SoundWaveFormat& f = r->mWaveFormat;
+  if (!r->mBuffer || (f.mChannels != 1 && f.mChannels != 2) || (f.mBits != 8 && f.mBits != 16)) return -1;
+  uint32_t play;
+  if (!PlatSoundBufferGetCursors(r->mBuffer, &play, nullptr)) return -1;
+  uint8_t frame[4];
+  uint32_t frameBytes = (uint32_t)(f.mBits / 8 * f.mChannels);
+  if (!PlatSoundBufferRead(r->mBuffer, play, frame, frameBytes)) return -1;
+  const uint8_t* s = frame + (f.mChannels == 2 ? channel * (f.mBits / 8) : 0);
+  int32_t v = f.mBits == 8 ? s[0] - 128 : (int16_t)(s[0] | (s[1] << 8));
+  // As a signed 16-bit value: the one sample -32768 has no positive magnitude there.
+  return (int16_t)(v < 0 ? -v : v);
+}
+
 uint32_t NowNonZero() {
   uint32_t now = PlatGetTicks();
   return now ? now : 1;   // 0 means "not paused" in the record
@@ -488,3 +502,9 @@ int SeekWaveMs(SoundRecord* r, int32_t ms) {
 int SeekSound(SoundRecord* r, int32_t ms) {
   return r->mFormat == SOUND_FORMAT_OGG ? SeekOggStart(r, ms) : SeekWaveMs(r, ms);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Output levels: the magnitude of the sample under the play cursor, -1 when there is none.
+
+int32_t GetLeftOutputLevel(SoundRecord* r) { return SampleMagnitude(r, 0); }
+int32_t GetRightOutputLevel(SoundRecord* r) { return SampleMagnitude(r, 1); }

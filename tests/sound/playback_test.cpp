@@ -346,3 +346,34 @@ TEST_F(PlaybackTest, PanAndPitchReachTheBuffer) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PlaybackTest, OutputLevelsReadTheFrameUnderThePlayCursor) {
+  struct Case {
+    const char* name;
+    int channels, bits;
+    std::string data;
+    int pull;
+    int32_t left, right;
+  } cases[] = {
+      {"16-bit stereo", 2, 16, Pcm16({100, -200, -300, 400, -32768, 32767}), 1, 300, 400},
+      {"16-bit mono", 1, 16, Pcm16({5, -6, -32768}), 2, -32768, -32768},
+      {"8-bit mono", 1, 8, std::string("\x80\x00\xff", 3), 1, 128, 128},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Long enough to be heard: the loop end is counted in whole milliseconds.
+    std::string data = c.data + std::string(4410 * c.channels * c.bits / 8, c.bits == 8 ? '\x80' : 0);
+    NameNode* n = AddSound(c.name, SOUND_FORMAT_WAVE);
+    LoadAndPlay(n, std::string(c.name) + ".wav", WaveFile(1, c.channels, TEST_RATE, c.bits, data));
+    Pull(c.pull);
+    EXPECT_EQ(GetLeftOutputLevel(Rec(n)), c.left);
+    EXPECT_EQ(GetRightOutputLevel(Rec(n)), c.right);
+    Post(n, SOUND_OP_UNLOAD, 0);
+    Pass();
+    EXPECT_EQ(GetLeftOutputLevel(Rec(n)), -1);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+// Sound speed: mixing many resampled voices, and Ogg decoding through the engine's memory
+// callbacks and half-buffer refills against libvorbisfile reading the same file directly.
+#define OV_EXCLUDE_STATIC_CALLBACKS
+#include <vorbis/vorbisfile.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "app/engine.h"
+#include "app/hooks.h"
+#include "platform/audio.h"
+#include "platform/headless/headless.h"
+#include "sound/sound.h"
+#include "tools/lib/binary_writer.h"
+
+namespace {
+
+constexpr int OUTPUT_RATE = 48000;
+
+void BM_MixResampledVoices(benchmark::State& state) {
+  PlatformInit("headless");
+  PlatAudioOpen(OUTPUT_RATE);
+  const int voices = (int)state.range(0);
+  const uint32_t rates[] = {44100, 22050, 32000, 11025, 37800};
+  std::vector<PlatSoundBuffer*> buffers;
+  uint32_t x = 1;
+  for (int v = 0; v < voices; v++) {
+    uint32_t rate = rates[v % 5];
+    std::vector<int16_t> pcm(rate * 2);
+    for (int16_t& s : pcm) s = (int16_t)((x = x * 1664525u + 1013904223u) >> 20);
+    PlatSoundBuffer* b = PlatSoundBufferCreate(2, 16, rate, rate * 4);
+    PlatSoundBufferWrite(b, 0, pcm.data(), rate * 4);
+    PlatSoundBufferSetVolume(b, -600);
+    PlatSoundBufferSetPan(b, (v % 3 - 1) * 800);
+    PlatSoundBufferPlay(b, true);
+    buffers.push_back(b);
+  }
+  const int frames = 1024;
+  std::vector<int16_t> out(frames * 2);
+  for (auto _ : state) {
+    PlatAudioMix(out.data(), frames);
+    benchmark::DoNotOptimize(out.data());
+  }
+  // Seconds of output produced per second of work: the real-time factor.
+  state.counters["realtime_x"] = benchmark::Counter((double)frames / OUTPUT_RATE, benchmark::Counter::kIsIterationInvariantRate);
+  for (PlatSoundBuffer* b : buffers) PlatSoundBufferRelease(b);
+  PlatAudioClose();
+}
+BENCHMARK(BM_MixResampledVoices)->Arg(32);
+
+std::string g_OggPath;
+std::string g_OggBytes;
+
+// Ten seconds of stereo tones encoded once by oggenc; empty when it is not installed.
+bool PrepareOgg() {
+  if (!g_OggBytes.empty()) return true;
+  const int rate = 44100, seconds = 10;
+  BinaryWriter pcm;
+  for (int i = 0; i < rate * seconds; i++) {
+    pcm.U16((uint16_t)(int16_t)(8000 * ((i / 50) % 2 ? 1 : -1) + (i * 7) % 2000));
+    pcm.U16((uint16_t)(int16_t)((i * 13) % 16000 - 8000));
+  }
+  BinaryWriter w;
+  w.Bytes("RIFF");
+  w.U32((uint32_t)(36 + pcm.Size()));
+  w.Bytes("WAVEfmt ");
+  w.U32(16);
+  w.U16(1), w.U16(2), w.U32(rate), w.U32(rate * 4), w.U16(4), w.U16(16);
+  w.Bytes("data");
+  w.U32((uint32_t)pcm.Size());
+  w.Bytes(pcm.Data());
+  std::string base = (std::filesystem::temp_directory_path() / "kivor-bench-sound").string();
+  if (FILE* f = fopen((base + ".wav").c_str(), "wb")) {
+    fwrite(w.Data().data(), 1, w.Size(), f);
+    fclose(f);
+  }
+  std::string cmd = "oggenc -Q -o '" + base + ".ogg' '" + base + ".wav'";
+  if (std::system(cmd.c_str()) != 0) return false;
+  remove((base + ".wav").c_str());
+  g_OggPath = base + ".ogg";
+  if (FILE* f = fopen(g_OggPath.c_str(), "rb")) {
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) g_OggBytes.append(buf, n);
+    fclose(f);
+  }
+  return !g_OggBytes.empty();
+}
+
+void BM_OggDecodeEngineRefills(benchmark::State& state) {
+  if (!PrepareOgg()) return state.SkipWithError("oggenc not installed");
+  PlatformInit("headless");
+  g_SoundDevice = 0;   // decode only: no output buffer behind the halves
+  int64_t bytes = 0;
+  for (auto _ : state) {
+    SoundRecord* r = CreateSoundRecord(nullptr);
+    r->mImage = static_cast<uint8_t*>(malloc(g_OggBytes.size()));
+    memcpy(r->mImage, g_OggBytes.data(), g_OggBytes.size());
+    r->mImageSize = (int32_t)g_OggBytes.size();
+    r->mFormat = SOUND_FORMAT_OGG;
+    r->mLoopCount = 1;
+    if (OpenOggSound(r) < 0 || SeekOggStart(r, 0) < 0) return state.SkipWithError("engine refused the file");
+    int64_t total = r->mLengthMs * r->mBytesPerSecond / 1000;
+    while (r->mStreamPos < total - (int64_t)r->mBufferBytes / 2) {
+      if (FillHalfFromOgg(r) < 0) return state.SkipWithError("refill failed");
+    }
+    bytes += r->mStreamPos;
+    FreeSoundRecord(r);
+  }
+  state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_OggDecodeEngineRefills)->Unit(benchmark::kMillisecond);
+
+void BM_OggDecodeLibraryDirect(benchmark::State& state) {
+  if (!PrepareOgg()) return state.SkipWithError("oggenc not installed");
+  int64_t bytes = 0;
+  std::vector<char> out(4096);
+  for (auto _ : state) {
+    OggVorbis_File vf;
+    if (ov_fopen(g_OggPath.c_str(), &vf) != 0) return state.SkipWithError("ov_fopen failed");
+    int section;
+    long n;
+    while ((n = ov_read(&vf, out.data(), (int)out.size(), 0, 2, 1, &section)) > 0) bytes += n;
+    ov_clear(&vf);
+  }
+  state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_OggDecodeLibraryDirect)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

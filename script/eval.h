@@ -1,0 +1,60 @@
+// The expression evaluator: compiled postfix expressions evaluated on a value stack in
+// integer, real or text mode, with the variable each evaluation referred to last.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr int EVAL_STACK_SLOTS = 1024;
+constexpr int EVAL_POOL_TEXTS = 1024;
+constexpr int EVAL_MAX_SUBSCRIPTS = 8;
+constexpr int EVAL_MAX_DEPTH = 127;
+
+enum : uint8_t { EVAL_MODE_INT = 1, EVAL_MODE_REAL = 2, EVAL_MODE_TEXT_INT = 3, EVAL_MODE_TEXT_REAL = 4 };
+
+// What the last evaluation referred to: the variable, its flat element index and whether the
+// expression was a bare reference. The variable and element carry over between evaluations.
+extern int32_t g_RefVariable;
+extern int64_t g_RefElement;
+extern uint8_t g_RefBare;
+// Set by the declaration commands: names and subscripts are collected instead of read.
+extern uint8_t g_DeclarationMode;
+// Set in label mode when the expression reads a variable.
+extern uint8_t g_VariableUsed;
+// The subscripts of the last closed array access.
+extern int32_t g_SubscriptCount;
+extern int64_t g_Subscripts[EVAL_MAX_SUBSCRIPTS];
+
+// 1 the normal table, 0 label mode (variable opcodes stop the evaluation).
+void InitOpcodeTable(int normal);
+
+int RunExpression(const uint8_t* expr, uint32_t length);
+int64_t EvalIntegerExpr(const uint8_t* expr, uint32_t length);
+int64_t EvalRealExprToInteger(const uint8_t* expr, uint32_t length);
+double EvalIntegerExprToReal(const uint8_t* expr, uint32_t length);
+double EvalRealExpr(const uint8_t* expr, uint32_t length);
+// Text results are copied with a NUL into `buffer` (`size` bytes, cut to fit); a numeric result
+// leaves the buffer as it was and returns 0. Returns the copied length.
+int32_t EvalStringExpr(char* buffer, size_t size, const uint8_t* expr, uint32_t length);
+int32_t EvalStringExprReal(char* buffer, size_t size, const uint8_t* expr, uint32_t length);
+
+using IntEvaluator = int64_t (*)(const uint8_t*, uint32_t);
+using RealEvaluator = double (*)(const uint8_t*, uint32_t);
+using StringEvaluator = int32_t (*)(char*, size_t, const uint8_t*, uint32_t);
+// By evaluator kind: integer consumers use g_IntEvaluators[kind]; real consumers use
+// g_RealEvaluators[kind + 5], real assignment targets g_RealEvaluators[kind + 10]; text
+// consumers g_StringEvaluators[kind]. Kinds are 1-4; the other entries are empty.
+extern IntEvaluator g_IntEvaluators[5];
+extern RealEvaluator g_RealEvaluators[15];
+extern StringEvaluator g_StringEvaluators[5];
+
+// The hexadecimal helpers. ParseHexDigits reads digits up to an 'h' or 'H' (-1 for a letter
+// past 'f'); ParseHexText refuses texts over 1023 bytes; HexTextToDecimal turns "0x..." (1 to
+// 16 digits) into signed decimal text in `out` (32 bytes) and returns 0, or -1.
+int64_t ParseHexDigits(const char* text);
+int64_t ParseHexText(const char* text);
+int HexTextToDecimal(char* out, const char* text);
+
+// Signed 64-bit division and remainder that wrap instead of trapping; a divisor of 0 gives 0.
+int64_t WrapDivide(int64_t a, int64_t b);
+int64_t WrapModulo(int64_t a, int64_t b);

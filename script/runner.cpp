@@ -1,0 +1,352 @@
+// The task runner: task records, passes over the task tree, the turn loop that calls command
+// handlers, and the decoding of command arguments into the argument slots.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/engine.h"
+#include "app/hooks.h"
+#include "app/window.h"
+#include "platform/platform.h"
+#include "script/eval.h"
+#include "script/nametree.h"
+#include "script/task.h"
+#include "script/vars.h"
+
+ScriptTask* g_CurrentTask;
+NameNode* g_CurrentTaskNode;
+int32_t g_CurrentCommand;
+int g_LastYield;
+
+uint8_t g_ParamSlot[MAX_COMMAND_PARAMS];
+uint8_t g_ArgParamId[MAX_COMMAND_ARGS + 1];
+uint8_t g_ArgKind[MAX_COMMAND_ARGS + 1];
+uint8_t g_ArgOperator[MAX_COMMAND_ARGS + 1];
+uint32_t g_ArgExprLength[MAX_COMMAND_ARGS + 1];
+uint32_t g_ArgExprOffset[MAX_COMMAND_ARGS + 1];
+int64_t g_ArgInteger[MAX_COMMAND_ARGS + 1];
+char* g_ArgString[MAX_COMMAND_ARGS + 1];
+const uint8_t* g_ArgCode[MAX_COMMAND_ARGS + 1];
+int32_t g_ArgReference[MAX_COMMAND_ARGS + 1];
+int64_t g_ArgRefElement[MAX_COMMAND_ARGS + 1];
+uint8_t g_ArgRefFlag[MAX_COMMAND_ARGS + 1];
+uint8_t g_CurrentArgCount;
+
+namespace {
+
+constexpr int32_t MSG_NO_MEMORY = 100010;
+
+struct CheckRange {
+  int32_t min, max;
+};
+// Ranges of check kinds 3-23.
+constexpr CheckRange kCheckRanges[] = {
+    {0, 1},   {0, 2},    {0, 3},    {1, 3},    {0, 4},    {0, 8},     {1, 8},
+    {0, 15},  {0, 18},   {0, 256},  {1, 256},  {0, 512},  {0, 1024},  {1, 1024},
+    {128, 1024}, {0, 2048}, {1, 2048}, {0, 8192}, {1, 8192}, {16, 8192}, {128, 8192},
+};
+
+// Applies check kind `kind` of (command, parameter) to `value`; false after its message.
+bool CheckArgument(int code, int id, uint8_t kind, int64_t value) {
+  const char* command = g_CommandDefs[code].mName ? g_CommandDefs[code].mName : "";
+  const char* param = g_CommandDefs[code].mParamNames[id] ? g_CommandDefs[code].mParamNames[id] : "";
+  long long shown = (long long)value;
+  uint32_t low = (uint32_t)value;
+  switch (kind) {
+    case 0:
+      return true;
+    case 1:
+    case 2:
+      if (value >= kind - 1) return true;
+      ReportScriptErrorF(101010, 1, command, param, shown, kind - 1);
+      return false;
+    case 24:
+      if (low + 1u < 0x1000000u) return true;
+      ReportScriptErrorF(101020, 1, command, param, shown);
+      return false;
+    case 25:
+      if (low <= 0xFFFFFFu) return true;
+      ReportScriptErrorF(101030, 1, command, param, shown);
+      return false;
+    case 26:
+    case 27: {
+      const WindowRecord* main = g_WindowRecords[0];
+      int32_t size = main ? (kind == 26 ? main->mWidth : main->mHeight) : 0;
+      if (low <= (uint32_t)(size - 1)) return true;
+      ReportScriptErrorF(101000, 1, command, param, shown, 0, size - 1);
+      return false;
+    }
+    case 28:
+      if (value < 0) {
+        ReportScriptErrorF(101220, 1, command, param, shown);
+        return false;
+      }
+      if (value > 3) {
+        ReportScriptErrorF(101210, 1, command, param, shown, 3);
+        return false;
+      }
+      return true;
+    default: {
+      if (kind < 3 || kind > 23) return true;
+      CheckRange r = kCheckRanges[kind - 3];
+      if (low - (uint32_t)r.min <= (uint32_t)(r.max - r.min)) return true;
+      ReportScriptErrorF(101000, 1, command, param, shown, r.min, r.max);
+      return false;
+    }
+  }
+}
+
+int BadKind() {
+  ReportScriptError(MSG_BROKEN_COMMAND, 1);
+  return 0;
+}
+
+int Decode(int code, bool callVariant) {
+  memset(g_ParamSlot, 0, sizeof g_ParamSlot);
+  uint8_t count;
+  CommandArgument* args = CurrentArguments(&count);
+  g_CurrentArgCount = count;
+  if (code < 0 || code >= COMMAND_COUNT) return -1;
+  const CommandDef& def = g_CommandDefs[code];
+  for (int p = 1; p <= count; p++) {
+    const CommandArgument& a = args[p - 1];
+    uint8_t id = a.mParamId;
+    // Linking refused records beyond their command's parameters; a handler that decodes with
+    // another command's code is checked here too.
+    if (id >= def.mParamCount) {
+      ReportScriptError(MSG_BROKEN_COMMAND, 1);
+      return -1;
+    }
+    g_ArgParamId[p] = id;
+    g_ArgKind[p] = a.mKind;
+    g_ArgOperator[p] = a.mOperator;
+    g_ArgExprLength[p] = a.mExprLength;
+    g_ArgExprOffset[p] = a.mExprOffset;
+    g_ParamSlot[id] = (uint8_t)p;
+    uint8_t type = def.mValueTypes[id];
+    if (type == VALUE_INTEGER) {
+      g_ArgInteger[p] = EvalArgumentInt(&a);
+      g_ArgReference[p] = g_RefVariable;
+      g_ArgRefElement[p] = g_RefElement;
+      g_ArgRefFlag[p] = g_RefBare;
+    } else if (type == VALUE_STRING) {
+      if (!g_ArgString[p]) {
+        g_ArgString[p] = static_cast<char*>(malloc(TEXT_VALUE_BYTES));
+        if (!g_ArgString[p]) {
+          ReportScriptError(MSG_NO_MEMORY, 1);
+          return -1;
+        }
+        g_ArgString[p][0] = 0;
+      }
+      EvalArgumentString(&a, g_ArgString[p], TEXT_VALUE_BYTES, callVariant);
+      g_ArgReference[p] = g_RefVariable;
+      g_ArgRefElement[p] = g_RefElement;
+      g_ArgRefFlag[p] = g_RefBare;
+    } else {
+      // Code is evaluated (and checked) by the handler; some records only carry a position.
+      const ScriptTask* task = g_CurrentTask;
+      uint64_t end = (uint64_t)a.mExprOffset + a.mExprLength;
+      g_ArgCode[p] = task->mExpressions && end <= task->mExpressionSize ? task->mExpressions + a.mExprOffset : nullptr;
+    }
+    if (!CheckArgument(code, id, def.mCheckKinds[id], g_ArgInteger[p])) return -1;
+  }
+  return 0;
+}
+
+// One turn of a task: commands run until a handler ends the turn or the quit flag rises.
+void RunTurn(ScriptTask* task) {
+  g_LastYield = 0;
+  while (!g_QuitFlag && g_LastYield == 0) {
+    int32_t i = task->mCommandIndex;
+    if (i < 0 || i >= task->mCommandCount || !task->mHandlers) {
+      // Running off the end of a file (or a file that never linked) would read past its arrays.
+      g_CurrentCommand = i >= 0 && i < task->mCommandCount ? i : 0;
+      ReportScriptError(MSG_SCRIPT_ENDED, 1);
+      g_LastYield = -1;
+      break;
+    }
+    task->mCommandIndex = i + 1;
+    g_CurrentCommand = i;
+    if (!g_KeepRunningInactive && g_InactivePause && PausePump() != 0) {
+      task->mCommandIndex = i;
+      g_LastYield = 1;
+      break;
+    }
+    g_LastYield = task->mHandlers[i]();
+  }
+}
+
+}  // namespace
+
+bool ArgumentExpression(const CommandArgument* a, const uint8_t** expr, uint32_t* length) {
+  const ScriptTask* task = g_CurrentTask;
+  uint64_t end = (uint64_t)a->mExprOffset + a->mExprLength;
+  if (!task || !task->mExpressions || end > task->mExpressionSize) {
+    *expr = reinterpret_cast<const uint8_t*>("");
+    *length = 0;
+    ReportScriptError(MSG_BROKEN_COMMAND, 1);
+    return false;
+  }
+  *expr = task->mExpressions + a->mExprOffset;
+  *length = a->mExprLength;
+  return true;
+}
+
+int64_t EvalArgumentInt(const CommandArgument* a) {
+  const uint8_t* expr;
+  uint32_t length;
+  if (a->mKind < 1 || a->mKind > 4) return BadKind();
+  if (!ArgumentExpression(a, &expr, &length)) return 0;
+  return g_IntEvaluators[a->mKind](expr, length);
+}
+
+double EvalArgumentReal(const CommandArgument* a, int offset) {
+  const uint8_t* expr;
+  uint32_t length;
+  if (a->mKind < 1 || a->mKind > 4) return BadKind();
+  if (!ArgumentExpression(a, &expr, &length)) return 0.0;
+  return g_RealEvaluators[a->mKind + offset](expr, length);
+}
+
+int32_t EvalArgumentString(const CommandArgument* a, char* buffer, size_t size, bool entry3) {
+  const uint8_t* expr;
+  uint32_t length;
+  int kind = entry3 ? 3 : a->mKind;
+  if (kind < 1 || kind > 4) return BadKind();
+  if (!ArgumentExpression(a, &expr, &length)) return 0;
+  return g_StringEvaluators[kind](buffer, size, expr, length);
+}
+
+CommandArgument* CurrentArguments(uint8_t* count) {
+  ScriptTask* task = g_CurrentTask;
+  int32_t i = g_CurrentCommand;
+  if (!task || !task->mArgCounts || i < 0 || i >= task->mCommandCount) {
+    *count = 0;
+    return nullptr;
+  }
+  *count = task->mArgCounts[i];
+  return task->mArgRecords[i];
+}
+
+int DecodeCommandArguments(int code) { return Decode(code, false); }
+int DecodeCallArguments(int code) { return Decode(code, true); }
+
+int CmdReserved0() { return DecodeCommandArguments(0) != 0 ? -1 : 0; }
+
+ScriptTask* AttachTaskRecord(NameNode* node) {
+  if (!node) return nullptr;
+  ScriptTask* task = static_cast<ScriptTask*>(calloc(1, sizeof(ScriptTask)));
+  BlockRecord* block = static_cast<BlockRecord*>(calloc(1, sizeof(BlockRecord)));
+  CallFrame* frame = static_cast<CallFrame*>(calloc(1, sizeof(CallFrame)));
+  LoopRecord* loop = static_cast<LoopRecord*>(calloc(1, sizeof(LoopRecord)));
+  if (!task || !block || !frame || !loop) {
+    free(task);
+    free(block);
+    free(frame);
+    free(loop);
+    ReportError(MSG_NO_MEMORY, 1);
+    return nullptr;
+  }
+  task->mBlocks[0] = block;
+  task->mFrames[0] = frame;
+  task->mLoops[0] = loop;
+  task->mRunFlag1 = task->mRunFlag2 = 1;
+  node->mPayload = task;
+  return task;
+}
+
+bool SwitchTaskFile(ScriptTask* task, int32_t n) {
+  task->mScriptFile = (uint16_t)n;
+  ScriptFileRecord* file = LoadScriptFile(n) == 1 && n >= 0 && n < g_ScriptFileCount ? g_ScriptFiles[n] : nullptr;
+  if (!file || !file->mLinked) {
+    task->mCommandCount = 0;
+    task->mHandlers = nullptr;
+    task->mCallCounts = nullptr;
+    task->mArgCounts = nullptr;
+    task->mArgRecords = nullptr;
+    task->mExpressions = nullptr;
+    task->mExpressionSize = 0;
+    task->mLines = nullptr;
+    char name[32];
+    snprintf(name, sizeof name, "kvbin\\kvt%05d.kbn", (int)(uint16_t)n);
+    ReportErrorF(104060, 1, name);
+    return false;
+  }
+  task->mCommandCount = file->mCommandCount;
+  task->mHandlers = file->mHandlers;
+  task->mCallCounts = file->mCallCounts;
+  task->mArgCounts = file->mArgCounts;
+  task->mArgRecords = file->mArgRecords;
+  task->mExpressions = file->mExpressions;
+  task->mExpressionSize = file->mExpressionSize;
+  task->mLines = file->mLines;
+  return true;
+}
+
+int RunTaskChildren(NameNode* node) {
+  for (int32_t k = node->mChildCount; k >= 1; k--) {
+    NameNode* child = GetNthChild(node, k);
+    if (!child || !child->mPayload) continue;
+    ScriptTask* task = static_cast<ScriptTask*>(child->mPayload);
+    if ((task->mRunFlag1 & task->mRunFlag2) == 0) continue;
+    if (child->mIsGroup) {
+      RunTaskChildren(child);
+      continue;
+    }
+    g_CurrentTask = task;
+    g_CurrentTaskNode = child;
+    if (task->mPassStamp == g_ScriptPassCounter) continue;
+    task->mPassStamp = g_ScriptPassCounter;
+    AdvanceMessage(task);
+    if (task->mWaitingForMessage) continue;
+    if (task->mWaitFrames != 0) task->mWaitFrames--;
+    if (task->mWaitUntil != 0 && (int32_t)(task->mWaitUntil - PlatGetTicks()) <= 0) task->mWaitUntil = 0;
+    if (task->mWaitFrames != 0 || task->mWaitUntil != 0) continue;
+    RunTurn(task);
+    if (g_QuitFlag) break;
+  }
+  return 0;
+}
+
+int RunScriptTasks() {
+  if (!g_TaskRoot) return 0;
+  RunTaskChildren(g_TaskRoot);
+  g_CurrentTask = nullptr;
+  g_CurrentTaskNode = nullptr;
+  return 0;
+}
+
+bool CurrentScriptLocation(const char** file, int32_t* line) {
+  const ScriptTask* task = g_CurrentTask;
+  if (!task || !g_ScriptFileNames || task->mScriptFile >= g_ScriptFileCount) return false;
+  *file = g_ScriptFileNames[task->mScriptFile];
+  *line = task->mLines && g_CurrentCommand >= 0 && g_CurrentCommand < task->mCommandCount
+              ? (int32_t)task->mLines[g_CurrentCommand]
+              : 1;
+  return true;
+}
+
+int CreateTaskTreeRoot() {
+  g_ScriptLocation = CurrentScriptLocation;
+  if (!g_TaskRoot) {
+    NameNode* root = AllocTreeRoot();
+    if (!root) return -1;
+    if (!AttachTaskRecord(root)) {
+      FreeNodeShell(root);
+      return -1;
+    }
+    g_TaskRoot = root;
+  }
+  g_TaskFolder[0] = 0;
+  // The empty current folder makes a nameless group beside "SYSTEM".
+  if (!FindNodeByPath(g_TaskRoot, "", NAME_LOOKUP_GROUP)) {
+    NameNode* folder = CreateTreeNode(g_TaskRoot, "", true, 100);
+    if (!folder || !AttachTaskRecord(folder)) return -1;
+  }
+  if (FindNodeByPath(g_TaskRoot, "SYSTEM", NAME_LOOKUP_LEAF)) return 0;
+  NameNode* system = CreateTreeNode(g_TaskRoot, "SYSTEM", false, 100);
+  ScriptTask* task = AttachTaskRecord(system);
+  if (!task) return -1;
+  task->mIsMain = 1;
+  return 0;
+}

@@ -1,0 +1,243 @@
+// Variables through assembled scripts and the element functions: arrays of several dimensions,
+// every assignment operator, texts, declarations and their limits.
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/engine.h"
+#include "script/vars.h"
+#include "tests/script/script_fixture.h"
+
+namespace {
+
+class VarsTest : public ScriptTest {};
+
+TEST_F(VarsTest, AssignmentOperatorsOnIntegersAndReals) {
+  ASSERT_TRUE(Boot(R"(
+global int i[9] = 20
+global real r[9] = 7.5
+file main.txt
+*SYSTEM_START
+i[0] = 3
+i[1] += 3
+i[2] -= 3
+i[3] *= 3
+i[4] /= 3
+i[5] %= 3
+i[6] &= 6
+i[7] |= 6
+i[8] ^= 6
+r[0] = 2.25
+r[1] += 0.5
+r[2] -= 0.5
+r[3] *= 2
+r[4] /= 2
+r[5] %= 2
+r[6] &= 3.7
+r[7] |= 8
+r[8] ^= 5
+wait frames=1
+)"));
+  RunPasses(1);
+  const int64_t ints[] = {3, 23, 17, 60, 6, 2, 4, 22, 18};
+  const double reals[] = {2.25, 8.0, 7.0, 15.0, 3.75, 1.0, 3.0, 15.0, 2.0};
+  for (int k = 0; k < 9; k++) {
+    EXPECT_EQ(Int("i", k), ints[k]) << k;
+    EXPECT_DOUBLE_EQ(Real("r", k), reals[k]) << k;
+  }
+  EXPECT_EQ(ShownMessage(), 0);
+}
+
+TEST_F(VarsTest, DivisionByZeroLeavesTheElement) {
+  ASSERT_TRUE(Boot(R"(
+global int a = 9
+global int b = 9
+global real c = 4.5
+global real d = 4.5
+global real e = 4.5
+file main.txt
+*SYSTEM_START
+a /= 0
+b %= 0
+c /= 0
+d %= 0.5
+e /= 0.0
+wait frames=1
+)"));
+  RunPasses(1);
+  EXPECT_EQ(Int("a"), 9);
+  EXPECT_EQ(Int("b"), 9);
+  EXPECT_DOUBLE_EQ(Real("c"), 4.5);
+  EXPECT_DOUBLE_EQ(Real("d"), 4.5);
+  EXPECT_DOUBLE_EQ(Real("e"), 4.5);
+}
+
+TEST_F(VarsTest, ArraysOfSeveralDimensionsAreRowMajor) {
+  ASSERT_TRUE(Boot(R"(
+global int n = 0
+file main.txt
+*SYSTEM_START
+dim int m[2, 3, 4] = 0
+dim int k = 0
+loop 24
+  m[k / 12, (k / 4) % 3, k % 4] = k * 10
+  k += 1
+endloop
+n = m[1, 2, 3] + m[0, 1, 2]
+wait frames=1
+)"));
+  RunPasses(1);
+  EXPECT_EQ(ShownMessage(), 0);
+  for (int k = 0; k < 24; k++) EXPECT_EQ(Int("m", k), k * 10) << k;
+  EXPECT_EQ(Int("n"), 230 + 60);
+  const VarRecord* m = GetVariable(Var("m"));
+  EXPECT_EQ(m->mDimCount, 3);
+  EXPECT_EQ(m->mCount, 24);
+}
+
+TEST_F(VarsTest, SubscriptsOutsideTheirDimensionAreRefused) {
+  const char* const cases[] = {"n = m[3, 0]", "n = m[-1, 0]", "n = m[0, 4]", "n = m[0, 0x100000000]",
+                               "n = m[0, 0, 1]"};
+  for (const char* line : cases) {
+    ClearMessage();
+    ResetScriptSet();
+    ASSERT_TRUE(Boot(std::string("global int m[3, 4] = 1\nglobal int n = 5\nfile main.txt\n*SYSTEM_START\n") + line +
+                     "\nwait frames=1\n"));
+    RunPasses(1);
+    EXPECT_EQ(ShownMessage(), 107010) << line;
+  }
+}
+
+TEST_F(VarsTest, TextsAssignAndAppendWithinTheirLimit) {
+  ASSERT_TRUE(Boot(R"(
+global str s = "ab"
+global str t[2] = "x"
+global str long = ""
+file main.txt
+*SYSTEM_START
+s += "cd"
+t[1] = s + "!"
+loop 300
+  long += "0123456789abcdef"
+endloop
+wait frames=1
+)"));
+  RunPasses(1);
+  EXPECT_EQ(ShownMessage(), 0);
+  EXPECT_EQ(Text("s"), "abcd");
+  EXPECT_EQ(Text("t", 0), "x");
+  EXPECT_EQ(Text("t", 1), "abcd!");
+  EXPECT_EQ(Text("long").size(), 4095u);
+}
+
+TEST_F(VarsTest, WrongOperatorsAndUndeclaredTargetsGive101140) {
+  const char* const cases[] = {
+      "global str s = \"ab\"\nfile main.txt\n*SYSTEM_START\ns -= \"a\"\n",
+      "global int other@1001 = 0\nfile main.txt\n*SYSTEM_START\n$1000 = 5\n",
+  };
+  for (const char* listing : cases) {
+    ClearMessage();
+    ResetScriptSet();
+    ASSERT_TRUE(Boot(listing));
+    RunPasses(1);
+    EXPECT_EQ(ShownMessage(), 101140) << listing;
+  }
+}
+
+TEST_F(VarsTest, DeclarationsCheckTheirElementCount) {
+  struct Case {
+    const char* declaration;
+    int message;
+    int64_t count;
+  } cases[] = {
+      {"dim int a[3, 4] = 1", 0, 12},
+      {"dim int a[2000, 2001] = 1", 101100, 0},
+      {"dim int a[0] = 1", 101110, 0},
+      {"dim int a[-1] = 1", 101110, 0},
+      {"dim int a[65536, 65536, 65536, 65536] = 1", 101100, 0},
+      {"dim real a[2, 2] = 1.5", 0, 4},
+      {"dim str a[5] = \"q\"", 0, 5},
+  };
+  for (const Case& c : cases) {
+    ClearMessage();
+    ResetScriptSet();
+    ASSERT_TRUE(Boot(std::string("file main.txt\n*SYSTEM_START\n") + c.declaration + "\nwait frames=1\n"));
+    RunPasses(1);
+    EXPECT_EQ(ShownMessage(), c.message) << c.declaration;
+    if (c.message == 0) {
+      EXPECT_EQ(GetVariable(Var("a"))->mCount, c.count) << c.declaration;
+    }
+  }
+}
+
+TEST_F(VarsTest, ElementFunctionsConvertDropAndRefuse) {
+  ASSERT_TRUE(Boot(R"(
+global int i[3] = 1
+global real r[3] = 1.0
+global str s[3] = "t"
+file main.txt
+*SYSTEM_START
+wait frames=1
+)"));
+  int i = Var("i"), r = Var("r"), s = Var("s");
+  EXPECT_EQ(StoreIntElement(r, 0, 7), 0);
+  EXPECT_DOUBLE_EQ(ReadRealElement(r, 0), 7.0);
+  EXPECT_EQ(StoreRealElement(i, 0, -2.9), 0);
+  EXPECT_EQ(ReadIntElement(i, 0), -2);
+  EXPECT_EQ(StoreIntElement(i, 3, 5), -1);
+  EXPECT_EQ(StoreIntElement(i, -1, 5), -1);
+  EXPECT_EQ(ReadIntElement(i, 3), 0);
+  EXPECT_EQ(ReadIntElement(i, -1), 0);
+  EXPECT_EQ(ReadStringElement(s, 3), nullptr);
+  EXPECT_EQ(ReadStringElement(i, 0), nullptr);
+  EXPECT_EQ(StoreStringElementN(s, 2, "abcdef", 3), 0);
+  EXPECT_STREQ(ReadStringElement(s, 2), "abc");
+  EXPECT_EQ(ShownMessage(), 0);
+  EXPECT_EQ(StoreIntElement(s, 0, 1), 0);
+  EXPECT_EQ(ShownMessage(), 101140);
+  ClearMessage();
+  EXPECT_EQ(StoreStringElement(i, 0, "x"), -1);
+  EXPECT_EQ(ShownMessage(), 101140);
+}
+
+TEST_F(VarsTest, ResizeKeepsThePrefixAndFillsTheRest) {
+  ASSERT_TRUE(Boot(R"(
+global int a[3] = 4
+global str s[5] = "z"
+file main.txt
+*SYSTEM_START
+wait frames=1
+)"));
+  int a = Var("a"), s = Var("s");
+  ASSERT_EQ(ResizeArray(a, 5), 0);
+  const int64_t grown[] = {4, 4, 4, 0, 0};
+  for (int k = 0; k < 5; k++) EXPECT_EQ(ReadIntElement(a, k), grown[k]);
+  ASSERT_EQ(ResizeArray(s, 2), 0);
+  EXPECT_EQ(GetVariable(s)->mCount, 2);
+  EXPECT_STREQ(ReadStringElement(s, 1), "z");
+  EXPECT_EQ(ReadStringElement(s, 2), nullptr);
+  EXPECT_EQ(ResizeArray(a, 4000001), -1);
+  EXPECT_EQ(GetVariable(a)->mCount, 5);
+}
+
+TEST_F(VarsTest, LocalDefinitionsAreMadeWhenTheirFileIsLinked) {
+  ASSERT_TRUE(Boot(R"(
+global int seen = 0
+file sub.txt
+local int here = 42
+*SUB
+return
+file main.txt
+*SYSTEM_START
+call SUB
+seen = here
+wait frames=1
+)"));
+  EXPECT_EQ(GetVariable(Var("here"))->mType, VAR_NONE);
+  RunPasses(1);
+  EXPECT_EQ(ShownMessage(), 0);
+  EXPECT_EQ(Int("seen"), 42);
+}
+
+}  // namespace
