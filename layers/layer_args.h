@@ -6,8 +6,10 @@
 
 #include "layers/layer.h"
 
-uint8_t DecodeCommandArguments(uint8_t code);
-enum : uint8_t { CMD_LAYER = 1, CMD_LAYER_DELETE = 3, CMD_LAYER_QUERY = 4 };
+enum : int { CMD_LAYER = 1, CMD_LAYER_DELETE = 3, CMD_LAYER_QUERY = 4 };
+
+// Decodes the current command's arguments, remembering the command for its messages.
+int DecodeLayerArguments(int code);
 
 bool ArgGiven(int param);
 int64_t ArgInt(int param);

@@ -191,7 +191,7 @@ NameNode* CreateMissingLayer(const char* path, bool group, int64_t priority, int
 }  // namespace
 
 int CmdLayer() {
-  if (DecodeCommandArguments(CMD_LAYER) != 0) return -1;
+  if (DecodeLayerArguments(CMD_LAYER) != 0) return -1;
   char path[OBJECT_PATH_BYTES];
   int32_t kind = NormalizeLayerArgument(path);
   if (kind < 0) return -1;

@@ -74,7 +74,7 @@ int64_t OpaqueBound(const LayerRecord* r, int64_t side) {
 }  // namespace
 
 int CmdLayerDelete() {
-  if (DecodeCommandArguments(CMD_LAYER_DELETE) != 0) return -1;
+  if (DecodeLayerArguments(CMD_LAYER_DELETE) != 0) return -1;
   char path[OBJECT_PATH_BYTES];
   int32_t kind = NormalizeLayerArgument(path);
   if (kind < 0) return -1;
@@ -87,7 +87,7 @@ int CmdLayerDelete() {
 }
 
 int CmdLayerQuery() {
-  if (DecodeCommandArguments(CMD_LAYER_QUERY) != 0) return -1;
+  if (DecodeLayerArguments(CMD_LAYER_QUERY) != 0) return -1;
   char path[OBJECT_PATH_BYTES];
   int32_t kind = NormalizeLayerArgument(path);
   if (kind < 0) return -1;

@@ -1,6 +1,7 @@
 // The command handler table: one line per command code. Commands of subsystems that are
 // not built yet run the unassigned handler until their subsystem puts its handler here.
 #include "app/engine.h"
+#include "layers/layer.h"
 #include "script/script_set.h"
 #include "script/task.h"
 #include "script/vars.h"
@@ -11,10 +12,10 @@ namespace {
 
 const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*   0 Reserved0         */ CmdReserved0,
-    /*   1 Layer             */ CmdUnassigned,
+    /*   1 Layer             */ CmdLayer,
     /*   2 ImageProcess      */ CmdUnassigned,
-    /*   3 LayerDelete       */ CmdUnassigned,
-    /*   4 LayerQuery        */ CmdUnassigned,
+    /*   3 LayerDelete       */ CmdLayerDelete,
+    /*   4 LayerQuery        */ CmdLayerQuery,
     /*   5 ClipboardCopy     */ CmdUnassigned,
     /*   6 ClipboardPaste    */ CmdUnassigned,
     /*   7 Reserved7         */ CmdUnassigned,

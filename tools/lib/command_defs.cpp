@@ -9,10 +9,17 @@ namespace {
 
 const char* const kCommandTable[COMMAND_DEF_COUNT] = {
     /*   0 */ "reserved0|",
-    /*   1 */ "layer|",
+    /*   1 */ "layer|name:s,number:i,visible:i,opacity:i,x:i,y:i,priority:i,width:i,height:i,unused10:i,"
+              "unused11:i,textureoption:i,texture:i,offscreen:i,gpurefresh:i,x100:i,y100:i,scalex:i,"
+              "scaley:i,rot1:i,rot2:i,rot3:i,pivotx:i,pivoty:i,emotex:i,emotey:i,userc:i,saturation:i,"
+              "tone:i,userbyte:i,second:s,crossfade:i,keepbuffer:i,image:s,share:s,maskfrom:s,"
+              "unused37:i,rule:i,mask:s,masknumber:i,edge:i,blend:i/11,unused43:i,usera:i,userb:i",
     /*   2 */ "imageprocess|",
-    /*   3 */ "layerdelete|",
-    /*   4 */ "layerquery|",
+    /*   3 */ "layerdelete|name:s,number:i",
+    /*   4 */ "layerquery|name:s,number:i,exists:i,visible:i,opacity:i,x:i,y:i,priority:i,unused9:i,"
+              "rule:i,maskname:i,edge:i,blend:i,width:i,height:i,x100:i,y100:i,scalex:i,scaley:i,"
+              "emotex:i,emotey:i,userc:i,gpukind:i,windowcolour:i,windowalpha:i,windowargb:i,pixel:i,"
+              "bounds:i,usera:i,userb:i,out:i,px:i,py:i",
     /*   5 */ "clipboardcopy|",
     /*   6 */ "clipboardpaste|",
     /*   7 */ "reserved7|",
