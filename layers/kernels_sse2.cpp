@@ -43,17 +43,29 @@ static void FastFillBytes(uint8_t* dst, size_t n, uint8_t value) {
   if (n) memset(dst, value, n);
 }
 
+// A pixel of four equal bytes is a byte fill. Otherwise, on a 4-aligned row, aligned stores
+// cover the middle and overlapping unaligned ones the two ends; every store starts a whole
+// number of pixels from dst, so the overlaps write the same bytes again.
 static void FastFillPixels(uint8_t* dst, size_t n, uint32_t pixel) {
+  size_t whole = n & ~(size_t)3;
+  if (pixel == (pixel & 0xFF) * 0x01010101u) return FastFillBytes(dst, whole, (uint8_t)pixel);
   __m128i v = _mm_set1_epi32((int)pixel);
-  size_t i = 0;
-  for (; i + 64 <= n; i += 64) {
-    Store16(dst + i, v);
-    Store16(dst + i + 16, v);
-    Store16(dst + i + 32, v);
-    Store16(dst + i + 48, v);
+  if (whole < 32 || ((uintptr_t)dst & 3) != 0) {
+    size_t i = 0;
+    for (; i + 16 <= whole; i += 16) Store16(dst + i, v);
+    return RefFillPixels(dst + i, n - i, pixel);
   }
-  for (; i + 16 <= n; i += 16) Store16(dst + i, v);
-  RefFillPixels(dst + i, n - i, pixel);
+  Store16(dst, v);
+  uint8_t* p = (uint8_t*)(((uintptr_t)dst + 16) & ~(uintptr_t)15);
+  uint8_t* end = dst + whole;
+  for (; p + 64 <= end; p += 64) {
+    _mm_store_si128((__m128i*)p, v);
+    _mm_store_si128((__m128i*)(p + 16), v);
+    _mm_store_si128((__m128i*)(p + 32), v);
+    _mm_store_si128((__m128i*)(p + 48), v);
+  }
+  for (; p + 16 <= end; p += 16) _mm_store_si128((__m128i*)p, v);
+  Store16(end - 16, v);
 }
 
 // Only a copy to a higher address inside its own source differs from memmove; that one keeps
@@ -123,28 +135,36 @@ static void FastCrossFadeTwoL2(uint8_t* dst, const uint8_t* src1, const uint8_t*
 // Alpha blends: pairs of pixels four at a time; lone pixels (the level-2 head, an odd last
 // pixel) go through the plain formulas.
 
-template <int L, bool OPACITY>
-static inline __m128i AlphaPairHalf(__m128i d16, __m128i s16, __m128i w) {
-  __m128i one = _mm_set1_epi16(1), full = _mm_set1_epi16(256);
-  __m128i sp = _mm_mullo_epi16(s16, _mm_add_epi16(w, one));
-  __m128i dp = _mm_mullo_epi16(d16, _mm_sub_epi16(full, w));
-  // Level 1 sums before the shift (at most 255 * 257, so no lane overflows).
-  if (L == 1) return _mm_srli_epi16(_mm_add_epi16(sp, dp), 8);
-  return _mm_add_epi16(_mm_srli_epi16(sp, 8), _mm_srli_epi16(dp, 8));
+// The weights of the alpha lanes are zeroed: both pair formulas then give back the
+// destination's alpha byte. Level 2 shifts each product by taking the high half of a 16-bit
+// product with the byte unpacked into the upper half of its lane.
+template <int L>
+static inline __m128i AlphaPairHalf(__m128i d8, __m128i s8, __m128i w, bool high) {
+  __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi16(1), full = _mm_set1_epi16(256);
+  if (L == 1) {
+    __m128i s16 = high ? _mm_unpackhi_epi8(s8, zero) : _mm_unpacklo_epi8(s8, zero);
+    __m128i d16 = high ? _mm_unpackhi_epi8(d8, zero) : _mm_unpacklo_epi8(d8, zero);
+    // Summed before the shift: at most 255 * 257, so no lane overflows.
+    return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(s16, _mm_add_epi16(w, one)),
+                                        _mm_mullo_epi16(d16, _mm_sub_epi16(full, w))), 8);
+  }
+  __m128i s16 = high ? _mm_unpackhi_epi8(zero, s8) : _mm_unpacklo_epi8(zero, s8);
+  __m128i d16 = high ? _mm_unpackhi_epi8(zero, d8) : _mm_unpacklo_epi8(zero, d8);
+  return _mm_add_epi16(_mm_mulhi_epu16(s16, _mm_add_epi16(w, one)), _mm_mulhi_epu16(d16, _mm_sub_epi16(full, w)));
 }
 
 template <int L, bool OPACITY>
 static inline __m128i AlphaPairs(__m128i vd, __m128i vs, __m128i op) {
-  __m128i zero = _mm_setzero_si128();
   __m128i wl, wh;
   SpreadAlpha(vs, &wl, &wh);
   if (OPACITY) {
     wl = _mm_srli_epi16(_mm_mullo_epi16(wl, op), 8);
     wh = _mm_srli_epi16(_mm_mullo_epi16(wh, op), 8);
   }
-  __m128i rl = AlphaPairHalf<L, OPACITY>(_mm_unpacklo_epi8(vd, zero), _mm_unpacklo_epi8(vs, zero), wl);
-  __m128i rh = AlphaPairHalf<L, OPACITY>(_mm_unpackhi_epi8(vd, zero), _mm_unpackhi_epi8(vs, zero), wh);
-  return KeepAlpha(_mm_packus_epi16(rl, rh), vd);
+  __m128i colourLanes = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
+  wl = _mm_and_si128(wl, colourLanes);
+  wh = _mm_and_si128(wh, colourLanes);
+  return _mm_packus_epi16(AlphaPairHalf<L>(vd, vs, wl, false), AlphaPairHalf<L>(vd, vs, wh, true));
 }
 
 template <int L, bool OPACITY>
@@ -236,10 +256,14 @@ static void FastAddAlphaRow(uint8_t* dst, const uint8_t* src, int32_t op, size_t
       wl = _mm_srli_epi16(_mm_mullo_epi16(wl, vop), 8);
       wh = _mm_srli_epi16(_mm_mullo_epi16(wh, vop), 8);
     }
+    // No weight in the alpha lanes: the destination's alpha byte gets nothing added.
+    __m128i colourLanes = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
+    wl = _mm_and_si128(wl, colourLanes);
+    wh = _mm_and_si128(wh, colourLanes);
     __m128i room = _mm_min_epu8(vs, _mm_xor_si128(vd, _mm_set1_epi8(-1)));
     __m128i rl = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(room, zero), wl), 8);
     __m128i rh = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(room, zero), wh), 8);
-    Store16(dst + i, KeepAlpha(_mm_add_epi8(vd, _mm_packus_epi16(rl, rh)), vd));
+    Store16(dst + i, _mm_add_epi8(vd, _mm_packus_epi16(rl, rh)));
   }
   if (OPACITY)
     (L == 1 ? RefAddAlphaOpacityL1 : RefAddAlphaOpacityL2)(dst + i, src + i, op, n - i);
