@@ -12,7 +12,7 @@ void InitPixelKernels();
 void InitProductTables();
 void InitBlendTables();
 void StartWorkerThreads();
-void StopWorkerThreads();   // wakes every worker with the quit flag set and joins it
+void StopWorkerThreads();   // wakes every worker with the pool's stop flag set and joins it
 
 // Files and packs.
 extern uint8_t g_PackedRelease;

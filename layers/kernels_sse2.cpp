@@ -218,6 +218,16 @@ static void FastAlphaBlendOpacityL2(uint8_t* dst, const uint8_t* src, int32_t op
 
 static void FastAdd(uint8_t* dst, const uint8_t* src, size_t n) {
   size_t i = 0;
+  for (; i + 64 <= n; i += 64) {
+    __m128i a = _mm_adds_epu8(Load16(dst + i), Load16(src + i));
+    __m128i b = _mm_adds_epu8(Load16(dst + i + 16), Load16(src + i + 16));
+    __m128i c = _mm_adds_epu8(Load16(dst + i + 32), Load16(src + i + 32));
+    __m128i d = _mm_adds_epu8(Load16(dst + i + 48), Load16(src + i + 48));
+    Store16(dst + i, a);
+    Store16(dst + i + 16, b);
+    Store16(dst + i + 32, c);
+    Store16(dst + i + 48, d);
+  }
   for (; i + 16 <= n; i += 16) Store16(dst + i, _mm_adds_epu8(Load16(dst + i), Load16(src + i)));
   RefAdd(dst + i, src + i, n - i);
 }

@@ -61,7 +61,7 @@ bool CheckArgument(int code, int id, uint8_t kind, int64_t value) {
       ReportScriptErrorF(101010, 1, command, param, shown, kind - 1);
       return false;
     case 24:
-      if (low + 1u < 0x1000000u) return true;
+      if (low + 1u <= 0x1000000u) return true;
       ReportScriptErrorF(101020, 1, command, param, shown);
       return false;
     case 25:

@@ -346,11 +346,14 @@ void SetBufferVolume(NameNode* node, int32_t v) {
   PlatSoundBufferSetVolume(r->mBuffer, VolumeToHundredthsDb(v));
 }
 
+// Volumes above 256 cannot sound louder than full; past this bound they only risk overflow.
+constexpr int64_t VOLUME_PRODUCT_LIMIT = 1 << 24;
+
 int32_t GetEffectiveVolume(NameNode* node) {
   SoundRecord* r = RecordOf(node);
   int64_t v = r ? (r->mEnabled == 1 ? r->mVolume : 0) : SOUND_VOLUME_FULL;
   if (IsNamed(node->mParent)) v = (v * GetEffectiveVolume(node->mParent)) >> 8;
-  return (int32_t)v;
+  return (int32_t)(v < 0 ? 0 : v > VOLUME_PRODUCT_LIMIT ? VOLUME_PRODUCT_LIMIT : v);
 }
 
 void ApplyGroupVolume(NameNode* first) {
@@ -370,7 +373,7 @@ void ApplyNodeVolume(NameNode* node, int32_t v) {
   SoundRecord* r = RecordOf(node);
   if (r && r->mEnabled != 1) v = 0;
   int64_t out = IsNamed(node->mParent) ? ((int64_t)v * GetEffectiveVolume(node->mParent)) >> 8 : v;
-  SetBufferVolume(node, (int32_t)out);
+  SetBufferVolume(node, (int32_t)(out > VOLUME_PRODUCT_LIMIT ? VOLUME_PRODUCT_LIMIT : out));
 }
 
 void SetQuietVolume(NameNode* node) {

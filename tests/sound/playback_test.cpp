@@ -318,6 +318,30 @@ TEST_F(PlaybackTest, GroupVolumeAndEnabledFlagActOnEverySoundBelow) {
   EXPECT_EQ(PlatSoundBufferGetVolume(b), PLAT_VOLUME_SILENT);
 }
 
+TEST_F(PlaybackTest, HugeVolumesDownADeepGroupChainPlayAtFullVolume) {
+  folder_.Write("a.wav", WaveFile(1, 1, TEST_RATE, 16, Pcm16(Ramp16(TEST_RATE, 1))));
+  std::string path = "S0";
+  std::vector<NameNode*> groups;
+  for (int i = 0; i < 8; i++) {
+    path += "/g";
+    NameNode* g = CreateTreeNode(g_SoundRoot, path.c_str(), true, 1);
+    ASSERT_TRUE(g && CreateSoundRecord(g));
+    groups.push_back(g);
+  }
+  NameNode* n = CreateTreeNode(g_SoundRoot, (path + "/a").c_str(), false, 1);
+  ASSERT_TRUE(n && CreateSoundRecord(n));
+  Rec(n)->mFormat = SOUND_FORMAT_WAVE;
+  LoadAndPlay(n, "a.wav", WaveFile(1, 1, TEST_RATE, 16, Pcm16(Ramp16(TEST_RATE, 1))));
+  for (NameNode* g : groups) Post(g, SOUND_OP_SET_VOLUME, 0x7FFFFFFF);
+  Post(n, SOUND_OP_SET_VOLUME, 0x7FFFFFFF);
+  Pass();
+  EXPECT_EQ(PlatSoundBufferGetVolume(Rec(n)->mBuffer), 0);
+  Post(n, SOUND_OP_SET_VOLUME, -50);
+  Pass();
+  EXPECT_EQ(Rec(n)->mVolume, 0);
+  EXPECT_EQ(PlatSoundBufferGetVolume(Rec(n)->mBuffer), PLAT_VOLUME_SILENT);
+}
+
 TEST_F(PlaybackTest, BackgroundPauseHoldsEverySoundAndResumesIt) {
   NameNode* n = AddSound("a", SOUND_FORMAT_WAVE);
   LoadAndPlay(n, "a.wav", WaveFile(1, 1, TEST_RATE, 16, Pcm16(Ramp16(TEST_RATE * 2, 1))));

@@ -21,6 +21,8 @@ const char* const kStandardMessages =
     "message 101100 \"E101100 %d\"\n"
     "message 101110 \"E101110\"\n"
     "message 101140 \"E101140\"\n"
+    "message 101210 \"E101210 %s %s %lld %d\"\n"
+    "message 101220 \"E101220 %s %s %lld\"\n"
     "message 101300 \"E101300 %s %s %s\"\n"
     "message 101600 \"E101600 %s %s %d\"\n"
     "message 105000 \"E105000\"\n"
@@ -113,6 +115,13 @@ bool ScriptTest::Write(const std::string& listing) {
 
 bool ScriptTest::Boot(const std::string& listing) {
   if (!Write(listing)) return false;
+  // Cases that boot several projects in one test start each from a fresh main task.
+  if (ScriptTask* task = SystemTask()) {
+    task->mWaitFrames = 0;
+    task->mWaitUntil = 0;
+    task->mCallDepth = 0;
+    task->mPassStamp = 0;
+  }
   return BootScripts() == 0;
 }
 

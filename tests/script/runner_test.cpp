@@ -1,0 +1,173 @@
+// The task runner: pass order, run flags, waits, the inactive pause, argument decoding with
+// its check kinds, and located messages.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/engine.h"
+#include "app/hooks.h"
+#include "app/window.h"
+#include "script/nametree.h"
+#include "script/script_set.h"
+#include "script/vars.h"
+#include "tests/script/script_fixture.h"
+
+namespace {
+
+class RunnerTest : public ScriptTest {
+ protected:
+  // A task node under `parent` that runs from `label`.
+  ScriptTask* AddTask(NameNode* parent, const char* name, bool group, int64_t key, const char* label) {
+    NameNode* node = CreateTreeNode(parent, name, group, key);
+    EXPECT_NE(node, nullptr);
+    ScriptTask* task = AttachTaskRecord(node);
+    if (label) {
+      int32_t index = FindLabel(label, strlen(label));
+      EXPECT_GE(index, 0) << label;
+      EXPECT_TRUE(SwitchTaskFile(task, g_Labels.mRecords[index].mScriptFile));
+      task->mCommandIndex = g_Labels.mRecords[index].mPosition;
+    }
+    return task;
+  }
+};
+
+const char* const kOrderProject = R"(
+global str order = ""
+file main.txt
+*SYSTEM_START
+order += "S"
+wait frames=1000
+*T1
+order += "1"
+wait frames=1
+jump T1
+*T3
+order += "3"
+wait frames=1
+jump T3
+*T5
+order += "5"
+wait frames=1
+jump T5
+)";
+
+TEST_F(RunnerTest, LargerOrderKeysRunFirstAndEachTaskOncePerPass) {
+  ASSERT_TRUE(Boot(kOrderProject));
+  AddTask(g_TaskRoot, "t1", false, 1, "T1");
+  AddTask(g_TaskRoot, "t5", false, 5, "T5");
+  AddTask(g_TaskRoot, "t3", false, 3, "T3");
+  RunPasses(1);
+  EXPECT_EQ(Text("order"), "S531");
+  // A repeated pass with the same counter runs nobody again.
+  RunScriptTasks();
+  EXPECT_EQ(Text("order"), "S531");
+  RunPasses(2);
+  EXPECT_EQ(Text("order"), "S531531531");
+  EXPECT_EQ(ShownMessage(), 0);
+}
+
+TEST_F(RunnerTest, RunFlagsHideTasksAndWholeGroups) {
+  ASSERT_TRUE(Boot(kOrderProject));
+  ScriptTask* half = AddTask(g_TaskRoot, "t1", false, 1, "T1");
+  half->mRunFlag2 = 0;
+  ScriptTask* group = AddTask(g_TaskRoot, "g", true, 50, nullptr);
+  AddTask(g_TaskRoot, "g/t5", false, 5, "T5");
+  AddTask(g_TaskRoot, "t3", false, 3, "T3");
+  group->mRunFlag1 = 2;
+  group->mRunFlag2 = 1;   // 2 & 1 == 0
+  RunPasses(1);
+  EXPECT_EQ(Text("order"), "S3");
+  group->mRunFlag1 = 1;
+  half->mRunFlag2 = 1;
+  RunPasses(1);
+  EXPECT_EQ(Text("order"), "S3531");
+}
+
+TEST_F(RunnerTest, InactivePauseEndsTheTurnBeforeTheCommand) {
+  ASSERT_TRUE(Boot(kOrderProject));
+  ASSERT_EQ(CreateWindowRecords(), 0);
+  g_KeepRunningInactive = 0;
+  g_InactivePause = 1;
+  g_QuitFlag = 0;
+  g_Running = 0;   // the pause pump gives up at once: the turn ends, the command stays
+  RunPasses(1);
+  EXPECT_EQ(Text("order"), "");
+  EXPECT_EQ(SystemTask()->mCommandIndex, 0);
+  g_Running = 1;
+  g_InactivePause = 0;
+  g_KeepRunningInactive = 1;
+  RunPasses(1);
+  EXPECT_EQ(Text("order"), "S");
+}
+
+TEST_F(RunnerTest, CheckKindsTestTheLowBitsAndNameTheParameter) {
+  ASSERT_EQ(CreateWindowRecords(), 0);
+  g_WindowRecords[0]->mWidth = 640;
+  g_WindowRecords[0]->mHeight = 480;
+  struct Case {
+    uint8_t kind;
+    const char* value;
+    int message;
+  } cases[] = {
+      {3, "4294967297", 0},   {3, "2", 101000},     {1, "0", 0},        {1, "-1", 101010},   {2, "0", 101010},
+      {24, "-1", 0},          {24, "0xFFFFFF", 0},  {24, "0x1000000", 101020},               {25, "-1", 101030},
+      {25, "0xFFFFFF", 0},    {26, "639", 0},       {26, "640", 101000}, {27, "480", 101000}, {28, "3", 0},
+      {28, "-1", 101220},     {28, "4", 101210},    {17, "127", 101000}, {17, "128", 0},      {12, "257", 101000},
+  };
+  for (const Case& c : cases) {
+    ClearMessage();
+    ResetScriptSet();
+    ASSERT_TRUE(Boot(std::string("file main.txt\n*SYSTEM_START\nwait frames=") + c.value + "\nwait frames=1000\n"));
+    g_CommandDefs[93].mCheckKinds[0] = c.kind;
+    RunPasses(1);
+    EXPECT_EQ(ShownMessage(), c.message) << (int)c.kind << " " << c.value;
+    if (c.message) {
+      EXPECT_NE(std::string(LastErrorDialogText()).find("wait frames"), std::string::npos) << LastErrorDialogText();
+    }
+  }
+}
+
+TEST_F(RunnerTest, DecodingFillsSlotsByParameterId) {
+  ASSERT_TRUE(Boot(R"(
+global int v[4] = 0
+file main.txt
+*SYSTEM_START
+enginecall text=v[2] code=1 result=v[3]
+reserved0
+wait frames=1
+)"));
+  RunPasses(1);
+  EXPECT_EQ(ShownMessage(), 0);
+  // The engine call answers 502 into the element its result parameter names, whatever the
+  // order the script gave the parameters in.
+  EXPECT_EQ(Int("v", 3), 502);
+  EXPECT_EQ(Int("v", 2), 0);
+  // A command without argument records leaves every slot empty.
+  g_CurrentTask = SystemTask();
+  g_CurrentCommand = 1;
+  EXPECT_EQ(DecodeCommandArguments(0), 0);
+  EXPECT_EQ(g_CurrentArgCount, 0);
+  for (int id = 0; id < MAX_COMMAND_PARAMS; id++) EXPECT_EQ(g_ParamSlot[id], 0) << id;
+  g_CurrentTask = nullptr;
+}
+
+TEST_F(RunnerTest, LocatedMessagesNameTheScriptAndLine) {
+  ASSERT_TRUE(Boot("file story/main.txt\n*SYSTEM_START\nwait frames=1\njump NOWHERE\n"));
+  RunPasses(2);
+  EXPECT_EQ(ShownMessage(), 108180);
+  EXPECT_NE(std::string(LastErrorDialogText()).find("story/main.txt"), std::string::npos);
+  // The listing's standard messages come first; the jump is on the listing's last line.
+  EXPECT_STREQ(g_ErrorFile, "story/main.txt");
+  EXPECT_GT(g_ErrorLine, 20);
+}
+
+TEST_F(RunnerTest, UnassignedCommandsEndTheRun) {
+  ASSERT_TRUE(Boot("file main.txt\n*SYSTEM_START\nunassigned17\nwait frames=1\n"));
+  RunPasses(1);
+  EXPECT_EQ(ShownMessage(), 900050);
+  EXPECT_EQ(g_QuitFlag, 1);
+}
+
+}  // namespace
