@@ -5,8 +5,6 @@
 #include "layers/layer.h"
 #include "script/vars.h"
 
-void SeedRandom(uint32_t) {}
-
 int ComposeLayerTree(NameNode*, int) { return 0; }
 int RenderGpuScene() { return 0; }
 int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }

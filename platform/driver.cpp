@@ -28,6 +28,8 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->PresentFrame) d->PresentFrame = h.PresentFrame;
   if (!d->GetDesktopMode) d->GetDesktopMode = h.GetDesktopMode;
   if (!d->PollEvent) d->PollEvent = h.PollEvent;
+  if (!d->GetLocalTime) d->GetLocalTime = PlatHostLocalTime;
+  if (!d->GetMemoryStatus) d->GetMemoryStatus = PlatHostMemoryStatus;
 }
 
 bool Use(const PlatformDriver& d) {

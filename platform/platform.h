@@ -64,16 +64,18 @@ void* PlatLoadLibrary(const std::string& realPath);
 void* PlatLibrarySymbol(void* library, const char* name);
 void PlatFreeLibrary(void* library);
 
-// Host facts.
+// Host facts. The local time and the memory status come through the driver record (so the
+// headless backend can stand in fixed values): engine code calls PlatGetLocalTime and
+// PlatGetMemoryStatus below; PlatHost* are the host's own readers that the backends use.
 struct PlatLocalTime {
-  int year, month, dayOfWeek, day, hour, minute, second, milliseconds;
+  int year, month, dayOfWeek, day, hour, minute, second, milliseconds;   // dayOfWeek 0 = Sunday
 };
-PlatLocalTime PlatGetLocalTime();
+PlatLocalTime PlatHostLocalTime();
 int PlatProcessorCount();
 struct PlatMemoryStatus {
   uint64_t totalPhysical, availablePhysical;
 };
-PlatMemoryStatus PlatGetMemoryStatus();
+PlatMemoryStatus PlatHostMemoryStatus();
 
 // Auto-reset events, the pixel workers' hand-off. Safe from any thread.
 struct PlatEvent;
@@ -156,6 +158,10 @@ struct PlatformDriver {
   void (*GetDesktopMode)(int* width, int* height, int* bitsPerPixel, int* refreshRate);
   // Takes the next pending event; false when there is none.
   bool (*PollEvent)(PlatEventRecord* out);
+
+  // Host facts; any thread.
+  PlatLocalTime (*GetLocalTime)();
+  PlatMemoryStatus (*GetMemoryStatus)();
 };
 
 // The chosen driver; valid after PlatformInit. `which` is "sdl", "headless" or null/"" for the
@@ -170,3 +176,5 @@ int PlatMessageBox(const char* captionUtf8, const char* textUtf8, int buttons);
 
 inline uint32_t PlatGetTicks() { return g_Platform->GetTicks(); }
 inline void PlatSleep(uint32_t ms) { g_Platform->Sleep(ms); }
+inline PlatLocalTime PlatGetLocalTime() { return g_Platform->GetLocalTime(); }
+inline PlatMemoryStatus PlatGetMemoryStatus() { return g_Platform->GetMemoryStatus(); }

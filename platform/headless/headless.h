@@ -48,5 +48,9 @@ HeadlessWindowState HeadlessWindow(int slot);
 // The desktop mode the backend reports (1920 x 1080, 32 bits, 60 Hz after a reset).
 void HeadlessSetDesktopMode(int width, int height, int bitsPerPixel, int refreshRate);
 
-// Forgets windows, events, answers and calls, and sets the fake clock to 0.
+// Fixed host facts in place of the host's own (null returns to the host's).
+void HeadlessSetLocalTime(const PlatLocalTime* t);
+void HeadlessSetMemoryStatus(const PlatMemoryStatus* m);
+
+// Forgets windows, events, answers, calls and fixed host facts, and sets the fake clock to 0.
 void HeadlessReset();

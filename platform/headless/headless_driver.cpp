@@ -123,6 +123,28 @@ void HGetDesktopMode(int* width, int* height, int* bitsPerPixel, int* refreshRat
   *refreshRate = g_DesktopMode[3];
 }
 
+// Fixed host facts that tests stand in for the host's own; unset, the host answers.
+bool g_FixedTimeSet = false;
+PlatLocalTime g_FixedTime;
+bool g_FixedMemorySet = false;
+PlatMemoryStatus g_FixedMemory;
+
+PlatLocalTime HGetLocalTime() {
+  {
+    std::lock_guard<std::mutex> g(g_Lock);
+    if (g_FixedTimeSet) return g_FixedTime;
+  }
+  return PlatHostLocalTime();
+}
+
+PlatMemoryStatus HGetMemoryStatus() {
+  {
+    std::lock_guard<std::mutex> g(g_Lock);
+    if (g_FixedMemorySet) return g_FixedMemory;
+  }
+  return PlatHostMemoryStatus();
+}
+
 bool HPollEvent(PlatEventRecord* out) {
   std::lock_guard<std::mutex> g(g_Lock);
   if (g_Events.empty()) return false;
@@ -136,7 +158,7 @@ bool HPollEvent(PlatEventRecord* out) {
 PlatformDriver g_HeadlessDriver = {
     "headless",      HInit,          HQuit,           HGetTicks,      HSleep,        HChoiceBox,
     HCreateWindow,   HDestroyWindow, HShowWindow,     HSetWindowTitle, HSetWindowSize, HPresentFrame,
-    HGetDesktopMode, HPollEvent,
+    HGetDesktopMode, HPollEvent,     HGetLocalTime,   HGetMemoryStatus,
 };
 
 void HeadlessSetTicks(uint32_t ms) { g_Ticks = ms; }
@@ -180,8 +202,22 @@ void HeadlessSetDesktopMode(int width, int height, int bitsPerPixel, int refresh
   g_DesktopMode[3] = refreshRate;
 }
 
+void HeadlessSetLocalTime(const PlatLocalTime* t) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  g_FixedTimeSet = t != nullptr;
+  if (t) g_FixedTime = *t;
+}
+
+void HeadlessSetMemoryStatus(const PlatMemoryStatus* m) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  g_FixedMemorySet = m != nullptr;
+  if (m) g_FixedMemory = *m;
+}
+
 void HeadlessReset() {
   std::lock_guard<std::mutex> g(g_Lock);
+  g_FixedTimeSet = false;
+  g_FixedMemorySet = false;
   g_DesktopMode[0] = 1920;
   g_DesktopMode[1] = 1080;
   g_DesktopMode[2] = 32;

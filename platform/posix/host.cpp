@@ -101,7 +101,7 @@ void PlatFreeLibrary(void* library) {
   if (library) dlclose(library);
 }
 
-PlatLocalTime PlatGetLocalTime() {
+PlatLocalTime PlatHostLocalTime() {
   struct timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
   struct tm tm;
@@ -115,7 +115,7 @@ int PlatProcessorCount() {
   return n == 0 ? 1 : (int)n;
 }
 
-PlatMemoryStatus PlatGetMemoryStatus() {
+PlatMemoryStatus PlatHostMemoryStatus() {
   long pages = sysconf(_SC_PHYS_PAGES), avail = sysconf(_SC_AVPHYS_PAGES), size = sysconf(_SC_PAGESIZE);
   PlatMemoryStatus m{};
   if (pages > 0 && size > 0) m.totalPhysical = (uint64_t)pages * (uint64_t)size;

@@ -225,5 +225,5 @@ bool SPollEvent(PlatEventRecord* out) {
 PlatformDriver g_SdlDriver = {
     "sdl",         SInit,          SQuit,        SGetTicks,       SSleep,         SChoiceBox,
     SCreateWindow, SDestroyWindow, SShowWindow,  SSetWindowTitle, SSetWindowSize, SPresentFrame,
-    SGetDesktopMode, SPollEvent,
+    SGetDesktopMode, SPollEvent,   PlatHostLocalTime, PlatHostMemoryStatus,
 };

@@ -136,6 +136,18 @@ TEST_F(PixelKernelsTest, WorkedValuesAtEachLevel) {
   auto addAlpha = [](const PixelKernels& k, uint8_t* d, const uint8_t* s, size_t n) { k.addAlpha(d, s, 0, n); };
   auto overAlpha = [](const PixelKernels& k, uint8_t* d, const uint8_t* s, size_t n) { k.composeOverAlpha(d, s, n); };
   auto overOpacity = [](const PixelKernels& k, uint8_t* d, const uint8_t* s, size_t n) { k.composeOverAlphaOpacity(d, s, 200, n); };
+  // Rule bytes: by the weight table at level 1 and with a hard edge; at level 2 with a soft
+  // edge the first 8 bytes weigh themselves (sharpness 64, progress 100: w = clamp(32r - 4892) + 1)
+  // and the rest go by the table.
+  static const uint8_t rule[12] = {50, 10, 200, 160, 50, 10, 200, 160, 50, 50, 50, 50};
+  auto ruleHard = [](const PixelKernels& k, uint8_t* d, const uint8_t* s, size_t n) { k.ruleBlend(d, s, rule, 100, 256, n); };
+  auto ruleSoft = [](const PixelKernels& k, uint8_t* d, const uint8_t* s, size_t n) { k.ruleBlend(d, s, rule, 100, 64, n); };
+  std::vector<uint8_t> hundreds(12, 100), twoHundreds(12, 201);
+  // Group and tail bytes take different formulas in these three.
+  auto multiply = [](const PixelKernels& k, uint8_t* d, const uint8_t* s, size_t n) { k.multiply(d, s, n); };
+  auto screen = [](const PixelKernels& k, uint8_t* d, const uint8_t* s, size_t n) { k.screen(d, s, n); };
+  auto addHalf = [](const PixelKernels& k, uint8_t* d, const uint8_t* s, size_t n) { k.addOpacity(d, s, 128, n); };
+  std::vector<uint8_t> six200(6, 200), nine200(9, 200), nine100(9, 100);
   // Three pixels: a pair and a lone last one, transparent source darker than the destination.
   std::vector<uint8_t> dark = {10, 10, 10, 0, 10, 10, 10, 0, 10, 10, 10, 0};
   std::vector<uint8_t> light = {50, 50, 50, 255, 50, 50, 50, 255, 50, 50, 50, 255};
@@ -146,6 +158,18 @@ TEST_F(PixelKernelsTest, WorkedValuesAtEachLevel) {
        {50, 50, 50, 255, 50, 50, 50, 255, 49, 49, 49, 255}},
       {"transparent source over a pair and a lone pixel", 2, light, dark, alpha,
        {50, 50, 50, 255, 50, 50, 50, 255, 49, 49, 49, 255}},
+      {"rule by the weight table", 1, hundreds, twoHundreds, ruleHard,
+       {151, 151, 151, 100, 151, 151, 151, 100, 151, 151, 151, 100}},
+      {"rule by the weight table", 2, hundreds, twoHundreds, ruleHard,
+       {151, 151, 151, 100, 151, 151, 151, 100, 151, 151, 151, 100}},
+      {"rule with a soft edge", 2, hundreds, twoHundreds, ruleSoft,
+       {100, 100, 201, 190, 100, 100, 201, 190, 151, 151, 151, 151}},
+      {"rule with a soft edge goes by the table at level 1", 1, hundreds, twoHundreds, ruleSoft,
+       {151, 151, 151, 100, 151, 151, 151, 100, 151, 151, 151, 100}},
+      {"multiply, whole pixels then a partial one", 1, six200, six200, multiply, {157, 157, 157, 157, 156, 156}},
+      {"screen, a pair then a tail", 2, nine200, nine200, screen, {243, 243, 243, 243, 243, 243, 243, 243, 244}},
+      {"add at half opacity, a group then a tail", 1, nine200, nine100, addHalf,
+       {250, 250, 250, 250, 250, 250, 250, 250, 227}},
       {"add at full alpha", 1, {0, 0, 0, 7}, {255, 255, 255, 255}, addAlpha, {255, 255, 255, 7}},
       {"add at full alpha", 2, {0, 0, 0, 7}, {255, 255, 255, 255}, addAlpha, {254, 254, 254, 7}},
       {"over a transparent destination", 2, {9, 9, 9, 0}, {200, 100, 50, 77}, overAlpha, {200, 100, 50, 77}},
@@ -154,6 +178,8 @@ TEST_F(PixelKernelsTest, WorkedValuesAtEachLevel) {
       {"thinned alpha does not wrap the colour", 1, {0, 0, 0, 0}, {255, 255, 255, 2}, overOpacity,
        {255, 255, 255, 1}},
   };
+  for (int32_t& w : g_RuleWeights) w = 0;
+  g_RuleWeights[50] = 128;
   for (const WorkedCase& c : cases) {
     for (const PixelKernels* set : {&g_ReferenceKernels[c.level - 1], &g_FastKernels[c.level - 1]}) {
       alignas(16) uint8_t dst[32];
