@@ -187,7 +187,13 @@ BENCHMARK(BM_BaseFrameCopy);
 // ---------------------------------------------------------------------------------------------
 // A full-frame compose job (alpha layer, normal mode, partial opacity) on the worker pool.
 
-void BM_ComposeJobWorkers(benchmark::State& state) {
+void RunComposeJob(benchmark::State& state, int32_t code, uint8_t mode);
+void BM_ComposeJobWorkers(benchmark::State& state) { RunComposeJob(state, JOB_COMPOSE_ALPHA, BLEND_NORMAL); }
+// The same on the plain soft-light rows, which are table lookups and bound by the processor
+// rather than by memory.
+void BM_ComposeJobWorkersSoftLight(benchmark::State& state) { RunComposeJob(state, JOB_COMPOSE, BLEND_SOFT_LIGHT); }
+
+void RunComposeJob(benchmark::State& state, int32_t code, uint8_t mode) {
   SetUpEngineTables();
   Frame f;
   LayerRecord target = {}, child = {};
@@ -196,11 +202,12 @@ void BM_ComposeJobWorkers(benchmark::State& state) {
   target.mPixels = f.dst.data();
   child.mPixels = f.src.data();
   child.mOpacity = 200;
+  child.mBlendMode = mode;
   StopWorkerThreads();
   g_WorkerCount = (uint8_t)state.range(0);
   StartWorkerThreads();
   WorkerJob job = {};
-  job.mWord1 = JOB_COMPOSE_ALPHA;
+  job.mWord1 = code;
   job.mWord16 = FRAME_W;
   job.mWord22 = &target;
   job.mWord23 = &child;
@@ -212,6 +219,7 @@ void BM_ComposeJobWorkers(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * FRAME_W * FRAME_H);
 }
 BENCHMARK(BM_ComposeJobWorkers)->Arg(1)->Arg(2)->Arg(4)->UseRealTime();
+BENCHMARK(BM_ComposeJobWorkersSoftLight)->Arg(1)->Arg(2)->Arg(4)->UseRealTime();
 
 // Prints each "Ours" figure against its "Base" twin, and the worker scaling against one worker.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -235,11 +243,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
       auto it = times_.find(base);
       if (it != times_.end()) printf("  %-36s %.2f\n", name.c_str() + 7, it->second / time);
     }
-    auto one = times_.find("BM_ComposeJobWorkers/1/real_time");
-    if (one != times_.end()) {
+    for (const char* job : {"BM_ComposeJobWorkers", "BM_ComposeJobWorkersSoftLight"}) {
+      auto one = times_.find(std::string(job) + "/1/real_time");
+      if (one == times_.end()) continue;
       for (const char* n : {"2", "4"}) {
-        auto it = times_.find(std::string("BM_ComposeJobWorkers/") + n + "/real_time");
-        if (it != times_.end()) printf("  compose job, %s workers against 1:    %.2f\n", n, one->second / it->second);
+        auto it = times_.find(std::string(job) + "/" + n + "/real_time");
+        if (it != times_.end()) printf("  %s, %s workers against 1: %.2f\n", job + 3, n, one->second / it->second);
       }
     }
   }

@@ -30,6 +30,7 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->PollEvent) d->PollEvent = h.PollEvent;
   if (!d->GetLocalTime) d->GetLocalTime = PlatHostLocalTime;
   if (!d->GetMemoryStatus) d->GetMemoryStatus = PlatHostMemoryStatus;
+  if (!d->GetCursorPosition) d->GetCursorPosition = h.GetCursorPosition;
 }
 
 bool Use(const PlatformDriver& d) {

@@ -162,6 +162,8 @@ struct PlatformDriver {
   // Host facts; any thread.
   PlatLocalTime (*GetLocalTime)();
   PlatMemoryStatus (*GetMemoryStatus)();
+  // The pointer's position in desktop pixels; false when it cannot be read.
+  bool (*GetCursorPosition)(int* x, int* y);
 };
 
 // The chosen driver; valid after PlatformInit. `which` is "sdl", "headless" or null/"" for the

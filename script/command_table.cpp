@@ -5,6 +5,7 @@
 #include "script/script_set.h"
 #include "script/task.h"
 #include "script/vars.h"
+#include "sound/sound.h"
 
 CommandHandler g_CommandHandlers[COMMAND_COUNT];
 
@@ -89,9 +90,9 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  75 SaveDataWrite     */ CmdUnassigned,
     /*  76 SaveDataDrop      */ CmdUnassigned,
     /*  77 SaveReserved77    */ CmdUnassigned,
-    /*  78 Sound             */ CmdUnassigned,
-    /*  79 SoundDelete       */ CmdUnassigned,
-    /*  80 SoundQuery        */ CmdUnassigned,
+    /*  78 Sound             */ CmdSound,
+    /*  79 SoundDelete       */ CmdSoundDelete,
+    /*  80 SoundQuery        */ CmdSoundQuery,
     /*  81 DeclareString     */ CmdDeclareString,
     /*  82 ScreenAndTimers   */ CmdUnassigned,
     /*  83 ScriptFileQuery   */ CmdUnassigned,

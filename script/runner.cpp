@@ -31,6 +31,8 @@ int32_t g_ArgReference[MAX_COMMAND_ARGS + 1];
 int64_t g_ArgRefElement[MAX_COMMAND_ARGS + 1];
 uint8_t g_ArgRefFlag[MAX_COMMAND_ARGS + 1];
 uint8_t g_CurrentArgCount;
+uint64_t g_DebugCommandCounter;
+uint8_t g_DebugCornerBits;
 
 namespace {
 
@@ -153,6 +155,24 @@ int Decode(int code, bool callVariant) {
   return 0;
 }
 
+// The debug escape: a pointer that has visited the four corners of the desktop, seen once every
+// 1024 commands, offers to end the run.
+void CheckDebugCorners() {
+  if (++g_DebugCommandCounter % 1024 != 0) return;
+  int x, y;
+  if (!g_Platform->GetCursorPosition(&x, &y)) return;
+  int32_t w = g_DesktopSize.width, h = g_DesktopSize.height;
+  if (x <= 8 && y <= 8) g_DebugCornerBits |= 1;
+  else if (x <= 8 && y >= h - 9) g_DebugCornerBits |= 2;
+  else if (x >= w - 9 && y <= 8) g_DebugCornerBits |= 4;
+  else if (x >= w - 9 && y >= h - 9) g_DebugCornerBits |= 8;
+  if (g_DebugCornerBits != 15) return;
+  g_DebugCornerBits = 0;
+  if (PlatMessageBox("[デバッグ機能]", "マウスによる画面四隅への移動を検出しました。\n\n強制的に終了します。よろしいですか？",
+                     PLAT_MB_YESNO) == PLAT_ID_YES)
+    g_QuitFlag = 1;
+}
+
 // One turn of a task: commands run until a handler ends the turn or the quit flag rises.
 void RunTurn(ScriptTask* task) {
   g_LastYield = 0;
@@ -173,6 +193,7 @@ void RunTurn(ScriptTask* task) {
       break;
     }
     g_LastYield = task->mHandlers[i]();
+    if (g_DebugMode) CheckDebugCorners();
   }
 }
 

@@ -78,6 +78,9 @@ extern ScriptTask* g_CurrentTask;
 extern NameNode* g_CurrentTaskNode;
 extern int32_t g_CurrentCommand;
 extern int g_LastYield;
+// Development mode's escape: commands counted, and the desktop corners the pointer was seen in.
+extern uint64_t g_DebugCommandCounter;
+extern uint8_t g_DebugCornerBits;
 
 // Argument slots, by argument position 1-99 (g_ParamSlot by parameter id).
 extern uint8_t g_ParamSlot[MAX_COMMAND_PARAMS];

@@ -52,5 +52,9 @@ void HeadlessSetDesktopMode(int width, int height, int bitsPerPixel, int refresh
 void HeadlessSetLocalTime(const PlatLocalTime* t);
 void HeadlessSetMemoryStatus(const PlatMemoryStatus* m);
 
+// The pointer's desktop position that GetCursorPosition reports (the desktop's middle after a
+// reset).
+void HeadlessSetCursorPosition(int x, int y);
+
 // Forgets windows, events, answers, calls and fixed host facts, and sets the fake clock to 0.
 void HeadlessReset();

@@ -153,13 +153,28 @@ bool HPollEvent(PlatEventRecord* out) {
   return true;
 }
 
+int g_Cursor[2] = {960, 540};
+
+bool HGetCursorPosition(int* x, int* y) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  *x = g_Cursor[0];
+  *y = g_Cursor[1];
+  return true;
+}
+
 }  // namespace
 
 PlatformDriver g_HeadlessDriver = {
     "headless",      HInit,          HQuit,           HGetTicks,      HSleep,        HChoiceBox,
     HCreateWindow,   HDestroyWindow, HShowWindow,     HSetWindowTitle, HSetWindowSize, HPresentFrame,
-    HGetDesktopMode, HPollEvent,     HGetLocalTime,   HGetMemoryStatus,
+    HGetDesktopMode, HPollEvent,     HGetLocalTime,   HGetMemoryStatus, HGetCursorPosition,
 };
+
+void HeadlessSetCursorPosition(int x, int y) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  g_Cursor[0] = x;
+  g_Cursor[1] = y;
+}
 
 void HeadlessSetTicks(uint32_t ms) { g_Ticks = ms; }
 void HeadlessAdvanceTicks(uint32_t ms) { g_Ticks += ms; }
@@ -222,6 +237,8 @@ void HeadlessReset() {
   g_DesktopMode[1] = 1080;
   g_DesktopMode[2] = 32;
   g_DesktopMode[3] = 60;
+  g_Cursor[0] = 960;
+  g_Cursor[1] = 540;
   g_Events.clear();
   g_Answers.clear();
   g_Calls.clear();

@@ -220,10 +220,15 @@ bool SPollEvent(PlatEventRecord* out) {
   return false;
 }
 
+bool SGetCursorPosition(int* x, int* y) {
+  SDL_GetGlobalMouseState(x, y);
+  return true;
+}
+
 }  // namespace
 
 PlatformDriver g_SdlDriver = {
     "sdl",         SInit,          SQuit,        SGetTicks,       SSleep,         SChoiceBox,
     SCreateWindow, SDestroyWindow, SShowWindow,  SSetWindowTitle, SSetWindowSize, SPresentFrame,
-    SGetDesktopMode, SPollEvent,   PlatHostLocalTime, PlatHostMemoryStatus,
+    SGetDesktopMode, SPollEvent,   PlatHostLocalTime, PlatHostMemoryStatus, SGetCursorPosition,
 };

@@ -9,6 +9,7 @@
 #include "app/engine.h"
 #include "app/hooks.h"
 #include "app/window.h"
+#include "platform/headless/headless.h"
 #include "script/nametree.h"
 #include "script/script_set.h"
 #include "script/vars.h"
@@ -161,6 +162,44 @@ TEST_F(RunnerTest, LocatedMessagesNameTheScriptAndLine) {
   // The listing's standard messages come first; the jump is on the listing's last line.
   EXPECT_STREQ(g_ErrorFile, "story/main.txt");
   EXPECT_GT(g_ErrorLine, 20);
+}
+
+TEST_F(RunnerTest, DevelopmentModeOffersToQuitAfterTheFourCorners) {
+  // Each pass runs well over 1024 commands, so every pass looks at the pointer once or more.
+  ASSERT_TRUE(Boot(R"(
+global int n = 0
+file main.txt
+*SYSTEM_START
+loop 700
+  n += 1
+endloop
+wait frames=1
+jump SYSTEM_START
+)"));
+  g_DesktopSize = {1920, 1080, 32, 60};
+  g_DebugMode = 1;
+  g_DebugCommandCounter = 0;
+  g_DebugCornerBits = 0;
+  HeadlessQueueAnswer(0);   // "Yes"
+  const int corners[4][2] = {{0, 0}, {3, 1075}, {1915, 8}, {1919, 1079}};
+  for (int k = 0; k < 4; k++) {
+    EXPECT_EQ(g_QuitFlag, 0) << k;
+    HeadlessSetCursorPosition(corners[k][0], corners[k][1]);
+    RunPasses(1);
+  }
+  EXPECT_EQ(g_QuitFlag, 1);
+  bool asked = false;
+  for (const std::string& call : HeadlessCalls()) asked |= call.find("[デバッグ機能]") != std::string::npos;
+  EXPECT_TRUE(asked);
+  g_DebugMode = 0;
+}
+
+TEST_F(RunnerTest, WithoutDevelopmentModeNoCommandIsCounted) {
+  ASSERT_TRUE(Boot("global int n = 0\nfile main.txt\n*SYSTEM_START\nloop 700\nn += 1\nendloop\nwait frames=1\n"));
+  g_DebugCommandCounter = 0;
+  RunPasses(1);
+  EXPECT_EQ(g_DebugCommandCounter, 0u);
+  EXPECT_EQ(Int("n"), 700);
 }
 
 TEST_F(RunnerTest, UnassignedCommandsEndTheRun) {

@@ -1,0 +1,111 @@
+// Script speed: commands per second of a loop of 1,000,000 passes over integer arithmetic with a
+// conditional, and over text concatenation; the heap must not grow per evaluated expression.
+#include <malloc.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "app/engine.h"
+#include "app/format_keys.h"
+#include "app/hooks.h"
+#include "files/files.h"
+#include "platform/platform.h"
+#include "script/eval.h"
+#include "script/script_set.h"
+#include "script/task.h"
+#include "script/vars.h"
+#include "tools/lib/assembler.h"
+
+namespace {
+
+constexpr int64_t kPasses = 1000000;
+
+// Each loop pass runs: assign, if, endif, assign, loop end (the inner assign only sometimes).
+const char* const kArithmetic = R"(
+global int i = 0
+global int acc = 0
+file bench.txt
+*SYSTEM_START
+i = 0
+loop 1000000
+  acc = acc + i * 3 - i / 7
+  if acc > 1000000000
+    acc = acc % 1000
+  endif
+  i += 1
+endloop
+wait frames=1
+jump SYSTEM_START
+)";
+
+const char* const kConcatenation = R"(
+global str s = ""
+global str t = "abc"
+global int hits = 0
+file bench.txt
+*SYSTEM_START
+loop 1000000
+  s = t + "def" + str(hits)
+  if s == "abcdef0"
+    hits += 1
+  endif
+  hits -= 0
+endloop
+wait frames=1
+jump SYSTEM_START
+)";
+
+// Boots a listing from a loose project in a temporary folder; the folder stays for the run.
+bool BootListing(const char* listing) {
+  static bool platform = PlatformInit("headless");
+  (void)platform;
+  std::string folder =
+      (std::filesystem::temp_directory_path() / ("kivor-bench-" + std::to_string(std::random_device{}()))).string();
+  AssembledSet set;
+  if (!AssembleListing(listing, &set) || !WriteLooseSet(folder, set)) return false;
+  g_ExeFolderReal = folder;
+  g_ProjectFolderReal = folder;
+  g_SourceOrderFlags[0] = 1;
+  ComputeScriptKey(g_ScriptKey);
+  InitEvaluatorTables();
+  InitAssignOperatorTable();
+  InitOpcodeTable(1);
+  ResetScriptSet();
+  if (CreateTaskTreeRoot() != 0) return false;
+  ResetMessageState();
+  g_QuitFlag = 0;
+  return BootScripts() == 0;
+}
+
+// One script pass runs the whole loop: 1,000,000 passes of `perPass` commands.
+void RunLoop(benchmark::State& state, const char* listing, int perPass) {
+  if (!BootListing(listing)) {
+    state.SkipWithError("the listing did not boot");
+    return;
+  }
+  g_ScriptPassCounter++;
+  RunScriptTasks();   // warm-up: pool buffers and argument buffers come into being here
+  size_t heapBefore = mallinfo2().uordblks;
+  // Every later pass ends the one-frame wait, jumps back and runs the whole loop again.
+  for (auto _ : state) {
+    g_ScriptPassCounter++;
+    RunScriptTasks();
+  }
+  if (g_QuitFlag) state.SkipWithError(LastErrorDialogText());
+  state.SetItemsProcessed(state.iterations() * kPasses * perPass);
+  state.counters["heap_growth_bytes"] = (double)(mallinfo2().uordblks - heapBefore);
+}
+
+void BM_ArithmeticLoop(benchmark::State& state) { RunLoop(state, kArithmetic, 5); }
+void BM_ConcatenationLoop(benchmark::State& state) { RunLoop(state, kConcatenation, 5); }
+
+BENCHMARK(BM_ArithmeticLoop)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConcatenationLoop)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
