@@ -1,6 +1,8 @@
 // The command handler table: one line per command code. Commands of subsystems that are
 // not built yet run the unassigned handler until their subsystem puts its handler here.
 #include "app/engine.h"
+#include "files/savedata.h"
+#include "layers/frame_set.h"
 #include "layers/layer.h"
 #include "script/maths.h"
 #include "script/script_set.h"
@@ -61,7 +63,7 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  43 ReturnZero        */ ReturnZero,
     /*  44 LabelExists       */ CmdLabelExists,
     /*  45 Assign            */ CmdAssign,
-    /*  46 SaveDataLoad      */ CmdUnassigned,
+    /*  46 SaveDataLoad      */ CmdSaveDataLoad,
     /*  47 Loop              */ CmdLoop,
     /*  48 BreakLoop         */ CmdBreakLoop,
     /*  49 ContinueLoop      */ CmdContinueLoop,
@@ -90,9 +92,9 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  72 ReturnZero        */ ReturnZero,
     /*  73 ReturnZero        */ ReturnZero,
     /*  74 unassigned        */ CmdUnassigned,
-    /*  75 SaveDataWrite     */ CmdUnassigned,
-    /*  76 SaveDataDrop      */ CmdUnassigned,
-    /*  77 SaveReserved77    */ CmdUnassigned,
+    /*  75 SaveDataWrite     */ CmdSaveDataWrite,
+    /*  76 SaveDataDrop      */ CmdSaveDataDrop,
+    /*  77 SaveReserved77    */ CmdSaveReserved77,
     /*  78 Sound             */ CmdSound,
     /*  79 SoundDelete       */ CmdSoundDelete,
     /*  80 SoundQuery        */ CmdSoundQuery,
@@ -113,9 +115,9 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  95 HideWindow        */ CmdUnassigned,
     /*  96 WindowQuery       */ CmdUnassigned,
     /*  97 MessageText       */ CmdUnassigned,
-    /*  98 LayerFrameSet     */ CmdUnassigned,
-    /*  99 FrameSetRelease   */ CmdUnassigned,
-    /* 100 FrameSetQuery     */ CmdUnassigned,
+    /*  98 LayerFrameSet     */ CmdLayerFrameSet,
+    /*  99 FrameSetRelease   */ CmdFrameSetRelease,
+    /* 100 FrameSetQuery     */ CmdFrameSetQuery,
     /* 101 MessageValue      */ CmdUnassigned,
     /* 102 unassigned        */ CmdUnassigned,
     /* 103 unassigned        */ CmdUnassigned,
