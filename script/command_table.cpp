@@ -4,6 +4,7 @@
 #include "app/input.h"
 #include "files/savedata.h"
 #include "layers/frame_set.h"
+#include "layers/layer.h"
 #include "script/maths.h"
 #include "script/script_set.h"
 #include "script/task.h"
@@ -19,10 +20,10 @@ namespace {
 
 const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*   0 Reserved0         */ CmdReserved0,
-    /*   1 Layer             */ CmdUnassigned,
+    /*   1 Layer             */ CmdLayer,
     /*   2 ImageProcess      */ CmdUnassigned,
-    /*   3 LayerDelete       */ CmdUnassigned,
-    /*   4 LayerQuery        */ CmdUnassigned,
+    /*   3 LayerDelete       */ CmdLayerDelete,
+    /*   4 LayerQuery        */ CmdLayerQuery,
     /*   5 ClipboardCopy     */ CmdUnassigned,
     /*   6 ClipboardPaste    */ CmdUnassigned,
     /*   7 Reserved7         */ CmdUnassigned,
