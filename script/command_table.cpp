@@ -1,8 +1,10 @@
 // The command handler table: one line per command code. Commands of subsystems that are
 // not built yet run the unassigned handler until their subsystem puts its handler here.
 #include "app/engine.h"
+#include "app/input.h"
 #include "files/savedata.h"
 #include "layers/frame_set.h"
+#include "layers/layer.h"
 #include "script/maths.h"
 #include "script/script_set.h"
 #include "script/task.h"
@@ -17,10 +19,10 @@ namespace {
 
 const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*   0 Reserved0         */ CmdReserved0,
-    /*   1 Layer             */ CmdUnassigned,
+    /*   1 Layer             */ CmdLayer,
     /*   2 ImageProcess      */ CmdUnassigned,
-    /*   3 LayerDelete       */ CmdUnassigned,
-    /*   4 LayerQuery        */ CmdUnassigned,
+    /*   3 LayerDelete       */ CmdLayerDelete,
+    /*   4 LayerQuery        */ CmdLayerQuery,
     /*   5 ClipboardCopy     */ CmdUnassigned,
     /*   6 ClipboardPaste    */ CmdUnassigned,
     /*   7 Reserved7         */ CmdUnassigned,
@@ -57,7 +59,7 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  38 BreakBlock        */ CmdBreakBlock,
     /*  39 RepeatBlock       */ CmdRepeatBlock,
     /*  40 EndIf             */ CmdEndIf,
-    /*  41 InputSettings     */ CmdUnassigned,
+    /*  41 InputSettings     */ CmdInputSettings,
     /*  42 DeclareInt        */ CmdDeclareInt,
     /*  43 ReturnZero        */ ReturnZero,
     /*  44 LabelExists       */ CmdLabelExists,
@@ -77,7 +79,7 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  58 MenuReserved58    */ CmdUnassigned,
     /*  59 MenuReserved59    */ CmdUnassigned,
     /*  60 MenuReserved60    */ CmdUnassigned,
-    /*  61 Cursor            */ CmdUnassigned,
+    /*  61 Cursor            */ CmdCursor,
     /*  62 Movie             */ CmdUnassigned,
     /*  63 MovieStop         */ CmdUnassigned,
     /*  64 MovieQuery        */ CmdUnassigned,
