@@ -12,6 +12,7 @@
 #include "script/var_utility.h"
 #include "script/vars.h"
 #include "sound/sound.h"
+#include "text/text.h"
 
 CommandHandler g_CommandHandlers[COMMAND_COUNT];
 
@@ -45,8 +46,8 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  24 FlashStop         */ CmdUnassigned,
     /*  25 FlashQuery        */ CmdUnassigned,
     /*  26 DeclareReal       */ CmdDeclareReal,
-    /*  27 TextStyle         */ CmdUnassigned,
-    /*  28 TextInfo          */ CmdUnassigned,
+    /*  27 TextStyle         */ CmdTextStyle,
+    /*  28 TextInfo          */ CmdTextInfo,
     /*  29 FrameRate         */ CmdUnassigned,
     /*  30 unassigned        */ CmdUnassigned,
     /*  31 unassigned        */ CmdUnassigned,
@@ -88,7 +89,7 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  67 RegistryRead      */ CmdUnassigned,
     /*  68 Return            */ CmdReturn,
     /*  69 ReturnZero        */ ReturnZero,
-    /*  70 MessageEnd        */ CmdUnassigned,
+    /*  70 MessageEnd        */ CmdMessageEnd,
     /*  71 ReturnZero        */ ReturnZero,
     /*  72 ReturnZero        */ ReturnZero,
     /*  73 ReturnZero        */ ReturnZero,
@@ -105,8 +106,8 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  84 TaskStart         */ CmdTaskStart,
     /*  85 TaskEnd           */ CmdTaskEnd,
     /*  86 TaskQuery         */ CmdTaskQuery,
-    /*  87 MessageConfig     */ CmdUnassigned,
-    /*  88 MessageConfigGet  */ CmdUnassigned,
+    /*  87 MessageConfig     */ CmdMessageConfig,
+    /*  88 MessageConfigGet  */ CmdMessageConfigGet,
     /*  89 TrayIcon          */ CmdUnassigned,
     /*  90 TrayReserved90    */ CmdUnassigned,
     /*  91 VariableUtility   */ CmdVariableUtility,
@@ -115,11 +116,11 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  94 Window            */ CmdUnassigned,
     /*  95 HideWindow        */ CmdUnassigned,
     /*  96 WindowQuery       */ CmdUnassigned,
-    /*  97 MessageText       */ CmdUnassigned,
+    /*  97 MessageText       */ CmdMessageText,
     /*  98 LayerFrameSet     */ CmdLayerFrameSet,
     /*  99 FrameSetRelease   */ CmdFrameSetRelease,
     /* 100 FrameSetQuery     */ CmdFrameSetQuery,
-    /* 101 MessageValue      */ CmdUnassigned,
+    /* 101 MessageValue      */ CmdMessageValue,
     /* 102 unassigned        */ CmdUnassigned,
     /* 103 unassigned        */ CmdUnassigned,
     /* 104 unassigned        */ CmdUnassigned,
