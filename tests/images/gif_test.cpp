@@ -53,20 +53,20 @@ class GifTest : public HeadlessTest {
 };
 
 TEST_F(GifTest, AllFramesAreKeptAndFrameZeroIsDrawnAtItsPlace) {
-  GifSpec spec;
-  spec.screenWidth = 100, spec.screenHeight = 100;
-  spec.globalPalette = Palette(256);
-  spec.images = {Image(5, 7, 10, 10, 1), Image(0, 0, 3, 2, 50), Image(90, 90, 20, 20, 99)};
+  GifSpec layout;
+  layout.screenWidth = 100, layout.screenHeight = 100;
+  layout.globalPalette = Palette(256);
+  layout.images = {Image(5, 7, 10, 10, 1), Image(0, 0, 3, 2, 50), Image(90, 90, 20, 20, 99)};
   OwnedTarget t;
-  ASSERT_EQ(Decode(MakeGif(spec), &t), 0);
+  ASSERT_EQ(Decode(MakeGif(layout), &t), 0);
   ASSERT_EQ(t.mGifFrameCount, 3);
   EXPECT_EQ(t.mWidth, 100);
   EXPECT_EQ(t.mHeight, 100);
   for (int i = 0; i < 3; i++) {
     const GifFrame* f = t.mGifFrames[i];
-    EXPECT_EQ(f->mLeft, spec.images[i].left);
-    EXPECT_EQ(f->mWidth, spec.images[i].width);
-    EXPECT_EQ(0, memcmp(f->mIndexes, spec.images[i].indexes.data(), spec.images[i].indexes.size()));
+    EXPECT_EQ(f->mLeft, layout.images[i].left);
+    EXPECT_EQ(f->mWidth, layout.images[i].width);
+    EXPECT_EQ(0, memcmp(f->mIndexes, layout.images[i].indexes.data(), layout.images[i].indexes.size()));
   }
   // Frame 0 covers rows 7..16 and columns 5..14; nothing else is drawn.
   EXPECT_EQ(PixelAt(t, 5, 7), Colour(1));
@@ -82,29 +82,29 @@ TEST_F(GifTest, AllFramesAreKeptAndFrameZeroIsDrawnAtItsPlace) {
 }
 
 TEST_F(GifTest, InterlacedRowsLandInDisplayOrder) {
-  GifSpec spec;
-  spec.screenWidth = 3, spec.screenHeight = 19;
-  spec.globalPalette = Palette(256);
+  GifSpec layout;
+  layout.screenWidth = 3, layout.screenHeight = 19;
+  layout.globalPalette = Palette(256);
   GifImageSpec image = Image(0, 0, 3, 19, 0);
   for (int y = 0; y < 19; y++)
     for (int x = 0; x < 3; x++) image.indexes[y * 3 + x] = (uint8_t)(y * 10 + x);
   image.interlaced = true;
-  spec.images = {image};
+  layout.images = {image};
   OwnedTarget t;
-  ASSERT_EQ(Decode(MakeGif(spec), &t), 0);
+  ASSERT_EQ(Decode(MakeGif(layout), &t), 0);
   for (int y = 0; y < 19; y++) EXPECT_EQ(PixelAt(t, 2, y), Colour((uint8_t)(y * 10 + 2))) << y;
 }
 
 TEST_F(GifTest, TheTransparentIndexGivesAlphaZero) {
-  GifSpec spec;
-  spec.screenWidth = 4, spec.screenHeight = 1;
-  spec.globalPalette = Palette(4);
+  GifSpec layout;
+  layout.screenWidth = 4, layout.screenHeight = 1;
+  layout.globalPalette = Palette(4);
   GifImageSpec image = Image(0, 0, 4, 1, 0);
   image.indexes = {0, 1, 2, 3};
   image.hasControl = true, image.transparent = true, image.transparentIndex = 2;
-  spec.images = {image};
+  layout.images = {image};
   OwnedTarget t;
-  ASSERT_EQ(Decode(MakeGif(spec), &t), 0);
+  ASSERT_EQ(Decode(MakeGif(layout), &t), 0);
   EXPECT_EQ(t.mHasAlpha, 1);
   EXPECT_EQ(PixelAt(t, 1, 0), Colour(1));
   EXPECT_EQ(PixelAt(t, 2, 0) >> 24, 0u);
@@ -124,15 +124,15 @@ TEST_F(GifTest, ExtensionsOfAnyLayoutAreSkipped) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    GifSpec spec;
-    spec.screenWidth = 2, spec.screenHeight = 2;
-    spec.globalPalette = Palette(4);
-    spec.extraBlocks = c.blocks;
+    GifSpec layout;
+    layout.screenWidth = 2, layout.screenHeight = 2;
+    layout.globalPalette = Palette(4);
+    layout.extraBlocks = c.blocks;
     GifImageSpec image = Image(0, 0, 2, 2, 0);
     image.indexes = {3, 2, 1, 0};
-    spec.images = {image};
+    layout.images = {image};
     OwnedTarget t;
-    ASSERT_EQ(Decode(MakeGif(spec), &t), 0);
+    ASSERT_EQ(Decode(MakeGif(layout), &t), 0);
     EXPECT_EQ(PixelAt(t, 0, 0), Colour(3));
     EXPECT_EQ(PixelAt(t, 1, 1), Colour(0));
   }
@@ -215,10 +215,10 @@ TEST_F(GifTest, BadCodesAndRunawayStreamsNeverFail) {
 }
 
 TEST_F(GifTest, OversizedFramesAndScreensAreRefused) {
-  GifSpec spec;
-  spec.screenWidth = 0x9000, spec.screenHeight = 4;
+  GifSpec layout;
+  layout.screenWidth = 0x9000, layout.screenHeight = 4;
   OwnedTarget wide;
-  EXPECT_NE(Decode(MakeGif(spec), &wide), 0);
+  EXPECT_NE(Decode(MakeGif(layout), &wide), 0);
   EXPECT_EQ(ShownMessageId(), 100091);
 
   ResetMessageState();

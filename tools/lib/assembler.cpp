@@ -661,7 +661,7 @@ bool Assembler::Line(const std::vector<Token>& t) {
   int code = FindCommandCode(word);
   if (code < 0) return Fail("unknown command " + word);
   AddCommand(code);
-  const CommandSpec& spec = CommandSpecs()[(size_t)code];
+  const CommandSpec& command = CommandSpecs()[(size_t)code];
   while (t[at].kind == Token::IDENT) {
     int id = FindParamId(code, t[at].text);
     if (id < 0) return Fail("command " + word + " has no parameter " + t[at].text);
@@ -673,7 +673,7 @@ bool Assembler::Line(const std::vector<Token>& t) {
     at += 2;
     Expr e;
     if (!ParseExpr(t, &at, &e)) return false;
-    AddArgument((uint8_t)id, KindFor(spec.params[(size_t)id].valueType, e.type), (uint8_t)op, e.code);
+    AddArgument((uint8_t)id, KindFor(command.params[(size_t)id].valueType, e.type), (uint8_t)op, e.code);
   }
   return t[at].kind == Token::END ? true : Fail("expected param=value");
 }

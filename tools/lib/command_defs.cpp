@@ -146,17 +146,17 @@ std::vector<CommandSpec> ParseTable() {
   for (const char* line : kCommandTable) {
     std::string text = line;
     size_t bar = text.find('|');
-    CommandSpec spec;
-    spec.name = text.substr(0, bar);
+    CommandSpec command;
+    command.name = text.substr(0, bar);
     std::string params = text.substr(bar + 1);
     size_t at = 0;
     while (at < params.size()) {
       size_t comma = params.find(',', at);
       if (comma == std::string::npos) comma = params.size();
-      AddParams(params.substr(at, comma - at), &spec.params);
+      AddParams(params.substr(at, comma - at), &command.params);
       at = comma + 1;
     }
-    specs.push_back(spec);
+    specs.push_back(command);
   }
   return specs;
 }

@@ -100,18 +100,18 @@ std::string MakeFrameSet(const std::vector<FrameSetEntry>& frames, bool hasMask,
   return w.Data();
 }
 
-std::string MakeGif(const GifSpec& spec) {
+std::string MakeGif(const GifSpec& layout) {
   BinaryWriter w;
   w.Bytes("GIF89a", 6);
-  w.U16((uint16_t)spec.screenWidth);
-  w.U16((uint16_t)spec.screenHeight);
-  bool global = !spec.globalPalette.empty();
-  w.U8(global ? (uint8_t)(0x80 | (PaletteBits(spec.globalPalette.size() / 3) - 1)) : 0);
+  w.U16((uint16_t)layout.screenWidth);
+  w.U16((uint16_t)layout.screenHeight);
+  bool global = !layout.globalPalette.empty();
+  w.U8(global ? (uint8_t)(0x80 | (PaletteBits(layout.globalPalette.size() / 3) - 1)) : 0);
   w.U8(0);
   w.U8(0);
-  if (global) w.Bytes(spec.globalPalette.data(), spec.globalPalette.size());
-  w.Bytes(spec.extraBlocks);
-  for (const GifImageSpec& image : spec.images) {
+  if (global) w.Bytes(layout.globalPalette.data(), layout.globalPalette.size());
+  w.Bytes(layout.extraBlocks);
+  for (const GifImageSpec& image : layout.images) {
     if (image.hasControl) {
       w.Bytes("\x21\xF9\x04", 3);
       w.U8(image.transparent ? 1 : 0);
@@ -147,6 +147,6 @@ std::string MakeGif(const GifSpec& spec) {
     }
     w.U8(0);
   }
-  if (spec.trailer) w.U8(0x3B);
+  if (layout.trailer) w.U8(0x3B);
   return w.Data();
 }

@@ -36,4 +36,4 @@ struct GifSpec {
   bool trailer = true;
 };
 // Codes are written with a clear code often enough that they never grow past 9 bits.
-std::string MakeGif(const GifSpec& spec);
+std::string MakeGif(const GifSpec& layout);
