@@ -1,6 +1,7 @@
 // The command handler table: one line per command code. Commands of subsystems that are
 // not built yet run the unassigned handler until their subsystem puts its handler here.
 #include "app/engine.h"
+#include "files/file_commands.h"
 #include "script/script_set.h"
 #include "script/task.h"
 #include "script/vars.h"
@@ -32,8 +33,8 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  18 unassigned        */ CmdUnassigned,
     /*  19 unassigned        */ CmdUnassigned,
     /*  20 unassigned        */ CmdUnassigned,
-    /*  21 File              */ CmdUnassigned,
-    /*  22 FileQuery         */ CmdUnassigned,
+    /*  21 File              */ CmdFile,
+    /*  22 FileQuery         */ CmdFileQuery,
     /*  23 Flash             */ CmdUnassigned,
     /*  24 FlashStop         */ CmdUnassigned,
     /*  25 FlashQuery        */ CmdUnassigned,
