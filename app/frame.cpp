@@ -97,16 +97,6 @@ void RunMainLoop() {
   if (g_GameThread.joinable()) g_GameThread.join();
 }
 
-void PollActiveWindowInput() {
-  g_ActiveWindowIndex = -1;
-  for (int i = 0; i < 4; i++) {
-    if (g_WindowRecords[i] && g_WindowRecords[i]->mActive) {
-      g_ActiveWindowIndex = i;
-      break;
-    }
-  }
-}
-
 void RequestQuit() {
   g_QuitFlag = 1;
   if (g_WindowRecords[0]) g_WindowRecords[0]->mCloseMode = WINDOW_CLOSE_QUIT;
@@ -217,8 +207,6 @@ int PausePump() {
   }
   return 0;
 }
-
-void UpdateFullScreenMenuBar() {}
 
 void StartGameThread() {
   if (!g_GameThreadMode) return;

@@ -11,16 +11,8 @@ int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
-void ForgetDragLayer(NameNode*) {}
 
 int DrawWindow(WindowRecord*) { return 0; }
-int PresentWindow(WindowRecord*) { return 0; }
-void ResetDirtyRectsAll() {}
-
-void InitKeyEdgeTable() {}
-void UpdateInputState() { CheckInactivePause(); }
-int InitJoysticks() { return 0; }
-void PrepareModalUi() {}
 
 void AdvanceMessage(ScriptTask*) {}
 

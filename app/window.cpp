@@ -1,12 +1,228 @@
-// The window records, opening the game windows and the window events' effect on engine state.
+// The window records, opening the game windows and what the window events do to engine state:
+// close modes, minimise and maximise, aspect-ratio sizing, monitors, drops and caption drags.
+#include "app/window.h"
+
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
-#include "app/window.h"
+#include "app/fullscreen.h"
+#include "app/hooks.h"
+#include "app/input.h"
+#include "render/render.h"
 
 WindowRecord* g_WindowRecords[4];
 uint8_t g_MouseMoved;
 uint16_t g_WheelDelta;
+uint8_t g_MaximizeClicked;
+uint8_t g_MinimizeClicked;
+uint8_t g_CloseRequested;
+uint8_t g_CaptionDoubleClicked;
+int64_t g_MenuCommand;
+int32_t g_LastKeyDown;
+uint8_t g_MouseClick;
+DroppedFileList g_DroppedFiles;
+uint8_t g_WindowMaximized;
+uint8_t g_MaximizedBySysCommand;
+int32_t g_SizesBeforeMaximize[4];
+uint8_t g_RestorePending;
+uint8_t g_FrameChangePending;
+int32_t g_OldFrameSize[2];
+int32_t g_CurrentMonitor;
+uint8_t g_WindowResizable;
+DragLayerState g_DragLayer;
+uint8_t g_CaptionDragRequest;
+
+namespace {
+
+// Game width over game height; 1.0 for a game height of 0 or less.
+double AspectRatio(const WindowRecord* w) {
+  return w->mHeight > 0 ? (double)w->mWidth / (double)w->mHeight : 1.0;
+}
+
+int RoundHalfUp(double v) { return (int)(v + 0.5); }
+
+std::string ToUtf8(const char* cp932) {
+  std::string utf8;
+  if (!PlatCp932ToUtf8(cp932, strlen(cp932), &utf8)) utf8 = cp932;
+  return utf8;
+}
+
+// The size limits a user drag may reach: the largest game-shaped client on the desktop and a
+// quarter of the smaller game side.
+void ApplySizeLimits(WindowRecord* w) {
+  if (g_FullScreen || g_WindowMaximized || g_OutputSize.width == 0 || g_OutputSize.height == 0) return;
+  double r = AspectRatio(w);
+  int maxW = g_DesktopSize.width, maxH = (int)(g_DesktopSize.width / r);
+  if (maxH > g_DesktopSize.height) {
+    maxW = (int)(g_DesktopSize.height * r);
+    maxH = g_DesktopSize.height;
+  }
+  int m = maxW < maxH ? maxW : maxH;
+  int q = (w->mWidth < w->mHeight ? w->mWidth : w->mHeight) / 4;
+  g_Platform->SetWindowSizeLimits(0, (int)(q * r), q, (int)(m * r), m);
+}
+
+void OnCloseWindow(WindowRecord* w) {
+  g_WindowSlotState[w->mIndex] = -1;
+  if (w->mHasWindow) g_Platform->DestroyWindow(w->mIndex);
+  w->mHasWindow = 0;
+  w->mActive = 0;
+  w->mMinimized = 0;
+  // Destroying a window whose closing is not a window-only close ends the message loop.
+  if (w->mCloseMode != WINDOW_CLOSE_WINDOW) g_Running = 0;
+}
+
+// The close box: returns true when the window is to close.
+bool OnCloseBox(WindowRecord* w) {
+  switch (w->mCloseMode) {
+    case WINDOW_CLOSE_SCRIPT:
+      g_CloseRequested = 1;
+      return false;
+    case WINDOW_CLOSE_ASK: {
+      g_ModalSuspend = 1;
+      PrepareModalUi();
+      ApplyCursorRequest();
+      int answer = PlatMessageBox(ToUtf8(g_WindowRecords[0]->mTitle).c_str(), "終了します。よろしいですか？",
+                                  PLAT_MB_YESNO);
+      g_ModalSuspend = 0;
+      if (answer != PLAT_ID_YES) return false;
+      g_QuitFlag = 1;
+      return true;
+    }
+    case WINDOW_CLOSE_QUIT:
+      g_QuitFlag = 1;
+      return true;
+    default:
+      return true;
+  }
+}
+
+void OnMaximized(WindowRecord* w) {
+  g_MaximizeClicked = (uint8_t)(w->mIndex + 1);
+  if (!w->mMaximizeAllowed) {
+    g_Platform->RestoreWindow(w->mIndex);
+    return;
+  }
+  if (w->mIndex != 0 || g_FullScreen || g_WindowMaximized) return;
+  g_MaximizedBySysCommand = 1;
+  g_Platform->SetWindowResizable(0, true);
+  g_WindowMaximized = 1;
+  g_SizesBeforeMaximize[0] = g_ClientAreaSize.width;
+  g_SizesBeforeMaximize[1] = g_ClientAreaSize.height;
+  g_SizesBeforeMaximize[2] = g_OutputSize.width;
+  g_SizesBeforeMaximize[3] = g_OutputSize.height;
+}
+
+void OnRestored(WindowRecord* w) {
+  bool wasMinimized = w->mMinimized;
+  w->mMinimized = 0;
+  if (w->mIndex != 0 || g_FullScreen) return;
+  if (g_MaximizedBySysCommand) {
+    g_MaximizedBySysCommand = 0;
+    if (!g_WindowResizable) g_Platform->SetWindowResizable(0, false);
+  }
+  if (wasMinimized || !g_WindowMaximized) return;
+  g_RestorePending = 0;
+  g_WindowMaximized = 0;
+  g_ClientAreaSize = {g_SizesBeforeMaximize[0], g_SizesBeforeMaximize[1]};
+  g_OutputSize = {g_SizesBeforeMaximize[2], g_SizesBeforeMaximize[3]};
+  memset(g_SizesBeforeMaximize, 0, sizeof g_SizesBeforeMaximize);
+  ResizeScreenBuffer(g_OutputSize.width, g_OutputSize.height);
+  g_Platform->SetWindowSize(0, g_ClientAreaSize.width, g_ClientAreaSize.height);
+  ApplySizeLimits(w);
+}
+
+// The window's client area has a new size.
+void OnSize(WindowRecord* w, int width, int height) {
+  if (!g_FullScreen && g_FrameStyleCountdown > 0) return;
+  if (w->mIndex != 0) {
+    // A sub window always keeps its game size.
+    if (width != w->mWidth || height != w->mHeight) g_Platform->SetWindowSize(w->mIndex, w->mWidth, w->mHeight);
+    return;
+  }
+  if (g_FullScreen || g_WindowMaximized) {
+    if (width == g_ClientAreaSize.width && height == g_ClientAreaSize.height) return;
+    if (width <= 0 || height <= 0) return;
+    g_ClientAreaSize = {width, height};
+    ResizeOutputBuffer(w->mWidth, w->mHeight, width, height);
+    InvalidateScreen(w);
+    return;
+  }
+  // The user resized the window: keep the game's shape, within the desktop.
+  int cw = width < g_DesktopSize.width ? width : g_DesktopSize.width;
+  int ch = height < g_DesktopSize.height ? height : g_DesktopSize.height;
+  double r = AspectRatio(w);
+  double c = ch != 0 ? (double)cw / ch : 1.0;
+  if (c > r) cw = RoundHalfUp(r * ch);
+  else ch = RoundHalfUp(cw / r);
+  if (cw <= 0 || ch <= 0) return;
+  if (cw != width || ch != height) g_Platform->SetWindowSize(0, cw, ch);
+  if (cw == g_OutputSize.width && ch == g_OutputSize.height && cw == g_ClientAreaSize.width &&
+      ch == g_ClientAreaSize.height)
+    return;
+  {
+    std::lock_guard<std::recursive_mutex> lock(g_ScreenLock);
+    g_ClientAreaSize = {cw, ch};
+    g_OutputSize = {cw, ch};
+    ResizeScreenBuffer(cw, ch);
+  }
+  InvalidateScreen(w);
+}
+
+void OnMoveWindow() {
+  RefreshMonitorTable();
+  int i = FindWindowMonitor(0);
+  g_DesktopSize.width = g_MonitorTable.mWidth[i];
+  g_DesktopSize.height = g_MonitorTable.mHeight[i];
+  if (i != g_CurrentMonitor) g_CurrentMonitor = i;
+  ApplySizeLimits(g_WindowRecords[0]);
+}
+
+// Host paths arrive as UTF-8 with '/'; scripts see code page 932 with '\', folders ending in '\'.
+void OnDropFiles(const std::string& text) {
+  std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+  FreeDroppedFiles();
+  uint32_t count = 0;
+  for (size_t p = 0; p < text.size() && count < MAX_DROPPED_FILES;) {
+    size_t e = text.find('\n', p);
+    if (e == std::string::npos) e = text.size();
+    if (e > p) count++;
+    p = e + 1;
+  }
+  if (count == 0) return;
+  g_DroppedFiles.mPaths = static_cast<char (*)[DROPPED_PATH_BYTES]>(calloc(count, DROPPED_PATH_BYTES));
+  if (!g_DroppedFiles.mPaths) return;
+  uint32_t stored = 0;
+  for (size_t p = 0; p < text.size() && stored < count;) {
+    size_t e = text.find('\n', p);
+    if (e == std::string::npos) e = text.size();
+    if (e > p) {
+      std::string real = text.substr(p, e - p);
+      std::string cp932;
+      if (!PlatUtf8ToCp932(real.data(), real.size(), &cp932)) cp932 = real;
+      for (char& ch : cp932)
+        if (ch == '/') ch = '\\';
+      if (PlatFolderExists(real) && (cp932.empty() || cp932.back() != '\\')) cp932 += '\\';
+      CopyTextBounded(g_DroppedFiles.mPaths[stored], DROPPED_PATH_BYTES, cp932.c_str());
+      stored++;
+    }
+    p = e + 1;
+  }
+  g_DroppedFiles.mCount = g_DroppedFiles.mStored = stored;
+}
+
+void OnMouseDown(WindowRecord* w, int button) {
+  static const uint8_t kKeys[] = {1, 2, 4};
+  if (button < 0 || button > 2) return;
+  g_MouseClick = kKeys[button];
+  NoteKeyEvent(kKeys[button], true);
+  if (button == 0 && DragLayerHit(w)) g_CaptionDragRequest = (uint8_t)(w->mIndex + 1);
+}
+
+}  // namespace
 
 void InitWindowRecord(WindowRecord* w, int index) {
   memset(w, 0, sizeof *w);
@@ -31,38 +247,102 @@ int CreateWindowRecords() {
   return 0;
 }
 
-void SetupWindowRecord(WindowRecord* w, const char* title) {
-  CopyTextBounded(w->mTitle, sizeof w->mTitle, title ? title : "");
+int SetupWindowRecord(WindowRecord* w, const char* title) {
+  if (title != w->mTitle) CopyTextBounded(w->mTitle, sizeof w->mTitle, title ? title : "");
+  if (w->mIndex != 0) w->mVisible = 1;
+  w->mAlpha = 256;
+  w->mCloseMode = WINDOW_CLOSE_ASK;
+  w->mMinimizeAllowed = 1;
+  w->mMaximizeAllowed = w->mIndex == 0 ? 1 : 0;
+  w->mCursorShowOnMove = w->mCursorShowOnClick = w->mCursorShowOnWheel = 1;
+  return 0;
 }
 
 bool CreateGameWindow(WindowRecord* w, const char* title) {
-  std::string utf8;
-  if (!PlatCp932ToUtf8(title, strlen(title), &utf8)) utf8 = title;
-  if (!g_Platform->CreateWindow(w->mIndex, w->mWidth, w->mHeight, utf8.c_str())) return false;
+  if (w->mIndex < 0 || w->mIndex > 3 || w->mWidth <= 0 || w->mHeight <= 0) return false;
+  if (!g_Platform->CreateWindow(w->mIndex, w->mWidth, w->mHeight, ToUtf8(title).c_str())) return false;
   w->mHasWindow = 1;
+  w->mClassRegistered = 1;
+  g_Platform->SetWindowResizable(w->mIndex, w->mIndex == 0 && g_WindowResizable);
+  // Sub windows of the window command start where it asks; the main window centred.
+  PlatRect desk;
+  if (w->mIndex != 0) {
+    g_Platform->SetWindowPosition(w->mIndex, w->mX, w->mY);
+  } else if (g_Platform->GetMonitors(&desk, 1) > 0) {
+    g_Platform->SetWindowPosition(0, desk.x + desk.width / 2 - w->mWidth / 2, desk.y + desk.height / 2 - w->mHeight / 2);
+  }
   // A new window takes the focus as it would on the desktop.
   w->mActive = 1;
+  if (w->mIndex == 0) ApplySizeLimits(w);
   return true;
 }
 
-void CreateMenuBarWindow() {}
+void CreateMenuBarWindow() {
+  g_MenuBarShown = 0;
+  g_MenuBarHeight = 20;
+}
 
 void HandlePlatformEvent(const PlatEventRecord& e) {
   WindowRecord* w = e.window >= 0 && e.window < 4 ? g_WindowRecords[e.window] : nullptr;
+  if (w && !w->mHasWindow) w = nullptr;
+  if (e.type == PLAT_EVENT_QUIT) {
+    RequestQuit();
+    return;
+  }
+  if (!w) return;
   switch (e.type) {
-    case PLAT_EVENT_QUIT:
-      RequestQuit();
-      break;
     case PLAT_EVENT_CLOSE:
-      if (w && w->mIndex == 0) RequestQuit();
+      if (OnCloseBox(w)) OnCloseWindow(w);
       break;
     case PLAT_EVENT_FOCUS_GAINED:
-      if (w) w->mActive = 1;
+      w->mActive = 1;
+      InvalidateScreen(w);
       break;
     case PLAT_EVENT_FOCUS_LOST:
-      if (w) w->mActive = 0;
+      w->mActive = 0;
+      // Keys released while another program has the focus are never seen.
+      memset(g_KeyboardSnapshot, 0, sizeof g_KeyboardSnapshot);
+      InvalidateScreen(w);
       break;
-    default:
+    case PLAT_EVENT_MINIMIZED:
+      g_MinimizeClicked = (uint8_t)(w->mIndex + 1);
+      if (w->mMinimizeAllowed) w->mMinimized = 1;
+      else g_Platform->RestoreWindow(w->mIndex);
       break;
+    case PLAT_EVENT_MAXIMIZED: OnMaximized(w); break;
+    case PLAT_EVENT_RESTORED: OnRestored(w); break;
+    case PLAT_EVENT_RESIZED: OnSize(w, e.x, e.y); break;
+    case PLAT_EVENT_MOVED:
+      if (w->mIndex == 0) OnMoveWindow();
+      break;
+    case PLAT_EVENT_EXPOSED: InvalidateScreen(w); break;
+    case PLAT_EVENT_KEY_DOWN:
+      g_LastKeyDown = e.key;
+      NoteKeyEvent(e.key, true);
+      break;
+    case PLAT_EVENT_KEY_UP: NoteKeyEvent(e.key, false); break;
+    case PLAT_EVENT_MOUSE_MOVE: g_MouseMoved = 128; break;
+    case PLAT_EVENT_MOUSE_DOWN: OnMouseDown(w, e.button); break;
+    case PLAT_EVENT_MOUSE_UP:
+      if (e.button >= 0 && e.button <= 2) NoteKeyEvent(e.button == 0 ? 1 : e.button == 1 ? 2 : 4, false);
+      break;
+    case PLAT_EVENT_WHEEL: {
+      int v = e.wheel > 32767 ? 32767 : e.wheel < -32768 ? -32768 : e.wheel;
+      g_WheelDelta = (uint16_t)(int16_t)v;
+      break;
+    }
+    case PLAT_EVENT_DROP_FILE: OnDropFiles(e.text); break;
+    default: break;
   }
+}
+
+void FreeDroppedFiles() {
+  std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+  free(g_DroppedFiles.mPaths);
+  g_DroppedFiles = DroppedFileList{};
+}
+
+void ForgetDragLayer(NameNode* node) {
+  if (!node || g_DragLayer.mNode != node) return;
+  g_DragLayer = DragLayerState{};
 }

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 
 struct NameNode;
+struct LayerRecord;
 
 enum : uint8_t {
   WINDOW_CLOSE_SCRIPT = 0,
@@ -15,9 +16,15 @@ enum : uint8_t {
   WINDOW_CLOSE_WINDOW = 3,
 };
 
+constexpr int WINDOW_TITLE_BYTES = 261;
+constexpr int WINDOW_MENU_PATH_BYTES = 256;
+constexpr int DROPPED_PATH_BYTES = 521;
+constexpr uint32_t MAX_DROPPED_FILES = 65536;
+constexpr int SYSMENU_RESET_SIZE = 30001;
+
 struct WindowRecord {
   int32_t mIndex;
-  int32_t mX, mY;
+  int32_t mX, mY;                // requested desktop position of a sub window
   int32_t mWidth, mHeight;       // game (logical) size
   int32_t mAlpha;
   uint8_t mVisible;
@@ -25,9 +32,9 @@ struct WindowRecord {
   uint8_t mCloseMode;
   uint8_t mMaximizeAllowed;
   uint8_t mMinimizeAllowed;
-  char mTitle[261];              // code page 932
+  char mTitle[WINDOW_TITLE_BYTES];          // code page 932
   NameNode* mRootLayer;
-  char mMenuPath[256];
+  char mMenuPath[WINDOW_MENU_PATH_BYTES];
   uint8_t mDrawn;
   uint8_t mHasWindow;            // the platform window of this slot exists
   uint8_t mActive;
@@ -36,16 +43,62 @@ struct WindowRecord {
   uint8_t mCursorShowOnMove, mCursorShowOnClick, mCursorShowOnWheel;
   uint8_t mCursorHidden;
   uint32_t mCursorIdleSince;
+  uint8_t mMinimized;            // the window is minimised (never the active one then)
 };
 
 extern WindowRecord* g_WindowRecords[4];
 extern uint8_t g_MouseMoved;
 extern uint16_t g_WheelDelta;
 
+// Window events that scripts read and reset.
+extern uint8_t g_MaximizeClicked;     // window index + 1
+extern uint8_t g_MinimizeClicked;
+extern uint8_t g_CloseRequested;
+extern uint8_t g_CaptionDoubleClicked;
+extern int64_t g_MenuCommand;
+extern int32_t g_LastKeyDown;
+extern uint8_t g_MouseClick;          // 1 left, 2 right, 4 middle
+
+// The paths of the last drop (code page 932, folders end in '\'). Replaced as a whole by each
+// drop under g_CriticalSection; readers on other threads take the lock. Scripts may lower
+// mCount; mStored is how many paths the list owns.
+struct DroppedFileList {
+  uint32_t mCount;
+  uint32_t mStored;
+  char (*mPaths)[DROPPED_PATH_BYTES];
+};
+extern DroppedFileList g_DroppedFiles;
+
+// Size state of the main window.
+extern uint8_t g_WindowMaximized;
+extern uint8_t g_MaximizedBySysCommand;
+extern int32_t g_SizesBeforeMaximize[4];    // client width, height, output width, height
+extern uint8_t g_RestorePending;
+extern uint8_t g_FrameChangePending;
+extern int32_t g_OldFrameSize[2];
+extern int32_t g_CurrentMonitor;
+extern uint8_t g_WindowResizable;           // the project lets the user resize the main window
+
+// Caption drag by a layer: a click on a non-black pixel of the layer moves the window.
+struct DragLayerState {
+  uint8_t mOn;
+  LayerRecord* mRecord;
+  NameNode* mNode;
+};
+extern DragLayerState g_DragLayer;
+extern uint8_t g_CaptionDragRequest;        // window index + 1, 0 none
+
 void InitWindowRecord(WindowRecord* w, int index);
-void SetupWindowRecord(WindowRecord* w, const char* title);
+// Record defaults for a window about to open; returns 0.
+int SetupWindowRecord(WindowRecord* w, const char* title);
 // Opens the record's platform window at its game size; false on failure.
 bool CreateGameWindow(WindowRecord* w, const char* title);
 void CreateMenuBarWindow();
 // Turns one platform event into window state and flags (main thread).
 void HandlePlatformEvent(const PlatEventRecord& e);
+// Presents the window again at once from its current picture and marks its root changed.
+void InvalidateScreen(WindowRecord* w);
+// Drops the caption-drag references to a layer node that is being freed.
+void ForgetDragLayer(NameNode* node);
+// Frees the stored dropped paths.
+void FreeDroppedFiles();

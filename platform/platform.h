@@ -108,7 +108,7 @@ enum PlatEventType : uint8_t {
   PLAT_EVENT_MOUSE_DOWN,    // button 0 left, 1 right, 2 middle, 3/4 extra; clicks = 2 on a double click
   PLAT_EVENT_MOUSE_UP,
   PLAT_EVENT_WHEEL,         // wheel = signed notches, 120 per notch as Windows counts
-  PLAT_EVENT_DROP_FILE,     // text = dropped path (UTF-8)
+  PLAT_EVENT_DROP_FILE,     // text = the dropped paths of one drop (UTF-8), '\n' between them
   PLAT_EVENT_JOY_ADDED,     // joystick = device index
   PLAT_EVENT_JOY_REMOVED,
 };
@@ -122,6 +122,19 @@ struct PlatEventRecord {
   int wheel;
   int joystick;
   std::string text;
+};
+
+struct PlatRect {
+  int x, y, width, height;
+};
+
+struct PlatDisplayMode {
+  int width, height, bitsPerPixel, refreshRate;
+};
+
+struct PlatJoystickState {
+  uint32_t x, y;
+  uint32_t buttons;
 };
 
 // Message box buttons and answers, in Windows' numbering so callers can keep their logic.
@@ -152,14 +165,53 @@ struct PlatformDriver {
   void (*ShowWindow)(int slot, bool show);
   void (*SetWindowTitle)(int slot, const char* titleUtf8);
   void (*SetWindowSize)(int slot, int width, int height);
-  // Puts a BGRA picture (rows of `pitch` bytes, top row first) into the window, scaled to
-  // its client area by the backend only when the sizes differ. The picture is copied.
-  void (*PresentFrame)(int slot, const uint8_t* bgra, int width, int height, int pitch);
+  // Puts a BGRA picture (rows of `pitch` bytes, top row first) into the rectangle dx, dy,
+  // dw x dh of the window's client area, stretched (nearest pixel) when the sizes differ, and
+  // shows the client area. The rest of the client area keeps what it showed (black at first
+  // and after every size change). The picture is copied. Any thread: a backend whose window
+  // system is bound to the main thread shows the picture at the main thread's next poll.
+  void (*PresentFrame)(int slot, const uint8_t* bgra, int width, int height, int pitch, int dx, int dy,
+                       int dw, int dh);
   // The desktop's mode: size in pixels, bits per pixel and refresh rate in Hz.
   void (*GetDesktopMode)(int* width, int* height, int* bitsPerPixel, int* refreshRate);
   // Takes the next pending event; false when there is none.
   bool (*PollEvent)(PlatEventRecord* out);
 
+  // Window placement. The rectangle is the client area in desktop coordinates.
+  bool (*GetWindowRect)(int slot, PlatRect* out);
+  void (*SetWindowPosition)(int slot, int x, int y);
+  // Smallest and largest client size the user may drag the window to (0 = no limit).
+  void (*SetWindowSizeLimits)(int slot, int minWidth, int minHeight, int maxWidth, int maxHeight);
+  void (*SetWindowResizable)(int slot, bool resizable);
+  void (*RestoreWindow)(int slot);   // leaves the minimised or maximised state
+  void (*RaiseWindow)(int slot);     // to the front, with the input focus
+  // The window follows the mouse while the left button stays down, as a caption drag does.
+  void (*BeginWindowDrag)(int slot);
+
+  // Monitors (desktop rectangles, in the system's order) and their display modes. Each fills
+  // at most `max` entries and returns how many there are in all.
+  int (*GetMonitors)(PlatRect* out, int max);
+  int (*GetWindowMonitor)(int slot);   // the monitor under the window's centre, 0 when unknown
+  int (*GetDisplayModes)(int monitor, PlatDisplayMode* out, int max);
+  // Full screen on the window's monitor. With a mode, the monitor switches to it (false when
+  // refused, and the window stays as it was); without one it keeps its mode. Off restores the
+  // desktop mode and the window's previous size.
+  bool (*SetFullScreen)(int slot, bool on, const PlatDisplayMode* mode);
+
+  // The mouse cursor (over the game windows).
+  void (*ShowCursor)(bool show);
+  // The system shapes, numbered as the cursor command does: 0 arrow, 1 I-beam, 2 wait,
+  // 3 cross, 4 up arrow, 5 size NW-SE, 6 size NE-SW, 7 size W-E, 8 size N-S, 9 size all,
+  // 10 no, 11 hand, 12 arrow with wait, 13 help.
+  void (*SetCursorShape)(int shape);
+  // A cursor from a BGRA picture (straight alpha); false when it cannot be made.
+  bool (*SetCustomCursor)(const uint8_t* bgra, int width, int height, int hotX, int hotY);
+  void (*WarpMouse)(int slot, int x, int y);   // client coordinates
+
+  // Joysticks: how many the system has (at most 16 are read) and one reading of joystick
+  // `index`: axes 0..65535 with the centre at exactly 0x7FFF, one bit per button.
+  int (*JoystickCount)();
+  bool (*ReadJoystick)(int index, PlatJoystickState* out);
   // Host facts; any thread.
   PlatLocalTime (*GetLocalTime)();
   PlatMemoryStatus (*GetMemoryStatus)();

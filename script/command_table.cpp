@@ -2,8 +2,11 @@
 // not built yet run the unassigned handler until their subsystem puts its handler here.
 #include "app/engine.h"
 #include "files/file_commands.h"
+#include "script/maths.h"
 #include "script/script_set.h"
 #include "script/task.h"
+#include "script/threads.h"
+#include "script/var_utility.h"
 #include "script/vars.h"
 #include "sound/sound.h"
 
@@ -64,8 +67,8 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  49 ContinueLoop      */ CmdContinueLoop,
     /*  50 LoopEnd           */ CmdLoopEnd,
     /*  51 unassigned        */ CmdUnassigned,
-    /*  52 Math              */ CmdUnassigned,
-    /*  53 Perspective       */ CmdUnassigned,
+    /*  52 Math              */ CmdMath,
+    /*  53 Perspective       */ CmdPerspective,
     /*  54 MenuItem          */ CmdUnassigned,
     /*  55 ShowPopupMenu     */ CmdUnassigned,
     /*  56 DeleteMenuItem    */ CmdUnassigned,
@@ -96,15 +99,15 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  81 DeclareString     */ CmdDeclareString,
     /*  82 ScreenAndTimers   */ CmdUnassigned,
     /*  83 ScriptFileQuery   */ CmdUnassigned,
-    /*  84 TaskStart         */ CmdUnassigned,
-    /*  85 TaskEnd           */ CmdUnassigned,
-    /*  86 TaskQuery         */ CmdUnassigned,
+    /*  84 TaskStart         */ CmdTaskStart,
+    /*  85 TaskEnd           */ CmdTaskEnd,
+    /*  86 TaskQuery         */ CmdTaskQuery,
     /*  87 MessageConfig     */ CmdUnassigned,
     /*  88 MessageConfigGet  */ CmdUnassigned,
     /*  89 TrayIcon          */ CmdUnassigned,
     /*  90 TrayReserved90    */ CmdUnassigned,
-    /*  91 VariableUtility   */ CmdUnassigned,
-    /*  92 VariableInfo      */ CmdUnassigned,
+    /*  91 VariableUtility   */ CmdVariableUtility,
+    /*  92 VariableInfo      */ CmdVariableInfo,
     /*  93 Wait              */ CmdWait,
     /*  94 Window            */ CmdUnassigned,
     /*  95 HideWindow        */ CmdUnassigned,

@@ -126,6 +126,9 @@ int Decode(int code, bool callVariant) {
     g_ArgExprOffset[p] = a.mExprOffset;
     g_ParamSlot[id] = (uint8_t)p;
     uint8_t type = def.mValueTypes[id];
+    // A position's code pointer belongs to this command only, so no stale pointer meets a new
+    // record's length.
+    g_ArgCode[p] = nullptr;
     if (type == VALUE_INTEGER) {
       g_ArgInteger[p] = EvalArgumentInt(&a);
       g_ArgReference[p] = g_RefVariable;

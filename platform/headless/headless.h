@@ -37,16 +37,31 @@ void HeadlessClearCalls();
 struct HeadlessWindowState {
   bool exists = false;
   bool shown = false;
-  int width = 0, height = 0;
+  int width = 0, height = 0;    // client size
+  int x = 0, y = 0;             // client position on the desktop
   std::string title;
+  bool fullScreen = false;
+  bool resizable = false;
+  int minWidth = 0, minHeight = 0, maxWidth = 0, maxHeight = 0;
   int frameWidth = 0, frameHeight = 0;
-  std::vector<uint8_t> frame;   // BGRA, tightly packed rows, last presented picture
+  std::vector<uint8_t> frame;   // BGRA, tightly packed rows: the whole client area as shown
   int presents = 0;
 };
 HeadlessWindowState HeadlessWindow(int slot);
 
-// The desktop mode the backend reports (1920 x 1080, 32 bits, 60 Hz after a reset).
+// The desktop mode the backend reports (1920 x 1080, 32 bits, 60 Hz after a reset). It also
+// sets the one monitor (at 0, 0) and its mode list to that mode.
 void HeadlessSetDesktopMode(int width, int height, int bitsPerPixel, int refreshRate);
+void HeadlessSetMonitors(const std::vector<PlatRect>& monitors);
+void HeadlessSetDisplayModes(const std::vector<PlatDisplayMode>& modes);   // of every monitor
+void HeadlessRefuseModeChange(bool refuse);
+
+// Virtual joysticks: the count the system reports and each one's next reading (a joystick
+// without a reading cannot be read).
+void HeadlessSetJoystickCount(int count);
+void HeadlessSetJoystick(int index, uint32_t x, uint32_t y, uint32_t buttons);
+
+bool HeadlessCursorShown();
 
 // Fixed host facts in place of the host's own (null returns to the host's).
 void HeadlessSetLocalTime(const PlatLocalTime* t);

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/canvas.h"
 #include "platform/headless/headless.h"
 
 namespace {
@@ -16,6 +17,16 @@ std::deque<PlatEventRecord> g_Events;
 std::deque<int> g_Answers;
 std::vector<std::string> g_Calls;
 HeadlessWindowState g_Windows[4];
+PlatCanvas g_Canvas[4];
+int g_SavedSize[4][4];   // x, y, width, height before full screen
+std::vector<PlatRect> g_Monitors;
+std::vector<PlatDisplayMode> g_Modes;
+bool g_RefuseModeChange;
+int g_JoystickCount;
+PlatJoystickState g_Joysticks[16];
+bool g_JoystickReadable[16];
+bool g_CursorShown = true;
+int g_Cursor[2] = {960, 540};   // the pointer's desktop position, following injected mouse events
 
 uint32_t RealTicks() {
   using namespace std::chrono;
@@ -67,7 +78,18 @@ bool HCreateWindow(int slot, int width, int height, const char* title) {
   g_Windows[slot].width = width;
   g_Windows[slot].height = height;
   g_Windows[slot].title = title ? title : "";
+  CanvasResize(&g_Canvas[slot], width, height);
   return true;
+}
+
+// The window's client size changed: the surface starts black again.
+void Resize(int slot, int width, int height) {
+  g_Windows[slot].width = width;
+  g_Windows[slot].height = height;
+  CanvasResize(&g_Canvas[slot], width, height);
+  g_Windows[slot].frameWidth = width;
+  g_Windows[slot].frameHeight = height;
+  g_Windows[slot].frame = g_Canvas[slot].pixels;
 }
 
 void HDestroyWindow(int slot) {
@@ -75,6 +97,7 @@ void HDestroyWindow(int slot) {
   if (!ValidSlot(slot)) return;
   std::lock_guard<std::mutex> g(g_Lock);
   g_Windows[slot] = HeadlessWindowState{};
+  g_Canvas[slot] = PlatCanvas{};
 }
 
 void HShowWindow(int slot, bool show) {
@@ -95,21 +118,19 @@ void HSetWindowSize(int slot, int width, int height) {
   Record("SetWindowSize " + std::to_string(slot) + " " + std::to_string(width) + "x" + std::to_string(height));
   if (!ValidSlot(slot) || width <= 0 || height <= 0) return;
   std::lock_guard<std::mutex> g(g_Lock);
-  g_Windows[slot].width = width;
-  g_Windows[slot].height = height;
+  if (g_Windows[slot].exists) Resize(slot, width, height);
 }
 
-void HPresentFrame(int slot, const uint8_t* bgra, int width, int height, int pitch) {
-  if (!ValidSlot(slot) || !bgra || width <= 0 || height <= 0 || pitch < width * 4) return;
+void HPresentFrame(int slot, const uint8_t* bgra, int width, int height, int pitch, int dx, int dy, int dw,
+                   int dh) {
+  if (!ValidSlot(slot)) return;
   std::lock_guard<std::mutex> g(g_Lock);
   HeadlessWindowState& w = g_Windows[slot];
   if (!w.exists) return;
-  w.frameWidth = width;
-  w.frameHeight = height;
-  w.frame.resize((size_t)width * 4 * height);
-  for (int y = 0; y < height; y++)
-    std::copy(bgra + (size_t)y * pitch, bgra + (size_t)y * pitch + (size_t)width * 4,
-              w.frame.begin() + (size_t)y * width * 4);
+  CanvasBlit(&g_Canvas[slot], bgra, width, height, pitch, dx, dy, dw, dh);
+  w.frameWidth = g_Canvas[slot].width;
+  w.frameHeight = g_Canvas[slot].height;
+  w.frame = g_Canvas[slot].pixels;
   w.presents++;
 }
 
@@ -150,10 +171,129 @@ bool HPollEvent(PlatEventRecord* out) {
   if (g_Events.empty()) return false;
   *out = g_Events.front();
   g_Events.pop_front();
+  bool mouse = out->type == PLAT_EVENT_MOUSE_MOVE || out->type == PLAT_EVENT_MOUSE_DOWN || out->type == PLAT_EVENT_MOUSE_UP;
+  if (mouse && ValidSlot(out->window)) {
+    g_Cursor[0] = g_Windows[out->window].x + out->x;
+    g_Cursor[1] = g_Windows[out->window].y + out->y;
+  }
   return true;
 }
 
-int g_Cursor[2] = {960, 540};
+bool HGetWindowRect(int slot, PlatRect* out) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (!ValidSlot(slot) || !g_Windows[slot].exists) return false;
+  const HeadlessWindowState& w = g_Windows[slot];
+  *out = {w.x, w.y, w.width, w.height};
+  return true;
+}
+
+void HSetWindowPosition(int slot, int x, int y) {
+  Record("SetWindowPosition " + std::to_string(slot) + " " + std::to_string(x) + "," + std::to_string(y));
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (!ValidSlot(slot)) return;
+  g_Windows[slot].x = x;
+  g_Windows[slot].y = y;
+}
+
+void HSetWindowSizeLimits(int slot, int minWidth, int minHeight, int maxWidth, int maxHeight) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (!ValidSlot(slot)) return;
+  HeadlessWindowState& w = g_Windows[slot];
+  w.minWidth = minWidth, w.minHeight = minHeight, w.maxWidth = maxWidth, w.maxHeight = maxHeight;
+}
+
+void HSetWindowResizable(int slot, bool resizable) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (ValidSlot(slot)) g_Windows[slot].resizable = resizable;
+}
+
+void HRestoreWindow(int slot) { Record("RestoreWindow " + std::to_string(slot)); }
+void HRaiseWindow(int slot) { Record("RaiseWindow " + std::to_string(slot)); }
+void HBeginWindowDrag(int slot) { Record("BeginWindowDrag " + std::to_string(slot)); }
+
+int HGetMonitors(PlatRect* out, int max) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  for (int i = 0; i < max && i < (int)g_Monitors.size(); i++) out[i] = g_Monitors[i];
+  return (int)g_Monitors.size();
+}
+
+int HGetWindowMonitor(int slot) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (!ValidSlot(slot)) return 0;
+  const HeadlessWindowState& w = g_Windows[slot];
+  int cx = w.x + w.width / 2, cy = w.y + w.height / 2;
+  for (size_t i = 0; i < g_Monitors.size(); i++) {
+    const PlatRect& m = g_Monitors[i];
+    if (cx >= m.x && cx < m.x + m.width && cy >= m.y && cy < m.y + m.height) return (int)i;
+  }
+  return 0;
+}
+
+int HGetDisplayModes(int monitor, PlatDisplayMode* out, int max) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  for (int i = 0; i < max && i < (int)g_Modes.size(); i++) out[i] = g_Modes[i];
+  return (int)g_Modes.size();
+}
+
+bool HSetFullScreen(int slot, bool on, const PlatDisplayMode* mode) {
+  std::string line = "SetFullScreen " + std::to_string(slot) + (on ? " 1" : " 0");
+  if (mode)
+    line += " " + std::to_string(mode->width) + "x" + std::to_string(mode->height) + "x" +
+            std::to_string(mode->bitsPerPixel);
+  Record(line);
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (!ValidSlot(slot) || !g_Windows[slot].exists) return false;
+  HeadlessWindowState& w = g_Windows[slot];
+  if (on) {
+    if (mode && g_RefuseModeChange) return false;
+    if (!w.fullScreen) {
+      int* saved = g_SavedSize[slot];
+      saved[0] = w.x, saved[1] = w.y, saved[2] = w.width, saved[3] = w.height;
+    }
+    PlatRect m = g_Monitors.empty() ? PlatRect{0, 0, g_DesktopMode[0], g_DesktopMode[1]} : g_Monitors[0];
+    w.fullScreen = true;
+    w.x = m.x, w.y = m.y;
+    if (mode) Resize(slot, mode->width, mode->height);
+    else Resize(slot, m.width, m.height);
+    return true;
+  }
+  if (!w.fullScreen) return true;
+  w.fullScreen = false;
+  const int* saved = g_SavedSize[slot];
+  w.x = saved[0], w.y = saved[1];
+  Resize(slot, saved[2], saved[3]);
+  return true;
+}
+
+void HShowCursor(bool show) {
+  Record(std::string("ShowCursor ") + (show ? "1" : "0"));
+  std::lock_guard<std::mutex> g(g_Lock);
+  g_CursorShown = show;
+}
+
+void HSetCursorShape(int shape) { Record("SetCursorShape " + std::to_string(shape)); }
+
+bool HSetCustomCursor(const uint8_t* bgra, int width, int height, int hotX, int hotY) {
+  Record("SetCustomCursor " + std::to_string(width) + "x" + std::to_string(height) + " " + std::to_string(hotX) +
+         "," + std::to_string(hotY));
+  return bgra && width > 0 && height > 0;
+}
+
+void HWarpMouse(int slot, int x, int y) {
+  Record("WarpMouse " + std::to_string(slot) + " " + std::to_string(x) + "," + std::to_string(y));
+}
+
+int HJoystickCount() {
+  std::lock_guard<std::mutex> g(g_Lock);
+  return g_JoystickCount;
+}
+
+bool HReadJoystick(int index, PlatJoystickState* out) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (index < 0 || index >= 16 || index >= g_JoystickCount || !g_JoystickReadable[index]) return false;
+  *out = g_Joysticks[index];
+  return true;
+}
 
 bool HGetCursorPosition(int* x, int* y) {
   std::lock_guard<std::mutex> g(g_Lock);
@@ -167,7 +307,11 @@ bool HGetCursorPosition(int* x, int* y) {
 PlatformDriver g_HeadlessDriver = {
     "headless",      HInit,          HQuit,           HGetTicks,      HSleep,        HChoiceBox,
     HCreateWindow,   HDestroyWindow, HShowWindow,     HSetWindowTitle, HSetWindowSize, HPresentFrame,
-    HGetDesktopMode, HPollEvent,     HGetLocalTime,   HGetMemoryStatus, HGetCursorPosition,
+    HGetDesktopMode, HPollEvent,     HGetWindowRect,  HSetWindowPosition, HSetWindowSizeLimits,
+    HSetWindowResizable, HRestoreWindow, HRaiseWindow, HBeginWindowDrag, HGetMonitors,  HGetWindowMonitor,
+    HGetDisplayModes, HSetFullScreen, HShowCursor,   HSetCursorShape, HSetCustomCursor, HWarpMouse,
+    HJoystickCount, HReadJoystick,
+    HGetLocalTime,   HGetMemoryStatus, HGetCursorPosition,
 };
 
 void HeadlessSetCursorPosition(int x, int y) {
@@ -215,6 +359,40 @@ void HeadlessSetDesktopMode(int width, int height, int bitsPerPixel, int refresh
   g_DesktopMode[1] = height;
   g_DesktopMode[2] = bitsPerPixel;
   g_DesktopMode[3] = refreshRate;
+  g_Monitors = {PlatRect{0, 0, width, height}};
+  g_Modes = {PlatDisplayMode{width, height, bitsPerPixel, refreshRate}};
+}
+
+void HeadlessSetMonitors(const std::vector<PlatRect>& monitors) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  g_Monitors = monitors;
+}
+
+void HeadlessSetDisplayModes(const std::vector<PlatDisplayMode>& modes) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  g_Modes = modes;
+}
+
+void HeadlessRefuseModeChange(bool refuse) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  g_RefuseModeChange = refuse;
+}
+
+void HeadlessSetJoystickCount(int count) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  g_JoystickCount = count;
+}
+
+void HeadlessSetJoystick(int index, uint32_t x, uint32_t y, uint32_t buttons) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (index < 0 || index >= 16) return;
+  g_Joysticks[index] = {x, y, buttons};
+  g_JoystickReadable[index] = true;
+}
+
+bool HeadlessCursorShown() {
+  std::lock_guard<std::mutex> g(g_Lock);
+  return g_CursorShown;
 }
 
 void HeadlessSetLocalTime(const PlatLocalTime* t) {
@@ -243,6 +421,14 @@ void HeadlessReset() {
   g_Answers.clear();
   g_Calls.clear();
   for (HeadlessWindowState& w : g_Windows) w = HeadlessWindowState{};
+  for (PlatCanvas& c : g_Canvas) c = PlatCanvas{};
+  g_Monitors = {PlatRect{0, 0, 1920, 1080}};
+  g_Modes = {PlatDisplayMode{1920, 1080, 32, 60}, PlatDisplayMode{1280, 720, 32, 60},
+             PlatDisplayMode{1024, 768, 32, 60}, PlatDisplayMode{640, 480, 32, 60}};
+  g_RefuseModeChange = false;
+  g_JoystickCount = 0;
+  for (bool& r : g_JoystickReadable) r = false;
+  g_CursorShown = true;
   g_Ticks = 0;
   g_RealClock = false;
   g_ClockOwner = std::this_thread::get_id();

@@ -2,9 +2,11 @@
 #include <SDL.h>
 
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
 
+#include "platform/canvas.h"
 #include "platform/sdl/sdl_driver.h"
 
 namespace {
@@ -14,9 +16,20 @@ struct SdlWindow {
   SDL_Renderer* renderer = nullptr;
   SDL_Texture* texture = nullptr;
   int textureWidth = 0, textureHeight = 0;
+  PlatCanvas canvas;     // under g_CanvasLock: presenting may come from the game-logic thread
+  bool canvasDirty = false;
 };
 
 SdlWindow g_Windows[4];
+std::mutex g_CanvasLock;
+std::thread::id g_MainThread;
+SDL_Joystick* g_Joysticks[16];
+SDL_Cursor* g_ShapeCursor;
+SDL_Cursor* g_CustomCursor;
+std::string g_DropText;          // the paths of the drop being received, '\n' between them
+bool g_DropOpen;
+int g_DragSlot = -1;           // window that follows the mouse, -1 none
+int g_DragOffsetX, g_DragOffsetY;
 
 bool ValidSlot(int slot) { return slot >= 0 && slot < 4; }
 
@@ -34,6 +47,9 @@ bool SInit() {
     SDL_Quit();
     return false;
   }
+  // Joysticks are optional: a system without them still runs.
+  SDL_InitSubSystem(SDL_INIT_JOYSTICK);
+  g_MainThread = std::this_thread::get_id();
   return true;
 }
 
@@ -41,6 +57,13 @@ void SDestroyWindow(int slot);
 
 void SQuit() {
   for (int i = 0; i < 4; i++) SDestroyWindow(i);
+  for (SDL_Joystick*& j : g_Joysticks) {
+    if (j) SDL_JoystickClose(j);
+    j = nullptr;
+  }
+  if (g_ShapeCursor) SDL_FreeCursor(g_ShapeCursor);
+  if (g_CustomCursor) SDL_FreeCursor(g_CustomCursor);
+  g_ShapeCursor = g_CustomCursor = nullptr;
   SDL_Quit();
 }
 
@@ -83,6 +106,8 @@ bool SCreateWindow(int slot, int width, int height, const char* title) {
     SDestroyWindow(slot);
     return false;
   }
+  std::lock_guard<std::mutex> g(g_CanvasLock);
+  CanvasResize(&w.canvas, width, height);
   return true;
 }
 
@@ -92,7 +117,14 @@ void SDestroyWindow(int slot) {
   if (w.texture) SDL_DestroyTexture(w.texture);
   if (w.renderer) SDL_DestroyRenderer(w.renderer);
   if (w.window) SDL_DestroyWindow(w.window);
-  w = SdlWindow{};
+  std::lock_guard<std::mutex> g(g_CanvasLock);
+  w.window = nullptr;
+  w.renderer = nullptr;
+  w.texture = nullptr;
+  w.textureWidth = w.textureHeight = 0;
+  w.canvas = PlatCanvas{};
+  w.canvasDirty = false;
+  if (g_DragSlot == slot) g_DragSlot = -1;
 }
 
 void SShowWindow(int slot, bool show) {
@@ -106,25 +138,53 @@ void SSetWindowTitle(int slot, const char* title) {
 }
 
 void SSetWindowSize(int slot, int width, int height) {
-  if (ValidSlot(slot) && g_Windows[slot].window && width > 0 && height > 0)
-    SDL_SetWindowSize(g_Windows[slot].window, width, height);
+  if (!ValidSlot(slot) || !g_Windows[slot].window || width <= 0 || height <= 0) return;
+  SDL_SetWindowSize(g_Windows[slot].window, width, height);
+  std::lock_guard<std::mutex> g(g_CanvasLock);
+  CanvasResize(&g_Windows[slot].canvas, width, height);
 }
 
-void SPresentFrame(int slot, const uint8_t* bgra, int width, int height, int pitch) {
-  if (!ValidSlot(slot) || !bgra || width <= 0 || height <= 0) return;
+// Follows the window's real client size (after a resize, maximise or full-screen switch).
+void SyncCanvasSize(int slot) {
   SdlWindow& w = g_Windows[slot];
-  if (!w.renderer) return;
-  if (!w.texture || w.textureWidth != width || w.textureHeight != height) {
-    if (w.texture) SDL_DestroyTexture(w.texture);
-    w.texture = SDL_CreateTexture(w.renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, width, height);
-    if (!w.texture) return;
-    w.textureWidth = width;
-    w.textureHeight = height;
+  if (!w.window) return;
+  int width, height;
+  SDL_GetWindowSize(w.window, &width, &height);
+  std::lock_guard<std::mutex> g(g_CanvasLock);
+  if (width != w.canvas.width || height != w.canvas.height) {
+    CanvasResize(&w.canvas, width, height);
+    w.canvasDirty = true;
   }
-  SDL_UpdateTexture(w.texture, nullptr, bgra, pitch);
+}
+
+// Shows the window's canvas; main thread only, with g_CanvasLock held.
+void ShowCanvas(SdlWindow& w) {
+  w.canvasDirty = false;
+  if (!w.renderer || w.canvas.width <= 0 || w.canvas.height <= 0) return;
+  if (!w.texture || w.textureWidth != w.canvas.width || w.textureHeight != w.canvas.height) {
+    if (w.texture) SDL_DestroyTexture(w.texture);
+    w.texture = SDL_CreateTexture(w.renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, w.canvas.width,
+                                  w.canvas.height);
+    w.textureWidth = w.texture ? w.canvas.width : 0;
+    w.textureHeight = w.texture ? w.canvas.height : 0;
+    if (!w.texture) return;
+  }
+  SDL_UpdateTexture(w.texture, nullptr, w.canvas.pixels.data(), w.canvas.width * 4);
   SDL_RenderClear(w.renderer);
   SDL_RenderCopy(w.renderer, w.texture, nullptr, nullptr);
   SDL_RenderPresent(w.renderer);
+}
+
+void SPresentFrame(int slot, const uint8_t* bgra, int width, int height, int pitch, int dx, int dy, int dw,
+                   int dh) {
+  if (!ValidSlot(slot) || !bgra || width <= 0 || height <= 0) return;
+  SdlWindow& w = g_Windows[slot];
+  std::lock_guard<std::mutex> g(g_CanvasLock);
+  if (!w.renderer) return;
+  CanvasBlit(&w.canvas, bgra, width, height, pitch, dx, dy, dw, dh);
+  // The renderer belongs to the main thread; a picture from another thread waits for its poll.
+  if (std::this_thread::get_id() == g_MainThread) ShowCanvas(w);
+  else w.canvasDirty = true;
 }
 
 void SGetDesktopMode(int* width, int* height, int* bitsPerPixel, int* refreshRate) {
@@ -149,9 +209,32 @@ int MouseButton(Uint8 b) {
   }
 }
 
+// Moves a dragged window with the mouse; true while the drag swallows the event.
+bool FollowDrag(const SDL_Event& e) {
+  if (g_DragSlot < 0 || !g_Windows[g_DragSlot].window) return false;
+  if (e.type == SDL_MOUSEBUTTONUP && e.button.button == SDL_BUTTON_LEFT) {
+    g_DragSlot = -1;
+    return false;
+  }
+  if (e.type != SDL_MOUSEMOTION) return false;
+  int gx, gy;
+  if (!(SDL_GetGlobalMouseState(&gx, &gy) & SDL_BUTTON_LMASK)) {
+    g_DragSlot = -1;
+    return false;
+  }
+  SDL_SetWindowPosition(g_Windows[g_DragSlot].window, gx - g_DragOffsetX, gy - g_DragOffsetY);
+  return true;
+}
+
 bool SPollEvent(PlatEventRecord* out) {
+  {
+    std::lock_guard<std::mutex> g(g_CanvasLock);
+    for (SdlWindow& w : g_Windows)
+      if (w.canvasDirty) ShowCanvas(w);
+  }
   SDL_Event e;
   while (SDL_PollEvent(&e)) {
+    if (FollowDrag(e)) continue;
     *out = PlatEventRecord{};
     out->window = -1;
     switch (e.type) {
@@ -169,6 +252,7 @@ bool SPollEvent(PlatEventRecord* out) {
           case SDL_WINDOWEVENT_RESTORED: out->type = PLAT_EVENT_RESTORED; return true;
           case SDL_WINDOWEVENT_EXPOSED: out->type = PLAT_EVENT_EXPOSED; return true;
           case SDL_WINDOWEVENT_SIZE_CHANGED:
+            if (out->window >= 0) SyncCanvasSize(out->window);
             out->type = PLAT_EVENT_RESIZED;
             out->x = e.window.data1;
             out->y = e.window.data2;
@@ -207,17 +291,182 @@ bool SPollEvent(PlatEventRecord* out) {
         out->window = SlotOfWindowId(e.wheel.windowID);
         out->wheel = (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y) * 120;
         return true;
+      case SDL_DROPBEGIN:
+        g_DropOpen = true;
+        g_DropText.clear();
+        continue;
       case SDL_DROPFILE:
+        // One drop of several files arrives file by file; the engine takes it as one list.
+        if (!g_DropText.empty()) g_DropText += '\n';
+        g_DropText += e.drop.file ? e.drop.file : "";
+        SDL_free(e.drop.file);
+        if (g_DropOpen) continue;
+        [[fallthrough]];
+      case SDL_DROPCOMPLETE:
+        g_DropOpen = false;
         out->type = PLAT_EVENT_DROP_FILE;
         out->window = SlotOfWindowId(e.drop.windowID);
-        out->text = e.drop.file ? e.drop.file : "";
-        SDL_free(e.drop.file);
+        out->text.swap(g_DropText);
+        g_DropText.clear();
         return true;
       default:
         continue;
     }
   }
   return false;
+}
+
+bool SGetWindowRect(int slot, PlatRect* out) {
+  if (!ValidSlot(slot) || !g_Windows[slot].window) return false;
+  SDL_GetWindowPosition(g_Windows[slot].window, &out->x, &out->y);
+  SDL_GetWindowSize(g_Windows[slot].window, &out->width, &out->height);
+  return true;
+}
+
+void SSetWindowPosition(int slot, int x, int y) {
+  if (ValidSlot(slot) && g_Windows[slot].window) SDL_SetWindowPosition(g_Windows[slot].window, x, y);
+}
+
+void SSetWindowSizeLimits(int slot, int minWidth, int minHeight, int maxWidth, int maxHeight) {
+  if (!ValidSlot(slot) || !g_Windows[slot].window) return;
+  SDL_Window* w = g_Windows[slot].window;
+  SDL_SetWindowMinimumSize(w, minWidth > 0 ? minWidth : 1, minHeight > 0 ? minHeight : 1);
+  if (maxWidth > 0 && maxHeight > 0) SDL_SetWindowMaximumSize(w, maxWidth, maxHeight);
+}
+
+void SSetWindowResizable(int slot, bool resizable) {
+  if (ValidSlot(slot) && g_Windows[slot].window)
+    SDL_SetWindowResizable(g_Windows[slot].window, resizable ? SDL_TRUE : SDL_FALSE);
+}
+
+void SRestoreWindow(int slot) {
+  if (ValidSlot(slot) && g_Windows[slot].window) SDL_RestoreWindow(g_Windows[slot].window);
+}
+
+void SRaiseWindow(int slot) {
+  if (ValidSlot(slot) && g_Windows[slot].window) SDL_RaiseWindow(g_Windows[slot].window);
+}
+
+void SBeginWindowDrag(int slot) {
+  if (!ValidSlot(slot) || !g_Windows[slot].window) return;
+  int gx, gy, wx, wy;
+  if (!(SDL_GetGlobalMouseState(&gx, &gy) & SDL_BUTTON_LMASK)) return;
+  SDL_GetWindowPosition(g_Windows[slot].window, &wx, &wy);
+  g_DragSlot = slot;
+  g_DragOffsetX = gx - wx;
+  g_DragOffsetY = gy - wy;
+}
+
+int SGetMonitors(PlatRect* out, int max) {
+  int n = SDL_GetNumVideoDisplays();
+  for (int i = 0; i < n && i < max; i++) {
+    SDL_Rect r;
+    if (SDL_GetDisplayBounds(i, &r) != 0) r = SDL_Rect{0, 0, 0, 0};
+    out[i] = {r.x, r.y, r.w, r.h};
+  }
+  return n < 0 ? 0 : n;
+}
+
+int SGetWindowMonitor(int slot) {
+  if (!ValidSlot(slot) || !g_Windows[slot].window) return 0;
+  int i = SDL_GetWindowDisplayIndex(g_Windows[slot].window);
+  return i < 0 ? 0 : i;
+}
+
+int ModeBits(Uint32 format) { return SDL_BITSPERPIXEL(format) == 24 ? 32 : (int)SDL_BITSPERPIXEL(format); }
+
+int SGetDisplayModes(int monitor, PlatDisplayMode* out, int max) {
+  int n = SDL_GetNumDisplayModes(monitor);
+  for (int i = 0; i < n && i < max; i++) {
+    SDL_DisplayMode m;
+    if (SDL_GetDisplayMode(monitor, i, &m) != 0) m = SDL_DisplayMode{};
+    out[i] = {m.w, m.h, ModeBits(m.format), m.refresh_rate};
+  }
+  return n < 0 ? 0 : n;
+}
+
+bool SSetFullScreen(int slot, bool on, const PlatDisplayMode* mode) {
+  if (!ValidSlot(slot) || !g_Windows[slot].window) return false;
+  SDL_Window* w = g_Windows[slot].window;
+  if (!on) {
+    bool ok = SDL_SetWindowFullscreen(w, 0) == 0;
+    SyncCanvasSize(slot);
+    return ok;
+  }
+  if (mode) {
+    SDL_DisplayMode wanted = {0, mode->width, mode->height, 0, nullptr};
+    SDL_DisplayMode found;
+    int display = SDL_GetWindowDisplayIndex(w);
+    if (!SDL_GetClosestDisplayMode(display < 0 ? 0 : display, &wanted, &found) || found.w != mode->width ||
+        found.h != mode->height)
+      return false;
+    if (SDL_SetWindowDisplayMode(w, &found) != 0 || SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN) != 0)
+      return false;
+  } else if (SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN_DESKTOP) != 0) {
+    return false;
+  }
+  SyncCanvasSize(slot);
+  return true;
+}
+
+void SShowCursor(bool show) { SDL_ShowCursor(show ? SDL_ENABLE : SDL_DISABLE); }
+
+void SSetCursorShape(int shape) {
+  static const SDL_SystemCursor kShapes[] = {
+      SDL_SYSTEM_CURSOR_ARROW,    SDL_SYSTEM_CURSOR_IBEAM,    SDL_SYSTEM_CURSOR_WAIT,   SDL_SYSTEM_CURSOR_CROSSHAIR,
+      SDL_SYSTEM_CURSOR_ARROW,    SDL_SYSTEM_CURSOR_SIZENWSE, SDL_SYSTEM_CURSOR_SIZENESW, SDL_SYSTEM_CURSOR_SIZEWE,
+      SDL_SYSTEM_CURSOR_SIZENS,   SDL_SYSTEM_CURSOR_SIZEALL,  SDL_SYSTEM_CURSOR_NO,     SDL_SYSTEM_CURSOR_HAND,
+      SDL_SYSTEM_CURSOR_WAITARROW, SDL_SYSTEM_CURSOR_ARROW};
+  if (shape < 0 || shape >= (int)(sizeof kShapes / sizeof kShapes[0])) shape = 0;
+  SDL_Cursor* c = SDL_CreateSystemCursor(kShapes[shape]);
+  if (!c) return;
+  SDL_SetCursor(c);
+  if (g_ShapeCursor) SDL_FreeCursor(g_ShapeCursor);
+  g_ShapeCursor = c;
+}
+
+bool SSetCustomCursor(const uint8_t* bgra, int width, int height, int hotX, int hotY) {
+  if (!bgra || width <= 0 || height <= 0) return false;
+  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint8_t*>(bgra), width, height, 32, width * 4,
+                                                      SDL_PIXELFORMAT_ARGB8888);
+  if (!s) return false;
+  SDL_Cursor* c = SDL_CreateColorCursor(s, hotX, hotY);
+  SDL_FreeSurface(s);
+  if (!c) return false;
+  SDL_SetCursor(c);
+  if (g_CustomCursor) SDL_FreeCursor(g_CustomCursor);
+  g_CustomCursor = c;
+  return true;
+}
+
+void SWarpMouse(int slot, int x, int y) {
+  if (ValidSlot(slot) && g_Windows[slot].window) SDL_WarpMouseInWindow(g_Windows[slot].window, x, y);
+}
+
+int SJoystickCount() {
+  int n = SDL_WasInit(SDL_INIT_JOYSTICK) ? SDL_NumJoysticks() : 0;
+  return n < 0 ? 0 : n;
+}
+
+// SDL axes run -32768..32767 with 0 at rest; the engine's run 0..65535 with 0x7FFF at rest.
+uint32_t EngineAxis(Sint16 v) {
+  int a = (int)v + 0x7FFF;
+  return (uint32_t)(a < 0 ? 0 : a);
+}
+
+bool SReadJoystick(int index, PlatJoystickState* out) {
+  if (index < 0 || index >= 16 || index >= SJoystickCount()) return false;
+  if (!g_Joysticks[index]) g_Joysticks[index] = SDL_JoystickOpen(index);
+  SDL_Joystick* j = g_Joysticks[index];
+  if (!j) return false;
+  SDL_JoystickUpdate();
+  out->x = EngineAxis(SDL_JoystickGetAxis(j, 0));
+  out->y = EngineAxis(SDL_JoystickGetAxis(j, 1));
+  out->buttons = 0;
+  int buttons = SDL_JoystickNumButtons(j);
+  for (int b = 0; b < buttons && b < 32; b++)
+    if (SDL_JoystickGetButton(j, b)) out->buttons |= 1u << b;
+  return true;
 }
 
 bool SGetCursorPosition(int* x, int* y) {
@@ -230,5 +479,9 @@ bool SGetCursorPosition(int* x, int* y) {
 PlatformDriver g_SdlDriver = {
     "sdl",         SInit,          SQuit,        SGetTicks,       SSleep,         SChoiceBox,
     SCreateWindow, SDestroyWindow, SShowWindow,  SSetWindowTitle, SSetWindowSize, SPresentFrame,
-    SGetDesktopMode, SPollEvent,   PlatHostLocalTime, PlatHostMemoryStatus, SGetCursorPosition,
+    SGetDesktopMode, SPollEvent,  SGetWindowRect,  SSetWindowPosition, SSetWindowSizeLimits,
+    SSetWindowResizable, SRestoreWindow, SRaiseWindow, SBeginWindowDrag, SGetMonitors, SGetWindowMonitor,
+    SGetDisplayModes, SSetFullScreen, SShowCursor,  SSetCursorShape, SSetCustomCursor, SWarpMouse,
+    SJoystickCount, SReadJoystick,
+    PlatHostLocalTime, PlatHostMemoryStatus, SGetCursorPosition,
 };

@@ -78,6 +78,8 @@ void ScriptTest::SetUp() {
   g_ExeFolderReal = folder_.path();
   g_ProjectFolderReal = folder_.path();
   ComputeScriptKey(g_ScriptKey);
+  // A whole start earlier in the same program may have left its packs behind.
+  FreePackIndex();
   g_PackedRelease = 0;
   g_SourceOrderFlags[0] = 1;
   InitEvaluatorTables();

@@ -401,3 +401,26 @@ TEST_F(PlaybackTest, OutputLevelsReadTheFrameUnderThePlayCursor) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PlaybackTest, EightBitSilenceBeforeAndAfterTheStreamIsTheMidpoint) {
+  std::string data(TEST_RATE / 10, '\x90');   // 100 ms at +16 << 8
+  NameNode* n = AddSound("a", SOUND_FORMAT_WAVE);
+  folder_.Write("a.wav", WaveFile(1, 1, TEST_RATE, 8, data));
+  Post(n, SOUND_OP_LOAD, 0, "a.wav");
+  Pass();
+  Rec(n)->mLoopsWanted = 1;
+  Post(n, SOUND_OP_SET_LOOP_COUNT, 1);
+  Post(n, SOUND_OP_SET_START, -50);
+  Post(n, SOUND_OP_PLAY, 0);
+  Pass();
+  Pass(1);
+  std::vector<int16_t> heard = LeftOf(Stream(TEST_RATE / 4, 441));
+  std::vector<int16_t> want((size_t)TEST_RATE / 20, 0);
+  want.insert(want.end(), (size_t)TEST_RATE / 10, 16 << 8);
+  want.resize((size_t)TEST_RATE / 4, 0);
+  EXPECT_EQ(heard, want);
+}
+
+}  // namespace

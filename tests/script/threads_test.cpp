@@ -1,0 +1,294 @@
+// Script threads through assembled scripts: task start with priorities and parameters, end
+// and query, the task state text that restarts a thread where it was, and hostile states.
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/engine.h"
+#include "script/nametree.h"
+#include "script/task.h"
+#include "script/threads.h"
+#include "script/vars.h"
+#include "tests/script/script_fixture.h"
+
+namespace {
+
+const char* const kMessages =
+    "message 101293 \"E101293 %s %s\"\n"
+    "message 101400 \"E101400 %s %s\"\n"
+    "message 101420 \"E101420 %s\"\n"
+    "message 102130 \"E102130 %s %s\"\n"
+    "message 900000 \"E900000\"\n";
+
+class ThreadsTest : public ScriptTest {
+ protected:
+  bool BootListing(const std::string& listing) { return Boot(std::string(kMessages) + listing); }
+  // A task started from here, so the test holds its node: an ended task leaves the tree and
+  // is the test's to free.
+  NameNode* StartTask(const char* name, const char* label) {
+    NameNode* node = CreateTreeNode(g_TaskRoot, name, false, 1);
+    ScriptTask* task = node ? AttachTaskRecord(node) : nullptr;
+    int32_t index = FindLabel(label, strlen(label));
+    if (!task || index < 0 || !SwitchTaskFile(task, g_Labels.mRecords[index].mScriptFile)) return nullptr;
+    task->mCommandIndex = g_Labels.mRecords[index].mPosition;
+    return node;
+  }
+  static void FreeEndedTask(NameNode* node) {
+    ASSERT_EQ(node->mParent, nullptr);
+    ScriptTask* task = static_cast<ScriptTask*>(node->mPayload);
+    for (int d = 0; d < TASK_STACK_SLOTS; d++) {
+      free(task->mBlocks[d]);
+      free(task->mLoops[d]);
+      if (CallFrame* f = task->mFrames[d]) {
+        for (int k = 0; k < CALL_VALUE_SLOTS; k++) {
+          free(f->mTextArgs[k]);
+          free(f->mTextReturns[k]);
+        }
+        free(f);
+      }
+    }
+    free(task);
+    FreeNodeShell(node);
+  }
+  ScriptTask* Task(const char* name) {
+    NameNode* node = FindNodeByPath(g_TaskRoot, name, NAME_LOOKUP_LEAF);
+    return node ? static_cast<ScriptTask*>(node->mPayload) : nullptr;
+  }
+};
+
+TEST_F(ThreadsTest, StartSetsPrioritiesAndParameters) {
+  ASSERT_TRUE(BootListing(R"(
+global int p[5] = 0
+file main.txt
+*SYSTEM_START
+taskstart name="A" label="WORKER"
+taskstart name="B" label="WORKER" priority+=5 i3=42 r2=7
+taskquery name="A" out=p[0] priority=1
+taskquery name="B" out=p[1] priority=1
+taskstart name="C" label="WORKER" priority=3
+taskstart name="C" priority-=10
+taskquery name="C" out=p[2] priority=1
+taskstart name="D" label="WORKER" priority=3
+taskstart name="D" priority/=0
+taskquery name="D" out=p[3] priority=1
+taskstart name="D" priority*=2 again=1
+taskquery name="D" out=p[4] priority=1
+wait frames=1000
+*WORKER
+wait frames=1000
+)"));
+  RunPasses(1);
+  EXPECT_EQ(ShownMessage(), 0);
+  const int64_t expected[] = {1, 6, 1, 3, 12};
+  for (int k = 0; k < 5; k++) EXPECT_EQ(Int("p", k), expected[k]) << k;
+  ScriptTask* b = Task("B");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->mIntParams[3], 42);
+  EXPECT_DOUBLE_EQ(b->mRealParams[2], 7.0);
+  EXPECT_EQ(g_ExtraPassRequest, 1);
+}
+
+TEST_F(ThreadsTest, EndedTaskStopsRunningAndQueriesAsMissing) {
+  ASSERT_TRUE(BootListing(R"(
+global int count = 0
+global int mark = 0
+global int q[3] = 9
+file main.txt
+*SYSTEM_START
+wait frames=3
+taskquery name="W" out=q[0] exists=1
+taskend name="W"
+taskquery name="W" out=q[1] exists=1
+taskquery name="W" out=q[2] line=1
+mark = count
+wait frames=1000
+*WORKER
+count += 1
+wait frames=1
+jump WORKER
+)"));
+  NameNode* worker = StartTask("W", "WORKER");
+  ASSERT_NE(worker, nullptr);
+  RunPasses(8);
+  EXPECT_EQ(ShownMessage(), 0);
+  EXPECT_GT(Int("mark"), 0);
+  EXPECT_EQ(Int("count"), Int("mark"));
+  EXPECT_EQ(Int("q", 0), 1);
+  EXPECT_EQ(Int("q", 1), 0);
+  EXPECT_EQ(Int("q", 2), 0);
+  FreeEndedTask(worker);
+}
+
+TEST_F(ThreadsTest, RefusedStartsAndEnds) {
+  struct Case {
+    const char* command;
+    int message;
+  };
+  const Case cases[] = {
+      {"taskend name=\"SYSTEM\"", 101420},
+      {"taskend", 101420},
+      {"taskend name=\"nope\"", 101400},
+      {"taskstart name=\"nope\"", 101400},
+      {"taskstart name=\"group/\" label=\"WORKER\"", 101293},
+      {"taskstart name=\"X\" label=\"NOLABEL\"", 108180},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    ClearMessage();
+    ASSERT_TRUE(BootListing(std::string("file main.txt\n*SYSTEM_START\n") + c.command +
+                            "\nwait frames=1000\n*WORKER\nwait frames=1000\n"));
+    RunPasses(1);
+    EXPECT_EQ(ShownMessage(), c.message);
+  }
+}
+
+TEST_F(ThreadsTest, StateTextRestartsAThreadInsideItsBlocksLoopsAndCalls) {
+  ASSERT_TRUE(BootListing(R"(
+global int steps = 0
+global int trace = 0
+global int before[3] = 0
+global int after[3] = 0
+global str saved = ""
+file main.txt
+*SYSTEM_START
+wait frames=2
+taskquery name="T" out=saved state=1
+taskquery name="T" out=before[0] blocks=1
+taskquery name="T" out=before[1] calls=1
+taskquery name="T" out=before[2] loops=1
+taskend name="T"
+taskstart name="U" label="PARKED" state=saved
+taskquery name="U" out=after[0] blocks=1
+taskquery name="U" out=after[1] calls=1
+taskquery name="U" out=after[2] loops=1
+wait frames=1000
+*PARKED
+wait frames=1000
+file worker.txt
+*WORKER
+if 1
+  loop 3
+    call SUB
+    trace += 1
+  endloop
+endif
+wait frames=1000
+*SUB
+loop 2
+  steps += 1
+  wait frames=1
+endloop
+return
+)"));
+  NameNode* first = StartTask("T", "WORKER");
+  ASSERT_NE(first, nullptr);
+  RunPasses(12);
+  EXPECT_EQ(ShownMessage(), 0);
+  const int64_t depths[] = {1, 1, 2};
+  for (int k = 0; k < 3; k++) {
+    EXPECT_EQ(Int("before", k), depths[k]) << k;
+    EXPECT_EQ(Int("after", k), depths[k]) << k;
+  }
+  // One step ran in T; U took over inside the subroutine's loop and finished the work.
+  EXPECT_EQ(Int("steps"), 6);
+  EXPECT_EQ(Int("trace"), 3);
+  ScriptTask* u = Task("U");
+  ASSERT_NE(u, nullptr);
+  EXPECT_EQ(u->mBlockDepth, 0);
+  EXPECT_EQ(u->mCallDepth, 0);
+  EXPECT_EQ(u->mLoopDepth, 0);
+  FreeEndedTask(first);
+}
+
+class TaskStateTest : public ThreadsTest {
+ protected:
+  void SetUp() override {
+    ThreadsTest::SetUp();
+    ASSERT_TRUE(BootListing("file main.txt\n*SYSTEM_START\nwait frames=1\nwait frames=1\nwait frames=1\n"));
+    task_ = SystemTask();
+    ASSERT_NE(task_, nullptr);
+  }
+  std::string Encode(const ScriptTask* task) {
+    char buffer[TASK_STATE_MAX_BYTES];
+    int32_t n = EncodeTaskState(buffer, sizeof buffer, task);
+    return n < 0 ? std::string() : std::string(buffer, (size_t)n);
+  }
+  ScriptTask* task_ = nullptr;
+};
+
+TEST_F(TaskStateTest, EncodingHasTheDocumentedLengthAndSurvivesDecoding) {
+  task_->mBlockDepth = 1;
+  task_->mBlocks[0]->mLoopDepth = 1;
+  task_->mBlocks[0]->mOpener = 1;
+  task_->mBlocks[0]->mEnd = 3;
+  task_->mLoopDepth = 1;
+  task_->mLoops[0]->mStart = 2;
+  task_->mLoops[0]->mEnd = 3;
+  task_->mLoops[0]->mLimit = -1;
+  task_->mLoops[0]->mCounter = int64_t(1) << 31;
+  task_->mMessageMark1 = 0xDEADBEEF;
+  task_->mCommandIndex = 2;
+  std::string state = Encode(task_);
+  // 8 + 2 + 18 + 2 + 2 + 34 + 24 + the 8 bytes of "main.txt".
+  EXPECT_EQ(state.size(), 98u);
+  ScriptTask copy{};
+  ASSERT_EQ(DecodeTaskState(state.data(), state.size(), &copy), 98);
+  EXPECT_EQ(copy.mBlockDepth, 1);
+  EXPECT_EQ(copy.mBlocks[0]->mEnd, 3);
+  EXPECT_EQ(copy.mLoopDepth, 1);
+  EXPECT_EQ(copy.mLoops[0]->mLimit, -1);
+  EXPECT_EQ(copy.mLoops[0]->mCounter, INT32_MIN);   // only the low 32 bits are kept
+  EXPECT_EQ(copy.mMessageMark1, 0xDEADBEEFu);
+  EXPECT_EQ(copy.mCommandIndex, 2);
+  EXPECT_EQ(copy.mScriptFile, task_->mScriptFile);
+  for (int d = 0; d < TASK_STACK_SLOTS; d++) {
+    free(copy.mBlocks[d]);
+    free(copy.mFrames[d]);
+    free(copy.mLoops[d]);
+  }
+}
+
+TEST_F(TaskStateTest, HostileStatesAreRefusedAndLeaveTheTaskAlone) {
+  task_->mCommandIndex = 1;
+  const std::string good = Encode(task_);
+  ASSERT_EQ(good.size(), 8u + 2 + 2 + 2 + 24 + 8);
+  auto withLetters = [&](size_t at, const char* letters) {
+    std::string s = good;
+    s.replace(at, strlen(letters), letters);
+    return s;
+  };
+  const size_t tail = 8 + 2 + 2 + 2;   // mark, command index, name length follow the depths
+  struct Case {
+    const char* what;
+    std::string state;
+    int message;
+  };
+  const Case cases[] = {
+      {"no magic", "\x01\x02\x04" + good.substr(3), 900000},
+      {"empty", "", 900000},
+      {"block depth 64", withLetters(8, "ea"), 900000},
+      {"call depth 255", withLetters(10, "pp"), 900000},
+      {"loop depth 64 with no records", withLetters(12, "ea"), 900000},
+      {"cut inside the name", good.substr(0, good.size() - 1), 900000},
+      {"name length past the text", withLetters(tail + 16, "pppppppp"), 900000},
+      {"command index past the file", withLetters(tail + 8, "aaaaaapp"), 900000},
+      {"negative command index", withLetters(tail + 8, "pppppppp"), 900000},
+      {"unknown script file", good.substr(0, good.size() - 8) + "nothere!", 102130},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearMessage();
+    EXPECT_EQ(DecodeTaskState(c.state.data(), c.state.size(), task_), 0);
+    EXPECT_EQ(ShownMessage(), c.message);
+    EXPECT_EQ(task_->mCommandIndex, 1);
+    EXPECT_EQ(task_->mBlockDepth, 0);
+    EXPECT_EQ(task_->mCallDepth, 0);
+    EXPECT_EQ(task_->mLoopDepth, 0);
+  }
+  ClearMessage();
+  EXPECT_EQ(DecodeTaskState(good.data(), good.size(), task_), (int32_t)good.size());
+  EXPECT_EQ(ShownMessage(), 0);
+}
+
+}  // namespace
