@@ -5,6 +5,7 @@
 #include "app/fullscreen.h"
 #include "app/window.h"
 #include "layers/layer.h"
+#include "layers/pixel_kernels.h"
 #include "render/render.h"
 
 Size2 g_LetterboxOffset;
@@ -13,15 +14,10 @@ namespace {
 
 enum ScaleKind { SCALE_NONE, SCALE_NEAREST, SCALE_BILINEAR };
 
-bool HasSse() {
-  // Every x86-64 processor has SSE; the settings may still forbid its paths.
-  return true;
-}
-
 void ScaleRootIntoScreen(const LayerRecord* root, ScaleKind kind) {
   int32_t w = root->mWidth, h = root->mHeight;
   if (kind == SCALE_BILINEAR) {
-    if (HasSse() && g_AllowSse)
+    if (g_CpuFeatures[CPU_SSE] && g_AllowSse)
       ScaleBilinearThreaded(g_ScreenBuffer, root->mPixels, 0, 0, 100 * (w - 1), 100 * (h - 1), w, h,
                             g_OutputSize.width * 100, g_OutputSize.height * 100);
     else

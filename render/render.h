@@ -52,5 +52,3 @@ void ScaleBilinear(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int
                    int32_t srcWidth, int32_t srcHeight, int32_t outWidth, int32_t outHeight);
 void ScaleBilinearThreaded(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
                            int32_t srcWidth, int32_t srcHeight, int32_t outWidth, int32_t outHeight);
-// Plugs the scaling job bodies into the pixel workers (start-up, before the first frame).
-void RegisterScalingJobs();

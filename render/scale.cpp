@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/workers.h"
 #include "render/render.h"
 #include "render/scale_local.h"
 
@@ -157,7 +158,7 @@ void ScaleNearest(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int3
   build(&g_ScaleTables.mRowSource, outHeight, stepY, y0, srcHeight, &a.mFirstRow, &a.mEndRow);
   ZeroRows(dst, outWidth, 0, a.mFirstRow);
   ZeroRows(dst, outWidth, a.mEndRow, outHeight);
-  RunScaleBands(JOB_CODE_SCALE_NEAREST, a);
+  RunScaleBands(JOB_SCALE_NEAREST, a);
 }
 
 void ScaleBilinear(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
@@ -195,5 +196,5 @@ void ScaleBilinearThreaded(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t
   }
   ZeroRows(dst, w, 0, a.mFirstRow);
   ZeroRows(dst, w, a.mEndRow, h);
-  RunScaleBands(JOB_CODE_SCALE_BILINEAR, a);
+  RunScaleBands(JOB_SCALE_BILINEAR, a);
 }

@@ -24,9 +24,6 @@ struct ScaleJobArgs {
   int32_t mColumnOrigin, mRowOrigin;  // whole source pixels added to the tables' values
 };
 
-constexpr int32_t JOB_CODE_SCALE_NEAREST = 11;
-constexpr int32_t JOB_CODE_SCALE_BILINEAR = 21;
-
 void ScaleNearestRows(const ScaleJobArgs& a, int32_t from, int32_t to);
 void ScaleBilinearRows(const ScaleJobArgs& a, int32_t from, int32_t to);
 // Runs rows [mFirstRow, mEndRow) of a scaling job in bands on the pixel workers.

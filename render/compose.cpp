@@ -1,0 +1,175 @@
+// The CPU compositor: each window's dirty rectangle recomposed from the visible children of
+// its root layer, groups first, blended row band by row band on the pixel workers.
+#include <cstring>
+
+#include "app/fullscreen.h"
+#include "app/hooks.h"
+#include "app/window.h"
+#include "app/workers.h"
+#include "layers/blend_tables.h"
+#include "layers/layer.h"
+#include "layers/pixel_kernels.h"
+#include "render/render.h"
+
+namespace {
+
+void ZeroBytes(uint8_t* dst, size_t n) {
+  if (g_PixelKernels.zeroFill) g_PixelKernels.zeroFill(dst, n);
+  else memset(dst, 0, n);
+}
+
+int64_t Clamp(int64_t v, int64_t low, int64_t high) { return v < low ? low : v > high ? high : v; }
+
+bool HasMaskName(const LayerRecord* r) { return r->mMaskName && r->mMaskName[0]; }
+
+// A child that hides everything below it inside the rectangle.
+bool CoversOpaquely(const LayerRecord* r, const int64_t* rect) {
+  return r->mVisible && r->mBlendMode == 0 && r->mOpacity == 256 && !r->mHasAlpha &&
+         (!HasMaskName(r) || r->mRuleProgress == 256) && r->mX <= rect[0] && r->mY <= rect[1] &&
+         r->mX + r->mWidth - 1 >= rect[2] && r->mY + r->mHeight - 1 >= rect[3];
+}
+
+bool SkipChild(const LayerRecord* r, const int64_t* rect) {
+  return !r->mVisible || r->mOpacity == 0 || (HasMaskName(r) && r->mRuleProgress == 0) || r->mX > rect[2] ||
+         r->mY > rect[3] || r->mX + r->mWidth <= rect[0] || r->mY + r->mHeight <= rect[1] ||
+         r->mGpuKind != GPU_KIND_CPU;
+}
+
+// The mask layer a child names, or null when it names none or none is there; -1 in *error
+// when the name cannot be made into a path.
+NameNode* FindMask(const LayerRecord* r, int* error) {
+  char path[OBJECT_PATH_BYTES];
+  if (NormalizeObjectPath(path, r->mMaskName, g_LayerFolder, false) < 0) {
+    *error = -1;
+    return nullptr;
+  }
+  return FindNodeByPath(g_LayerRoot, path, NAME_LOOKUP_LEAF);
+}
+
+int ComposeNode(NameNode* node, int nested, int depth);
+
+// Blends one child into the target over the clipped rectangle. 0, or -1 after a failure.
+int BlendChild(NameNode* childNode, LayerRecord* target, LayerRecord* child) {
+  ClipResult clip = ClipLayerToDirtyRect(target, child);
+  if (clip.mWidth <= 0 || clip.mHeight <= 0) return 0;
+  LayerRecord* mask = nullptr;
+  if (HasMaskName(child)) {
+    int error = 0;
+    NameNode* maskNode = FindMask(child, &error);
+    if (error) return -1;
+    mask = GetLayerRecord(maskNode);
+    if (mask && !mask->mPixels) mask = nullptr;
+  }
+  if (!child->mPixels) return 0;
+  bool ruled = mask && child->mRuleProgress < 256;
+  int32_t code = child->mHasAlpha ? (ruled ? JOB_COMPOSE_MASK_ALPHA : JOB_COMPOSE_ALPHA)
+                                  : (ruled ? JOB_COMPOSE_MASK : JOB_COMPOSE);
+  if (ruled) {
+    if (mask->mWidth != child->mWidth || mask->mHeight != child->mHeight) {
+      ReportScriptErrorF(100310, 1, childNode->mName, child->mWidth, child->mHeight, child->mMaskName, mask->mWidth,
+                         mask->mHeight);
+      return -1;
+    }
+    BuildCompositorRuleWeights(child->mRuleProgress, child->mEdgeSharpness, child->mOpacity);
+  }
+  WorkerJob job{};
+  job.mWord1 = code;
+  job.mWord16 = clip.mWidth;
+  job.mWord17 = clip.mSourceX;
+  job.mWord18 = clip.mSourceY;
+  job.mWord19 = clip.mDestX;
+  job.mWord20 = clip.mDestY;
+  job.mWord22 = target;
+  job.mWord23 = child;
+  if (ruled) {
+    job.mWord24 = mask;
+    job.mWord25 = mask->mPixels;
+  }
+  SubmitBandedJob(job, 0, clip.mHeight);
+  return 0;
+}
+
+int ComposeNode(NameNode* node, int nested, int depth) {
+  LayerRecord* t = GetLayerRecord(node);
+  if (!t) return 0;
+  // A composed group is blended into its parent as an opaque picture.
+  t->mHasAlpha = nested ? 0 : 1;
+  if (!t->mPixels || !t->mDirtyValid || t->mWidth <= 0 || t->mHeight <= 0) return 0;
+  int64_t* rect = t->mDirtyRect;
+  rect[0] = Clamp(rect[0], 0, t->mWidth - 1);
+  rect[2] = Clamp(rect[2], 0, t->mWidth - 1);
+  rect[1] = Clamp(rect[1], 0, t->mHeight - 1);
+  rect[3] = Clamp(rect[3], 0, t->mHeight - 1);
+  MergePresentRect(t);
+  if (rect[2] < rect[0] || rect[3] < rect[1]) return 0;
+  NameNode* start = nullptr;
+  for (NameNode* c = node->mLastChild; c && !start; c = c->mPrev) {
+    const LayerRecord* r = GetLayerRecord(c);
+    if (r && CoversOpaquely(r, rect)) start = c;
+  }
+  if (!start) {
+    size_t bytes = (size_t)(rect[2] - rect[0] + 1) * 4;
+    for (int64_t y = rect[1]; y <= rect[3]; y++) ZeroBytes(t->mPixels + ((size_t)y * t->mWidth + rect[0]) * 4, bytes);
+    start = node->mFirstChild;
+  }
+  for (NameNode* c = start; c; c = c->mNext) {
+    LayerRecord* r = GetLayerRecord(c);
+    if (!r) continue;
+    // A failure inside a group is not passed on: its message already set the quit flag.
+    if (c->mIsGroup && depth < MAX_GROUP_DEPTH) ComposeNode(c, 1, depth + 1);
+    if (SkipChild(r, rect)) continue;
+    if (BlendChild(c, t, r) != 0) return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+ClipResult ClipLayerToDirtyRect(const LayerRecord* target, const LayerRecord* child) {
+  const int64_t* rect = target->mDirtyRect;
+  int64_t dx = child->mX > rect[0] ? child->mX : rect[0];
+  int64_t dy = child->mY > rect[1] ? child->mY : rect[1];
+  int64_t right = child->mX + child->mWidth - 1 < rect[2] ? child->mX + child->mWidth - 1 : rect[2];
+  int64_t bottom = child->mY + child->mHeight - 1 < rect[3] ? child->mY + child->mHeight - 1 : rect[3];
+  ClipResult c;
+  c.mDestX = (int32_t)dx;
+  c.mDestY = (int32_t)dy;
+  c.mWidth = (int32_t)(right - dx + 1);
+  c.mHeight = (int32_t)(bottom - dy + 1);
+  c.mSourceX = (int32_t)(dx - child->mX);
+  c.mSourceY = (int32_t)(dy - child->mY);
+  return c;
+}
+
+void BuildCompositorRuleWeights(int32_t p, int32_t v, int32_t o) {
+  for (int32_t i = 0; i < 256; i++) {
+    int32_t w;
+    if (v == 256) {
+      w = i >= 256 - p ? 256 : 0;
+    } else {
+      w = ((i * v) >> 1) + (v >> 1) * p - 128 * v + p;
+      w = (w < 255 ? w : 255) + 1;
+    }
+    g_RuleWeights[i] = (w * o) >> 8;
+  }
+}
+
+int ComposeLayerTree(NameNode* node, int nested) {
+  if (!node) return 0;
+  return ComposeNode(node, nested, 0);
+}
+
+int DrawWindow(WindowRecord* w) {
+  std::lock_guard<std::recursive_mutex> lock(g_ScreenLock);
+  LayerRecord* root = GetLayerRecord(w->mRootLayer);
+  if (!w->mVisible || !root || !root->mVisible) return g_QuitFlag;
+  if (w->mIndex == 0 && g_GpuSceneMode && g_GpuRedrawRequest) {
+    g_GpuRedrawRequest = 0;
+    MarkRootWhollyDirty(w);
+    ApplyPendingLayerStateAll();
+    RenderGpuScene();
+  }
+  w->mDrawn = 1;
+  if (root->mChanged && ComposeLayerTree(w->mRootLayer, 0) != 0) return -1;
+  return g_QuitFlag;
+}
