@@ -12,5 +12,4 @@ int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
 
 void AdvanceMessage(ScriptTask*) {}
 
-void FreeSaveStaging(int) {}
 

@@ -2,6 +2,7 @@
 // not built yet run the unassigned handler until their subsystem puts its handler here.
 #include "app/engine.h"
 #include "files/file_commands.h"
+#include "files/savedata.h"
 #include "script/maths.h"
 #include "script/script_set.h"
 #include "script/task.h"
@@ -61,7 +62,7 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  43 ReturnZero        */ ReturnZero,
     /*  44 LabelExists       */ CmdLabelExists,
     /*  45 Assign            */ CmdAssign,
-    /*  46 SaveDataLoad      */ CmdUnassigned,
+    /*  46 SaveDataLoad      */ CmdSaveDataLoad,
     /*  47 Loop              */ CmdLoop,
     /*  48 BreakLoop         */ CmdBreakLoop,
     /*  49 ContinueLoop      */ CmdContinueLoop,
@@ -90,9 +91,9 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  72 ReturnZero        */ ReturnZero,
     /*  73 ReturnZero        */ ReturnZero,
     /*  74 unassigned        */ CmdUnassigned,
-    /*  75 SaveDataWrite     */ CmdUnassigned,
-    /*  76 SaveDataDrop      */ CmdUnassigned,
-    /*  77 SaveReserved77    */ CmdUnassigned,
+    /*  75 SaveDataWrite     */ CmdSaveDataWrite,
+    /*  76 SaveDataDrop      */ CmdSaveDataDrop,
+    /*  77 SaveReserved77    */ CmdSaveReserved77,
     /*  78 Sound             */ CmdSound,
     /*  79 SoundDelete       */ CmdSoundDelete,
     /*  80 SoundQuery        */ CmdSoundQuery,

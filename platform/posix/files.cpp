@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -147,7 +149,21 @@ bool PlatFileSeek(PlatFile* f, int64_t offset) { return fseeko(f->f, offset, SEE
 
 size_t PlatFileRead(PlatFile* f, void* buffer, size_t bytes) { return fread(buffer, 1, bytes, f->f); }
 
+namespace {
+std::atomic<int64_t> g_DiskBytesLeft{-1};
+}  // namespace
+
+void PlatSimulateDiskFull(int64_t bytes) { g_DiskBytesLeft = bytes; }
+
 size_t PlatFileWrite(PlatFile* f, const void* buffer, size_t bytes) {
+  int64_t left = g_DiskBytesLeft;
+  if (left >= 0) {
+    size_t allowed = (uint64_t)left < bytes ? (size_t)left : bytes;
+    g_DiskBytesLeft = left - (int64_t)allowed;
+    size_t done = fwrite(buffer, 1, allowed, f->f);
+    if (allowed < bytes) errno = ENOSPC;
+    return done;
+  }
   return fwrite(buffer, 1, bytes, f->f);
 }
 

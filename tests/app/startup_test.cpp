@@ -2,6 +2,7 @@
 // switches, the single-instance rule between processes, and a clean end without a game.
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,14 @@
 
 namespace {
 
-const char* const kProbeLock = "kivor-instance-test-lock";
+// The probe lock's name is unique to one run of the test, so parallel runs never meet; the
+// child process finds it in its environment.
+std::string ProbeLockName() {
+  if (const char* name = getenv("KIVOR_TEST_PROBE_LOCK")) return name;
+  std::string name = "kivor-instance-test-" + std::to_string(std::random_device{}());
+  setenv("KIVOR_TEST_PROBE_LOCK", name.c_str(), 1);
+  return name;
+}
 
 int RunEngine(std::vector<std::string> args) {
   std::vector<char*> argv;
@@ -104,10 +112,10 @@ TEST_F(Startup, InstanceNamesFollowTheGameFolder) {
 }
 
 // Run by the test below in a second process: it must not get a lock the first one holds.
-TEST(InstanceLockChild, DISABLED_CannotTakeTheHeldLock) { EXPECT_EQ(PlatLockAcquire(kProbeLock), -1); }
+TEST(InstanceLockChild, DISABLED_CannotTakeTheHeldLock) { EXPECT_EQ(PlatLockAcquire(ProbeLockName()), -1); }
 
 TEST(InstanceLock, HeldLockKeepsASecondProcessOutUntilReleased) {
-  int held = PlatLockAcquire(kProbeLock);
+  int held = PlatLockAcquire(ProbeLockName());
   ASSERT_GE(held, 0);
   std::vector<std::string> child{PlatExecutablePath(), "--gtest_also_run_disabled_tests",
                                  "--gtest_filter=InstanceLockChild.DISABLED_CannotTakeTheHeldLock"};

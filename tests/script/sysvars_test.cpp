@@ -14,6 +14,7 @@
 #include "script/script_set.h"
 #include "script/vars.h"
 #include "tests/script/script_fixture.h"
+#include "text/text.h"
 
 namespace {
 
@@ -248,6 +249,36 @@ return 9, 4
   EXPECT_DOUBLE_EQ(Real("realseen"), 2.5);
   EXPECT_EQ(Text("textseen"), "txt");
   EXPECT_EQ(Text("nameseen"), "SYSTEM");
+}
+
+TEST_F(SysVarsTest, MessageTextAndCodesAreCopiedIntoTheRecordWithinItsLimits) {
+  if (!g_Message) CreateMessageRecord();
+  ASSERT_NE(g_Message, nullptr);
+  ASSERT_TRUE(BootWith(R"(
+global str msgtext@112
+global str msgcodes@113
+global str copy = ""
+file main.txt
+*SYSTEM_START
+msgtext = "hello"
+msgcodes = "11111"
+copy = msgtext
+wait frames=1000
+)"));
+  g_Message->mTextPos = 100;
+  g_Message->mCurrentEntry = 100;
+  RunPasses(1);
+  EXPECT_EQ(ShownMessage(), 0);
+  EXPECT_STREQ(g_Message->mText, "hello");
+  EXPECT_EQ(g_Message->mTextLength, 5);
+  EXPECT_EQ(g_Message->mEntryCount, 5);
+  // Output positions past the new end are brought back to it.
+  EXPECT_EQ(g_Message->mTextPos, 5);
+  EXPECT_EQ(g_Message->mCurrentEntry, 5);
+  EXPECT_EQ(Text("copy"), "hello");
+  g_Message->mText[0] = 0;
+  g_Message->mCode[0] = 0;
+  g_Message->mTextLength = g_Message->mEntryCount = g_Message->mTextPos = g_Message->mCurrentEntry = 0;
 }
 
 }  // namespace
