@@ -55,6 +55,10 @@ void OnKeyHeld(int slot);
 void RunKeyEdgeHandler(int slot);
 void PollJoysticks();
 void ApplyCursorRequest();
+// The script commands of input polling and of the cursor.
+int CmdInputSettings();
+int CmdCursor();
+
 // Forgets every key state and the switches' settings (start-up, tests).
 void ResetInputState();
 // Keeps the keyboard snapshot in step with a key or button event (main thread).

@@ -10,6 +10,5 @@ void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
 
-void AdvanceMessage(ScriptTask*) {}
 
 

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -16,6 +15,7 @@
 #include <png.h>
 
 #include "app/engine.h"
+#include "app/hooks.h"
 #include "app/window.h"
 #include "files/files.h"
 #include "layers/frame_set.h"
@@ -141,18 +141,14 @@ void BM_JpegLibraryDirect(benchmark::State& state) {
   SetMegapixels(state);
 }
 
-void RunHalvesOnTwoThreads(KcgHalves* halves) {
-  std::thread second(InflateKcgHalf, halves, 1);
-  InflateKcgHalf(halves, 0);
-  second.join();
-}
-
 void BM_KcgCompressed(benchmark::State& state) {
   std::vector<uint8_t> p = Picture();
   static std::string file = MakeKcg(W, H, std::string(reinterpret_cast<char*>(p.data()), (size_t)W * H * 4), true);
-  g_KcgHalvesRunner = state.range(0) == 2 ? RunHalvesOnTwoThreads : nullptr;
+  // The pixel workers: none (the halves one after the other) or two.
+  g_WorkerCount = (uint8_t)state.range(0);
+  if (g_WorkerCount == 2) StartWorkerThreads();
   DecodeWith(state, DecodeKcgMemory, file);
-  g_KcgHalvesRunner = nullptr;
+  StopWorkerThreads();
 }
 
 void BM_KcgRaw(benchmark::State& state) {
@@ -188,12 +184,12 @@ void BM_FrameSetFrame(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_PngDecoder)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PngLibraryDirect)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_JpegDecoder)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_JpegLibraryDirect)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_KcgRaw)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_KcgCompressed)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FrameSetFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PngDecoder)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PngLibraryDirect)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_JpegDecoder)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_JpegLibraryDirect)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_KcgRaw)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_KcgCompressed)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FrameSetFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

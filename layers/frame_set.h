@@ -28,3 +28,8 @@ void ShowFrameSetFrame(NameNode* node, int64_t n);
 int DecodeJpegFrame(const uint8_t* colour, const uint8_t* mask, int32_t colourLength, int32_t maskLength,
                     NameNode* node);
 void DecodeJpegMask(const uint8_t* mask, int32_t maskLength, NameNode* node);
+
+// Commands 98, 99 and 100.
+int CmdLayerFrameSet();
+int CmdFrameSetRelease();
+int CmdFrameSetQuery();

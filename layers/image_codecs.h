@@ -70,18 +70,6 @@ struct KcgHeader {
 bool ParseKcgHeader(const uint8_t* data, size_t size, KcgHeader* header);
 // Inflates one zlib part into exactly `capacity` bytes at most; true when the stream is whole.
 bool InflateKcgPart(uint8_t* dest, uint32_t capacity, const uint8_t* source, uint32_t sourceSize);
-// How the two parts of a compressed .kcg are inflated: null runs them one after the other on
-// the calling thread; the worker pool installs its two-worker runner here. The runner fills
-// `ok[0]` and `ok[1]`.
-struct KcgHalves {
-  uint8_t* mDest[2];
-  uint32_t mCapacity[2];
-  const uint8_t* mSource[2];
-  uint32_t mSourceSize[2];
-  bool mOk[2];
-};
-extern void (*g_KcgHalvesRunner)(KcgHalves* halves);
-void InflateKcgHalf(KcgHalves* halves, int which);
 
 // Writers: the image is B, G, R, A rows top-down. Each returns 0, -1 when the file cannot be
 // created (after the "File Create Error." box) and -2 when the encoder failed; a failed write

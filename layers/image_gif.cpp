@@ -163,13 +163,19 @@ GifFrame* AllocGifFrame(GifFrame** slot, size_t pixels) {
   return frame;
 }
 
+// What the frames of one file may take together: far more than real animations use for their
+// file size, yet a few forged descriptors cannot claim gigabytes.
+uint64_t FrameBudget(size_t fileSize) { return ((uint64_t)128 << 20) + 64 * (uint64_t)fileSize; }
+
 // One image descriptor and its data; 0, or -1 to fail the load.
-int ReadGifImage(GifCursor* c, GifParse* p, DecodeTarget* target, GifFrame** slot) {
+int ReadGifImage(GifCursor* c, GifParse* p, DecodeTarget* target, GifFrame** slot, uint64_t* budget) {
   int32_t left = GifReadU16(c), top = GifReadU16(c);
   int32_t width = GifReadU16(c), height = GifReadU16(c);
   uint8_t packed = GifReadByte(c);
   if (packed & 0x80) ReadColourTable(c, packed, p);
   if (width > MAX_IMAGE_SIDE || height > MAX_IMAGE_SIDE) return ReportScriptErrorF(100091, 1, target->mFileName), -1;
+  if ((uint64_t)width * height > *budget) return -1;
+  *budget -= (uint64_t)width * height;
   GifFrame* frame = AllocGifFrame(slot, (size_t)width * height);
   if (!frame) return -1;
   frame->mLeft = left, frame->mTop = top, frame->mWidth = width, frame->mHeight = height;
@@ -247,12 +253,13 @@ int DecodeGifMemory(const uint8_t* data, size_t size, DecodeTarget* target) {
   if (!target->mGifFrames) target->mGifFrames = static_cast<GifFrame**>(calloc(GIF_FRAME_SLOTS, sizeof(GifFrame*)));
   if (!target->mGifFrames) return -1;
   int frames = 0;
+  uint64_t budget = FrameBudget(size);
   // The end of the file ends the blocks like the trailer; so does a full frame table.
   while (!GifAtEnd(&c) && frames < GIF_FRAME_SLOTS) {
     uint8_t block = GifReadByte(&c);
     if (block == 0x3B) break;
     if (block == 0x2C) {
-      if (ReadGifImage(&c, &p, target, &target->mGifFrames[frames]) != 0) return target->mGifFrameCount = frames, -1;
+      if (ReadGifImage(&c, &p, target, &target->mGifFrames[frames], &budget) != 0) return target->mGifFrameCount = frames, -1;
       frames++;
       continue;
     }

@@ -5,9 +5,28 @@
 #include <zlib.h>
 
 #include "app/engine.h"
+#include "app/workers.h"
 #include "layers/image_codecs.h"
 
-void (*g_KcgHalvesRunner)(KcgHalves* halves);
+namespace {
+
+// Workers 0 and 1 each record here whether their half inflated; the submitter reads both once
+// the pool reports the two jobs done.
+bool g_HalfInflated[2];
+
+// Words 6-9: part 1 size, part 1 stored size, part 2 size, part 2 stored size; word 14 the
+// image, word 15 the file image. The sizes were checked against both before submission.
+void JobUncompressHalves(WorkerJob* job) {
+  int32_t half = job->mWord0;
+  if (half < 0 || half > 1) return;
+  uint32_t part1Size = (uint32_t)job->mWord6, part1Stored = (uint32_t)job->mWord7;
+  uint32_t part2Size = (uint32_t)job->mWord8, part2Stored = (uint32_t)job->mWord9;
+  const uint8_t* payload = job->mWord15 + KCG_HEADER_BYTES;
+  g_HalfInflated[half] = half == 0 ? InflateKcgPart(job->mWord14, part1Size, payload, part1Stored)
+                                   : InflateKcgPart(job->mWord14 + part1Size, part2Size, payload + part1Stored, part2Stored);
+}
+
+}  // namespace
 
 bool ParseKcgHeader(const uint8_t* data, size_t size, KcgHeader* header) {
   if (size < KCG_HEADER_BYTES) return false;
@@ -28,11 +47,6 @@ bool InflateKcgPart(uint8_t* dest, uint32_t capacity, const uint8_t* source, uin
   // A stream shorter than its part leaves the rest of the part defined.
   memset(dest + destLength, 0, capacity - destLength);
   return true;
-}
-
-void InflateKcgHalf(KcgHalves* halves, int which) {
-  halves->mOk[which] = InflateKcgPart(halves->mDest[which], halves->mCapacity[which], halves->mSource[which],
-                                      halves->mSourceSize[which]);
 }
 
 int DecodeKcgMemory(const uint8_t* data, size_t size, DecodeTarget* target) {
@@ -68,18 +82,23 @@ int DecodeKcgMemory(const uint8_t* data, size_t size, DecodeTarget* target) {
   // Bytes that the parts do not cover stay defined.
   if (h.mPart1Size + (uint64_t)h.mPart2Size < imageBytes)
     memset(image + h.mPart1Size + h.mPart2Size, 0, imageBytes - h.mPart1Size - h.mPart2Size);
-  KcgHalves halves = {{image, image + h.mPart1Size},
-                      {h.mPart1Size, h.mPart2Size},
-                      {payload, payload + h.mPart1Stored},
-                      {h.mPart1Stored, h.mPart2Stored},
-                      {false, false}};
-  if (g_KcgHalvesRunner) {
-    g_KcgHalvesRunner(&halves);
-  } else {
-    InflateKcgHalf(&halves, 0);
-    InflateKcgHalf(&halves, 1);
+  WorkerJob job{};
+  job.mWord1 = JOB_UNCOMPRESS_HALVES;
+  job.mWord6 = (int32_t)h.mPart1Size, job.mWord7 = (int32_t)h.mPart1Stored;
+  job.mWord8 = (int32_t)h.mPart2Size, job.mWord9 = (int32_t)h.mPart2Stored;
+  job.mWord12 = h.mWidth, job.mWord13 = h.mHeight;
+  job.mWord14 = image;
+  job.mWord15 = data;
+  g_HalfInflated[0] = g_HalfInflated[1] = false;
+  SetWorkerJobBody(JOB_UNCOMPRESS_HALVES, JobUncompressHalves);
+  // With fewer than two workers both halves are inflated here, one after the other.
+  if (!SubmitToFirstTwoWorkers(job)) {
+    job.mWord0 = 0;
+    JobUncompressHalves(&job);
+    job.mWord0 = 1;
+    JobUncompressHalves(&job);
   }
-  if (!halves.mOk[0]) return ShowErrorBox("", "Uncompress Status Error 1."), -1;
-  if (!halves.mOk[1]) return ShowErrorBox("", "Uncompress Status Error 2."), -1;
+  if (!g_HalfInflated[0]) return ShowErrorBox("", "Uncompress Status Error 1."), -1;
+  if (!g_HalfInflated[1]) return ShowErrorBox("", "Uncompress Status Error 2."), -1;
   return 0;
 }

@@ -6,10 +6,12 @@
 
 #include "app/engine.h"
 #include "files/files.h"
+#include "layers/blend_tables.h"
 #include "layers/image_codecs.h"
 #include "layers/layer.h"
 #include "media/emote.h"
 #include "platform/platform.h"
+#include "script/script_set.h"
 
 namespace {
 
@@ -46,6 +48,10 @@ int RunDecoder(MemoryDecoder decoder, LayerRecord* record, const uint8_t* data, 
   return result;
 }
 
+// The bridge hands the character's texture bytes through this before it keeps them, with the
+// count as the bridge gives it.
+void SaturationFilter(uint8_t* bgra, uint32_t count) { AdjustSaturationSpan(bgra, count); }
+
 // The .psb of an animated character: the layer keeps a 2 x 2 placeholder; the character is
 // drawn by the E-mote bridge when it is loaded.
 int LoadPsb(LayerRecord* record, const uint8_t* data, size_t size, const char* name) {
@@ -59,10 +65,15 @@ int LoadPsb(LayerRecord* record, const uint8_t* data, size_t size, const char* n
   ReleaseEmoteObject(record);
   record->mGpuKind = GPU_KIND_EMOTE;
   CopyTextBounded(record->mFileName, LAYER_NAME_BYTES, name);
+  g_EmoteLoadSaturation = record->mSaturation;
+  g_EmoteFunctions.SetTextureFilter(data, (uint32_t)size, SaturationFilter);
   if (LoadEmotePlayer(record, data, (uint32_t)size) != 0) return ShowErrorBox("", Cp932("E-mote 読込に失敗しました. = %s").c_str(), name), -1;
   g_EmoteFunctions.PreparePlayer(record->mEmotePlayer);
   return 0;
 }
+
+// The layer command (code 1) as the command table names it, for messages about its files.
+const char* LayerCommandName() { return g_CommandDefs[1].mName ? g_CommandDefs[1].mName : ""; }
 
 }  // namespace
 
@@ -83,7 +94,7 @@ int DecodeImageIntoLayer(LayerRecord* record, uint8_t type, const uint8_t* data,
       break;
     case FILE_TYPE_PSD: return ReportScriptErrorF(100220, 1, name), -1;
     case FILE_TYPE_PSB: return LoadPsb(record, data, size, name) ? -1 : 0;
-    default: return ReportErrorF(100030, 1, "LAYER", name), -1;
+    default: return ReportErrorF(100030, 1, LayerCommandName(), name), -1;
   }
   if (result) return -1;
   FillTransparentPixels(record);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "script/nametree.h"
 
@@ -181,6 +182,9 @@ void ApplyPendingLayerStateAll();
 int CmdLayer();
 int CmdLayerDelete();
 int CmdLayerQuery();
+
+// A UTF-8 text of ours in the engine's code page, for the boxes the layer code shows.
+std::string ToCp932Text(const char* utf8);
 
 // ---------------------------------------------------------------------------------------------
 // What the layer code asks of the rendering, texture, frame-set, window and message code.

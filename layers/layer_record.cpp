@@ -35,13 +35,6 @@ ImageBuffer* AllocAligned(uint64_t bytes) {
   return base + IMAGE_ALIGN;
 }
 
-// Texts the engine shows are kept in code page 932; ours are written in UTF-8.
-std::string ToCp932(const char* utf8) {
-  std::string out;
-  if (!PlatUtf8ToCp932(utf8, strlen(utf8), &out)) out = utf8;
-  return out;
-}
-
 void FreeRecord(LayerRecord* r) {
   free(r->mMaskName);
   free(r->mSecondSourceName);
@@ -62,6 +55,12 @@ void ForgetWindowRoot(NameNode* node, LayerRecord* record) {
 }
 
 }  // namespace
+
+std::string ToCp932Text(const char* utf8) {
+  std::string out;
+  if (!PlatUtf8ToCp932(utf8, strlen(utf8), &out)) out = utf8;
+  return out;
+}
 
 int CreateLayerRecord(NameNode* node) {
   LayerRecord* r = static_cast<LayerRecord*>(calloc(1, sizeof(LayerRecord)));
@@ -114,7 +113,7 @@ LayerRecord* ShareLayerRecord(NameNode* node, LayerRecord* record) {
 
 ImageBuffer* AllocImageBuffer(ImageBuffer* old, int32_t width, int32_t height, const char* fileName) {
   if (width > MAX_IMAGE_SIDE || height > MAX_IMAGE_SIDE) {
-    ShowErrorBox("", ToCp932("ＣＧサイズが大きすぎます。X=%d, Y=%d").c_str(), width, height);
+    ShowErrorBox("", ToCp932Text("ＣＧサイズが大きすぎます。X=%d, Y=%d").c_str(), width, height);
     ReportError(100010, 1);
     return nullptr;
   }

@@ -59,32 +59,33 @@ void ZeroRows(uint8_t* dst, int32_t outWidth, int32_t from, int32_t to) {
   if (to > from) memset(dst + (size_t)from * outWidth * 4, 0, (size_t)(to - from) * outWidth * 4);
 }
 
-uint32_t LerpPixel(const uint8_t* p00, const uint8_t* p01, const uint8_t* p10, const uint8_t* p11, uint32_t fx,
-                   uint32_t fy, bool threaded) {
-  uint32_t out = 0;
-  for (int c = 0; c < 4; c++) {
-    uint32_t top = p00[c] * (256 - fx) + p01[c] * fx;
-    uint32_t bottom = p10[c] * (256 - fx) + p11[c] * fx;
-    uint32_t v = threaded ? ((top * (256 - fy)) >> 16) + ((bottom * fy) >> 16)
-                          : (((top >> 8) * (256 - fy) + (bottom >> 8) * fy) >> 8);
-    out |= (v > 255 ? 255 : v) << (8 * c);
-  }
-  return out;
-}
-
-// One output row of bilinear scaling, from source row sy (and its lower neighbour) with weight fy.
-void BilinearRow(const ScaleJobArgs& a, uint8_t* row, int64_t sy, uint32_t fy, bool threaded) {
+// One output row of bilinear scaling, from source row sy (and the row below, clamped to the
+// image) with row weight fy. The threaded form keeps more bits before the final shift.
+template <bool THREADED>
+void BilinearRow(const ScaleJobArgs& a, uint8_t* row, int64_t sy, uint32_t fy) {
   memset(row, 0, (size_t)a.mFirstColumn * 4);
   memset(row + (size_t)a.mEndColumn * 4, 0, (size_t)(a.mOutWidth - a.mEndColumn) * 4);
   int64_t sy1 = sy + 1 < a.mSrcHeight ? sy + 1 : sy;
   const uint8_t* r0 = a.mSrc + (size_t)sy * a.mSrcWidth * 4;
   const uint8_t* r1 = a.mSrc + (size_t)sy1 * a.mSrcWidth * 4;
+  const int32_t* source = g_ScaleTables.mColumnSource.data();
+  const int32_t* next = g_ScaleTables.mColumnNext.data();
+  const uint32_t* weight = g_ScaleTables.mColumnWeight.data();
+  uint32_t ify = 256 - fy;
   for (int32_t i = a.mFirstColumn; i < a.mEndColumn; i++) {
-    int64_t sx = g_ScaleTables.mColumnSource[i];
-    int64_t sx1 = sx + 1 < a.mSrcWidth ? sx + 1 : sx;
-    uint32_t fx = g_ScaleTables.mColumnWeight[i];
-    uint32_t v = LerpPixel(r0 + sx * 4, r0 + sx1 * 4, r1 + sx * 4, r1 + sx1 * 4, fx, fy, threaded);
-    memcpy(row + (size_t)i * 4, &v, 4);
+    const uint8_t* p00 = r0 + (size_t)source[i] * 4;
+    const uint8_t* p01 = r0 + (size_t)next[i] * 4;
+    const uint8_t* p10 = r1 + (size_t)source[i] * 4;
+    const uint8_t* p11 = r1 + (size_t)next[i] * 4;
+    uint32_t fx = weight[i], ifx = 256 - fx;
+    uint8_t* out = row + (size_t)i * 4;
+    for (int c = 0; c < 4; c++) {
+      uint32_t top = p00[c] * ifx + p01[c] * fx;
+      uint32_t bottom = p10[c] * ifx + p11[c] * fx;
+      // Both forms stay within 0..255: each is a weighted mean of bytes.
+      out[c] = (uint8_t)(THREADED ? ((top * ify) >> 16) + ((bottom * fy) >> 16)
+                                  : (((top >> 8) * ify + (bottom >> 8) * fy) >> 8));
+    }
   }
 }
 
@@ -96,9 +97,12 @@ bool PrepareBilinear(ScaleJobArgs* a, int32_t x0, int32_t y0, int32_t x1, int32_
   BuildBilinearAxis(x0, x1, outWidth100, a->mSrcWidth, &cols, &a->mFirstColumn, &a->mEndColumn);
   BuildBilinearAxis(y0, y1, outHeight100, a->mSrcHeight, &g_ScaleTables.mRowPos, &a->mFirstRow, &a->mEndRow);
   g_ScaleTables.mColumnSource.resize(cols.size());
+  g_ScaleTables.mColumnNext.resize(cols.size());
   g_ScaleTables.mColumnWeight.resize(cols.size());
-  for (size_t i = 0; i < cols.size(); i++) {
-    g_ScaleTables.mColumnSource[i] = x0 / 100 + (cols[i] >> 8);
+  for (int32_t i = a->mFirstColumn; i < a->mEndColumn; i++) {
+    int64_t sx = x0 / 100 + (cols[i] >> 8);
+    g_ScaleTables.mColumnSource[i] = (int32_t)sx;
+    g_ScaleTables.mColumnNext[i] = (int32_t)(sx + 1 < a->mSrcWidth ? sx + 1 : sx);
     g_ScaleTables.mColumnWeight[i] = g_Sharpen[cols[i] & 0xFF];
   }
   a->mRowOrigin = y0 / 100;
@@ -122,7 +126,7 @@ void ScaleBilinearRows(const ScaleJobArgs& a, int32_t from, int32_t to) {
   for (int32_t r = from; r < to; r++) {
     // Each band works its row positions out itself; the row weight is used as it comes.
     int64_t p = g_ScaleTables.mRowPos[r];
-    BilinearRow(a, a.mDst + (size_t)r * a.mOutWidth * 4, a.mRowOrigin + (p >> 8), (uint32_t)(p & 0xFF), true);
+    BilinearRow<true>(a, a.mDst + (size_t)r * a.mOutWidth * 4, a.mRowOrigin + (p >> 8), (uint32_t)(p & 0xFF));
   }
 }
 
@@ -139,14 +143,14 @@ void ScaleNearest(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int3
   a.mOutWidth = outWidth;
   a.mColumnOrigin = x0;
   a.mRowOrigin = y0;
-  auto build = [](std::vector<int64_t>* table, int32_t count, int32_t step, int32_t origin, int32_t size,
+  auto build = [](std::vector<int32_t>* table, int32_t count, int32_t step, int32_t origin, int32_t size,
                   int32_t* first, int32_t* end) {
     table->resize(count);
     uint32_t sum = 0;
     *first = count;
     *end = count;
     for (int32_t i = 0; i < count; i++) {
-      (*table)[i] = sum >> 16;
+      (*table)[i] = (int32_t)(sum >> 16);
       int64_t s = origin + (int64_t)(sum >> 16);
       if (s >= 0 && *first == count) *first = i;
       if (s >= size && *end == count) *end = i;
@@ -176,7 +180,7 @@ void ScaleBilinear(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int
   ZeroRows(dst, w, a.mEndRow, h);
   for (int32_t r = a.mFirstRow; r < a.mEndRow; r++) {
     int64_t p = g_ScaleTables.mRowPos[r];
-    BilinearRow(a, dst + (size_t)r * w * 4, a.mRowOrigin + (p >> 8), g_Sharpen[p & 0xFF], false);
+    BilinearRow<false>(a, dst + (size_t)r * w * 4, a.mRowOrigin + (p >> 8), g_Sharpen[p & 0xFF]);
   }
 }
 

@@ -6,8 +6,9 @@
 
 // Written by the submitting scaler before any band runs; only read while bands run.
 struct ScaleTables {
-  std::vector<int64_t> mColumnSource;   // source column of each output column (from the origin)
-  std::vector<int64_t> mRowSource;      // nearest: source row of each output row
+  std::vector<int32_t> mColumnSource;   // source column of each output column (nearest: from the origin)
+  std::vector<int32_t> mColumnNext;     // bilinear: the column right of it, clamped to the image
+  std::vector<int32_t> mRowSource;      // nearest: source row of each output row
   std::vector<int64_t> mColumnPos;      // bilinear: positions in 1/256 source pixel
   std::vector<int64_t> mRowPos;
   std::vector<uint32_t> mColumnWeight;  // bilinear: sharpened weight of the right neighbour

@@ -1,8 +1,11 @@
 // The command handler table: one line per command code. Commands of subsystems that are
 // not built yet run the unassigned handler until their subsystem puts its handler here.
 #include "app/engine.h"
+#include "app/input.h"
 #include "files/file_commands.h"
 #include "files/savedata.h"
+#include "layers/frame_set.h"
+#include "layers/layer.h"
 #include "script/maths.h"
 #include "script/script_set.h"
 #include "script/task.h"
@@ -10,6 +13,7 @@
 #include "script/var_utility.h"
 #include "script/vars.h"
 #include "sound/sound.h"
+#include "text/text.h"
 
 CommandHandler g_CommandHandlers[COMMAND_COUNT];
 
@@ -17,10 +21,10 @@ namespace {
 
 const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*   0 Reserved0         */ CmdReserved0,
-    /*   1 Layer             */ CmdUnassigned,
+    /*   1 Layer             */ CmdLayer,
     /*   2 ImageProcess      */ CmdUnassigned,
-    /*   3 LayerDelete       */ CmdUnassigned,
-    /*   4 LayerQuery        */ CmdUnassigned,
+    /*   3 LayerDelete       */ CmdLayerDelete,
+    /*   4 LayerQuery        */ CmdLayerQuery,
     /*   5 ClipboardCopy     */ CmdUnassigned,
     /*   6 ClipboardPaste    */ CmdUnassigned,
     /*   7 Reserved7         */ CmdUnassigned,
@@ -43,8 +47,8 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  24 FlashStop         */ CmdUnassigned,
     /*  25 FlashQuery        */ CmdUnassigned,
     /*  26 DeclareReal       */ CmdDeclareReal,
-    /*  27 TextStyle         */ CmdUnassigned,
-    /*  28 TextInfo          */ CmdUnassigned,
+    /*  27 TextStyle         */ CmdTextStyle,
+    /*  28 TextInfo          */ CmdTextInfo,
     /*  29 FrameRate         */ CmdUnassigned,
     /*  30 unassigned        */ CmdUnassigned,
     /*  31 unassigned        */ CmdUnassigned,
@@ -57,7 +61,7 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  38 BreakBlock        */ CmdBreakBlock,
     /*  39 RepeatBlock       */ CmdRepeatBlock,
     /*  40 EndIf             */ CmdEndIf,
-    /*  41 InputSettings     */ CmdUnassigned,
+    /*  41 InputSettings     */ CmdInputSettings,
     /*  42 DeclareInt        */ CmdDeclareInt,
     /*  43 ReturnZero        */ ReturnZero,
     /*  44 LabelExists       */ CmdLabelExists,
@@ -77,7 +81,7 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  58 MenuReserved58    */ CmdUnassigned,
     /*  59 MenuReserved59    */ CmdUnassigned,
     /*  60 MenuReserved60    */ CmdUnassigned,
-    /*  61 Cursor            */ CmdUnassigned,
+    /*  61 Cursor            */ CmdCursor,
     /*  62 Movie             */ CmdUnassigned,
     /*  63 MovieStop         */ CmdUnassigned,
     /*  64 MovieQuery        */ CmdUnassigned,
@@ -86,7 +90,7 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  67 RegistryRead      */ CmdUnassigned,
     /*  68 Return            */ CmdReturn,
     /*  69 ReturnZero        */ ReturnZero,
-    /*  70 MessageEnd        */ CmdUnassigned,
+    /*  70 MessageEnd        */ CmdMessageEnd,
     /*  71 ReturnZero        */ ReturnZero,
     /*  72 ReturnZero        */ ReturnZero,
     /*  73 ReturnZero        */ ReturnZero,
@@ -103,8 +107,8 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  84 TaskStart         */ CmdTaskStart,
     /*  85 TaskEnd           */ CmdTaskEnd,
     /*  86 TaskQuery         */ CmdTaskQuery,
-    /*  87 MessageConfig     */ CmdUnassigned,
-    /*  88 MessageConfigGet  */ CmdUnassigned,
+    /*  87 MessageConfig     */ CmdMessageConfig,
+    /*  88 MessageConfigGet  */ CmdMessageConfigGet,
     /*  89 TrayIcon          */ CmdUnassigned,
     /*  90 TrayReserved90    */ CmdUnassigned,
     /*  91 VariableUtility   */ CmdVariableUtility,
@@ -113,11 +117,11 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  94 Window            */ CmdUnassigned,
     /*  95 HideWindow        */ CmdUnassigned,
     /*  96 WindowQuery       */ CmdUnassigned,
-    /*  97 MessageText       */ CmdUnassigned,
-    /*  98 LayerFrameSet     */ CmdUnassigned,
-    /*  99 FrameSetRelease   */ CmdUnassigned,
-    /* 100 FrameSetQuery     */ CmdUnassigned,
-    /* 101 MessageValue      */ CmdUnassigned,
+    /*  97 MessageText       */ CmdMessageText,
+    /*  98 LayerFrameSet     */ CmdLayerFrameSet,
+    /*  99 FrameSetRelease   */ CmdFrameSetRelease,
+    /* 100 FrameSetQuery     */ CmdFrameSetQuery,
+    /* 101 MessageValue      */ CmdMessageValue,
     /* 102 unassigned        */ CmdUnassigned,
     /* 103 unassigned        */ CmdUnassigned,
     /* 104 unassigned        */ CmdUnassigned,

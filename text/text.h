@@ -207,3 +207,25 @@ int AppendMessageValue(const char* bytes, int32_t length);
 int AppendMessageControl(uint8_t code, bool withCellSize);
 // The block end's entries (click wait, new line, new page as configured, then the end).
 int CloseMessageBlock();
+
+// ---------------------------------------------------------------------------------------------
+// Message output, run by the task runner for every task it visits.
+
+struct ScriptTask;
+// Types out the message the task waits for: reads the advance and skip keys, draws the
+// characters that are due, and releases the task (clearing its wait) when the message is done.
+void AdvanceMessage(ScriptTask* task);
+void OutputMessageEntries();
+int WaitCharDelay();                     // 0 draw now, -1 wait
+int BreakMessageLine(NameNode* layer);   // 0 draw at the pen, -1 the entry is handled
+
+// ---------------------------------------------------------------------------------------------
+// Commands.
+
+int CmdTextStyle();          // 27
+int CmdTextInfo();           // 28
+int CmdMessageEnd();         // 70
+int CmdMessageConfig();      // 87
+int CmdMessageConfigGet();   // 88
+int CmdMessageText();        // 97
+int CmdMessageValue();       // 101

@@ -264,10 +264,25 @@ bool PlatGlyphDraw(PlatGlyphFont* font, const char* text, int length, uint8_t* b
   if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0) return true;
   const FT_Bitmap& bitmap = slot->bitmap;
   int left = slot->bitmap_left, top = font->ascent - slot->bitmap_top;
+  int rowBytes = side / 8, srcBytes = ((int)bitmap.width + 7) / 8;
   for (unsigned row = 0; row < bitmap.rows; row++) {
+    int y = top + (int)row;
+    if (y < 0 || y >= side) continue;
     const uint8_t* src = bitmap.buffer + (ptrdiff_t)row * bitmap.pitch;
-    for (unsigned col = 0; col < bitmap.width; col++)
-      if (src[col / 8] & (0x80u >> (col & 7))) ClearBit(bits, side, left + (int)col, top + (int)row);
+    uint8_t* dst = bits + (size_t)y * rowBytes;
+    // Whole source bytes are shifted into place; the bits past the glyph's width are 0.
+    for (int b = 0; b < srcBytes; b++) {
+      if (!src[b]) continue;
+      int x = left + b * 8;
+      if (x < 0) {
+        for (int k = 0; k < 8; k++)
+          if (src[b] & (0x80u >> k)) ClearBit(bits, side, x + k, y);
+        continue;
+      }
+      int shift = x & 7, at = x >> 3;
+      if (at < rowBytes) dst[at] &= (uint8_t)~(src[b] >> shift);
+      if (shift && at + 1 < rowBytes) dst[at + 1] &= (uint8_t)~(src[b] << (8 - shift));
+    }
   }
   return true;
 }

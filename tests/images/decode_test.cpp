@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/hooks.h"
 #include "platform/headless/headless.h"
 #include "tests/images/image_fixtures.h"
 #include "tests/support/engine_fixture.h"
@@ -65,6 +66,8 @@ TEST_F(DecodeTest, PixelsMatchOutsideDecoders) {
       {"bmp_8.bmp", DecodeBmpMemory, false},
       {"bmp_4.bmp", DecodeBmpMemory, false},
       {"bmp_1.bmp", DecodeBmpMemory, false},
+      {"bmp_4_v5.bmp", DecodeBmpMemory, false},
+      {"bmp_32_v5.bmp", DecodeBmpMemory, true},
       {"gif_plain.gif", DecodeGifMemory, false},
       {"gif_interlaced.gif", DecodeGifMemory, false},
       {"gif_transparent.gif", DecodeGifMemory, true},
@@ -228,18 +231,38 @@ TEST_F(DecodeTest, KcgPartSizesBeyondTheImageFailWithABox) {
   }
 }
 
-TEST_F(DecodeTest, KcgRawAndCompressedGiveThePixels) {
+TEST_F(DecodeTest, KcgRawAndCompressedGiveThePixelsOnOneOrTwoWorkers) {
   std::string pixels;
   for (int i = 0; i < 5 * 3 * 4; i++) pixels += (char)(i * 7);
-  for (bool compressed : {false, true}) {
-    for (int64_t split : {(int64_t)-1, (int64_t)0, (int64_t)pixels.size(), (int64_t)13}) {
-      SCOPED_TRACE(std::to_string(compressed) + " split " + std::to_string(split));
-      OwnedTarget target;
-      ASSERT_EQ(Decode(DecodeKcgMemory, MakeKcg(5, 3, pixels, compressed, split), &target), 0);
-      EXPECT_EQ(std::string(reinterpret_cast<char*>(target.mPixels), pixels.size()), pixels);
-      EXPECT_EQ(target.mHasAlpha, 1);
+  for (uint8_t workers : {0, 2}) {
+    g_WorkerCount = workers;
+    if (workers) StartWorkerThreads();
+    for (bool compressed : {false, true}) {
+      for (int64_t split : {(int64_t)-1, (int64_t)0, (int64_t)pixels.size(), (int64_t)13}) {
+        SCOPED_TRACE(std::to_string(workers) + " workers, compressed " + std::to_string(compressed) + ", split " +
+                     std::to_string(split));
+        OwnedTarget target;
+        ASSERT_EQ(Decode(DecodeKcgMemory, MakeKcg(5, 3, pixels, compressed, split), &target), 0);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(target.mPixels), pixels.size()), pixels);
+        EXPECT_EQ(target.mHasAlpha, 1);
+      }
     }
+    // A damaged half fails with its own box, whoever inflates it.
+    for (int half : {0, 1}) {
+      SCOPED_TRACE(std::to_string(workers) + " workers, damaged half " + std::to_string(half));
+      std::string file = MakeKcg(5, 3, pixels, true);
+      uint32_t part1Stored = ReadLe32(reinterpret_cast<const uint8_t*>(file.data()) + 36);
+      file[KCG_HEADER_BYTES + (half ? part1Stored : 0) + 3] ^= 0x55;
+      HeadlessClearCalls();
+      OwnedTarget target;
+      EXPECT_NE(Decode(DecodeKcgMemory, file, &target), 0);
+      std::vector<std::string> calls = HeadlessCalls();
+      ASSERT_FALSE(calls.empty());
+      EXPECT_NE(calls.back().find(half ? "Uncompress Status Error 2." : "Uncompress Status Error 1."), std::string::npos);
+    }
+    StopWorkerThreads();
   }
+  g_WorkerCount = 0;
 }
 
 TEST_F(DecodeTest, KcgWithAWrongMagicLoadsAfterTheBox) {

@@ -235,6 +235,18 @@ TEST_F(GifTest, OversizedFramesAndScreensAreRefused) {
   OwnedTarget t;
   EXPECT_NE(Decode(bytes, &t), 0);
   EXPECT_EQ(ShownMessageId(), 100091);
+
+  // Many empty frames of the largest size: the file cannot make the decoder take gigabytes.
+  GifSpec many;
+  many.screenWidth = 4, many.screenHeight = 4;
+  many.globalPalette = Palette(4);
+  std::string descriptor = Raw("\x2C\x00\x00\x00\x00\x00\x20\x00\x20\x00\x02\x00");  // 8192 x 8192, no data
+  many.trailer = false;
+  std::string huge = MakeGif(many);
+  for (int i = 0; i < 64; i++) huge += descriptor;
+  OwnedTarget h;
+  EXPECT_NE(Decode(huge, &h), 0);
+  EXPECT_LE(h.mGifFrameCount, 2);
 }
 
 }  // namespace

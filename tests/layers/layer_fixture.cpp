@@ -77,3 +77,55 @@ void LayerTreeTest::SetPixel(NameNode* node, int32_t x, int32_t y, uint32_t bgra
   uint8_t* p = r->mPixels + (size_t(y) * r->mWidth + x) * 4;
   for (int i = 0; i < 4; i++) p[i] = uint8_t(bgra >> (8 * i));
 }
+
+namespace {
+
+const char* const kLayerMessages =
+    "message 100230 \"E100230 %s\"\n"
+    "message 100240 \"E100240 %s\"\n"
+    "message 100242 \"E100242 %s\"\n"
+    "message 100243 \"E100243 %s\"\n"
+    "message 100244 \"E100244 %s\"\n"
+    "message 101230 \"E101230 %s %s\"\n"
+    "message 101250 \"E101250 %s %s\"\n"
+    "message 101280 \"E101280 %s\"\n"
+    "message 101295 \"E101295 %s %s\"\n"
+    "global int r = 7\n"
+    "global int q[8] = 0\n"
+    "global str s = \"unset\"\n"
+    "global real f = 2.5\n"
+    "file main.txt\n"
+    "*SYSTEM_START\n";
+
+}  // namespace
+
+void LayerScriptTest::SetUp() {
+  ScriptTest::SetUp();
+  window_.mWidth = 640;
+  window_.mHeight = 480;
+  g_WindowRecords[0] = &window_;
+  memset(g_EngineOptions, 1, sizeof g_EngineOptions);
+  ASSERT_EQ(CreateLayerTreeRoot(), 0);
+}
+
+void LayerScriptTest::TearDown() {
+  FreeLayerSubtree(g_LayerRoot);
+  g_LayerRoot = nullptr;
+  g_WindowRecords[0] = nullptr;
+  g_OffscreenLayerNode = nullptr;
+  g_GpuRedrawRequest = 0;
+  ScriptTest::TearDown();
+}
+
+bool LayerScriptTest::RunScript(const std::string& body, int frames) {
+  if (!Boot(std::string(kLayerMessages) + body + "\nloop -1\nwait frames=1\nendloop\n")) return false;
+  for (int i = 0; i < frames && !g_QuitFlag; i++) {
+    RunPasses(1);
+    ApplyPendingLayerStateAll();
+  }
+  return true;
+}
+
+NameNode* LayerScriptTest::Layer(const char* path, uint8_t mode) {
+  return FindNodeByPath(g_LayerRoot, path, mode);
+}

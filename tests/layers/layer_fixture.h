@@ -1,4 +1,4 @@
-// A layer tree for layer tests: the root and "W0" at 640 x 480 shown by window record 0, and
+// Layer trees for layer tests: the root and "W0" at 640 x 480 shown by window record 0, and
 // message texts that name their ids so a test can tell which message was given.
 #pragma once
 
@@ -9,6 +9,7 @@
 #include "app/window.h"
 #include "layers/layer.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/script_fixture.h"
 
 class LayerTreeTest : public HeadlessTest {
  protected:
@@ -26,4 +27,17 @@ class LayerTreeTest : public HeadlessTest {
 
  private:
   std::vector<std::string> texts_;
+};
+
+// Layer commands run from assembled scripts over the same layer tree.
+class LayerScriptTest : public ScriptTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Boots a script of `body` (after the shared variables r, q[8], s and f) that ends in an
+  // endless wait, and runs `frames` frames of one pass and one layer update each.
+  bool RunScript(const std::string& body, int frames = 4);
+  NameNode* Layer(const char* path, uint8_t mode = NAME_LOOKUP_ANY);
+
+  WindowRecord window_{};
 };

@@ -6,7 +6,7 @@
 
 #include "app/engine.h"
 #include "platform/headless/headless.h"
-#include "tests/script/script_fixture.h"
+#include "tests/support/script_fixture.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "script/nametree.h"
 #include "script/script_set.h"
 #include "script/vars.h"
-#include "tests/script/script_fixture.h"
+#include "tests/support/script_fixture.h"
 
 namespace {
 

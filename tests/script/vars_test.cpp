@@ -7,7 +7,7 @@
 
 #include "app/engine.h"
 #include "script/vars.h"
-#include "tests/script/script_fixture.h"
+#include "tests/support/script_fixture.h"
 
 namespace {
 

@@ -21,7 +21,7 @@ enum : uint8_t { T_INT = 1, T_REAL = 2, T_TEXT = 3 };
 constexpr int CMD_ELSE_IF = 11, CMD_DECLARE_REAL = 26, CMD_JUMP = 34, CMD_CALL = 35, CMD_IF = 36, CMD_ELSE = 37;
 constexpr int CMD_BREAK_BLOCK = 38, CMD_REPEAT_BLOCK = 39, CMD_END_IF = 40, CMD_DECLARE_INT = 42, CMD_ASSIGN = 45;
 constexpr int CMD_LOOP = 47, CMD_BREAK_LOOP = 48, CMD_CONTINUE_LOOP = 49, CMD_LOOP_END = 50, CMD_RETURN = 68;
-constexpr int CMD_DECLARE_STRING = 81;
+constexpr int CMD_DECLARE_STRING = 81, CMD_MESSAGE_TEXT = 97;
 
 struct Token {
   enum Kind { END, INT, REAL, TEXT, IDENT, VAR, OP } kind = END;
@@ -389,6 +389,7 @@ class Assembler {
   void SetPosition(size_t argument, uint32_t position) { File().image.arguments[argument].length = position; }
   static uint8_t KindFor(uint8_t valueType, uint8_t exprType) {
     if (valueType == 1) return exprType == T_REAL ? 4 : 3;
+    if (valueType == 2 && exprType == T_TEXT) return 3;
     return exprType == T_REAL ? 2 : 1;
   }
   bool Declare(const std::vector<Token>& t, size_t at, bool command, uint8_t scope);
@@ -527,6 +528,13 @@ bool Assembler::Line(const std::vector<Token>& t) {
   if (word == "global") return Declare(t, 1, false, 1);
   if (!NeedFile()) return false;
   if (word == "local") return Declare(t, 1, false, 2);
+  if (word == "text") {
+    // A message line: its bytes are stored as they are, for the message command to copy.
+    if (t[1].kind != Token::TEXT || t[2].kind != Token::END) return Fail("text \"literal\"");
+    AddCommand(CMD_MESSAGE_TEXT);
+    AddArgument(0, 3, 0, t[1].text);
+    return true;
+  }
   if (word == "dim") return Declare(t, 1, true, 0);
   FileState& f = File();
   if (word == "if" || word == "elseif") {

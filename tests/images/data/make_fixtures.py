@@ -129,6 +129,9 @@ bmp = {
     'bmp_8': ['ppmtobmp', '-bpp', '8', '/tmp/base16.ppm'],
     'bmp_4': ['ppmtobmp', '-bpp', '4', '/tmp/base16.ppm'],
     'bmp_1': ['ppmtobmp', '-bpp', '1', '/tmp/base2.ppm'],
+    # Version 5 headers: the colour table follows the longer header; 32 bits keep alpha.
+    'bmp_4_v5': ['convert', '/tmp/base_rgb.png', '-colors', '16', '-type', 'Palette', 'BMP:OUT'],
+    'bmp_32_v5': ['convert', '/tmp/base_rgba.png', 'BMP:OUT'],
 }
 open('/tmp/base16.ppm', 'wb').write(run('pnmquant', '16', '/tmp/base_rgb.ppm'))
 open('/tmp/base2.ppm', 'wb').write(run('pnmquant', '2', '/tmp/base_rgb.ppm'))
@@ -138,7 +141,9 @@ for name, cmd in bmp.items():
         run(*[a.replace('OUT', path) for a in cmd])
     else:
         open(path, 'wb').write(run(*cmd))
-    write_ref(name, *parse_pnm(run('bmptopnm', path)))
+    # bmptopnm drops alpha; Pillow keeps it.
+    if name == 'bmp_32_v5': pil_ref(name, path)
+    else: write_ref(name, *parse_pnm(run('bmptopnm', path)))
 
 # GIF: plain, interlaced, transparent.
 gif = {

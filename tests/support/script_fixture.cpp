@@ -1,5 +1,5 @@
 // The script tests' shared set-up.
-#include "tests/script/script_fixture.h"
+#include "tests/support/script_fixture.h"
 
 #include <cstdlib>
 #include <cstring>
