@@ -26,6 +26,22 @@ void HeadlessClaimClock();   // the calling thread becomes the one whose sleeps 
 // Events that PollEvent will hand out, in order.
 void HeadlessPushEvent(const PlatEventRecord& e);
 
+// A timed input script, for headless runs of a game. One event a line, '#' starts a comment:
+//   MS quit               the user asks the program to end
+//   MS close W            window slot W's close button
+//   MS click W X Y        the pointer moves to client pixel X, Y of window W and clicks (left)
+//   MS key W CODE         a key (virtual-key code 1-255) is pressed and released in window W
+// MS is the clock time in milliseconds from which PollEvent hands the event out; times never
+// go backwards. When the backend starts it loads the script named by the KIVOR_INPUT_SCRIPT
+// environment variable (a bad script is reported and ignored); when it stops after such a run,
+// it prints to standard output what the run did.
+struct HeadlessTimedEvent {
+  uint32_t at;
+  std::vector<PlatEventRecord> events;   // one line's events, in order
+};
+bool HeadlessParseInputScript(const std::string& text, std::vector<HeadlessTimedEvent>* out, std::string* error);
+void HeadlessSetInputScript(const std::vector<HeadlessTimedEvent>& script);
+
 // Answers (button indexes) for the next dialogs, in order; without one a dialog takes its
 // default button.
 void HeadlessQueueAnswer(int buttonIndex);

@@ -1,6 +1,10 @@
 // The headless backend: no display, everything recorded for tests, a clock tests can drive.
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
+#include <fstream>
+#include <sstream>
 #include <mutex>
 #include <thread>
 
@@ -14,6 +18,8 @@ std::atomic<uint32_t> g_Ticks{0};
 std::atomic<bool> g_RealClock{false};
 std::thread::id g_ClockOwner = std::this_thread::get_id();
 std::deque<PlatEventRecord> g_Events;
+std::deque<HeadlessTimedEvent> g_Scripted;   // timed input not yet due
+size_t g_ScriptedLines;                        // lines of the loaded script, 0 without one
 std::deque<int> g_Answers;
 std::vector<std::string> g_Calls;
 HeadlessWindowState g_Windows[4];
@@ -40,8 +46,39 @@ void Record(const std::string& line) {
 
 bool ValidSlot(int slot) { return slot >= 0 && slot < 4; }
 
-bool HInit() { return true; }
-void HQuit() {}
+uint32_t HGetTicks();
+
+bool HInit() {
+  const char* path = getenv("KIVOR_INPUT_SCRIPT");
+  if (!path || !*path) return true;
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::vector<HeadlessTimedEvent> script;
+  std::string error;
+  if (!in) error = "cannot read it";
+  if (error.empty() && HeadlessParseInputScript(text.str(), &script, &error)) {
+    HeadlessSetInputScript(script);
+    printf("headless: input script %s, %zu events\n", path, script.size());
+    fflush(stdout);
+    return true;
+  }
+  fprintf(stderr, "headless: input script %s ignored: %s\n", path, error.c_str());
+  return true;
+}
+
+// After a scripted run, says what it did: the input used, the windows and frames shown.
+void HQuit() {
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (!g_ScriptedLines) return;
+  printf("headless: ran %u ms of game time; %zu of %zu scripted events delivered\n", HGetTicks(),
+         g_ScriptedLines - g_Scripted.size(), g_ScriptedLines);
+  for (int i = 0; i < 4; i++)
+    if (g_Windows[i].exists || g_Windows[i].presents)
+      printf("headless: window %d \"%s\" %dx%d, %d frames presented\n", i, g_Windows[i].title.c_str(),
+             g_Windows[i].width, g_Windows[i].height, g_Windows[i].presents);
+  fflush(stdout);
+}
 
 uint32_t HGetTicks() { return g_RealClock ? RealTicks() : g_Ticks.load(); }
 
@@ -168,6 +205,11 @@ PlatMemoryStatus HGetMemoryStatus() {
 
 bool HPollEvent(PlatEventRecord* out) {
   std::lock_guard<std::mutex> g(g_Lock);
+  uint32_t now = HGetTicks();
+  while (!g_Scripted.empty() && g_Scripted.front().at <= now) {
+    for (const PlatEventRecord& e : g_Scripted.front().events) g_Events.push_back(e);
+    g_Scripted.pop_front();
+  }
   if (g_Events.empty()) return false;
   *out = g_Events.front();
   g_Events.pop_front();
@@ -407,8 +449,16 @@ void HeadlessSetMemoryStatus(const PlatMemoryStatus* m) {
   if (m) g_FixedMemory = *m;
 }
 
+void HeadlessSetInputScript(const std::vector<HeadlessTimedEvent>& script) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  g_Scripted.assign(script.begin(), script.end());
+  g_ScriptedLines = script.size();
+}
+
 void HeadlessReset() {
   std::lock_guard<std::mutex> g(g_Lock);
+  g_Scripted.clear();
+  g_ScriptedLines = 0;
   g_FixedTimeSet = false;
   g_FixedMemorySet = false;
   g_DesktopMode[0] = 1920;
