@@ -61,6 +61,8 @@ void FreeTask(ScriptTask* task) {
   free(task);
 }
 
+}  // namespace
+
 void FreeTaskTree(NameNode* node) {
   for (NameNode* c = node->mFirstChild; c;) {
     NameNode* next = c->mNext;
@@ -70,8 +72,6 @@ void FreeTaskTree(NameNode* node) {
   FreeTask(static_cast<ScriptTask*>(node->mPayload));
   FreeNodeShell(node);
 }
-
-}  // namespace
 
 void ScriptTest::SetUp() {
   HeadlessTest::SetUp();

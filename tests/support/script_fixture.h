@@ -8,6 +8,9 @@
 #include "tests/support/engine_fixture.h"
 #include "tools/lib/assembler.h"
 
+// Frees a task tree with every task record (tasks otherwise live to the end of a run).
+void FreeTaskTree(NameNode* node);
+
 class ScriptTest : public HeadlessTest {
  protected:
   void SetUp() override;

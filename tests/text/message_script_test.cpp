@@ -22,6 +22,7 @@
 #include "script/vars.h"
 #include "tests/support/engine_fixture.h"
 #include "text/text.h"
+#include "tests/support/script_fixture.h"
 #include "tools/lib/assembler.h"
 
 namespace {
@@ -40,26 +41,6 @@ std::string Cp932(const std::string& utf8) {
   std::string out;
   EXPECT_TRUE(PlatUtf8ToCp932(utf8.data(), utf8.size(), &out));
   return out;
-}
-
-void FreeTaskTree(NameNode* node) {
-  for (NameNode* c = node->mFirstChild; c;) {
-    NameNode* next = c->mNext;
-    FreeTaskTree(c);
-    c = next;
-  }
-  if (ScriptTask* task = static_cast<ScriptTask*>(node->mPayload)) {
-    for (int d = 0; d < TASK_STACK_SLOTS; d++) {
-      free(task->mBlocks[d]);
-      free(task->mLoops[d]);
-      if (CallFrame* f = task->mFrames[d]) {
-        for (int k = 0; k < CALL_VALUE_SLOTS; k++) free(f->mTextArgs[k]), free(f->mTextReturns[k]);
-        free(f);
-      }
-    }
-    free(task);
-  }
-  FreeNodeShell(node);
 }
 
 class MessageScriptTest : public HeadlessTest {

@@ -15,32 +15,10 @@
 #include "script/task.h"
 #include "script/vars.h"
 #include "tests/support/window_fixture.h"
+#include "tests/support/script_fixture.h"
 #include "tools/lib/assembler.h"
 
 namespace {
-
-void FreeTaskTree(NameNode* node) {
-  for (NameNode* c = node->mFirstChild; c;) {
-    NameNode* next = c->mNext;
-    FreeTaskTree(c);
-    c = next;
-  }
-  if (ScriptTask* task = static_cast<ScriptTask*>(node->mPayload)) {
-    for (int d = 0; d < TASK_STACK_SLOTS; d++) {
-      free(task->mBlocks[d]);
-      free(task->mLoops[d]);
-      if (CallFrame* f = task->mFrames[d]) {
-        for (int k = 0; k < CALL_VALUE_SLOTS; k++) {
-          free(f->mTextArgs[k]);
-          free(f->mTextReturns[k]);
-        }
-        free(f);
-      }
-    }
-    free(task);
-  }
-  FreeNodeShell(node);
-}
 
 class InputCommandTest : public GameWindowTest {
  protected:
