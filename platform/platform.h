@@ -25,6 +25,7 @@ bool PlatUtf8ToCp932(const char* utf8, size_t length, std::string* out);
 bool PlatResolvePath(const std::string& base, const char* name, std::string* out);
 bool PlatFileExists(const std::string& realPath);   // a regular file
 bool PlatFolderExists(const std::string& realPath);
+bool PlatIsProgramFile(const std::string& realPath);   // a regular file the user may execute
 std::string PlatExecutablePath();     // real path of the running program
 std::string PlatAppDataFolder();      // XDG data home, no trailing '/'
 std::string PlatDocumentsFolder();    // XDG documents folder, no trailing '/'

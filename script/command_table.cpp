@@ -2,6 +2,7 @@
 // not built yet run the unassigned handler until their subsystem puts its handler here.
 #include "app/engine.h"
 #include "app/input.h"
+#include "files/file_commands.h"
 #include "files/savedata.h"
 #include "layers/frame_set.h"
 #include "layers/layer.h"
@@ -40,8 +41,8 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  18 unassigned        */ CmdUnassigned,
     /*  19 unassigned        */ CmdUnassigned,
     /*  20 unassigned        */ CmdUnassigned,
-    /*  21 File              */ CmdUnassigned,
-    /*  22 FileQuery         */ CmdUnassigned,
+    /*  21 File              */ CmdFile,
+    /*  22 FileQuery         */ CmdFileQuery,
     /*  23 Flash             */ CmdUnassigned,
     /*  24 FlashStop         */ CmdUnassigned,
     /*  25 FlashQuery        */ CmdUnassigned,

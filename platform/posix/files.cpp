@@ -181,6 +181,11 @@ bool PlatRenameReplace(const std::string& from, const std::string& to) {
 
 bool PlatDeleteFile(const std::string& realPath) { return unlink(realPath.c_str()) == 0; }
 
+bool PlatIsProgramFile(const std::string& realPath) {
+  struct stat st;
+  return stat(realPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(realPath.c_str(), X_OK) == 0;
+}
+
 bool PlatCreateFolder(const std::string& realPath) { return mkdir(realPath.c_str(), 0777) == 0; }
 
 bool PlatDeleteFolder(const std::string& realPath) { return rmdir(realPath.c_str()) == 0; }

@@ -828,9 +828,10 @@ bool Assembler::Run(const std::string& listing, AssembledSet* out) {
     line_++;
     std::vector<Token> tokens;
     std::string error;
-    // A file name is taken as written, up to the end of the line.
+    // A file name is taken as written, up to the end of the line; "file" with parameters
+    // (NAME=...) is the file command instead.
     size_t first = text.find_first_not_of(" \t");
-    if (first != std::string::npos && text.compare(first, 5, "file ") == 0) {
+    if (first != std::string::npos && text.compare(first, 5, "file ") == 0 && text.find('=', first) == std::string::npos) {
       FileState f;
       f.name = text.substr(text.find_first_not_of(" \t", first + 5));
       while (!f.name.empty() && (f.name.back() == ' ' || f.name.back() == '\r')) f.name.pop_back();

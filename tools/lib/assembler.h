@@ -6,7 +6,7 @@
 //   message 101600 "text"                      a message text of kve.kbn
 //   global int NAME[3,4] = 5                    a variable definition (also real, str);
 //   global int NAME@48[17]                      ... with a fixed variable number
-//   file NAME                                   starts the next script file
+//   file NAME                                   starts the next script file (no '=' in NAME)
 //   local int NAME = 0                          a definition local to the current file
 //   *LABEL                                      a label at the next command
 //   dim int NAME[2,3] = 7                       a declaration command
