@@ -55,7 +55,15 @@ int PlatStartProcess(const std::vector<std::string>& argv, bool wait) {
   args.push_back(nullptr);
   pid_t pid;
   if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return -1;
-  if (!wait) return 0;
+  if (!wait) {
+    // Nobody waits for it, so a small thread collects its exit and it never lingers as a zombie.
+    std::thread([pid] {
+      int status;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+    return 0;
+  }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
