@@ -185,6 +185,7 @@ extern bool (*g_ScriptLocation)(const char** file, int32_t* line);
 
 int CmdEngineCall();
 int CmdUnassigned();
+int CmdEnd();
 
 // ---------------------------------------------------------------------------------------------
 // Settings files and system information.

@@ -34,7 +34,7 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  11 ElseIf            */ CmdElseIf,
     /*  12 Emote             */ CmdUnassigned,
     /*  13 EmoteQuery        */ CmdUnassigned,
-    /*  14 End               */ CmdUnassigned,
+    /*  14 End               */ CmdEnd,
     /*  15 SetOptions        */ CmdUnassigned,
     /*  16 Reserved16        */ CmdUnassigned,
     /*  17 unassigned        */ CmdUnassigned,

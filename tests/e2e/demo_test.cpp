@@ -90,8 +90,8 @@ TEST_F(EndToEndTest, TheBuiltDemoPlaysSavesReloadsAndEnds) {
                                     "demo: loaded score 60 heroine Aoi",
                                     "demo: end",
                                 }));
-  std::string ended = LastErrorDialogText();
-  EXPECT_NE(ended.find("The demo has ended."), std::string::npos) << ended;
+  // The game ends itself with the end command: no message, no dialog.
+  EXPECT_STREQ(LastErrorDialogText(), "");
 }
 
 TEST_F(EndToEndTest, AnEffectPlayedByTheScriptReachesTheOutputUnchanged) {
@@ -124,7 +124,9 @@ jump IDLE
     PlatAudioMix(chunk.data(), 480);
     for (int16_t v : chunk)
       if (!heard.empty() || v != 0) heard.push_back(v);
-    if (heard.empty()) PlatSleep(1);
+    // Once it plays, take samples at the pace a real device does (480 frames are 10 ms), so
+    // the sound thread's refills keep ahead of the listener as they must on real hardware.
+    PlatSleep(heard.empty() ? 1 : 10);
   }
   PlatEventRecord quit{};
   quit.type = PLAT_EVENT_QUIT;

@@ -210,3 +210,18 @@ TEST_F(RunnerTest, UnassignedCommandsEndTheRun) {
 }
 
 }  // namespace
+
+namespace {
+
+class EndCommandTest : public ScriptTest {};
+
+TEST_F(EndCommandTest, EndQuitsAndRestartIsRemembered) {
+  ASSERT_TRUE(Boot("file main.txt\n*SYSTEM_START\nend restart=1\n"));
+  RunPasses(1);
+  EXPECT_EQ(g_QuitFlag, 1);
+  EXPECT_EQ(g_RestartRequested, 1);
+  EXPECT_EQ(ShownMessage(), 0);
+  g_RestartRequested = 0;
+}
+
+}  // namespace
