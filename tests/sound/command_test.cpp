@@ -37,30 +37,14 @@ class SoundCommandTest : public SoundTest {
   void SetUp() override {
     SoundTest::SetUp();
     HeadlessUseRealClock(true);
-    g_ExeFolderReal = folder_.path();
-    ComputeScriptKey(g_ScriptKey);
-    g_PackedRelease = 0;
-    g_SourceOrderFlags[0] = 1;
-    InitEvaluatorTables();
-    InitAssignOperatorTable();
-    InitOpcodeTable(1);
-    ResetScriptSet();
-    if (g_TaskRoot) FreeTaskTree(g_TaskRoot);
-    g_TaskRoot = nullptr;
-    ASSERT_EQ(CreateTaskTreeRoot(), 0);
-    g_DebugMode = 0;
-    g_DeclarationMode = 0;
+    ASSERT_TRUE(ResetScriptEngine(folder_.path()));
     ASSERT_EQ(StartSoundThread(), 0);
   }
   void TearDown() override {
     g_Running = 0;
     for (int i = 0; i < 20000 && g_SoundThreadFinished != 1; i++) PlatSleep(1);
     EXPECT_EQ(g_SoundThreadFinished, 1);
-    ResetScriptSet();
-    if (g_TaskRoot) FreeTaskTree(g_TaskRoot);
-    g_TaskRoot = nullptr;
-    g_CurrentTask = nullptr;
-    g_ExeFolderReal.clear();
+    ReleaseScriptEngine();
     HeadlessUseRealClock(false);
     SoundTest::TearDown();
   }

@@ -73,10 +73,9 @@ void FreeTaskTree(NameNode* node) {
   FreeNodeShell(node);
 }
 
-void ScriptTest::SetUp() {
-  HeadlessTest::SetUp();
-  g_ExeFolderReal = folder_.path();
-  g_ProjectFolderReal = folder_.path();
+bool ResetScriptEngine(const std::string& folder) {
+  g_ExeFolderReal = folder;
+  g_ProjectFolderReal = folder;
   ComputeScriptKey(g_ScriptKey);
   // A whole start earlier in the same program may have left its packs behind.
   FreePackIndex();
@@ -88,21 +87,31 @@ void ScriptTest::SetUp() {
   ResetScriptSet();
   if (g_TaskRoot) FreeTaskTree(g_TaskRoot);
   g_TaskRoot = nullptr;
-  ASSERT_EQ(CreateTaskTreeRoot(), 0);
+  if (CreateTaskTreeRoot() != 0) return false;
   g_ScriptPassCounter = 0;
   g_KeepRunningInactive = 1;
   g_InactivePause = 0;
   g_DebugMode = 0;
   g_DeclarationMode = 0;
+  return true;
 }
 
-void ScriptTest::TearDown() {
+void ReleaseScriptEngine() {
   ResetScriptSet();
   if (g_TaskRoot) FreeTaskTree(g_TaskRoot);
   g_TaskRoot = nullptr;
   g_CurrentTask = nullptr;
   g_ExeFolderReal.clear();
   g_ProjectFolderReal.clear();
+}
+
+void ScriptTest::SetUp() {
+  HeadlessTest::SetUp();
+  ASSERT_TRUE(ResetScriptEngine(folder_.path()));
+}
+
+void ScriptTest::TearDown() {
+  ReleaseScriptEngine();
   HeadlessTest::TearDown();
 }
 

@@ -11,6 +11,11 @@
 // Frees a task tree with every task record (tasks otherwise live to the end of a run).
 void FreeTaskTree(NameNode* node);
 
+// The script engine as a fresh start leaves it, with `folder` as the game folder and a new task
+// tree; false when the tree could not be made. ReleaseScriptEngine undoes it.
+bool ResetScriptEngine(const std::string& folder);
+void ReleaseScriptEngine();
+
 class ScriptTest : public HeadlessTest {
  protected:
   void SetUp() override;

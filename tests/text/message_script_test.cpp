@@ -48,20 +48,8 @@ class MessageScriptTest : public HeadlessTest {
   void SetUp() override {
     HeadlessTest::SetUp();
     ResetInputState();
-    g_ExeFolderReal = folder_.path();
-    g_ProjectFolderReal = folder_.path();
     BuildScrambleTables();
-    ComputeScriptKey(g_ScriptKey);
-    InitEvaluatorTables();
-    InitAssignOperatorTable();
-    InitOpcodeTable(1);
-    ResetScriptSet();
-    if (g_TaskRoot) FreeTaskTree(g_TaskRoot);
-    g_TaskRoot = nullptr;
-    ASSERT_EQ(CreateTaskTreeRoot(), 0);
-    g_ScriptPassCounter = 0;
-    g_KeepRunningInactive = 1;
-    g_InactivePause = 0;
+    ASSERT_TRUE(ResetScriptEngine(folder_.path()));
     // The main window's layer tree with a 400 x 200 message layer "W0/msg".
     window_.mWidth = 640;
     window_.mHeight = 480;
@@ -92,17 +80,12 @@ class MessageScriptTest : public HeadlessTest {
   }
   void TearDown() override {
     g_Message->mLayer = nullptr;
-    ResetScriptSet();
-    if (g_TaskRoot) FreeTaskTree(g_TaskRoot);
-    g_TaskRoot = nullptr;
-    g_CurrentTask = nullptr;
+    ReleaseScriptEngine();
     FreeLayerSubtree(g_LayerRoot);
     g_LayerRoot = nullptr;
     g_WindowRecords[0] = nullptr;
     ReleaseGdiObjects();
     ResetInputState();
-    g_ExeFolderReal.clear();
-    g_ProjectFolderReal.clear();
     HeadlessTest::TearDown();
   }
   // Assembles the listing (UTF-8, turned into code page 932), packs it and boots from the pack.

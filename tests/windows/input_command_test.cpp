@@ -24,30 +24,10 @@ class InputCommandTest : public GameWindowTest {
  protected:
   void SetUp() override {
     GameWindowTest::SetUp();
-    g_ExeFolderReal = folder_.path();
-    g_ProjectFolderReal = folder_.path();
-    ComputeScriptKey(g_ScriptKey);
-    FreePackIndex();
-    g_PackedRelease = 0;
-    g_SourceOrderFlags[0] = 1;
-    InitEvaluatorTables();
-    InitAssignOperatorTable();
-    InitOpcodeTable(1);
-    ResetScriptSet();
-    if (g_TaskRoot) FreeTaskTree(g_TaskRoot);
-    g_TaskRoot = nullptr;
-    ASSERT_EQ(CreateTaskTreeRoot(), 0);
-    g_KeepRunningInactive = 1;
-    g_DebugMode = 0;
-    g_DeclarationMode = 0;
+    ASSERT_TRUE(ResetScriptEngine(folder_.path()));
   }
   void TearDown() override {
-    ResetScriptSet();
-    if (g_TaskRoot) FreeTaskTree(g_TaskRoot);
-    g_TaskRoot = nullptr;
-    g_CurrentTask = nullptr;
-    g_ExeFolderReal.clear();
-    g_ProjectFolderReal.clear();
+    ReleaseScriptEngine();
     GameWindowTest::TearDown();
   }
   void Run(const std::string& body) {
