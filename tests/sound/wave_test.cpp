@@ -168,10 +168,12 @@ TEST_F(WaveTest, NonPcmWaveIsConvertedOnceAndTimedByTheConvertedData) {
 
 TEST_F(WaveTest, HostileOggImagesAreRefusedWithTheirCodes) {
   if (std::system("command -v oggenc >/dev/null 2>&1") != 0) GTEST_SKIP() << "oggenc not installed";
-  auto encode = [&](const std::string& name, int channels) {
+  // Each stream gets its own serial number: oggenc picks one from the clock, so two encodes in
+  // the same second would otherwise chain into what looks like one stream.
+  auto encode = [&](const std::string& name, int channels, int serial) {
     folder_.Write(name + ".wav", WaveFile(1, channels, 8000, 16, Pcm16(Noise16(4000 * channels, 5))));
     std::string base = folder_.path() + "/" + name;
-    std::string cmd = "oggenc -Q -o '" + base + ".ogg' '" + base + ".wav'";
+    std::string cmd = "oggenc -Q -s " + std::to_string(serial) + " -o '" + base + ".ogg' '" + base + ".wav'";
     EXPECT_EQ(std::system(cmd.c_str()), 0);
     std::string out;
     if (FILE* f = fopen((base + ".ogg").c_str(), "rb")) {
@@ -182,9 +184,9 @@ TEST_F(WaveTest, HostileOggImagesAreRefusedWithTheirCodes) {
     }
     return out;
   };
-  std::string mono = encode("mono", 1);
-  std::string other = encode("other", 1);
-  std::string six = encode("six", 6);
+  std::string mono = encode("mono", 1, 101);
+  std::string other = encode("other", 1, 202);
+  std::string six = encode("six", 6, 303);
   std::string garbage = "OggS" + std::string(300, '\x5a');
   struct Case {
     const char* name;
