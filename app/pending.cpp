@@ -2,6 +2,8 @@
 // Each subsystem removes its entries here as it defines them.
 #include "app/engine.h"
 #include "app/hooks.h"
+#include "layers/image_filters.h"
+#include "layers/image_scale.h"
 #include "layers/layer.h"
 
 int RenderGpuScene() { return 0; }
@@ -9,6 +11,9 @@ int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
-
-
-
+int ApplyImageFilter(int32_t, NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t,
+                     int32_t, int32_t, int32_t) { return 0; }
+int ScaleLayerImage(NameNode*, NameNode*, int64_t, int64_t, int64_t, int64_t, int64_t, int64_t,
+                    int32_t, int32_t) { return 0; }
+int RotateLayerImage(NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t, int32_t,
+                     int32_t) { return 0; }
