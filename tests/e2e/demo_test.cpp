@@ -48,27 +48,6 @@ std::string Wave(uint32_t rate, const std::vector<int16_t>& samples) {
   return w.Data();
 }
 
-// The title as the compositor must draw it without the cover: the background, the band
-// multiplied over it ((d * (s + 1)) >> 8 at full opacity), the glow added on top.
-std::vector<uint8_t> ExpectedTitle() {
-  std::vector<uint8_t> out((size_t)TITLE_SCREEN_WIDTH * TITLE_SCREEN_HEIGHT * 3);
-  for (int y = 0; y < TITLE_SCREEN_HEIGHT; y++)
-    for (int x = 0; x < TITLE_SCREEN_WIDTH; x++) {
-      uint8_t* d = &out[((size_t)y * TITLE_SCREEN_WIDTH + x) * 3];
-      TitlePixel(TITLE_BACKGROUND, x, y, d);
-      for (int i : {TITLE_BAND, TITLE_GLOW}) {
-        const TitleImage& im = kTitleImages[i];
-        int lx = x - im.mX, ly = y - im.mY;
-        if (lx < 0 || ly < 0 || lx >= im.mWidth || ly >= im.mHeight) continue;
-        uint8_t s[3];
-        TitlePixel(i, lx, ly, s);
-        for (int c = 0; c < 3; c++)
-          d[c] = i == TITLE_BAND ? (uint8_t)((d[c] * (s[c] + 1)) >> 8) : (uint8_t)std::min(255, d[c] + s[c]);
-      }
-    }
-  return out;
-}
-
 // What the player saw, frame by frame, gathered while the demo runs.
 struct DemoWatch {
   std::vector<uint8_t> title = ExpectedTitle();
