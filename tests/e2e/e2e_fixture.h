@@ -93,3 +93,25 @@ inline std::string BuiltDemoPack() {
   if (!pack) return "";
   return std::string(std::istreambuf_iterator<char>(pack), std::istreambuf_iterator<char>());
 }
+
+// Where an effect begins in what the output gave (interleaved stereo, left channel compared):
+// the sound rises from a quiet start within the sound thread's first passes, so the effect
+// counts from the first heard frame that begins a run of 16 of its own frames. `at` is that
+// frame of `heard`, `from` the effect's frame there; false when no such run begins in the
+// first 100 ms.
+inline bool FindEffectStart(const std::vector<int16_t>& heard, const std::vector<int16_t>& samples, size_t* at,
+                            size_t* from) {
+  auto runAt = [&](size_t a, size_t f) {
+    for (size_t k = 0; k < 16; k++)
+      if (heard[2 * (a + k)] != samples[f + k]) return false;
+    return true;
+  };
+  for (size_t a = 0; a + 16 < heard.size() / 2 && a < 4410; a++)
+    for (size_t f = 0; f + 16 < samples.size(); f++)
+      if (runAt(a, f)) {
+        *at = a;
+        *from = f;
+        return true;
+      }
+  return false;
+}
