@@ -5,11 +5,7 @@
 #include "layers/image_filters.h"
 #include "layers/image_scale.h"
 #include "layers/layer.h"
-#include "render/gpu.h"
 
-int RenderGpuScene() { return 0; }
-int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
-void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
 int ApplyImageFilter(int32_t, NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t,
@@ -18,5 +14,3 @@ int ScaleLayerImage(NameNode*, NameNode*, int64_t, int64_t, int64_t, int64_t, in
                     int32_t, int32_t) { return 0; }
 int RotateLayerImage(NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t, int32_t,
                      int32_t) { return 0; }
-int PasteSprite(NameNode*, NameNode*) { return -1; }
-void CaptureScene(NameNode*, NameNode*) {}

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/gpu.h"
 #include "platform/headless/headless.h"
 #include "platform/sdl/sdl_driver.h"
 
@@ -48,6 +49,7 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->GetLocalTime) d->GetLocalTime = PlatHostLocalTime;
   if (!d->GetMemoryStatus) d->GetMemoryStatus = PlatHostMemoryStatus;
   if (!d->GetCursorPosition) d->GetCursorPosition = h.GetCursorPosition;
+  if (!d->gpu) d->gpu = &g_SoftwareGpu;
 }
 
 bool Use(const PlatformDriver& d) {

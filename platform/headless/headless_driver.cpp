@@ -353,7 +353,7 @@ PlatformDriver g_HeadlessDriver = {
     HSetWindowResizable, HRestoreWindow, HRaiseWindow, HBeginWindowDrag, HGetMonitors,  HGetWindowMonitor,
     HGetDisplayModes, HSetFullScreen, HShowCursor,   HSetCursorShape, HSetCustomCursor, HWarpMouse,
     HJoystickCount, HReadJoystick,
-    HGetLocalTime,   HGetMemoryStatus, HGetCursorPosition,
+    HGetLocalTime,   HGetMemoryStatus, HGetCursorPosition, &g_HeadlessGpu,
 };
 
 void HeadlessSetCursorPosition(int x, int y) {
@@ -456,6 +456,7 @@ void HeadlessSetInputScript(const std::vector<HeadlessTimedEvent>& script) {
 }
 
 void HeadlessReset() {
+  HeadlessGpuReset();
   std::lock_guard<std::mutex> g(g_Lock);
   g_Scripted.clear();
   g_ScriptedLines = 0;
