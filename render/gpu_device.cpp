@@ -5,6 +5,8 @@
 
 #include "app/window.h"
 #include "layers/layer.h"
+#include "media/emote.h"
+#include "media/emote_player.h"
 #include "render/gpu.h"
 #include "render/gpu_local.h"
 
@@ -108,6 +110,10 @@ int LoadBuiltinEffect() {
 
 int InitDirect3D() {
   if (CreateDirect3D() != 0) return 1;
+  if (g_EmoteAvailable) {
+    RefreshEmoteCamera(g_D3D.mD3D);
+    InitEmoteDriver(g_D3D.mD3D);
+  }
   if (CheckDeviceCaps() != 0) return 1;
   if (SetupRenderStates() != 0) {
     ReleaseRenderTargets();

@@ -5,6 +5,7 @@
 #include "app/window.h"
 #include "layers/layer.h"
 #include "media/emote.h"
+#include "media/emote_player.h"
 #include "render/gpu.h"
 #include "render/gpu_local.h"
 #include "render/render.h"
@@ -134,6 +135,27 @@ LayerRecord* FindNamedLayer(const char* name, int* error) {
   return GetLayerRecord(FindNodeByPath(g_LayerRoot, path, NAME_LOOKUP_LEAF));
 }
 
+// A character layer draws its model into its own texture (slot 0) before the texture is
+// drawn like any other layer's.
+void DrawEmoteModel(LayerRecord* c) {
+  PlatGpuDriver* gpu = g_D3D.mD3D;
+  if ((c->mTone & 0xFFFFFF) != 0x808080 && c->mEmotePlayer)
+    g_EmoteFunctions.SetColor(c->mEmotePlayer, (c->mTone << 8) | 0xFF, 0.0f, 0.0f);
+  PlatGpuTexture* target = Tile(c, 0);
+  if (!gpu->SetRenderTarget(target)) return;
+  gpu->Clear(0x00808080);
+  float w = (float)g_DeviceSurfaceSize.width, h = (float)g_DeviceSurfaceSize.height;
+  SetEmotePosition(c, -c->mEmoteOffsetX / 200.0f, c->mEmoteOffsetY / 200.0f);
+  SetEmoteScale(c, c->mScaleX / 10000.0f);
+  SetEmoteRotation(c, -c->mRotation[2] * 3.14159265f / 180.0f / 100.0f);
+  SetupEmoteCamera(gpu, w, h, c->mX100 / 100.0f - c->mEmoteOffsetX / 200.0f - w / 2.0f,
+                   c->mY100 / 100.0f - c->mEmoteOffsetY / 200.0f - h / 2.0f, 0.0f);
+  ProgressEmotePending(c);
+  BindEmoteTarget(target);
+  DrawEmotePlayer(c);
+  gpu->SetRenderTarget(nullptr);
+}
+
 int DrawGpuLayerTree(NameNode* node, int depth) {
   const LayerRecord* r = GetLayerRecord(node);
   if (!r || !r->mPixels || depth > MAX_GROUP_DEPTH) return 0;
@@ -141,6 +163,7 @@ int DrawGpuLayerTree(NameNode* node, int depth) {
     if (child->mIsGroup && DrawGpuLayerTree(child, depth + 1) != 0) return -1;
     LayerRecord* c = GetLayerRecord(child);
     if (!c || c->mGpuKind == GPU_KIND_CPU || !c->mVisible || !c->mPixels) continue;
+    if (IsEmoteLayer(c)) DrawEmoteModel(c);
     int error = 0;
     LayerRecord* mask = FindNamedLayer(c->mMaskName, &error);
     LayerRecord* second = FindNamedLayer(c->mSecondSourceName, &error);
@@ -261,7 +284,19 @@ int RenderGpuScene() {
   if (!g_D3D.mDevice || !g_D3D.mEffectLoaded) return 0;
   bool reset = g_D3D.mD3D->TestDevice() == PLAT_GPU_NOT_RESET || g_DeviceResetRequest;
   g_DeviceResetRequest = 0;
-  if (reset && DeviceReset() != 0) return 0;
+  if (reset) {
+    // The characters' players live on the device: their state is kept across the rebuild.
+    if (g_EmoteAvailable) {
+      SaveEmoteStates();
+      ReleaseEmotePlayers();
+      ReleaseEmoteDriver();
+    }
+    if (DeviceReset() != 0) return 0;
+    if (g_EmoteAvailable) {
+      RefreshEmoteCamera(g_D3D.mD3D);
+      g_GpuRedrawRequest = 1;
+    }
+  }
   PlatGpuDriver* gpu = g_D3D.mD3D;
   gpu->SetRenderTarget(nullptr);
   ClearRenderTarget();

@@ -5,6 +5,7 @@
 
 #include "layers/layer.h"
 #include "media/emote.h"
+#include "media/emote_player.h"
 #include "render/gpu.h"
 #include "render/gpu_local.h"
 
@@ -167,6 +168,12 @@ int ReloadLayerTextures(LayerRecord* record) {
     CopyTextBounded(name, sizeof name, record->mFileName);
     record->mFileName[0] = '\0';
     LoadLayerImage(record, name);
+    // A character's new player takes back the state its old one had.
+    SetEmoteFactor1(record, record->mEmoteFactor1);
+    SetEmoteFactor2(record, record->mEmoteFactor2);
+    SetEmoteFactor3(record, record->mEmoteFactor3);
+    SetEmoteEnabledFor(record, record->mEmoteEnabled);
+    RestoreEmoteStates();
   }
   return UploadLayerTextures(record, record->mTextureOption, record->mTileLimitX, record->mTileLimitY);
 }
