@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/fullscreen.h"
 #include "files/files.h"
 #include "layers/image_codecs.h"
 #include "platform/headless/headless.h"
@@ -94,6 +95,21 @@ TEST_F(ResetTest, ARequestedResetWaitsForTheNextGpuFrame) {
   EXPECT_EQ(HeadlessGpuCalls().createDevice, created + 1);
   EXPECT_EQ(Offscreen(0, 0), FILE_PIXEL);
   EXPECT_EQ(Offscreen(100, 0), 0xFFFFFFFFu);
+}
+
+TEST_F(ResetTest, SwitchingToFullScreenRebuildsTheDeviceAtTheNextGpuFrame) {
+  g_ChangeDisplayMode = 1;
+  ASSERT_EQ(SetFullScreen(1), 1);
+  ASSERT_EQ(g_FullScreen, 1);
+  EXPECT_EQ(g_DeviceResetRequest, 1);
+  int created = HeadlessGpuCalls().createDevice;
+  ASSERT_EQ(RenderGpuScene(), 0);
+  EXPECT_EQ(HeadlessGpuCalls().createDevice, created + 1);
+  // The device keeps the game's logical size whatever the display shows.
+  EXPECT_EQ(g_DeviceSurfaceSize.width, 640);
+  EXPECT_EQ(Offscreen(0, 0), FILE_PIXEL);
+  ASSERT_EQ(SetFullScreen(0), 1);
+  EXPECT_EQ(g_DeviceResetRequest, 1);
 }
 
 TEST_F(ResetTest, ALostDeviceThatCannotBeResetYetIsDrawnIntoWithoutEffect) {
