@@ -288,4 +288,30 @@ TEST_F(ImageProcessTextTest, ThePenStartsInsideTheLayerUnlessAComposeKeepsThePos
   EXPECT_EQ(InkColumns("b", 0, 64), 0);
 }
 
+TEST_F(ImageProcessTest, HostileValuesStayInsideTheImages) {
+  const char* const scripts[] = {
+      "imageprocess layer1=\"a\" layer2=\"b\" op39=1 x1=-9223372036854775807 y1=2",
+      "imageprocess layer1=\"a\" layer2=\"b\" op40=1 x1=4294967295 y1=-4294967296",
+      "imageprocess layer1=\"a\" layer2=\"b\" layer3=\"c\" op41=1 a=-9223372036854775807 x1=-4294967294",
+      "imageprocess layer1=\"a\" layer2=\"b\" layer3=\"c\" layer4=\"d\" op42=1 a=100 b=2147483647 x1=2",
+      "imageprocess layer1=\"a\" layer2=\"b\" layer3=\"c\" layer4=\"d\" op42=1 a=9 b=-2147483648 y1=-3",
+      "imageprocess layer1=\"a\" layer2=\"b\" op43=1 x1=9223372036854775807",
+      "imageprocess layer1=\"a\" layer2=\"b\" op46=1 left=9223372036854775807 right=-9223372036854775807",
+      "imageprocess layer1=\"a\" op46=1 top=-9223372036854775807 bottom=9223372036854775807 left=-1",
+      "imageprocess layer1=\"a\" layer2=\"b\" op45=1 a=15",
+  };
+  for (const char* script : scripts) {
+    SCOPED_TRACE(script);
+    TearDown();
+    SetUp();
+    MakeLayer("a", 6, 5, 0x80FFFFFF);
+    MakeLayer("b", 3, 7, 0x40102030);
+    MakeLayer("c", 2, 2, 0xFF000000);
+    MakeLayer("d", 9, 9, 0);
+    ASSERT_TRUE(Run(script));
+    EXPECT_EQ(ShownMessage(), 0);
+    EXPECT_EQ(g_QuitFlag, 0);
+  }
+}
+
 }  // namespace
