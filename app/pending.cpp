@@ -6,6 +6,7 @@
 #include "layers/layer.h"
 #include "media/emote_player.h"
 
+void PaintWindowBlack(WindowRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
 int ApplyImageFilter(int32_t, NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t,
