@@ -2,7 +2,6 @@
 // Each subsystem removes its entries here as it defines them.
 #include "app/engine.h"
 #include "app/hooks.h"
-#include "layers/image_filters.h"
 #include "layers/image_scale.h"
 #include "layers/layer.h"
 #include "render/gpu.h"
@@ -11,9 +10,8 @@ int RenderGpuScene() { return 0; }
 int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
+void MoveEmotePlayerSlot(LayerRecord*, LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
-int ApplyImageFilter(int32_t, NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t,
-                     int32_t, int32_t, int32_t) { return 0; }
 int ScaleLayerImage(NameNode*, NameNode*, int64_t, int64_t, int64_t, int64_t, int64_t, int64_t,
                     int32_t, int32_t) { return 0; }
 int RotateLayerImage(NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t, int32_t,
