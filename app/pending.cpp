@@ -11,7 +11,6 @@ int RenderGpuScene() { return 0; }
 int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
-void MoveEmotePlayerSlot(LayerRecord*, LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
 int ScaleLayerImage(NameNode*, NameNode*, int64_t, int64_t, int64_t, int64_t, int64_t, int64_t,
                     int32_t, int32_t) { return 0; }

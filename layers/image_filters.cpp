@@ -7,6 +7,7 @@
 #include "layers/image_filters.h"
 #include "layers/image_filters_local.h"
 #include "layers/layer.h"
+#include "media/emote_player.h"
 
 namespace {
 
@@ -115,7 +116,8 @@ void MoveEmotePlayer(int32_t code, LayerRecord* dst, LayerRecord* src) {
   dst->mGpuKind = GPU_KIND_EMOTE;
   dst->mEmotePlayer = src->mEmotePlayer;
   CopyName(dst->mFileName, src->mFileName);
-  MoveEmotePlayerSlot(src, dst);
+  for (LayerRecord*& slot : g_EmotePlayers)
+    if (slot == src) slot = dst;
   src->mGpuKind = GPU_KIND_TEXTURED;
   src->mEmotePlayer = nullptr;
   if (src->mFileName) src->mFileName[0] = 0;

@@ -197,8 +197,6 @@ int RenderGpuScene();
 int UploadLayerTextures(LayerRecord* record, int option, int32_t tileLimitX, int32_t tileLimitY);
 void ReleaseLayerTextures(LayerRecord* record);
 void ReleaseEmoteObject(LayerRecord* record);
-// Makes the player-table slot that names `from` name `to`: the player moved to another layer.
-void MoveEmotePlayerSlot(LayerRecord* from, LayerRecord* to);
 // Creates the layer's E-mote player from a .psb file image; 0 on success.
 int LoadEmotePlayer(LayerRecord* record, const uint8_t* psb, uint32_t size);
 // Frees a GIF frame table and every frame in it (null is allowed).

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "layers/image_filters.h"
+#include "media/emote_player.h"
 #include "render/render.h"
 #include "tests/filters/filter_fixture.h"
 
@@ -147,6 +148,7 @@ TEST_F(EffectEngineTest, ACopyMovesTheEmotePlayerOnceAndThePlainCopyResetsItsFac
     s->mGpuKind = GPU_KIND_EMOTE;
     s->mEmotePlayer = &player;
     strcpy(s->mFileName, "chara.psb");
+    g_EmotePlayers[5] = s;
     NameNode* first = AddLayer("first", 1, 1, {0});
     NameNode* second = AddLayer("second", 1, 1, {0});
     LayerRecord* d = GetLayerRecord(first);
@@ -159,6 +161,7 @@ TEST_F(EffectEngineTest, ACopyMovesTheEmotePlayerOnceAndThePlainCopyResetsItsFac
     EXPECT_EQ(s->mGpuKind, GPU_KIND_TEXTURED);
     EXPECT_EQ(s->mEmotePlayer, nullptr);
     EXPECT_STREQ(s->mFileName, "");
+    EXPECT_EQ(g_EmotePlayers[5], d);   // the player table follows the player
     bool plain = code == FILTER_COPY;
     EXPECT_EQ(d->mEmoteFactor1, plain ? 1.0f : 0.25f);
     EXPECT_EQ(d->mEmoteFactor3, plain ? 1.0f : 0.25f);
@@ -168,7 +171,9 @@ TEST_F(EffectEngineTest, ACopyMovesTheEmotePlayerOnceAndThePlainCopyResetsItsFac
     EXPECT_EQ(GetLayerRecord(second)->mEmotePlayer, nullptr);
     EXPECT_EQ(GetLayerRecord(second)->mGpuKind, GPU_KIND_CPU);
     EXPECT_EQ(d->mEmotePlayer, &player);
+    EXPECT_EQ(g_EmotePlayers[5], d);
     d->mEmotePlayer = nullptr;
+    g_EmotePlayers[5] = nullptr;
   }
 }
 
