@@ -2,7 +2,6 @@
 // Each subsystem removes its entries here as it defines them.
 #include "app/engine.h"
 #include "app/hooks.h"
-#include "layers/image_scale.h"
 #include "layers/layer.h"
 #include "media/emote_player.h"
 #include "render/gpu.h"
@@ -12,10 +11,6 @@ int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
-int ScaleLayerImage(NameNode*, NameNode*, int64_t, int64_t, int64_t, int64_t, int64_t, int64_t,
-                    int32_t, int32_t) { return 0; }
-int RotateLayerImage(NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t, int32_t,
-                     int32_t) { return 0; }
 int PasteSprite(NameNode*, NameNode*) { return -1; }
 void CaptureScene(NameNode*, NameNode*) {}
 int InitEmoteDriver(void*) { return 1; }
