@@ -2,21 +2,12 @@
 // Each subsystem removes its entries here as it defines them.
 #include "app/engine.h"
 #include "app/hooks.h"
-#include "layers/image_filters.h"
 #include "layers/layer.h"
 #include "media/emote_player.h"
-#include "render/gpu.h"
 
 void PaintWindowBlack(WindowRecord*) {}
-int RenderGpuScene() { return 0; }
-int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
-void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
-int ApplyImageFilter(int32_t, NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t,
-                     int32_t, int32_t, int32_t) { return 0; }
-int PasteSprite(NameNode*, NameNode*) { return -1; }
-void CaptureScene(NameNode*, NameNode*) {}
 int InitEmoteDriver(void*) { return 1; }
 void ReleaseEmoteDriver() {}
 void SetEmoteFactor1(LayerRecord*, float) {}

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/gpu.h"
 #include "platform/headless/headless.h"
 #include "platform/sdl/sdl_driver.h"
 
@@ -51,6 +52,7 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->SetClipboardText) d->SetClipboardText = h.SetClipboardText;
   if (!d->GetClipboardText) d->GetClipboardText = h.GetClipboardText;
   if (!d->TextInputBox) d->TextInputBox = h.TextInputBox;
+  if (!d->gpu) d->gpu = &g_SoftwareGpu;
 }
 
 bool Use(const PlatformDriver& d) {
@@ -71,6 +73,8 @@ bool PlatformInit(const char* which) {
   if (display && Use(g_SdlDriver)) return true;
   return Use(g_HeadlessDriver);
 }
+
+PlatGpuDriver* PlatGpu() { return g_Platform->gpu; }
 
 void PlatformQuit() {
   g_Platform->Quit();
