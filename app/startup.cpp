@@ -8,6 +8,7 @@
 
 #include "app/engine.h"
 #include "app/hooks.h"
+#include "app/menus.h"
 #include "app/window.h"
 #include "media/emote.h"
 #include "platform/platform.h"
@@ -314,6 +315,8 @@ void Shutdown() {
   g_QuitFlag = 1;
   StopWorkerThreads();
   ReleaseDirectSound();
+  DestroyAllMenuSets();
+  RemoveTrayIcon();
   EndTimerPeriod();
   ReleaseGdiObjects();
   FreeSaveStaging(-1);

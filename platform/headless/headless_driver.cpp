@@ -10,6 +10,7 @@
 
 #include "platform/canvas.h"
 #include "platform/headless/headless.h"
+#include "platform/headless/headless_local.h"
 
 namespace {
 
@@ -132,6 +133,7 @@ void Resize(int slot, int width, int height) {
 void HDestroyWindow(int slot) {
   Record("DestroyWindow " + std::to_string(slot));
   if (!ValidSlot(slot)) return;
+  HeadlessDesktopForget(slot);
   std::lock_guard<std::mutex> g(g_Lock);
   g_Windows[slot] = HeadlessWindowState{};
   g_Canvas[slot] = PlatCanvas{};
@@ -249,7 +251,10 @@ void HSetWindowResizable(int slot, bool resizable) {
   if (ValidSlot(slot)) g_Windows[slot].resizable = resizable;
 }
 
-void HRestoreWindow(int slot) { Record("RestoreWindow " + std::to_string(slot)); }
+void HRestoreWindow(int slot) {
+  Record("RestoreWindow " + std::to_string(slot));
+  HeadlessDesktopRestored(slot);
+}
 void HRaiseWindow(int slot) { Record("RaiseWindow " + std::to_string(slot)); }
 void HBeginWindowDrag(int slot) { Record("BeginWindowDrag " + std::to_string(slot)); }
 
@@ -356,6 +361,8 @@ PlatformDriver g_HeadlessDriver = {
     HGetLocalTime,   HGetMemoryStatus, HGetCursorPosition,
 };
 
+void HeadlessRecordCall(const std::string& line) { Record(line); }
+
 void HeadlessSetCursorPosition(int x, int y) {
   std::lock_guard<std::mutex> g(g_Lock);
   g_Cursor[0] = x;
@@ -456,6 +463,7 @@ void HeadlessSetInputScript(const std::vector<HeadlessTimedEvent>& script) {
 }
 
 void HeadlessReset() {
+  HeadlessDesktopReset();
   std::lock_guard<std::mutex> g(g_Lock);
   g_Scripted.clear();
   g_ScriptedLines = 0;
