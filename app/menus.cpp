@@ -90,15 +90,6 @@ void FreeMenuNode(NameNode* node) {
   FreeNodeShell(node);
 }
 
-// Every descendant depth first, then the folder itself (the tree's root is only emptied).
-void DeleteMenuSubtree(NameNode* folder) {
-  while (NameNode* child = folder->mFirstChild) {
-    if (child->mIsGroup) DeleteMenuSubtree(child);
-    else FreeMenuNode(child);
-  }
-  if (folder != g_MenuRoot) FreeMenuNode(folder);
-}
-
 // A path argument normalised against the menu folder: 0 a leaf, 1 a folder, -1 refused.
 int NormalizeMenuPath(int param, char* path) {
   return NormalizeObjectPath(path, ArgText(param), g_MenuFolder, false);
@@ -110,6 +101,15 @@ bool TargetIsText(int param) {
   int p = ParamPosition(param - 1);
   const VarRecord* var = p ? GetVariable(g_ArgReference[p]) : nullptr;
   return var && var->mType == VAR_STRING;
+}
+
+void DeleteMenuSubtree(NameNode* folder) {
+  while (NameNode* child = folder->mFirstChild) {
+    if (child->mIsGroup) DeleteMenuSubtree(child);
+    else FreeMenuNode(child);
+  }
+  // The nameless root holds the whole tree: it is only emptied.
+  if (folder != g_MenuRoot) FreeMenuNode(folder);
 }
 
 void DestroyMenuSet(int setIndex) {

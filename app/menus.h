@@ -45,6 +45,8 @@ void DestroyMenuSet(int set);
 void DestroyAllMenuSets();
 // Fills the menu in slot g_MenuCounter of the set with the folder's children; 0 or -1.
 int InsertMenuItems(int set, NameNode* folder);
+// Frees every descendant of a menu folder depth first, then the folder (the root is only emptied).
+void DeleteMenuSubtree(NameNode* folder);
 void RemoveTrayIcon();
 // The tray icon was clicked: 1 left press, 2 right release or double click.
 void OnTrayNotify(int kind);
