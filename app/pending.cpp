@@ -3,7 +3,6 @@
 #include "app/engine.h"
 #include "app/hooks.h"
 #include "layers/image_filters.h"
-#include "layers/image_scale.h"
 #include "layers/layer.h"
 #include "media/emote_player.h"
 #include "render/gpu.h"
@@ -15,10 +14,6 @@ void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
 int ApplyImageFilter(int32_t, NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t,
                      int32_t, int32_t, int32_t) { return 0; }
-int ScaleLayerImage(NameNode*, NameNode*, int64_t, int64_t, int64_t, int64_t, int64_t, int64_t,
-                    int32_t, int32_t) { return 0; }
-int RotateLayerImage(NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t, int32_t,
-                     int32_t) { return 0; }
 int PasteSprite(NameNode*, NameNode*) { return -1; }
 void CaptureScene(NameNode*, NameNode*) {}
 int InitEmoteDriver(void*) { return 1; }

@@ -76,11 +76,11 @@ int ComparePixels(NameNode* source, NameNode* target, int64_t x, int64_t y, bool
   if (!HasImage(s) || !HasImage(t)) return 0;
   ClipResult c = ClipComposeRect(t, s, x, y);
   if (!Overlaps(c)) return 0;
-  // Every target pixel is read before it is written and the source pixel at the same place
-  // is read once, so a layer compared with itself needs no copy.
+  SourcePixels src;
+  if (!TakeSource(&src, s, t)) return 0;
   for (int32_t i = 0; i < c.mHeight; i++) {
     uint8_t* d = TargetRow(t, c, i);
-    const uint8_t* sr = SourceRow(s->mPixels, s->mWidth, c, i);
+    const uint8_t* sr = SourceRow(src.mPixels, s->mWidth, c, i);
     for (int32_t j = 0; j < c.mWidth; j++, d += 4, sr += 4) {
       uint32_t sp = ReadPixel(sr);
       bool equal = ReadPixel(d) == sp;

@@ -204,6 +204,15 @@ TEST_F(ComposeOpsTest, KeepDifferencesAndMatchesComparePixelForPixel) {
   for (uint32_t p : Pixels(a)) EXPECT_EQ(p, 0u);
   EXPECT_EQ(GetLayerRecord(a)->mHasAlpha, 1);
 
+  // Against itself shifted by one, each pixel meets its neighbour as it was before the call.
+  NameNode* shifted = Filled("shifted", 4, 1, 0xFF0000AA);
+  SetPixel(shifted, 3, 0, 0xFF0000BB);
+  KeepDifferences(shifted, shifted, 1, 0);
+  EXPECT_EQ(PixelAt(shifted, 0, 0), 0xFF0000AAu);
+  EXPECT_EQ(PixelAt(shifted, 1, 0), 0u);
+  EXPECT_EQ(PixelAt(shifted, 2, 0), 0u);
+  EXPECT_EQ(PixelAt(shifted, 3, 0), 0xFF0000AAu);
+
   NameNode* src = Patterned("src", 4, 4, 0xFF000000);
   NameNode* diff = Patterned("diff", 4, 4, 0xFF000000);
   NameNode* same = Patterned("same", 4, 4, 0xFF000000);

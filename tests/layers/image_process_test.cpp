@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/hooks.h"
 #include "layers/layer.h"
 #include "tests/layers/layer_fixture.h"
 #include "text/text.h"
@@ -194,6 +195,123 @@ TEST_F(ImageProcessTest, TextWithoutItsTextEndsTheTurnAndTheStyleSlotIsReset) {
   EXPECT_EQ(Int("r"), 7);
   RunPasses(1);
   EXPECT_EQ(Int("r"), 1);
+}
+
+TEST_F(ImageProcessTest, AGroupIsComposedFirstSoTheOperationSeesWhatItShows) {
+  InitPixelKernels();
+  InitProductTables();
+  InitBlendTables();
+  NameNode* group = CreateNamedNode(g_LayerRoot, "W0/g", true, 5);
+  LayerRecord* g = AttachNewLayerRecord(group);
+  g->mPixels = AllocImageBuffer(nullptr, 4, 4, nullptr);
+  g->mWidth = g->mHeight = 4;
+  memset(g->mPixels, 0, 4 * 4 * 4);
+  NameNode* child = CreateNamedNode(g_LayerRoot, "W0/g/c", false, 1);
+  LayerRecord* c = AttachNewLayerRecord(child);
+  c->mPixels = AllocImageBuffer(nullptr, 2, 2, nullptr);
+  c->mWidth = c->mHeight = 2;
+  memset(c->mPixels, 0xFF, 2 * 2 * 4);
+  c->mX = 1;
+  MakeLayer("b", 4, 4, 0);
+  ASSERT_TRUE(Run("imageprocess layer1=\"g/\" layer2=\"b\" op39=1"));
+  EXPECT_EQ(ShownMessage(), 0);
+  EXPECT_EQ(Pixel("b", 1, 1), 0xFFFFFFFFu);
+  EXPECT_EQ(Pixel("b", 2, 0), 0xFFFFFFFFu);
+  EXPECT_EQ(Pixel("b", 0, 0), 0u);
+  EXPECT_EQ(Pixel("b", 3, 3), 0u);
+}
+
+TEST_F(ImageProcessTest, FillsWithAnAlphaModeAndThePasteMarkTheSecondLayer) {
+  MakeLayer("a", 2, 2, 0);
+  MakeLayer("b", 2, 2, 0);
+  MakeLayer("c", 2, 2, 0);
+  g_GpuRedrawRequest = 0;
+  ASSERT_TRUE(Run("imageprocess layer1=\"a\" layer2=\"b\" op64=2\n"
+                  "imageprocess layer1=\"a\" layer2=\"c\" op63=1\n"
+                  "imageprocess layer1=\"a\" layer2=\"c\" op73=1"));
+  EXPECT_EQ(ShownMessage(), 0);
+  EXPECT_EQ(GetLayerRecord(Layer("W0/b"))->mHasAlpha, 1);
+  EXPECT_EQ(GetLayerRecord(Layer("W0/c"))->mHasAlpha, 0);
+  EXPECT_EQ(g_GpuRedrawRequest, 1);
+}
+
+class ImageProcessTextTest : public ImageProcessTest {
+ protected:
+  void SetUp() override {
+    ImageProcessTest::SetUp();
+    BuildFontTable();
+    if (GetFontCount() == 0) GTEST_SKIP() << "no fonts installed";
+    TextStyle& style = g_TextStyles[2];
+    style.mWidth = style.mHeight = 24;
+    style.mColour1 = 0xFFFFFF;
+    style.mColour2 = 0xFFFFFFFF;
+    style.mComposite = 1;
+  }
+  void TearDown() override {
+    ReleaseGdiObjects();
+    ImageProcessTest::TearDown();
+  }
+  // Columns of the layer that hold any pixel with a non-zero alpha.
+  int InkColumns(const char* name, int32_t from, int32_t to) {
+    int n = 0;
+    for (int32_t x = from; x < to; x++)
+      for (int32_t y = 0; y < 32; y++)
+        if (Pixel(name, x, y) >> 24) {
+          n++;
+          break;
+        }
+    return n;
+  }
+};
+
+TEST_F(ImageProcessTextTest, TextIsDrawnWithTheChosenSlotThenComposedOntoTheSecondLayer) {
+  MakeLayer("a", 64, 32, 0);
+  MakeLayer("b", 64, 32, 0);
+  ASSERT_TRUE(Run("imageprocess layer1=\"a\" layer2=\"b\" text=\"II\" op67=2 op68=1 op39=1"));
+  EXPECT_EQ(ShownMessage(), 0);
+  EXPECT_EQ(g_TextStyleSlot, 0);
+  // Two characters side by side, each within its half-width advance of 12 pixels.
+  EXPECT_GT(InkColumns("a", 0, 12), 0);
+  EXPECT_GT(InkColumns("a", 12, 24), 0);
+  EXPECT_EQ(InkColumns("a", 24, 64), 0);
+  for (int32_t x = 0; x < 64; x++)
+    for (int32_t y = 0; y < 32; y++) ASSERT_EQ(Pixel("b", x, y) >> 24, Pixel("a", x, y) >> 24) << x << "," << y;
+}
+
+TEST_F(ImageProcessTextTest, ThePenStartsInsideTheLayerUnlessAComposeKeepsThePosition) {
+  MakeLayer("a", 64, 32, 0);
+  MakeLayer("b", 64, 32, 0);
+  ASSERT_TRUE(Run("imageprocess layer1=\"a\" text=\"I\" op67=2 op68=1 x1=-50\n"
+                  "imageprocess layer1=\"b\" layer2=\"c\" text=\"I\" op67=2 op68=1 op43=1 x1=-50"));
+  EXPECT_EQ(ShownMessage(), 0);
+  EXPECT_GT(InkColumns("a", 0, 12), 0);
+  EXPECT_EQ(InkColumns("b", 0, 64), 0);
+}
+
+TEST_F(ImageProcessTest, HostileValuesStayInsideTheImages) {
+  const char* const scripts[] = {
+      "imageprocess layer1=\"a\" layer2=\"b\" op39=1 x1=-9223372036854775807 y1=2",
+      "imageprocess layer1=\"a\" layer2=\"b\" op40=1 x1=4294967295 y1=-4294967296",
+      "imageprocess layer1=\"a\" layer2=\"b\" layer3=\"c\" op41=1 a=-9223372036854775807 x1=-4294967294",
+      "imageprocess layer1=\"a\" layer2=\"b\" layer3=\"c\" layer4=\"d\" op42=1 a=100 b=2147483647 x1=2",
+      "imageprocess layer1=\"a\" layer2=\"b\" layer3=\"c\" layer4=\"d\" op42=1 a=9 b=-2147483648 y1=-3",
+      "imageprocess layer1=\"a\" layer2=\"b\" op43=1 x1=9223372036854775807",
+      "imageprocess layer1=\"a\" layer2=\"b\" op46=1 left=9223372036854775807 right=-9223372036854775807",
+      "imageprocess layer1=\"a\" op46=1 top=-9223372036854775807 bottom=9223372036854775807 left=-1",
+      "imageprocess layer1=\"a\" layer2=\"b\" op45=1 a=15",
+  };
+  for (const char* script : scripts) {
+    SCOPED_TRACE(script);
+    TearDown();
+    SetUp();
+    MakeLayer("a", 6, 5, 0x80FFFFFF);
+    MakeLayer("b", 3, 7, 0x40102030);
+    MakeLayer("c", 2, 2, 0xFF000000);
+    MakeLayer("d", 9, 9, 0);
+    ASSERT_TRUE(Run(script));
+    EXPECT_EQ(ShownMessage(), 0);
+    EXPECT_EQ(g_QuitFlag, 0);
+  }
 }
 
 }  // namespace
