@@ -9,6 +9,7 @@
 
 #include "app/engine.h"
 #include "app/fullscreen.h"
+#include "app/hooks.h"
 #include "app/menus.h"
 #include "app/window.h"
 #include "layers/layer_args.h"

@@ -19,5 +19,3 @@ int CmdWindowQuery();
 int SetWindowRegionFromLayer(WindowRecord* w, const LayerRecord* layer);
 // Flashes the window's taskbar button; interval 0 is the system's cursor blink rate. 0 or -1.
 int FlashTaskbarButton(WindowRecord* w, int32_t count, int32_t intervalMs);
-// Paints the whole client area black (after the game size changed in full screen or maximised).
-void PaintWindowBlack(WindowRecord* w);
