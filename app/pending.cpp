@@ -5,17 +5,11 @@
 #include "layers/image_filters.h"
 #include "layers/layer.h"
 #include "media/emote_player.h"
-#include "render/gpu.h"
 
-int RenderGpuScene() { return 0; }
-int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
-void ReleaseLayerTextures(LayerRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
 int ApplyImageFilter(int32_t, NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t,
                      int32_t, int32_t, int32_t) { return 0; }
-int PasteSprite(NameNode*, NameNode*) { return -1; }
-void CaptureScene(NameNode*, NameNode*) {}
 int InitEmoteDriver(void*) { return 1; }
 void ReleaseEmoteDriver() {}
 void SetEmoteFactor1(LayerRecord*, float) {}

@@ -410,7 +410,7 @@ PlatformDriver g_HeadlessDriver = {
     HGetDisplayModes, HSetFullScreen, HShowCursor,   HSetCursorShape, HSetCustomCursor, HWarpMouse,
     HJoystickCount, HReadJoystick,
     HGetLocalTime,   HGetMemoryStatus, HGetCursorPosition,
-    HSetClipboardText, HGetClipboardText, HTextInputBox,
+    HSetClipboardText, HGetClipboardText, HTextInputBox, &g_HeadlessGpu,
 };
 
 void HeadlessRecordCall(const std::string& line) { Record(line); }
@@ -532,6 +532,7 @@ void HeadlessSetPresentObserver(HeadlessPresentObserver observer) {
 
 void HeadlessReset() {
   HeadlessDesktopReset();
+  HeadlessGpuReset();
   std::lock_guard<std::mutex> g(g_Lock);
   g_PresentObserver = nullptr;
   g_Scripted.clear();

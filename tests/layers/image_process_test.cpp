@@ -314,4 +314,28 @@ TEST_F(ImageProcessTest, HostileValuesStayInsideTheImages) {
   }
 }
 
+TEST_F(ImageProcessTest, ScalingAndRotationReceiveTheSizeAngleAndMethod) {
+  NameNode* a = MakeLayer("a", 4, 4, 0);
+  for (int32_t i = 0; i < 16; i++) GetLayerRecord(a)->mPixels[i * 4] = uint8_t(i + 1);
+  // The nearest-neighbour selector's own value does not change the method.
+  ASSERT_TRUE(Run("imageprocess layer1=\"a\" layer2=\"half\" op29=5 width=2 height=2\n"
+                  "imageprocess layer1=\"a\" layer2=\"third\" op31=1 widthc=300 heightc=300\n"
+                  "imageprocess layer1=\"a\" layer2=\"turned\" op34=1 a=180"));
+  EXPECT_EQ(ShownMessage(), 0);
+  LayerRecord* half = GetLayerRecord(Layer("W0/half"));
+  ASSERT_NE(half, nullptr);
+  EXPECT_EQ(half->mWidth, 2);
+  EXPECT_EQ(half->mHeight, 2);
+  EXPECT_EQ(Pixel("half", 0, 0) & 0xFF, 1u);
+  // Bicubic over the whole image at a smaller size still starts at the first pixel.
+  EXPECT_EQ(GetLayerRecord(Layer("W0/third"))->mWidth, 3);
+  EXPECT_EQ(Pixel("third", 0, 0) & 0xFF, 1u);
+  LayerRecord* turned = GetLayerRecord(Layer("W0/turned"));
+  ASSERT_NE(turned, nullptr);
+  EXPECT_EQ(turned->mWidth, 4);
+  EXPECT_EQ(Pixel("turned", 0, 0) & 0xFF, 16u);
+  EXPECT_EQ(Pixel("turned", 3, 3) & 0xFF, 1u);
+  EXPECT_EQ(GetLayerRecord(a)->mWidth, 4);
+}
+
 }  // namespace
