@@ -2,14 +2,11 @@
 // Each subsystem removes its entries here as it defines them.
 #include "app/engine.h"
 #include "app/hooks.h"
-#include "layers/image_filters.h"
 #include "layers/layer.h"
 #include "media/emote_player.h"
 
 void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
-int ApplyImageFilter(int32_t, NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t,
-                     int32_t, int32_t, int32_t) { return 0; }
 int InitEmoteDriver(void*) { return 1; }
 void ReleaseEmoteDriver() {}
 void SetEmoteFactor1(LayerRecord*, float) {}

@@ -94,6 +94,8 @@ bool PlatformInit(const char* which) {
   return Use(g_HeadlessDriver, g_HeadlessDesktop);
 }
 
+PlatGpuDriver* PlatGpu() { return g_Platform->gpu; }
+
 void PlatformQuit() {
   g_Platform->Quit();
   g_Platform = &g_HeadlessDriver;
