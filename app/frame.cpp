@@ -3,6 +3,7 @@
 
 #include "app/engine.h"
 #include "app/hooks.h"
+#include "app/menus.h"
 #include "app/window.h"
 #include "platform/platform.h"
 
@@ -135,6 +136,7 @@ int RunFrame() {
     CountDrawnFrame();
     ResetDirtyRectsAll();
   }
+  ShowRequestedPopupMenu();
   g_SkipDrawing = g_NextSkipDrawing;
   return g_QuitFlag;
 }

@@ -5,7 +5,6 @@
 #include "layers/layer.h"
 #include "media/emote_player.h"
 
-void PaintWindowBlack(WindowRecord*) {}
 void ReleaseEmoteObject(LayerRecord*) {}
 int LoadEmotePlayer(LayerRecord*, const uint8_t*, uint32_t) { return -1; }
 int InitEmoteDriver(void*) { return 1; }

@@ -10,6 +10,7 @@
 #include "app/appended_block.h"
 #include "app/fullscreen.h"
 #include "app/hooks.h"
+#include "app/menus.h"
 #include "app/window.h"
 #include "media/emote.h"
 #include "platform/platform.h"
@@ -305,6 +306,8 @@ void Shutdown() {
   StopWorkerThreads();
   ShutdownDirect3D();
   ReleaseDirectSound();
+  DestroyAllMenuSets();
+  RemoveTrayIcon();
   EndTimerPeriod();
   ReleaseGdiObjects();
   FreeSaveStaging(-1);

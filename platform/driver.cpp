@@ -7,10 +7,27 @@
 #include "platform/sdl/sdl_driver.h"
 
 PlatformDriver* g_Platform = &g_HeadlessDriver;
+PlatformDesktop* g_PlatformDesktop = &g_HeadlessDesktop;
 
 namespace {
 
 PlatformDriver g_Active;
+PlatformDesktop g_ActiveDesktop;
+
+void FillDesktopDefaults(PlatformDesktop* d) {
+  const PlatformDesktop& h = g_HeadlessDesktop;
+  if (!d->SetMenuBar) d->SetMenuBar = h.SetMenuBar;
+  if (!d->PopupMenu) d->PopupMenu = h.PopupMenu;
+  if (!d->ShowTrayIcon) d->ShowTrayIcon = h.ShowTrayIcon;
+  if (!d->RemoveTrayIcon) d->RemoveTrayIcon = h.RemoveTrayIcon;
+  if (!d->MinimizeWindow) d->MinimizeWindow = h.MinimizeWindow;
+  if (!d->MaximizeWindow) d->MaximizeWindow = h.MaximizeWindow;
+  if (!d->IsWindowMinimized) d->IsWindowMinimized = h.IsWindowMinimized;
+  if (!d->SetWindowZOrder) d->SetWindowZOrder = h.SetWindowZOrder;
+  if (!d->SetMaximizeBox) d->SetMaximizeBox = h.SetMaximizeBox;
+  if (!d->FlashWindow) d->FlashWindow = h.FlashWindow;
+  if (!d->SetWindowShape) d->SetWindowShape = h.SetWindowShape;
+}
 
 // Defaults for slots a backend leaves empty: harmless no-ops, taken from the headless
 // backend where the slot has to answer something.
@@ -55,11 +72,14 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->gpu) d->gpu = &g_SoftwareGpu;
 }
 
-bool Use(const PlatformDriver& d) {
+bool Use(const PlatformDriver& d, const PlatformDesktop& desktop) {
   g_Active = d;
   FillDefaults(&g_Active);
   if (!g_Active.Init()) return false;
   g_Platform = &g_Active;
+  g_ActiveDesktop = desktop;
+  FillDesktopDefaults(&g_ActiveDesktop);
+  g_PlatformDesktop = &g_ActiveDesktop;
   return true;
 }
 
@@ -67,11 +87,11 @@ bool Use(const PlatformDriver& d) {
 
 bool PlatformInit(const char* which) {
   if (!which || !*which) which = getenv("KIVOR_PLATFORM");
-  if (which && !strcmp(which, "headless")) return Use(g_HeadlessDriver);
-  if (which && !strcmp(which, "sdl")) return Use(g_SdlDriver);
+  if (which && !strcmp(which, "headless")) return Use(g_HeadlessDriver, g_HeadlessDesktop);
+  if (which && !strcmp(which, "sdl")) return Use(g_SdlDriver, g_SdlDesktop);
   bool display = (getenv("DISPLAY") && *getenv("DISPLAY")) || (getenv("WAYLAND_DISPLAY") && *getenv("WAYLAND_DISPLAY"));
-  if (display && Use(g_SdlDriver)) return true;
-  return Use(g_HeadlessDriver);
+  if (display && Use(g_SdlDriver, g_SdlDesktop)) return true;
+  return Use(g_HeadlessDriver, g_HeadlessDesktop);
 }
 
 PlatGpuDriver* PlatGpu() { return g_Platform->gpu; }
@@ -79,6 +99,7 @@ PlatGpuDriver* PlatGpu() { return g_Platform->gpu; }
 void PlatformQuit() {
   g_Platform->Quit();
   g_Platform = &g_HeadlessDriver;
+  g_PlatformDesktop = &g_HeadlessDesktop;
 }
 
 int PlatMessageBox(const char* caption, const char* text, int buttons) {
