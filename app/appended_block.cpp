@@ -34,12 +34,6 @@ __attribute__((used)) volatile const uint8_t g_BlockOffsetRecord[16] = {
 uint32_t GetU32(const uint8_t* p) { return p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24; }
 
 // The engine's boxes take code page 932; these texts are written here in UTF-8.
-std::string Cp932(const char* utf8) {
-  std::string out;
-  if (!PlatUtf8ToCp932(utf8, strlen(utf8), &out)) out = utf8;
-  return out;
-}
-
 // The switch letter of a command-line argument ("/x" or "-x", either case), or 0.
 char SwitchLetter(const char* arg) {
   if (strlen(arg) < 2 || (arg[0] != '/' && arg[0] != '-')) return 0;
@@ -121,7 +115,7 @@ int HandleScreenSaverCommandLine() {
   char letter = count >= 2 ? SwitchLetter(g_CommandArgs[1]) : 0;
   if (count == 3 && (letter == 'p' || letter == 'a')) return 1;
   if ((count == 2 && letter == 'c') || count == 1) {
-    ShowErrorBox(Cp932("情報").c_str(), "%s", Cp932("スクリーンセーバー\n\nVersion 1.00").c_str());
+    ShowErrorBox(ToCp932Text("情報").c_str(), "%s", ToCp932Text("スクリーンセーバー\n\nVersion 1.00").c_str());
     return 1;
   }
   return 0;

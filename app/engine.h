@@ -75,6 +75,9 @@ bool EndsWithNoCase(const char* text, const char* suffix);
 int GetFileNamePart(char* dest, size_t destSize, const char* path);
 // Copies `src` into `dest` (`destSize` bytes with the terminator), cut on a character boundary.
 void CopyTextBounded(char* dest, size_t destSize, const char* src);
+// One of our own UTF-8 texts (a box, a caption) in the engine's code page; kept as it is when
+// it cannot be converted.
+std::string ToCp932Text(const char* utf8);
 
 // Entry and exit. `EngineMain` is the whole program: it returns the exit code.
 int EngineMain(int argc, char** argv);

@@ -60,7 +60,7 @@ bool EnterFullScreen(const PlatDisplayMode* mode, int monitor) {
 void ResizeScreenBuffer(int32_t width, int32_t height) {
   std::lock_guard<std::recursive_mutex> lock(g_ScreenLock);
   if (width > MAX_OUTPUT_SIDE) {
-    ShowErrorBox("", "ＣＧサイズが大きすぎます。X=%d, Y=%d", width, height);
+    ShowErrorBox("", ToCp932Text("ＣＧサイズが大きすぎます。X=%d, Y=%d").c_str(), width, height);
     free(g_ScreenBuffer);
     g_ScreenBuffer = nullptr;
     g_ScreenBufferSize = {0, 0};
@@ -217,8 +217,8 @@ int ChangeDisplayMode() {
   g_FullScreen = 0;
   RestoreDesktopMode();
   if (!matched)
-    ShowErrorBox("", "PC環境が %d x %d 解像度でのフルスクリーンに対応していません。", g_ClientAreaSize.width,
-                 g_ClientAreaSize.height);
+    ShowErrorBox("", ToCp932Text("PC環境が %d x %d 解像度でのフルスクリーンに対応していません。").c_str(),
+                 g_ClientAreaSize.width, g_ClientAreaSize.height);
   else
     ReportError(105210, 0);
   return -1;

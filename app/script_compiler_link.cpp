@@ -50,13 +50,7 @@ void WriteShared32(uint8_t* block, size_t at, uint32_t value) {
 
 uint32_t GetU32(const uint8_t* p) { return p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24; }
 
-std::string Cp932(const char* utf8) {
-  std::string out;
-  if (!PlatUtf8ToCp932(utf8, strlen(utf8), &out)) out = utf8;
-  return out;
-}
-
-void ShowLinkFailure() { ShowErrorBox("", "%s", Cp932("KIVORコンパイラとデータ通信が出来ませんでした。").c_str()); }
+void ShowLinkFailure() { ShowErrorBox("", "%s", ToCp932Text("KIVORコンパイラとデータ通信が出来ませんでした。").c_str()); }
 
 // Builds the in-memory list from a copy of the data block. Entries are read while they lie
 // wholly inside the data and their names end inside their own bytes; the list ends at the
@@ -148,7 +142,7 @@ int RunScriptCompiler() {
   int process = PlatStartWatchedProcess({program, "kv"});
   if (process < 0) {
     PlatSharedMemoryClose(control);
-    ShowErrorBox("", "%s", Cp932("KIVORコンパイラを起動できませんでした。").c_str());
+    ShowErrorBox("", "%s", ToCp932Text("KIVORコンパイラを起動できませんでした。").c_str());
     return 1;
   }
   std::this_thread::sleep_for(POLL_PERIOD);

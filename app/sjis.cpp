@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "app/engine.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -81,4 +82,10 @@ void CopyTextBounded(char* dest, size_t destSize, const char* src) {
   }
   memcpy(dest, src, i);
   dest[i] = 0;
+}
+
+std::string ToCp932Text(const char* utf8) {
+  std::string out;
+  if (!PlatUtf8ToCp932(utf8, strlen(utf8), &out)) out = utf8;
+  return out;
 }

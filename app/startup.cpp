@@ -85,7 +85,7 @@ bool IsSwitch(const char* arg, const char* name) {
 void AllocateScreenBuffer() {
   int w = g_OutputSize.width, h = g_OutputSize.height;
   if (w > 8192) {
-    ShowErrorBox("", "ＣＧサイズが大きすぎます。X=%d, Y=%d", w, h);
+    ShowErrorBox("", ToCp932Text("ＣＧサイズが大きすぎます。X=%d, Y=%d").c_str(), w, h);
     ReportError(100010, 1);
     free(g_ScreenBuffer);
     g_ScreenBuffer = nullptr;
@@ -210,7 +210,7 @@ int8_t StartEngine() {
   InitPixelKernels();
   ReadSystemInfo();
   if (g_OsVersionCode >= 1 && g_OsVersionCode <= 19) {
-    ShowErrorBox("エラー", "Windows95/NT3.5/NT4 では起動できません。");
+    ShowErrorBox(ToCp932Text("エラー").c_str(), ToCp932Text("Windows95/NT3.5/NT4 では起動できません。").c_str());
     return -1;
   }
   if (BuildScrambleTables() != 0) return -1;
@@ -250,7 +250,7 @@ int8_t StartEngine() {
   SetupWindowRecord(main, main->mTitle);
   g_WindowSlotState[0] = 1;
   if (!CreateGameWindow(main, main->mTitle)) {
-    ShowErrorBox("エラー", "ウィンドウが生成できませんでした。");
+    ShowErrorBox(ToCp932Text("エラー").c_str(), ToCp932Text("ウィンドウが生成できませんでした。").c_str());
     return -1;
   }
   // A screen saver covers the desktop: here that is the full screen of the window's monitor.

@@ -130,7 +130,7 @@ int ApplyRootLayer(WindowRecord* w) {
   r->mIsWindowRoot = 1;
   InvalidateLayer(node);
   if (r->mWidth == 0 || r->mHeight == 0) {
-    ShowErrorBox("", "サイズが 0x0 のレイヤセットを表示対象に指定することは出来ません。");
+    ShowErrorBox("", ToCp932Text("サイズが 0x0 のレイヤセットを表示対象に指定することは出来ません。").c_str());
     r->mIsWindowRoot = 0;
     w->mRootLayer = nullptr;
     g_QuitFlag = 1;

@@ -448,7 +448,7 @@ int LoadIntoLayer(const SaveTarget& t, const std::vector<uint8_t>& payload) {
   int32_t width = (int32_t)GetU32(&payload[8 + 120]);
   int32_t height = (int32_t)GetU32(&payload[8 + 124]);
   if (width > 8192 || height > 8192 || width < 1 || height < 1) {
-    ShowErrorBox("", "ＣＧサイズが大きすぎます。X=%d, Y=%d", width, height);
+    ShowErrorBox("", ToCp932Text("ＣＧサイズが大きすぎます。X=%d, Y=%d").c_str(), width, height);
     ReportError(100010, 1);
     return -1;
   }
@@ -544,8 +544,8 @@ int LoadIntoVariable(int code, const std::string& path, const SaveTarget& t, con
     at += 4;
     if (len < 0 || len > MAX_TEXT_LENGTH || (size_t)len > end - at) {
       ShowErrorBox("",
-                   "※不正セーブファイルの可能性※\r\n\r\n[%s]\r\n\r\nこのままこのセーブファイルを読み込むと、"
-                   "予期せぬ動作をおこなう恐れがあります。\r\n読み込みを強制的に中断します。",
+                   ToCp932Text("※不正セーブファイルの可能性※\r\n\r\n[%s]\r\n\r\nこのままこのセーブファイルを読み込むと、"
+                   "予期せぬ動作をおこなう恐れがあります。\r\n読み込みを強制的に中断します。").c_str(),
                    path.c_str());
       return -1;
     }

@@ -15,12 +15,6 @@
 
 namespace {
 
-std::string Cp932(const char* utf8) {
-  std::string out;
-  if (!PlatUtf8ToCp932(utf8, strlen(utf8), &out)) out = utf8;
-  return out;
-}
-
 // The size is stored only with a buffer that holds it, so a failed allocation never leaves
 // the layer claiming more pixels than it has.
 uint8_t* AllocateLayerImage(DecodeTarget* target, int32_t width, int32_t height) {
@@ -67,7 +61,8 @@ int LoadPsb(LayerRecord* record, const uint8_t* data, size_t size, const char* n
   CopyTextBounded(record->mFileName, LAYER_NAME_BYTES, name);
   g_EmoteLoadSaturation = record->mSaturation;
   g_EmoteFunctions.SetTextureFilter(data, (uint32_t)size, SaturationFilter);
-  if (LoadEmotePlayer(record, data, (uint32_t)size) != 0) return ShowErrorBox("", Cp932("E-mote 読込に失敗しました. = %s").c_str(), name), -1;
+  if (LoadEmotePlayer(record, data, (uint32_t)size) != 0)
+    return ShowErrorBox("", ToCp932Text("E-mote 読込に失敗しました. = %s").c_str(), name), -1;
   g_EmoteFunctions.PreparePlayer(record->mEmotePlayer);
   return 0;
 }

@@ -183,8 +183,6 @@ int CmdLayer();
 int CmdLayerDelete();
 int CmdLayerQuery();
 
-// A UTF-8 text of ours in the engine's code page, for the boxes the layer code shows.
-std::string ToCp932Text(const char* utf8);
 
 // ---------------------------------------------------------------------------------------------
 // What the layer code asks of the rendering, texture, frame-set, window and message code.

@@ -56,12 +56,6 @@ void ForgetWindowRoot(NameNode* node, LayerRecord* record) {
 
 }  // namespace
 
-std::string ToCp932Text(const char* utf8) {
-  std::string out;
-  if (!PlatUtf8ToCp932(utf8, strlen(utf8), &out)) out = utf8;
-  return out;
-}
-
 int CreateLayerRecord(NameNode* node) {
   LayerRecord* r = static_cast<LayerRecord*>(calloc(1, sizeof(LayerRecord)));
   if (r) {

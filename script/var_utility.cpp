@@ -78,9 +78,7 @@ int Fail(int32_t id) {
 }
 
 int ArrayBox(const char* utf8) {
-  std::string text;
-  if (!PlatUtf8ToCp932(utf8, strlen(utf8), &text)) text = utf8;
-  ShowErrorBox(nullptr, "%s", text.c_str());
+  ShowErrorBox(nullptr, "%s", ToCp932Text(utf8).c_str());
   return -1;
 }
 

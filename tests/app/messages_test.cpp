@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "app/engine.h"
+#include "app/fullscreen.h"
 #include "platform/headless/headless.h"
 #include "tests/support/engine_fixture.h"
 
@@ -125,6 +126,22 @@ TEST_F(Messages, DebugModeOffersTheEditButtonOnlyWithAFile) {
   std::vector<std::string> calls = HeadlessCalls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_NE(calls[0].find("編集(&E),終了(&X)"), std::string::npos);
+}
+
+// Boxes take their texts in the engine's code page: our own Japanese texts must be converted
+// before they are shown, or the player reads mojibake.
+TEST_F(Messages, BoxTextsOfOurOwnReachTheHostReadable) {
+  HeadlessClearCalls();
+  ShowErrorBox(ToCp932Text("エラー").c_str(), ToCp932Text("ＣＧサイズが大きすぎます。X=%d, Y=%d").c_str(), 9000, 1);
+  ResizeScreenBuffer(9001, 2);
+  int found = 0;
+  for (const std::string& line : HeadlessCalls()) {
+    if (line.find("ChoiceBox") != 0) continue;
+    if (line.find("エラー") != std::string::npos && line.find("X=9000, Y=1") != std::string::npos) found |= 1;
+    if (line.find("ＣＧサイズが大きすぎます。X=9001, Y=2") != std::string::npos) found |= 2;
+  }
+  EXPECT_EQ(found, 3);
+  ResizeScreenBuffer(64, 48);
 }
 
 TEST_F(Messages, UnassignedCommandIsFatal) {
