@@ -10,6 +10,8 @@
 #include "app/hooks.h"
 #include "app/window.h"
 #include "media/emote.h"
+#include "media/emote_player.h"
+#include "media/media.h"
 #include "platform/platform.h"
 
 std::recursive_mutex g_CriticalSection;
@@ -313,10 +315,15 @@ void Shutdown() {
   waitFinished(&g_GameThreadFinished);
   g_QuitFlag = 1;
   StopWorkerThreads();
+  ShutdownEmotePlayers();
+  ReleaseMovieGraph();
+  CloseMciMovie();
   ReleaseDirectSound();
   EndTimerPeriod();
   ReleaseGdiObjects();
   FreeSaveStaging(-1);
+  ReleaseFlashControl();
+  DestroyFlashWindow();
   FreeEmoteBridge();
   for (int i = 0; i < 4; i++) {
     if (g_WindowRecords[i] && g_WindowRecords[i]->mHasWindow) {

@@ -11,6 +11,7 @@
 #include "app/fullscreen.h"
 #include "app/hooks.h"
 #include "app/input.h"
+#include "media/media.h"
 #include "render/render.h"
 
 WindowRecord* g_WindowRecords[4];
@@ -135,6 +136,14 @@ void OnRestored(WindowRecord* w) {
   ApplySizeLimits(w);
 }
 
+// Movies and Flash content follow the main window's picture, by client size / game size.
+void RepositionMediaWindows(const WindowRecord* w) {
+  double sx = w->mWidth != 0 ? double(g_ClientAreaSize.width) / w->mWidth : 1.0;
+  double sy = w->mHeight != 0 ? double(g_ClientAreaSize.height) / w->mHeight : 1.0;
+  RepositionFlashWindow(sx, sy);
+  RepositionMovieWindow(sx, sy);
+}
+
 // The window's client area has a new size.
 void OnSize(WindowRecord* w, int width, int height) {
   if (!g_FullScreen && g_FrameStyleCountdown > 0) return;
@@ -149,6 +158,7 @@ void OnSize(WindowRecord* w, int width, int height) {
     g_ClientAreaSize = {width, height};
     ResizeOutputBuffer(w->mWidth, w->mHeight, width, height);
     InvalidateScreen(w);
+    RepositionMediaWindows(w);
     return;
   }
   // The user resized the window: keep the game's shape, within the desktop.
@@ -170,6 +180,7 @@ void OnSize(WindowRecord* w, int width, int height) {
     ResizeScreenBuffer(cw, ch);
   }
   InvalidateScreen(w);
+  RepositionMediaWindows(w);
 }
 
 void OnMoveWindow() {
@@ -332,6 +343,9 @@ void HandlePlatformEvent(const PlatEventRecord& e) {
       break;
     }
     case PLAT_EVENT_DROP_FILE: OnDropFiles(e.text); break;
+    case PLAT_EVENT_MOVIE_END:
+      if (w->mIndex == 0) OnMovieEnd();
+      break;
     default: break;
   }
 }

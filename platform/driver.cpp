@@ -6,6 +6,7 @@
 #include "platform/sdl/sdl_driver.h"
 
 PlatformDriver* g_Platform = &g_HeadlessDriver;
+PlatformMediaDriver* g_PlatformMedia = &g_HeadlessMediaDriver;
 
 namespace {
 
@@ -50,11 +51,12 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->GetCursorPosition) d->GetCursorPosition = h.GetCursorPosition;
 }
 
-bool Use(const PlatformDriver& d) {
+bool Use(const PlatformDriver& d, PlatformMediaDriver* media) {
   g_Active = d;
   FillDefaults(&g_Active);
   if (!g_Active.Init()) return false;
   g_Platform = &g_Active;
+  g_PlatformMedia = media;
   return true;
 }
 
@@ -62,16 +64,17 @@ bool Use(const PlatformDriver& d) {
 
 bool PlatformInit(const char* which) {
   if (!which || !*which) which = getenv("KIVOR_PLATFORM");
-  if (which && !strcmp(which, "headless")) return Use(g_HeadlessDriver);
-  if (which && !strcmp(which, "sdl")) return Use(g_SdlDriver);
+  if (which && !strcmp(which, "headless")) return Use(g_HeadlessDriver, &g_HeadlessMediaDriver);
+  if (which && !strcmp(which, "sdl")) return Use(g_SdlDriver, &g_SdlMediaDriver);
   bool display = (getenv("DISPLAY") && *getenv("DISPLAY")) || (getenv("WAYLAND_DISPLAY") && *getenv("WAYLAND_DISPLAY"));
-  if (display && Use(g_SdlDriver)) return true;
-  return Use(g_HeadlessDriver);
+  if (display && Use(g_SdlDriver, &g_SdlMediaDriver)) return true;
+  return Use(g_HeadlessDriver, &g_HeadlessMediaDriver);
 }
 
 void PlatformQuit() {
   g_Platform->Quit();
   g_Platform = &g_HeadlessDriver;
+  g_PlatformMedia = &g_HeadlessMediaDriver;
 }
 
 int PlatMessageBox(const char* caption, const char* text, int buttons) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -87,5 +88,27 @@ void HeadlessSetMemoryStatus(const PlatMemoryStatus* m);
 // reset).
 void HeadlessSetCursorPosition(int x, int y);
 
-// Forgets windows, events, answers, calls and fixed host facts, and sets the fake clock to 0.
+// Movies and Flash content (the media driver below). A movie plays for the set length (1000 ms
+// after a reset) on the backend's clock; PollEvent then hands out its PLAT_EVENT_MOVIE_END.
+// Opening a missing file, or any file while movies are refused, fails.
+extern PlatformMediaDriver g_HeadlessMediaDriver;
+void HeadlessSetMovieLength(uint32_t ms);
+void HeadlessRefuseMovies(bool refuse);
+// The Flash player the backend pretends to have (none after a reset, as on a real host).
+struct HeadlessFlashPlayer {
+  bool present = false;        // LoadFlashPlayer answers this
+  bool windowFails = false;    // FlashOpenWindow fails
+  bool controlFails = false;   // FlashCreateControl fails
+  int32_t totalFrames = 0;
+  bool playing = false;
+  int32_t currentFrame = 0;
+  std::map<std::string, int64_t> variables;   // root variables that hold integers
+};
+void HeadlessSetFlashPlayer(const HeadlessFlashPlayer& player);
+// For the backend itself: the movie's end once it is due (the parent slot), and the record.
+bool HeadlessMovieEnded(int* slot);
+void HeadlessResetMedia();
+void HeadlessRecordCall(const std::string& line);
+
+// Forgets windows, events, answers, calls, media and fixed host facts, and sets the fake clock to 0.
 void HeadlessReset();

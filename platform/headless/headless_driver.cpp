@@ -210,6 +210,13 @@ bool HPollEvent(PlatEventRecord* out) {
     for (const PlatEventRecord& e : g_Scripted.front().events) g_Events.push_back(e);
     g_Scripted.pop_front();
   }
+  int movieSlot;
+  if (HeadlessMovieEnded(&movieSlot)) {
+    PlatEventRecord end{};
+    end.type = PLAT_EVENT_MOVIE_END;
+    end.window = movieSlot;
+    g_Events.push_back(end);
+  }
   if (g_Events.empty()) return false;
   *out = g_Events.front();
   g_Events.pop_front();
@@ -380,6 +387,8 @@ void HeadlessQueueAnswer(int buttonIndex) {
   g_Answers.push_back(buttonIndex);
 }
 
+void HeadlessRecordCall(const std::string& line) { Record(line); }
+
 std::vector<std::string> HeadlessCalls() {
   std::lock_guard<std::mutex> g(g_Lock);
   return g_Calls;
@@ -470,6 +479,7 @@ void HeadlessReset() {
   g_Events.clear();
   g_Answers.clear();
   g_Calls.clear();
+  HeadlessResetMedia();
   for (HeadlessWindowState& w : g_Windows) w = HeadlessWindowState{};
   for (PlatCanvas& c : g_Canvas) c = PlatCanvas{};
   g_Monitors = {PlatRect{0, 0, 1920, 1080}};

@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 extern PlatformDriver g_SdlDriver;
+extern PlatformMediaDriver g_SdlMediaDriver;
 
 // Windows virtual-key code of an SDL scancode (0 when the key has none).
 int SdlScancodeToVirtualKey(int scancode);
