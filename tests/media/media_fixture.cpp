@@ -33,7 +33,7 @@ void MediaScriptTest::TearDown() {
 bool MediaScriptTest::RunScript(const std::string& body, int frames) {
   std::string head =
       "message 104060 \"E104060 %s\"\nmessage 101510 \"E101510\"\nmessage 101520 \"E101520\"\n"
-      "global int r = -7\nglobal str s\nglobal str n[4]\nglobal real v[4]\nglobal int t[4]\n";
+      "global int r = -7\nglobal str s\nglobal str names[10]\nglobal real values[4]\nfile main.txt\n*SYSTEM_START\n";
   if (!Boot(head + body + "\nloop -1\nwait frames=1\nendloop\n")) return false;
   for (int i = 0; i < frames && !g_QuitFlag; i++) {
     RunPasses(1);
@@ -43,7 +43,9 @@ bool MediaScriptTest::RunScript(const std::string& body, int frames) {
 }
 
 LayerRecord* MediaScriptTest::Layer(const char* path) {
-  return GetLayerRecord(FindNodeByPath(g_LayerRoot, path, NAME_LOOKUP_ANY));
+  char normal[OBJECT_PATH_BYTES];
+  if (NormalizeObjectPath(normal, path, g_LayerFolder, false) < 0) return nullptr;
+  return GetLayerRecord(FindNodeByPath(g_LayerRoot, normal, NAME_LOOKUP_ANY));
 }
 
 void EmoteScriptTest::SetUp() {
@@ -51,8 +53,8 @@ void EmoteScriptTest::SetUp() {
   savedExe_ = g_ExeFolderReal;
   g_ExeFolderReal = folder_.path();
   namespace fs = std::filesystem;
-  fs::copy_file(EMOTE_STUB_FULL, folder_.path() + "/emotedriver.so");
-  fs::copy_file(EMOTE_STUB_FULL, folder_.path() + "/VURazuz.so");
+  fs::copy_file(EMOTE_STUB_FULL, folder_.path() + "/emotedriver.so", fs::copy_options::skip_existing);
+  fs::copy_file(EMOTE_STUB_FULL, folder_.path() + "/VURazuz.so", fs::copy_options::skip_existing);
   LoadEmoteBridge();
   ASSERT_EQ(g_EmoteAvailable, 1);
   // The same file again gives the bridge's own copy, so the test reads the log it writes.
