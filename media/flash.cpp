@@ -183,3 +183,22 @@ int CmdFlashQuery() {
   }
   return 0;
 }
+
+void ResetMediaState() {
+  ReleaseMovieGraph();
+  CloseMciMovie();
+  g_MovieRect = MediaRect{};
+  g_MovieVolume = 256;
+  g_MovieFileName[0] = 0;
+  g_MoviePlaying = 0;
+  g_MciMovieOpen = 0;
+  while (g_FlashActive > 0) ReleaseFlashControl();
+  DestroyFlashWindow();
+  g_FlashFileName[0] = 0;
+  g_FlashRect = MediaRect{};
+  g_FlashPlaying = 0;
+  g_FlashTotalFrames = 0;
+  g_FlashUserValue = 0;
+  g_PlayerLookedFor = false;
+  g_PlayerLoaded = false;
+}

@@ -64,6 +64,10 @@ void ReleaseFlashControl();
 // Shutdown: the child area goes after the control.
 void DestroyFlashWindow();
 
+// Back to the state of a fresh start: no movie, no Flash content, the Flash player not yet
+// looked for. Releases what is still open.
+void ResetMediaState();
+
 // A script's file name as both players keep it: ASCII letters lower-cased and '/' outside
 // double-byte characters turned into '\', in place.
 void NormalizeMediaFileName(char* name);

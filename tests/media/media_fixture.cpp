@@ -8,6 +8,8 @@
 #include "app/engine.h"
 #include "media/emote.h"
 #include "media/emote_player.h"
+#include "media/media.h"
+#include "render/render.h"
 #include "platform/platform.h"
 
 void MediaScriptTest::SetUp() {
@@ -19,10 +21,13 @@ void MediaScriptTest::SetUp() {
   g_WindowRecords[0] = &window_;
   g_OutputSize = {640, 480};
   g_ClientAreaSize = {640, 480};
+  g_LetterboxOffset = {0, 0};
+  ResetMediaState();
   ASSERT_EQ(CreateLayerTreeRoot(), 0);
 }
 
 void MediaScriptTest::TearDown() {
+  ResetMediaState();
   if (g_LayerRoot) FreeLayerSubtree(g_LayerRoot);
   g_LayerRoot = nullptr;
   g_WindowRecords[0] = nullptr;
@@ -33,7 +38,7 @@ void MediaScriptTest::TearDown() {
 bool MediaScriptTest::RunScript(const std::string& body, int frames) {
   std::string head =
       "message 104060 \"E104060 %s\"\nmessage 101510 \"E101510\"\nmessage 101520 \"E101520\"\n"
-      "global int r = -7\nglobal str s\nglobal str names[10]\nglobal real values[4]\nfile main.txt\n*SYSTEM_START\n";
+      "global int r = -7\nglobal str s\nglobal str names[10]\nglobal real values[4]\nglobal int t\nglobal int q[6]\nfile main.txt\n*SYSTEM_START\n";
   if (!Boot(head + body + "\nloop -1\nwait frames=1\nendloop\n")) return false;
   for (int i = 0; i < frames && !g_QuitFlag; i++) {
     RunPasses(1);

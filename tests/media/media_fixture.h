@@ -12,7 +12,7 @@ class MediaScriptTest : public ScriptTest {
  protected:
   void SetUp() override;
   void TearDown() override;
-  // Boots `body` (after the variables r = -7, s, names[10] and values[4]) ending in an endless wait and
+  // Boots `body` (after the variables r = -7, s, names[10], values[4], t and q[6]) ending in an endless wait and
   // runs `frames` passes with a layer update each.
   bool RunScript(const std::string& body, int frames = 2);
   LayerRecord* Layer(const char* path);
