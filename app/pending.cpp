@@ -3,7 +3,6 @@
 #include "app/engine.h"
 #include "app/hooks.h"
 #include "layers/image_filters.h"
-#include "layers/image_scale.h"
 #include "layers/layer.h"
 #include "render/gpu.h"
 
@@ -12,9 +11,5 @@ int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}
 int ApplyImageFilter(int32_t, NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t,
                      int32_t, int32_t, int32_t) { return 0; }
-int ScaleLayerImage(NameNode*, NameNode*, int64_t, int64_t, int64_t, int64_t, int64_t, int64_t,
-                    int32_t, int32_t) { return 0; }
-int RotateLayerImage(NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t, int32_t,
-                     int32_t) { return 0; }
 int PasteSprite(NameNode*, NameNode*) { return -1; }
 void CaptureScene(NameNode*, NameNode*) {}

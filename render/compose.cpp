@@ -125,20 +125,27 @@ int ComposeNode(NameNode* node, int nested, int depth) {
 
 }  // namespace
 
-ClipResult ClipLayerToDirtyRect(const LayerRecord* target, const LayerRecord* child) {
-  const int64_t* rect = target->mDirtyRect;
-  int64_t dx = child->mX > rect[0] ? child->mX : rect[0];
-  int64_t dy = child->mY > rect[1] ? child->mY : rect[1];
-  int64_t right = child->mX + child->mWidth - 1 < rect[2] ? child->mX + child->mWidth - 1 : rect[2];
-  int64_t bottom = child->mY + child->mHeight - 1 < rect[3] ? child->mY + child->mHeight - 1 : rect[3];
+ClipResult ClipRectToArea(int64_t x, int64_t y, int64_t width, int64_t height, const int64_t area[4]) {
+  // Far-off positions must neither overflow nor wrap into a small overlap when narrowed to 32
+  // bits: a rectangle starting past the area is out before any sum is formed.
+  if (x > area[2] || y > area[3] || width <= 0 || height <= 0) return ClipResult{};
+  int64_t dx = x > area[0] ? x : area[0];
+  int64_t dy = y > area[1] ? y : area[1];
+  int64_t right = x + width - 1 < area[2] ? x + width - 1 : area[2];
+  int64_t bottom = y + height - 1 < area[3] ? y + height - 1 : area[3];
+  if (right < dx || bottom < dy) return ClipResult{};
   ClipResult c;
   c.mDestX = (int32_t)dx;
   c.mDestY = (int32_t)dy;
   c.mWidth = (int32_t)(right - dx + 1);
   c.mHeight = (int32_t)(bottom - dy + 1);
-  c.mSourceX = (int32_t)(dx - child->mX);
-  c.mSourceY = (int32_t)(dy - child->mY);
+  c.mSourceX = (int32_t)(dx - x);
+  c.mSourceY = (int32_t)(dy - y);
   return c;
+}
+
+ClipResult ClipLayerToDirtyRect(const LayerRecord* target, const LayerRecord* child) {
+  return ClipRectToArea(child->mX, child->mY, child->mWidth, child->mHeight, target->mDirtyRect);
 }
 
 void BuildCompositorRuleWeights(int32_t p, int32_t v, int32_t o) {

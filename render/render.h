@@ -28,6 +28,9 @@ constexpr int MAX_GROUP_DEPTH = 256;
 int InvalidateLayer(NameNode* node);
 void MergePresentRect(LayerRecord* record);
 ClipResult ClipLayerToDirtyRect(const LayerRecord* target, const LayerRecord* child);
+// A width x height rectangle placed at (x, y), cut to the inclusive area left, top, right,
+// bottom; all zero when nothing of it lies inside.
+ClipResult ClipRectToArea(int64_t x, int64_t y, int64_t width, int64_t height, const int64_t area[4]);
 int ComposeLayerTree(NameNode* node, int nested);
 // Fills g_RuleWeights for a layer drawn through a rule at its progress, sharpness and opacity.
 void BuildCompositorRuleWeights(int32_t progress, int32_t sharpness, int32_t opacity);

@@ -8,11 +8,9 @@
 #include "render/scale_local.h"
 
 ScaleTables g_ScaleTables;
-
-namespace {
-
 uint8_t g_Sharpen[256];
-bool g_SharpenBuilt;
+
+static bool g_SharpenBuilt;
 
 // Pulls weights away from the middle a little, so an enlarged picture keeps its edges.
 void BuildSharpenTable() {
@@ -54,6 +52,8 @@ void BuildBilinearAxis(int32_t v0, int32_t v1, int32_t out100, int32_t size, std
   }
   if (*first == count) *end = count;
 }
+
+namespace {
 
 void ZeroRows(uint8_t* dst, int32_t outWidth, int32_t from, int32_t to) {
   if (to > from) memset(dst + (size_t)from * outWidth * 4, 0, (size_t)(to - from) * outWidth * 4);

@@ -15,6 +15,16 @@ struct ScaleTables {
 };
 extern ScaleTables g_ScaleTables;
 
+// sharp[k] = min(255, max(0, trunc((k - 128) * 1.25 + 128))): the bilinear weights pulled away
+// from the middle. Valid after BuildSharpenTable, which builds it on its first call.
+extern uint8_t g_Sharpen[256];
+void BuildSharpenTable();
+// Bilinear positions in 1/256 source pixel of the out100 / 100 outputs along one axis, from a
+// start and end in 1/100 pixel and an output length in 1/100 pixel, counted from the start's
+// whole pixel; [first, end) is the run of outputs whose source lies inside 0..size - 1.
+void BuildBilinearAxis(int32_t v0, int32_t v1, int32_t out100, int32_t size, std::vector<int64_t>* pos,
+                       int32_t* first, int32_t* end);
+
 struct ScaleJobArgs {
   uint8_t* mDst;
   const uint8_t* mSrc;

@@ -5,6 +5,7 @@
 #include "files/file_commands.h"
 #include "files/savedata.h"
 #include "layers/frame_set.h"
+#include "layers/image_process.h"
 #include "layers/layer.h"
 #include "media/media.h"
 #include "script/maths.h"
@@ -23,7 +24,7 @@ namespace {
 const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*   0 Reserved0         */ CmdReserved0,
     /*   1 Layer             */ CmdLayer,
-    /*   2 ImageProcess      */ CmdUnassigned,
+    /*   2 ImageProcess      */ CmdImageProcess,
     /*   3 LayerDelete       */ CmdLayerDelete,
     /*   4 LayerQuery        */ CmdLayerQuery,
     /*   5 ClipboardCopy     */ CmdUnassigned,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,7 +19,9 @@ extern PlatAudioOutput g_NullAudioOutput;
 
 // The clock. By default it is a fake clock that only moves when told to or when the thread
 // that owns it sleeps (sleeping then advances it at once, so paced loops run at full speed and
-// deterministically). Sleeps on other threads really sleep and leave the fake clock alone.
+// deterministically). A sleep of exactly 1 ms on it is a poll for another thread and also
+// really sleeps, so the clock keeps the pace of the thread waited for. Sleeps on other threads
+// really sleep and leave the fake clock alone.
 void HeadlessSetTicks(uint32_t ms);
 void HeadlessAdvanceTicks(uint32_t ms);
 void HeadlessUseRealClock(bool real);
@@ -32,6 +35,10 @@ void HeadlessPushEvent(const PlatEventRecord& e);
 //   MS close W            window slot W's close button
 //   MS click W X Y        the pointer moves to client pixel X, Y of window W and clicks (left)
 //   MS key W CODE         a key (virtual-key code 1-255) is pressed and released in window W
+//   MS keydown W CODE     a key is pressed and held (until a keyup line)
+//   MS keyup W CODE       a held key is released
+// What follows a press on one line (the release of a click or key) is handed out a
+// millisecond after the press, so the game sees the press in one loop pass.
 // MS is the clock time in milliseconds from which PollEvent hands the event out; times never
 // go backwards. When the backend starts it loads the script named by the KIVOR_INPUT_SCRIPT
 // environment variable (a bad script is reported and ignored); when it stops after such a run,
@@ -65,6 +72,13 @@ struct HeadlessWindowState {
   int presents = 0;
 };
 HeadlessWindowState HeadlessWindow(int slot);
+
+// Called with the window's new state after every presented frame, on the presenting thread and
+// under the backend's lock: it may read engine state and the clock but must call nothing else
+// of this backend.
+// Lets end-to-end tests check every frame of a run, not only the last one.
+using HeadlessPresentObserver = std::function<void(int slot, const HeadlessWindowState& window)>;
+void HeadlessSetPresentObserver(HeadlessPresentObserver observer);
 
 // The desktop mode the backend reports (1920 x 1080, 32 bits, 60 Hz after a reset). It also
 // sets the one monitor (at 0, 0) and its mode list to that mode.

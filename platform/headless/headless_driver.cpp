@@ -33,6 +33,7 @@ PlatJoystickState g_Joysticks[16];
 bool g_JoystickReadable[16];
 bool g_CursorShown = true;
 int g_Cursor[2] = {960, 540};   // the pointer's desktop position, following injected mouse events
+HeadlessPresentObserver g_PresentObserver;
 
 uint32_t RealTicks() {
   using namespace std::chrono;
@@ -85,6 +86,10 @@ uint32_t HGetTicks() { return g_RealClock ? RealTicks() : g_Ticks.load(); }
 void HSleep(uint32_t ms) {
   if (!g_RealClock && std::this_thread::get_id() == g_ClockOwner) {
     g_Ticks += ms;
+    // One millisecond is how the engine polls for another thread (the sound thread's answer,
+    // a finished flag): that wait passes in real time too, or the fake clock would race ahead
+    // by thousands of milliseconds while the other thread does its work.
+    if (ms == 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -169,6 +174,7 @@ void HPresentFrame(int slot, const uint8_t* bgra, int width, int height, int pit
   w.frameHeight = g_Canvas[slot].height;
   w.frame = g_Canvas[slot].pixels;
   w.presents++;
+  if (g_PresentObserver) g_PresentObserver(slot, w);
 }
 
 int g_DesktopMode[4] = {1920, 1080, 32, 60};
@@ -207,8 +213,21 @@ bool HPollEvent(PlatEventRecord* out) {
   std::lock_guard<std::mutex> g(g_Lock);
   uint32_t now = HGetTicks();
   while (!g_Scripted.empty() && g_Scripted.front().at <= now) {
-    for (const PlatEventRecord& e : g_Scripted.front().events) g_Events.push_back(e);
+    HeadlessTimedEvent line = std::move(g_Scripted.front());
     g_Scripted.pop_front();
+    // The game takes one input snapshot per loop pass after draining every event, so a press
+    // and its release handed out together would never be seen: what follows a press waits a
+    // millisecond, which puts it into a later pass.
+    size_t k = 0;
+    while (k < line.events.size()) {
+      PlatEventType type = line.events[k].type;
+      g_Events.push_back(line.events[k++]);
+      if (type == PLAT_EVENT_MOUSE_DOWN || type == PLAT_EVENT_KEY_DOWN) break;
+    }
+    if (k < line.events.size()) {
+      g_Scripted.push_front({now + 1, std::vector<PlatEventRecord>(line.events.begin() + (long)k, line.events.end())});
+      break;
+    }
   }
   int movieSlot;
   if (HeadlessMovieEnded(&movieSlot)) {
@@ -464,8 +483,14 @@ void HeadlessSetInputScript(const std::vector<HeadlessTimedEvent>& script) {
   g_ScriptedLines = script.size();
 }
 
+void HeadlessSetPresentObserver(HeadlessPresentObserver observer) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  g_PresentObserver = std::move(observer);
+}
+
 void HeadlessReset() {
   std::lock_guard<std::mutex> g(g_Lock);
+  g_PresentObserver = nullptr;
   g_Scripted.clear();
   g_ScriptedLines = 0;
   g_FixedTimeSet = false;

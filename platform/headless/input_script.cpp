@@ -2,6 +2,7 @@
 // PollEvent hands out once the clock reaches each line's time.
 #include <cstdlib>
 #include <sstream>
+#include <vector>
 
 #include "platform/headless/headless.h"
 
@@ -64,16 +65,19 @@ bool HeadlessParseInputScript(const std::string& text, std::vector<HeadlessTimed
         e.clicks = 1;
         t.events.push_back(e);
       }
-    } else if (kind == "key") {
+    } else if (kind == "key" || kind == "keydown" || kind == "keyup") {
       int code;
-      if (!ReadInt(in, 0, 3, &window) || !ReadInt(in, 1, 255, &code)) return fail("key takes a window slot 0-3 and a key code 1-255");
-      for (PlatEventType type : {PLAT_EVENT_KEY_DOWN, PLAT_EVENT_KEY_UP}) {
+      if (!ReadInt(in, 0, 3, &window) || !ReadInt(in, 1, 255, &code)) return fail("a key event takes a window slot 0-3 and a key code 1-255");
+      std::vector<PlatEventType> types;
+      if (kind != "keyup") types.push_back(PLAT_EVENT_KEY_DOWN);
+      if (kind != "keydown") types.push_back(PLAT_EVENT_KEY_UP);
+      for (PlatEventType type : types) {
         PlatEventRecord e = Event(type, window);
         e.key = code;
         t.events.push_back(e);
       }
     } else {
-      return fail("the event is one of quit, close, click, key");
+      return fail("the event is one of quit, close, click, key, keydown, keyup");
     }
     std::string extra;
     if (in >> extra) return fail("unexpected text after the event");
