@@ -79,6 +79,10 @@ void CopyTextBounded(char* dest, size_t destSize, const char* src);
 // Entry and exit. `EngineMain` is the whole program: it returns the exit code.
 int EngineMain(int argc, char** argv);
 int8_t StartEngine();
+// The development link: starts the outside script compiler and takes the compiled files (the
+// in-memory file list) and the project folder from it. 0 on success; non-zero ends start-up.
+int RunScriptCompiler();
+void FreeCompilerFiles();   // forgets the in-memory file list (a new run of the link, tests)
 void Shutdown();
 void InitGlobalsOnce();
 void CheckFolderWritable();
@@ -117,7 +121,9 @@ extern uint8_t g_InactivePause;
 extern uint8_t g_KeepRunningInactive;
 extern uint64_t g_PauseStartTime;
 extern uint32_t g_ScriptTimers[4];
-extern uint8_t g_ScriptTimerRunning[4];
+extern uint8_t g_ScriptTimerRunning[4];    // 0 while a script has paused the timer
+extern uint32_t g_ScriptTimerPausedAt[4];  // the clock when it was paused, 0 while running
+extern uint8_t g_ScreenSaverBlock;         // while set, the desktop's screen saver may not start
 extern int32_t g_ActiveWindowIndex;
 extern uint8_t g_GameThreadMode;        // from the project settings
 
@@ -186,6 +192,17 @@ extern bool (*g_ScriptLocation)(const char** file, int32_t* line);
 int CmdEngineCall();
 int CmdUnassigned();
 int CmdEnd();
+int CmdClipboardCopy();
+int CmdClipboardPaste();
+int CmdReserved7();
+int CmdReadTextTable();
+int CmdMessageBox();
+int CmdSetOptions();
+int CmdReserved16();
+int CmdFrameRate();
+int CmdRegistryRead();
+int CmdScreenAndTimers();
+int CmdScriptFileQuery();
 
 // ---------------------------------------------------------------------------------------------
 // Settings files and system information.

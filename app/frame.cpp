@@ -33,7 +33,8 @@ uint8_t g_InactivePause;
 uint8_t g_KeepRunningInactive = 1;
 uint64_t g_PauseStartTime;
 uint32_t g_ScriptTimers[4];
-uint8_t g_ScriptTimerRunning[4];
+uint8_t g_ScriptTimerRunning[4] = {1, 1, 1, 1};
+uint32_t g_ScriptTimerPausedAt[4];
 int32_t g_ActiveWindowIndex = -1;
 uint8_t g_GameThreadMode;
 

@@ -36,6 +36,7 @@ void ApplyPendingLayerStateAll();
 
 // Rendering.
 int DrawWindow(WindowRecord* w);
+void PaintWindowBlack(WindowRecord* w);   // black over the whole client area
 int PresentWindow(WindowRecord* w);
 void ResetDirtyRectsAll();
 

@@ -6,6 +6,7 @@
 #include "layers/layer.h"
 #include "render/gpu.h"
 
+void PaintWindowBlack(WindowRecord*) {}
 int RenderGpuScene() { return 0; }
 int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
 void ReleaseLayerTextures(LayerRecord*) {}

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "app/engine.h"
+#include "app/appended_block.h"
+#include "app/fullscreen.h"
 #include "app/hooks.h"
 #include "app/window.h"
 #include "media/emote.h"
@@ -202,18 +204,6 @@ void BeginTimerPeriod() {
 
 void EndTimerPeriod() {}
 
-// The development compiler link: without a pack holding the project the compiled files come
-// from the outside compiler; when it is not there the start ends with the library notices.
-static int RunScriptCompiler() {
-  if (!PlatFileExists(ExeFolderPath("system\\RUDud\\RUDud.exe"))) {
-    g_ErrorDialogTitle = "License Information";
-    ReportError(100000, 1);
-    return 1;
-  }
-  ShowErrorBox(nullptr, "KIVORコンパイラを起動できませんでした。");
-  return 1;
-}
-
 int8_t StartEngine() {
   LoadEngineSettings();
   LoadSaveLocation();
@@ -247,6 +237,10 @@ int8_t StartEngine() {
   if (CreateWindowRecords() != 0) return -1;
   if (LoadProjectSettings() != 0) return -1;
   WindowRecord* main = g_WindowRecords[0];
+  if (g_ScreenSaverMode) {
+    main->mWidth = g_DesktopSize.width;
+    main->mHeight = g_DesktopSize.height;
+  }
   g_ClientAreaSize = {main->mWidth, main->mHeight};
   g_InitialWindowSize = g_ClientAreaSize;
   g_OutputSize = g_ClientAreaSize;
@@ -259,6 +253,8 @@ int8_t StartEngine() {
     ShowErrorBox("エラー", "ウィンドウが生成できませんでした。");
     return -1;
   }
+  // A screen saver covers the desktop: here that is the full screen of the window's monitor.
+  if (g_ScreenSaverMode) SetFullScreen(1);
   BeginTimerPeriod();
   CreateMenuBarWindow();
   CreateRootNodes();
@@ -352,6 +348,11 @@ int EngineMain(int argc, char** argv) {
   g_Platform->GetDesktopMode(&w, &h, &bpp, &refresh);
   g_DesktopSize = {w, h, bpp, refresh < 60 ? -1 : refresh};
   ResetMessageState();
+  if (ReadAppendedBlock(g_ExePathReal) != 0) {
+    PlatformQuit();
+    PlatLockRelease(instanceLock);
+    return 0;
+  }
   g_QuitFlag = 0;
   g_Running = 1;
   if (StartEngine() == 0) RunMainLoop();

@@ -60,6 +60,7 @@ extern uint8_t g_SourceOrderFlags[2];
 // Set by the appended-block reader: the packs live inside the program file at this base.
 extern uint8_t g_PacksInExecutable;
 extern uint64_t g_PackBaseInExecutable;
+extern std::string g_PackFileInExecutable;   // the program file's real path
 
 // ---------------------------------------------------------------------------------------------
 // The in-memory list the development compiler hands over; empty in a packed release.

@@ -18,6 +18,7 @@ uint8_t g_SoundExtensionOrder[4] = {1, 2};
 uint8_t g_SourceOrderFlags[2] = {1, 0};
 uint8_t g_PacksInExecutable;
 uint64_t g_PackBaseInExecutable;
+std::string g_PackFileInExecutable;
 MemoryFile** g_MemoryFiles;
 int32_t g_MemoryFileCount;
 PreloadGroup g_PreloadCache[PRELOAD_GROUPS];

@@ -216,7 +216,7 @@ void ReportDamaged(const PackFile& file, const char* name) {
 
 int OpenPack(PackHandle* pack, const std::string& realPath) {
   *pack = PackHandle{};
-  std::string path = g_PacksInExecutable ? PlatExecutablePath() : realPath;
+  std::string path = g_PacksInExecutable ? g_PackFileInExecutable : realPath;
   uint64_t base = g_PacksInExecutable ? g_PackBaseInExecutable : 0;
   PlatFile* f = PlatFileOpen(path, "rb");
   if (!f) return -1;

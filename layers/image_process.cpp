@@ -273,9 +273,12 @@ int DrawText(const ProcessCall& c) {
 int RunSelector(const Selector& s, const ProcessCall& c) {
   NameNode* const* l = c.mLayers;
   switch (s.mKind) {
-    case OP_SCALE:
+    case OP_SCALE: {
+      // The first scaling selector is nearest-neighbour outright; the others add their value.
+      int64_t method = s.mParam == P_SCALE ? s.mCode : s.mCode + ArgInt(s.mParam);
       return ScaleLayerImage(l[0], l[1], c.mX1c, c.mY1c, c.mX2c, c.mY2c, c.mWidthC, c.mHeightC, c.mCount,
-                             Int32(s.mCode + ArgInt(s.mParam)));
+                             Int32(method));
+    }
     case OP_ROTATE: {
       const LayerRecord* r = GetLayerRecord(l[0]);
       return RotateLayerImage(l[0], l[1], 0, 0, r->mWidth - 1, r->mHeight - 1, c.mA, c.mCount,

@@ -10,7 +10,9 @@
 namespace {
 
 // The table of one pass: column i (0..output count) holds the weights of its taps, tap t at
-// i + t * (output count + 1), in 1/65536. It lives for one resample.
+// i + t * (output count + 1), in 1/65536. It lives for one resample. With the window's scale at
+// most 1 each weight is at most 65536 and a window's weights add up to under 7 * 65536 in
+// size, so sums of weight * byte stay well inside 32 bits.
 int32_t* g_LanczosWeights;
 size_t g_LanczosCapacity;   // entries allocated
 int64_t g_LanczosTaps;
@@ -41,37 +43,89 @@ LanczosWindow WindowOf(int64_t i) {
   return win;
 }
 
-// One pass over `lines` lines: reads `count` pixels `srcStep` bytes apart from each line
-// (lines `srcLine` bytes apart) and writes `outCount` pixels `dstStep` apart likewise.
-void ResamplePass(uint8_t* dst, const uint8_t* src, int64_t lines, int64_t count, int64_t outCount,
-                  size_t srcLine, size_t srcStep, size_t dstLine, size_t dstStep) {
+// The taps of one output of a pass: source pixels from..to, their weights at
+// g_LanczosWeights[first + (k - from) * stride], and what they add up to.
+struct LanczosTaps {
+  int64_t from, to, first;
+  int32_t divisor;
+};
+
+inline uint8_t ClampedQuotient(int32_t sum, int32_t divisor) {
+  int32_t v = sum / divisor;
+  return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+// The taps of every output, from the table; null when there is no memory.
+LanczosTaps* CollectTaps(int64_t count, int64_t outCount) {
+  LanczosTaps* taps = (LanczosTaps*)malloc((size_t)outCount * sizeof(LanczosTaps));
+  if (!taps) return nullptr;
+  const int64_t stride = outCount + 1;
+  for (int64_t j = 0; j < outCount; j++) {
+    LanczosWindow win = WindowOf(j);
+    LanczosTaps& t = taps[j];
+    t.from = win.left < 0 ? 0 : win.left;
+    t.to = win.right > count - 1 ? count - 1 : win.right;
+    if (t.to - win.left > g_LanczosTaps + 2) t.to = win.left + g_LanczosTaps + 2;
+    t.first = j + (t.from - win.left) * stride;
+    int64_t divisor = 0;
+    for (int64_t k = t.from; k <= t.to; k++) divisor += g_LanczosWeights[t.first + (k - t.from) * stride];
+    // The weights of a window in the image add up to about 65536; a degenerate window must
+    // still not divide by zero or flip the sign.
+    t.divisor = divisor <= 0 ? 1 : (int32_t)divisor;
+  }
+  return taps;
+}
+
+// Along each of `lines` rows of `count` pixels into rows of `outCount` pixels.
+bool ResampleRows(uint8_t* dst, const uint8_t* src, int64_t lines, int64_t count, int64_t outCount) {
+  LanczosTaps* taps = CollectTaps(count, outCount);
+  if (!taps) return false;
   const int64_t stride = outCount + 1;
   for (int64_t line = 0; line < lines; line++) {
-    const uint8_t* in = src + (size_t)line * srcLine;
-    uint8_t* out = dst + (size_t)line * dstLine;
-    for (int64_t j = 0; j < outCount; j++) {
-      LanczosWindow win = WindowOf(j);
-      int64_t from = win.left < 0 ? 0 : win.left;
-      int64_t to = win.right > count - 1 ? count - 1 : win.right;
-      if (to - win.left > g_LanczosTaps + 2) to = win.left + g_LanczosTaps + 2;
-      int64_t sum[4] = {0, 0, 0, 0};
-      int64_t divisor = 0;
-      for (int64_t k = from; k <= to; k++) {
-        int64_t weight = g_LanczosWeights[j + (k - win.left) * stride];
-        const uint8_t* p = in + (size_t)k * srcStep;
-        for (int c = 0; c < 4; c++) sum[c] += weight * p[c];
-        divisor += weight;
+    const uint8_t* in = src + (size_t)(line * count * 4);
+    uint8_t* out = dst + (size_t)(line * outCount * 4);
+    for (int64_t j = 0; j < outCount; j++, out += 4) {
+      const LanczosTaps& t = taps[j];
+      int32_t sum[4] = {0, 0, 0, 0};
+      const int32_t* weight = g_LanczosWeights + t.first;
+      for (int64_t k = t.from; k <= t.to; k++, weight += stride) {
+        const uint8_t* p = in + k * 4;
+        for (int c = 0; c < 4; c++) sum[c] += *weight * p[c];
       }
-      // The weights of a window in the image always add up to about 65536; a degenerate
-      // window must still not divide by zero or flip the sign.
-      if (divisor <= 0) divisor = 1;
-      uint8_t* q = out + (size_t)j * dstStep;
-      for (int c = 0; c < 4; c++) {
-        int64_t v = sum[c] / divisor;
-        q[c] = (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v);
-      }
+      for (int c = 0; c < 4; c++) out[c] = ClampedQuotient(sum[c], t.divisor);
     }
   }
+  free(taps);
+  return true;
+}
+
+// Down the columns of a picture `width` pixels wide, from `count` rows to `outCount` rows. Each
+// output row adds whole source rows into one line of sums, so memory is read row by row.
+bool ResampleColumns(uint8_t* dst, const uint8_t* src, int64_t width, int64_t count, int64_t outCount) {
+  LanczosTaps* taps = CollectTaps(count, outCount);
+  int32_t* sums = (int32_t*)malloc((size_t)width * 4 * sizeof(int32_t));
+  if (!taps || !sums) {
+    free(taps);
+    free(sums);
+    return false;
+  }
+  const int64_t stride = outCount + 1;
+  const int64_t rowBytes = width * 4;
+  for (int64_t j = 0; j < outCount; j++) {
+    const LanczosTaps& t = taps[j];
+    memset(sums, 0, (size_t)rowBytes * sizeof(int32_t));
+    const int32_t* weight = g_LanczosWeights + t.first;
+    for (int64_t k = t.from; k <= t.to; k++, weight += stride) {
+      const uint8_t* row = src + (size_t)(k * rowBytes);
+      int32_t w = *weight;
+      for (int64_t i = 0; i < rowBytes; i++) sums[i] += w * row[i];
+    }
+    uint8_t* out = dst + (size_t)(j * rowBytes);
+    for (int64_t i = 0; i < rowBytes; i++) out[i] = ClampedQuotient(sums[i], t.divisor);
+  }
+  free(taps);
+  free(sums);
+  return true;
 }
 
 }  // namespace
@@ -127,21 +181,14 @@ bool BuildLanczosWeights(bool horizontal, int32_t srcWidth, int32_t srcHeight, i
 int ResampleLanczos(uint8_t* dst, const uint8_t* src, int32_t srcWidth, int32_t srcHeight, int32_t outWidth,
                     int32_t outHeight) {
   if (!dst || !src || srcWidth < 1 || srcHeight < 1 || outWidth < 1 || outHeight < 1) return -1;
-  // Columns first: outWidth x srcHeight in between.
+  // The width first: outWidth x srcHeight in between.
   uint8_t* between = AllocImageBuffer(nullptr, outWidth, srcHeight, nullptr);
   if (!between) return -1;
-  int result = 0;
-  if (!BuildLanczosWeights(true, srcWidth, srcHeight, outWidth, outHeight)) {
-    result = -1;
-  } else {
-    ResamplePass(between, src, srcHeight, srcWidth, outWidth, (size_t)srcWidth * 4, 4, (size_t)outWidth * 4, 4);
-    if (!BuildLanczosWeights(false, srcWidth, srcHeight, outWidth, outHeight)) {
-      result = -1;
-    } else {
-      ResamplePass(dst, between, outWidth, srcHeight, outHeight, 4, (size_t)outWidth * 4, 4,
-                   (size_t)outWidth * 4);
-    }
-  }
+  bool done = BuildLanczosWeights(true, srcWidth, srcHeight, outWidth, outHeight) &&
+              ResampleRows(between, src, srcHeight, srcWidth, outWidth) &&
+              BuildLanczosWeights(false, srcWidth, srcHeight, outWidth, outHeight) &&
+              ResampleColumns(dst, between, outWidth, srcHeight, outHeight);
+  int result = done ? 0 : -1;
   if (result != 0) ReportError(100010, 1);
   FreeImageBuffer(between);
   FreeLanczosWeights();

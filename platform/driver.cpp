@@ -49,6 +49,9 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->GetLocalTime) d->GetLocalTime = PlatHostLocalTime;
   if (!d->GetMemoryStatus) d->GetMemoryStatus = PlatHostMemoryStatus;
   if (!d->GetCursorPosition) d->GetCursorPosition = h.GetCursorPosition;
+  if (!d->SetClipboardText) d->SetClipboardText = h.SetClipboardText;
+  if (!d->GetClipboardText) d->GetClipboardText = h.GetClipboardText;
+  if (!d->TextInputBox) d->TextInputBox = h.TextInputBox;
 }
 
 bool Use(const PlatformDriver& d, PlatformMediaDriver* media) {

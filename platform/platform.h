@@ -29,6 +29,7 @@ bool PlatIsProgramFile(const std::string& realPath);   // a regular file the use
 std::string PlatExecutablePath();     // real path of the running program
 std::string PlatAppDataFolder();      // XDG data home, no trailing '/'
 std::string PlatDocumentsFolder();    // XDG documents folder, no trailing '/'
+std::string PlatConfigFolder();       // XDG config home, no trailing '/'
 std::string PlatCurrentFolder();
 bool PlatSetCurrentFolder(const std::string& realPath);
 // Sorted names (real spelling) of the entries of a folder; folders get a trailing '/'.
@@ -61,6 +62,21 @@ int PlatStartProcess(const std::vector<std::string>& argv, bool wait);
 // holds it, -2 when locking is impossible here.
 int PlatLockAcquire(const std::string& name);
 void PlatLockRelease(int lockId);
+
+// A program the caller watches until it ends: an id (>= 0) once started, -1 on failure.
+// PlatProcessEnded is true once it has ended (and then forgets the id).
+int PlatStartWatchedProcess(const std::vector<std::string>& argv);
+bool PlatProcessEnded(int processId);
+
+// Named shared memory between this program and a program it starts. A name is scoped to the
+// creating process, so two runs never meet: the creator makes the block (zero-filled,
+// read-write) and its child opens the same name with PlatSharedMemoryOpenParent. Closing
+// unmaps; the creator's close also removes the name.
+struct PlatSharedMemory;
+PlatSharedMemory* PlatSharedMemoryCreate(const char* name, size_t bytes);
+PlatSharedMemory* PlatSharedMemoryOpenParent(const char* name, size_t bytes);
+uint8_t* PlatSharedMemoryData(PlatSharedMemory* m);
+void PlatSharedMemoryClose(PlatSharedMemory* m);
 
 // Shared libraries, looked up by file name; entry points by name.
 void* PlatLoadLibrary(const std::string& realPath);
@@ -220,6 +236,15 @@ struct PlatformDriver {
   PlatMemoryStatus (*GetMemoryStatus)();
   // The pointer's position in desktop pixels; false when it cannot be read.
   bool (*GetCursorPosition)(int* x, int* y);
+
+  // The desktop clipboard's text (UTF-8). Get is false when the clipboard holds no text.
+  bool (*SetClipboardText)(const char* utf8);
+  bool (*GetClipboardText)(std::string* utf8);
+  // A modal dialog asking for one line of text: caption, prompt and default text in UTF-8, at
+  // most `maxLength` characters when above 0. Left only with OK, so it always answers; false
+  // only when no dialog could be shown.
+  bool (*TextInputBox)(const char* caption, const char* prompt, const char* defaultText, int maxLength,
+                       std::string* out);
 };
 
 // The chosen driver; valid after PlatformInit. `which` is "sdl", "headless" or null/"" for the

@@ -40,7 +40,11 @@ int64_t LocalTimeField(int32_t k) {
   return 0;
 }
 
-int64_t ScriptTimer(int32_t k) { return (uint32_t)(PlatGetTicks() - g_ScriptTimers[k - 1]); }
+// A timer a script has paused reads the time it stood at when paused.
+int64_t ScriptTimer(int32_t k) {
+  uint32_t now = g_ScriptTimerRunning[k - 1] ? PlatGetTicks() : g_ScriptTimerPausedAt[k - 1];
+  return (uint32_t)(now - g_ScriptTimers[k - 1]);
+}
 
 int64_t MemoryFact(int32_t v) {
   PlatMemoryStatus m = PlatGetMemoryStatus();

@@ -53,6 +53,12 @@ void HeadlessSetInputScript(const std::vector<HeadlessTimedEvent>& script);
 // Answers (button indexes) for the next dialogs, in order; without one a dialog takes its
 // default button.
 void HeadlessQueueAnswer(int buttonIndex);
+// Texts (UTF-8) the next text-input dialogs answer, in order; without one a dialog answers its
+// default text.
+void HeadlessQueueTextAnswer(const std::string& utf8);
+
+// The clipboard's text (UTF-8); null leaves it without text (as after a reset).
+void HeadlessSetClipboard(const char* utf8);
 
 // Every backend call, one line each ("ChoiceBox <caption>|<text>|<label>,<label>", "CreateWindow 0 640x480 <title>", ...).
 std::vector<std::string> HeadlessCalls();

@@ -21,6 +21,9 @@ std::deque<PlatEventRecord> g_Events;
 std::deque<HeadlessTimedEvent> g_Scripted;   // timed input not yet due
 size_t g_ScriptedLines;                        // lines of the loaded script, 0 without one
 std::deque<int> g_Answers;
+std::deque<std::string> g_TextAnswers;
+bool g_ClipboardHasText;
+std::string g_Clipboard;
 std::vector<std::string> g_Calls;
 HeadlessWindowState g_Windows[4];
 PlatCanvas g_Canvas[4];
@@ -370,6 +373,35 @@ bool HGetCursorPosition(int* x, int* y) {
   return true;
 }
 
+bool HSetClipboardText(const char* utf8) {
+  Record(std::string("SetClipboardText ") + (utf8 ? utf8 : ""));
+  std::lock_guard<std::mutex> g(g_Lock);
+  g_ClipboardHasText = true;
+  g_Clipboard = utf8 ? utf8 : "";
+  return true;
+}
+
+bool HGetClipboardText(std::string* out) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (!g_ClipboardHasText) return false;
+  *out = g_Clipboard;
+  return true;
+}
+
+bool HTextInputBox(const char* caption, const char* prompt, const char* defaultText, int maxLength,
+                   std::string* out) {
+  Record(std::string("TextInputBox ") + (caption ? caption : "") + "|" + (prompt ? prompt : "") + "|" +
+         (defaultText ? defaultText : "") + "|" + std::to_string(maxLength));
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (g_TextAnswers.empty()) {
+    *out = defaultText ? defaultText : "";
+    return true;
+  }
+  *out = g_TextAnswers.front();
+  g_TextAnswers.pop_front();
+  return true;
+}
+
 }  // namespace
 
 PlatformDriver g_HeadlessDriver = {
@@ -380,7 +412,19 @@ PlatformDriver g_HeadlessDriver = {
     HGetDisplayModes, HSetFullScreen, HShowCursor,   HSetCursorShape, HSetCustomCursor, HWarpMouse,
     HJoystickCount, HReadJoystick,
     HGetLocalTime,   HGetMemoryStatus, HGetCursorPosition,
+    HSetClipboardText, HGetClipboardText, HTextInputBox,
 };
+
+void HeadlessSetClipboard(const char* utf8) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  g_ClipboardHasText = utf8 != nullptr;
+  g_Clipboard = utf8 ? utf8 : "";
+}
+
+void HeadlessQueueTextAnswer(const std::string& utf8) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  g_TextAnswers.push_back(utf8);
+}
 
 void HeadlessSetCursorPosition(int x, int y) {
   std::lock_guard<std::mutex> g(g_Lock);
@@ -503,6 +547,9 @@ void HeadlessReset() {
   g_Cursor[1] = 540;
   g_Events.clear();
   g_Answers.clear();
+  g_TextAnswers.clear();
+  g_ClipboardHasText = false;
+  g_Clipboard.clear();
   g_Calls.clear();
   HeadlessResetMedia();
   for (HeadlessWindowState& w : g_Windows) w = HeadlessWindowState{};

@@ -44,6 +44,8 @@ std::string EnvFolder(const char* var, const std::string& fallback) {
 
 std::string PlatAppDataFolder() { return EnvFolder("XDG_DATA_HOME", HomeFolder() + "/.local/share"); }
 
+std::string PlatConfigFolder() { return EnvFolder("XDG_CONFIG_HOME", HomeFolder() + "/.config"); }
+
 std::string PlatDocumentsFolder() {
   return EnvFolder("XDG_DOCUMENTS_DIR", HomeFolder() + "/Documents");
 }

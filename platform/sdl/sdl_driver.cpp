@@ -93,6 +93,27 @@ int SChoiceBox(const char* caption, const char* text, const char* const* labels,
   return answer;
 }
 
+bool SSetClipboardText(const char* utf8) { return SDL_SetClipboardText(utf8 ? utf8 : "") == 0; }
+
+bool SGetClipboardText(std::string* out) {
+  if (!SDL_HasClipboardText()) return false;
+  char* text = SDL_GetClipboardText();
+  if (!text) return false;
+  *out = text;
+  SDL_free(text);
+  return true;
+}
+
+// SDL has no text-entry dialog. Until the engine draws one of its own, the prompt is shown
+// with its default text in a message box and the default text is the answer.
+bool STextInputBox(const char* caption, const char* prompt, const char* defaultText, int, std::string* out) {
+  std::string text = std::string(prompt ? prompt : "") + "\n\n" + (defaultText ? defaultText : "");
+  static const char* const kOk[] = {"OK"};
+  SChoiceBox(caption, text.c_str(), kOk, 1, 0, 0);
+  *out = defaultText ? defaultText : "";
+  return true;
+}
+
 bool SCreateWindow(int slot, int width, int height, const char* title) {
   if (!ValidSlot(slot) || width <= 0 || height <= 0) return false;
   SDestroyWindow(slot);
@@ -484,4 +505,5 @@ PlatformDriver g_SdlDriver = {
     SGetDisplayModes, SSetFullScreen, SShowCursor,  SSetCursorShape, SSetCustomCursor, SWarpMouse,
     SJoystickCount, SReadJoystick,
     PlatHostLocalTime, PlatHostMemoryStatus, SGetCursorPosition,
+    SSetClipboardText, SGetClipboardText, STextInputBox,
 };

@@ -288,4 +288,54 @@ TEST_F(ImageProcessTextTest, ThePenStartsInsideTheLayerUnlessAComposeKeepsThePos
   EXPECT_EQ(InkColumns("b", 0, 64), 0);
 }
 
+TEST_F(ImageProcessTest, HostileValuesStayInsideTheImages) {
+  const char* const scripts[] = {
+      "imageprocess layer1=\"a\" layer2=\"b\" op39=1 x1=-9223372036854775807 y1=2",
+      "imageprocess layer1=\"a\" layer2=\"b\" op40=1 x1=4294967295 y1=-4294967296",
+      "imageprocess layer1=\"a\" layer2=\"b\" layer3=\"c\" op41=1 a=-9223372036854775807 x1=-4294967294",
+      "imageprocess layer1=\"a\" layer2=\"b\" layer3=\"c\" layer4=\"d\" op42=1 a=100 b=2147483647 x1=2",
+      "imageprocess layer1=\"a\" layer2=\"b\" layer3=\"c\" layer4=\"d\" op42=1 a=9 b=-2147483648 y1=-3",
+      "imageprocess layer1=\"a\" layer2=\"b\" op43=1 x1=9223372036854775807",
+      "imageprocess layer1=\"a\" layer2=\"b\" op46=1 left=9223372036854775807 right=-9223372036854775807",
+      "imageprocess layer1=\"a\" op46=1 top=-9223372036854775807 bottom=9223372036854775807 left=-1",
+      "imageprocess layer1=\"a\" layer2=\"b\" op45=1 a=15",
+  };
+  for (const char* script : scripts) {
+    SCOPED_TRACE(script);
+    TearDown();
+    SetUp();
+    MakeLayer("a", 6, 5, 0x80FFFFFF);
+    MakeLayer("b", 3, 7, 0x40102030);
+    MakeLayer("c", 2, 2, 0xFF000000);
+    MakeLayer("d", 9, 9, 0);
+    ASSERT_TRUE(Run(script));
+    EXPECT_EQ(ShownMessage(), 0);
+    EXPECT_EQ(g_QuitFlag, 0);
+  }
+}
+
+TEST_F(ImageProcessTest, ScalingAndRotationReceiveTheSizeAngleAndMethod) {
+  NameNode* a = MakeLayer("a", 4, 4, 0);
+  for (int32_t i = 0; i < 16; i++) GetLayerRecord(a)->mPixels[i * 4] = uint8_t(i + 1);
+  // The nearest-neighbour selector's own value does not change the method.
+  ASSERT_TRUE(Run("imageprocess layer1=\"a\" layer2=\"half\" op29=5 width=2 height=2\n"
+                  "imageprocess layer1=\"a\" layer2=\"third\" op31=1 widthc=300 heightc=300\n"
+                  "imageprocess layer1=\"a\" layer2=\"turned\" op34=1 a=180"));
+  EXPECT_EQ(ShownMessage(), 0);
+  LayerRecord* half = GetLayerRecord(Layer("W0/half"));
+  ASSERT_NE(half, nullptr);
+  EXPECT_EQ(half->mWidth, 2);
+  EXPECT_EQ(half->mHeight, 2);
+  EXPECT_EQ(Pixel("half", 0, 0) & 0xFF, 1u);
+  // Bicubic over the whole image at a smaller size still starts at the first pixel.
+  EXPECT_EQ(GetLayerRecord(Layer("W0/third"))->mWidth, 3);
+  EXPECT_EQ(Pixel("third", 0, 0) & 0xFF, 1u);
+  LayerRecord* turned = GetLayerRecord(Layer("W0/turned"));
+  ASSERT_NE(turned, nullptr);
+  EXPECT_EQ(turned->mWidth, 4);
+  EXPECT_EQ(Pixel("turned", 0, 0) & 0xFF, 16u);
+  EXPECT_EQ(Pixel("turned", 3, 3) & 0xFF, 1u);
+  EXPECT_EQ(GetLayerRecord(a)->mWidth, 4);
+}
+
 }  // namespace
