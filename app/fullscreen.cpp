@@ -8,6 +8,7 @@
 #include "app/input.h"
 #include "app/window.h"
 #include "platform/platform.h"
+#include "render/gpu.h"
 #include "render/render.h"
 
 uint8_t g_FullScreen;
@@ -189,6 +190,9 @@ int SwitchToFullScreen() {
 }
 
 int ChangeDisplayMode() {
+  // A new display mode takes the GPU device's resources away: the next GPU frame rebuilds it.
+  bool gpu = g_GpuDrawing || g_GpuSceneMode;
+  if (gpu && g_ChangeDisplayMode) g_DeviceResetRequest = 1;
   int monitor = FindWindowMonitor(0);
   bool ok;
   bool matched = true;
@@ -206,6 +210,7 @@ int ChangeDisplayMode() {
     ok = matched && EnterFullScreen(mode, monitor);
   }
   if (ok) return 0;
+  if (gpu) g_DeviceResetRequest = 0;
   g_FullScreen = 0;
   RestoreDesktopMode();
   if (!matched)
@@ -234,6 +239,7 @@ int SwitchToWindowed() {
   g_OutputSize = game;
   g_ClientAreaSize = game;
   RestoreDesktopMode();
+  if ((g_GpuDrawing || g_GpuSceneMode) && g_ChangeDisplayMode) g_DeviceResetRequest = 1;
   g_Platform->SetWindowSize(0, game.width, game.height);
   ResizeScreenBuffer(g_OutputSize.width, g_OutputSize.height);
   RefreshMonitorTable();

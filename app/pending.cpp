@@ -4,13 +4,7 @@
 #include "app/hooks.h"
 #include "layers/image_filters.h"
 #include "layers/layer.h"
-#include "render/gpu.h"
 
 void PaintWindowBlack(WindowRecord*) {}
-int RenderGpuScene() { return 0; }
-int UploadLayerTextures(LayerRecord*, int, int32_t, int32_t) { return 0; }
-void ReleaseLayerTextures(LayerRecord*) {}
 int ApplyImageFilter(int32_t, NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t,
                      int32_t, int32_t, int32_t) { return 0; }
-int PasteSprite(NameNode*, NameNode*) { return -1; }
-void CaptureScene(NameNode*, NameNode*) {}

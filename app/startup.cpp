@@ -15,6 +15,7 @@
 #include "media/emote_player.h"
 #include "media/media.h"
 #include "platform/platform.h"
+#include "render/gpu.h"
 
 std::recursive_mutex g_CriticalSection;
 std::atomic<uint8_t> g_QuitFlag;
@@ -283,14 +284,7 @@ int8_t StartEngine() {
   StartGameThread();
   uint32_t now = PlatGetTicks();
   for (uint32_t& timer : g_ScriptTimers) timer = now;
-  if (g_GpuSceneMode || g_GpuDrawing) {
-    // There is no Direct3D here: drawing stays on the CPU for the whole run.
-    g_GpuFilterLevel = 0;
-    g_BilinearScaling = 1;
-    g_GpuSceneMode = 0;
-    g_GpuDrawing = 0;
-    ShowErrorBox("", "GPU描画が出来ませんでした。CPU描画に移行します。");
-  }
+  if ((g_GpuSceneMode || g_GpuDrawing) && StartDirect3D() != 0) return -1;
   return 0;
 }
 
@@ -312,6 +306,7 @@ void Shutdown() {
   g_QuitFlag = 1;
   StopWorkerThreads();
   ShutdownEmotePlayers();
+  ShutdownDirect3D();
   ReleaseMovieGraph();
   CloseMciMovie();
   ReleaseDirectSound();

@@ -220,11 +220,10 @@ int CmdScreenAndTimers() {
   if (int a = Arg(1)) g_ScreenSaverBlock = (uint8_t)ArgInt(a);
   if (int a = Arg(2))
     if (main && main->mActive == 1) g_KeepRunningInactive = (uint8_t)ArgInt(a);
-  int64_t width = Arg(3) ? ArgInt(Arg(3)) : 0, height = Arg(4) ? ArgInt(Arg(4)) : 0;
-  if (width > 0 && height > 0 && main) {
-    // Beyond the largest picture the output buffer can hold the size would only fail later.
-    int32_t w = width > MAX_OUTPUT_SIDE ? MAX_OUTPUT_SIDE : (int32_t)width;
-    int32_t h = height > MAX_OUTPUT_SIDE ? MAX_OUTPUT_SIDE : (int32_t)height;
+  // Sizes are 32-bit; one the output buffer cannot hold is refused with its message when the
+  // buffer is next made.
+  int32_t w = Arg(3) ? (int32_t)ArgInt(Arg(3)) : 0, h = Arg(4) ? (int32_t)ArgInt(Arg(4)) : 0;
+  if (w > 0 && h > 0 && main) {
     g_InitialWindowSize = {w, h};
     main->mWidth = w;
     main->mHeight = h;

@@ -12,6 +12,7 @@
 #include "app/hooks.h"
 #include "app/input.h"
 #include "media/media.h"
+#include "render/gpu.h"
 #include "render/render.h"
 
 WindowRecord* g_WindowRecords[4];
@@ -188,7 +189,12 @@ void OnMoveWindow() {
   int i = FindWindowMonitor(0);
   g_DesktopSize.width = g_MonitorTable.mWidth[i];
   g_DesktopSize.height = g_MonitorTable.mHeight[i];
-  if (i != g_CurrentMonitor) g_CurrentMonitor = i;
+  if (i != g_CurrentMonitor) {
+    g_CurrentMonitor = i;
+    // Another monitor may belong to another adapter: the GPU device is made again there.
+    if ((g_GpuDrawing || g_GpuSceneMode) && !g_FullScreen && !g_WindowMaximized && g_ChangeDisplayMode)
+      g_DeviceResetRequest = 1;
+  }
   ApplySizeLimits(g_WindowRecords[0]);
 }
 

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/gpu.h"
 #include "platform/headless/headless.h"
 #include "platform/sdl/sdl_driver.h"
 
@@ -52,6 +53,7 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->SetClipboardText) d->SetClipboardText = h.SetClipboardText;
   if (!d->GetClipboardText) d->GetClipboardText = h.GetClipboardText;
   if (!d->TextInputBox) d->TextInputBox = h.TextInputBox;
+  if (!d->gpu) d->gpu = &g_SoftwareGpu;
 }
 
 bool Use(const PlatformDriver& d, PlatformMediaDriver* media) {

@@ -156,6 +156,8 @@ struct PlatJoystickState {
   uint32_t buttons;
 };
 
+struct PlatGpuDriver;   // platform/gpu.h
+
 // Message box buttons and answers, in Windows' numbering so callers can keep their logic.
 enum : int { PLAT_MB_OK = 0, PLAT_MB_OKCANCEL = 1, PLAT_MB_YESNOCANCEL = 3, PLAT_MB_YESNO = 4 };
 enum : int { PLAT_ID_OK = 1, PLAT_ID_CANCEL = 2, PLAT_ID_YES = 6, PLAT_ID_NO = 7 };
@@ -245,6 +247,9 @@ struct PlatformDriver {
   // only when no dialog could be shown.
   bool (*TextInputBox)(const char* caption, const char* prompt, const char* defaultText, int maxLength,
                        std::string* out);
+
+  // The GPU device service (platform/gpu.h); a record, not a function.
+  PlatGpuDriver* gpu;
 };
 
 // The chosen driver; valid after PlatformInit. `which` is "sdl", "headless" or null/"" for the

@@ -11,3 +11,17 @@ int PasteSprite(NameNode* source, NameNode* owner);
 // Draws `source` alone into the capture target and reads the frame back into `target`'s
 // image at the main window's size. Does nothing without a GPU device.
 void CaptureScene(NameNode* source, NameNode* target);
+
+// A display-mode, full-screen or window-move change wants the device rebuilt; the next GPU
+// frame does it.
+extern uint8_t g_DeviceResetRequest;
+
+// Start-up's GPU step, taken when the scene mode or a GPU drawing method asks for a device:
+// 0 to run (with the device, or drawing on the CPU after the fall-back box), -1 to quit.
+int StartDirect3D();
+// 0 ready, 1 use the CPU instead, -1 quit.
+int InitDirect3D();
+// Shutdown's release of the device and everything made with it.
+void ShutdownDirect3D();
+// One GPU frame into the offscreen layer; nothing while no offscreen layer is named.
+int RenderGpuScene();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/audio.h"
+#include "platform/gpu.h"
 #include "platform/platform.h"
 
 extern PlatformDriver g_HeadlessDriver;
@@ -130,5 +131,24 @@ bool HeadlessMovieEnded(int* slot);
 void HeadlessResetMedia();
 void HeadlessRecordCall(const std::string& line);
 
-// Forgets windows, events, answers, calls, media and fixed host facts, and sets the fake clock to 0.
+// The GPU device: the software device of platform/gpu.h with controls and a count of calls.
+extern PlatGpuDriver g_HeadlessGpu;
+struct HeadlessGpuCounts {
+  int createDevice, releaseDevice, testDevice, createTexture, releaseTexture, writeTexture, setRenderTarget,
+      clear, drawQuad, readBack;
+};
+HeadlessGpuCounts HeadlessGpuCalls();
+// The next `count` device creations fail (-1: every one until set again).
+void HeadlessGpuRefuseDevice(int count);
+// The caps every device created from now on reports; its textures keep to their sizes.
+void HeadlessGpuSetCaps(const PlatGpuCaps& caps);
+// Loses the device: resettable answers PLAT_GPU_NOT_RESET, else PLAT_GPU_LOST, until the
+// device is created again. While lost, draws, clears and writes do nothing, texture creation
+// and read-back fail.
+void HeadlessGpuLoseDevice(bool resettable);
+// Releases the device, clears the controls and the counts (HeadlessReset does it too).
+void HeadlessGpuReset();
+
+// Forgets windows, events, answers, calls, fixed host facts, media and the GPU device, and sets the
+// fake clock to 0.
 void HeadlessReset();

@@ -412,7 +412,7 @@ PlatformDriver g_HeadlessDriver = {
     HGetDisplayModes, HSetFullScreen, HShowCursor,   HSetCursorShape, HSetCustomCursor, HWarpMouse,
     HJoystickCount, HReadJoystick,
     HGetLocalTime,   HGetMemoryStatus, HGetCursorPosition,
-    HSetClipboardText, HGetClipboardText, HTextInputBox,
+    HSetClipboardText, HGetClipboardText, HTextInputBox, &g_HeadlessGpu,
 };
 
 void HeadlessSetClipboard(const char* utf8) {
@@ -533,6 +533,7 @@ void HeadlessSetPresentObserver(HeadlessPresentObserver observer) {
 }
 
 void HeadlessReset() {
+  HeadlessGpuReset();
   std::lock_guard<std::mutex> g(g_Lock);
   g_PresentObserver = nullptr;
   g_Scripted.clear();

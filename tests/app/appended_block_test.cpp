@@ -211,7 +211,7 @@ TEST_F(AppendedBlockTest, ScreenSaverSwitchesDecideWhetherTheGameStarts) {
 }
 
 // The real runtime, bundled with a packed game, plays it from its own file in a folder that
-// holds nothing else.
+// holds nothing else; bundled with a screen-saver image it starts the game only for "/s".
 TEST_F(AppendedBlockTest, BundledRuntimePlaysTheGameInsideItself) {
   AssembledSet set;
   ASSERT_TRUE(AssembleListing(R"(config width=320 height=240 title="Bundled"
@@ -223,14 +223,30 @@ end
 )", &set)) << set.error;
   TempFolder staging;
   ASSERT_TRUE(WritePackedSet(staging.path(), set, "data.kpk"));
-  std::string error;
-  std::string runtime = folder_.path() + "/bundled";
-  ASSERT_TRUE(BundleProgramFile(KIVOR_PROGRAM, runtime, ReadWhole(staging.path() + "/data.kpk"), "", &error)) << error;
-  std::string command = "KIVOR_PLATFORM=headless '" + runtime + "' > /dev/null 2>&1";
-  int status = system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_NE(ReadWhole(folder_.path() + "/debuglog.txt").find("bundle: inside"), std::string::npos);
+  std::string pack = ReadWhole(staging.path() + "/data.kpk");
+  struct Case {
+    const char* what;
+    std::string image;
+    const char* args;
+    bool plays;
+  };
+  const Case cases[] = {
+      {"plain bundle", "", "", true},
+      {"screen saver started", std::string(70, 'i'), " /s", true},
+      {"screen saver settings", std::string(70, 'i'), " /c", false},
+  };
+  for (const Case& c : cases) {
+    TempFolder place;
+    std::string error;
+    std::string runtime = place.path() + "/bundled";
+    ASSERT_TRUE(BundleProgramFile(KIVOR_PROGRAM, runtime, pack, c.image, &error)) << error;
+    std::string command = "KIVOR_PLATFORM=headless '" + runtime + "'" + c.args + " > /dev/null 2>&1";
+    int status = system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << c.what;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << c.what;
+    bool played = ReadWhole(place.path() + "/debuglog.txt").find("bundle: inside") != std::string::npos;
+    EXPECT_EQ(played, c.plays) << c.what;
+  }
 }
 
 }  // namespace

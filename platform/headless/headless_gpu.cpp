@@ -1,0 +1,111 @@
+// The headless backend's GPU device: the software device with test controls (refused
+// creation, chosen caps, a lost device) and a count of every call.
+#include "platform/gpu.h"
+#include "platform/headless/headless.h"
+
+namespace {
+
+HeadlessGpuCounts g_Counts;
+int g_RefuseCreations = 0;
+PlatGpuCaps g_Caps{4096, 4096, 30};
+bool g_CapsSet = false;
+int g_Lost = PLAT_GPU_READY;
+
+bool Lost() { return g_Lost != PLAT_GPU_READY; }
+
+bool HCreateDevice(int width, int height, PlatGpuCaps* caps) {
+  g_Counts.createDevice++;
+  if (g_RefuseCreations != 0) {
+    if (g_RefuseCreations > 0) g_RefuseCreations--;
+    g_SoftwareGpu.ReleaseDevice();
+    return false;
+  }
+  if (!g_SoftwareGpu.CreateDevice(width, height, caps)) return false;
+  g_Lost = PLAT_GPU_READY;
+  if (g_CapsSet) *caps = g_Caps;
+  return true;
+}
+
+void HReleaseDevice() {
+  g_Counts.releaseDevice++;
+  g_SoftwareGpu.ReleaseDevice();
+}
+
+int HTestDevice() {
+  g_Counts.testDevice++;
+  int status = g_SoftwareGpu.TestDevice();
+  return status == PLAT_GPU_READY ? g_Lost : status;
+}
+
+PlatGpuTexture* HCreateTexture(int width, int height, int format, bool renderTarget) {
+  g_Counts.createTexture++;
+  if (Lost()) return nullptr;
+  if (g_CapsSet && (width > g_Caps.maxTextureWidth || height > g_Caps.maxTextureHeight)) return nullptr;
+  return g_SoftwareGpu.CreateTexture(width, height, format, renderTarget);
+}
+
+void HReleaseTexture(PlatGpuTexture* t) {
+  if (t) g_Counts.releaseTexture++;
+  g_SoftwareGpu.ReleaseTexture(t);
+}
+
+bool HWriteTexture(PlatGpuTexture* t, const uint8_t* bgra, int pitch, bool dither) {
+  g_Counts.writeTexture++;
+  return Lost() ? true : g_SoftwareGpu.WriteTexture(t, bgra, pitch, dither);
+}
+
+bool HSetRenderTarget(PlatGpuTexture* t) {
+  g_Counts.setRenderTarget++;
+  return g_SoftwareGpu.SetRenderTarget(t);
+}
+
+void HClear(uint32_t argb) {
+  g_Counts.clear++;
+  if (!Lost()) g_SoftwareGpu.Clear(argb);
+}
+
+bool HSetTexture(int stage, PlatGpuTexture* t) { return g_SoftwareGpu.SetTexture(stage, t); }
+void HSetSamplerFilter(int stage, uint8_t mag, uint8_t min) { g_SoftwareGpu.SetSamplerFilter(stage, mag, min); }
+void HSetDrawState(const PlatGpuDrawState* s) { g_SoftwareGpu.SetDrawState(s); }
+void HGetDrawState(PlatGpuDrawState* s) { g_SoftwareGpu.GetDrawState(s); }
+void HSetEffect(const PlatGpuEffect* e) { g_SoftwareGpu.SetEffect(e); }
+
+// A lost device takes draws and does nothing with them.
+bool HDrawQuad(const PlatGpuVertex* corners) {
+  g_Counts.drawQuad++;
+  return Lost() ? true : g_SoftwareGpu.DrawQuad(corners);
+}
+
+bool HReadBack(PlatGpuTexture* target, uint8_t* bgra, int width, int height, int pitch) {
+  g_Counts.readBack++;
+  return Lost() ? false : g_SoftwareGpu.ReadBack(target, bgra, width, height, pitch);
+}
+
+}  // namespace
+
+PlatGpuDriver g_HeadlessGpu = {
+    "headless",       HCreateDevice,  HReleaseDevice, HTestDevice,  HCreateTexture, HReleaseTexture,
+    HWriteTexture,    HSetRenderTarget, HClear,       HSetTexture,  HSetSamplerFilter, HSetDrawState,
+    HGetDrawState,    HSetEffect,     HDrawQuad,      HReadBack,
+};
+
+HeadlessGpuCounts HeadlessGpuCalls() { return g_Counts; }
+
+void HeadlessGpuRefuseDevice(int count) { g_RefuseCreations = count; }
+
+void HeadlessGpuSetCaps(const PlatGpuCaps& caps) {
+  g_Caps = caps;
+  g_CapsSet = true;
+}
+
+void HeadlessGpuLoseDevice(bool resettable) {
+  if (g_SoftwareGpu.TestDevice() == PLAT_GPU_READY) g_Lost = resettable ? PLAT_GPU_NOT_RESET : PLAT_GPU_LOST;
+}
+
+void HeadlessGpuReset() {
+  g_SoftwareGpu.ReleaseDevice();
+  g_Counts = HeadlessGpuCounts{};
+  g_RefuseCreations = 0;
+  g_CapsSet = false;
+  g_Lost = PLAT_GPU_READY;
+}
