@@ -2,9 +2,6 @@
 // Each subsystem removes its entries here as it defines them.
 #include "app/engine.h"
 #include "app/hooks.h"
-#include "layers/image_filters.h"
 #include "layers/layer.h"
 
 void PaintWindowBlack(WindowRecord*) {}
-int ApplyImageFilter(int32_t, NameNode*, NameNode*, int32_t, int32_t, int32_t, int32_t, int64_t,
-                     int32_t, int32_t, int32_t) { return 0; }

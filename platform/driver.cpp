@@ -76,6 +76,8 @@ bool PlatformInit(const char* which) {
   return Use(g_HeadlessDriver, &g_HeadlessMediaDriver);
 }
 
+PlatGpuDriver* PlatGpu() { return g_Platform->gpu; }
+
 void PlatformQuit() {
   g_Platform->Quit();
   g_Platform = &g_HeadlessDriver;

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/gpu.h"
-#include "platform/platform.h"
 
 struct PlatGpuTexture {
   int width = 0, height = 0;
@@ -375,5 +374,3 @@ PlatGpuDriver g_SoftwareGpu = {
     SoftSetSamplerFilter, SoftSetDrawState, SoftGetDrawState, SoftSetEffect,      SoftDrawQuad,
     SoftReadBack,
 };
-
-PlatGpuDriver* PlatGpu() { return g_Platform->gpu; }

@@ -227,6 +227,12 @@ int DrawGpuLayer(LayerRecord* layer, LayerRecord* mask, LayerRecord* second, int
     for (int c = 0; c < layer->TXNUM; c++) {
       int32_t tw = layer->mTileWidths[c], th = layer->mTileHeights[r];
       float right = left + tw * sx / 100.0f;
+      int slot = r * layer->TXNUM + c;
+      // A tile whose texture could not be made is left out, not drawn untextured.
+      if (!Tile(layer, slot)) {
+        left = right;
+        continue;
+      }
       float uLeft = Fraction(left) / tw / 4.0f, uRight = 1.0f + Fraction(right) / tw / 4.0f;
       float vTop = Fraction(top) / th / 4.0f, vBottom = 1.0f + Fraction(bottom) / th / 4.0f;
       D3DVertex quad[4];
@@ -237,7 +243,6 @@ int DrawGpuLayer(LayerRecord* layer, LayerRecord* mask, LayerRecord* second, int
       TransformQuad(quad, -px, -py, 0.0f);
       for (D3DVertex& v : quad) RotateCorner(&v, r1 * degrees, r2 * degrees, r3 * degrees);
       TransformQuad(quad, px, py, 0.0f);
-      int slot = r * layer->TXNUM + c;
       if (!gpu->SetTexture(0, Tile(layer, slot))) return EndEffect(), -1;
       if (!gpu->SetTexture(1, Tile(stage1, slot))) return EndEffect(), -1;
       if (!SetBlendStates(gpu, blendMode, o)) return EndEffect(), -1;

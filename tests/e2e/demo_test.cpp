@@ -48,27 +48,6 @@ std::string Wave(uint32_t rate, const std::vector<int16_t>& samples) {
   return w.Data();
 }
 
-// The title as the compositor must draw it without the cover: the background, the band
-// multiplied over it ((d * (s + 1)) >> 8 at full opacity), the glow added on top.
-std::vector<uint8_t> ExpectedTitle() {
-  std::vector<uint8_t> out((size_t)TITLE_SCREEN_WIDTH * TITLE_SCREEN_HEIGHT * 3);
-  for (int y = 0; y < TITLE_SCREEN_HEIGHT; y++)
-    for (int x = 0; x < TITLE_SCREEN_WIDTH; x++) {
-      uint8_t* d = &out[((size_t)y * TITLE_SCREEN_WIDTH + x) * 3];
-      TitlePixel(TITLE_BACKGROUND, x, y, d);
-      for (int i : {TITLE_BAND, TITLE_GLOW}) {
-        const TitleImage& im = kTitleImages[i];
-        int lx = x - im.mX, ly = y - im.mY;
-        if (lx < 0 || ly < 0 || lx >= im.mWidth || ly >= im.mHeight) continue;
-        uint8_t s[3];
-        TitlePixel(i, lx, ly, s);
-        for (int c = 0; c < 3; c++)
-          d[c] = i == TITLE_BAND ? (uint8_t)((d[c] * (s[c] + 1)) >> 8) : (uint8_t)std::min(255, d[c] + s[c]);
-      }
-    }
-  return out;
-}
-
 // What the player saw, frame by frame, gathered while the demo runs.
 struct DemoWatch {
   std::vector<uint8_t> title = ExpectedTitle();
@@ -232,14 +211,14 @@ jump IDLE
   // Listen until the effect starts (the engine runs on real time on its own thread), then
   // take the whole effect and end the game as a player closing it would.
   std::vector<int16_t> heard;
-  for (int tries = 0; tries < 20000 && heard.size() < samples.size() * 2; tries++) {
+  for (int tries = 0; tries < 3000 && heard.size() < (samples.size() + 4410) * 2; tries++) {
     std::vector<int16_t> chunk(480 * 2);
     PlatAudioMix(chunk.data(), 480);
     for (int16_t v : chunk)
       if (!heard.empty() || v != 0) heard.push_back(v);
-    // Once it plays, take samples at the pace a real device does (480 frames are 10 ms), so
-    // the sound thread's refills keep ahead of the listener as they must on real hardware.
-    PlatSleep(heard.empty() ? 1 : 10);
+    // Take samples at the pace a real device does (480 frames are 10 ms), so the sound
+    // thread's refills and its raising of the volume keep up as they must on real hardware.
+    PlatSleep(10);
   }
   PlatEventRecord quit{};
   quit.type = PLAT_EVENT_QUIT;
@@ -247,17 +226,17 @@ jump IDLE
   HeadlessPushEvent(quit);
   engine.join();
   ASSERT_FALSE(heard.empty()) << "the effect never played";
-  // The output may have run before the first listen, so the heard sound starts somewhere in
-  // the effect (every sample value is distinct); from there it must be the effect itself. Its
-  // last few frames are left out: what follows them depends on how the sound repeats.
-  size_t start = 0;
-  while (start < samples.size() && samples[start] != heard[0]) start++;
-  ASSERT_LT(start, samples.size() / 2) << "the first sound heard is not the effect's start: " << heard[0];
+  // From where the effect is first heard whole (after the sound thread has raised it from its
+  // quiet start) it must be the effect itself, on both channels. Its last few frames are left
+  // out: what follows them depends on how the sound repeats.
+  size_t at = 0, start = 0;
+  ASSERT_TRUE(FindEffectStart(heard, samples, &at, &start)) << "the effect itself was not heard";
+  ASSERT_LT(start, samples.size() / 2) << "most of the effect was not heard";
   size_t end = samples.size() - 64;
-  ASSERT_GE(heard.size(), (end - start) * 2);
+  ASSERT_GE(heard.size() / 2, at + end - start);
   for (size_t i = start; i < end; i++) {
-    ASSERT_EQ(heard[2 * (i - start)], samples[i]) << "left, frame " << i;
-    ASSERT_EQ(heard[2 * (i - start) + 1], samples[i]) << "right, frame " << i;
+    ASSERT_EQ(heard[2 * (at + i - start)], samples[i]) << "left, frame " << i;
+    ASSERT_EQ(heard[2 * (at + i - start) + 1], samples[i]) << "right, frame " << i;
   }
 }
 

@@ -4,6 +4,7 @@
 #include "app/hooks.h"
 #include "app/workers.h"
 #include "layers/blend_tables.h"
+#include "media/emote.h"
 #include "platform/headless/headless.h"
 
 void GpuTest::SetUp() {
@@ -24,6 +25,7 @@ void GpuTest::TearDown() {
   g_GpuSceneMode = g_GpuDrawing = 0;
   g_GpuFilterLevel = 0;
   g_OffscreenLayerNode = nullptr;
+  g_EmoteAvailable = 0;
   StopWorkerThreads();
   GameWindowTest::TearDown();
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "media/emote.h"
 #include "platform/headless/headless.h"
 #include "render/render.h"
 #include "tests/gpu/gpu_fixture.h"
@@ -112,6 +113,20 @@ TEST_F(SceneTest, PositionInHundredthsAndScaleAboutTheTopLeftCorner) {
   EXPECT_EQ(at(10, 26), 0u);
 }
 
+TEST_F(SceneTest, ATileWithoutItsTextureIsLeftOut) {
+  NameNode* a = AddImage("a", 1, 0, 0, 600, 20, false, [](int32_t, int32_t) { return 0x00405060u; });
+  MakeGpuLayer(a);
+  LayerRecord* r = GetLayerRecord(a);
+  ASSERT_EQ(r->TXNUM, 2);
+  PlatGpu()->ReleaseTexture(static_cast<PlatGpuTexture*>(r->mTextures[1]));
+  r->mTextures[1] = nullptr;
+  NameNode* off = AddOffscreen();
+  ASSERT_EQ(RenderGpuScene(), 0);
+  std::vector<uint8_t> frame(Pixels(off), Pixels(off) + 640 * 480 * 4);
+  EXPECT_EQ(PixelOf(frame, 640, 511, 5), 0xFF405060u);
+  EXPECT_EQ(PixelOf(frame, 640, 512, 5), 0u);
+}
+
 TEST_F(SceneTest, AnOffscreenLayerOfAnotherSizeGetsTheBoxEveryFrameAndNothing) {
   NameNode* a = AddImage("a", 1, 0, 0, 64, 64, false, Background);
   MakeGpuLayer(a);
@@ -177,6 +192,34 @@ TEST_F(SceneTest, CaptureDrawsOneLayerAloneIntoTheTargetAtTheWindowSize) {
   NameNode* untouched = AddLayer("untouched", false, 4, 10, 10, 0x11223344);
   CaptureScene(a, untouched);
   EXPECT_EQ(GetLayerRecord(untouched)->mWidth, 10);
+}
+
+TEST_F(SceneTest, ACharacterLayerHasOneWindowSizedTextureDrawnAtTheOriginUnscaled) {
+  g_EmoteAvailable = 1;
+  NameNode* e = AddImage("e", 1, 0, 0, 2, 2, true, [](int32_t, int32_t) { return 0xFF0000FFu; });
+  LayerRecord* r = GetLayerRecord(e);
+  r->mGpuKind = GPU_KIND_EMOTE;
+  r->mX100 = 5000;
+  r->mScaleX = r->mScaleY = 30000;
+  ASSERT_EQ(UploadLayerTextures(r, 0, 512, 256), 0);
+  EXPECT_EQ(r->TXNUM, 1);
+  EXPECT_EQ(r->TYNUM, 1);
+  EXPECT_EQ(r->mTileWidths[0], 640);
+  EXPECT_EQ(r->mTileHeights[0], 480);
+  // No pixels are copied: the model is drawn into the texture by the bridge.
+  std::vector<uint8_t> texels = ReadTexture(r->mTextures[0], 640, 480);
+  EXPECT_EQ(PixelOf(texels, 640, 0, 0), 0u);
+  NameNode* after = AddImage("after", 2, 0, 0, 4, 4, false, [](int32_t, int32_t) { return 0x00123456u; });
+  MakeGpuLayer(after);
+  NameNode* off = AddOffscreen();
+  ASSERT_EQ(RenderGpuScene(), 0);
+  // The model's texture is cleared to transparent grey before the model is drawn, and the
+  // scene goes back to the back buffer for the layers after it.
+  texels = ReadTexture(r->mTextures[0], 640, 480);
+  EXPECT_EQ(PixelOf(texels, 640, 300, 200), 0x00808080u);
+  std::vector<uint8_t> frame(Pixels(off), Pixels(off) + 640 * 480 * 4);
+  EXPECT_EQ(PixelOf(frame, 640, 3, 3), 0xFF123456u);
+  EXPECT_EQ(PixelOf(frame, 640, 100, 100), 0u);
 }
 
 }  // namespace

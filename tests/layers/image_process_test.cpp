@@ -111,10 +111,10 @@ TEST_F(ImageProcessTest, ComposeLaysTheFirstLayerOntoTheSecondAtAnUnclampedPosit
 TEST_F(ImageProcessTest, TheFirstGivenSelectorWinsInTheCommandsOwnOrder) {
   MakeLayer("a", 4, 4, 0xFF102030);
   MakeLayer("b", 4, 4, 0x00000000);
-  // The saturation filter comes before composing, so nothing is laid onto b.
-  ASSERT_TRUE(Run("imageprocess layer1=\"a\" layer2=\"b\" op39=1 op36=1 a=128"));
+  // The saturation filter comes before composing: b receives a's grey copy, not a laid on it.
+  ASSERT_TRUE(Run("imageprocess layer1=\"a\" layer2=\"b\" op39=1 op36=1 a=0"));
   EXPECT_EQ(ShownMessage(), 0);
-  EXPECT_EQ(Pixel("b", 0, 0), 0u);
+  EXPECT_EQ(Pixel("b", 0, 0), 0xFF202020u);
 }
 
 TEST_F(ImageProcessTest, LayerNumbersAreAppendedAndMissingSecondLayersAreCreated) {

@@ -120,6 +120,23 @@ TEST_F(ScaleMethodTest, ExactDoublingAndHalvingKeepTheSampledPixels) {
   }
 }
 
+TEST_F(ScaleMethodTest, BicubicHalfStepsUseTheCubicWithMinusOne) {
+  // One row, blue 0, 90, 180, 240, doubled: odd outputs sit half a pixel right of a source
+  // pixel, where the kernel gives 160 to the two near taps and -32 to the two far ones. Taps
+  // outside the image drop out of both the sum and the divisor.
+  Picture src = UniformPicture(4, 1, 0);
+  const uint8_t blue[4] = {0, 90, 180, 240};
+  for (int x = 0; x < 4; x++) src.bytes[x * 4] = blue[x];
+  Picture got = Scale(src, Whole(src), 800, 100, 31);
+  const int want[8] = {
+      0,   (160 * 0 + 160 * 90 - 32 * 180) / 288,
+      90,  (-32 * 0 + 160 * 90 + 160 * 180 - 32 * 240) / 256,
+      180, (-32 * 90 + 160 * 180 + 160 * 240) / 288,
+      240, (-32 * 180 + 160 * 240) / 128,
+  };
+  for (int x = 0; x < 8; x++) EXPECT_EQ(got.bytes[x * 4], want[x]) << x;
+}
+
 TEST_F(ScaleMethodTest, AFlatPictureStaysFlatWithEveryMethod) {
   // The banded bilinear form shifts its two halves separately and may lose one; the single
   // thread form is the one that keeps a flat colour exactly.
