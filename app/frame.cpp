@@ -3,6 +3,7 @@
 
 #include "app/engine.h"
 #include "app/hooks.h"
+#include "app/menus.h"
 #include "app/window.h"
 #include "layers/layer.h"
 #include "media/emote.h"
@@ -142,6 +143,7 @@ int RunFrame() {
     CountDrawnFrame();
     ResetDirtyRectsAll();
   }
+  ShowRequestedPopupMenu();
   g_SkipDrawing = g_NextSkipDrawing;
   return g_QuitFlag;
 }

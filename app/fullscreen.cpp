@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/input.h"
+#include "app/menus.h"
 #include "app/window.h"
 #include "platform/platform.h"
 #include "render/gpu.h"
@@ -186,6 +187,8 @@ int SwitchToFullScreen() {
   if (ChangeDisplayMode() != 0) return 0;
   CentreCursorOnMonitor(monitor);
   g_MaximizedBySysCommand = 0;
+  // In full screen the bar is shown by the menu-bar strip at the top of the screen.
+  RebuildMainMenuBar();
   return 0;
 }
 
@@ -229,6 +232,7 @@ int RestoreDesktopMode() {
     g_FrameStyleCountdown = 20;
   }
   if (g_WindowMaximized) g_Platform->RestoreWindow(0);
+  if (!g_QuitFlag) RebuildMainMenuBar();
   return 0;
 }
 

@@ -10,6 +10,7 @@
 #include "app/appended_block.h"
 #include "app/fullscreen.h"
 #include "app/hooks.h"
+#include "app/menus.h"
 #include "app/window.h"
 #include "media/emote.h"
 #include "media/emote_player.h"
@@ -310,6 +311,8 @@ void Shutdown() {
   ReleaseMovieGraph();
   CloseMciMovie();
   ReleaseDirectSound();
+  DestroyAllMenuSets();
+  RemoveTrayIcon();
   EndTimerPeriod();
   ReleaseGdiObjects();
   FreeSaveStaging(-1);

@@ -11,6 +11,7 @@
 #include "app/fullscreen.h"
 #include "app/hooks.h"
 #include "app/input.h"
+#include "app/menus.h"
 #include "media/media.h"
 #include "render/gpu.h"
 #include "render/render.h"
@@ -73,6 +74,9 @@ void OnCloseWindow(WindowRecord* w) {
   w->mHasWindow = 0;
   w->mActive = 0;
   w->mMinimized = 0;
+  // The tray icon and the menu bar go with the main window (the bar stays for a window-only close).
+  if (w->mIndex == 0) RemoveTrayIcon();
+  if (w->mIndex == 0 && w->mCloseMode != WINDOW_CLOSE_WINDOW) DestroyMenuSet(MENU_SET_BAR);
   // Destroying a window whose closing is not a window-only close ends the message loop.
   if (w->mCloseMode != WINDOW_CLOSE_WINDOW) g_Running = 0;
 }
@@ -351,6 +355,12 @@ void HandlePlatformEvent(const PlatEventRecord& e) {
     case PLAT_EVENT_DROP_FILE: OnDropFiles(e.text); break;
     case PLAT_EVENT_MOVIE_END:
       if (w->mIndex == 0) OnMovieEnd();
+      break;
+    case PLAT_EVENT_MENU_COMMAND: g_MenuCommand = e.key & 0xFFFF; break;
+    case PLAT_EVENT_TRAY:
+      if (w->mIndex != 0) break;
+      if (e.button == 0 && e.clicks < 2) OnTrayNotify(1);
+      else if (e.button == 1 || e.clicks >= 2) OnTrayNotify(2);
       break;
     default: break;
   }

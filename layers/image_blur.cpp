@@ -18,6 +18,21 @@ constexpr Channels ALL_CHANNELS = {0, 3};
 constexpr Channels COLOUR_CHANNELS = {0, 2};
 constexpr Channels ALPHA_CHANNEL = {3, 3};
 
+// sum / count by a multiplication: with R = 2^40 / count + 1, (sum * R) >> 40 exceeds the exact
+// quotient by less than sum / 2^40 < 2^-18, and no quotient's fraction comes within 1 / count
+// (at least 2^-13) of the next integer, so the result is the truncated quotient exactly for
+// sums below 2^22 (windows of at most 8192 bytes of 255).
+struct Divider {
+  uint32_t mCount = 0;
+  uint64_t mFactor = 0;
+  void Set(uint32_t count) {
+    if (count == mCount) return;
+    mCount = count;
+    mFactor = (uint64_t(1) << 40) / count + 1;
+  }
+  uint8_t operator()(uint32_t sum) const { return uint8_t((uint64_t(sum) * mFactor) >> 40); }
+};
+
 // What the result's other bytes become once the passes are done.
 enum Finish { FINISH_NONE, FINISH_SOURCE_ALPHA, FINISH_BLACK };
 
@@ -36,14 +51,15 @@ void RowPass(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcStr
     const uint8_t* s = src + size_t(y) * size_t(srcStride) * 4;
     uint8_t* d = dst + size_t(y) * size_t(dstStride) * 4;
     uint32_t sum[4] = {0, 0, 0, 0};
+    Divider divide;
     int32_t initialHi = r < w - 1 ? r : w - 1;
     for (int32_t x = 0; x <= initialHi; x++)
       for (int c = ch.first; c <= ch.last; c++) sum[c] += s[x * 4 + c];
     for (int32_t x = 0; x < w; x++) {
       int32_t lo = x - r < 0 ? 0 : x - r;
       int32_t hi = x + r > w - 1 ? w - 1 : x + r;
-      uint32_t count = uint32_t(hi - lo + 1);
-      for (int c = ch.first; c <= ch.last; c++) d[x * 4 + c] = uint8_t(sum[c] / count);
+      divide.Set(uint32_t(hi - lo + 1));
+      for (int c = ch.first; c <= ch.last; c++) d[x * 4 + c] = divide(sum[c]);
       if (x + r + 1 < w)
         for (int c = ch.first; c <= ch.last; c++) sum[c] += s[(x + r + 1) * 4 + c];
       if (x - r >= 0)
@@ -68,10 +84,11 @@ int ColumnPass(uint8_t* dst, int32_t dstStride, const uint8_t* src, int32_t srcS
   for (int32_t y = 0; y < h; y++) {
     int32_t lo = y - r < 0 ? 0 : y - r;
     int32_t hi = y + r > h - 1 ? h - 1 : y + r;
-    uint32_t count = uint32_t(hi - lo + 1);
+    Divider divide;
+    divide.Set(uint32_t(hi - lo + 1));
     uint8_t* d = dst + size_t(y) * size_t(dstStride) * 4;
     for (int32_t x = 0; x < w; x++)
-      for (int c = ch.first; c <= ch.last; c++) d[x * 4 + c] = uint8_t(sum[x * 4 + c] / count);
+      for (int c = ch.first; c <= ch.last; c++) d[x * 4 + c] = divide(sum[x * 4 + c]);
     if (y + r + 1 < h) addRow(y + r + 1, 1);
     if (y - r >= 0) addRow(y - r, -1);
   }

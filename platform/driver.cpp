@@ -8,10 +8,27 @@
 
 PlatformDriver* g_Platform = &g_HeadlessDriver;
 PlatformMediaDriver* g_PlatformMedia = &g_HeadlessMediaDriver;
+PlatformDesktop* g_PlatformDesktop = &g_HeadlessDesktop;
 
 namespace {
 
 PlatformDriver g_Active;
+PlatformDesktop g_ActiveDesktop;
+
+void FillDesktopDefaults(PlatformDesktop* d) {
+  const PlatformDesktop& h = g_HeadlessDesktop;
+  if (!d->SetMenuBar) d->SetMenuBar = h.SetMenuBar;
+  if (!d->PopupMenu) d->PopupMenu = h.PopupMenu;
+  if (!d->ShowTrayIcon) d->ShowTrayIcon = h.ShowTrayIcon;
+  if (!d->RemoveTrayIcon) d->RemoveTrayIcon = h.RemoveTrayIcon;
+  if (!d->MinimizeWindow) d->MinimizeWindow = h.MinimizeWindow;
+  if (!d->MaximizeWindow) d->MaximizeWindow = h.MaximizeWindow;
+  if (!d->IsWindowMinimized) d->IsWindowMinimized = h.IsWindowMinimized;
+  if (!d->SetWindowZOrder) d->SetWindowZOrder = h.SetWindowZOrder;
+  if (!d->SetMaximizeBox) d->SetMaximizeBox = h.SetMaximizeBox;
+  if (!d->FlashWindow) d->FlashWindow = h.FlashWindow;
+  if (!d->SetWindowShape) d->SetWindowShape = h.SetWindowShape;
+}
 
 // Defaults for slots a backend leaves empty: harmless no-ops, taken from the headless
 // backend where the slot has to answer something.
@@ -56,11 +73,14 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->gpu) d->gpu = &g_SoftwareGpu;
 }
 
-bool Use(const PlatformDriver& d, PlatformMediaDriver* media) {
+bool Use(const PlatformDriver& d, const PlatformDesktop& desktop, PlatformMediaDriver* media) {
   g_Active = d;
   FillDefaults(&g_Active);
   if (!g_Active.Init()) return false;
   g_Platform = &g_Active;
+  g_ActiveDesktop = desktop;
+  FillDesktopDefaults(&g_ActiveDesktop);
+  g_PlatformDesktop = &g_ActiveDesktop;
   g_PlatformMedia = media;
   return true;
 }
@@ -69,11 +89,11 @@ bool Use(const PlatformDriver& d, PlatformMediaDriver* media) {
 
 bool PlatformInit(const char* which) {
   if (!which || !*which) which = getenv("KIVOR_PLATFORM");
-  if (which && !strcmp(which, "headless")) return Use(g_HeadlessDriver, &g_HeadlessMediaDriver);
-  if (which && !strcmp(which, "sdl")) return Use(g_SdlDriver, &g_SdlMediaDriver);
+  if (which && !strcmp(which, "headless")) return Use(g_HeadlessDriver, g_HeadlessDesktop, &g_HeadlessMediaDriver);
+  if (which && !strcmp(which, "sdl")) return Use(g_SdlDriver, g_SdlDesktop, &g_SdlMediaDriver);
   bool display = (getenv("DISPLAY") && *getenv("DISPLAY")) || (getenv("WAYLAND_DISPLAY") && *getenv("WAYLAND_DISPLAY"));
-  if (display && Use(g_SdlDriver, &g_SdlMediaDriver)) return true;
-  return Use(g_HeadlessDriver, &g_HeadlessMediaDriver);
+  if (display && Use(g_SdlDriver, g_SdlDesktop, &g_SdlMediaDriver)) return true;
+  return Use(g_HeadlessDriver, g_HeadlessDesktop, &g_HeadlessMediaDriver);
 }
 
 PlatGpuDriver* PlatGpu() { return g_Platform->gpu; }
@@ -81,6 +101,7 @@ PlatGpuDriver* PlatGpu() { return g_Platform->gpu; }
 void PlatformQuit() {
   g_Platform->Quit();
   g_Platform = &g_HeadlessDriver;
+  g_PlatformDesktop = &g_HeadlessDesktop;
   g_PlatformMedia = &g_HeadlessMediaDriver;
 }
 

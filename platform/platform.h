@@ -129,6 +129,8 @@ enum PlatEventType : uint8_t {
   PLAT_EVENT_DROP_FILE,     // text = the dropped paths of one drop (UTF-8), '\n' between them
   PLAT_EVENT_JOY_ADDED,     // joystick = device index
   PLAT_EVENT_JOY_REMOVED,
+  PLAT_EVENT_MENU_COMMAND,  // key = id of the menu-bar item chosen in the window
+  PLAT_EVENT_TRAY,          // the tray icon: button 0 left press, 1 right release; clicks = 2 on a double click
   PLAT_EVENT_MOVIE_END,     // the movie of this window played to its end (see PlatformMediaDriver)
 };
 
@@ -261,6 +263,52 @@ void PlatformQuit();
 
 // A message box of the classic kinds (PLAT_MB_*), answered with a PLAT_ID_* value.
 int PlatMessageBox(const char* captionUtf8, const char* textUtf8, int buttons);
+
+// ---------------------------------------------------------------------------------------------
+// Desktop services beyond the basic window slots: menus, the tray icon and window attributes.
+// Chosen together with the driver (same backend); every slot is filled. Main thread only.
+
+// One item of a menu description. A description is a plain list: menu 0 is the top menu, and an
+// item that opens a sub-menu names that menu's number; items appear in list order per menu.
+struct PlatMenuItem {
+  int32_t menu;          // the menu the item is in
+  int32_t submenu;       // the menu it opens, -1 for none
+  uint32_t id;           // what choosing it reports
+  uint8_t separator;     // a line; caption, id and sub-menu unused
+  uint8_t enabled;       // 0 greyed out
+  uint8_t checked;
+  std::string caption;   // UTF-8, '&' marks the access key
+};
+
+enum : int { PLAT_Z_TOP = 0, PLAT_Z_TOPMOST = 1, PLAT_Z_BOTTOM = 2, PLAT_Z_BEHIND_MAIN = 3, PLAT_Z_NOT_TOPMOST = 4 };
+
+struct PlatformDesktop {
+  // The window's menu bar from a description (count 0 removes it). A chosen item arrives as
+  // PLAT_EVENT_MENU_COMMAND.
+  void (*SetMenuBar)(int slot, const PlatMenuItem* items, int count);
+  // Shows menu `menu` of a description as a pop-up at a desktop point, owned by the window, and
+  // waits for the choice: the chosen item's id, 0 when the user chose nothing.
+  uint32_t (*PopupMenu)(int slot, const PlatMenuItem* items, int count, int menu, int x, int y);
+  // Shows or updates the tray icon: a 16 x 16 BGRA picture (straight alpha), or null for the
+  // program's icon, and a tip (UTF-8). Clicks arrive as PLAT_EVENT_TRAY for window 0. False
+  // when the host has no tray.
+  bool (*ShowTrayIcon)(const uint8_t* bgra16x16, const char* tipUtf8);
+  void (*RemoveTrayIcon)();
+  // Minimise and maximise as the caption buttons do; the host reports them as events.
+  void (*MinimizeWindow)(int slot);
+  void (*MaximizeWindow)(int slot);
+  bool (*IsWindowMinimized)(int slot);
+  // Stacking order, PLAT_Z_*: behind-main places the window right behind window 0.
+  void (*SetWindowZOrder)(int slot, int order);
+  // Whether the caption shows a maximise button.
+  void (*SetMaximizeBox)(int slot, bool shown);
+  // Flashes the taskbar button `count` times, `intervalMs` apart (0: the cursor blink rate).
+  void (*FlashWindow)(int slot, int count, int intervalMs);
+  // Limits the window's visible shape to a set of client rectangles (count 0: the whole window).
+  void (*SetWindowShape)(int slot, const PlatRect* rects, int count);
+};
+
+extern PlatformDesktop* g_PlatformDesktop;
 
 inline uint32_t PlatGetTicks() { return g_Platform->GetTicks(); }
 inline void PlatSleep(uint32_t ms) { g_Platform->Sleep(ms); }

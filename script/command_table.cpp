@@ -2,6 +2,8 @@
 // not built yet run the unassigned handler until their subsystem puts its handler here.
 #include "app/engine.h"
 #include "app/input.h"
+#include "app/menus.h"
+#include "app/window_commands.h"
 #include "files/file_commands.h"
 #include "files/savedata.h"
 #include "layers/frame_set.h"
@@ -76,13 +78,13 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  51 unassigned        */ CmdUnassigned,
     /*  52 Math              */ CmdMath,
     /*  53 Perspective       */ CmdPerspective,
-    /*  54 MenuItem          */ CmdUnassigned,
-    /*  55 ShowPopupMenu     */ CmdUnassigned,
-    /*  56 DeleteMenuItem    */ CmdUnassigned,
-    /*  57 MenuQuery         */ CmdUnassigned,
-    /*  58 MenuReserved58    */ CmdUnassigned,
-    /*  59 MenuReserved59    */ CmdUnassigned,
-    /*  60 MenuReserved60    */ CmdUnassigned,
+    /*  54 MenuItem          */ CmdMenuItem,
+    /*  55 ShowPopupMenu     */ CmdShowPopupMenu,
+    /*  56 DeleteMenuItem    */ CmdDeleteMenuItem,
+    /*  57 MenuQuery         */ CmdMenuQuery,
+    /*  58 MenuReserved58    */ CmdMenuReserved58,
+    /*  59 MenuReserved59    */ CmdMenuReserved59,
+    /*  60 MenuReserved60    */ CmdMenuReserved60,
     /*  61 Cursor            */ CmdCursor,
     /*  62 Movie             */ CmdMovie,
     /*  63 MovieStop         */ CmdMovieStop,
@@ -111,14 +113,14 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  86 TaskQuery         */ CmdTaskQuery,
     /*  87 MessageConfig     */ CmdMessageConfig,
     /*  88 MessageConfigGet  */ CmdMessageConfigGet,
-    /*  89 TrayIcon          */ CmdUnassigned,
-    /*  90 TrayReserved90    */ CmdUnassigned,
+    /*  89 TrayIcon          */ CmdTrayIcon,
+    /*  90 TrayReserved90    */ CmdTrayReserved90,
     /*  91 VariableUtility   */ CmdVariableUtility,
     /*  92 VariableInfo      */ CmdVariableInfo,
     /*  93 Wait              */ CmdWait,
-    /*  94 Window            */ CmdUnassigned,
-    /*  95 HideWindow        */ CmdUnassigned,
-    /*  96 WindowQuery       */ CmdUnassigned,
+    /*  94 Window            */ CmdWindow,
+    /*  95 HideWindow        */ CmdHideWindow,
+    /*  96 WindowQuery       */ CmdWindowQuery,
     /*  97 MessageText       */ CmdMessageText,
     /*  98 LayerFrameSet     */ CmdLayerFrameSet,
     /*  99 FrameSetRelease   */ CmdFrameSetRelease,

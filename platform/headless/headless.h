@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 
 extern PlatformDriver g_HeadlessDriver;
+extern PlatformDesktop g_HeadlessDesktop;
 
 // The null sound output, also the fall-back when no sound device opens. Nothing is consumed
 // on its own: a test takes mixed frames with PlatAudioMix (platform/audio.h).
@@ -130,6 +131,25 @@ void HeadlessSetFlashPlayer(const HeadlessFlashPlayer& player);
 bool HeadlessMovieEnded(int* slot);
 void HeadlessResetMedia();
 void HeadlessRecordCall(const std::string& line);
+// Desktop services: the answers of pop-up menus (the chosen item id, 0 for none; without one a
+// pop-up is cancelled), and what the menus, the tray icon and the window attributes were set to.
+void HeadlessQueueMenuChoice(uint32_t id);
+struct HeadlessDesktopWindow {
+  bool minimized = false;
+  int zOrder = -1;               // last PLAT_Z_* asked for, -1 never
+  bool maximizeBox = true;
+  int flashCount = 0, flashInterval = 0;
+  std::vector<PlatRect> shape;   // empty: the whole window
+  std::vector<PlatMenuItem> menuBar;
+};
+HeadlessDesktopWindow HeadlessDesktopState(int slot);
+struct HeadlessTrayState {
+  bool shown = false;
+  bool customIcon = false;
+  std::vector<uint8_t> icon;     // 16 x 16 BGRA when customIcon
+  std::string tip;
+};
+HeadlessTrayState HeadlessTray();
 
 // The GPU device: the software device of platform/gpu.h with controls and a count of calls.
 extern PlatGpuDriver g_HeadlessGpu;

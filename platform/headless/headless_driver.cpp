@@ -10,6 +10,7 @@
 
 #include "platform/canvas.h"
 #include "platform/headless/headless.h"
+#include "platform/headless/headless_local.h"
 
 namespace {
 
@@ -140,6 +141,7 @@ void Resize(int slot, int width, int height) {
 void HDestroyWindow(int slot) {
   Record("DestroyWindow " + std::to_string(slot));
   if (!ValidSlot(slot)) return;
+  HeadlessDesktopForget(slot);
   std::lock_guard<std::mutex> g(g_Lock);
   g_Windows[slot] = HeadlessWindowState{};
   g_Canvas[slot] = PlatCanvas{};
@@ -278,7 +280,10 @@ void HSetWindowResizable(int slot, bool resizable) {
   if (ValidSlot(slot)) g_Windows[slot].resizable = resizable;
 }
 
-void HRestoreWindow(int slot) { Record("RestoreWindow " + std::to_string(slot)); }
+void HRestoreWindow(int slot) {
+  Record("RestoreWindow " + std::to_string(slot));
+  HeadlessDesktopRestored(slot);
+}
 void HRaiseWindow(int slot) { Record("RaiseWindow " + std::to_string(slot)); }
 void HBeginWindowDrag(int slot) { Record("BeginWindowDrag " + std::to_string(slot)); }
 
@@ -415,6 +420,8 @@ PlatformDriver g_HeadlessDriver = {
     HSetClipboardText, HGetClipboardText, HTextInputBox, &g_HeadlessGpu,
 };
 
+void HeadlessRecordCall(const std::string& line) { Record(line); }
+
 void HeadlessSetClipboard(const char* utf8) {
   std::lock_guard<std::mutex> g(g_Lock);
   g_ClipboardHasText = utf8 != nullptr;
@@ -533,6 +540,7 @@ void HeadlessSetPresentObserver(HeadlessPresentObserver observer) {
 }
 
 void HeadlessReset() {
+  HeadlessDesktopReset();
   HeadlessGpuReset();
   std::lock_guard<std::mutex> g(g_Lock);
   g_PresentObserver = nullptr;

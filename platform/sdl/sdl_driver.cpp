@@ -497,6 +497,8 @@ bool SGetCursorPosition(int* x, int* y) {
 
 }  // namespace
 
+SDL_Window* SdlWindowOfSlot(int slot) { return ValidSlot(slot) ? g_Windows[slot].window : nullptr; }
+
 PlatformDriver g_SdlDriver = {
     "sdl",         SInit,          SQuit,        SGetTicks,       SSleep,         SChoiceBox,
     SCreateWindow, SDestroyWindow, SShowWindow,  SSetWindowTitle, SSetWindowSize, SPresentFrame,

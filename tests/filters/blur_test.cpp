@@ -81,6 +81,19 @@ TEST_F(BlurTest, EveryBlurMatchesDirectWindowSumsOnWholeLayersAndEdgeRectangles)
   EXPECT_EQ(ShownMessageId(), 0);
 }
 
+TEST_F(BlurTest, WideWindowsStillTruncateExactly) {
+  // Windows of up to 2001 pixels, where the averages of long sums are computed.
+  const int32_t W = 2001;
+  Pixels image = RandomPixels(W * 2, 33);
+  for (int64_t r : {int64_t(700), int64_t(1000), int64_t(5000)}) {
+    SCOPED_TRACE(r);
+    FreeLayerChildren(w0_);
+    NameNode* layer = AddLayer("a", W, 2, image, 1);
+    ASSERT_EQ(ApplyImageFilter(FILTER_BLUR_HORIZONTAL, layer, nullptr, 0, 0, W - 1, 1, r, 0, 0, 0), 0);
+    EXPECT_EQ(Read(layer), Expected(FILTER_BLUR_HORIZONTAL, image, W, 2, r, true));
+  }
+}
+
 TEST_F(BlurTest, ARowPassAveragesShrinkingWindows) {
   // 0, 30, 60 in every colour: windows of 2, 3 and 2 pixels give 15, 30, 45.
   const Pixels row = {0xFF000000, 0xFF1E1E1E, 0xFF3C3C3C};

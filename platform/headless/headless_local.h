@@ -1,0 +1,11 @@
+// What the parts of the headless backend share among themselves.
+#pragma once
+
+#include <string>
+
+// Adds one line to the record of backend calls.
+void HeadlessRecordCall(const std::string& line);
+// The window of a slot was restored or destroyed; forgets its desktop state accordingly.
+void HeadlessDesktopRestored(int slot);
+void HeadlessDesktopForget(int slot);
+void HeadlessDesktopReset();
