@@ -118,7 +118,7 @@ int FilterSwirl(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int32_
   long double degrees = static_cast<long double>(angle) / 10.0L;
   long double fall = static_cast<long double>(angle) / (10.0L * radius);
   for (int32_t i = 0; i < radius; i++, degrees -= fall) {
-    long double rad = degrees * 0.017453292519444445L;
+    long double rad = degrees * static_cast<long double>(0.017453292519444445);   // a double constant
     cosT[i] = int32_t(std::trunc(std::cos(rad) * 256));
     sinT[i] = int32_t(std::trunc(std::sin(rad) * 256));
   }
