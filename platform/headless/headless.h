@@ -127,10 +127,6 @@ struct HeadlessFlashPlayer {
   std::map<std::string, int64_t> variables;   // root variables that hold integers
 };
 void HeadlessSetFlashPlayer(const HeadlessFlashPlayer& player);
-// For the backend itself: the movie's end once it is due (the parent slot), and the record.
-bool HeadlessMovieEnded(int* slot);
-void HeadlessResetMedia();
-void HeadlessRecordCall(const std::string& line);
 // Desktop services: the answers of pop-up menus (the chosen item id, 0 for none; without one a
 // pop-up is cancelled), and what the menus, the tray icon and the window attributes were set to.
 void HeadlessQueueMenuChoice(uint32_t id);

@@ -457,8 +457,6 @@ void HeadlessQueueAnswer(int buttonIndex) {
   g_Answers.push_back(buttonIndex);
 }
 
-void HeadlessRecordCall(const std::string& line) { Record(line); }
-
 std::vector<std::string> HeadlessCalls() {
   std::lock_guard<std::mutex> g(g_Lock);
   return g_Calls;

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/headless/headless.h"
+#include "platform/headless/headless_local.h"
 
 namespace {
 
