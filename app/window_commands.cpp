@@ -14,6 +14,7 @@
 #include "app/window.h"
 #include "layers/layer_args.h"
 #include "platform/platform.h"
+#include "render/gpu.h"
 #include "render/render.h"
 #include "script/nametree.h"
 
@@ -152,6 +153,7 @@ void ApplyMinimize(WindowRecord* w, int64_t v) {
   g_Platform->ShowWindow(w->mIndex, true);
   g_RestorePending = 0;
   g_WindowMaximized = 0;
+  if (g_ChangeDisplayMode) g_DeviceResetRequest = 1;
   InvalidateScreen(w);
 }
 
@@ -175,6 +177,7 @@ void ApplyResizable(WindowRecord* w, int64_t value) {
   g_OldFrameSize[0] = g_OldFrameSize[1] = 0;
   g_FrameChangePending = 1;
   if (IsOpen(w)) g_Platform->SetWindowResizable(w->mIndex, flag != 0);
+  if (g_GpuDrawing && g_ChangeDisplayMode) g_DeviceResetRequest = 1;
 }
 
 }  // namespace

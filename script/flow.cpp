@@ -212,7 +212,7 @@ int CmdReturn() {
   if (DecodeCommandArguments(CMD_RETURN) != 0) return -1;
   if (task->mCallDepth == 0) {
     if (task->mIsMain) return Structure(CMD_RETURN, CMD_RETURN, CMD_CALL);
-    UnlinkNode(g_CurrentTaskNode);
+    EndTaskNode(g_CurrentTaskNode);
     return -1;
   }
   CallFrame* frame = task->mFrames[task->mCallDepth - 1];

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
+
 
 #include "app/engine.h"
 #include "app/hooks.h"
@@ -15,6 +17,14 @@
 
 ScriptTask* g_CurrentTask;
 NameNode* g_CurrentTaskNode;
+
+namespace {
+
+// Tasks taken out of the tree, kept until the running pass has left them.
+std::vector<NameNode*> g_EndedTasks;
+int g_TaskPassDepth;
+
+}  // namespace
 int32_t g_CurrentCommand;
 int g_LastYield;
 
@@ -279,6 +289,54 @@ ScriptTask* AttachTaskRecord(NameNode* node) {
   return task;
 }
 
+void FreeTaskRecord(ScriptTask* task) {
+  if (!task) return;
+  for (int d = 0; d < TASK_STACK_SLOTS; d++) {
+    free(task->mBlocks[d]);
+    free(task->mLoops[d]);
+    if (CallFrame* f = task->mFrames[d]) {
+      for (int k = 0; k < CALL_VALUE_SLOTS; k++) {
+        free(f->mTextArgs[k]);
+        free(f->mTextReturns[k]);
+      }
+      free(f);
+    }
+  }
+  free(task);
+}
+
+void FreeTaskTree(NameNode* node) {
+  if (!node) return;
+  for (NameNode* c = node->mFirstChild; c;) {
+    NameNode* next = c->mNext;
+    FreeTaskTree(c);
+    c = next;
+  }
+  FreeTaskRecord(static_cast<ScriptTask*>(node->mPayload));
+  FreeNodeShell(node);
+}
+
+void EndTaskNode(NameNode* node) {
+  if (!node || !node->mParent) return;
+  UnlinkNode(node);
+  node->mParent = nullptr;
+  node->mPrev = node->mNext = nullptr;
+  g_EndedTasks.push_back(node);
+}
+
+void FreeEndedTasks() {
+  for (NameNode* node : g_EndedTasks) FreeTaskTree(node);
+  g_EndedTasks.clear();
+}
+
+void FreeAllTasks() {
+  FreeEndedTasks();
+  FreeTaskTree(g_TaskRoot);
+  g_TaskRoot = nullptr;
+  g_CurrentTask = nullptr;
+  g_CurrentTaskNode = nullptr;
+}
+
 bool SwitchTaskFile(ScriptTask* task, int32_t n) {
   task->mScriptFile = (uint16_t)n;
   ScriptFileRecord* file = LoadScriptFile(n) == 1 && n >= 0 && n < g_ScriptFileCount ? g_ScriptFiles[n] : nullptr;
@@ -334,9 +392,13 @@ int RunTaskChildren(NameNode* node) {
 
 int RunScriptTasks() {
   if (!g_TaskRoot) return 0;
+  g_TaskPassDepth++;
   RunTaskChildren(g_TaskRoot);
+  g_TaskPassDepth--;
   g_CurrentTask = nullptr;
   g_CurrentTaskNode = nullptr;
+  // Ended tasks are freed only once no pass can still be standing on one of them.
+  if (g_TaskPassDepth == 0) FreeEndedTasks();
   return 0;
 }
 

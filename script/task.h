@@ -117,6 +117,15 @@ int32_t EvalArgumentString(const CommandArgument* a, char* buffer, size_t size, 
 CommandArgument* CurrentArguments(uint8_t* count);
 
 ScriptTask* AttachTaskRecord(NameNode* node);
+// Takes a task's node out of the tree for good (a second call is harmless). It no longer runs
+// or can be found; its memory goes when the task pass that may stand on it has ended.
+void EndTaskNode(NameNode* node);
+void FreeEndedTasks();
+// Frees a task record with its stacks, and a node with its subtree and their records.
+void FreeTaskRecord(ScriptTask* task);
+void FreeTaskTree(NameNode* node);
+// Frees the whole task tree and every ended task (shutdown).
+void FreeAllTasks();
 // Makes sure the stack records up to the task's block and loop depths exist, so depths taken
 // from a label never reach a missing record. A depth of 64 or more gives 101600 (false).
 bool EnsureTaskStacks(ScriptTask* task);

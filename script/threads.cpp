@@ -106,14 +106,6 @@ int32_t TaskPath(int pos, char* path) {
 
 bool NamedArgument(int pos) { return pos != 0 && g_ArgString[pos] && g_ArgString[pos][0] != 0; }
 
-// Takes a node out of the task tree for good: cleared links make a second unlink harmless.
-void EndTaskNode(NameNode* node) {
-  if (!node->mParent) return;
-  UnlinkNode(node);
-  node->mParent = nullptr;
-  node->mPrev = node->mNext = nullptr;
-}
-
 // The reference that argument `pos` names, false when not given or not an element.
 bool OutputReference(int pos, int32_t* v, int32_t* element) {
   if (pos == 0 || g_ArgRefElement[pos] < 0 || g_ArgRefElement[pos] > INT32_MAX) return false;

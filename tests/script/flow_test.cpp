@@ -395,13 +395,7 @@ return
   EXPECT_EQ(Int("ran"), 1);
   EXPECT_EQ(g_TaskRoot->mChildCount, children - 1);
   EXPECT_EQ(ShownMessage(), 0);
-  // The unlinked node is the test's to free.
-  free(worker->mBlocks[0]);
-  free(worker->mLoops[0]);
-  free(worker->mFrames[0]);
-  free(worker->mFrames[1]);
-  free(worker);
-  FreeNodeShell(node);
+  EXPECT_EQ(FindNodeByPath(g_TaskRoot, "worker", NAME_LOOKUP_LEAF), nullptr);
 }
 
 }  // namespace

@@ -43,36 +43,6 @@ const char* const kStandardMessages =
     "message 901020 \"E901020\"\n"
     "message 901030 \"E901030\"\n";
 
-namespace {
-
-void FreeTask(ScriptTask* task) {
-  if (!task) return;
-  for (int d = 0; d < TASK_STACK_SLOTS; d++) {
-    free(task->mBlocks[d]);
-    free(task->mLoops[d]);
-    if (CallFrame* f = task->mFrames[d]) {
-      for (int k = 0; k < CALL_VALUE_SLOTS; k++) {
-        free(f->mTextArgs[k]);
-        free(f->mTextReturns[k]);
-      }
-      free(f);
-    }
-  }
-  free(task);
-}
-
-}  // namespace
-
-void FreeTaskTree(NameNode* node) {
-  for (NameNode* c = node->mFirstChild; c;) {
-    NameNode* next = c->mNext;
-    FreeTaskTree(c);
-    c = next;
-  }
-  FreeTask(static_cast<ScriptTask*>(node->mPayload));
-  FreeNodeShell(node);
-}
-
 bool ResetScriptEngine(const std::string& folder) {
   g_ExeFolderReal = folder;
   g_ProjectFolderReal = folder;
@@ -98,9 +68,7 @@ bool ResetScriptEngine(const std::string& folder) {
 
 void ReleaseScriptEngine() {
   ResetScriptSet();
-  if (g_TaskRoot) FreeTaskTree(g_TaskRoot);
-  g_TaskRoot = nullptr;
-  g_CurrentTask = nullptr;
+  FreeAllTasks();
   g_ExeFolderReal.clear();
   g_ProjectFolderReal.clear();
 }

@@ -8,9 +8,6 @@
 #include "tests/support/engine_fixture.h"
 #include "tools/lib/assembler.h"
 
-// Frees a task tree with every task record (tasks otherwise live to the end of a run).
-void FreeTaskTree(NameNode* node);
-
 // The script engine as a fresh start leaves it, with `folder` as the game folder and a new task
 // tree; false when the tree could not be made. ReleaseScriptEngine undoes it.
 bool ResetScriptEngine(const std::string& folder);

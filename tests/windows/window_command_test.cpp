@@ -6,6 +6,7 @@
 #include "app/fullscreen.h"
 #include "app/window_commands.h"
 #include "platform/headless/headless.h"
+#include "render/gpu.h"
 #include "tests/windows/desktop_command_fixture.h"
 
 namespace {
@@ -79,6 +80,33 @@ TEST_F(WindowCommandTest, MinimiseTwoOnlyMinimisesOneAlsoHidesZeroRestores) {
     EXPECT_EQ(HeadlessWindow(0).shown, c.shown);
     EXPECT_EQ(Int("r"), c.minimized ? 1 : 0);
   }
+}
+
+TEST_F(WindowCommandTest, RestoringAsksForADeviceResetOnlyWhenDisplayModesMayChange) {
+  for (uint8_t allowed : {uint8_t(0), uint8_t(1)}) {
+    SCOPED_TRACE(allowed);
+    g_ChangeDisplayMode = allowed;
+    g_DeviceResetRequest = 0;
+    g_WindowMaximized = 1;
+    Run("window window=0 minimize=0\n");
+    EXPECT_EQ(g_DeviceResetRequest, allowed);
+    EXPECT_EQ(g_WindowMaximized, 0);
+  }
+  g_DeviceResetRequest = 0;
+}
+
+TEST_F(WindowCommandTest, FullScreenKeepsTheMainWindowMenuBar) {
+  Run("menuitem path=\"bar/\" caption=\"B\" priority=1\n"
+      "menuitem path=\"bar/a\" caption=\"A\" priority=1\n"
+      "window window=0 menu=\"bar/\"\n");
+  HeadlessClearCalls();
+  Run("window window=0 fullscreen=1\n");
+  EXPECT_EQ(g_FullScreen, 1);
+  EXPECT_EQ(g_MenuBarAvailable, 1);
+  EXPECT_FALSE(CallsStartingWith("SetMenuBar 0 A").empty());
+  Run("window window=0 fullscreen=0\n");
+  EXPECT_EQ(g_FullScreen, 0);
+  EXPECT_EQ(g_MenuBarAvailable, 1);
 }
 
 TEST_F(WindowCommandTest, CloseModeOutsideZeroToTwoIsAnErrorOnlyForTheMainWindow) {
