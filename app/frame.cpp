@@ -5,6 +5,10 @@
 #include "app/hooks.h"
 #include "app/menus.h"
 #include "app/window.h"
+#include "layers/layer.h"
+#include "media/emote.h"
+#include "media/emote_player.h"
+#include "media/media.h"
 #include "platform/platform.h"
 
 std::atomic<uint8_t> g_Running{1};
@@ -119,7 +123,9 @@ int RunFrame() {
     if (g_QuitFlag) return 1;
   } while (g_ExtraPassRequest);
   ApplyPendingLayerStateAll();
-  if (!g_SkipDrawing) {
+  // A playing movie covers the main window: the game picture is neither drawn nor shown.
+  bool covered = MovieCoversWindow() != 0;
+  if (!g_SkipDrawing && !covered) {
     for (int i = 0; i < 4; i++)
       if (g_WindowRecords[i] && DrawWindow(g_WindowRecords[i]) != 0) return 1;
   }
@@ -129,8 +135,9 @@ int RunFrame() {
     if (main && main->mVisible == 1 && main->mHasWindow) g_Platform->ShowWindow(0, true);
   }
   g_NextSkipDrawing = (uint8_t)WaitFrame();
+  if (g_EmoteAvailable && IsEmoteAnimating()) g_GpuRedrawRequest = 1;
   UpdateFullScreenMenuBar();
-  if (!g_SkipDrawing) {
+  if (!g_SkipDrawing && !covered) {
     for (int i = 0; i < 4; i++)
       if (g_WindowRecords[i] && PresentWindow(g_WindowRecords[i]) != 0) return 1;
     CountDrawnFrame();
@@ -150,6 +157,7 @@ int WaitFrame() {
   g_FramePeriodAccumulator = (g_FramePeriodAccumulator & 0xFFFF) + period;
   uint32_t due = g_FramePeriodAccumulator >> 16;
   uint32_t elapsed = now - g_LastImageLoadTime;
+  AdvanceEmotePlayers(elapsed);
   int skip = 0;
   if (elapsed < due) {
     PlatSleep(due - elapsed);

@@ -13,6 +13,8 @@
 #include "app/menus.h"
 #include "app/window.h"
 #include "media/emote.h"
+#include "media/emote_player.h"
+#include "media/media.h"
 #include "platform/platform.h"
 #include "render/gpu.h"
 
@@ -304,13 +306,18 @@ void Shutdown() {
   waitFinished(&g_GameThreadFinished);
   g_QuitFlag = 1;
   StopWorkerThreads();
+  ShutdownEmotePlayers();
   ShutdownDirect3D();
+  ReleaseMovieGraph();
+  CloseMciMovie();
   ReleaseDirectSound();
   DestroyAllMenuSets();
   RemoveTrayIcon();
   EndTimerPeriod();
   ReleaseGdiObjects();
   FreeSaveStaging(-1);
+  ReleaseFlashControl();
+  DestroyFlashWindow();
   FreeEmoteBridge();
   for (int i = 0; i < 4; i++) {
     if (g_WindowRecords[i] && g_WindowRecords[i]->mHasWindow) {

@@ -12,6 +12,7 @@
 #include "app/hooks.h"
 #include "app/input.h"
 #include "app/menus.h"
+#include "media/media.h"
 #include "render/gpu.h"
 #include "render/render.h"
 
@@ -140,6 +141,14 @@ void OnRestored(WindowRecord* w) {
   ApplySizeLimits(w);
 }
 
+// Movies and Flash content follow the main window's picture, by client size / game size.
+void RepositionMediaWindows(const WindowRecord* w) {
+  double sx = w->mWidth != 0 ? double(g_ClientAreaSize.width) / w->mWidth : 1.0;
+  double sy = w->mHeight != 0 ? double(g_ClientAreaSize.height) / w->mHeight : 1.0;
+  RepositionFlashWindow(sx, sy);
+  RepositionMovieWindow(sx, sy);
+}
+
 // The window's client area has a new size.
 void OnSize(WindowRecord* w, int width, int height) {
   if (!g_FullScreen && g_FrameStyleCountdown > 0) return;
@@ -154,6 +163,7 @@ void OnSize(WindowRecord* w, int width, int height) {
     g_ClientAreaSize = {width, height};
     ResizeOutputBuffer(w->mWidth, w->mHeight, width, height);
     InvalidateScreen(w);
+    RepositionMediaWindows(w);
     return;
   }
   // The user resized the window: keep the game's shape, within the desktop.
@@ -175,6 +185,7 @@ void OnSize(WindowRecord* w, int width, int height) {
     ResizeScreenBuffer(cw, ch);
   }
   InvalidateScreen(w);
+  RepositionMediaWindows(w);
 }
 
 void OnMoveWindow() {
@@ -342,6 +353,9 @@ void HandlePlatformEvent(const PlatEventRecord& e) {
       break;
     }
     case PLAT_EVENT_DROP_FILE: OnDropFiles(e.text); break;
+    case PLAT_EVENT_MOVIE_END:
+      if (w->mIndex == 0) OnMovieEnd();
+      break;
     case PLAT_EVENT_MENU_COMMAND: g_MenuCommand = e.key & 0xFFFF; break;
     case PLAT_EVENT_TRAY:
       if (w->mIndex != 0) break;

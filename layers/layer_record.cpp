@@ -39,6 +39,9 @@ void FreeRecord(LayerRecord* r) {
   free(r->mMaskName);
   free(r->mSecondSourceName);
   free(r->mFileName);
+  free(r->mEmoteSavedVariables);
+  free(r->mEmoteMotion);
+  free(r->mEmoteTimeline);
   free(r);
 }
 

@@ -7,6 +7,7 @@
 #include "platform/sdl/sdl_driver.h"
 
 PlatformDriver* g_Platform = &g_HeadlessDriver;
+PlatformMediaDriver* g_PlatformMedia = &g_HeadlessMediaDriver;
 PlatformDesktop* g_PlatformDesktop = &g_HeadlessDesktop;
 
 namespace {
@@ -72,7 +73,7 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->gpu) d->gpu = &g_SoftwareGpu;
 }
 
-bool Use(const PlatformDriver& d, const PlatformDesktop& desktop) {
+bool Use(const PlatformDriver& d, const PlatformDesktop& desktop, PlatformMediaDriver* media) {
   g_Active = d;
   FillDefaults(&g_Active);
   if (!g_Active.Init()) return false;
@@ -80,6 +81,7 @@ bool Use(const PlatformDriver& d, const PlatformDesktop& desktop) {
   g_ActiveDesktop = desktop;
   FillDesktopDefaults(&g_ActiveDesktop);
   g_PlatformDesktop = &g_ActiveDesktop;
+  g_PlatformMedia = media;
   return true;
 }
 
@@ -87,11 +89,11 @@ bool Use(const PlatformDriver& d, const PlatformDesktop& desktop) {
 
 bool PlatformInit(const char* which) {
   if (!which || !*which) which = getenv("KIVOR_PLATFORM");
-  if (which && !strcmp(which, "headless")) return Use(g_HeadlessDriver, g_HeadlessDesktop);
-  if (which && !strcmp(which, "sdl")) return Use(g_SdlDriver, g_SdlDesktop);
+  if (which && !strcmp(which, "headless")) return Use(g_HeadlessDriver, g_HeadlessDesktop, &g_HeadlessMediaDriver);
+  if (which && !strcmp(which, "sdl")) return Use(g_SdlDriver, g_SdlDesktop, &g_SdlMediaDriver);
   bool display = (getenv("DISPLAY") && *getenv("DISPLAY")) || (getenv("WAYLAND_DISPLAY") && *getenv("WAYLAND_DISPLAY"));
-  if (display && Use(g_SdlDriver, g_SdlDesktop)) return true;
-  return Use(g_HeadlessDriver, g_HeadlessDesktop);
+  if (display && Use(g_SdlDriver, g_SdlDesktop, &g_SdlMediaDriver)) return true;
+  return Use(g_HeadlessDriver, g_HeadlessDesktop, &g_HeadlessMediaDriver);
 }
 
 PlatGpuDriver* PlatGpu() { return g_Platform->gpu; }
@@ -100,6 +102,7 @@ void PlatformQuit() {
   g_Platform->Quit();
   g_Platform = &g_HeadlessDriver;
   g_PlatformDesktop = &g_HeadlessDesktop;
+  g_PlatformMedia = &g_HeadlessMediaDriver;
 }
 
 int PlatMessageBox(const char* caption, const char* text, int buttons) {

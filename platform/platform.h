@@ -131,6 +131,7 @@ enum PlatEventType : uint8_t {
   PLAT_EVENT_JOY_REMOVED,
   PLAT_EVENT_MENU_COMMAND,  // key = id of the menu-bar item chosen in the window
   PLAT_EVENT_TRAY,          // the tray icon: button 0 left press, 1 right release; clicks = 2 on a double click
+  PLAT_EVENT_MOVIE_END,     // the movie of this window played to its end (see PlatformMediaDriver)
 };
 
 struct PlatEventRecord {
@@ -313,3 +314,37 @@ inline uint32_t PlatGetTicks() { return g_Platform->GetTicks(); }
 inline void PlatSleep(uint32_t ms) { g_Platform->Sleep(ms); }
 inline PlatLocalTime PlatGetLocalTime() { return g_Platform->GetLocalTime(); }
 inline PlatMemoryStatus PlatGetMemoryStatus() { return g_Platform->GetMemoryStatus(); }
+
+// ---------------------------------------------------------------------------------------------
+// Movies and Flash content in child areas of a game window, chosen with the backend driver.
+// Rectangles are client pixels of the parent window. Main thread only.
+struct PlatformMediaDriver {
+  // One movie at a time. Open plays the file (UTF-8 path) at once, replacing any open movie;
+  // false when it cannot be played. Volume is an attenuation in 1/100 dB, -10000 (silent)..0.
+  // A movie that plays to its end posts PLAT_EVENT_MOVIE_END to its parent window and stays
+  // open (stopped) until closed.
+  bool (*MovieOpen)(int slot, const char* pathUtf8, int x, int y, int width, int height, int volume);
+  void (*MovieSetRect)(int x, int y, int width, int height);
+  void (*MovieSetVolume)(int volume);
+  void (*MoviePause)();            // stops where it is; Resume is a new Open
+  void (*MovieClose)();            // nothing when none is open
+  bool (*MovieIsPlaying)();
+  uint32_t (*MoviePosition)();     // milliseconds played
+
+  // Flash: a child area "kv_fls" (a handle above 0, or 0 when it cannot be made) and the one
+  // player control in it. LoadFlashPlayer says whether the host has a Flash player at all.
+  int (*FlashOpenWindow)(int slot, int x, int y, int width, int height);
+  void (*FlashMoveWindow)(int handle, int x, int y, int width, int height);
+  void (*FlashCloseWindow)(int handle);
+  bool (*LoadFlashPlayer)();
+  // Creates the control in the area, gives it the movie (UTF-8 path) and plays it; false when
+  // no control was made. `totalFrames` receives the movie's frame count.
+  bool (*FlashCreateControl)(int handle, const char* pathUtf8, int32_t* totalFrames);
+  void (*FlashReleaseControl)();
+  bool (*FlashIsPlaying)();
+  int32_t (*FlashCurrentFrame)();
+  // A variable of the movie's root as an integer; false when it is missing or not an integer.
+  bool (*FlashGetVariable)(const char* nameUtf8, int64_t* value);
+};
+
+extern PlatformMediaDriver* g_PlatformMedia;

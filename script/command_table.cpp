@@ -9,6 +9,7 @@
 #include "layers/frame_set.h"
 #include "layers/image_process.h"
 #include "layers/layer.h"
+#include "media/media.h"
 #include "script/maths.h"
 #include "script/script_set.h"
 #include "script/task.h"
@@ -35,8 +36,8 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*   9 ReturnZero        */ ReturnZero,
     /*  10 MessageBox        */ CmdMessageBox,
     /*  11 ElseIf            */ CmdElseIf,
-    /*  12 Emote             */ CmdUnassigned,
-    /*  13 EmoteQuery        */ CmdUnassigned,
+    /*  12 Emote             */ CmdEmote,
+    /*  13 EmoteQuery        */ CmdEmoteQuery,
     /*  14 End               */ CmdEnd,
     /*  15 SetOptions        */ CmdSetOptions,
     /*  16 Reserved16        */ CmdReserved16,
@@ -46,9 +47,9 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  20 unassigned        */ CmdUnassigned,
     /*  21 File              */ CmdFile,
     /*  22 FileQuery         */ CmdFileQuery,
-    /*  23 Flash             */ CmdUnassigned,
-    /*  24 FlashStop         */ CmdUnassigned,
-    /*  25 FlashQuery        */ CmdUnassigned,
+    /*  23 Flash             */ CmdFlash,
+    /*  24 FlashStop         */ CmdFlashStop,
+    /*  25 FlashQuery        */ CmdFlashQuery,
     /*  26 DeclareReal       */ CmdDeclareReal,
     /*  27 TextStyle         */ CmdTextStyle,
     /*  28 TextInfo          */ CmdTextInfo,
@@ -85,10 +86,10 @@ const CommandHandler kCommandHandlers[COMMAND_COUNT] = {
     /*  59 MenuReserved59    */ CmdMenuReserved59,
     /*  60 MenuReserved60    */ CmdMenuReserved60,
     /*  61 Cursor            */ CmdCursor,
-    /*  62 Movie             */ CmdUnassigned,
-    /*  63 MovieStop         */ CmdUnassigned,
-    /*  64 MovieQuery        */ CmdUnassigned,
-    /*  65 MovieReserved65   */ CmdUnassigned,
+    /*  62 Movie             */ CmdMovie,
+    /*  63 MovieStop         */ CmdMovieStop,
+    /*  64 MovieQuery        */ CmdMovieQuery,
+    /*  65 MovieReserved65   */ CmdMovieReserved65,
     /*  66 ReturnZero        */ ReturnZero,
     /*  67 RegistryRead      */ CmdRegistryRead,
     /*  68 Return            */ CmdReturn,

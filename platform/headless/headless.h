@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,23 @@ void HeadlessSetMemoryStatus(const PlatMemoryStatus* m);
 // reset).
 void HeadlessSetCursorPosition(int x, int y);
 
+// Movies and Flash content (the media driver below). A movie plays for the set length (1000 ms
+// after a reset) on the backend's clock; PollEvent then hands out its PLAT_EVENT_MOVIE_END.
+// Opening a missing file, or any file while movies are refused, fails.
+extern PlatformMediaDriver g_HeadlessMediaDriver;
+void HeadlessSetMovieLength(uint32_t ms);
+void HeadlessRefuseMovies(bool refuse);
+// The Flash player the backend pretends to have (none after a reset, as on a real host).
+struct HeadlessFlashPlayer {
+  bool present = false;        // LoadFlashPlayer answers this
+  bool windowFails = false;    // FlashOpenWindow fails
+  bool controlFails = false;   // FlashCreateControl fails
+  int32_t totalFrames = 0;
+  bool playing = false;
+  int32_t currentFrame = 0;
+  std::map<std::string, int64_t> variables;   // root variables that hold integers
+};
+void HeadlessSetFlashPlayer(const HeadlessFlashPlayer& player);
 // Desktop services: the answers of pop-up menus (the chosen item id, 0 for none; without one a
 // pop-up is cancelled), and what the menus, the tray icon and the window attributes were set to.
 void HeadlessQueueMenuChoice(uint32_t id);
@@ -147,6 +165,6 @@ void HeadlessGpuLoseDevice(bool resettable);
 // Releases the device, clears the controls and the counts (HeadlessReset does it too).
 void HeadlessGpuReset();
 
-// Forgets windows, events, answers, calls, fixed host facts and the GPU device, and sets the
+// Forgets windows, events, answers, calls, fixed host facts, media and the GPU device, and sets the
 // fake clock to 0.
 void HeadlessReset();

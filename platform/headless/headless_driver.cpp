@@ -234,6 +234,13 @@ bool HPollEvent(PlatEventRecord* out) {
       break;
     }
   }
+  int movieSlot;
+  if (HeadlessMovieEnded(&movieSlot)) {
+    PlatEventRecord end{};
+    end.type = PLAT_EVENT_MOVIE_END;
+    end.window = movieSlot;
+    g_Events.push_back(end);
+  }
   if (g_Events.empty()) return false;
   *out = g_Events.front();
   g_Events.pop_front();
@@ -551,6 +558,7 @@ void HeadlessReset() {
   g_ClipboardHasText = false;
   g_Clipboard.clear();
   g_Calls.clear();
+  HeadlessResetMedia();
   for (HeadlessWindowState& w : g_Windows) w = HeadlessWindowState{};
   for (PlatCanvas& c : g_Canvas) c = PlatCanvas{};
   g_Monitors = {PlatRect{0, 0, 1920, 1080}};

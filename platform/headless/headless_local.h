@@ -9,3 +9,6 @@ void HeadlessRecordCall(const std::string& line);
 void HeadlessDesktopRestored(int slot);
 void HeadlessDesktopForget(int slot);
 void HeadlessDesktopReset();
+// The movie's end once it is due (the parent slot); the media fakes back to their defaults.
+bool HeadlessMovieEnded(int* slot);
+void HeadlessResetMedia();

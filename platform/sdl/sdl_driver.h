@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 extern PlatformDriver g_SdlDriver;
+extern PlatformMediaDriver g_SdlMediaDriver;
 extern PlatformDesktop g_SdlDesktop;
 
 // The SDL window of a slot, null while it has none (main thread).
