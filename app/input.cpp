@@ -42,6 +42,9 @@ namespace {
 constexpr uint8_t DOWN = 0x80;
 constexpr int32_t AXIS_CENTRE = 0x7FFF;
 
+uint8_t g_PressedSincePoll[256];   // went down since the last input poll
+uint8_t g_ReleaseAfterPoll[256];   // released before any poll saw it down
+
 bool Held(int slot) { return g_KeyState.mHoldFrames[slot] > 0; }
 
 // Mouse buttons, wheel and movement of the active window.
@@ -130,6 +133,8 @@ void InitKeyEdgeTable() {
 void ResetInputState() {
   memset(&g_KeyState, 0, sizeof g_KeyState);
   memset(g_KeyboardSnapshot, 0, sizeof g_KeyboardSnapshot);
+  memset(g_PressedSincePoll, 0, sizeof g_PressedSincePoll);
+  memset(g_ReleaseAfterPoll, 0, sizeof g_ReleaseAfterPoll);
   g_KeyPollingEnabled = 1;
   g_MousePollingEnabled = 1;
   g_JoystickPollingEnabled = 0;
@@ -147,6 +152,14 @@ void ResetInputState() {
 
 void NoteKeyEvent(int vk, bool down) {
   if (vk <= 0 || vk > 255) return;
+  // A press released before the next input poll (a touchpad tap, a synthetic click) is still
+  // seen down by that poll once; its release takes effect at the poll after.
+  if (down) g_PressedSincePoll[vk] = 1;
+  else if (g_PressedSincePoll[vk]) {
+    g_ReleaseAfterPoll[vk] = 1;
+    return;
+  }
+  g_ReleaseAfterPoll[vk] = 0;
   g_KeyboardSnapshot[vk] = down ? DOWN : 0;
   // The generic shift, control and alt keys follow their left and right keys.
   g_KeyboardSnapshot[16] = (g_KeyboardSnapshot[160] | g_KeyboardSnapshot[161]) & DOWN;
@@ -168,6 +181,12 @@ void PollActiveWindowInput() {
     return;
   }
   memcpy(g_KeyState.mKeyDown, g_KeyboardSnapshot, 256);
+  memset(g_PressedSincePoll, 0, sizeof g_PressedSincePoll);
+  for (int vk = 1; vk < 256; vk++) {
+    if (!g_ReleaseAfterPoll[vk]) continue;
+    g_ReleaseAfterPoll[vk] = 0;
+    NoteKeyEvent(vk, false);
+  }
   int mx = 0, my = 0;
   g_Platform->GetCursorPosition(&mx, &my);
   for (int i = 0; i < 4; i++) {

@@ -1,7 +1,7 @@
 // The built demo in a real window: the runtime started with the SDL backend on a virtual X
 // server shows the title screen, and screenshots of that server hold the blended pixels and,
-// a little later, the first message's text.
-// Skipped cleanly where xvfb-run, ImageMagick's import or xwininfo is missing.
+// a little later, the first message's text; after a scripted click, the second message's.
+// Skipped cleanly where xvfb-run, ImageMagick's import, xwininfo or xdotool is missing.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -61,8 +61,8 @@ void FindTitle(const std::vector<uint8_t>& rgb, int* best, int* bestX, int* best
 }
 
 TEST(XvfbDemo, TheTitleScreenShowsInAnSdlWindow) {
-  if (!OnPath("xvfb-run") || !OnPath("import") || !OnPath("xwininfo"))
-    GTEST_SKIP() << "xvfb-run, import or xwininfo is not installed";
+  if (!OnPath("xvfb-run") || !OnPath("import") || !OnPath("xwininfo") || !OnPath("xdotool"))
+    GTEST_SKIP() << "xvfb-run, import, xwininfo or xdotool is not installed";
   std::string pack = BuiltDemoPack();
   ASSERT_FALSE(pack.empty()) << "the demo game is built by the kivor_demo target";
   TempFolder game, work;
@@ -76,7 +76,11 @@ TEST(XvfbDemo, TheTitleScreenShowsInAnSdlWindow) {
       Quoted(std::string(KIVOR_BINARY_DIR) + "/kivor") + " --game " + Quoted(game.path()) +
       " >/dev/null 2>&1 & pid=$!; i=0; while [ $i -lt 150 ] && ! xwininfo -root -tree 2>/dev/null | grep -q 'KIVOR demo'; "
       "do sleep 0.2; i=$((i+1)); done; status=0; for n in 1 2 3; do sleep $n; import -window root -depth 8 rgb:" +
-      Quoted(shots) + "$n.rgb || status=1; done; kill $pid; wait $pid; exit $status";
+      Quoted(shots) + "$n.rgb || status=1; done; "
+      // The first page waits whole for its click: a real click through the X server goes on.
+      "wid=$(xdotool search --name 'KIVOR demo' | head -n 1); "
+      "xdotool mousemove --window \"$wid\" 320 400 click 1 || status=1; sleep 4; "
+      "import -window root -depth 8 rgb:" + Quoted(shots) + "4.rgb || status=1; kill $pid; wait $pid; exit $status";
   std::string screen = "-screen 0 " + std::to_string(SCREEN_W) + "x" + std::to_string(SCREEN_H) + "x24";
   ASSERT_EQ(PlatStartProcess({"xvfb-run", "-a", "-s", screen, "sh", "-c", script}, true), 0);
   int best = -1, bestX = 0, bestY = 0;
@@ -88,14 +92,30 @@ TEST(XvfbDemo, TheTitleScreenShowsInAnSdlWindow) {
     if (best != 0) FindTitle(rgb, &best, &bestX, &bestY);
   }
   ASSERT_EQ(best, 0) << "closest place " << bestX << "," << bestY;
-  // By the last shot the first message is being typed in white into the black box below.
-  int white = 0;
+  // By the last shot the first message stands in white in the black box below; after the
+  // click the box holds another page, also in white.
+  auto whiteInBox = [&](const std::vector<uint8_t>& shot) {
+    int white = 0;
+    for (int y = 350; y < 460; y++)
+      for (int x = 20; x < 620; x++) {
+        const uint8_t* p = &shot[((size_t)(bestY + y) * SCREEN_W + bestX + x) * 3];
+        white += p[0] > 200 && p[1] > 200 && p[2] > 200;
+      }
+    return white;
+  };
+  EXPECT_GT(whiteInBox(rgb), 100) << "no message text in the box";
+  std::vector<uint8_t> clicked(rgb.size());
+  std::ifstream in(shots + "4.rgb", std::ios::binary);
+  in.read(reinterpret_cast<char*>(clicked.data()), (std::streamsize)clicked.size());
+  ASSERT_EQ((size_t)in.gcount(), clicked.size());
+  EXPECT_GT(whiteInBox(clicked), 100) << "no message text after the click";
+  int changed = 0;
   for (int y = 350; y < 460; y++)
     for (int x = 20; x < 620; x++) {
-      const uint8_t* p = &rgb[((size_t)(bestY + y) * SCREEN_W + bestX + x) * 3];
-      white += p[0] > 200 && p[1] > 200 && p[2] > 200;
+      size_t at = ((size_t)(bestY + y) * SCREEN_W + bestX + x) * 3;
+      changed += rgb[at] != clicked[at] || rgb[at + 1] != clicked[at + 1] || rgb[at + 2] != clicked[at + 2];
     }
-  EXPECT_GT(white, 100) << "no message text in the box";
+  EXPECT_GT(changed, 200) << "the click did not bring the next page";
 }
 
 }  // namespace

@@ -146,6 +146,27 @@ TEST_F(InputTest, CursorPositionIsTakenOffTheLetterboxAndScaledToTheGameSize) {
   }
 }
 
+// A tap (press and release before the next poll, as touchpads and synthetic clicks send
+// them) must still count as one press, and a quick re-press must stay down.
+TEST_F(InputTest, APressReleasedBeforeThePollIsSeenOnce) {
+  Send(Key('A', true));
+  Send(Key('A', false));
+  Send(Button(0, true));   // the left button, key 1
+  Send(Button(0, false));
+  InputFrame();
+  EXPECT_EQ(Hold('A'), 1);
+  EXPECT_EQ(Hold(1), 1);
+  InputFrame();
+  EXPECT_EQ(Hold('A'), -1);
+  EXPECT_EQ(Hold(1), -1);
+  Send(Key('B', true));
+  Send(Key('B', false));
+  Send(Key('B', true));
+  InputFrame();
+  InputFrame();
+  EXPECT_EQ(Hold('B'), 2);
+}
+
 TEST_F(InputTest, NoActiveWindowClearsEveryKeyAndTheSnapshot) {
   Send(Key('Z', true));
   InputFrame();
