@@ -19,19 +19,6 @@ namespace {
 
 constexpr int SCREEN_W = 800, SCREEN_H = 600;
 
-bool OnPath(const char* program) {
-  const char* path = getenv("PATH");
-  std::string dirs = path ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= dirs.size()) {
-    size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    if (std::filesystem::exists(dirs.substr(start, end - start) + "/" + program)) return true;
-    start = end + 1;
-  }
-  return false;
-}
-
 std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
 // Known pixels of the title on a grid above the message box: the background, the band
@@ -61,7 +48,7 @@ void FindTitle(const std::vector<uint8_t>& rgb, int* best, int* bestX, int* best
 }
 
 TEST(XvfbDemo, TheTitleScreenShowsInAnSdlWindow) {
-  if (!OnPath("xvfb-run") || !OnPath("import") || !OnPath("xwininfo") || !OnPath("xdotool"))
+  if (!ProgramOnPath("xvfb-run") || !ProgramOnPath("import") || !ProgramOnPath("xwininfo") || !ProgramOnPath("xdotool"))
     GTEST_SKIP() << "xvfb-run, import, xwininfo or xdotool is not installed";
   std::string pack = BuiltDemoPack();
   ASSERT_FALSE(pack.empty()) << "the demo game is built by the kivor_demo target";

@@ -9,32 +9,11 @@
 
 #include "app/engine.h"
 
-void FilterTest::SetUp() {
-  HeadlessTest::SetUp();
-  window_.mWidth = 640;
-  window_.mHeight = 480;
-  g_WindowRecords[0] = &window_;
-  ASSERT_EQ(CreateLayerTreeRoot(), 0);
-  w0_ = window_.mRootLayer;
-  ASSERT_NE(w0_, nullptr);
-}
-
-void FilterTest::TearDown() {
-  FreeLayerSubtree(g_LayerRoot);
-  g_LayerRoot = nullptr;
-  g_WindowRecords[0] = nullptr;
-  g_GpuRedrawRequest = 0;
-  HeadlessTest::TearDown();
-}
-
 NameNode* FilterTest::AddLayer(const char* name, int32_t width, int32_t height, const Pixels& pixels,
                                uint8_t hasAlpha) {
-  std::string path = std::string("W0/") + name;
-  NameNode* node = CreateNamedNode(g_LayerRoot, path.c_str(), false, 1);
-  EXPECT_NE(node, nullptr) << name;
+  NameNode* node = AddBareLayer(name);
   if (!node) return nullptr;
-  LayerRecord* r = AttachNewLayerRecord(node);
-  EXPECT_NE(r, nullptr);
+  LayerRecord* r = static_cast<LayerRecord*>(node->mPayload);
   r->mHasAlpha = hasAlpha;
   if (pixels.empty()) return node;
   EXPECT_EQ(pixels.size(), size_t(width) * size_t(height));
@@ -55,13 +34,6 @@ Pixels FilterTest::Read(NameNode* node) const {
     out.push_back(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
   }
   return out;
-}
-
-int FilterTest::ShownMessageId() const {
-  const char* text = LastErrorDialogText();
-  if (!text || !text[0]) return 0;
-  if (strcmp(text, LookupMessageText(100010)) == 0) return 100010;
-  return -1;
 }
 
 Pixels RandomPixels(size_t n, uint32_t seed) {

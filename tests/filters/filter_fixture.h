@@ -5,26 +5,19 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/window.h"
 #include "layers/layer.h"
-#include "tests/support/engine_fixture.h"
+#include "tests/support/layer_window_fixture.h"
 
 using Pixels = std::vector<uint32_t>;
 
-class FilterTest : public HeadlessTest {
+class FilterTest : public LayerWindowTest {
  protected:
-  void SetUp() override;
-  void TearDown() override;
   // A layer under "W0" of width x height holding `pixels` (row by row), or no pixels at all
   // for an empty list.
   NameNode* AddLayer(const char* name, int32_t width, int32_t height, const Pixels& pixels,
                      uint8_t hasAlpha = 1);
   Pixels Read(NameNode* node) const;
-  // The id of the one message shown since SetUp, or 0.
-  int ShownMessageId() const;
-
-  WindowRecord window_{};
-  NameNode* w0_ = nullptr;
+  int ShownMessageId() const { return SizeMessageShown(); }
 };
 
 // A reproducible list of n pixels with every byte random.

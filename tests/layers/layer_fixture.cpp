@@ -15,7 +15,7 @@ const int kMessageIds[] = {100030, 100240, 100243, 100244, 101230, 101250, 10128
 }  // namespace
 
 void LayerTreeTest::SetUp() {
-  HeadlessTest::SetUp();
+  LayerWindowTest::SetUp();
   texts_.clear();
   for (int id : kMessageIds) texts_.push_back("#" + std::to_string(id) + " %s %s");
   g_MessageTable.count = 0;
@@ -24,21 +24,11 @@ void LayerTreeTest::SetUp() {
     g_MessageTable.texts[i] = texts_[i].c_str();
     g_MessageTable.count++;
   }
-  window_.mWidth = 640;
-  window_.mHeight = 480;
-  g_WindowRecords[0] = &window_;
-  ASSERT_EQ(CreateLayerTreeRoot(), 0);
-  w0_ = window_.mRootLayer;
-  ASSERT_NE(w0_, nullptr);
 }
 
 void LayerTreeTest::TearDown() {
-  FreeLayerSubtree(g_LayerRoot);
-  g_LayerRoot = nullptr;
-  g_WindowRecords[0] = nullptr;
   g_MessageTable.count = 0;
-  g_OffscreenLayerNode = nullptr;
-  HeadlessTest::TearDown();
+  LayerWindowTest::TearDown();
 }
 
 int LayerTreeTest::ShownMessageId() const {
@@ -51,12 +41,9 @@ int LayerTreeTest::ShownMessageId() const {
 }
 
 NameNode* LayerTreeTest::AddLayer(const char* path, bool group, int64_t key, int32_t width, int32_t height) {
-  std::string full = std::string("W0/") + path;
-  NameNode* node = CreateNamedNode(g_LayerRoot, full.c_str(), group, key);
-  EXPECT_NE(node, nullptr) << path;
+  NameNode* node = AddBareLayer(path, group, key);
   if (!node) return nullptr;
-  LayerRecord* r = AttachNewLayerRecord(node);
-  EXPECT_NE(r, nullptr);
+  LayerRecord* r = static_cast<LayerRecord*>(node->mPayload);
   if (width > 0 && height > 0) {
     r->mPixels = AllocImageBuffer(nullptr, width, height, nullptr);
     r->mWidth = width;

@@ -9,9 +9,10 @@
 #include "app/window.h"
 #include "layers/layer.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/layer_window_fixture.h"
 #include "tests/support/script_fixture.h"
 
-class LayerTreeTest : public HeadlessTest {
+class LayerTreeTest : public LayerWindowTest {
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -21,9 +22,6 @@ class LayerTreeTest : public HeadlessTest {
   NameNode* AddLayer(const char* path, bool group, int64_t key, int32_t width = 0, int32_t height = 0);
   uint32_t PixelAt(NameNode* node, int32_t x, int32_t y) const;
   void SetPixel(NameNode* node, int32_t x, int32_t y, uint32_t bgra) const;
-
-  WindowRecord window_{};
-  NameNode* w0_ = nullptr;
 
  private:
   std::vector<std::string> texts_;

@@ -23,21 +23,8 @@ namespace {
 
 constexpr int SCREEN_W = 320, SCREEN_H = 240;
 
-bool OnPath(const char* program) {
-  const char* path = getenv("PATH");
-  std::string dirs = path ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= dirs.size()) {
-    size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    if (std::filesystem::exists(dirs.substr(start, end - start) + "/" + program)) return true;
-    start = end + 1;
-  }
-  return false;
-}
-
 TEST(XvfbScreenshot, SdlWindowShowsTheComposedPixels) {
-  if (!OnPath("xvfb-run") || !OnPath("import")) GTEST_SKIP() << "xvfb-run or import is not installed";
+  if (!ProgramOnPath("xvfb-run") || !ProgramOnPath("import")) GTEST_SKIP() << "xvfb-run or import is not installed";
   TempFolder folder;
   setenv("KIVOR_XVFB_SHOT", (folder.path() + "/shot.rgb").c_str(), 1);
   // X and SDL keep allocations until exit; the child's run is about pixels, not leaks.

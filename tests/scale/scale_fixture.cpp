@@ -34,30 +34,19 @@ Picture UniformPicture(int32_t w, int32_t h, uint32_t bgra) {
 }
 
 void ScaleLayerTest::SetUp() {
-  HeadlessTest::SetUp();
+  LayerWindowTest::SetUp();
   InitPixelKernels();
-  window_.mWidth = 640;
-  window_.mHeight = 480;
-  g_WindowRecords[0] = &window_;
-  ASSERT_EQ(CreateLayerTreeRoot(), 0);
-  w0_ = window_.mRootLayer;
-  ASSERT_NE(w0_, nullptr);
 }
 
 void ScaleLayerTest::TearDown() {
   StopWorkerThreads();
-  FreeLayerSubtree(g_LayerRoot);
-  g_LayerRoot = nullptr;
-  g_WindowRecords[0] = nullptr;
-  HeadlessTest::TearDown();
+  LayerWindowTest::TearDown();
 }
 
 NameNode* ScaleLayerTest::AddLayer(const char* name, const Picture& picture) {
-  std::string path = std::string("W0/") + name;
-  NameNode* node = CreateNamedNode(g_LayerRoot, path.c_str(), false, 1);
-  EXPECT_NE(node, nullptr);
+  NameNode* node = AddBareLayer(name);
   if (!node) return nullptr;
-  LayerRecord* r = AttachNewLayerRecord(node);
+  LayerRecord* r = static_cast<LayerRecord*>(node->mPayload);
   EXPECT_NE(r, nullptr);
   if (r && picture.w > 0 && picture.h > 0) {
     r->mPixels = AllocImageBuffer(nullptr, picture.w, picture.h, nullptr);
@@ -79,13 +68,6 @@ void ScaleLayerTest::UseWorkers(int32_t workers) {
   StopWorkerThreads();
   g_WorkerCount = (uint8_t)workers;
   if (workers > 0) StartWorkerThreads();
-}
-
-int ScaleLayerTest::ShownMessageId() const {
-  const char* text = LastErrorDialogText();
-  if (!text || !text[0]) return 0;
-  if (strcmp(text, LookupMessageText(100010)) == 0) return 100010;
-  return -1;
 }
 
 bool ScaleLayerTest::BoxShown(const char* text) const {

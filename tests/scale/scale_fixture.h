@@ -6,9 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/window.h"
 #include "layers/layer.h"
-#include "tests/support/engine_fixture.h"
+#include "tests/support/layer_window_fixture.h"
 
 // A picture of w x h pixels, rows of w * 4 bytes, no spare row.
 struct Picture {
@@ -21,7 +20,7 @@ struct Picture {
 Picture NoisePicture(int32_t w, int32_t h, uint32_t seed);
 Picture UniformPicture(int32_t w, int32_t h, uint32_t bgra);
 
-class ScaleLayerTest : public HeadlessTest {
+class ScaleLayerTest : public LayerWindowTest {
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -31,13 +30,10 @@ class ScaleLayerTest : public HeadlessTest {
   Picture ImageOf(NameNode* node) const;
   // Restarts the pixel pool with `workers` threads; 0 leaves it stopped (bands run inline).
   void UseWorkers(int32_t workers);
-  // The id of the message shown since the last ResetMessageState, 0 for none.
-  int ShownMessageId() const;
+  int ShownMessageId() const { return SizeMessageShown(); }
   // True when a box with exactly this text was shown.
   bool BoxShown(const char* text) const;
 
-  WindowRecord window_{};
-  NameNode* w0_ = nullptr;
 };
 
 // References computed pixel by pixel from the written-out arithmetic of each method.

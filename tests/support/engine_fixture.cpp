@@ -34,3 +34,16 @@ void HeadlessTest::SetUp() {
 }
 
 void HeadlessTest::TearDown() { HeadlessReset(); }
+
+bool ProgramOnPath(const char* program) {
+  const char* path = getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    if (std::filesystem::exists(dirs.substr(start, end - start) + "/" + program)) return true;
+    start = end + 1;
+  }
+  return false;
+}

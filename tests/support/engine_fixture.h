@@ -18,6 +18,10 @@ class TempFolder {
   std::string path_;
 };
 
+// True when `program` is found in one of the folders of PATH (tests of outside tools skip
+// cleanly without them).
+bool ProgramOnPath(const char* program);
+
 // Resets the headless backend (clock at 0, no events, no answers) and the once-per-run
 // message state before each test.
 class HeadlessTest : public ::testing::Test {
