@@ -10,7 +10,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -207,24 +206,9 @@ jump IDLE
   ASSERT_TRUE(WritePackedSet(game_.path(), set));
   game_.Write("fx.wav", Wave(44100, samples));
   HeadlessUseRealClock(true);
-  std::thread engine([this] { Run(); });
-  // Listen until the effect starts (the engine runs on real time on its own thread), then
-  // take the whole effect and end the game as a player closing it would.
-  std::vector<int16_t> heard;
-  for (int tries = 0; tries < 3000 && heard.size() < (samples.size() + 4410) * 2; tries++) {
-    std::vector<int16_t> chunk(480 * 2);
-    PlatAudioMix(chunk.data(), 480);
-    for (int16_t v : chunk)
-      if (!heard.empty() || v != 0) heard.push_back(v);
-    // Take samples at the pace a real device does (480 frames are 10 ms), so the sound
-    // thread's refills and its raising of the volume keep up as they must on real hardware.
-    PlatSleep(10);
-  }
-  PlatEventRecord quit{};
-  quit.type = PLAT_EVENT_QUIT;
-  quit.window = -1;
-  HeadlessPushEvent(quit);
-  engine.join();
+  // Listen until the whole effect has been heard (the sound thread must keep up with a
+  // device's pace as it must on real hardware), then end the game.
+  std::vector<int16_t> heard = RunAndListen((samples.size() + 4410) * 2);
   ASSERT_FALSE(heard.empty()) << "the effect never played";
   // From where the effect is first heard whole (after the sound thread has raised it from its
   // quiet start) it must be the effect itself, on both channels. Its last few frames are left

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -46,6 +47,26 @@ class EndToEndTest : public HeadlessTest {
     std::string error;
     ASSERT_TRUE(HeadlessParseInputScript(script, &events, &error)) << error;
     HeadlessSetInputScript(events);
+  }
+  // Runs the game on its own thread (it keeps real time there) and takes the mixed output at a
+  // device's pace (480 frames every 10 ms), from the first sound on, until `samples` values
+  // are heard or 30 s have passed; then ends the game as a player closing it would.
+  std::vector<int16_t> RunAndListen(size_t samples) {
+    std::thread engine([this] { Run(); });
+    std::vector<int16_t> heard;
+    for (int tries = 0; tries < 3000 && heard.size() < samples; tries++) {
+      std::vector<int16_t> chunk(480 * 2);
+      PlatAudioMix(chunk.data(), 480);
+      for (int16_t v : chunk)
+        if (!heard.empty() || v != 0) heard.push_back(v);
+      PlatSleep(10);
+    }
+    PlatEventRecord quit{};
+    quit.type = PLAT_EVENT_QUIT;
+    quit.window = -1;
+    HeadlessPushEvent(quit);
+    engine.join();
+    return heard;
   }
   // The lines the game wrote to its debug log that start with `prefix`.
   std::vector<std::string> LogLines(const std::string& prefix) {

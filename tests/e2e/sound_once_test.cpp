@@ -3,7 +3,6 @@
 // the buffer has wrapped.
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -57,23 +56,10 @@ jump IDLE
   ASSERT_TRUE(WritePackedSet(game_.path(), set));
   game_.Write("fx.wav", MonoWave(samples));
   HeadlessUseRealClock(true);
-  std::thread engine([this] { Run(); });
-  // Listen at a device's pace (480 frames every 10 ms) from the first sound until well over a
-  // second past the effect's end: longer than the one-second stream buffer.
-  std::vector<int16_t> heard;
+  // Listen from the first sound until well over a second past the effect's end: longer than
+  // the one-second stream buffer.
   const size_t want = (size_t)(frames + 66150) * 2;
-  for (int tries = 0; tries < 3000 && heard.size() < want; tries++) {
-    std::vector<int16_t> chunk(480 * 2);
-    PlatAudioMix(chunk.data(), 480);
-    for (int16_t v : chunk)
-      if (!heard.empty() || v != 0) heard.push_back(v);
-    PlatSleep(10);
-  }
-  PlatEventRecord quit{};
-  quit.type = PLAT_EVENT_QUIT;
-  quit.window = -1;
-  HeadlessPushEvent(quit);
-  engine.join();
+  std::vector<int16_t> heard = RunAndListen(want);
   ASSERT_GE(heard.size(), want) << "the effect never played";
   size_t at = 0, from = 0;
   ASSERT_TRUE(FindEffectStart(heard, samples, &at, &from)) << "the effect itself was not heard";
