@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "app/engine.h"
+#include "platform/audio.h"
 #include "platform/headless/headless.h"
 #include "platform/platform.h"
 #include "tests/support/engine_fixture.h"
