@@ -76,12 +76,20 @@ void StopWorkerThreads() {
   g_WorkerShutdown = false;
 }
 
-// Fills record j (keeping its index word), starts the worker and waits until it has the job.
-static void HandOver(int32_t j, const WorkerJob& job) {
+// Fills record j (keeping its index word) and starts the worker.
+static void StartOn(int32_t j, const WorkerJob& job) {
   g_WorkerJobs[j] = job;
   g_WorkerJobs[j].mWord0 = j;
   PlatEventSet(g_Workers[j].start);
-  PlatEventWait(g_Workers[j].acknowledge);
+}
+
+// Waits until workers 0..n-1 have taken their jobs (and so reset their done events), then
+// until they have finished. Every worker has its own record, so all can be started before
+// the first acknowledgement: their wake-ups overlap instead of queueing one behind another,
+// which with many small layers a frame was most of the submitting thread's time.
+static void WaitForWorkers(int32_t n) {
+  for (int32_t j = 0; j < n; j++) PlatEventWait(g_Workers[j].acknowledge);
+  for (int32_t j = 0; j < n; j++) PlatEventWait(g_Workers[j].done);
 }
 
 void SubmitBandedJob(const WorkerJob& job, int32_t first, int32_t end) {
@@ -107,16 +115,15 @@ void SubmitBandedJob(const WorkerJob& job, int32_t first, int32_t end) {
   for (int32_t j = 0; j < n; j++) {
     WorkerJob record = job;
     setBand(&record, (int32_t)(first + total * j / n), (int32_t)(first + total * (j + 1) / n));
-    HandOver(j, record);
+    StartOn(j, record);
   }
-  for (int32_t j = 0; j < n; j++) PlatEventWait(g_Workers[j].done);
+  WaitForWorkers(n);
 }
 
 bool SubmitToFirstTwoWorkers(const WorkerJob& job) {
   if (g_RunningWorkers < 2) return false;
-  HandOver(0, job);
-  HandOver(1, job);
-  PlatEventWait(g_Workers[0].done);
-  PlatEventWait(g_Workers[1].done);
+  StartOn(0, job);
+  StartOn(1, job);
+  WaitForWorkers(2);
   return true;
 }
