@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
-#include "tools/lib/binary_writer.h"
+#include "tools/lib/wave_writer.h"
 
 int main(int argc, char** argv) {
   if (argc != 6) {
@@ -21,28 +22,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   int64_t frames = static_cast<int64_t>(rate) * ms / 1000;
-  int64_t dataBytes = frames * channels * 2;
-  BinaryWriter w;
-  auto put32 = [&](uint32_t v) { w.U32(v); };
-  auto put16 = [&](uint16_t v) { w.U16(v); };
-  w.Bytes("RIFF");
-  put32(static_cast<uint32_t>(36 + dataBytes));
-  w.Bytes("WAVEfmt ");
-  put32(16);
-  put16(1);
-  put16(static_cast<uint16_t>(channels));
-  put32(static_cast<uint32_t>(rate));
-  put32(static_cast<uint32_t>(rate * channels * 2));
-  put16(static_cast<uint16_t>(channels * 2));
-  put16(16);
-  w.Bytes("data");
-  put32(static_cast<uint32_t>(dataBytes));
+  std::vector<int16_t> samples;
+  samples.reserve(static_cast<size_t>(frames * channels));
   for (int64_t i = 0; i < frames; i++) {
     double envelope = 1.0 - static_cast<double>(i) / frames;
     double v = 0.5 * envelope * std::sin(2.0 * M_PI * hertz * i / rate);
-    for (long c = 0; c < channels; c++) put16(static_cast<uint16_t>(static_cast<int16_t>(std::lround(v * 32767))));
+    for (long c = 0; c < channels; c++) samples.push_back(static_cast<int16_t>(std::lround(v * 32767)));
   }
-  const std::string& out = w.Data();
+  const std::string out = WaveFile(1, (int)channels, (int)rate, 16, Pcm16(samples));
   FILE* f = fopen(argv[1], "wb");
   if (!f) {
     fprintf(stderr, "kvtone: cannot write %s\n", argv[1]);

@@ -10,7 +10,7 @@
 
 #include "app/engine.h"
 #include "platform/headless/headless.h"
-#include "tests/support/engine_fixture.h"
+#include "tests/support/game_start_fixture.h"
 
 namespace {
 
@@ -23,34 +23,13 @@ std::string ProbeLockName() {
   return name;
 }
 
-int RunEngine(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  return EngineMain((int)args.size(), argv.data());
-}
-
 std::string Utf8(const char* cp932) {
   std::string out;
   PlatCp932ToUtf8(cp932, strlen(cp932), &out);
   return out;
 }
 
-class Startup : public HeadlessTest {
- protected:
-  void SetUp() override {
-    HeadlessTest::SetUp();
-    setenv("KIVOR_PLATFORM", "headless", 1);
-    cwd_ = PlatCurrentFolder();
-  }
-  // The engine makes the game folder the current one; the folder goes away after the test.
-  void TearDown() override {
-    PlatSetCurrentFolder(cwd_);
-    HeadlessTest::TearDown();
-  }
-  TempFolder game_;
-  std::string cwd_;
-};
+using Startup = GameStartTest;
 
 TEST_F(Startup, WithoutAProjectTheStartEndsWithTheLibraryNotices) {
   EXPECT_EQ(RunEngine({"kivor", "--game", game_.path(), "alpha", "beta"}), 0);

@@ -23,29 +23,10 @@
 #include "tests/e2e/e2e_fixture.h"
 #include "text/text.h"
 #include "tools/lib/assembler.h"
-#include "tools/lib/binary_writer.h"
+#include "tools/lib/wave_writer.h"
 #include "tools/lib/title_images.h"
 
 namespace {
-
-// 16-bit mono PCM WAV at `rate` Hz (the engine mixes at 44100 Hz, so such a one passes through).
-std::string Wave(uint32_t rate, const std::vector<int16_t>& samples) {
-  BinaryWriter w;
-  w.Bytes("RIFF");
-  w.U32((uint32_t)(36 + samples.size() * 2));
-  w.Bytes("WAVEfmt ");
-  w.U32(16);
-  w.U16(1);
-  w.U16(1);
-  w.U32(rate);
-  w.U32(rate * 2);
-  w.U16(2);
-  w.U16(16);
-  w.Bytes("data");
-  w.U32((uint32_t)(samples.size() * 2));
-  for (int16_t s : samples) w.U16((uint16_t)s);
-  return w.Data();
-}
 
 // What the player saw, frame by frame, gathered while the demo runs.
 struct DemoWatch {
@@ -204,7 +185,7 @@ jump IDLE
                               &set))
       << set.error;
   ASSERT_TRUE(WritePackedSet(game_.path(), set));
-  game_.Write("fx.wav", Wave(44100, samples));
+  game_.Write("fx.wav", WaveFile(1, 1, 44100, 16, Pcm16(samples)));
   HeadlessUseRealClock(true);
   // Listen until the whole effect has been heard (the sound thread must keep up with a
   // device's pace as it must on real hardware), then end the game.

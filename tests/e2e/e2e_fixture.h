@@ -18,29 +18,17 @@
 #include "platform/headless/headless.h"
 #include "platform/platform.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/game_start_fixture.h"
 #include "tests/support/script_fixture.h"
 #include "tools/lib/title_images.h"
 
-class EndToEndTest : public HeadlessTest {
+class EndToEndTest : public GameStartTest {
  protected:
-  void SetUp() override {
-    HeadlessTest::SetUp();
-    setenv("KIVOR_PLATFORM", "headless", 1);
-    cwd_ = PlatCurrentFolder();
-  }
   void TearDown() override {
     HeadlessSetPresentObserver(nullptr);
     // A run keeps its tasks (a process runs one game); the next test's run starts afresh.
     ReleaseScriptEngine();
-    PlatSetCurrentFolder(cwd_);
-    HeadlessTest::TearDown();
-  }
-  int Run() {
-    std::vector<std::string> args{"kivor", "--game", game_.path()};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return EngineMain((int)args.size(), argv.data());
+    GameStartTest::TearDown();
   }
   // Timed input for the next run, in the input-script syntax.
   void Input(const std::string& script) {
@@ -78,8 +66,6 @@ class EndToEndTest : public HeadlessTest {
       if (line.rfind(prefix, 0) == 0) out.push_back(line);
     return out;
   }
-  TempFolder game_;
-  std::string cwd_;
 };
 
 // Blue, green and red of pixel (x, y) of a presented BGRA frame.

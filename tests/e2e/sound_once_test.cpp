@@ -12,28 +12,9 @@
 #include "platform/platform.h"
 #include "tests/e2e/e2e_fixture.h"
 #include "tools/lib/assembler.h"
-#include "tools/lib/binary_writer.h"
+#include "tools/lib/wave_writer.h"
 
 namespace {
-
-// 16-bit mono PCM WAV at 44100 Hz, the output's own rate, so samples pass through unchanged.
-std::string MonoWave(const std::vector<int16_t>& samples) {
-  BinaryWriter w;
-  w.Bytes("RIFF");
-  w.U32((uint32_t)(36 + samples.size() * 2));
-  w.Bytes("WAVEfmt ");
-  w.U32(16);
-  w.U16(1);
-  w.U16(1);
-  w.U32(44100);
-  w.U32(44100 * 2);
-  w.U16(2);
-  w.U16(16);
-  w.Bytes("data");
-  w.U32((uint32_t)(samples.size() * 2));
-  for (int16_t s : samples) w.U16((uint16_t)s);
-  return w.Data();
-}
 
 class SoundOnceTest : public EndToEndTest, public ::testing::WithParamInterface<int> {};
 
@@ -54,7 +35,7 @@ jump IDLE
                               &set))
       << set.error;
   ASSERT_TRUE(WritePackedSet(game_.path(), set));
-  game_.Write("fx.wav", MonoWave(samples));
+  game_.Write("fx.wav", WaveFile(1, 1, 44100, 16, Pcm16(samples)));
   HeadlessUseRealClock(true);
   // Listen from the first sound until well over a second past the effect's end: longer than
   // the one-second stream buffer.

@@ -1,8 +1,6 @@
 // A whole start: an assembled project packed into a game folder boots through the engine's
 // entry point, runs the task "SYSTEM" from "SYSTEM_START" over several frames and ends.
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -10,38 +8,12 @@
 
 #include "app/engine.h"
 #include "platform/platform.h"
-#include "tests/support/engine_fixture.h"
+#include "tests/support/game_start_fixture.h"
 #include "tools/lib/assembler.h"
 
 namespace {
 
-class BootTest : public HeadlessTest {
- protected:
-  void SetUp() override {
-    HeadlessTest::SetUp();
-    setenv("KIVOR_PLATFORM", "headless", 1);
-    cwd_ = PlatCurrentFolder();
-  }
-  void TearDown() override {
-    PlatSetCurrentFolder(cwd_);
-    HeadlessTest::TearDown();
-  }
-  int Run() {
-    std::vector<std::string> args{"kivor", "--game", game_.path()};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return EngineMain((int)args.size(), argv.data());
-  }
-  std::string DebugLog() {
-    std::ifstream in(game_.path() + "/debuglog.txt", std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  TempFolder game_;
-  std::string cwd_;
-};
+using BootTest = GameStartTest;
 
 TEST_F(BootTest, APackedProjectRunsItsSystemTaskAcrossFrames) {
   AssembledSet set;

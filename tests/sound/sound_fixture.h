@@ -9,12 +9,10 @@
 #include "script/nametree.h"
 #include "sound/sound.h"
 #include "tests/support/engine_fixture.h"
+#include "tools/lib/wave_writer.h"
 
 constexpr int TEST_RATE = 44100;
 
-// A RIFF WAVE file: "fmt " chunk of `fmtBytes` (16 for plain PCM) then "data".
-std::string WaveFile(uint16_t tag, int channels, int rate, int bits, const std::string& data, int fmtBytes = 16);
-std::string Pcm16(const std::vector<int16_t>& samples);
 // Deterministic samples: frame i of channel c is distinct and easy to find again.
 std::vector<int16_t> Ramp16(int frames, int channels);
 std::vector<int16_t> Noise16(int samples, uint32_t seed);
