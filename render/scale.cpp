@@ -165,19 +165,37 @@ void ScaleNearest(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int3
   RunScaleBands(JOB_SCALE_NEAREST, a);
 }
 
+namespace {
+
+// The arguments of a bilinear scale to outWidth x outHeight (1/100 pixel) with the rows
+// outside the source cleared; false when there is nothing to draw (the whole output cleared
+// where there is one).
+bool BeginBilinear(ScaleJobArgs* a, uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int32_t x1,
+                   int32_t y1, int32_t srcWidth, int32_t srcHeight, int32_t outWidth, int32_t outHeight) {
+  int32_t w = outWidth / 100, h = outHeight / 100;
+  if (!dst || !src || w <= 0 || h <= 0 || srcWidth <= 0 || srcHeight <= 0) return false;
+  *a = ScaleJobArgs{};
+  a->mDst = dst;
+  a->mSrc = src;
+  a->mSrcWidth = srcWidth;
+  a->mSrcHeight = srcHeight;
+  a->mOutWidth = w;
+  if (!PrepareBilinear(a, x0, y0, x1, y1, outWidth, outHeight)) {
+    ZeroRows(dst, w, 0, h);
+    return false;
+  }
+  ZeroRows(dst, w, 0, a->mFirstRow);
+  ZeroRows(dst, w, a->mEndRow, h);
+  return true;
+}
+
+}  // namespace
+
 void ScaleBilinear(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
                    int32_t srcWidth, int32_t srcHeight, int32_t outWidth, int32_t outHeight) {
-  int32_t w = outWidth / 100, h = outHeight / 100;
-  if (!dst || !src || w <= 0 || h <= 0 || srcWidth <= 0 || srcHeight <= 0) return;
-  ScaleJobArgs a{};
-  a.mDst = dst;
-  a.mSrc = src;
-  a.mSrcWidth = srcWidth;
-  a.mSrcHeight = srcHeight;
-  a.mOutWidth = w;
-  PrepareBilinear(&a, x0, y0, x1, y1, outWidth, outHeight);
-  ZeroRows(dst, w, 0, a.mFirstRow);
-  ZeroRows(dst, w, a.mEndRow, h);
+  ScaleJobArgs a;
+  if (!BeginBilinear(&a, dst, src, x0, y0, x1, y1, srcWidth, srcHeight, outWidth, outHeight)) return;
+  int32_t w = a.mOutWidth;
   for (int32_t r = a.mFirstRow; r < a.mEndRow; r++) {
     int64_t p = g_ScaleTables.mRowPos[r];
     BilinearRow<false>(a, dst + (size_t)r * w * 4, a.mRowOrigin + (p >> 8), g_Sharpen[p & 0xFF]);
@@ -186,19 +204,7 @@ void ScaleBilinear(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int
 
 void ScaleBilinearThreaded(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
                            int32_t srcWidth, int32_t srcHeight, int32_t outWidth, int32_t outHeight) {
-  int32_t w = outWidth / 100, h = outHeight / 100;
-  if (!dst || !src || w <= 0 || h <= 0 || srcWidth <= 0 || srcHeight <= 0) return;
-  ScaleJobArgs a{};
-  a.mDst = dst;
-  a.mSrc = src;
-  a.mSrcWidth = srcWidth;
-  a.mSrcHeight = srcHeight;
-  a.mOutWidth = w;
-  if (!PrepareBilinear(&a, x0, y0, x1, y1, outWidth, outHeight)) {
-    ZeroRows(dst, w, 0, h);
-    return;
-  }
-  ZeroRows(dst, w, 0, a.mFirstRow);
-  ZeroRows(dst, w, a.mEndRow, h);
+  ScaleJobArgs a;
+  if (!BeginBilinear(&a, dst, src, x0, y0, x1, y1, srcWidth, srcHeight, outWidth, outHeight)) return;
   RunScaleBands(JOB_SCALE_BILINEAR, a);
 }

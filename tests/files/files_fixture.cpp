@@ -8,23 +8,12 @@
 #include "app/format_keys.h"
 #include "app/hooks.h"
 #include "platform/platform.h"
+#include "tests/support/loose_files.h"
 
 void FilesTest::SetUp() {
   HeadlessTest::SetUp();
-  g_ExeFolderReal = folder_.path();
-  g_ProjectFolderReal = folder_.path();
   FillNameLengthTable(g_NameLengthTable);
-  FreePackIndex();
-  g_PackedRelease = 0;
-  g_PacksInExecutable = 0;
-  g_SourceOrderFlags[0] = 1;
-  g_SourceOrderFlags[1] = 0;
-  const uint8_t image[8] = {1, 2, 3, 4, 5}, sound[4] = {1, 2};
-  memcpy(g_ImageExtensionOrder, image, sizeof image);
-  memcpy(g_SoundExtensionOrder, sound, sizeof sound);
-  g_MemoryFiles = nullptr;
-  g_MemoryFileCount = 0;
-  memset(g_PreloadCache, 0, sizeof g_PreloadCache);
+  UseLooseFolder(folder_.path());
 }
 
 void FilesTest::TearDown() {

@@ -11,6 +11,7 @@
 #include "platform/headless/headless.h"
 #include "render/render.h"
 #include "tests/gpu/gpu_fixture.h"
+#include "tests/support/loose_files.h"
 
 namespace {
 
@@ -21,16 +22,7 @@ class ResetTest : public GpuTest {
  protected:
   void SetUp() override {
     GpuTest::SetUp();
-    g_ExeFolderReal = folder_.path();
-    g_ProjectFolderReal = folder_.path();
-    FreePackIndex();
-    g_SourceOrderFlags[0] = 1;
-    g_SourceOrderFlags[1] = 0;
-    const uint8_t order[8] = {1, 2, 3, 4, 5};
-    memcpy(g_ImageExtensionOrder, order, sizeof order);
-    g_MemoryFiles = nullptr;
-    g_MemoryFileCount = 0;
-    memset(g_PreloadCache, 0, sizeof g_PreloadCache);
+    UseLooseFolder(folder_.path());
     std::vector<uint32_t> image(32 * 32, FILE_PIXEL);
     ASSERT_EQ(WriteBmpFile(folder_.path() + "/pic.bmp", reinterpret_cast<uint8_t*>(image.data()), 32, 32), 0);
     UseSceneMode();

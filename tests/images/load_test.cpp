@@ -10,6 +10,7 @@
 #include "layers/image_codecs.h"
 #include "tests/images/image_fixtures.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/loose_files.h"
 #include "tools/lib/image_formats.h"
 
 namespace {
@@ -19,16 +20,7 @@ class LoadTest : public HeadlessTest {
   void SetUp() override {
     HeadlessTest::SetUp();
     InstallMessageIds();
-    g_ExeFolderReal = folder_.path();
-    g_ProjectFolderReal = folder_.path();
-    FreePackIndex();
-    g_SourceOrderFlags[0] = 1;
-    g_SourceOrderFlags[1] = 0;
-    const uint8_t order[8] = {1, 2, 3, 4, 5};
-    memcpy(g_ImageExtensionOrder, order, sizeof order);
-    g_MemoryFiles = nullptr;
-    g_MemoryFileCount = 0;
-    memset(g_PreloadCache, 0, sizeof g_PreloadCache);
+    UseLooseFolder(folder_.path());
     record_ = static_cast<LayerRecord*>(calloc(1, sizeof(LayerRecord)));
     record_->mWidth = record_->mHeight = 1;
   }
