@@ -194,29 +194,30 @@ constexpr uint32_t LONG_TURN_POLL_STEPS = 1u << 16;
 
 // One turn of a task: commands run until a handler ends the turn or the quit flag rises.
 void RunTurn(ScriptTask* task) {
-  g_LastYield = 0;
+  int yield = 0;
   uint32_t steps = 0;
-  while (!g_QuitFlag && g_LastYield == 0) {
+  while (!g_QuitFlag && yield == 0) {
     int32_t i = task->mCommandIndex;
     if (i < 0 || i >= task->mCommandCount || !task->mHandlers) {
       // Running off the end of a file (or a file that never linked) would read past its arrays.
       g_CurrentCommand = i >= 0 && i < task->mCommandCount ? i : 0;
       ReportScriptError(MSG_SCRIPT_ENDED, 1);
-      g_LastYield = -1;
+      yield = -1;
       break;
     }
     task->mCommandIndex = i + 1;
     g_CurrentCommand = i;
     if (!g_KeepRunningInactive && g_InactivePause && PausePump() != 0) {
       task->mCommandIndex = i;
-      g_LastYield = 1;
+      yield = 1;
       break;
     }
-    g_LastYield = task->mHandlers[i]();
+    yield = task->mHandlers[i]();
     if (g_DebugMode) CheckDebugCorners();
     // A turn this long is a loop without a wait: let the window be answered now and then.
     if (++steps >= LONG_TURN_STEPS && (steps & (LONG_TURN_POLL_STEPS - 1)) == 0) AnswerWindowDuringLongTurn();
   }
+  g_LastYield = yield;
 }
 
 }  // namespace
@@ -238,6 +239,10 @@ bool ArgumentExpression(const CommandArgument* a, const uint8_t** expr, uint32_t
 int64_t EvalArgumentInt(const CommandArgument* a) {
   const uint8_t* expr;
   uint32_t length;
+  int64_t value;
+  if (a->mProgram && (a->mKind == 1 || a->mKind == 3) && g_IntEvaluators[a->mKind] == EvalIntegerExpr &&
+      RunIntProgram(a->mProgram, &value))
+    return value;
   if (a->mKind < 1 || a->mKind > 4) return BadKind();
   if (!ArgumentExpression(a, &expr, &length)) return 0;
   return g_IntEvaluators[a->mKind](expr, length);
@@ -246,6 +251,10 @@ int64_t EvalArgumentInt(const CommandArgument* a) {
 double EvalArgumentReal(const CommandArgument* a, int offset) {
   const uint8_t* expr;
   uint32_t length;
+  int64_t value;
+  if (a->mProgram && (a->mKind == 1 || a->mKind == 3) && g_RealEvaluators[a->mKind + offset] == EvalIntegerExprToReal &&
+      RunIntProgram(a->mProgram, &value))
+    return (double)value;
   if (a->mKind < 1 || a->mKind > 4) return BadKind();
   if (!ArgumentExpression(a, &expr, &length)) return 0.0;
   return g_RealEvaluators[a->mKind + offset](expr, length);
