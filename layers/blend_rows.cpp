@@ -123,14 +123,20 @@ static void RuleAlphaNormal(uint8_t* d, const uint8_t* s, const uint8_t* r, int3
   }
 }
 
+// The widest vector row the processor runs.
+static BlendRow VectorStepRow(int32_t mode, bool alpha, bool full) {
+  BlendRow row = StepRowAvx2(mode, alpha, full);
+  return row ? row : StepRowFast(mode, alpha, full);
+}
+
 template <int M>
 static void FillStepRows() {
   // The plain and alpha step rows run on vectors; the rule rows, drawn only during transitions,
   // stay per byte.
-  g_BlendRowsPlain[2 * M] = StepRowFast(M, false, false);
-  g_BlendRowsPlain[2 * M + 1] = StepRowFast(M, false, true);
-  g_BlendRowsAlpha[2 * M] = StepRowFast(M, true, false);
-  g_BlendRowsAlpha[2 * M + 1] = StepRowFast(M, true, true);
+  g_BlendRowsPlain[2 * M] = VectorStepRow(M, false, false);
+  g_BlendRowsPlain[2 * M + 1] = VectorStepRow(M, false, true);
+  g_BlendRowsAlpha[2 * M] = VectorStepRow(M, true, false);
+  g_BlendRowsAlpha[2 * M + 1] = VectorStepRow(M, true, true);
   g_BlendRowsRule[2 * M] = g_BlendRowsRule[2 * M + 1] = StepRule<M>;
   g_BlendRowsRuleAlpha[2 * M] = g_BlendRowsRuleAlpha[2 * M + 1] = StepRuleAlpha<M>;
 }
