@@ -1,4 +1,5 @@
 // The blend-row routines of the 19 modes and the four row tables the compositor picks them from.
+#include <cmath>
 #include <utility>
 
 #include "app/hooks.h"
@@ -121,6 +122,15 @@ static void RuleAlphaNormal(uint8_t* d, const uint8_t* s, const uint8_t* r, int3
     w *= s[p + 3];
     for (int c = 0; c < 3; c++) d[p + c] = (uint8_t)(d[p + c] + (((s[p + c] - d[p + c]) * w) >> 16));
   }
+}
+
+const int32_t* SoftLightCornerFactors() {
+  static const std::array<int32_t, 33> factors = [] {
+    std::array<int32_t, 33> f{};
+    for (int d = 0; d <= 32; d++) f[d] = (int32_t)(16384.0L - sqrtl((long double)(256 - d)) * (long double)(768 - 8 * d));
+    return f;
+  }();
+  return factors.data();
 }
 
 // The widest vector row the processor runs.

@@ -12,3 +12,8 @@
 BlendRow StepRowReference(int32_t mode, bool alpha, bool full);
 BlendRow StepRowFast(int32_t mode, bool alpha, bool full);
 BlendRow StepRowAvx2(int32_t mode, bool alpha, bool full);
+
+// Soft light's factor for a light source (s >= 128) over a dark destination (d = 0..32):
+// T(s, d) = d + (((s - 128) * factor[d]) >> 15), which stays within 0..255 there. Built on
+// first use; any thread may call.
+const int32_t* SoftLightCornerFactors();

@@ -129,8 +129,8 @@ struct StepRows {
     return s;
   }
 
-  // The vector form and the table agree everywhere except soft light's dark corner, whose
-  // bytes are taken from the table (a light source over near-black: a lane or so a vector).
+  // The vector form and the table agree everywhere except soft light's dark corner (a light
+  // source over near-black: a lane or so a vector), whose bytes are worked out one by one.
   template <int M>
   [[gnu::always_inline]] static I BlendExact(I s, I d) {
     I t = BlendVector<M>(s, d);
@@ -143,10 +143,10 @@ struct StepRows {
         V::Store(sb, s);
         V::Store(db, d);
         V::Store(tb, t);
-        const uint8_t* table = g_BlendTables.mode[BLEND_SOFT_LIGHT];
+        const int32_t* factor = SoftLightCornerFactors();
         for (; corner; corner &= corner - 1) {
           int i = __builtin_ctz(corner);
-          tb[i] = table[sb[i] * 256 + db[i]];
+          tb[i] = (uint8_t)(db[i] + (((sb[i] - 128) * factor[db[i]]) >> 15));
         }
         t = V::Load(tb);
       }
