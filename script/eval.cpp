@@ -693,7 +693,9 @@ enum : int { BIN_ADD, BIN_SUB, BIN_MUL, BIN_DIV, BIN_MOD, BIN_AND, BIN_OR, BIN_X
 // Where the operands come from: both from the stack; the top and a literal or a variable; or
 // (a push in itself) a variable and a literal, two variables, a literal and a variable.
 enum : int { FORM_STACK, FORM_TOP_CONST, FORM_TOP_VAR, FORM_VAR_CONST, FORM_VAR_VAR, FORM_CONST_VAR, FORM_COUNT };
-constexpr int IP_CODES = (int)IP_BINARY + (int)BIN_COUNT * (int)FORM_COUNT;
+// The stores of assignment programs follow, one per assignment operator.
+constexpr int IP_STORE = (int)IP_BINARY + (int)BIN_COUNT * (int)FORM_COUNT;
+constexpr int IP_CODES = IP_STORE + ASSIGN_OPERATOR_COUNT;
 
 // The binary operator of an opcode byte, or -1.
 int BinaryOperator(uint8_t op) {
@@ -742,11 +744,10 @@ int64_t ApplyBinary(int op, int64_t a, int64_t b) {
 
 // The integer-mode value of a user variable that holds a plain integer, read as the byte walk
 // would; false for anything else, which the byte walk then handles.
-inline bool ReadPlainInt(uint32_t v, int64_t* value) {
-  if (v >= (uint32_t)g_VariableCount) return false;
-  const VarRecord& var = g_VariableTable[v];
-  if (var.mType != VAR_INT || !var.mInts || var.mCount <= 0) return false;
-  *value = var.mInts[0];
+inline bool ReadPlainInt(int32_t v, int64_t* value) {
+  const int64_t* slot = PlainIntSlot(v);
+  if (!slot) return false;
+  *value = *slot;
   return true;
 }
 
@@ -821,8 +822,37 @@ int32_t IntProgramVariable(const IntProgramOp* program) {
   return program[0].mCode == IP_VARIABLE && program[1].mCode == IP_END ? program[0].mVariable : -1;
 }
 
+int CompileIntAssignment(const IntProgramOp* value, int32_t variable, uint8_t op, IntProgramOp* out) {
+  if (op >= ASSIGN_OPERATOR_COUNT || variable < FIRST_USER_VARIABLE || variable > 0xFFFF) return 0;
+  int n = 0;
+  for (; value[n].mCode != IP_END; n++) out[n] = value[n];
+  out[n] = IntProgramOp{(uint8_t)(IP_STORE + op), (uint16_t)variable, 0, 0};
+  // The target is read first, the value after it: the value's last variable, if any, is the
+  // one the references name.
+  out[n + 1] = IntProgramOp{IP_END, 0, 0, value[n].mValue >= 0 ? value[n].mValue : variable};
+  return n + 2;
+}
+
+// What the closing op sets: the references as the byte walk leaves them.
+inline void CloseIntProgram(const IntProgramOp& end) {
+  g_RefBare = 0;
+  g_SubscriptCount = 0;
+  if (end.mValue >= 0) {
+    g_RefVariable = (int32_t)end.mValue;
+    g_RefElement = 0;
+  }
+}
+
 bool RunIntProgram(const IntProgramOp* program, int64_t* result) {
   if (g_DeclarationMode || !g_NormalOpcodes) return false;
+  // A lone literal or variable (assignment targets, most values) needs no dispatch.
+  if (program[1].mCode == IP_END && (program[0].mCode == IP_CONST || program[0].mCode == IP_VARIABLE)) {
+    int64_t value = program[0].mValue;
+    if (program[0].mCode == IP_VARIABLE && !ReadPlainInt(program[0].mVariable, &value)) return false;
+    *result = value;
+    CloseIntProgram(program[1]);
+    return true;
+  }
   // Direct threading: every op ends with its own jump to the next op's code.
   static void* const kCode[IP_CODES] = {
       &&end, &&push_const, &&push_variable, &&negate,
@@ -831,7 +861,10 @@ bool RunIntProgram(const IntProgramOp* program, int64_t* result) {
       KIVOR_FORMS(bor) KIVOR_FORMS(bxor) KIVOR_FORMS(land) KIVOR_FORMS(lor) KIVOR_FORMS(eq) KIVOR_FORMS(ne)
       KIVOR_FORMS(gt) KIVOR_FORMS(lt) KIVOR_FORMS(ge) KIVOR_FORMS(le)
 #undef KIVOR_FORMS
+      &&store_set, &&store_add, &&store_sub, &&store_mul, &&store_div, &&store_mod, &&store_and, &&store_or,
+      &&store_xor,
   };
+  int64_t* slot;
   int64_t stack[INT_PROGRAM_MAX_OPS];
   int64_t* sp = stack;
   int64_t tos = 0, a, b;
@@ -840,12 +873,7 @@ bool RunIntProgram(const IntProgramOp* program, int64_t* result) {
   goto* kCode[o->mCode];
 end:
   *result = tos;
-  g_RefBare = 0;
-  g_SubscriptCount = 0;
-  if (o->mValue >= 0) {
-    g_RefVariable = (int32_t)o->mValue;
-    g_RefElement = 0;
-  }
+  CloseIntProgram(*o);
   return true;
 push_const:
   *sp++ = tos;
@@ -903,6 +931,21 @@ negate:
   KIVOR_BINARY(ge, a >= b)
   KIVOR_BINARY(le, a <= b)
 #undef KIVOR_BINARY
+  // The stores: the integer assignment operators on element 0, which exists in a plain integer.
+#define KIVOR_STORE(op, statement)                         \
+  store_##op : if (!(slot = PlainIntSlot(o->mVariable))) return false; \
+  statement;                                               \
+  KIVOR_NEXT;
+  KIVOR_STORE(set, *slot = tos)
+  KIVOR_STORE(add, *slot = (int64_t)((uint64_t)*slot + (uint64_t)tos))
+  KIVOR_STORE(sub, *slot = (int64_t)((uint64_t)*slot - (uint64_t)tos))
+  KIVOR_STORE(mul, *slot = (int64_t)((uint64_t)*slot * (uint64_t)tos))
+  KIVOR_STORE(div, if (tos != 0) *slot = WrapDivide(*slot, tos))
+  KIVOR_STORE(mod, if (tos != 0) *slot = WrapModulo(*slot, tos))
+  KIVOR_STORE(and, *slot &= tos)
+  KIVOR_STORE(or, *slot |= tos)
+  KIVOR_STORE(xor, *slot ^= tos)
+#undef KIVOR_STORE
 #undef KIVOR_NEXT
 }
 

@@ -69,6 +69,12 @@ int CompileIntProgram(const uint8_t* expr, uint32_t length, IntProgramOp* out);
 bool RunIntProgram(const IntProgramOp* program, int64_t* result);
 // The variable of a program that only reads one variable, else -1.
 int32_t IntProgramVariable(const IntProgramOp* program);
+// The assignment program of "variable op= value" from the value's program: the value, the
+// store into element 0 of the variable by assignment operator `op` (0-8, the integer operators'
+// arithmetic) and the references the assignment command leaves. `out` has room for
+// INT_PROGRAM_MAX_OPS + 1 ops; returns the op count. Run by RunIntProgram, it declines (having
+// stored nothing) when the variable is not a plain integer.
+int CompileIntAssignment(const IntProgramOp* value, int32_t variable, uint8_t op, IntProgramOp* out);
 
 // The hexadecimal helpers. ParseHexDigits reads digits up to an 'h' or 'H' (-1 for a letter
 // past 'f'); ParseHexText refuses texts over 1023 bytes; HexTextToDecimal turns "0x..." (1 to

@@ -367,6 +367,7 @@ bool SwitchTaskFile(ScriptTask* task, int32_t n) {
     task->mExpressions = nullptr;
     task->mExpressionSize = 0;
     task->mLines = nullptr;
+    task->mAssignPrograms = nullptr;
     char name[32];
     snprintf(name, sizeof name, "kvbin\\kvt%05d.kbn", (int)(uint16_t)n);
     ReportErrorF(104060, 1, name);
@@ -380,6 +381,7 @@ bool SwitchTaskFile(ScriptTask* task, int32_t n) {
   task->mExpressions = file->mExpressions;
   task->mExpressionSize = file->mExpressionSize;
   task->mLines = file->mLines;
+  task->mAssignPrograms = file->mAssignPrograms;
   return true;
 }
 

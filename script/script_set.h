@@ -50,6 +50,7 @@ struct ScriptFileRecord {
   uint8_t* mCommandCodes;         // per command
   uint8_t* mImage;                // the file as read, unscrambled; segments C and D live in it
   IntProgramOp* mPrograms;        // the integer programs the argument records point into
+  const IntProgramOp** mAssignPrograms;   // per command: its assignment program, or null
 };
 
 struct LabelRecord {

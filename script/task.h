@@ -62,6 +62,7 @@ struct ScriptTask {
   uint8_t* mExpressions;
   uint32_t mExpressionSize;
   uint32_t* mLines;
+  const IntProgramOp** mAssignPrograms;
   uint16_t mScriptFile;
   uint8_t mBlockDepth;
   BlockRecord* mBlocks[TASK_STACK_SLOTS];

@@ -147,6 +147,9 @@ void BitsAssignReal(int32_t v, int32_t e, double x) {
   *p = (double)(kOp == 0 ? (a & b) : kOp == 1 ? (a | b) : (a ^ b));
 }
 
+const IntAssignOperator kIntAssignOperators[ASSIGN_OPERATOR_COUNT] = {
+    AssignInt, AddAssignInt, SubAssignInt, MulAssignInt, DivAssignInt, ModAssignInt, AndAssignInt, OrAssignInt, XorAssignInt};
+
 // ---------------------------------------------------------------------------------------------
 // The definitions file.
 
@@ -479,12 +482,11 @@ int ParseVariableDefinitions(const uint8_t* data, size_t size) {
 }
 
 void InitAssignOperatorTable() {
-  IntAssignOperator ints[] = {AssignInt,    AddAssignInt, SubAssignInt, MulAssignInt, DivAssignInt,
-                              ModAssignInt, AndAssignInt, OrAssignInt,  XorAssignInt};
+  const IntAssignOperator* ints = kIntAssignOperators;
   RealAssignOperator reals[] = {AssignReal,    AddAssignReal,     SubAssignReal,
                                 MulAssignReal, DivAssignReal,     ModAssignReal,
                                 BitsAssignReal<0>, BitsAssignReal<1>, BitsAssignReal<2>};
-  memcpy(g_IntAssignOperators, ints, sizeof ints);
+  memcpy(g_IntAssignOperators, ints, sizeof g_IntAssignOperators);
   memcpy(g_RealAssignOperators, reals, sizeof reals);
 }
 
@@ -592,13 +594,15 @@ int CmdAssign() {
 }
 
 int CmdAssignPlainInt() {
-  const CommandArgument* args = g_CurrentTask->mArgRecords[g_CurrentCommand];
-  int64_t old;
-  // The target's program is one variable read: when it runs, the variable is a plain integer
-  // and the references are set as the full command would set them.
-  if (g_IntEvaluators[args[0].mKind] != EvalIntegerExpr || !RunIntProgram(args[0].mProgram, &old)) return CmdAssign();
-  if (g_QuitFlag) return -1;
-  int64_t value = EvalArgumentInt(&args[1]);
-  g_IntAssignOperators[args[0].mOperator](args[0].mProgram->mVariable, 0, value);
-  return 0;
+  const ScriptTask* task = g_CurrentTask;
+  const CommandArgument* args = task->mArgRecords[g_CurrentCommand];
+  uint8_t op = args[0].mOperator;
+  int64_t unused;
+  // The short way holds while both expressions go to the integer evaluator and the operator
+  // is the integer table's own; otherwise, or when the program declines, the command runs whole.
+  if (!g_QuitFlag && g_IntEvaluators[args[0].mKind] == EvalIntegerExpr &&
+      g_IntEvaluators[args[1].mKind] == EvalIntegerExpr && g_IntAssignOperators[op] == kIntAssignOperators[op] &&
+      RunIntProgram(task->mAssignPrograms[g_CurrentCommand], &unused))
+    return 0;
+  return CmdAssign();
 }

@@ -33,6 +33,12 @@ inline VarRecord* GetVariable(int32_t v) {
   return v >= 0 && v < g_VariableCount ? &g_VariableTable[v] : nullptr;
 }
 
+// Element 0 of user variable `v` when it holds plain integers, else null.
+inline int64_t* PlainIntSlot(int32_t v) {
+  VarRecord* var = GetVariable(v);
+  return var && var->mType == VAR_INT && var->mInts && var->mCount > 0 ? var->mInts : nullptr;
+}
+
 // Allocates `count` zero-filled records (freeing any earlier table); false after 100010.
 bool AllocVariableTable(int32_t count);
 // Frees every variable's storage and the table itself.
@@ -73,8 +79,9 @@ int CmdDeclareInt();
 int CmdDeclareReal();
 int CmdDeclareString();
 int CmdAssign();
-// The assignment command linked where the target is one user variable read by an integer
-// program and the operator is valid: the same behaviour with fewer lookups.
+// The assignment command linked where the target is one user variable, the value an integer
+// program and the operator valid: the command's assignment program (value, store and the
+// references the command leaves) runs in one go, and anything it cannot take goes to CmdAssign.
 int CmdAssignPlainInt();
 
 // System variables (numbers below 1000), computed when read and assigned by the assignment

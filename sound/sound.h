@@ -40,6 +40,8 @@ struct SoundWaveFormat {
 
 // The payload of every sound and group node. Times are PlatGetTicks milliseconds; volumes run
 // 0..256. Written by the sound thread under g_CriticalSection, read by queries under it.
+struct OggStream;
+
 struct SoundRecord {
   char mName[SOUND_NAME_BYTES];   // file name; empty: nothing to play
   uint8_t mFormat;                // SOUND_FORMAT_*
@@ -81,6 +83,7 @@ struct SoundRecord {
   int64_t mBytesPerSecond;
   PlatSoundBuffer* mBuffer;       // owned
   int32_t mMemPos;                // read position of the Ogg memory reader
+  OggStream* mOggStream;          // Ogg: the decoder kept open between refills, owned
   int32_t mImageSize;
   const uint8_t* mPcm;            // WAV: start of the PCM data inside mImage
   int32_t mPcmSize;
@@ -191,6 +194,8 @@ struct SoundProducer {
 int RunFillLoop(SoundRecord* r, const SoundProducer& p);
 int WriteHalf(SoundRecord* r);
 void ReleaseSoundBuffers(SoundRecord* r);
+// Closes the decoder an Ogg sound keeps between refills (nothing when none is open).
+void CloseOggStream(SoundRecord* r);
 void UnloadSound(SoundRecord* r);
 void StopSoundBuffer(SoundRecord* r);
 int PlaySoundBuffer(SoundRecord* r);

@@ -47,27 +47,36 @@ const SilentWave g_SilentWaveImage;
 // ---------------------------------------------------------------------------------------------
 // vorbisfile reading from the record's image.
 
-size_t OggMemRead(void* dest, size_t size, size_t count, void* source) {
-  SoundRecord* r = static_cast<SoundRecord*>(source);
-  if (!r->mImage || r->mMemPos < 0 || r->mMemPos >= r->mImageSize) return 0;
-  size_t left = (size_t)(r->mImageSize - r->mMemPos);
+// Reads and seeks over the record's image at a read position `pos` of the caller's.
+size_t ReadImage(const SoundRecord* r, int32_t* pos, void* dest, size_t size, size_t count) {
+  if (!r->mImage || *pos < 0 || *pos >= r->mImageSize) return 0;
+  size_t left = (size_t)(r->mImageSize - *pos);
   size_t want = size * count;
   if (count != 0 && want / count != size) want = left;
   size_t n = want < left ? want : left;
-  memcpy(dest, r->mImage + r->mMemPos, n);
-  r->mMemPos += (int32_t)n;
+  memcpy(dest, r->mImage + *pos, n);
+  *pos += (int32_t)n;
   return n;
 }
 
 // Seeking past the end is allowed (the next read gives 0); before the start is not.
-int OggMemSeek(void* source, ogg_int64_t offset, int origin) {
-  SoundRecord* r = static_cast<SoundRecord*>(source);
-  int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? r->mMemPos : origin == SEEK_END ? r->mImageSize : -1;
+int SeekImage(const SoundRecord* r, int32_t* pos, ogg_int64_t offset, int origin) {
+  int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? *pos : origin == SEEK_END ? r->mImageSize : -1;
   if (base < 0) return -1;
   int64_t at = base + offset;
   if (at < 0 || at > 0x7FFFFFFF) return -1;
-  r->mMemPos = (int32_t)at;
+  *pos = (int32_t)at;
   return 0;
+}
+
+size_t OggMemRead(void* dest, size_t size, size_t count, void* source) {
+  SoundRecord* r = static_cast<SoundRecord*>(source);
+  return ReadImage(r, &r->mMemPos, dest, size, count);
+}
+
+int OggMemSeek(void* source, ogg_int64_t offset, int origin) {
+  SoundRecord* r = static_cast<SoundRecord*>(source);
+  return SeekImage(r, &r->mMemPos, offset, origin);
 }
 
 int OggMemClose(void*) { return 1; }
@@ -75,6 +84,46 @@ int OggMemClose(void*) { return 1; }
 long OggMemTell(void* source) { return static_cast<SoundRecord*>(source)->mMemPos; }
 
 const ov_callbacks g_OggMemCallbacks = {OggMemRead, OggMemSeek, OggMemClose, OggMemTell};
+
+}  // namespace
+
+// The decoder a playing Ogg sound keeps between refills, with a read position of its own so a
+// decoder opened for a look at the file (OpenOggSound) never moves it.
+struct OggStream {
+  OggVorbis_File vf;
+  SoundRecord* record;
+  int32_t pos;
+};
+
+namespace {
+
+size_t OggStreamRead(void* dest, size_t size, size_t count, void* source) {
+  OggStream* s = static_cast<OggStream*>(source);
+  return ReadImage(s->record, &s->pos, dest, size, count);
+}
+
+int OggStreamSeek(void* source, ogg_int64_t offset, int origin) {
+  OggStream* s = static_cast<OggStream*>(source);
+  return SeekImage(s->record, &s->pos, offset, origin);
+}
+
+long OggStreamTell(void* source) { return static_cast<OggStream*>(source)->pos; }
+
+const ov_callbacks g_OggStreamCallbacks = {OggStreamRead, OggStreamSeek, OggMemClose, OggStreamTell};
+
+// The record's open decoder, opened on first use; null when the image does not open.
+OggVorbis_File* StreamDecoder(SoundRecord* r) {
+  if (r->mOggStream) return &r->mOggStream->vf;
+  OggStream* s = static_cast<OggStream*>(calloc(1, sizeof(OggStream)));
+  if (!s) return nullptr;
+  s->record = r;
+  if (ov_open_callbacks(s, &s->vf, nullptr, 0, g_OggStreamCallbacks) != 0) {
+    free(s);
+    return nullptr;
+  }
+  r->mOggStream = s;
+  return &s->vf;
+}
 
 int OpenOggDecoder(SoundRecord* r, OggVorbis_File* vf) {
   r->mMemPos = 0;
@@ -300,27 +349,41 @@ int OpenOggSound(SoundRecord* r) {
   return CreateStreamBuffer(r, channels, rate, channels * rate * 2, channels * 2, 16);
 }
 
+// The decoder stays open from refill to refill and is sought only when the position it stands
+// at is not where the next fill starts (a seek, or a jump back at the loop end moved it).
 int FillHalfFromOgg(SoundRecord* r) {
-  OggVorbis_File vf;
-  if (OpenOggDecoder(r, &vf) != 0) return -3010;
-  if (ov_pcm_seek(&vf, r->mDecoderPos) != 0) {
-    ov_clear(&vf);
+  OggVorbis_File* vf = StreamDecoder(r);
+  if (!vf) return -3010;
+  if (ov_pcm_tell(vf) != r->mDecoderPos && ov_pcm_seek(vf, r->mDecoderPos) != 0) {
+    CloseOggStream(r);
     return -3020;
   }
-  SoundProducer p = {ProduceOgg, WrapOgg, &vf};
+  SoundProducer p = {ProduceOgg, WrapOgg, vf};
   int result = RunFillLoop(r, p);
-  if (result >= 0) r->mDecoderPos = (int32_t)ov_pcm_tell(&vf);
-  ov_clear(&vf);
-  if (result < 0) return result;
+  if (result < 0) {
+    CloseOggStream(r);
+    return result;
+  }
+  r->mDecoderPos = (int32_t)ov_pcm_tell(vf);
   return WriteHalf(r) < 0 ? -3030 : 0;
 }
 
 int SeekOggStart(SoundRecord* r, int32_t ms) {
-  OggVorbis_File vf;
-  if (OpenOggDecoder(r, &vf) != 0) return -2010;
-  int result = SeekOggMs(r, ms, &vf);
-  ov_clear(&vf);
-  return result < 0 ? -2020 : 0;
+  OggVorbis_File* vf = StreamDecoder(r);
+  if (!vf) return -2010;
+  if (SeekOggMs(r, ms, vf) < 0) {
+    CloseOggStream(r);
+    return -2020;
+  }
+  return 0;
+}
+
+void CloseOggStream(SoundRecord* r) {
+  OggStream* s = r->mOggStream;
+  if (!s) return;
+  ov_clear(&s->vf);
+  free(s);
+  r->mOggStream = nullptr;
 }
 
 int OpenWaveSound(SoundRecord* r) {

@@ -100,6 +100,7 @@ void StopSoundBuffer(SoundRecord* r) {
 
 void ReleaseSoundBuffers(SoundRecord* r) {
   StopSoundBuffer(r);
+  CloseOggStream(r);
   PlatSoundBufferRelease(r->mBuffer);
   r->mBuffer = nullptr;
   free(r->mStaging);

@@ -197,6 +197,7 @@ class IntProgramTest : public EvalTest {
  protected:
   void SetUp() override {
     EvalTest::SetUp();
+    InitAssignOperatorTable();
     ASSERT_TRUE(AllocVariableTable(1010));
     ASSERT_EQ(AllocIntArray(1000, INT64_MIN), 0);
     ASSERT_EQ(AllocIntArray(1001, -1), 0);
@@ -284,7 +285,38 @@ TEST_F(IntProgramTest, ProgramsGiveTheByteWalksValueAndReferences) {
       declined++;
       EXPECT_EQ(fast.variable, -7) << round;
       EXPECT_EQ(fast.bare, 5) << round;
+      continue;
     }
+    // The same value assigned to a variable by an operator: the store and references of the
+    // assignment command, which reads the target and then the value.
+    const int targets[] = {1000, 1001, 1002, 1004};
+    int target = targets[random() % std::size(targets)];
+    uint8_t op = (uint8_t)(random() % ASSIGN_OPERATOR_COUNT);
+    IntProgramOp assignment[INT_PROGRAM_MAX_OPS + 1];
+    ASSERT_GT(CompileIntAssignment(program, target, op, assignment), 0);
+    const int64_t saved[] = {g_VariableTable[1000].mInts[0], g_VariableTable[1001].mInts[0],
+                             g_VariableTable[1004].mInts[0]};
+    MarkReferences();
+    took = RunIntProgram(assignment, &value);
+    Outcome assigned = Now(0);
+    int64_t stored = took ? *PlainIntSlot(target) : 0;
+    g_VariableTable[1000].mInts[0] = saved[0];
+    g_VariableTable[1001].mInts[0] = saved[1];
+    g_VariableTable[1004].mInts[0] = saved[2];
+    if (!took) {
+      EXPECT_EQ(target, 1002) << round;
+      EXPECT_EQ(assigned.variable, -7) << round;
+      continue;
+    }
+    MarkReferences();
+    std::string read = VariableItem(target);
+    EvalIntegerExpr(P(read), (uint32_t)read.size());
+    g_IntAssignOperators[op](target, 0, EvalIntegerExpr(P(code), (uint32_t)code.size()));
+    EXPECT_EQ(assigned, Now(0)) << round;
+    EXPECT_EQ(stored, *PlainIntSlot(target)) << round;
+    g_VariableTable[1000].mInts[0] = saved[0];
+    g_VariableTable[1001].mInts[0] = saved[1];
+    g_VariableTable[1004].mInts[0] = saved[2];
   }
   EXPECT_GT(ran, 1000);
   EXPECT_GT(declined, 100);

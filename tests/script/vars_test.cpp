@@ -53,6 +53,17 @@ wait frames=1
 // arithmetic and step aside when the variable has become something else.
 TEST_F(VarsTest, PlainIntegerAssignmentsKeepTheirArithmeticAndFollowRedeclarations) {
   ASSERT_TRUE(Boot(R"(
+global int s0 = 20
+global int s1 = 20
+global int s2 = 20
+global int s3 = 20
+global int s4 = 20
+global int s5 = 20
+global int s6 = 20
+global int s7 = 20
+global int s8 = 20
+global int z4 = 20
+global int z5 = 20
 global int big = 0
 global int minus = -1
 global int quotient = 0
@@ -61,6 +72,17 @@ global int n = 0
 global int ops[9] = 0
 file main.txt
 *SYSTEM_START
+s0 = 3
+s1 += 3
+s2 -= 3
+s3 *= 3
+s4 /= 3
+s5 %= 3
+s6 &= 6
+s7 |= 6
+s8 ^= 6
+z4 /= s0 - 3
+z5 %= s0 - 3
 big = 0 - 0x7FFFFFFFFFFFFFFF - 1
 quotient = big / minus
 rest = big % minus
@@ -88,6 +110,10 @@ wait frames=1
 )"));
   RunPasses(1);
   EXPECT_EQ(ShownMessage(), 0);
+  const int64_t ops[] = {3, 23, 17, 60, 6, 2, 4, 22, 18};
+  for (int k = 0; k < 9; k++) EXPECT_EQ(Int("s" + std::to_string(k)), ops[k]) << k;
+  EXPECT_EQ(Int("z4"), 20);
+  EXPECT_EQ(Int("z5"), 20);
   EXPECT_EQ(Int("quotient"), INT64_MIN);
   EXPECT_EQ(Int("rest"), 0);
   int64_t k = 0, n = 0;
