@@ -8,6 +8,7 @@
 
 #include "platform/canvas.h"
 #include "platform/sdl/sdl_driver.h"
+#include "platform/sdl/sdl_widgets.h"
 
 namespace {
 
@@ -75,6 +76,10 @@ int SChoiceBox(const char* caption, const char* text, const char* const* labels,
                int cancelIndex) {
   if (count < 1) return cancelIndex;
   if (count > 4) count = 4;
+  // Our own box shows the game's Japanese text on any display; SDL's box is the fall-back.
+  int answer = cancelIndex;
+  if (WidgetChoiceBox(caption, text, labels, count, defaultIndex, cancelIndex, &answer))
+    return answer >= 0 && answer < count ? answer : cancelIndex;
   SDL_MessageBoxButtonData data[4];
   std::string shown[4];
   // SDL lays buttons out right to left on some back ends; ids keep the caller's indexes.
@@ -88,7 +93,6 @@ int SChoiceBox(const char* caption, const char* text, const char* const* labels,
   }
   SDL_MessageBoxData box = {SDL_MESSAGEBOX_INFORMATION, nullptr, caption ? caption : "", text ? text : "",
                             count, data, nullptr};
-  int answer = cancelIndex;
   if (SDL_ShowMessageBox(&box, &answer) != 0 || answer < 0 || answer >= count) answer = cancelIndex;
   return answer;
 }
@@ -104,9 +108,11 @@ bool SGetClipboardText(std::string* out) {
   return true;
 }
 
-// SDL has no text-entry dialog. Until the engine draws one of its own, the prompt is shown
-// with its default text in a message box and the default text is the answer.
-bool STextInputBox(const char* caption, const char* prompt, const char* defaultText, int, std::string* out) {
+// SDL has no text-entry dialog: the backend draws its own. Where no window can be made, the
+// prompt is shown with its default text in a message box and the default text is the answer.
+bool STextInputBox(const char* caption, const char* prompt, const char* defaultText, int maxLength,
+                   std::string* out) {
+  if (WidgetTextInputBox(caption, prompt, defaultText, maxLength, out)) return true;
   std::string text = std::string(prompt ? prompt : "") + "\n\n" + (defaultText ? defaultText : "");
   static const char* const kOk[] = {"OK"};
   SChoiceBox(caption, text.c_str(), kOk, 1, 0, 0);
@@ -248,6 +254,7 @@ bool FollowDrag(const SDL_Event& e) {
 }
 
 bool SPollEvent(PlatEventRecord* out) {
+  SdlRunMainThreadJobs();
   {
     std::lock_guard<std::mutex> g(g_CanvasLock);
     for (SdlWindow& w : g_Windows)
@@ -498,6 +505,16 @@ bool SGetCursorPosition(int* x, int* y) {
 }  // namespace
 
 SDL_Window* SdlWindowOfSlot(int slot) { return ValidSlot(slot) ? g_Windows[slot].window : nullptr; }
+
+bool SdlOnMainThread() { return std::this_thread::get_id() == g_MainThread; }
+
+int SdlSlotOfWindowId(Uint32 id) { return SlotOfWindowId(id); }
+
+void SdlRepaintGameWindows() {
+  std::lock_guard<std::mutex> g(g_CanvasLock);
+  for (SdlWindow& w : g_Windows)
+    if (w.window) ShowCanvas(w);
+}
 
 PlatformDriver g_SdlDriver = {
     "sdl",         SInit,          SQuit,        SGetTicks,       SSleep,         SChoiceBox,
