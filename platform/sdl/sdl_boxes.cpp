@@ -102,7 +102,8 @@ bool ChoiceBoxOnMainThread(const char* caption, const char* text, const char* co
     done = true;
   };
   draw();
-  WidgetRunModal(window, [&](const SDL_Event& e) {
+  WidgetRunModal([&](const SDL_Event& e) {
+    if (!WidgetEventFor(window, e)) return false;
     switch (e.type) {
       case SDL_WINDOWEVENT:
         if (e.window.event == SDL_WINDOWEVENT_CLOSE) choose(cancelIndex);
@@ -130,6 +131,7 @@ bool ChoiceBoxOnMainThread(const char* caption, const char* text, const char* co
       }
       default: break;
     }
+    return true;
   }, &done);
   SDL_DestroyWindow(window);
   SDL_PumpEvents();   // the window leaves the screen now, not at the next poll
@@ -226,12 +228,13 @@ bool TextInputBoxOnMainThread(const char* caption, const char* prompt, const cha
   bool wasTyping = SDL_IsTextInputActive();
   SDL_StartTextInput();
   draw();
-  WidgetRunModal(window, [&](const SDL_Event& e) {
+  WidgetRunModal([&](const SDL_Event& e) {
+    if (!WidgetEventFor(window, e)) return false;
     switch (e.type) {
       case SDL_WINDOWEVENT:
         // The box has no close button of its own: only OK leaves it.
         if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) draw();
-        return;
+        return true;
       case SDL_TEXTINPUT:
         composing.clear();
         line.Insert(e.text.text);
@@ -239,14 +242,14 @@ bool TextInputBoxOnMainThread(const char* caption, const char* prompt, const cha
       case SDL_TEXTEDITING: composing = e.edit.text; break;
       case SDL_MOUSEBUTTONUP:
         if (e.button.button == SDL_BUTTON_LEFT && Inside(ok.rect, e.button.x, e.button.y)) done = true;
-        return;
+        return true;
       case SDL_KEYDOWN: {
-        if (!composing.empty()) return;   // the input method has these keys
+        if (!composing.empty()) return true;   // the input method has these keys
         SDL_Keycode k = e.key.keysym.sym;
         bool ctrl = (e.key.keysym.mod & KMOD_CTRL) != 0;
         if (k == SDLK_RETURN || k == SDLK_KP_ENTER) {
           done = true;
-          return;
+          return true;
         }
         if (k == SDLK_BACKSPACE && line.caret > 0) {
           size_t p = line.Previous(line.caret);
@@ -267,13 +270,14 @@ bool TextInputBoxOnMainThread(const char* caption, const char* prompt, const cha
           if (clip) line.Insert(clip);
           SDL_free(clip);
         } else {
-          return;
+          return true;
         }
         break;
       }
-      default: return;
+      default: return true;
     }
     draw();
+    return true;
   }, &done);
   if (!wasTyping) SDL_StopTextInput();
   SDL_DestroyWindow(window);

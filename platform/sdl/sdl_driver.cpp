@@ -140,6 +140,7 @@ bool SCreateWindow(int slot, int width, int height, const char* title) {
 
 void SDestroyWindow(int slot) {
   if (!ValidSlot(slot)) return;
+  SdlMenuForgetWindow(slot);
   SdlWindow& w = g_Windows[slot];
   if (w.texture) SDL_DestroyTexture(w.texture);
   if (w.renderer) SDL_DestroyRenderer(w.renderer);
@@ -166,7 +167,8 @@ void SSetWindowTitle(int slot, const char* title) {
 
 void SSetWindowSize(int slot, int width, int height) {
   if (!ValidSlot(slot) || !g_Windows[slot].window || width <= 0 || height <= 0) return;
-  SDL_SetWindowSize(g_Windows[slot].window, width, height);
+  // The menu bar sits above the client area, inside the window.
+  SDL_SetWindowSize(g_Windows[slot].window, width, height + SdlMenuBarHeight(slot));
   std::lock_guard<std::mutex> g(g_CanvasLock);
   CanvasResize(&g_Windows[slot].canvas, width, height);
 }
@@ -177,6 +179,7 @@ void SyncCanvasSize(int slot) {
   if (!w.window) return;
   int width, height;
   SDL_GetWindowSize(w.window, &width, &height);
+  height -= SdlMenuBarHeight(slot);
   std::lock_guard<std::mutex> g(g_CanvasLock);
   if (width != w.canvas.width || height != w.canvas.height) {
     CanvasResize(&w.canvas, width, height);
@@ -198,7 +201,12 @@ void ShowCanvas(SdlWindow& w) {
   }
   SDL_UpdateTexture(w.texture, nullptr, w.canvas.pixels.data(), w.canvas.width * 4);
   SDL_RenderClear(w.renderer);
-  SDL_RenderCopy(w.renderer, w.texture, nullptr, nullptr);
+  int slot = (int)(&w - g_Windows), outW = 0, outH = 0;
+  SDL_GetRendererOutputSize(w.renderer, &outW, &outH);
+  int top = SdlMenuBarHeight(slot);
+  SDL_Rect client{0, top, outW, outH - top};
+  SDL_RenderCopy(w.renderer, w.texture, nullptr, top ? &client : nullptr);
+  SdlMenuBarDraw(slot, w.renderer, outW);
   SDL_RenderPresent(w.renderer);
 }
 
@@ -265,6 +273,10 @@ bool SPollEvent(PlatEventRecord* out) {
     if (FollowDrag(e)) continue;
     *out = PlatEventRecord{};
     out->window = -1;
+    // The runtime's own menus see events first; a chosen menu-bar item comes back as an event.
+    int menu = SdlMenuHandleEvent(e, out);
+    if (menu == 2) return true;
+    if (menu == 1) continue;
     switch (e.type) {
       case SDL_QUIT:
         out->type = PLAT_EVENT_QUIT;
@@ -283,7 +295,7 @@ bool SPollEvent(PlatEventRecord* out) {
             if (out->window >= 0) SyncCanvasSize(out->window);
             out->type = PLAT_EVENT_RESIZED;
             out->x = e.window.data1;
-            out->y = e.window.data2;
+            out->y = e.window.data2 - SdlMenuBarHeight(out->window);
             return true;
           case SDL_WINDOWEVENT_MOVED:
             out->type = PLAT_EVENT_MOVED;
@@ -303,7 +315,7 @@ bool SPollEvent(PlatEventRecord* out) {
         out->type = PLAT_EVENT_MOUSE_MOVE;
         out->window = SlotOfWindowId(e.motion.windowID);
         out->x = e.motion.x;
-        out->y = e.motion.y;
+        out->y = e.motion.y - SdlMenuBarHeight(out->window);
         return true;
       case SDL_MOUSEBUTTONDOWN:
       case SDL_MOUSEBUTTONUP:
@@ -312,7 +324,7 @@ bool SPollEvent(PlatEventRecord* out) {
         out->button = MouseButton(e.button.button);
         out->clicks = e.button.clicks;
         out->x = e.button.x;
-        out->y = e.button.y;
+        out->y = e.button.y - SdlMenuBarHeight(out->window);
         return true;
       case SDL_MOUSEWHEEL:
         out->type = PLAT_EVENT_WHEEL;
@@ -348,6 +360,9 @@ bool SGetWindowRect(int slot, PlatRect* out) {
   if (!ValidSlot(slot) || !g_Windows[slot].window) return false;
   SDL_GetWindowPosition(g_Windows[slot].window, &out->x, &out->y);
   SDL_GetWindowSize(g_Windows[slot].window, &out->width, &out->height);
+  int top = SdlMenuBarHeight(slot);
+  out->y += top;
+  out->height -= top;
   return true;
 }
 
@@ -358,8 +373,9 @@ void SSetWindowPosition(int slot, int x, int y) {
 void SSetWindowSizeLimits(int slot, int minWidth, int minHeight, int maxWidth, int maxHeight) {
   if (!ValidSlot(slot) || !g_Windows[slot].window) return;
   SDL_Window* w = g_Windows[slot].window;
-  SDL_SetWindowMinimumSize(w, minWidth > 0 ? minWidth : 1, minHeight > 0 ? minHeight : 1);
-  if (maxWidth > 0 && maxHeight > 0) SDL_SetWindowMaximumSize(w, maxWidth, maxHeight);
+  int top = SdlMenuBarHeight(slot);
+  SDL_SetWindowMinimumSize(w, minWidth > 0 ? minWidth : 1, (minHeight > 0 ? minHeight : 1) + top);
+  if (maxWidth > 0 && maxHeight > 0) SDL_SetWindowMaximumSize(w, maxWidth, maxHeight + top);
 }
 
 void SSetWindowResizable(int slot, bool resizable) {
@@ -468,7 +484,8 @@ bool SSetCustomCursor(const uint8_t* bgra, int width, int height, int hotX, int 
 }
 
 void SWarpMouse(int slot, int x, int y) {
-  if (ValidSlot(slot) && g_Windows[slot].window) SDL_WarpMouseInWindow(g_Windows[slot].window, x, y);
+  if (ValidSlot(slot) && g_Windows[slot].window)
+    SDL_WarpMouseInWindow(g_Windows[slot].window, x, y + SdlMenuBarHeight(slot));
 }
 
 int SJoystickCount() {
@@ -514,6 +531,11 @@ void SdlRepaintGameWindows() {
   std::lock_guard<std::mutex> g(g_CanvasLock);
   for (SdlWindow& w : g_Windows)
     if (w.window) ShowCanvas(w);
+}
+
+void SdlRepaintGameWindow(int slot) {
+  std::lock_guard<std::mutex> g(g_CanvasLock);
+  if (ValidSlot(slot) && g_Windows[slot].window) ShowCanvas(g_Windows[slot]);
 }
 
 PlatformDriver g_SdlDriver = {

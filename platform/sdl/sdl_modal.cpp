@@ -46,7 +46,7 @@ bool SdlRunOnMainThread(const std::function<void()>& run) {
   g_Jobs.push_back(&job);
   // The main thread pumps events every millisecond or so while the program runs; one that does
   // not take the job soon is ending the program, and the caller uses another way.
-  if (!g_JobChanged.wait_for(lock, std::chrono::seconds(3), [&] { return job.taken; })) {
+  if (!g_JobChanged.wait_for(lock, std::chrono::seconds(10), [&] { return job.taken; })) {
     for (auto it = g_Jobs.begin(); it != g_Jobs.end(); ++it)
       if (*it == &job) {
         g_Jobs.erase(it);
@@ -78,23 +78,22 @@ void SdlRunMainThreadJobs() {
   }
 }
 
-void WidgetRunModal(SDL_Window* window, const std::function<void(const SDL_Event&)>& handle, const bool* done) {
-  Uint32 own = SDL_GetWindowID(window);
+bool WidgetEventFor(SDL_Window* window, const SDL_Event& e) {
+  bool keyboard = e.type == SDL_KEYDOWN || e.type == SDL_KEYUP || e.type == SDL_TEXTINPUT || e.type == SDL_TEXTEDITING;
+  return keyboard || EventWindowId(e) == SDL_GetWindowID(window);
+}
+
+void WidgetRunModal(const std::function<bool(const SDL_Event&)>& handle, const bool* done) {
   std::vector<SDL_Event> held;
   while (!*done) {
     SdlRunMainThreadJobs();
     SDL_Event e;
     if (!SDL_WaitEventTimeout(&e, 30)) continue;
+    if (handle(e)) continue;
     Uint32 id = EventWindowId(e);
-    bool keyboard = e.type == SDL_KEYDOWN || e.type == SDL_KEYUP || e.type == SDL_TEXTINPUT || e.type == SDL_TEXTEDITING;
-    // The box takes the keyboard whichever window the system gave the focus to.
-    if (id == own || keyboard) {
-      handle(e);
-      continue;
-    }
     if (e.type == SDL_QUIT || (e.type == SDL_WINDOWEVENT && SdlSlotOfWindowId(id) >= 0)) {
       if (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_EXPOSED) SdlRepaintGameWindows();
-      // Quit, close and window changes reach the engine once the box is gone.
+      // Quit, close and window changes reach the engine once the modal widget is gone.
       held.push_back(e);
       continue;
     }

@@ -66,20 +66,23 @@ SDL_Rect WidgetDisplayBounds(int x, int y);
 // Main-thread plumbing. Modal widgets live on the main thread, which owns SDL's windows.
 bool SdlOnMainThread();
 // Runs the job on the main thread and waits for it; false when the main thread did not take it
-// up within a few seconds (it is not pumping, e.g. while the program ends).
+// up within ten seconds (it is not pumping, e.g. while the program ends).
 bool SdlRunOnMainThread(const std::function<void()>& job);
 // Runs the jobs other threads have handed over; called by every main-thread event pump.
 void SdlRunMainThreadJobs();
-// Shows every game window's picture again (after an expose while a modal widget runs).
+// Shows every game window's picture again (after an expose while a modal widget runs), or one.
 void SdlRepaintGameWindows();
+void SdlRepaintGameWindow(int slot);
 
 // The game windows' slot for an SDL window id, -1 for none (sdl_driver.cpp).
 int SdlSlotOfWindowId(Uint32 id);
 
-// Modal widgets: a box whose window is `window` gets every event of its window through
-// `handle`; events of game windows are held back (input dropped, quit and close kept for after
-// the box). Returns when `done` is set.
-void WidgetRunModal(SDL_Window* window, const std::function<void(const SDL_Event&)>& handle, const bool* done);
+// Modal widgets: `handle` is offered every event first and says whether it took it; of the rest,
+// quit and the game windows' own events are held back until the loop ends (their pictures are
+// shown again when exposed) and input is dropped. Returns when `done` is set.
+void WidgetRunModal(const std::function<bool(const SDL_Event&)>& handle, const bool* done);
+// Whether an event belongs to a box's window: its own events and the whole keyboard.
+bool WidgetEventFor(SDL_Window* window, const SDL_Event& e);
 
 // The boxes. False when no window could be made (the caller falls back on SDL's own box).
 bool WidgetChoiceBox(const char* caption, const char* text, const char* const* labels, int count,
@@ -94,5 +97,9 @@ int SdlMenuBarHeight(int slot);            // pixels above the client area, 0 wi
 int SdlMenuHandleEvent(const SDL_Event& e, PlatEventRecord* out);
 // Draws the bar of a game window into its renderer above the client area (or over its top
 // rows in full screen while the pointer is there).
-void SdlMenuBarDraw(int slot, SDL_Renderer* renderer, int windowWidth, bool fullScreen);
+void SdlMenuBarDraw(int slot, SDL_Renderer* renderer, int windowWidth);
 void SdlMenuForgetWindow(int slot);        // the window is being destroyed
+// The bar's items (a copy is kept); count 0 removes it. The caller resizes the window.
+void SdlMenuSetBar(int slot, const PlatMenuItem* items, int count);
+// Shows a pop-up menu at a desktop point and waits for the choice (0 none).
+uint32_t SdlMenuPopup(int slot, const PlatMenuItem* items, int count, int menu, int x, int y);

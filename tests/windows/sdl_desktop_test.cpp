@@ -3,8 +3,10 @@
 // it and both answer. Each parent test starts this program again on a virtual X server to run
 // its child. Skipped cleanly where xvfb-run or xdotool is missing.
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -69,11 +71,10 @@ TEST(SdlBoxesChild, DISABLED_TextInput) {
   ASSERT_TRUE(g_Platform->TextInputBox("Name entry", "名前を入力してください", "ab", 0, &text));
   WaitFor(driver);
   EXPECT_EQ(text, "aTaro!");
-  // A maximum length counts the bytes the engine will store: two double-byte characters fit
-  // four bytes, the third does not.
-  driver = Drive("Short entry", "xdotool key BackSpace BackSpace; xdotool type --delay 30 '太郎x'; "
-                                "xdotool key Return");
-  ASSERT_TRUE(g_Platform->TextInputBox("Short entry", "", "", 4, &text));
+  // A maximum length counts the bytes the engine will store: two double-byte characters fill
+  // four bytes, and nothing more gets in.
+  driver = Drive("Short entry", "xdotool type --delay 30 'xy'; xdotool key Return");
+  ASSERT_TRUE(g_Platform->TextInputBox("Short entry", "", "太郎x", 4, &text));
   WaitFor(driver);
   EXPECT_EQ(text, "太郎");
   PlatformQuit();
@@ -127,6 +128,8 @@ TEST(SdlBoxesChild, DISABLED_NestedBoxes) {
   // The second box comes from another thread while the first waits on the main thread.
   int second = -1;
   std::thread other([&] {
+    // Once the first box is up.
+    PlatStartProcess({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^First$"}, true);
     int driver = Drive("Second", ClickButton(1, 2));
     second = g_Platform->ChoiceBox("Second", "two", kOkCancel, 2, 0, 1);
     WaitFor(driver);
@@ -139,6 +142,169 @@ TEST(SdlBoxesChild, DISABLED_NestedBoxes) {
   WaitFor(driver);
   EXPECT_EQ(first, 0);
   EXPECT_EQ(second, 1);
+  PlatformQuit();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Menus.
+
+// File (Save, Load greyed, a line, Exit checked, More > Deep), Edit (Undo) and a plain Help.
+std::vector<PlatMenuItem> SampleMenus() {
+  return {
+      {0, 1, 10, 0, 1, 0, "&File"},   {0, 2, 20, 0, 1, 0, "&Edit"},    {0, -1, 300, 0, 1, 0, "&Help"},
+      {1, -1, 101, 0, 1, 0, "&Save"}, {1, -1, 102, 0, 0, 0, "&Load"},  {1, -1, 0, 1, 0, 0, ""},
+      {1, -1, 103, 0, 1, 1, "E&xit"}, {1, 3, 104, 0, 1, 0, "&More"},   {3, -1, 111, 0, 1, 0, "Deep"},
+      {2, -1, 201, 0, 1, 0, "&Undo"},
+  };
+}
+
+// Polls the game window's events until a menu command arrives (its id) or a while has passed (0).
+uint32_t WaitForMenuCommand(int process) {
+  int sinceEnd = 0;   // polls since the script ended: its last keys may still be on their way
+  for (int i = 0; i < 3000 && sinceEnd < 200; i++) {
+    PlatEventRecord e;
+    while (g_Platform->PollEvent(&e))
+      if (e.type == PLAT_EVENT_MENU_COMMAND) {
+        WaitFor(process);
+        return (uint32_t)e.key;
+      }
+    if (sinceEnd > 0 || PlatProcessEnded(process)) sinceEnd++;
+    PlatSleep(5);
+  }
+  return 0;
+}
+
+// Counts pixels of a colour and dark (ink) pixels in a rectangle of a screenshot.
+void CountPixels(const std::vector<uint8_t>& rgb, int x0, int y0, int w, int h, uint32_t face, int* faces, int* inks) {
+  *faces = *inks = 0;
+  for (int y = y0; y < y0 + h; y++)
+    for (int x = x0; x < x0 + w; x++) {
+      if (x < 0 || y < 0 || x >= 800 || y >= 600) continue;
+      const uint8_t* p = &rgb[((size_t)y * 800 + x) * 3];
+      uint32_t v = (uint32_t)p[0] << 16 | (uint32_t)p[1] << 8 | p[2];
+      if (v == (face & 0xFFFFFF)) ++*faces;
+      else if (p[0] < 64 && p[1] < 64 && p[2] < 64) ++*inks;
+    }
+}
+
+TEST(SdlMenus, TheMenuBarShowsItsMenusAndReportsTheChosenIds) {
+  if (!XvfbToolsPresent() || !ProgramOnPath("import")) GTEST_SKIP() << "xvfb-run, xdotool or import is missing";
+  EXPECT_EQ(RunChildUnderXvfb("SdlMenusChild.DISABLED_MenuBar"), 0);
+}
+
+TEST(SdlMenusChild, DISABLED_MenuBar) {
+  if (!ChildRuns()) GTEST_SKIP();
+  OpenGameWindow();
+  std::vector<PlatMenuItem> menus = SampleMenus();
+  g_PlatformDesktop->SetMenuBar(0, menus.data(), (int)menus.size());
+  g_Platform->SetWindowTitle(0, "Game");
+  // The window grew by the bar: the client area keeps the game size.
+  PlatRect client;
+  for (int i = 0; i < 50; i++) {
+    PlatEventRecord e;
+    while (g_Platform->PollEvent(&e)) {
+    }
+    PlatSleep(10);
+  }
+  ASSERT_TRUE(g_Platform->GetWindowRect(0, &client));
+  EXPECT_EQ(client.width, 320);
+  EXPECT_EQ(client.height, 240);
+  TempFolder folder;
+  std::string shot = folder.path() + "/menu.rgb";
+  // A click opens File; while it is open the screen is taken; a click on Save chooses it.
+  int driver = Drive("Game", "xdotool mousemove --window $id 15 10 click 1; sleep 0.5; import -window root -depth 8 rgb:" +
+                                 shot + "; xdotool mousemove --window $id 30 32; sleep 0.2; xdotool click 1");
+  EXPECT_EQ(WaitForMenuCommand(driver), 101u);
+  std::ifstream in(shot, std::ios::binary);
+  std::vector<uint8_t> rgb((size_t)800 * 600 * 3);
+  in.read(reinterpret_cast<char*>(rgb.data()), (std::streamsize)rgb.size());
+  ASSERT_EQ((size_t)in.gcount(), rgb.size());
+  int faces, inks;
+  // The bar: a light ground with dark captions (the open File slot is highlighted).
+  CountPixels(rgb, client.x + 60, client.y - 20, 200, 20, 0xF0F0F0, &faces, &inks);
+  EXPECT_GT(faces, 2000);
+  EXPECT_GT(inks, 20);
+  // The drop-down below File, over the game picture (black): ground and captions.
+  CountPixels(rgb, client.x + 2, client.y + 24, 60, 60, 0xF0F0F0, &faces, &inks);
+  EXPECT_GT(faces, 1500);
+  EXPECT_GT(inks, 20);
+  struct Case {
+    const char* steps;
+    uint32_t id;
+  };
+  const Case cases[] = {
+      // Alt+F opens File at Save; Down passes the greyed Load (selectable) and the line to Exit.
+      {"xdotool key alt+f; sleep 0.2; xdotool key Down Down Return", 103},
+      {"xdotool key alt+e; sleep 0.2; xdotool key u", 201},                  // an access key in the menu
+      {"xdotool key alt+f; sleep 0.2; xdotool key m; sleep 0.2; xdotool key Return", 111},   // a sub-menu
+      {"xdotool key alt+f; sleep 0.2; xdotool key Right Return", 201},      // Right moves to the next menu
+      // A greyed item chooses nothing; Escape leaves; a plain bar item is chosen by a click.
+      {"xdotool key alt+f; sleep 0.2; xdotool key l Escape; sleep 0.2; "
+       "xdotool mousemove --window $id 110 10 click 1",
+       300},
+  };
+  // The pointer stays away from the menus while keys choose.
+  for (const Case& c : cases)
+    EXPECT_EQ(WaitForMenuCommand(Drive("Game", std::string("xdotool mousemove 790 590; ") + c.steps)), c.id) << c.steps;
+  // Mouse positions under the bar reach the engine in client coordinates.
+  driver = Drive("Game", "xdotool mousemove --window $id 50 70 click 1");
+  int clickY = -1;
+  for (int i = 0; i < 1000 && clickY < 0; i++) {
+    PlatEventRecord e;
+    while (g_Platform->PollEvent(&e))
+      if (e.type == PLAT_EVENT_MOUSE_DOWN) clickY = e.y;
+    PlatSleep(5);
+  }
+  WaitFor(driver);
+  EXPECT_EQ(clickY, 50);
+  PlatformQuit();
+}
+
+TEST(SdlMenus, PopUpMenusOfManyItemsAndDeepSubMenusAnswerKeys) {
+  if (!XvfbToolsPresent()) GTEST_SKIP() << "xvfb-run or xdotool is not installed";
+  EXPECT_EQ(RunChildUnderXvfb("SdlMenusChild.DISABLED_PopUps"), 0);
+}
+
+TEST(SdlMenusChild, DISABLED_PopUps) {
+  if (!ChildRuns()) GTEST_SKIP();
+  OpenGameWindow();
+  g_Platform->SetWindowTitle(0, "Game");
+  std::vector<PlatMenuItem> menus = SampleMenus();
+  // Menu 5: 2,000 items with ids 1..2000, one with an 8 KB caption and one with broken bytes.
+  for (uint32_t i = 1; i <= 2000; i++) menus.push_back({5, -1, i, 0, 1, 0, "item " + std::to_string(i)});
+  std::string long8k;
+  while (long8k.size() < 8192) long8k += "あ";
+  menus[menus.size() - 2].caption = long8k;
+  menus[menus.size() - 3].caption = "\xFF\x80\xE3 broken";
+  // Menus 10..73: each opens the next, 64 deep, the last holds "Bottom".
+  for (int m = 10; m < 74; m++) menus.push_back({m, m + 1, (uint32_t)(5000 + m), 0, 1, 0, "Level " + std::to_string(m)});
+  menus.push_back({74, -1, 999, 0, 1, 0, "Bottom"});
+  // Menu 6 opens menu 6: a description that contains itself.
+  menus.push_back({6, 6, 60, 0, 1, 0, "Self"});
+  menus.push_back({6, -1, 61, 0, 1, 0, "Plain"});
+  struct Case {
+    int menu;
+    const char* steps;
+    uint32_t id;
+  };
+  std::string right63;
+  for (int i = 0; i < 64; i++) right63 += " Right";
+  const std::string deep = "xdotool key Down" + right63 + "; sleep 0.5; xdotool key Return";
+  const Case cases[] = {
+      {1, "xdotool key Down Down Down Return", 103},                   // the line is passed over
+      {1, "xdotool key Escape", 0},
+      {5, "xdotool key Up Return", 2000},                             // Up from nothing: the last of 2,000
+      {5, "xdotool key Up Up Return", 1999},                          // the 8 KB caption, cut to the screen
+      {5, "xdotool key Up Up Up Return", 1998},                       // broken bytes shown as '?'
+      {10, deep.c_str(), 999},
+      {6, "xdotool key Down Return", 60},                             // a menu in itself is a plain item
+      {1, "xdotool mousemove --window $id 300 230 click 1", 0},       // a click elsewhere chooses nothing
+  };
+  for (const Case& c : cases) {
+    int driver = Drive("Game", std::string("xdotool mousemove 790 590; ") + c.steps);
+    EXPECT_EQ(g_PlatformDesktop->PopupMenu(0, menus.data(), (int)menus.size(), c.menu, 200, 150), c.id) << c.steps;
+    WaitFor(driver);
+  }
   PlatformQuit();
 }
 
