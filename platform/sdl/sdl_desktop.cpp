@@ -1,9 +1,12 @@
-// The SDL2 desktop services: menus drawn by the backend itself (sdl_menus.cpp), window states,
-// stacking and flashing through SDL.
+// The SDL2 desktop services: menus drawn by the backend itself (sdl_menus.cpp), the tray icon
+// over D-Bus (sdl_tray.cpp), window states and flashing through SDL, and the shape, stacking and
+// caption buttons SDL lacks through X11 (sdl_x11.cpp).
 #include <SDL.h>
 
 #include "platform/sdl/sdl_driver.h"
+#include "platform/sdl/sdl_tray.h"
 #include "platform/sdl/sdl_widgets.h"
+#include "platform/sdl/sdl_x11.h"
 
 namespace {
 
@@ -29,8 +32,8 @@ uint32_t SPopupMenu(int slot, const PlatMenuItem* items, int count, int menu, in
   return id;
 }
 
-bool SShowTrayIcon(const uint8_t*, const char*) { return false; }
-void SRemoveTrayIcon() {}
+bool SShowTrayIcon(const uint8_t* bgra, const char* tip) { return SdlTrayShow(bgra, tip); }
+void SRemoveTrayIcon() { SdlTrayRemove(); }
 
 void SMinimizeWindow(int slot) {
   if (SDL_Window* w = SdlWindowOfSlot(slot)) SDL_MinimizeWindow(w);
@@ -48,22 +51,37 @@ bool SIsWindowMinimized(int slot) {
 void SSetWindowZOrder(int slot, int order) {
   SDL_Window* w = SdlWindowOfSlot(slot);
   if (!w) return;
-  // SDL2 raises only by activating, and cannot lower a window: every order but topmost just
-  // drops "always on top".
   SDL_SetWindowAlwaysOnTop(w, order == PLAT_Z_TOPMOST ? SDL_TRUE : SDL_FALSE);
+  // SDL raises only by activating and cannot lower: the rest goes through X11 where it can.
+  if (order == PLAT_Z_TOP) SdlX11Restack(w, 0, nullptr);
+  else if (order == PLAT_Z_BOTTOM) SdlX11Restack(w, 1, nullptr);
+  else if (order == PLAT_Z_BEHIND_MAIN) SdlX11Restack(w, 2, SdlWindowOfSlot(0));
 }
 
-void SSetMaximizeBox(int, bool) {}
+void SSetMaximizeBox(int slot, bool shown) {
+  if (SDL_Window* w = SdlWindowOfSlot(slot)) SdlX11SetMaximizeBox(w, shown);
+}
 
 void SFlashWindow(int slot, int count, int) {
   if (SDL_Window* w = SdlWindowOfSlot(slot)) SDL_FlashWindow(w, count > 0 ? SDL_FLASH_UNTIL_FOCUSED : SDL_FLASH_CANCEL);
 }
 
-void SSetWindowShape(int, const PlatRect*, int) {}
+void SSetWindowShape(int slot, const PlatRect* rects, int count) {
+  if (SDL_Window* w = SdlWindowOfSlot(slot)) SdlX11SetShape(w, rects, count, SdlMenuBarHeight(slot));
+}
+
+void SSetWindowFrame(int slot, bool framed) {
+  SDL_Window* w = SdlWindowOfSlot(slot);
+  if (!w) return;
+  SDL_SetWindowBordered(w, framed ? SDL_TRUE : SDL_FALSE);
+  // SDL leaves the hints out while no window manager has named them; a manager that starts
+  // later still finds them.
+  SdlX11SetMaximizeBox(w, true);
+}
 
 }  // namespace
 
 PlatformDesktop g_SdlDesktop = {
     SSetMenuBar,     SPopupMenu,         SShowTrayIcon,    SRemoveTrayIcon, SMinimizeWindow, SMaximizeWindow,
-    SIsWindowMinimized, SSetWindowZOrder, SSetMaximizeBox, SFlashWindow,    SSetWindowShape,
+    SIsWindowMinimized, SSetWindowZOrder, SSetMaximizeBox, SFlashWindow,    SSetWindowShape, SSetWindowFrame,
 };

@@ -8,6 +8,7 @@
 
 #include "platform/canvas.h"
 #include "platform/sdl/sdl_driver.h"
+#include "platform/sdl/sdl_tray.h"
 #include "platform/sdl/sdl_widgets.h"
 
 namespace {
@@ -57,6 +58,7 @@ bool SInit() {
 void SDestroyWindow(int slot);
 
 void SQuit() {
+  SdlTrayRemove();
   for (int i = 0; i < 4; i++) SDestroyWindow(i);
   for (SDL_Joystick*& j : g_Joysticks) {
     if (j) SDL_JoystickClose(j);
@@ -263,6 +265,7 @@ bool FollowDrag(const SDL_Event& e) {
 
 bool SPollEvent(PlatEventRecord* out) {
   SdlRunMainThreadJobs();
+  if (SdlTrayPoll(out)) return true;
   {
     std::lock_guard<std::mutex> g(g_CanvasLock);
     for (SdlWindow& w : g_Windows)

@@ -2,8 +2,10 @@
 // answer clicks and keys sent by xdotool, a box opened while another is open is shown on top of
 // it and both answer. Each parent test starts this program again on a virtual X server to run
 // its child. Skipped cleanly where xvfb-run or xdotool is missing.
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,12 +17,14 @@
 
 namespace {
 
-// Runs one disabled child test of this program under a virtual X server, at most a minute.
-int RunChildUnderXvfb(const char* child) {
+// Runs one disabled child test of this program under a virtual X server, at most two minutes. Each
+// test starts looking for a free server number at a number of its own, so tests running at the
+// same time never share a server.
+int RunChildUnderXvfb(const char* child, int display) {
   // X and SDL keep allocations until exit; the child's run is about behaviour, not leaks.
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
   setenv("KIVOR_XVFB_DESKTOP", "1", 1);
-  int status = PlatStartProcess({"timeout", "60", "xvfb-run", "-a", "-n", "171", "-s", "-screen 0 800x600x24",
+  int status = PlatStartProcess({"timeout", "120", "xvfb-run", "-a", "-n", std::to_string(display), "-s", "-screen 0 800x600x24",
                                  PlatExecutablePath(), std::string("--gtest_filter=") + child,
                                  "--gtest_also_run_disabled_tests"},
                                 true);
@@ -58,7 +62,7 @@ void OpenGameWindow() {
 
 TEST(SdlBoxes, TheTextInputBoxTakesTypedTextAndLeavesOnlyWithEnter) {
   if (!XvfbToolsPresent()) GTEST_SKIP() << "xvfb-run or xdotool is not installed";
-  EXPECT_EQ(RunChildUnderXvfb("SdlBoxesChild.DISABLED_TextInput"), 0);
+  EXPECT_EQ(RunChildUnderXvfb("SdlBoxesChild.DISABLED_TextInput", 171), 0);
 }
 
 TEST(SdlBoxesChild, DISABLED_TextInput) {
@@ -82,7 +86,7 @@ TEST(SdlBoxesChild, DISABLED_TextInput) {
 
 TEST(SdlBoxes, AMessageBoxAnswersKeysAndClicks) {
   if (!XvfbToolsPresent()) GTEST_SKIP() << "xvfb-run or xdotool is not installed";
-  EXPECT_EQ(RunChildUnderXvfb("SdlBoxesChild.DISABLED_MessageBox"), 0);
+  EXPECT_EQ(RunChildUnderXvfb("SdlBoxesChild.DISABLED_MessageBox", 181), 0);
 }
 
 TEST(SdlBoxesChild, DISABLED_MessageBox) {
@@ -118,7 +122,7 @@ TEST(SdlBoxesChild, DISABLED_MessageBox) {
 
 TEST(SdlBoxes, ABoxOpenedWhileAnotherIsOpenShowsOnTopAndBothAnswer) {
   if (!XvfbToolsPresent()) GTEST_SKIP() << "xvfb-run or xdotool is not installed";
-  EXPECT_EQ(RunChildUnderXvfb("SdlBoxesChild.DISABLED_NestedBoxes"), 0);
+  EXPECT_EQ(RunChildUnderXvfb("SdlBoxesChild.DISABLED_NestedBoxes", 191), 0);
 }
 
 TEST(SdlBoxesChild, DISABLED_NestedBoxes) {
@@ -189,7 +193,7 @@ void CountPixels(const std::vector<uint8_t>& rgb, int x0, int y0, int w, int h, 
 
 TEST(SdlMenus, TheMenuBarShowsItsMenusAndReportsTheChosenIds) {
   if (!XvfbToolsPresent() || !ProgramOnPath("import")) GTEST_SKIP() << "xvfb-run, xdotool or import is missing";
-  EXPECT_EQ(RunChildUnderXvfb("SdlMenusChild.DISABLED_MenuBar"), 0);
+  EXPECT_EQ(RunChildUnderXvfb("SdlMenusChild.DISABLED_MenuBar", 201), 0);
 }
 
 TEST(SdlMenusChild, DISABLED_MenuBar) {
@@ -262,7 +266,7 @@ TEST(SdlMenusChild, DISABLED_MenuBar) {
 
 TEST(SdlMenus, PopUpMenusOfManyItemsAndDeepSubMenusAnswerKeys) {
   if (!XvfbToolsPresent()) GTEST_SKIP() << "xvfb-run or xdotool is not installed";
-  EXPECT_EQ(RunChildUnderXvfb("SdlMenusChild.DISABLED_PopUps"), 0);
+  EXPECT_EQ(RunChildUnderXvfb("SdlMenusChild.DISABLED_PopUps", 211), 0);
 }
 
 TEST(SdlMenusChild, DISABLED_PopUps) {
@@ -305,6 +309,111 @@ TEST(SdlMenusChild, DISABLED_PopUps) {
     EXPECT_EQ(g_PlatformDesktop->PopupMenu(0, menus.data(), (int)menus.size(), c.menu, 200, 150), c.id) << c.steps;
     WaitFor(driver);
   }
+  PlatformQuit();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Window styles and the tray icon.
+
+// Runs a command and gives back what it printed.
+std::string Output(const std::string& command) {
+  std::string text;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return text;
+  char buffer[512];
+  while (fgets(buffer, sizeof buffer, p)) text += buffer;
+  pclose(p);
+  return text;
+}
+
+TEST(SdlWindowStyles, AFramelessWindowHasNoDecorationsAndAShape) {
+  if (!XvfbToolsPresent() || !ProgramOnPath("xprop") || !ProgramOnPath("xwininfo"))
+    GTEST_SKIP() << "xvfb-run, xdotool, xprop or xwininfo is missing";
+  EXPECT_EQ(RunChildUnderXvfb("SdlWindowStylesChild.DISABLED_Frameless", 221), 0);
+}
+
+// No window manager runs under the virtual server, so the frame is checked where a manager reads
+// it: the window's Motif hints ask for no decorations, and the window is exactly the game size.
+TEST(SdlWindowStylesChild, DISABLED_Frameless) {
+  if (!ChildRuns()) GTEST_SKIP();
+  ASSERT_TRUE(PlatformInit("sdl"));
+  ASSERT_TRUE(g_Platform->CreateWindow(0, 320, 240, "Frameless"));
+  g_PlatformDesktop->SetWindowFrame(0, false);
+  g_Platform->SetWindowResizable(0, false);
+  g_Platform->ShowWindow(0, true);
+  PlatEventRecord e;
+  while (g_Platform->PollEvent(&e)) {
+  }
+  std::string id = Output("xdotool search --sync --onlyvisible --name '^Frameless$' | head -1");
+  ASSERT_FALSE(id.empty());
+  id.pop_back();
+  // Functions and decorations given: all functions, no decorations.
+  std::string hints = Output("xprop -id " + id + " _MOTIF_WM_HINTS");
+  EXPECT_NE(hints.find("= 0x3, 0x1, 0x0"), std::string::npos) << hints;
+  std::string geometry = Output("xwininfo -id " + id);
+  EXPECT_NE(geometry.find("Width: 320"), std::string::npos) << geometry;
+  EXPECT_NE(geometry.find("Height: 240"), std::string::npos) << geometry;
+  // The region command's shape: two rectangles of the client area.
+  const PlatRect shape[] = {{0, 0, 100, 50}, {20, 60, 30, 30}};
+  g_PlatformDesktop->SetWindowShape(0, shape, 2);
+  std::string shaped = Output("xwininfo -shape -id " + id);
+  EXPECT_NE(shaped.find("Window shape extents:  100x90+0+0"), std::string::npos) << shaped;
+  g_PlatformDesktop->SetWindowShape(0, nullptr, 0);
+  shaped = Output("xwininfo -shape -id " + id);
+  EXPECT_NE(shaped.find("No window shape defined"), std::string::npos) << shaped;
+  // Without the maximise box the Motif hints take the maximise function away.
+  g_PlatformDesktop->SetMaximizeBox(0, false);
+  hints = Output("xprop -id " + id + " _MOTIF_WM_HINTS");
+  EXPECT_NE(hints.find("= 0x3, 0x11, 0x0"), std::string::npos) << hints;
+  PlatformQuit();
+}
+
+TEST(SdlTray, TheTrayIconRegistersOnTheSessionBusAndReportsClicks) {
+  if (!XvfbToolsPresent() || !ProgramOnPath("dbus-run-session") ||
+      system("/usr/bin/python3 -c 'import dbus, gi' 2>/dev/null") != 0)
+    GTEST_SKIP() << "dbus-run-session or Python's D-Bus modules are missing";
+  setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+  setenv("KIVOR_XVFB_DESKTOP", "1", 1);
+  int status = PlatStartProcess({"timeout", "120", "dbus-run-session", "--", "xvfb-run", "-a", "-n", "231", "-s",
+                                 "-screen 0 800x600x24", PlatExecutablePath(), "--gtest_filter=SdlTrayChild.DISABLED_Tray",
+                                 "--gtest_also_run_disabled_tests"},
+                                true);
+  unsetenv("KIVOR_XVFB_DESKTOP");
+  EXPECT_EQ(status, 0);
+}
+
+TEST(SdlTrayChild, DISABLED_Tray) {
+  if (!ChildRuns()) GTEST_SKIP();
+  ASSERT_TRUE(PlatformInit("sdl"));
+  ASSERT_TRUE(g_Platform->CreateWindow(0, 320, 240, "game"));
+  // A bus without a tray: showing fails.
+  EXPECT_FALSE(g_PlatformDesktop->ShowTrayIcon(nullptr, "tip"));
+  TempFolder folder;
+  std::string report = folder.path() + "/tray.txt";
+  int watcher = PlatStartWatchedProcess(
+      {"/usr/bin/python3", std::string(KIVOR_SOURCE_DIR) + "/tests/windows/fake_tray_watcher.py", report});
+  std::vector<uint8_t> icon(16 * 16 * 4, 0);
+  icon[0] = 10, icon[1] = 20, icon[2] = 30, icon[3] = 255;   // B, G, R, A of the first pixel
+  bool shown = false;
+  for (int i = 0; i < 200 && !shown; i++) {
+    shown = g_PlatformDesktop->ShowTrayIcon(icon.data(), "ゲーム");
+    if (!shown) PlatSleep(50);
+  }
+  ASSERT_TRUE(shown);
+  // The tray clicks the icon: the primary click, then the menu click.
+  std::vector<int> buttons;
+  for (int i = 0; i < 2000 && buttons.size() < 2; i++) {
+    PlatEventRecord e;
+    while (g_Platform->PollEvent(&e))
+      if (e.type == PLAT_EVENT_TRAY) buttons.push_back(e.button);
+    PlatSleep(5);
+  }
+  EXPECT_EQ(buttons, (std::vector<int>{0, 1}));
+  WaitFor(watcher);
+  std::ifstream in(report);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "tip=ゲーム\nsize=16\nfirst=255,30,20,10\n");
+  g_PlatformDesktop->RemoveTrayIcon();
   PlatformQuit();
 }
 
