@@ -2,6 +2,7 @@
 // menus and the pop-up menus, with separators, check marks, greyed items, sub-menus, access keys
 // and keyboard navigation. Drop-downs and pop-ups are small borderless windows of their own.
 #include <algorithm>
+#include <atomic>
 
 #include "platform/sdl/sdl_driver.h"
 #include "platform/sdl/sdl_widgets.h"
@@ -64,6 +65,9 @@ struct Bar {
 
 Bar g_Bars[4];
 Session g_Session;
+// Whether each window has a bar: read by presentation and window placement, which may run on
+// the game-logic thread while the main thread changes the bar.
+std::atomic<bool> g_BarShownInWindow[4];
 
 bool ValidSlot(int slot) { return slot >= 0 && slot < 4; }
 
@@ -535,13 +539,16 @@ bool SessionEvent(const SDL_Event& e) {
 
 }  // namespace
 
-int SdlMenuBarHeight(int slot) { return HasBar(slot) && !IsFullScreen(slot) ? WIDGET_ROW : 0; }
+int SdlMenuBarHeight(int slot) {
+  return ValidSlot(slot) && g_BarShownInWindow[slot] && !IsFullScreen(slot) ? WIDGET_ROW : 0;
+}
 
 void SdlMenuSetBar(int slot, const PlatMenuItem* items, int count) {
   if (!ValidSlot(slot)) return;
   if (g_Session.active && g_Session.fromBar && g_Session.slot == slot) EndSession();
   Bar& bar = g_Bars[slot];
   bar.items.assign(items, items + std::max(0, count));
+  g_BarShownInWindow[slot] = !bar.items.empty();
   bar.layoutWidth = -1;
   bar.hot = -1;
 }
@@ -552,6 +559,7 @@ void SdlMenuForgetWindow(int slot) {
   Bar& bar = g_Bars[slot];
   if (bar.texture) SDL_DestroyTexture(bar.texture);
   bar = Bar{};
+  g_BarShownInWindow[slot] = false;
 }
 
 void SdlMenuBarDraw(int slot, SDL_Renderer* renderer, int windowWidth) {
