@@ -44,6 +44,8 @@ int SlotOfWindowId(Uint32 id) {
 bool SInit() {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+  // A click that activates a window is a click too, as on Windows (and a box never misses one).
+  SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
   if (SDL_GetNumVideoDisplays() < 1) {
     SDL_Quit();

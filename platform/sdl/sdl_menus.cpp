@@ -6,6 +6,7 @@
 
 #include "platform/sdl/sdl_driver.h"
 #include "platform/sdl/sdl_widgets.h"
+#include "platform/sdl/sdl_x11.h"
 
 namespace {
 
@@ -245,7 +246,9 @@ bool OpenPanel(int menu, const std::vector<int>& rows, int x, int y, int avoidX)
   SDL_SetHint(SDL_HINT_X11_FORCE_OVERRIDE_REDIRECT, "0");
   if (!p.window) return false;
   // Without a window manager SDL hands a new window the focus: it goes back to the game window.
+  // Giving the focus back may raise the game window: the menu goes on top again.
   if (SDL_Window* owner = SdlWindowOfSlot(g_Session.slot)) SDL_SetWindowInputFocus(owner);
+  SdlX11Restack(p.window, 0, nullptr);
   g_Session.panels.push_back(std::move(p));
   DrawPanel(g_Session.panels.back());
   return true;

@@ -36,8 +36,10 @@ bool XvfbToolsPresent() { return ProgramOnPath("xvfb-run") && ProgramOnPath("xdo
 
 // Starts an xdotool script in the background; `$id` holds the window whose name is `window`.
 int Drive(const std::string& window, const std::string& steps) {
-  std::string script = "id=$(xdotool search --sync --onlyvisible --name '^" + window + "$' | head -1); sleep 0.3; " +
-                       "xdotool windowfocus $id 2>/dev/null; sleep 0.2; " + steps;
+  // The keys go where the focus is: the script gives it to the window and waits until it is there.
+  std::string script = "id=$(xdotool search --sync --onlyvisible --name '^" + window + "$' | head -1); " +
+                       "for i in $(seq 50); do xdotool windowfocus $id 2>/dev/null; sleep 0.1; " +
+                       "[ \"$(xdotool getwindowfocus)\" = \"$id\" ] && break; done; sleep 0.2; " + steps;
   return PlatStartWatchedProcess({"/bin/sh", "-c", script});
 }
 
@@ -216,7 +218,10 @@ TEST(SdlMenusChild, DISABLED_MenuBar) {
   TempFolder folder;
   std::string shot = folder.path() + "/menu.rgb";
   // A click opens File; while it is open the screen is taken; a click on Save chooses it.
-  int driver = Drive("Game", "xdotool mousemove --window $id 15 10 click 1; sleep 0.5; import -window root -depth 8 rgb:" +
+  // The drop-down is a window of its own: the screen is taken once it is there.
+  int driver = Drive("Game", "xdotool mousemove --window $id 15 10 click 1; for i in $(seq 100); do "
+                             "[ $(xdotool search --onlyvisible --classname test_windows | wc -l) -ge 2 ] && break; "
+                             "sleep 0.1; done; sleep 0.5; import -window root -depth 8 rgb:" +
                                  shot + "; xdotool mousemove --window $id 30 32; sleep 0.2; xdotool click 1");
   EXPECT_EQ(WaitForMenuCommand(driver), 101u);
   std::ifstream in(shot, std::ios::binary);
