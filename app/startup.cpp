@@ -19,6 +19,7 @@
 #include "media/media.h"
 #include "platform/platform.h"
 #include "render/gpu.h"
+#include "script/script_set.h"
 
 std::recursive_mutex g_CriticalSection;
 std::atomic<uint8_t> g_QuitFlag;
@@ -254,6 +255,9 @@ int8_t StartEngine() {
   AllocateScreenBuffer();
   SetupWindowRecord(main, main->mTitle);
   g_WindowSlotState[0] = 1;
+  // The window command's resizable switch and the restore after a maximise start from the
+  // project's own setting.
+  g_WindowResizable = g_ProjectSizingBorder;
   if (!CreateGameWindow(main, main->mTitle)) {
     ShowErrorBox(ToCp932Text("エラー").c_str(), ToCp932Text("ウィンドウが生成できませんでした。").c_str());
     return -1;

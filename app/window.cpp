@@ -15,6 +15,7 @@
 #include "media/media.h"
 #include "render/gpu.h"
 #include "render/render.h"
+#include "script/script_set.h"
 
 WindowRecord* g_WindowRecords[4];
 uint8_t g_MouseMoved;
@@ -285,7 +286,11 @@ bool CreateGameWindow(WindowRecord* w, const char* title) {
   if (!g_Platform->CreateWindow(w->mIndex, w->mWidth, w->mHeight, ToUtf8(title).c_str())) return false;
   w->mHasWindow = 1;
   w->mClassRegistered = 1;
-  g_Platform->SetWindowResizable(w->mIndex, w->mIndex == 0 && g_WindowResizable);
+  // A project without frames opens its main window as a bare pop-up: no caption, no border,
+  // and so no sizing border either.
+  bool framed = w->mIndex != 0 || g_ProjectFramedWindows != 0;
+  if (!framed) g_PlatformDesktop->SetWindowFrame(0, false);
+  g_Platform->SetWindowResizable(w->mIndex, w->mIndex == 0 && framed && g_WindowResizable);
   // Sub windows of the window command start where it asks; the main window centred.
   PlatRect desk;
   if (w->mIndex != 0) {

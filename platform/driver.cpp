@@ -29,6 +29,7 @@ void FillDesktopDefaults(PlatformDesktop* d) {
   if (!d->SetMaximizeBox) d->SetMaximizeBox = h.SetMaximizeBox;
   if (!d->FlashWindow) d->FlashWindow = h.FlashWindow;
   if (!d->SetWindowShape) d->SetWindowShape = h.SetWindowShape;
+  if (!d->SetWindowFrame) d->SetWindowFrame = h.SetWindowFrame;
 }
 
 // Defaults for slots a backend leaves empty: harmless no-ops, taken from the headless

@@ -24,7 +24,8 @@ extern const char* const PLAT_BUILTIN_FACE;
 // plus descent), as a positive font height asks for on Windows. Faces are looked up by name,
 // Windows names through the alias table; a missing face falls back to the closest installed
 // face that covers Japanese, and to the built-in face when nothing is installed. Never null.
-// Owned by the caller; close with PlatGlyphFontClose. Frame-step thread only.
+// Owned by the caller; close with PlatGlyphFontClose. Any thread (the calls share one lock), but
+// one font is used by one thread at a time.
 struct PlatGlyphFont;
 PlatGlyphFont* PlatGlyphFontOpen(const char* faceCp932, int cellHeight, bool bold);
 void PlatGlyphFontClose(PlatGlyphFont* font);

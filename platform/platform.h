@@ -316,6 +316,8 @@ struct PlatformDesktop {
   void (*FlashWindow)(int slot, int count, int intervalMs);
   // Limits the window's visible shape to a set of client rectangles (count 0: the whole window).
   void (*SetWindowShape)(int slot, const PlatRect* rects, int count);
+  // A window without frame has no caption and no border (before it is first shown).
+  void (*SetWindowFrame)(int slot, bool framed);
 };
 
 extern PlatformDesktop* g_PlatformDesktop;

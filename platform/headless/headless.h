@@ -137,6 +137,7 @@ struct HeadlessDesktopWindow {
   int flashCount = 0, flashInterval = 0;
   std::vector<PlatRect> shape;   // empty: the whole window
   std::vector<PlatMenuItem> menuBar;
+  bool framed = true;
 };
 HeadlessDesktopWindow HeadlessDesktopState(int slot);
 struct HeadlessTrayState {

@@ -119,11 +119,16 @@ void HSetWindowShape(int slot, const PlatRect* rects, int count) {
   if (ValidSlot(slot)) g_DesktopWindows[slot].shape.assign(rects, rects + (count > 0 ? count : 0));
 }
 
+void HSetWindowFrame(int slot, bool framed) {
+  std::lock_guard<std::mutex> g(g_DesktopLock);
+  if (ValidSlot(slot)) g_DesktopWindows[slot].framed = framed;
+}
+
 }  // namespace
 
 PlatformDesktop g_HeadlessDesktop = {
     HSetMenuBar,     HPopupMenu,         HShowTrayIcon,    HRemoveTrayIcon, HMinimizeWindow, HMaximizeWindow,
-    HIsWindowMinimized, HSetWindowZOrder, HSetMaximizeBox, HFlashWindow,    HSetWindowShape,
+    HIsWindowMinimized, HSetWindowZOrder, HSetMaximizeBox, HFlashWindow,    HSetWindowShape, HSetWindowFrame,
 };
 
 void HeadlessQueueMenuChoice(uint32_t id) {

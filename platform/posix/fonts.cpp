@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <mutex>
 
 #include "platform/fonts.h"
 #include "platform/platform.h"
@@ -40,6 +41,9 @@ struct FontFile {
   bool fixedPitch;
 };
 
+// One FreeType library serves the glyph code of the frame step and the backend's own widgets,
+// which draw on the main thread: every entry point below holds this lock.
+std::mutex g_FontLock;
 FT_Library g_FtLibrary;
 bool g_FtTried;
 // Faces stay open once used: a few fonts at most, and reopening one costs a file parse.
@@ -195,6 +199,7 @@ struct PlatGlyphFont {
 };
 
 void PlatListFontFaces(std::vector<PlatFontFace>* out) {
+  std::lock_guard<std::mutex> lock(g_FontLock);
   out->clear();
   std::map<std::string, FamilyInfo> families = InstalledFamilies();
   for (const FaceAlias& a : kAliases) {
@@ -206,6 +211,7 @@ void PlatListFontFaces(std::vector<PlatFontFace>* out) {
 }
 
 PlatGlyphFont* PlatGlyphFontOpen(const char* faceCp932, int cellHeight, bool bold) {
+  std::lock_guard<std::mutex> lock(g_FontLock);
   PlatGlyphFont* font = new PlatGlyphFont{};
   font->cellHeight = std::max(1, cellHeight);
   font->bold = bold;
@@ -237,6 +243,7 @@ PlatGlyphFont* PlatGlyphFontOpen(const char* faceCp932, int cellHeight, bool bol
 
 void PlatGlyphFontClose(PlatGlyphFont* font) {
   if (!font) return;
+  std::lock_guard<std::mutex> lock(g_FontLock);
   if (font->size) FT_Done_Size(font->size);
   delete font;
 }
@@ -244,6 +251,7 @@ void PlatGlyphFontClose(PlatGlyphFont* font) {
 bool PlatGlyphFontIsBuiltin(const PlatGlyphFont* font) { return font->face == nullptr; }
 
 bool PlatGlyphDraw(PlatGlyphFont* font, const char* text, int length, uint8_t* bits, int side) {
+  std::lock_guard<std::mutex> lock(g_FontLock);
   uint32_t code = CodePoint(text, length);
   if (code == 0 && !(length == 1 && text[0] == 0)) return false;
   if (side <= 0 || side % 8 != 0) return false;

@@ -1,54 +1,39 @@
-// The SDL2 desktop services. SDL2 has window states, stacking, flashing and message boxes, but
-// no menus, no tray icon and no shape for an existing window: a pop-up menu becomes a message
-// box with one button per item, menu bars and the tray icon are not shown, and a window shape is
-// not applied (the window stays rectangular).
+// The SDL2 desktop services: menus drawn by the backend itself (sdl_menus.cpp), the tray icon
+// over D-Bus (sdl_tray.cpp), window states and flashing through SDL, and the shape, stacking and
+// caption buttons SDL lacks through X11 (sdl_x11.cpp).
 #include <SDL.h>
 
-#include <string>
-#include <vector>
-
 #include "platform/sdl/sdl_driver.h"
+#include "platform/sdl/sdl_tray.h"
+#include "platform/sdl/sdl_widgets.h"
+#include "platform/sdl/sdl_x11.h"
 
 namespace {
 
-constexpr int MAX_POPUP_BUTTONS = 12;   // more would not fit a message box on a small screen
-
-// The choosable items of a menu and its sub-menus, sub-menu items named "parent > item".
-void CollectChoices(const PlatMenuItem* items, int count, int menu, const std::string& prefix, int depth,
-                    std::vector<std::pair<uint32_t, std::string>>* out) {
-  if (depth > 16) return;
-  for (int i = 0; i < count && (int)out->size() < MAX_POPUP_BUTTONS; i++) {
-    const PlatMenuItem& it = items[i];
-    if (it.menu != menu || it.separator || !it.enabled) continue;
-    std::string shown;
-    for (char c : it.caption)
-      if (c != '&') shown += c;
-    if (it.submenu >= 0 && it.submenu != menu) {
-      CollectChoices(items, count, it.submenu, prefix + shown + " > ", depth + 1, out);
-      continue;
+// The bar grows the window by its height, so the client area keeps its size.
+void SSetMenuBar(int slot, const PlatMenuItem* items, int count) {
+  SdlRunOnMainThread([&] {
+    int before = SdlMenuBarHeight(slot);
+    SdlMenuSetBar(slot, items, count);
+    int after = SdlMenuBarHeight(slot);
+    SDL_Window* w = SdlWindowOfSlot(slot);
+    if (w && before != after) {
+      int width, height;
+      SDL_GetWindowSize(w, &width, &height);
+      SDL_SetWindowSize(w, width, height - before + after);
     }
-    out->push_back({it.id, prefix + (it.checked ? "* " : "") + shown});
-  }
+    SdlRepaintGameWindow(slot);
+  });
 }
 
-void SSetMenuBar(int, const PlatMenuItem*, int) {}
-
-uint32_t SPopupMenu(int slot, const PlatMenuItem* items, int count, int menu, int, int) {
-  std::vector<std::pair<uint32_t, std::string>> choices;
-  CollectChoices(items, count, menu, "", 0, &choices);
-  if (choices.empty()) return 0;
-  std::vector<SDL_MessageBoxButtonData> buttons;
-  for (size_t i = 0; i < choices.size(); i++) buttons.push_back({0, (int)i, choices[i].second.c_str()});
-  buttons.push_back({SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, -1, "Cancel"});
-  SDL_MessageBoxData box = {SDL_MESSAGEBOX_INFORMATION, SdlWindowOfSlot(slot), "", "", (int)buttons.size(),
-                            buttons.data(), nullptr};
-  int answer = -1;
-  if (SDL_ShowMessageBox(&box, &answer) != 0 || answer < 0 || answer >= (int)choices.size()) return 0;
-  return choices[answer].first;
+uint32_t SPopupMenu(int slot, const PlatMenuItem* items, int count, int menu, int x, int y) {
+  uint32_t id = 0;
+  SdlRunOnMainThread([&] { id = SdlMenuPopup(slot, items, count, menu, x, y); });
+  return id;
 }
 
-bool SShowTrayIcon(const uint8_t*, const char*) { return false; }
-void SRemoveTrayIcon() {}
+bool SShowTrayIcon(const uint8_t* bgra, const char* tip) { return SdlTrayShow(bgra, tip); }
+void SRemoveTrayIcon() { SdlTrayRemove(); }
 
 void SMinimizeWindow(int slot) {
   if (SDL_Window* w = SdlWindowOfSlot(slot)) SDL_MinimizeWindow(w);
@@ -66,22 +51,37 @@ bool SIsWindowMinimized(int slot) {
 void SSetWindowZOrder(int slot, int order) {
   SDL_Window* w = SdlWindowOfSlot(slot);
   if (!w) return;
-  // SDL2 raises only by activating, and cannot lower a window: every order but topmost just
-  // drops "always on top".
   SDL_SetWindowAlwaysOnTop(w, order == PLAT_Z_TOPMOST ? SDL_TRUE : SDL_FALSE);
+  // SDL raises only by activating and cannot lower: the rest goes through X11 where it can.
+  if (order == PLAT_Z_TOP) SdlX11Restack(w, 0, nullptr);
+  else if (order == PLAT_Z_BOTTOM) SdlX11Restack(w, 1, nullptr);
+  else if (order == PLAT_Z_BEHIND_MAIN) SdlX11Restack(w, 2, SdlWindowOfSlot(0));
 }
 
-void SSetMaximizeBox(int, bool) {}
+void SSetMaximizeBox(int slot, bool shown) {
+  if (SDL_Window* w = SdlWindowOfSlot(slot)) SdlX11SetMaximizeBox(w, shown);
+}
 
 void SFlashWindow(int slot, int count, int) {
   if (SDL_Window* w = SdlWindowOfSlot(slot)) SDL_FlashWindow(w, count > 0 ? SDL_FLASH_UNTIL_FOCUSED : SDL_FLASH_CANCEL);
 }
 
-void SSetWindowShape(int, const PlatRect*, int) {}
+void SSetWindowShape(int slot, const PlatRect* rects, int count) {
+  if (SDL_Window* w = SdlWindowOfSlot(slot)) SdlX11SetShape(w, rects, count, SdlMenuBarHeight(slot));
+}
+
+void SSetWindowFrame(int slot, bool framed) {
+  SDL_Window* w = SdlWindowOfSlot(slot);
+  if (!w) return;
+  SDL_SetWindowBordered(w, framed ? SDL_TRUE : SDL_FALSE);
+  // SDL leaves the hints out while no window manager has named them; a manager that starts
+  // later still finds them.
+  SdlX11SetMaximizeBox(w, true);
+}
 
 }  // namespace
 
 PlatformDesktop g_SdlDesktop = {
     SSetMenuBar,     SPopupMenu,         SShowTrayIcon,    SRemoveTrayIcon, SMinimizeWindow, SMaximizeWindow,
-    SIsWindowMinimized, SSetWindowZOrder, SSetMaximizeBox, SFlashWindow,    SSetWindowShape,
+    SIsWindowMinimized, SSetWindowZOrder, SSetMaximizeBox, SFlashWindow,    SSetWindowShape, SSetWindowFrame,
 };

@@ -8,6 +8,8 @@
 
 #include "platform/canvas.h"
 #include "platform/sdl/sdl_driver.h"
+#include "platform/sdl/sdl_tray.h"
+#include "platform/sdl/sdl_widgets.h"
 
 namespace {
 
@@ -42,6 +44,8 @@ int SlotOfWindowId(Uint32 id) {
 bool SInit() {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+  // A click that activates a window is a click too, as on Windows (and a box never misses one).
+  SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
   if (SDL_GetNumVideoDisplays() < 1) {
     SDL_Quit();
@@ -56,6 +60,7 @@ bool SInit() {
 void SDestroyWindow(int slot);
 
 void SQuit() {
+  SdlTrayRemove();
   for (int i = 0; i < 4; i++) SDestroyWindow(i);
   for (SDL_Joystick*& j : g_Joysticks) {
     if (j) SDL_JoystickClose(j);
@@ -75,6 +80,10 @@ int SChoiceBox(const char* caption, const char* text, const char* const* labels,
                int cancelIndex) {
   if (count < 1) return cancelIndex;
   if (count > 4) count = 4;
+  // Our own box shows the game's Japanese text on any display; SDL's box is the fall-back.
+  int answer = cancelIndex;
+  if (WidgetChoiceBox(caption, text, labels, count, defaultIndex, cancelIndex, &answer))
+    return answer >= 0 && answer < count ? answer : cancelIndex;
   SDL_MessageBoxButtonData data[4];
   std::string shown[4];
   // SDL lays buttons out right to left on some back ends; ids keep the caller's indexes.
@@ -88,7 +97,6 @@ int SChoiceBox(const char* caption, const char* text, const char* const* labels,
   }
   SDL_MessageBoxData box = {SDL_MESSAGEBOX_INFORMATION, nullptr, caption ? caption : "", text ? text : "",
                             count, data, nullptr};
-  int answer = cancelIndex;
   if (SDL_ShowMessageBox(&box, &answer) != 0 || answer < 0 || answer >= count) answer = cancelIndex;
   return answer;
 }
@@ -104,9 +112,11 @@ bool SGetClipboardText(std::string* out) {
   return true;
 }
 
-// SDL has no text-entry dialog. Until the engine draws one of its own, the prompt is shown
-// with its default text in a message box and the default text is the answer.
-bool STextInputBox(const char* caption, const char* prompt, const char* defaultText, int, std::string* out) {
+// SDL has no text-entry dialog: the backend draws its own. Where no window can be made, the
+// prompt is shown with its default text in a message box and the default text is the answer.
+bool STextInputBox(const char* caption, const char* prompt, const char* defaultText, int maxLength,
+                   std::string* out) {
+  if (WidgetTextInputBox(caption, prompt, defaultText, maxLength, out)) return true;
   std::string text = std::string(prompt ? prompt : "") + "\n\n" + (defaultText ? defaultText : "");
   static const char* const kOk[] = {"OK"};
   SChoiceBox(caption, text.c_str(), kOk, 1, 0, 0);
@@ -134,6 +144,7 @@ bool SCreateWindow(int slot, int width, int height, const char* title) {
 
 void SDestroyWindow(int slot) {
   if (!ValidSlot(slot)) return;
+  SdlMenuForgetWindow(slot);
   SdlWindow& w = g_Windows[slot];
   if (w.texture) SDL_DestroyTexture(w.texture);
   if (w.renderer) SDL_DestroyRenderer(w.renderer);
@@ -160,7 +171,8 @@ void SSetWindowTitle(int slot, const char* title) {
 
 void SSetWindowSize(int slot, int width, int height) {
   if (!ValidSlot(slot) || !g_Windows[slot].window || width <= 0 || height <= 0) return;
-  SDL_SetWindowSize(g_Windows[slot].window, width, height);
+  // The menu bar sits above the client area, inside the window.
+  SDL_SetWindowSize(g_Windows[slot].window, width, height + SdlMenuBarHeight(slot));
   std::lock_guard<std::mutex> g(g_CanvasLock);
   CanvasResize(&g_Windows[slot].canvas, width, height);
 }
@@ -171,6 +183,7 @@ void SyncCanvasSize(int slot) {
   if (!w.window) return;
   int width, height;
   SDL_GetWindowSize(w.window, &width, &height);
+  height -= SdlMenuBarHeight(slot);
   std::lock_guard<std::mutex> g(g_CanvasLock);
   if (width != w.canvas.width || height != w.canvas.height) {
     CanvasResize(&w.canvas, width, height);
@@ -192,7 +205,12 @@ void ShowCanvas(SdlWindow& w) {
   }
   SDL_UpdateTexture(w.texture, nullptr, w.canvas.pixels.data(), w.canvas.width * 4);
   SDL_RenderClear(w.renderer);
-  SDL_RenderCopy(w.renderer, w.texture, nullptr, nullptr);
+  int slot = (int)(&w - g_Windows), outW = 0, outH = 0;
+  SDL_GetRendererOutputSize(w.renderer, &outW, &outH);
+  int top = SdlMenuBarHeight(slot);
+  SDL_Rect client{0, top, outW, outH - top};
+  SDL_RenderCopy(w.renderer, w.texture, nullptr, top ? &client : nullptr);
+  SdlMenuBarDraw(slot, w.renderer, outW);
   SDL_RenderPresent(w.renderer);
 }
 
@@ -248,6 +266,8 @@ bool FollowDrag(const SDL_Event& e) {
 }
 
 bool SPollEvent(PlatEventRecord* out) {
+  SdlRunMainThreadJobs();
+  if (SdlTrayPoll(out)) return true;
   {
     std::lock_guard<std::mutex> g(g_CanvasLock);
     for (SdlWindow& w : g_Windows)
@@ -258,6 +278,10 @@ bool SPollEvent(PlatEventRecord* out) {
     if (FollowDrag(e)) continue;
     *out = PlatEventRecord{};
     out->window = -1;
+    // The runtime's own menus see events first; a chosen menu-bar item comes back as an event.
+    int menu = SdlMenuHandleEvent(e, out);
+    if (menu == 2) return true;
+    if (menu == 1) continue;
     switch (e.type) {
       case SDL_QUIT:
         out->type = PLAT_EVENT_QUIT;
@@ -276,7 +300,7 @@ bool SPollEvent(PlatEventRecord* out) {
             if (out->window >= 0) SyncCanvasSize(out->window);
             out->type = PLAT_EVENT_RESIZED;
             out->x = e.window.data1;
-            out->y = e.window.data2;
+            out->y = e.window.data2 - SdlMenuBarHeight(out->window);
             return true;
           case SDL_WINDOWEVENT_MOVED:
             out->type = PLAT_EVENT_MOVED;
@@ -296,7 +320,7 @@ bool SPollEvent(PlatEventRecord* out) {
         out->type = PLAT_EVENT_MOUSE_MOVE;
         out->window = SlotOfWindowId(e.motion.windowID);
         out->x = e.motion.x;
-        out->y = e.motion.y;
+        out->y = e.motion.y - SdlMenuBarHeight(out->window);
         return true;
       case SDL_MOUSEBUTTONDOWN:
       case SDL_MOUSEBUTTONUP:
@@ -305,7 +329,7 @@ bool SPollEvent(PlatEventRecord* out) {
         out->button = MouseButton(e.button.button);
         out->clicks = e.button.clicks;
         out->x = e.button.x;
-        out->y = e.button.y;
+        out->y = e.button.y - SdlMenuBarHeight(out->window);
         return true;
       case SDL_MOUSEWHEEL:
         out->type = PLAT_EVENT_WHEEL;
@@ -341,6 +365,9 @@ bool SGetWindowRect(int slot, PlatRect* out) {
   if (!ValidSlot(slot) || !g_Windows[slot].window) return false;
   SDL_GetWindowPosition(g_Windows[slot].window, &out->x, &out->y);
   SDL_GetWindowSize(g_Windows[slot].window, &out->width, &out->height);
+  int top = SdlMenuBarHeight(slot);
+  out->y += top;
+  out->height -= top;
   return true;
 }
 
@@ -351,8 +378,9 @@ void SSetWindowPosition(int slot, int x, int y) {
 void SSetWindowSizeLimits(int slot, int minWidth, int minHeight, int maxWidth, int maxHeight) {
   if (!ValidSlot(slot) || !g_Windows[slot].window) return;
   SDL_Window* w = g_Windows[slot].window;
-  SDL_SetWindowMinimumSize(w, minWidth > 0 ? minWidth : 1, minHeight > 0 ? minHeight : 1);
-  if (maxWidth > 0 && maxHeight > 0) SDL_SetWindowMaximumSize(w, maxWidth, maxHeight);
+  int top = SdlMenuBarHeight(slot);
+  SDL_SetWindowMinimumSize(w, minWidth > 0 ? minWidth : 1, (minHeight > 0 ? minHeight : 1) + top);
+  if (maxWidth > 0 && maxHeight > 0) SDL_SetWindowMaximumSize(w, maxWidth, maxHeight + top);
 }
 
 void SSetWindowResizable(int slot, bool resizable) {
@@ -461,7 +489,8 @@ bool SSetCustomCursor(const uint8_t* bgra, int width, int height, int hotX, int 
 }
 
 void SWarpMouse(int slot, int x, int y) {
-  if (ValidSlot(slot) && g_Windows[slot].window) SDL_WarpMouseInWindow(g_Windows[slot].window, x, y);
+  if (ValidSlot(slot) && g_Windows[slot].window)
+    SDL_WarpMouseInWindow(g_Windows[slot].window, x, y + SdlMenuBarHeight(slot));
 }
 
 int SJoystickCount() {
@@ -498,6 +527,21 @@ bool SGetCursorPosition(int* x, int* y) {
 }  // namespace
 
 SDL_Window* SdlWindowOfSlot(int slot) { return ValidSlot(slot) ? g_Windows[slot].window : nullptr; }
+
+bool SdlOnMainThread() { return std::this_thread::get_id() == g_MainThread; }
+
+int SdlSlotOfWindowId(Uint32 id) { return SlotOfWindowId(id); }
+
+void SdlRepaintGameWindows() {
+  std::lock_guard<std::mutex> g(g_CanvasLock);
+  for (SdlWindow& w : g_Windows)
+    if (w.window) ShowCanvas(w);
+}
+
+void SdlRepaintGameWindow(int slot) {
+  std::lock_guard<std::mutex> g(g_CanvasLock);
+  if (ValidSlot(slot) && g_Windows[slot].window) ShowCanvas(g_Windows[slot]);
+}
 
 PlatformDriver g_SdlDriver = {
     "sdl",         SInit,          SQuit,        SGetTicks,       SSleep,         SChoiceBox,

@@ -1,0 +1,14 @@
+// The tray icon of the SDL backend (sdl_tray.cpp): a StatusNotifierItem on the session bus.
+// Main thread only.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// Shows or updates the icon (16 x 16 BGRA, straight alpha, or null for the program's icon) and
+// its tip; false when the desktop has no session bus or no tray watching for items.
+bool SdlTrayShow(const uint8_t* bgra16x16, const char* tipUtf8);
+void SdlTrayRemove();
+// Handles the bus's messages; true when a click on the icon gave *out an event.
+bool SdlTrayPoll(PlatEventRecord* out);

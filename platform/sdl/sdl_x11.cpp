@@ -1,0 +1,101 @@
+// Window details SDL2 cannot express, done through X11 where the window lives on an X server:
+// the window shape (shape extension), stacking at the bottom or right behind another window,
+// and a caption without the maximise button (Motif window-manager hints).
+#include <SDL.h>
+#include <SDL_syswm.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/shape.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/sdl/sdl_x11.h"
+
+namespace {
+
+bool X11Window(SDL_Window* window, Display** display, Window* x) {
+  if (!window) return false;
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return false;
+  *display = info.info.x11.display;
+  *x = info.info.x11.window;
+  return true;
+}
+
+// Asks the window manager to add or remove a state of a mapped window (EWMH).
+void ChangeNetWmState(Display* d, Window w, bool add, const char* state) {
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = w;
+  e.xclient.message_type = XInternAtom(d, "_NET_WM_STATE", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = add ? 1 : 0;
+  e.xclient.data.l[1] = (long)XInternAtom(d, state, False);
+  e.xclient.data.l[3] = 1;   // from a normal application
+  XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+}
+
+short Short(int v) { return (short)std::clamp(v, -32768, 32767); }
+unsigned short Extent(int v) { return (unsigned short)std::clamp(v, 0, 65535); }
+
+}  // namespace
+
+bool SdlX11SetShape(SDL_Window* window, const PlatRect* rects, int count, int top) {
+  Display* d;
+  Window w;
+  int eventBase, errorBase;
+  if (!X11Window(window, &d, &w) || !XShapeQueryExtension(d, &eventBase, &errorBase)) return false;
+  if (count <= 0) {
+    XShapeCombineMask(d, w, ShapeBounding, 0, 0, None, ShapeSet);
+  } else {
+    std::vector<XRectangle> shape;
+    // The menu bar above the client area stays visible.
+    int width = 0, height = 0;
+    SDL_GetWindowSize(window, &width, &height);
+    if (top > 0) shape.push_back({0, 0, Extent(width), Extent(top)});
+    for (int i = 0; i < count; i++)
+      if (rects[i].width > 0 && rects[i].height > 0)
+        shape.push_back({Short(rects[i].x), Short(rects[i].y + top), Extent(rects[i].width), Extent(rects[i].height)});
+    XShapeCombineRectangles(d, w, ShapeBounding, 0, 0, shape.data(), (int)shape.size(), ShapeSet, Unsorted);
+  }
+  XFlush(d);
+  return true;
+}
+
+bool SdlX11Restack(SDL_Window* window, int how, SDL_Window* sibling) {
+  Display* d;
+  Window w;
+  if (!X11Window(window, &d, &w)) return false;
+  // The manager keeps a window at the bottom only while it has the "below" state.
+  ChangeNetWmState(d, w, how == 1, "_NET_WM_STATE_BELOW");
+  XWindowChanges change{};
+  unsigned mask = CWStackMode;
+  change.stack_mode = how == 1 ? Below : Above;
+  if (how == 2) {
+    Display* sd;
+    if (!X11Window(sibling, &sd, &change.sibling) || sd != d) return false;
+    change.stack_mode = Below;
+    mask |= CWSibling;
+  }
+  // Through the manager when it has framed the window, directly otherwise.
+  XReconfigureWMWindow(d, w, DefaultScreen(d), mask, &change);
+  XFlush(d);
+  return true;
+}
+
+bool SdlX11SetMaximizeBox(SDL_Window* window, bool shown) {
+  Display* d;
+  Window w;
+  if (!X11Window(window, &d, &w)) return false;
+  // Motif hints: functions and decorations. With "all" set, the functions named are removed.
+  enum : unsigned long { FUNCTIONS = 1, DECORATIONS = 2, FUNC_ALL = 1, FUNC_MAXIMIZE = 16 };
+  bool bordered = !(SDL_GetWindowFlags(window) & SDL_WINDOW_BORDERLESS);
+  long hints[5] = {FUNCTIONS | DECORATIONS, (long)(shown ? FUNC_ALL : FUNC_ALL | FUNC_MAXIMIZE), bordered ? 1 : 0, 0,
+                   0};
+  Atom motif = XInternAtom(d, "_MOTIF_WM_HINTS", False);
+  XChangeProperty(d, w, motif, motif, 32, PropModeReplace, reinterpret_cast<unsigned char*>(hints), 5);
+  XFlush(d);
+  return true;
+}

@@ -1,0 +1,15 @@
+// Window details the SDL backend does through X11 (sdl_x11.cpp). Each answers false, doing
+// nothing, when the window is not on an X server.
+#pragma once
+
+#include "platform/platform.h"
+
+struct SDL_Window;
+
+// The window's visible shape: the client rectangles given (client coordinates) plus the menu
+// bar's `top` rows above them; count 0 gives the whole window back.
+bool SdlX11SetShape(SDL_Window* window, const PlatRect* rects, int count, int top);
+// Stacking: `how` 0 to the top of the normal windows, 1 to the bottom, 2 right behind `sibling`.
+bool SdlX11Restack(SDL_Window* window, int how, SDL_Window* sibling);
+// The caption's maximise button shown or left out.
+bool SdlX11SetMaximizeBox(SDL_Window* window, bool shown);
