@@ -101,9 +101,9 @@ inline __m128i BlendVector(__m128i s, __m128i d) {
   }
   if constexpr (M == BLEND_LINEAR_BURN) return _mm_subs_epu8(d, _mm_xor_si128(s, _mm_set1_epi8(-1)));
   if constexpr (M == BLEND_SOFT_LIGHT) {
-    // Outside the dark corner (s >= 128 with d <= 32, patched from the table by the rows) the
-    // square-root term only ever nudges a quotient below the integer it sits on: a darkening
-    // source moves d by (s - 128) >> 1, a lightening one by (s - 129) >> 2, at least 0.
+    // Outside the dark corner (s >= 128 with d <= 32, see BlendExact) the square-root term
+    // only ever nudges a quotient below the integer it sits on: a darkening source moves d by
+    // (s - 128) >> 1, a lightening one by (s - 129) >> 2, at least 0.
     return ByHalves(s, d, [](__m128i a, __m128i b) {
       __m128i x = _mm_sub_epi16(a, Set16(128));
       __m128i down = _mm_srai_epi16(x, 1);
@@ -137,27 +137,26 @@ inline __m128i BlendVector(__m128i s, __m128i d) {
   return s;
 }
 
-// The vector form and the table agree everywhere except soft light's dark corner, whose
-// bytes are taken from the table (rare in pictures: a light source over near-black).
+// Soft light's dark corner (s >= 128 with d <= 32) scales s - 128 by a factor of d alone,
+// trunc(16384 - sqrt(256 - d) * (768 - 8d)); single precision gives the same integer for each
+// of these 33 values of d. It is worked out only for vectors that reach the corner.
+inline __m128i SoftLightCorner(__m128i s, __m128i d) {
+  return ByQuarters(s, d, [](__m128i a, __m128i b) {
+    __m128 root = _mm_sqrt_ps(_mm_cvtepi32_ps(_mm_sub_epi32(Int32(256), b)));
+    __m128 slope = _mm_cvtepi32_ps(_mm_sub_epi32(Int32(768), _mm_slli_epi32(b, 3)));
+    __m128i factor = _mm_cvttps_epi32(_mm_sub_ps(_mm_set1_ps(16384.0f), _mm_mul_ps(root, slope)));
+    return _mm_add_epi32(b, _mm_srai_epi32(_mm_madd_epi16(_mm_sub_epi32(a, Int32(128)), factor), 15));
+  });
+}
+
 template <int M>
 inline __m128i BlendExact(__m128i s, __m128i d) {
   __m128i t = BlendVector<M>(s, d);
   if constexpr (M == BLEND_SOFT_LIGHT) {
     __m128i light = _mm_cmpeq_epi8(_mm_and_si128(s, _mm_set1_epi8(-128)), _mm_set1_epi8(-128));
     __m128i dark = _mm_cmpeq_epi8(_mm_subs_epu8(d, _mm_set1_epi8(32)), Zero());
-    int corner = _mm_movemask_epi8(_mm_and_si128(light, dark));
-    if (corner) {
-      alignas(16) uint8_t sb[16], db[16], tb[16];
-      _mm_store_si128((__m128i*)sb, s);
-      _mm_store_si128((__m128i*)db, d);
-      _mm_store_si128((__m128i*)tb, t);
-      const uint8_t* table = g_BlendTables.mode[BLEND_SOFT_LIGHT];
-      for (; corner; corner &= corner - 1) {
-        int i = __builtin_ctz(corner);
-        tb[i] = table[sb[i] * 256 + db[i]];
-      }
-      t = _mm_load_si128((const __m128i*)tb);
-    }
+    __m128i corner = _mm_and_si128(light, dark);
+    if (_mm_movemask_epi8(corner)) t = Select(corner, SoftLightCorner(s, d), t);
   }
   return t;
 }

@@ -160,7 +160,7 @@ TEST_F(BlendRowsTest, VectorStepRowsGiveTheTableRowsBytes) {
       BlendRow fast = StepRowFast(m, form.alpha, form.full), ref = StepRowReference(m, form.alpha, form.full);
       int failures = 0;
       for (size_t width = 1; width <= 67 && failures == 0; width++) {
-        for (size_t start : {0, 1, 4, 7, 13}) {
+        for (size_t start : {0, 1, 7}) {
           const std::vector<uint8_t> d0 = RandomPixels(rng, area), src = RandomPixels(rng, area);
           size_t from = start * 3 % 16;
           for (int32_t o : {0, 1, 127, 128, 200, 255, 256}) {
