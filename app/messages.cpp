@@ -47,15 +47,32 @@ const BuiltinText kBuiltinTexts[] = {
     {901040, "[内部エラー]\n\nパックファイル[%s]が\nオープンできませんでした。"},
 };
 constexpr int kBuiltinCount = sizeof kBuiltinTexts / sizeof kBuiltinTexts[0];
+
+// Texts of the ids this engine chose itself, for faults no game's message table names: broken
+// set files and records, a script run past its end, an expression beyond the evaluator's
+// limits, a task state too long for a text, and a project without its start label. A project
+// text of the same id still wins; these stand in only where the table has none, so the player
+// learns what went wrong rather than reading the internal-error text.
+const BuiltinText kOwnTexts[] = {
+    {105010, "[%s]ファイルが\n壊れています。"},
+    {108180, "ラベル[%s]が\n見つかりません。"},
+    {160020, "式が複雑すぎるため\n計算できません。"},
+    {900060, "[内部エラー]\n\nコマンドの引数が壊れています。"},
+    {900080, "[内部エラー]\n\nスクリプトの最後を越えて実行しようとしました。"},
+    {900190, "[内部エラー]\n\nタスクの状態が長すぎるため\n文字列に収まりません。"},
+};
+constexpr int kOwnCount = sizeof kOwnTexts / sizeof kOwnTexts[0];
 const char* const kUnknownIdText =
     "[内部エラー]\n\nエラー文字列の指定ミスです。\nシステム開発者までお問い合わせください。";
 const char* const kLocationPrefix = "[対象ファイル]\n%s\n\n[場所]\n%d 行目\n\n[内容]\n\n";
 
 struct Cp932Texts {
   std::string builtin[kBuiltinCount];
+  std::string own[kOwnCount];
   std::string unknown, prefix;
   Cp932Texts() {
     for (int i = 0; i < kBuiltinCount; i++) Convert(kBuiltinTexts[i].utf8, &builtin[i]);
+    for (int i = 0; i < kOwnCount; i++) Convert(kOwnTexts[i].utf8, &own[i]);
     Convert(kUnknownIdText, &unknown);
     Convert(kLocationPrefix, &prefix);
   }
@@ -181,7 +198,10 @@ const char* LookupMessageText(int32_t id) {
   }
   for (int i = 0; i < kBuiltinCount; i++)
     if (kBuiltinTexts[i].id == id) return Texts().builtin[i].c_str();
-  return candidate ? candidate : Texts().unknown.c_str();
+  if (candidate) return candidate;
+  for (int i = 0; i < kOwnCount; i++)
+    if (kOwnTexts[i].id == id) return Texts().own[i].c_str();
+  return Texts().unknown.c_str();
 }
 
 char* BuildMessage(int32_t id, int fatal) {

@@ -31,7 +31,9 @@ constexpr int CMD_SCREEN_AND_TIMERS = 82;
 constexpr int CMD_SCRIPT_FILE_QUERY = 83;
 
 constexpr size_t PASTE_LIMIT = 1024;
-constexpr int OPTION_COUNT = MAX_COMMAND_PARAMS - 2;   // options 1.. as far as parameters reach
+// Options 1-110 come from arguments 3-112 (parameter ids 2-111).
+constexpr int OPTION_COUNT = 110;
+static_assert(OPTION_COUNT < int(sizeof g_EngineOptions) && OPTION_COUNT + 2 <= MAX_COMMAND_PARAMS);
 
 // Argument n of the current command (numbered from 1), 0 when the script left it out.
 int Arg(int n) { return ParamPosition(n - 1); }

@@ -126,9 +126,11 @@ bool IndexEntry(int32_t packNumber, bool updatePack, const uint8_t* entry, uint3
   if (length == 15 && EqualNameNoCase(name, "kvbin\\kvcfg.kbn", 15)) g_PackedRelease = 1;
 
   // Same rule as comparing with every earlier entry of equal hash, in one step: the key holds
-  // the stored hash and the case-folded name.
+  // the stored hash and the stored name, still complemented, with ASCII case folded over its
+  // whole length. A complemented letter is no letter, so names that differ only in ASCII case
+  // are different entries, as packers that keep a file's own spelling rely on.
   std::string key(reinterpret_cast<const char*>(entry), 4);
-  key += LowerName(name, length);
+  for (uint32_t i = 0; i < length; i++) key += (char)FoldAscii(entry[5 + i]);
   auto [it, fresh] = seen->try_emplace(key, j);
   if (fresh) return true;
   if (!updatePack) {

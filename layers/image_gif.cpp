@@ -183,8 +183,10 @@ int ReadGifImage(GifCursor* c, GifParse* p, DecodeTarget* target, GifFrame** slo
   frame->mTransparentIndex = p->mTransparentIndex, frame->mLoopCount = p->mLoopCount;
   memcpy(frame->mPalette, p->mPalette, sizeof frame->mPalette);
 
+  // Minimum code sizes up to 11 still start with codes of 12 bits at most; codes below the
+  // clear code that no palette entry has are kept as their low byte.
   int rootSize = GifReadByte(c);
-  if (rootSize < 1 || rootSize > 8) return -1;
+  if (rootSize < 1 || rootSize > 11) return -1;
   LzwState* s = static_cast<LzwState*>(calloc(1, sizeof(LzwState)));
   if (!s) return -1;
   s->mRootSize = rootSize;
@@ -248,8 +250,9 @@ int DecodeGifMemory(const uint8_t* data, size_t size, DecodeTarget* target) {
   uint8_t packed = GifReadByte(&c);
   GifSkip(&c, 2);
   if (packed & 0x80) ReadColourTable(&c, packed, &p);
-  if (screenWidth > MAX_IMAGE_SIDE || screenHeight > MAX_IMAGE_SIDE || screenWidth == 0 || screenHeight == 0)
-    return ReportScriptErrorF(100091, 1, target->mFileName), -1;
+  if (screenWidth > MAX_IMAGE_SIDE || screenHeight > MAX_IMAGE_SIDE) return ReportScriptErrorF(100091, 1, target->mFileName), -1;
+  // A screen without pixels is a broken file, not a large one.
+  if (screenWidth == 0 || screenHeight == 0) return -1;
   if (!target->mGifFrames) target->mGifFrames = static_cast<GifFrame**>(calloc(GIF_FRAME_SLOTS, sizeof(GifFrame*)));
   if (!target->mGifFrames) return -1;
   int frames = 0;

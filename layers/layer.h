@@ -122,8 +122,10 @@ LayerRecord* ShareLayerRecord(NameNode* node, LayerRecord* record);
 
 // Grows or shrinks `old` (contents kept up to the smaller size) or allocates anew when `old`
 // is null, for width * 4 * height + width * 4 + 4 bytes, aligned for the pixel kernels.
-// Refuses a side outside 1..8192 (box and message 100010); no memory reports 104030 with the
-// file name, or 100010 without one. Null on failure, and `old` is then left untouched.
+// A width above 8192 is refused with the size box and message 100010. A side may be 0 and the
+// height above 8192; a negative side, more than 8192 x 8192 pixels (a row counting as one at
+// least) or no memory reports 104030 with the file name, or 100010 without one. Null on
+// failure, and `old` is then left untouched.
 ImageBuffer* AllocImageBuffer(ImageBuffer* old, int32_t width, int32_t height, const char* fileName);
 void FreeImageBuffer(ImageBuffer* buffer);
 

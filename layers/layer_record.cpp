@@ -109,18 +109,20 @@ LayerRecord* ShareLayerRecord(NameNode* node, LayerRecord* record) {
 }
 
 ImageBuffer* AllocImageBuffer(ImageBuffer* old, int32_t width, int32_t height, const char* fileName) {
-  if (width > MAX_IMAGE_SIDE || height > MAX_IMAGE_SIDE) {
+  if (width > MAX_IMAGE_SIDE) {
     ShowErrorBox("", ToCp932Text("ＣＧサイズが大きすぎます。X=%d, Y=%d").c_str(), width, height);
     ReportError(100010, 1);
     return nullptr;
   }
-  if (width < 1 || height < 1) {
-    ReportError(100010, 1);
-    return nullptr;
-  }
+  // The height is not limited here: empty (0 x 0) and tall, narrow group canvases are common.
+  // A negative side, or more rows and pixels than the largest image holds, cannot be
+  // allocated and is refused like a failed allocation; a row counts as a pixel at least, so an
+  // empty canvas cannot claim billions of rows.
   uint64_t row = uint64_t(width) * 4;
-  uint64_t bytes = row + row * uint64_t(height) + 4;
-  ImageBuffer* buffer = AllocAligned(bytes);
+  uint64_t cells = uint64_t(width > 1 ? width : 1) * uint64_t(height > 1 ? height : 1);
+  bool possible = width >= 0 && height >= 0 && cells <= uint64_t(MAX_IMAGE_SIDE) * MAX_IMAGE_SIDE;
+  uint64_t bytes = possible ? row + row * uint64_t(height) + 4 : 0;
+  ImageBuffer* buffer = possible ? AllocAligned(bytes) : nullptr;
   if (!buffer) {
     if (fileName) ReportErrorF(104030, 1, fileName);
     else ReportError(100010, 1);

@@ -40,6 +40,15 @@ struct EmoteFunctions {
   void (*DrawPlayer)(void* player);
 };
 
+// The device as the bridge receives it, in the first slot of CreateDriver's triple: the bridge
+// draws each player into its render target placed by the transforms it reads here (0 world,
+// 1 view, 2 projection; 16 floats, row-major, row vectors), as a Direct3D renderer reads its
+// device's. GetTransform returns 1, or 0 without a device. Plain C layout: the bridge is C.
+struct EmoteDevice {
+  void* context;
+  int (*GetTransform)(void* context, int which, float* matrix);
+};
+
 extern EmoteFunctions g_EmoteFunctions;
 extern uint8_t g_EmoteAvailable;
 

@@ -10,6 +10,7 @@
 #include "app/engine.h"
 #include "layers/layer.h"
 #include "media/emote.h"
+#include "platform/gpu.h"
 #include "platform/platform.h"
 
 void* g_EmoteDriver;
@@ -23,6 +24,13 @@ namespace {
 constexpr float FRAMES_PER_MS = 0.06f;
 // The separator of variable lists: the full-width pound sign of code page 932.
 constexpr uint8_t SEPARATOR_LEAD = 0x81, SEPARATOR_TRAIL = 0x92;
+
+// What the bridge draws with: the device the driver was made on.
+int DeviceTransform(void* context, int which, float* matrix) {
+  PlatGpuDriver* device = static_cast<PlatGpuDriver*>(context);
+  return device && device->GetTransform(which, matrix) ? 1 : 0;
+}
+EmoteDevice g_EmoteDevice = {nullptr, DeviceTransform};
 
 bool HasPlayer(const LayerRecord* record) { return record && record->mEmotePlayer && g_EmoteAvailable; }
 
@@ -119,10 +127,11 @@ void LookAt(float* m, const float* eye, const float* at, const float* up) {
 
 }  // namespace
 
-int InitEmoteDriver(void* device) {
+int InitEmoteDriver(PlatGpuDriver* device) {
   if (g_EmoteDriver) return 0;
   if (!g_EmoteAvailable) return 1;
-  void* triple[3] = {device, nullptr, nullptr};
+  g_EmoteDevice.context = device;
+  void* triple[3] = {&g_EmoteDevice, nullptr, nullptr};
   g_EmoteDriver = g_EmoteFunctions.CreateDriver(triple);
   return g_EmoteDriver ? 0 : 1;
 }
@@ -348,7 +357,8 @@ void DrawEmotePlayer(LayerRecord* record) {
   if (HasPlayer(record)) g_EmoteFunctions.DrawPlayer(record->mEmotePlayer);
 }
 
-void SetupEmoteCamera(void* device, float width, float height, float cameraX, float cameraY, float angleDegrees) {
+void SetupEmoteCamera(PlatGpuDriver* device, float width, float height, float cameraX, float cameraY,
+                      float angleDegrees) {
   if (!device) return;
   if (height == 0.0f) width = height = 1.0f;
   float a = -angleDegrees * 2.0f * float(M_PI) / 360.0f;
@@ -370,9 +380,12 @@ void SetupEmoteCamera(void* device, float width, float height, float cameraX, fl
   g_EmoteCamera.mProjection[11] = 1.0f;
   g_EmoteCamera.mProjection[15] = 0.0f;
   g_EmoteCamera.mSet = 1;
+  device->SetTransform(PLAT_GPU_WORLD, g_EmoteCamera.mWorld);
+  device->SetTransform(PLAT_GPU_VIEW, g_EmoteCamera.mView);
+  device->SetTransform(PLAT_GPU_PROJECTION, g_EmoteCamera.mProjection);
 }
 
-void RefreshEmoteCamera(void* device) {
+void RefreshEmoteCamera(PlatGpuDriver* device) {
   if (g_EmoteAvailable) SetupEmoteCamera(device, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 struct LayerRecord;
+struct PlatGpuDriver;
 
 constexpr int EMOTE_PLAYER_SLOTS = 128;
 constexpr size_t EMOTE_VARIABLE_LIST_BYTES = 4096;   // mEmoteSavedVariables and query results
@@ -18,8 +19,9 @@ extern void* g_EmoteDriver;
 extern LayerRecord* g_EmotePlayers[EMOTE_PLAYER_SLOTS];
 extern float g_EmotePendingTime[EMOTE_PLAYER_SLOTS];
 
-// Makes the driver on `device` (an opaque GPU device) unless one exists. 0, or 1 on failure.
-int InitEmoteDriver(void* device);
+// Makes the driver on `device` unless one exists; the bridge draws on it with the device's
+// transforms (see EmoteDevice). 0, or 1 on failure.
+int InitEmoteDriver(PlatGpuDriver* device);
 // Releases the driver (players first, see ReleaseEmotePlayers). Nothing without one.
 void ReleaseEmoteDriver();
 
@@ -78,8 +80,9 @@ void BindEmoteTarget(void* texture);
 void DrawEmotePlayer(LayerRecord* record);
 
 // The camera the bridge draws with: row-major 4x4 matrices in the Direct3D convention (row
-// vectors, element (r, c) at [(r - 1) * 4 + c - 1]). SetupEmoteCamera computes them and, with
-// a device, marks them set; the GPU scene puts them on its device before DrawEmotePlayer.
+// vectors, element (r, c) at [(r - 1) * 4 + c - 1]). With a device, SetupEmoteCamera computes
+// them, marks them set and makes them the device's world, view and projection, which the
+// bridge reads when it draws; the GPU scene sets it up before each DrawEmotePlayer.
 struct EmoteCamera {
   float mWorld[16];
   float mView[16];
@@ -87,9 +90,10 @@ struct EmoteCamera {
   uint8_t mSet;
 };
 extern EmoteCamera g_EmoteCamera;
-void SetupEmoteCamera(void* device, float width, float height, float cameraX, float cameraY, float angleDegrees);
+void SetupEmoteCamera(PlatGpuDriver* device, float width, float height, float cameraX, float cameraY,
+                      float angleDegrees);
 // The neutral camera (1 x 1, no offset); after device creation, reset and window resizing.
-void RefreshEmoteCamera(void* device);
+void RefreshEmoteCamera(PlatGpuDriver* device);
 
 // The frame wait's step: advances every registered player by its pending time, then gives
 // each the frame's elapsed milliseconds (16.666 when above 10000).

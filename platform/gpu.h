@@ -71,6 +71,11 @@ struct PlatGpuVertex {
   float u, v;
 };
 
+// The device's transforms, which models drawn by a renderer of their own (the E-mote bridge)
+// are placed with; quads are pre-transformed and ignore them. Row-major 4x4 matrices in the
+// Direct3D convention (row vectors, element (r, c) at [(r - 1) * 4 + c - 1]).
+enum : int { PLAT_GPU_WORLD = 0, PLAT_GPU_VIEW = 1, PLAT_GPU_PROJECTION = 2 };
+
 // The device. Every slot is filled; all run on the thread that runs the frame step.
 struct PlatGpuDriver {
   const char* name;
@@ -100,6 +105,10 @@ struct PlatGpuDriver {
   // Copies the top-left width x height of a render target (null: the back buffer) into
   // `bgra` (rows of `pitch` bytes). False when lost or when the area is larger than the target.
   bool (*ReadBack)(PlatGpuTexture* target, uint8_t* bgra, int width, int height, int pitch);
+  // Sets or reads one of the three transforms (16 floats); a device starts with identities.
+  // False for an unknown transform or without a device.
+  bool (*SetTransform)(int which, const float* matrix);
+  bool (*GetTransform)(int which, float* matrix);
 };
 
 // The software device that both backends use (platform/gpu_soft.cpp); the headless backend

@@ -32,6 +32,7 @@ struct Device {
   uint8_t filter[3][2] = {};          // mag, min per stage
   PlatGpuDrawState state{};
   PlatGpuEffect effect{PLAT_GPU_NO_PASS, 1.0f, 0.0f, 0.0f};
+  float transform[3][16] = {};        // world, view, projection
 };
 
 Device g_Device;
@@ -257,6 +258,8 @@ bool SoftCreateDevice(int width, int height, PlatGpuCaps* caps) {
   g_Device.state = DefaultDrawState();
   g_Device.effect = PlatGpuEffect{PLAT_GPU_NO_PASS, 1.0f, 0.0f, 0.0f};
   memset(g_Device.filter, PLAT_FILTER_POINT, sizeof g_Device.filter);
+  memset(g_Device.transform, 0, sizeof g_Device.transform);
+  for (auto& m : g_Device.transform) m[0] = m[5] = m[10] = m[15] = 1.0f;
   g_Device.exists = true;
   *caps = PlatGpuCaps{MAX_SIDE, MAX_SIDE, 30};
   return true;
@@ -340,13 +343,25 @@ bool SoftReadBack(PlatGpuTexture* target, uint8_t* bgra, int width, int height, 
   return true;
 }
 
+bool SoftSetTransform(int which, const float* matrix) {
+  if (which < PLAT_GPU_WORLD || which > PLAT_GPU_PROJECTION || !g_Device.exists || !matrix) return false;
+  memcpy(g_Device.transform[which], matrix, sizeof g_Device.transform[which]);
+  return true;
+}
+
+bool SoftGetTransform(int which, float* matrix) {
+  if (which < PLAT_GPU_WORLD || which > PLAT_GPU_PROJECTION || !g_Device.exists || !matrix) return false;
+  memcpy(matrix, g_Device.transform[which], sizeof g_Device.transform[which]);
+  return true;
+}
+
 }  // namespace
 
 PlatGpuDriver g_SoftwareGpu = {
     "software",       SoftCreateDevice, SoftReleaseDevice, SoftTestDevice,       SoftCreateTexture,
     SoftReleaseTexture, SoftWriteTexture, SoftSetRenderTarget, SoftClear,          SoftSetTexture,
     SoftSetSamplerFilter, SoftSetDrawState, SoftGetDrawState, SoftSetEffect,      SoftDrawQuad,
-    SoftReadBack,
+    SoftReadBack,     SoftSetTransform, SoftGetTransform,
 };
 
 // 4 bits a channel, rounded to the nearest level; with dithering the error moves on to the

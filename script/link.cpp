@@ -17,6 +17,7 @@ namespace {
 
 constexpr int CMD_JUMP = 34;
 constexpr int CMD_CALL = 35;
+constexpr int CMD_MESSAGE_END = 70;
 constexpr uint32_t HEADER_BYTES = 32;
 constexpr uint32_t ARGUMENT_BYTES = 12;
 constexpr size_t LABEL_TEXT_BYTES = 1024;
@@ -144,7 +145,7 @@ bool Link(int32_t n, ScriptFileRecord* file, uint8_t* data, size_t size) {
   for (int32_t i = 0; i < count; i++) {
     const uint8_t* c = segA + (size_t)i * 4;
     uint8_t code = c[0], args = c[1];
-    if (code >= COMMAND_COUNT || args > MAX_COMMAND_ARGS || records - used < args) return Refuse(n);
+    if (code >= COMMAND_COUNT || records - used < args) return Refuse(n);
     file->mCommandCodes[i] = code;
     file->mArgCounts[i] = args;
     file->mCallCounts[i] = c[2];
@@ -154,11 +155,14 @@ bool Link(int32_t n, ScriptFileRecord* file, uint8_t* data, size_t size) {
       const uint8_t* b = segB + used * ARGUMENT_BYTES;
       CommandArgument& a = file->mArgStore[used];
       a.mParamId = b[0];
+      a.mSpare = b[1];
       a.mKind = b[2];
       a.mOperator = b[3];
       a.mExprLength = ReadU32(b + 4);
       a.mExprOffset = ReadU32(b + 8);
-      if (a.mParamId >= g_CommandDefs[code].mParamCount) return Refuse(n);
+      // The message end's record carries two marks in its first two words, not an argument;
+      // nothing decodes it, so its bytes are kept as they are.
+      if (code != CMD_MESSAGE_END && a.mParamId >= g_CommandDefs[code].mParamCount) return Refuse(n);
     }
     file->mLines[i] = ReadU32(segD + (size_t)i * 4);
   }

@@ -137,7 +137,6 @@ int ParseCommandTable(const uint8_t* data, size_t size) {
     const char* name = r.Text();
     if (!name || !r.Need(1)) return Broken();
     uint8_t params = (uint8_t)r.Read(1);
-    if (params > MAX_COMMAND_PARAMS) return Broken();
     CommandDef scratch;
     // Commands past the handler table's slots are read over and kept nowhere.
     CommandDef& def = c < COMMAND_COUNT ? g_CommandDefs[c] : scratch;

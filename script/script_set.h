@@ -8,8 +8,11 @@
 struct IntProgramOp;
 
 constexpr int COMMAND_COUNT = 110;
-constexpr int MAX_COMMAND_PARAMS = 100;   // parameter ids 0-99
-constexpr int MAX_COMMAND_ARGS = 99;      // argument positions 1-99
+// A command's parameter count and each record's parameter id are bytes, and a compiler uses
+// the whole range (the options command alone declares parameter ids up to 111), so the tables
+// hold every value a byte names; what a record may use is bounded by its command's declaration.
+constexpr int MAX_COMMAND_PARAMS = 256;   // parameter ids 0-255
+constexpr int MAX_COMMAND_ARGS = 255;     // argument positions 1-255 (the record count is a byte)
 constexpr int MAX_CHECK_KIND = 28;
 constexpr int SCRIPT_SET_VERSION = 480;
 constexpr uint32_t LABEL_INDEX_FLAG = 0x10000000;   // a jump's resolved label index
@@ -25,6 +28,7 @@ constexpr int32_t MSG_SCRIPT_ENDED = 900080;        // fatal, located: ran past 
 // One argument record of a command, as compiled.
 struct CommandArgument {
   uint8_t mParamId;
+  uint8_t mSpare;       // byte 1: read only as part of the message end's first mark
   uint8_t mKind;        // evaluator kind 1-4
   uint8_t mOperator;    // assignment operator 0-8
   uint32_t mExprLength;

@@ -83,7 +83,7 @@ extern int g_LastYield;
 extern uint64_t g_DebugCommandCounter;
 extern uint8_t g_DebugCornerBits;
 
-// Argument slots, by argument position 1-99 (g_ParamSlot by parameter id).
+// Argument slots, by argument position 1-255 (g_ParamSlot by parameter id).
 extern uint8_t g_ParamSlot[MAX_COMMAND_PARAMS];
 extern uint8_t g_ArgParamId[MAX_COMMAND_ARGS + 1];
 extern uint8_t g_ArgKind[MAX_COMMAND_ARGS + 1];

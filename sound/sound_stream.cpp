@@ -295,8 +295,10 @@ int RampNode(NameNode* node, void*) {
     return 0;
   }
   int64_t v = r->mRampFrom + (int64_t)elapsed * r->mSlope / 1024;
-  // A zero slope never moves: the ramp ends at once instead of hanging below its target.
-  if (r->mSlope == 0 || (r->mSlope > 0 && v >= r->mTargetVolume) || (r->mSlope < 0 && v <= r->mTargetVolume)) {
+  // A zero slope counts as rising: a ramp that starts below its target stays where it is (as
+  // games that retarget a fade-in, or ask for a tiny step over a long fade, have always heard
+  // it) until the next play or fade-out; one at or above its target ends at once.
+  if ((r->mSlope >= 0 && v >= r->mTargetVolume) || (r->mSlope < 0 && v <= r->mTargetVolume)) {
     v = r->mTargetVolume;
     r->mRampEndTime = now ? now : 1;
   }

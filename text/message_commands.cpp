@@ -93,8 +93,8 @@ int CmdMessageEnd() {
   uint8_t count = 0;
   CommandArgument* args = CurrentArguments(&count);
   if (count > 0) {
-    task->mMessageMark1 = (uint32_t)args[0].mParamId | (uint32_t)args[0].mKind << 16 |
-                          (uint32_t)args[0].mOperator << 24;
+    task->mMessageMark1 = (uint32_t)args[0].mParamId | (uint32_t)args[0].mSpare << 8 |
+                          (uint32_t)args[0].mKind << 16 | (uint32_t)args[0].mOperator << 24;
     task->mMessageMark2 = args[0].mExprLength;
   }
   CloseMessageBlock();

@@ -153,7 +153,7 @@ HeadlessTrayState HeadlessTray();
 extern PlatGpuDriver g_HeadlessGpu;
 struct HeadlessGpuCounts {
   int createDevice, releaseDevice, testDevice, createTexture, releaseTexture, writeTexture, setRenderTarget,
-      clear, drawQuad, readBack;
+      clear, drawQuad, readBack, setTransform;
 };
 HeadlessGpuCounts HeadlessGpuCalls();
 // The next `count` device creations fail (-1: every one until set again).

@@ -82,12 +82,19 @@ bool HReadBack(PlatGpuTexture* target, uint8_t* bgra, int width, int height, int
   return Lost() ? false : g_Inner->ReadBack(target, bgra, width, height, pitch);
 }
 
+bool HSetTransform(int which, const float* matrix) {
+  g_Counts.setTransform++;
+  return g_SoftwareGpu.SetTransform(which, matrix);
+}
+
+bool HGetTransform(int which, float* matrix) { return g_SoftwareGpu.GetTransform(which, matrix); }
+
 }  // namespace
 
 PlatGpuDriver g_HeadlessGpu = {
     "headless",       HCreateDevice,  HReleaseDevice, HTestDevice,  HCreateTexture, HReleaseTexture,
     HWriteTexture,    HSetRenderTarget, HClear,       HSetTexture,  HSetSamplerFilter, HSetDrawState,
-    HGetDrawState,    HSetEffect,     HDrawQuad,      HReadBack,
+    HGetDrawState,    HSetEffect,     HDrawQuad,      HReadBack,    HSetTransform,  HGetTransform,
 };
 
 HeadlessGpuCounts HeadlessGpuCalls() { return g_Counts; }

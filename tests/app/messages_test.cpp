@@ -65,6 +65,22 @@ TEST_F(Messages, LookupPrefersBuiltinThenTableThenInternalError) {
             "[内部エラー]\n\nエラー文字列の指定ミスです。\nシステム開発者までお問い合わせください。");
 }
 
+// Ids the engine chose for faults of its own have texts, so a game whose table lacks them
+// still says what went wrong; a project text of the same id wins over them.
+TEST_F(Messages, IdsOfTheEnginesOwnHaveTextsThatTheTableOverrides) {
+  const std::string unknown = LookupMessageText(777777);
+  for (int32_t id : {105010, 108180, 160020, 900060, 900080, 900190}) {
+    SCOPED_TRACE(id);
+    ASSERT_NE(LookupMessageText(id), nullptr);
+    EXPECT_NE(LookupMessageText(id), unknown);
+    EXPECT_GT(strlen(LookupMessageText(id)), 0u);
+  }
+  ReportErrorF(108180, 1, "SYSTEM_START");
+  EXPECT_EQ(Utf8(LastErrorDialogText()), "ラベル[SYSTEM_START]が\n見つかりません。");
+  AddTableText(108180, "project's own label text");
+  EXPECT_STREQ(LookupMessageText(108180), "project's own label text");
+}
+
 TEST_F(Messages, FormattedMessageShowsItsArgumentInTheBuiltinText) {
   AddTableText(104060, "ignored %d");
   ReportErrorF(104060, 1, "bg\\title.png");

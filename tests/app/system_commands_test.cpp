@@ -167,6 +167,23 @@ TEST_F(SystemCommandTest, SetOptionsWritesTheLowBytesOfTheGivenOptionsOnly) {
   EXPECT_EQ(g_EngineOptions[0], 1);
 }
 
+// The compiler declares the options command with parameter ids up to 111, and a script may
+// give all 110 options in one command: more argument records than any other command has.
+TEST_F(SystemCommandTest, SetOptionsTakesEveryOptionUpToTheLastInOneCommand) {
+  uint8_t saved[sizeof g_EngineOptions];
+  memcpy(saved, g_EngineOptions, sizeof saved);
+  memset(g_EngineOptions, 1, sizeof g_EngineOptions);
+  std::string all = "setoptions";
+  for (int n = 1; n <= 110; n++) all += " option" + std::to_string(n) + "=" + std::to_string(n + 100);
+  ASSERT_TRUE(Run("", all));
+  EXPECT_EQ(ShownMessage(), 0);
+  for (int n = 1; n <= 110; n++) EXPECT_EQ(g_EngineOptions[n], n + 100) << n;
+  EXPECT_EQ(g_EngineOptions[0], 1);
+  EXPECT_EQ(g_EngineOptions[111], 1);
+  // Later tests of this program run with the options as they were.
+  memcpy(g_EngineOptions, saved, sizeof saved);
+}
+
 TEST_F(SystemCommandTest, FrameRateStartsANewSecondAndRefusesARateThatWouldStallPacing) {
   int32_t rate = g_FrameRate, skip = g_FrameSkip;
   g_SecondLoops = 40;

@@ -123,6 +123,47 @@ TEST_F(FilesTest, RefusedPackSets) {
   EXPECT_EQ(Load("n.txt"), "new");
 }
 
+// Packers that keep each file's own spelling store names that differ only in ASCII case (the
+// hash is always of the lower-cased spelling). Such names are different entries, in one pack
+// or in two; only the same stored spelling is a duplicate.
+TEST_F(FilesTest, NamesThatDifferOnlyInAsciiCaseAreDifferentEntries) {
+  // The stored name is complemented, so upper-casing a letter clears bit 5 of its inverse.
+  auto spell = [](std::string* pack, const PackWriterEntryLayout& entry, const std::string& stored) {
+    for (size_t i = 0; i < stored.size(); i++) (*pack)[entry.directoryPos + 5 + i] = (char)~stored[i];
+  };
+  PackWriterOptions options;
+  std::string error;
+  std::vector<PackWriterEntryLayout> layout;
+  std::string one = BuildPack({Stored("bg\\title.png", "lower"), Stored("bg\\title.png", "upper")}, options, &layout, &error);
+  ASSERT_EQ(layout.size(), 2u);
+  spell(&one, layout[1], "BG\\Title.PNG");
+  folder_.Write("one.kpk", one);
+  ClearMessage();
+  ASSERT_EQ(BuildPackIndex(), 0) << LastErrorDialogText();
+  EXPECT_EQ(g_PackIndex.mCount, 2);
+  EXPECT_EQ(g_QuitFlag.load(), 0);
+  std::string got = Load("bg\\title.png");
+  EXPECT_TRUE(got == "lower" || got == "upper") << got;
+
+  TempFolder two;
+  g_ExeFolderReal = two.path();
+  std::string first = BuildPack({Stored("Readme.TXT", "1")}, options, &layout, &error);
+  spell(&first, layout[0], "Readme.TXT");
+  two.Write("first.kpk", first);
+  two.Write("second.kpk", BuildPack({Stored("readme.txt", "2")}, options, nullptr, &error));
+  ClearMessage();
+  ASSERT_EQ(BuildPackIndex(), 0) << LastErrorDialogText();
+  EXPECT_EQ(g_PackIndex.mCount, 2);
+
+  // The same stored spelling twice is still a duplicate.
+  std::string again = BuildPack({Stored("Readme.TXT", "3")}, options, &layout, &error);
+  spell(&again, layout[0], "Readme.TXT");
+  two.Write("second.kpk", again);
+  ClearMessage();
+  EXPECT_EQ(BuildPackIndex(), -1);
+  EXPECT_TRUE(DialogShows("重複しています。")) << LastErrorDialogText();
+}
+
 TEST_F(FilesTest, WithoutPacksEveryPackLookupFindsNothing) {
   ASSERT_EQ(BuildPackIndex(), 0);
   EXPECT_EQ(g_PackIndex.mCount, 0);

@@ -324,6 +324,9 @@ wait frames=1
 )"));
   PlatSimulateDiskFull(-1);
   EXPECT_EQ(ShownMessage(), 102140);
+  // The error number's text comes from the compiled set, in the C runtime's wording.
+  EXPECT_NE(std::string(LastErrorDialogText()).find(" 28 No space left on device"), std::string::npos)
+      << LastErrorDialogText();
   EXPECT_EQ(SaveFile("keep.sd"), before);
   ClearMessage();
   g_QuitFlag = 0;

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "media/emote.h"
+#include "media/emote_player.h"
+#include "platform/gpu.h"
 #include "platform/headless/headless.h"
 #include "render/render.h"
 #include "tests/gpu/gpu_fixture.h"
@@ -220,6 +222,15 @@ TEST_F(SceneTest, ACharacterLayerHasOneWindowSizedTextureDrawnAtTheOriginUnscale
   std::vector<uint8_t> frame(Pixels(off), Pixels(off) + 640 * 480 * 4);
   EXPECT_EQ(PixelOf(frame, 640, 3, 3), 0xFF123456u);
   EXPECT_EQ(PixelOf(frame, 640, 100, 100), 0u);
+  // The model was placed by the layer's camera, which the device holds for the bridge: the
+  // render size, and the layer's position less half of it.
+  float held[3][16];
+  for (int which = 0; which < 3; which++) ASSERT_TRUE(PlatGpu()->GetTransform(which, held[which]));
+  SetupEmoteCamera(PlatGpu(), 640, 480, 50.0f - 320.0f, -240.0f, 0.0f);
+  EXPECT_EQ(memcmp(held[PLAT_GPU_WORLD], g_EmoteCamera.mWorld, sizeof held[0]), 0);
+  EXPECT_EQ(memcmp(held[PLAT_GPU_VIEW], g_EmoteCamera.mView, sizeof held[0]), 0);
+  EXPECT_EQ(memcmp(held[PLAT_GPU_PROJECTION], g_EmoteCamera.mProjection, sizeof held[0]), 0);
+  EXPECT_FLOAT_EQ(held[PLAT_GPU_PROJECTION][0], 0.75f);
 }
 
 }  // namespace

@@ -249,4 +249,47 @@ TEST_F(GifTest, OversizedFramesAndScreensAreRefused) {
   EXPECT_LE(h.mGifFrameCount, 2);
 }
 
+// Encoders that start from a larger minimum code size (9 to 11) still write codes of 12 bits at
+// most; such files are valid and decode like any other. 12 would need 13-bit codes.
+TEST_F(GifTest, MinimumCodeSizesUpToElevenDecode) {
+  for (int root = 8; root <= 12; root++) {
+    SCOPED_TRACE(root);
+    ResetMessageState();
+    GifSpec layout;
+    layout.screenWidth = 70, layout.screenHeight = 40;
+    layout.globalPalette = Palette(256);
+    // 2800 pixels: more than one table's worth of literals even for root size 11.
+    GifImageSpec image = Image(0, 0, 70, 40, 3);
+    image.minCodeSize = root;
+    layout.images = {image};
+    OwnedTarget t;
+    int rc = Decode(MakeGif(layout), &t);
+    EXPECT_EQ(ShownMessageId(), 0);
+    if (root == 12) {
+      EXPECT_NE(rc, 0);
+      continue;
+    }
+    ASSERT_EQ(rc, 0);
+    for (int i = 0; i < 70 * 40; i += 37) EXPECT_EQ(PixelAt(t, i % 70, i / 70), Colour(image.indexes[i])) << i;
+    EXPECT_EQ(PixelAt(t, 69, 39), Colour(image.indexes[70 * 40 - 1]));
+  }
+}
+
+// A screen without pixels is a broken file (the loader then gives its own message), not a
+// screen that is too large.
+TEST_F(GifTest, AZeroSizedScreenIsRefusedAsABrokenFile) {
+  const int sizes[][2] = {{0, 0}, {0, 4}, {4, 0}};
+  for (const auto& size : sizes) {
+    SCOPED_TRACE(std::to_string(size[0]) + "x" + std::to_string(size[1]));
+    ResetMessageState();
+    GifSpec layout;
+    layout.screenWidth = size[0], layout.screenHeight = size[1];
+    layout.globalPalette = Palette(4);
+    layout.images = {Image(0, 0, 1, 1, 0)};
+    OwnedTarget t;
+    EXPECT_NE(Decode(MakeGif(layout), &t), 0);
+    EXPECT_EQ(ShownMessageId(), 0);
+  }
+}
+
 }  // namespace

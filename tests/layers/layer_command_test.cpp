@@ -7,6 +7,7 @@
 
 #include "app/engine.h"
 #include "layers/layer.h"
+#include "render/render.h"
 #include "tests/layers/layer_fixture.h"
 
 namespace {
@@ -162,6 +163,31 @@ TEST_F(LayerCommandTest, GroupCanvasOfZeroKeepsItsPixelsAndAHugeOneChangesNothin
   ASSERT_NE(g, nullptr);
   EXPECT_EQ(g->mWidth, 8);
   EXPECT_EQ(g->mHeight, 4);
+}
+
+// Games make empty groups and narrow ones taller than an image may be; both are kept and
+// drawn like any other group.
+TEST_F(LayerCommandTest, EmptyAndTallNarrowGroupsAreMadeAndDrawn) {
+  ASSERT_TRUE(RunScript("layer name=\"e/\" width=0 height=0 priority=1\n"
+                        "layer name=\"e/a\" file=\"\" priority=1\n"
+                        "layer name=\"t/\" width=10 height=9000 priority=2\n"
+                        "layer name=\"t/a\" file=\"\" priority=1 y=8990\n"
+                        "layerquery name=\"t/\" height=1 out=r"));
+  EXPECT_EQ(g_QuitFlag.load(), 0);
+  EXPECT_EQ(ShownMessage(), 0) << LastErrorDialogText();
+  EXPECT_EQ(Int("r"), 9000);
+  LayerRecord* e = GetLayerRecord(Layer("W0/e", NAME_LOOKUP_GROUP));
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->mWidth, 0);
+  EXPECT_EQ(e->mHeight, 0);
+  EXPECT_NE(e->mPixels, nullptr);
+  LayerRecord* t = GetLayerRecord(Layer("W0/t", NAME_LOOKUP_GROUP));
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->mWidth, 10);
+  EXPECT_EQ(t->mHeight, 9000);
+  MarkRootWhollyDirty(&window_);
+  EXPECT_EQ(DrawWindow(&window_), 0);
+  EXPECT_EQ(g_QuitFlag.load(), 0);
 }
 
 struct RefusalCase {

@@ -25,10 +25,13 @@ TEST_F(LayerRecordTest, ImageSizesOutsideTheLimitsAreRefusedWithTheirMessages) {
     bool ok;
     bool sizeBox;
   };
+  // Only the width has a limit of its own; empty and tall, narrow canvases are allocated, and
+  // what no buffer can hold is refused as running out of memory.
   const Case cases[] = {
-      {8192, 1, true, false},   {1, 8192, true, false},  {1, 1, true, false},
-      {8193, 1, false, true},   {10, 8193, false, true}, {0, 5, false, false},
-      {5, -1, false, false},    {INT32_MIN, 1, false, false},
+      {8192, 1, true, false},          {1, 8192, true, false},      {1, 1, true, false},
+      {0, 0, true, false},             {0, 5, true, false},         {10, 9000, true, false},
+      {8193, 1, false, true},          {8192, 8193, false, false},  {0, INT32_MAX, false, false},
+      {5, -1, false, false},           {INT32_MIN, 1, false, false}, {-1, -1, false, false},
   };
   for (const Case& c : cases) {
     ResetMessageState();

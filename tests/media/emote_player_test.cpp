@@ -9,6 +9,7 @@
 #include "app/engine.h"
 #include "media/emote.h"
 #include "media/emote_player.h"
+#include "platform/gpu.h"
 #include "platform/headless/headless.h"
 #include "tests/media/media_fixture.h"
 
@@ -157,7 +158,7 @@ TEST_F(EmotePlayer, DeviceResetRestoresVariablesAndWhatStillPlays) {
   EXPECT_EQ(IsEmoteRegistered(r), 0);
   EXPECT_EQ(Calls("ReleaseDriver").size(), 1u);
   // The device comes back: the driver and the layer's player are made again.
-  ASSERT_EQ(InitEmoteDriver(reinterpret_cast<void*>(0x2)), 0);
+  ASSERT_EQ(InitEmoteDriver(PlatGpu()), 0);
   static const uint8_t model[8] = {};
   ASSERT_EQ(LoadEmotePlayer(r, model, sizeof model), 0);
   ClearLog();
@@ -183,7 +184,7 @@ TEST_F(EmotePlayer, ReleasedPlayerLeavesTheTableAndTheLayerTextured) {
 TEST_F(EmotePlayer, NoDriverMeansNoPlayer) {
   ReleaseEmoteDriver();
   fail_(1, 0);
-  EXPECT_EQ(InitEmoteDriver(reinterpret_cast<void*>(0x1)), 1);
+  EXPECT_EQ(InitEmoteDriver(PlatGpu()), 1);
   int rc = 0;
   LayerRecord* r = NewPlayer(&rc);
   EXPECT_EQ(rc, 1);
@@ -195,7 +196,7 @@ TEST_F(EmotePlayer, CameraMakesOneModelUnitOnePixel) {
   g_EmoteCamera = EmoteCamera{};
   SetupEmoteCamera(nullptr, 640, 480, 0, 0, 0);
   EXPECT_EQ(g_EmoteCamera.mSet, 0);
-  SetupEmoteCamera(reinterpret_cast<void*>(0x1), 640, 480, 10, 20, 0);
+  SetupEmoteCamera(PlatGpu(), 640, 480, 10, 20, 0);
   ASSERT_EQ(g_EmoteCamera.mSet, 1);
   // Row vector times world, view, projection; then divided by w.
   auto project = [](float x, float y) {
@@ -215,6 +216,33 @@ TEST_F(EmotePlayer, CameraMakesOneModelUnitOnePixel) {
   // One unit is 2/640 of the -1..1 width and 2/480 of the height.
   EXPECT_NEAR(std::fabs(b.first - a.first), 2.0f / 640.0f, 1e-6);
   EXPECT_NEAR(std::fabs(b.second - a.second), 2.0f / 480.0f, 1e-6);
+}
+
+// The camera reaches the device as its world, view and projection, and the bridge draws with
+// what the device holds.
+TEST_F(EmotePlayer, TheBridgeDrawsWithTheCameraTheDeviceHolds) {
+  PlatGpuCaps caps;
+  ASSERT_TRUE(PlatGpu()->CreateDevice(640, 480, &caps));
+  LayerRecord* r = NewPlayer();
+  ASSERT_NE(r->mEmotePlayer, nullptr);
+  SetupEmoteCamera(PlatGpu(), 640, 480, 10, 20, 0);
+  ASSERT_EQ(g_EmoteCamera.mSet, 1);
+  const float* camera[3] = {g_EmoteCamera.mWorld, g_EmoteCamera.mView, g_EmoteCamera.mProjection};
+  for (int which = 0; which < 3; which++) {
+    float held[16];
+    ASSERT_TRUE(PlatGpu()->GetTransform(which, held));
+    EXPECT_EQ(memcmp(held, camera[which], sizeof held), 0) << which;
+  }
+  DrawEmotePlayer(r);
+  float drawn[3][16];
+  ASSERT_EQ(drawnWith_(&drawn[0][0]), 1);
+  for (int which = 0; which < 3; which++) EXPECT_EQ(memcmp(drawn[which], camera[which], sizeof drawn[which]), 0) << which;
+  // The neutral camera after a device change replaces it on the device.
+  RefreshEmoteCamera(PlatGpu());
+  float projection[16];
+  ASSERT_TRUE(PlatGpu()->GetTransform(PLAT_GPU_PROJECTION, projection));
+  EXPECT_EQ(projection[0], 1.0f);
+  PlatGpu()->ReleaseDevice();
 }
 
 }  // namespace

@@ -9,8 +9,9 @@
 #include "media/emote.h"
 #include "media/emote_player.h"
 #include "media/media.h"
-#include "render/render.h"
+#include "platform/gpu.h"
 #include "platform/platform.h"
+#include "render/render.h"
 
 void MediaScriptTest::SetUp() {
   ScriptTest::SetUp();
@@ -71,7 +72,8 @@ void EmoteScriptTest::SetUp() {
   endTimeline_ = reinterpret_cast<void (*)(const char*)>(PlatLibrarySymbol(stub_, "EmoteStub_EndTimeline"));
   fail_ = reinterpret_cast<void (*)(int, int)>(PlatLibrarySymbol(stub_, "EmoteStub_Fail"));
   setBusy_ = reinterpret_cast<void (*)(int, int)>(PlatLibrarySymbol(stub_, "EmoteStub_SetBusy"));
-  ASSERT_EQ(InitEmoteDriver(reinterpret_cast<void*>(0x1)), 0);
+  drawnWith_ = reinterpret_cast<int (*)(float*)>(PlatLibrarySymbol(stub_, "EmoteStub_DrawnWith"));
+  ASSERT_EQ(InitEmoteDriver(PlatGpu()), 0);
   // Any file ending in .psb is a model for the stand-in.
   folder_.Write("chara.psb", std::string(64, 'p'));
 }

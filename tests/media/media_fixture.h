@@ -32,6 +32,8 @@ class EmoteScriptTest : public MediaScriptTest {
   void (*endTimeline_)(const char*) = nullptr;
   void (*fail_)(int, int) = nullptr;
   void (*setBusy_)(int, int) = nullptr;
+  // The world, view and projection the stand-in read from the device at its last draw.
+  int (*drawnWith_)(float* matrices) = nullptr;
 
  private:
   void* stub_ = nullptr;

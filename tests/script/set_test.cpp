@@ -13,6 +13,7 @@
 #include "script/nametree.h"
 #include "script/script_set.h"
 #include "script/vars.h"
+#include "text/text.h"
 #include "tests/support/script_fixture.h"
 #include "tools/lib/binary_writer.h"
 #include "tools/lib/command_defs.h"
@@ -78,6 +79,13 @@ TEST_F(SetTest, CommandTableRoundTripsThroughTheLoader) {
   EXPECT_EQ(specs[68].params.size(), 48u);
   EXPECT_EQ(specs[105].params.size(), 23u);
   EXPECT_EQ(FindParamId(105, "text"), 22);
+  // The options command declares parameter ids up to 111, as the compiler does.
+  EXPECT_EQ(g_CommandDefs[15].mParamCount, 112);
+  // The set carries the C runtime's texts of error numbers 0-36.
+  EXPECT_STREQ(g_RuntimeErrorTexts[0], "No error");
+  EXPECT_STREQ(g_RuntimeErrorTexts[13], "Permission denied");
+  EXPECT_STREQ(g_RuntimeErrorTexts[16], "Resource device");
+  EXPECT_STREQ(g_RuntimeErrorTexts[36], "Resource deadlock avoided");
 }
 
 TEST_F(SetTest, FindLabelMatchesHashAndName) {
@@ -201,6 +209,19 @@ TEST_F(SetTest, HostileSetFilesAreRefused) {
   }
 }
 
+// A project without its start label and without message texts is told which label is missing.
+TEST_F(SetTest, AMissingStartLabelIsNamedWithoutAMessageTable) {
+  ASSERT_TRUE(Write("file main.txt\n*OTHER\nwait frames=1\n"));
+  BinaryWriter empty;
+  empty.Bytes(std::string(16, '\0'));
+  Replace("kvbin\\kve.kbn", empty.Data());
+  EXPECT_NE(BootScripts(), 0);
+  EXPECT_EQ(g_QuitFlag, 1);
+  std::string shown;
+  ASSERT_TRUE(PlatCp932ToUtf8(LastErrorDialogText(), strlen(LastErrorDialogText()), &shown));
+  EXPECT_EQ(shown, "ラベル[SYSTEM_START]が\n見つかりません。");
+}
+
 TEST_F(SetTest, AMissingSetFileNamesItself) {
   ASSERT_TRUE(Write(kSmallProject));
   PlatDeleteFile(folder_.path() + "/kvbin/kvl.kbn");
@@ -252,6 +273,48 @@ TEST_F(SetTest, HostileScriptFilesNeverRunOutsideTheirSegments) {
     if (BootScripts() == 0) RunPasses(2);
     EXPECT_EQ(g_QuitFlag, 1) << c.what;
     EXPECT_EQ(ShownMessage(), c.message) << c.what << ": " << LastErrorDialogText();
+  }
+}
+
+// A compiler writes the message end's two marks into the first two words of its one record;
+// they are not an argument, so neither a "parameter id" beyond the command's nor any byte of
+// them is refused or lost.
+TEST_F(SetTest, MessageEndKeepsBothMarksWordForWord) {
+  if (!g_Message) CreateMessageRecord();
+  const uint32_t marks[][2] = {{5, 6}, {0x01020300, 0xFFFFFFFF}, {0xFFFFFFFF, 0}};
+  for (const auto& m : marks) {
+    SCOPED_TRACE(m[0]);
+    ClearMessage();
+    ResetScriptSet();
+    // The message end of the project before left the task waiting for its message.
+    if (ScriptTask* task = SystemTask()) task->mWaitingForMessage = 0;
+    ASSERT_TRUE(Boot("file main.txt\n*SYSTEM_START\nmessageend " + std::to_string(m[0]) + ", " +
+                     std::to_string(m[1]) + "\nwait frames=1\n"));
+    ASSERT_EQ(set_.scripts[0].commands.at(0).code, 70);
+    ASSERT_EQ(set_.scripts[0].commands.at(0).argCount, 1);
+    ASSERT_EQ(g_ScriptFiles[0]->mLinked, 1);
+    RunPasses(1);
+    EXPECT_EQ(ShownMessage(), 0);
+    ScriptTask* task = SystemTask();
+    ASSERT_NE(task, nullptr);
+    EXPECT_EQ(task->mMessageMark1, m[0]);
+    EXPECT_EQ(task->mMessageMark2, m[1]);
+  }
+  // Another command's record that names a parameter the command does not declare is still
+  // refused, and a message end whose records run past the file too.
+  const std::function<void(ScriptImage*)> damages[] = {
+      [](ScriptImage* s) { s->arguments[0].paramId = 2; },
+      [](ScriptImage* s) { s->commands[2].argCount = 9; },
+  };
+  for (const auto& damage : damages) {
+    ClearMessage();
+    ResetScriptSet();
+    ASSERT_TRUE(Write("global int x = 0\nfile main.txt\n*SYSTEM_START\nx = 5\nwait frames=1\nmessageend 1, 2\n"));
+    ScriptImage image = set_.scripts[0];
+    damage(&image);
+    Replace("kvbin\\kvt00000.kbn", EncodeScriptFile(image));
+    EXPECT_NE(BootScripts(), 0);
+    EXPECT_EQ(ShownMessage(), 105010);
   }
 }
 

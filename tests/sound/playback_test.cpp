@@ -273,6 +273,44 @@ TEST_F(PlaybackTest, RampsFollowTheClockAndStandStillWhilePaused) {
   EXPECT_EQ(r->mState, SOUND_STATE_PLAYING);
 }
 
+// Integer slopes that come out 0: a ramp that starts below its target stays at its start
+// volume, still ramping, until the next play or fade-out.
+TEST_F(PlaybackTest, AZeroSlopeRampStaysBelowItsTarget) {
+  folder_.Write("a.wav", WaveFile(1, 1, TEST_RATE, 16, Pcm16(Ramp16(TEST_RATE * 5, 1))));
+  NameNode* n = AddSound("a", SOUND_FORMAT_WAVE);
+  SoundRecord* r = Rec(n);
+  Post(n, SOUND_OP_LOAD, 0, "a.wav");
+  Post(n, SOUND_OP_SET_VOLUME, 200);
+  Post(n, SOUND_OP_PLAY, 0);
+  Pass();
+  Pass(1);
+  ASSERT_EQ(r->mState, SOUND_STATE_PLAYING);
+  // One step up over two seconds: 1 x 1024 / 2000 is 0.
+  Post(n, SOUND_OP_SET_TARGET_VOLUME, 201);
+  Post(n, SOUND_OP_PLAY, 2000);
+  Pass();
+  Pass(3000);
+  EXPECT_EQ(r->mVolume, 200);
+  EXPECT_EQ(r->mState, SOUND_STATE_RAMPING);
+  EXPECT_EQ(PlatSoundBufferGetVolume(r->mBuffer), VolumeToHundredthsDb(200));
+
+  // The same target asked for again while fading in to it: the distance is 0.
+  Post(n, SOUND_OP_SET_VOLUME, 0);
+  Post(n, SOUND_OP_SET_TARGET_VOLUME, 256);
+  Post(n, SOUND_OP_PLAY, 1000);
+  Pass();
+  Pass(500);
+  int32_t halfway = r->mVolume;
+  EXPECT_GT(halfway, 0);
+  EXPECT_LT(halfway, 256);
+  Post(n, SOUND_OP_SET_TARGET_VOLUME, 256);
+  Post(n, SOUND_OP_PLAY, 1000);
+  Pass();
+  Pass(2000);
+  EXPECT_EQ(r->mVolume, halfway);
+  EXPECT_EQ(r->mState, SOUND_STATE_RAMPING);
+}
+
 TEST_F(PlaybackTest, PauseAndResumeContinueFromThePausedPosition) {
   std::vector<int16_t> source = Ramp16(TEST_RATE * 3, 1);
   NameNode* n = AddSound("a", SOUND_FORMAT_WAVE);

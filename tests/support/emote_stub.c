@@ -21,6 +21,16 @@ static float g_VarValues[MAX_VARIABLES];
 static int g_VarCount;
 static char g_Timelines[MAX_TIMELINES][NAME_BYTES];
 
+/* The device as the runtime hands it over (its EmoteDevice): a renderer places its models with
+   the transforms it reads here when it draws. */
+struct EmoteDevice {
+  void* context;
+  int (*GetTransform)(void* context, int which, float* matrix);
+};
+static const struct EmoteDevice* g_Device;
+static float g_DrawnWith[3][16];
+static int g_DrawnWithCamera;
+
 static void Log(const char* format, ...) {
   va_list args;
   va_start(args, format);
@@ -66,6 +76,13 @@ void EmoteStub_Reset(void) {
   g_FailDriver = g_FailPlayer = g_Busy = g_Animating = 0;
   g_VarCount = 0;
   memset(g_Timelines, 0, sizeof g_Timelines);
+  g_DrawnWithCamera = 0;
+}
+/* The world, view and projection the last DrawPlayer read from the device; 0 when no draw
+   could read them. */
+int EmoteStub_DrawnWith(float* matrices) {
+  memcpy(matrices, g_DrawnWith, sizeof g_DrawnWith);
+  return g_DrawnWithCamera;
 }
 const char* EmoteStub_Log(void) { return g_Log; }
 void EmoteStub_ClearLog(void) {
@@ -83,6 +100,7 @@ void EmoteStub_SetBusy(int busy, int animating) {
 void EmoteStub_EndTimeline(const char* name) { RemoveTimeline(name); }
 
 void* EmoteBridge_CreateDriver(void* triple) {
+  g_Device = (const struct EmoteDevice*)((void**)triple)[0];
   Log("CreateDriver %p", ((void**)triple)[0]);
   return g_FailDriver ? NULL : (void*)0x100;
 }
@@ -170,5 +188,10 @@ uint8_t EmoteBridge_IsBusy(void* p) {
 }
 void EmoteBridge_Advance(void* p, float frames) { Log("Advance %p %g", p, frames); }
 #ifndef WITHOUT_DRAW
-void EmoteBridge_DrawPlayer(void* p) { Log("DrawPlayer %p", p); }
+void EmoteBridge_DrawPlayer(void* p) {
+  int read = g_Device != NULL;
+  for (int which = 0; which < 3 && read; which++) read = g_Device->GetTransform(g_Device->context, which, g_DrawnWith[which]);
+  g_DrawnWithCamera = read;
+  Log("DrawPlayer %p", p);
+}
 #endif

@@ -21,7 +21,7 @@ enum : uint8_t { T_INT = 1, T_REAL = 2, T_TEXT = 3 };
 constexpr int CMD_ELSE_IF = 11, CMD_DECLARE_REAL = 26, CMD_JUMP = 34, CMD_CALL = 35, CMD_IF = 36, CMD_ELSE = 37;
 constexpr int CMD_BREAK_BLOCK = 38, CMD_REPEAT_BLOCK = 39, CMD_END_IF = 40, CMD_DECLARE_INT = 42, CMD_ASSIGN = 45;
 constexpr int CMD_LOOP = 47, CMD_BREAK_LOOP = 48, CMD_CONTINUE_LOOP = 49, CMD_LOOP_END = 50, CMD_RETURN = 68;
-constexpr int CMD_DECLARE_STRING = 81, CMD_MESSAGE_TEXT = 97;
+constexpr int CMD_MESSAGE_END = 70, CMD_DECLARE_STRING = 81, CMD_MESSAGE_TEXT = 97;
 
 struct Token {
   enum Kind { END, INT, REAL, TEXT, IDENT, VAR, OP } kind = END;
@@ -632,6 +632,18 @@ bool Assembler::Line(const std::vector<Token>& t) {
     if (t[at].kind == Token::OP && t[at].text == ",") at++;
     return Values(0, 16, 32, t, at);
   }
+  if (word == "messageend" && t[at].kind == Token::INT) {
+    // The compiler's marks: the record's first word is mark 1, its second mark 2.
+    if (t[at + 1].kind != Token::OP || t[at + 1].text != "," || t[at + 2].kind != Token::INT ||
+        t[at + 3].kind != Token::END)
+      return Fail("expected messageend MARK1, MARK2");
+    uint32_t mark1 = (uint32_t)t[at].i;
+    AddCommand(CMD_MESSAGE_END);
+    size_t record = AddArgument((uint8_t)mark1, (uint8_t)(mark1 >> 16), (uint8_t)(mark1 >> 24), "");
+    File().image.arguments[record].spare = (uint8_t)(mark1 >> 8);
+    File().image.arguments[record].length = (uint32_t)t[at + 2].i;
+    return true;
+  }
   if (word == "return") {
     AddCommand(CMD_RETURN);
     return Values(-1, 15, 31, t, at);
@@ -678,6 +690,20 @@ bool Assembler::Line(const std::vector<Token>& t) {
   return t[at].kind == Token::END ? true : Fail("expected param=value");
 }
 
+// The texts of the C runtime's error numbers 0-36, in its own wording, as the compiled set
+// carries them for the save-data messages.
+const char* const kRuntimeErrorTexts[37] = {
+    "No error", "Operation not permitted", "No such file or directory", "No such process",
+    "Interrupted function call", "Input/output error", "No such device or address", "Arg list too long",
+    "Exec format error", "Bad file descriptor", "No child processes", "Resource temporarily unavailable",
+    "Not enough space", "Permission denied", "Bad address", "Unknown error", "Resource device", "File exists",
+    "Improper link", "No such device", "Not a directory", "Is a directory", "Invalid argument",
+    "Too many open files in system", "Too many open files", "Inappropriate I/O control operation",
+    "Unknown error", "File too large", "No space left on device", "Invalid seek", "Read-only file system",
+    "Too many links", "Broken pipe", "Domain error", "Result too large", "Unknown error",
+    "Resource deadlock avoided",
+};
+
 std::string ConfigText(const std::map<std::string, std::string>& c, const char* key, const std::string& def) {
   auto it = c.find(key);
   return it == c.end() ? def : it->second;
@@ -702,10 +728,7 @@ void Assembler::Emit(AssembledSet* out) {
       kvc.U8(p.checkKind);
     }
   }
-  for (int k = 0; k < 37; k++) {
-    std::string text = "error " + std::to_string(k);
-    kvc.Bytes(text.c_str(), text.size() + 1);
-  }
+  for (const char* text : kRuntimeErrorTexts) kvc.Bytes(text, strlen(text) + 1);
   for (int k = 0; k < 256; k++) kvc.U8((uint8_t)k);
   out->files["kvbin\\kvc.kbn"] = kvc.Data();
 
@@ -873,7 +896,7 @@ std::string EncodeScriptFile(const ScriptImage& image, bool scramble) {
   }
   for (const ScriptImageArgument& r : image.arguments) {
     b.U8(r.paramId);
-    b.U8(0);
+    b.U8(r.spare);
     b.U8(r.kind);
     b.U8(r.op);
     b.U32(r.length);

@@ -16,6 +16,8 @@
 //   jump LABEL | jump (EXPR)
 //   call LABEL [EXPR, ...] | call (EXPR) [EXPR, ...]
 //   return [EXPR, ...]
+//   messageend [MARK1, MARK2]                   a message end; its one record holds the two
+//                                               32-bit marks in its first two words
 //   COMMAND param=EXPR param+=EXPR ...          any command of the command table
 // Expressions: integers (decimal or 0x hex), reals (with '.'), "texts" (backslash escapes as the
 // runtime reads them), variables by name or $NUMBER, NAME[i, j], str(x), num(x), ref(x), unary
@@ -31,6 +33,7 @@
 struct ScriptImageArgument {
   uint8_t paramId, kind, op;
   uint32_t length, offset;
+  uint8_t spare = 0;   // byte 1, which only the message end's first mark uses
 };
 struct ScriptImageCommand {
   uint8_t code, argCount, callCount;

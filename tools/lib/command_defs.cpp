@@ -23,7 +23,7 @@ const char* const kCommandTable[COMMAND_DEF_COUNT] = {
     /*  12 */ "emote|layer:s,number,enabled,unused4,switch,factor#1-3,effect,effect#1-5,trigger,name:s,play,stop,time,blend,names,values,count,variables:s",
     /*  13 */ "emotequery|layer:s,number,name:s,out,animating,timeline,track,variables",
     /*  14 */ "end|restart",
-    /*  15 */ "setoptions|unused1,unused2,option#1-98",
+    /*  15 */ "setoptions|unused1,unused2,option#1-110",
     /*  16 */ "reserved16|",
     /*  17 */ "unassigned17|",
     /*  18 */ "unassigned18|",

@@ -26,19 +26,20 @@ int PaletteBits(size_t entries) {
   return bits;
 }
 
-// 8-bit roots, 9-bit codes: a clear code before every 254 literals keeps the table below 512.
-std::string LzwLiterals(const std::vector<uint8_t>& indexes) {
-  const int clear = 256, end = 257;
+// Codes of root size + 1 bits: a clear code before every (clear - 2) literals keeps the table
+// from growing past them.
+std::string LzwLiterals(const std::vector<uint8_t>& indexes, int rootSize) {
+  const int clear = 1 << rootSize, end = clear + 1, size = rootSize + 1;
   std::string out;
   uint32_t bits = 0;
   int count = 0;
   auto put = [&](int code) {
     bits |= (uint32_t)code << count;
-    count += 9;
+    count += size;
     while (count >= 8) out += (char)(bits & 0xFF), bits >>= 8, count -= 8;
   };
   for (size_t i = 0; i < indexes.size(); i++) {
-    if (i % 254 == 0) put(clear);
+    if (i % (size_t)(clear - 2) == 0) put(clear);
     put(indexes[i]);
   }
   put(end);
@@ -138,8 +139,8 @@ std::string MakeGif(const GifSpec& layout) {
     } else {
       stored = image.indexes;
     }
-    w.U8(8);
-    std::string data = LzwLiterals(stored);
+    w.U8((uint8_t)image.minCodeSize);
+    std::string data = LzwLiterals(stored, image.minCodeSize);
     for (size_t i = 0; i < data.size(); i += 255) {
       std::string chunk = data.substr(i, 255);
       w.U8((uint8_t)chunk.size());

@@ -27,6 +27,7 @@ struct GifImageSpec {
   bool transparent = false;
   uint8_t transparentIndex = 0;
   std::vector<uint8_t> localPalette; // R, G, B; empty = none
+  int minCodeSize = 8;               // the LZW minimum code size, 8 to 11
 };
 struct GifSpec {
   int screenWidth = 0, screenHeight = 0;
@@ -35,5 +36,6 @@ struct GifSpec {
   std::string extraBlocks;             // raw bytes placed before the first image
   bool trailer = true;
 };
-// Codes are written with a clear code often enough that they never grow past 9 bits.
+// Codes are written with a clear code often enough that they never grow past the minimum code
+// size + 1 bits.
 std::string MakeGif(const GifSpec& layout);
