@@ -213,7 +213,7 @@ struct Device {
   GlTexture backBuffer;
   GLuint scratchFramebuffer = 0;   // clears new textures
   GlTexture plain;                 // the benchmarks' plain transfers
-  float pixelToClip[2] = {};   // of the current render target
+  float pixelToClip[2] = {};       // of the current render target
   GlTexture* target = nullptr;     // null: the back buffer
   GlTexture* stageTexture[3] = {};
   uint8_t filter[3][2] = {};
@@ -492,6 +492,13 @@ bool BuildVertexInput() {
   return true;
 }
 
+// Forgets errors of earlier calls, so the next check sees only its own. Bounded: a lost
+// context may answer with an error every time.
+void ClearErrors() {
+  for (int i = 0; i < 8 && gl.GetError() != GL_NO_ERROR; i++) {
+  }
+}
+
 bool AttachTo(GLuint framebuffer, GLuint texture) {
   gl.BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
   gl.FramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
@@ -502,8 +509,7 @@ bool AttachTo(GLuint framebuffer, GLuint texture) {
 // cannot hold it.
 bool MakeTextureNames(GlTexture* t) {
   Device& d = g_Device;
-  while (gl.GetError() != GL_NO_ERROR) {
-  }
+  ClearErrors();
   gl.GenTextures(1, &t->name);
   if (!t->name) return false;
   g_Count.textures++;
@@ -736,8 +742,7 @@ bool GlWriteTexture(PlatGpuTexture* handle, const uint8_t* bgra, int pitch, bool
     source = packed.data();
     rowTexels = t->width;
   }
-  while (gl.GetError() != GL_NO_ERROR) {
-  }
+  ClearErrors();
   gl.ActiveTexture(GL_TEXTURE2);
   gl.BindTexture(GL_TEXTURE_2D, t->name);
   gl.PixelStorei(GL_UNPACK_ALIGNMENT, 4);
@@ -803,8 +808,7 @@ bool GlReadBack(PlatGpuTexture* handle, uint8_t* bgra, int width, int height, in
   if (width < 0 || height < 0 || width > t->width || height > t->height || pitch < width * 4) return false;
   if (width == 0 || height == 0) return true;
   if (!t->name || !TargetFramebuffer(t)) return false;
-  while (gl.GetError() != GL_NO_ERROR) {
-  }
+  ClearErrors();
   gl.PixelStorei(GL_PACK_ALIGNMENT, 4);
   if (pitch % 4 == 0) {
     gl.PixelStorei(GL_PACK_ROW_LENGTH, pitch / 4);
