@@ -1,6 +1,7 @@
-// The OpenGL device: an OpenGL 3.3 core context of its own on a hidden SDL window, textures
-// and render targets as GL textures with framebuffers, the texture stages and the effect
-// passes in one shader, the blend states as GL blend functions, read-back with glReadPixels.
+// The OpenGL device: an OpenGL 3.3 core context (OpenGL ES 3.0 where only that exists) of its
+// own on a hidden SDL window, textures and render targets as GL textures with framebuffers,
+// the texture stages and the effect passes in shaders, the blend states as GL blend
+// functions, read-back with glReadPixels.
 #include "platform/gl/gpu_gl.h"
 
 #include <SDL2/SDL.h>
@@ -28,7 +29,7 @@ constexpr int MAX_SIDE = 8192;
   X(decltype(&::glPixelStorei), PixelStorei) X(decltype(&::glReadPixels), ReadPixels)                          \
   X(decltype(&::glViewport), Viewport) X(decltype(&::glClearColor), ClearColor) X(decltype(&::glClear), Clear) \
   X(decltype(&::glEnable), Enable) X(decltype(&::glDisable), Disable) X(decltype(&::glBlendFunc), BlendFunc)   \
-  X(decltype(&::glGetError), GetError) X(decltype(&::glGetIntegerv), GetIntegerv)                              \
+  X(decltype(&::glGetError), GetError) X(decltype(&::glGetIntegerv), GetIntegerv) X(decltype(&::glGetString), GetString)                              \
   X(decltype(&::glDrawArrays), DrawArrays) X(decltype(&::glFinish), Finish)                                    \
   X(PFNGLACTIVETEXTUREPROC, ActiveTexture) X(PFNGLBLENDEQUATIONPROC, BlendEquation)                            \
   X(PFNGLGENBUFFERSPROC, GenBuffers) X(PFNGLDELETEBUFFERSPROC, DeleteBuffers)                                  \
@@ -67,7 +68,8 @@ bool LoadFunctions() {
   ENTRY_POINTS(ENTRY_LOAD)
 #undef ENTRY_LOAD
   gl.GetGraphicsResetStatus = nullptr;
-  for (const char* name : {"glGetGraphicsResetStatus", "glGetGraphicsResetStatusARB", "glGetGraphicsResetStatusKHR"})
+  for (const char* name : {"glGetGraphicsResetStatus", "glGetGraphicsResetStatusARB", "glGetGraphicsResetStatusKHR",
+                           "glGetGraphicsResetStatusEXT"})
     if (!gl.GetGraphicsResetStatus)
       gl.GetGraphicsResetStatus = reinterpret_cast<PFNGLGETGRAPHICSRESETSTATUSPROC>(SDL_GL_GetProcAddress(name));
   return all;
@@ -85,18 +87,22 @@ struct GlTexture {
 
 GlGpuObjects g_Count;
 
-const char* const kVertexShader = R"(#version 330 core
+// Colours stay in memory order, B, G, R, A, from upload to read-back: textures hold the bytes
+// as they come, the shaders work on them as they are (every operation but the rule pass's red
+// treats the three colour channels alike), and the framebuffer's bytes are read back as they
+// lie. That needs no BGRA format, which OpenGL ES does not have.
+const char* const kVertexShader = R"(
 // Positions are in pixels with pixel centres on whole numbers; rows go down from the top, and
 // row 0 is the first row in memory, so read-back and uploads need no flip.
 layout(location = 0) in vec3 aPosition;
-layout(location = 1) in vec4 aDiffuse;   // bytes B, G, R, A
+layout(location = 1) in vec4 aDiffuse;
 layout(location = 2) in vec2 aUv;
 uniform vec2 uPixelToClip;
 out vec4 vDiffuse;
 out vec2 vUv;
 void main() {
   gl_Position = vec4((aPosition.xy + 0.5) * uPixelToClip - 1.0, 0.0, 1.0);
-  vDiffuse = aDiffuse.zyxw;
+  vDiffuse = aDiffuse;
   vUv = aUv;
 }
 )";
@@ -170,7 +176,7 @@ void main() {
   c.a *= uEffect.x;
   fragColour = clamp(c, 0.0, 1.0);
 #elif PASS == 1
-  t0.a *= clamp((uEffect.y - 0.5 * t1.r) * uEffect.z, 0.0, 1.0) * uEffect.x;
+  t0.a *= clamp((uEffect.y - 0.5 * t1.z) * uEffect.z, 0.0, 1.0) * uEffect.x;   // z: red
   fragColour = clamp(t0, 0.0, 1.0);
 #else
   vec4 current = vDiffuse;
@@ -194,6 +200,7 @@ struct Program {
 struct Device {
   SDL_Window* window = nullptr;
   SDL_GLContext context = nullptr;
+  bool es = false;             // an OpenGL ES context
   bool videoStarted = false;   // the device holds a reference on SDL's video subsystem
   bool exists = false;
   int status = PLAT_GPU_READY;
@@ -206,7 +213,7 @@ struct Device {
   GlTexture backBuffer;
   GLuint scratchFramebuffer = 0;   // clears new textures
   GlTexture plain;                 // the benchmarks' plain transfers
-  float pixelToClip[2] = {};   // of the current render target
+  float pixelToClip[2] = {};       // of the current render target
   GlTexture* target = nullptr;     // null: the back buffer
   GlTexture* stageTexture[3] = {};
   uint8_t filter[3][2] = {};
@@ -219,6 +226,7 @@ Device g_Device;
 std::unordered_set<GlTexture*> g_Textures;
 
 int g_RefuseCreations = 0;
+bool g_OnlyEs = false;
 PlatGpuCaps g_CapsOverride{};
 bool g_CapsOverridden = false;
 
@@ -312,11 +320,11 @@ bool StartVideo() {
   return ok;
 }
 
-void SetContextAttributes(bool robust) {
+void SetContextAttributes(bool es, bool robust) {
   SDL_GL_ResetAttributes();
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, es ? SDL_GL_CONTEXT_PROFILE_ES : SDL_GL_CONTEXT_PROFILE_CORE);
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, es ? 0 : 3);
   SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
   SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
   if (robust) {
@@ -325,24 +333,32 @@ void SetContextAttributes(bool robust) {
   }
 }
 
-// The hidden window and a 3.3 core context on it, robust where the driver offers it.
+// The hidden window and a 3.3 core context on it, else an ES 3.0 one; robust where the
+// driver offers it.
 bool OpenContext() {
   Device& d = g_Device;
   if (!StartVideo()) return false;
-  for (bool robust : {true, false}) {
-    SetContextAttributes(robust);
-    d.window = SDL_CreateWindow("", 0, 0, 16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-    if (d.window) d.context = SDL_GL_CreateContext(d.window);
+  for (bool es : {false, true}) {
+    if (!es && g_OnlyEs) continue;
+    for (bool robust : {true, false}) {
+      SetContextAttributes(es, robust);
+      d.window = SDL_CreateWindow("", 0, 0, 16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+      if (d.window) d.context = SDL_GL_CreateContext(d.window);
+      if (d.context) break;
+      if (d.window) SDL_DestroyWindow(d.window);
+      d.window = nullptr;
+    }
     if (d.context) break;
-    if (d.window) SDL_DestroyWindow(d.window);
-    d.window = nullptr;
   }
   // Whatever creates a context after us starts from SDL's defaults.
   SDL_GL_ResetAttributes();
   // The driver library stays loaded for the rest of the process: it keeps state of its own
   // across contexts, and loading it again for every device would cost more than the device.
   if (d.context) SDL_GL_LoadLibrary(nullptr);
-  return d.context && SDL_GL_MakeCurrent(d.window, d.context) == 0 && LoadFunctions();
+  if (!d.context || SDL_GL_MakeCurrent(d.window, d.context) != 0 || !LoadFunctions()) return false;
+  const char* version = reinterpret_cast<const char*>(gl.GetString(GL_VERSION));
+  d.es = version && !strncmp(version, "OpenGL ES", 9);
+  return true;
 }
 
 void CloseContext() {
@@ -372,6 +388,11 @@ GLuint CompileShader(GLenum kind, const std::string& source) {
 // What selects a program: the operations and arguments of both stages (2 bits each), the
 // effect pass, and the textures bound to stages 0 and 1 with their filters. A pass ignores
 // the stages.
+std::string VersionLines() {
+  if (!g_Device.es) return "#version 330 core\n";
+  return "#version 300 es\nprecision highp float;\nprecision highp int;\nprecision highp sampler2D;\n";
+}
+
 uint32_t ProgramKey(const PlatGpuDrawState& s, int pass, const bool has[2], const bool linear[2]) {
   uint32_t key = 0;
   if (pass == PLAT_GPU_NO_PASS)
@@ -383,7 +404,7 @@ uint32_t ProgramKey(const PlatGpuDrawState& s, int pass, const bool has[2], cons
 }
 
 std::string ProgramConstants(const PlatGpuDrawState& s, int pass, const bool has[2], const bool linear[2]) {
-  std::string c = "#version 330 core\n";
+  std::string c = VersionLines();
   auto define = [&c](const char* name, const std::string& value) { c += "#define " + std::string(name) + " " + value + "\n"; };
   auto pair = [](int a, int b) { return std::to_string(a & 3) + ", " + std::to_string(b & 3); };
   define("HAS0", std::to_string(has[0]));
@@ -446,7 +467,7 @@ const Program* ProgramFor(const PlatGpuDrawState& s, int pass, const bool has[2]
 // once: a driver that does not take the shaders gives no device.
 bool BuildShaders() {
   Device& d = g_Device;
-  d.vertexShader = CompileShader(GL_VERTEX_SHADER, kVertexShader);
+  d.vertexShader = CompileShader(GL_VERTEX_SHADER, VersionLines() + kVertexShader);
   if (!d.vertexShader) return false;
   const bool none[2] = {false, false};
   return ProgramFor(DefaultDrawState(), PLAT_GPU_NO_PASS, none, none) != nullptr;
@@ -471,6 +492,13 @@ bool BuildVertexInput() {
   return true;
 }
 
+// Forgets errors of earlier calls, so the next check sees only its own. Bounded: a lost
+// context may answer with an error every time.
+void ClearErrors() {
+  for (int i = 0; i < 8 && gl.GetError() != GL_NO_ERROR; i++) {
+  }
+}
+
 bool AttachTo(GLuint framebuffer, GLuint texture) {
   gl.BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
   gl.FramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
@@ -481,15 +509,14 @@ bool AttachTo(GLuint framebuffer, GLuint texture) {
 // cannot hold it.
 bool MakeTextureNames(GlTexture* t) {
   Device& d = g_Device;
-  while (gl.GetError() != GL_NO_ERROR) {
-  }
+  ClearErrors();
   gl.GenTextures(1, &t->name);
   if (!t->name) return false;
   g_Count.textures++;
   gl.ActiveTexture(GL_TEXTURE2);
   gl.BindTexture(GL_TEXTURE_2D, t->name);
   gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-  gl.TexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, t->width, t->height, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+  gl.TexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, t->width, t->height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
   bool ok = gl.GetError() == GL_NO_ERROR && AttachTo(d.scratchFramebuffer, t->name);
   if (ok) {
     gl.ClearColor(0, 0, 0, 0);
@@ -584,7 +611,7 @@ bool ApplyDrawState() {
   gl.UseProgram(p->name);
   gl.Uniform2f(p->pixelToClip, d.pixelToClip[0], d.pixelToClip[1]);
   uint32_t f = s.textureFactor;
-  gl.Uniform4f(p->factor, float((f >> 16) & 0xFF) / 255.0f, float((f >> 8) & 0xFF) / 255.0f, float(f & 0xFF) / 255.0f,
+  gl.Uniform4f(p->factor, float(f & 0xFF) / 255.0f, float((f >> 8) & 0xFF) / 255.0f, float((f >> 16) & 0xFF) / 255.0f,
                float(f >> 24) / 255.0f);
   gl.Uniform3f(p->effect, d.effect.alphaValue, d.effect.fade, d.effect.fade2);
   gl.Enable(GL_BLEND);
@@ -715,13 +742,12 @@ bool GlWriteTexture(PlatGpuTexture* handle, const uint8_t* bgra, int pitch, bool
     source = packed.data();
     rowTexels = t->width;
   }
-  while (gl.GetError() != GL_NO_ERROR) {
-  }
+  ClearErrors();
   gl.ActiveTexture(GL_TEXTURE2);
   gl.BindTexture(GL_TEXTURE_2D, t->name);
   gl.PixelStorei(GL_UNPACK_ALIGNMENT, 4);
   gl.PixelStorei(GL_UNPACK_ROW_LENGTH, rowTexels);
-  gl.TexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, t->width, t->height, GL_BGRA, GL_UNSIGNED_BYTE, source);
+  gl.TexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, t->width, t->height, GL_RGBA, GL_UNSIGNED_BYTE, source);
   gl.PixelStorei(GL_UNPACK_ROW_LENGTH, 0);
   gl.BindTexture(GL_TEXTURE_2D, 0);
   return gl.GetError() == GL_NO_ERROR;
@@ -737,7 +763,7 @@ bool GlSetRenderTarget(PlatGpuTexture* handle) {
 
 void GlClear(uint32_t argb) {
   if (!Live() || !BindTarget()) return;
-  gl.ClearColor(float((argb >> 16) & 0xFF) / 255.0f, float((argb >> 8) & 0xFF) / 255.0f, float(argb & 0xFF) / 255.0f,
+  gl.ClearColor(float(argb & 0xFF) / 255.0f, float((argb >> 8) & 0xFF) / 255.0f, float((argb >> 16) & 0xFF) / 255.0f,
                 float(argb >> 24) / 255.0f);
   gl.Clear(GL_COLOR_BUFFER_BIT);
 }
@@ -782,16 +808,15 @@ bool GlReadBack(PlatGpuTexture* handle, uint8_t* bgra, int width, int height, in
   if (width < 0 || height < 0 || width > t->width || height > t->height || pitch < width * 4) return false;
   if (width == 0 || height == 0) return true;
   if (!t->name || !TargetFramebuffer(t)) return false;
-  while (gl.GetError() != GL_NO_ERROR) {
-  }
+  ClearErrors();
   gl.PixelStorei(GL_PACK_ALIGNMENT, 4);
   if (pitch % 4 == 0) {
     gl.PixelStorei(GL_PACK_ROW_LENGTH, pitch / 4);
-    gl.ReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, bgra);
+    gl.ReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, bgra);
   } else {
     std::vector<uint8_t> packed((size_t)width * height * 4);
     gl.PixelStorei(GL_PACK_ROW_LENGTH, 0);
-    gl.ReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, packed.data());
+    gl.ReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, packed.data());
     for (int y = 0; y < height; y++)
       memcpy(bgra + (size_t)y * pitch, packed.data() + (size_t)y * width * 4, (size_t)width * 4);
   }
@@ -837,8 +862,13 @@ void GlGpuSetCaps(const PlatGpuCaps* caps) {
   if (caps) g_CapsOverride = *caps;
 }
 
+void GlGpuUseOnlyEs(bool only) { g_OnlyEs = only; }
+
+bool GlGpuIsEs() { return g_Device.exists && g_Device.es; }
+
 void GlGpuResetControls() {
   g_RefuseCreations = 0;
+  g_OnlyEs = false;
   g_CapsOverridden = false;
 }
 
@@ -853,7 +883,7 @@ bool GlGpuPlainUpload(const uint8_t* bgra, int width, int height) {
   }
   gl.ActiveTexture(GL_TEXTURE2);
   gl.BindTexture(GL_TEXTURE_2D, d.plain.name);
-  gl.TexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, bgra);
+  gl.TexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, bgra);
   gl.BindTexture(GL_TEXTURE_2D, 0);
   return true;
 }
@@ -862,6 +892,6 @@ bool GlGpuPlainReadBack(uint8_t* bgra, int width, int height) {
   Device& d = g_Device;
   if (!Live() || width < 1 || height < 1 || width > d.width || height > d.height) return false;
   gl.BindFramebuffer(GL_FRAMEBUFFER, d.backBuffer.framebuffer);
-  gl.ReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, bgra);
+  gl.ReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, bgra);
   return true;
 }

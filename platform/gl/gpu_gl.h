@@ -1,5 +1,6 @@
-// The OpenGL device (OpenGL 3.3 core through an SDL GL context) and the controls its tests
-// and benchmarks use; the device itself is an ordinary record of platform/gpu.h.
+// The OpenGL device (OpenGL 3.3 core, or OpenGL ES 3.0 where only that exists, through an SDL
+// GL context) and the controls its tests and benchmarks use; the device itself is an ordinary
+// record of platform/gpu.h.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,10 @@ void GlGpuRefuseDevice(int count);
 // Caps every device created from now on reports instead of the context's; its textures keep
 // to the sizes. A null pointer goes back to the context's own caps.
 void GlGpuSetCaps(const PlatGpuCaps* caps);
+// Devices made from now on ask only for OpenGL ES 3.0, as on a driver without desktop OpenGL.
+void GlGpuUseOnlyEs(bool only);
+// Whether the current device runs on an OpenGL ES context.
+bool GlGpuIsEs();
 // Clears the controls above.
 void GlGpuResetControls();
 

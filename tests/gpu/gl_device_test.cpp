@@ -1,4 +1,4 @@
-// The OpenGL device against the software device: the same calls give the same frame within
+// The OpenGL device (desktop and ES contexts) against the software device: the same calls give the same frame within
 // one level per channel for every blend state, texture stage and effect pass; read-back rows,
 // 16-bit texels, refused sizes, an injected loss, and no GL object left behind.
 #include <cstdlib>
@@ -52,11 +52,13 @@ bool AllGone(const GlGpuObjects& o) {
          o.shaders == 0 && o.textureRecords == 0;
 }
 
-class GlDeviceTest : public testing::Test {
+// Run on an OpenGL 3.3 core context and on an OpenGL ES 3.0 one.
+class GlDeviceTest : public testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     if (!GlGpuContextAvailable()) GTEST_SKIP() << "no OpenGL context can be made here";
     GlGpuResetControls();
+    GlGpuUseOnlyEs(GetParam());
   }
   void TearDown() override {
     ReleaseRigs();
@@ -126,7 +128,7 @@ constexpr PlatGpuStage kTexAlphaModulateDiffuse = {PLAT_TOP_SELECTARG1, PLAT_TA_
 constexpr PlatGpuStage kOff = {PLAT_TOP_DISABLE, PLAT_TA_TEXTURE, PLAT_TA_CURRENT,
                                PLAT_TOP_DISABLE, PLAT_TA_TEXTURE, PLAT_TA_CURRENT};
 
-TEST_F(GlDeviceTest, EveryBlendFactorAndOperationGivesTheSoftwareFrame) {
+TEST_P(GlDeviceTest, EveryBlendFactorAndOperationGivesTheSoftwareFrame) {
   const uint8_t factors[] = {PLAT_BLEND_ZERO,     PLAT_BLEND_ONE,         PLAT_BLEND_SRCALPHA,
                              PLAT_BLEND_INVSRCALPHA, PLAT_BLEND_SRCCOLOR, PLAT_BLEND_INVSRCCOLOR,
                              PLAT_BLEND_DESTCOLOR, PLAT_BLEND_INVDESTCOLOR};
@@ -159,7 +161,7 @@ TEST_F(GlDeviceTest, EveryBlendFactorAndOperationGivesTheSoftwareFrame) {
   }
 }
 
-TEST_F(GlDeviceTest, TextureStagesAndEffectPassesGiveTheSoftwareFrame) {
+TEST_P(GlDeviceTest, TextureStagesAndEffectPassesGiveTheSoftwareFrame) {
   constexpr uint8_t T = PLAT_TA_TEXTURE, D = PLAT_TA_DIFFUSE, F = PLAT_TA_TFACTOR, C = PLAT_TA_CURRENT;
   struct Case {
     PlatGpuStage s0, s1;
@@ -200,9 +202,10 @@ TEST_F(GlDeviceTest, TextureStagesAndEffectPassesGiveTheSoftwareFrame) {
   }
 }
 
-TEST_F(GlDeviceTest, ReadBackGivesRowsTopFirstAtAnyPitch) {
+TEST_P(GlDeviceTest, ReadBackGivesRowsTopFirstAtAnyPitch) {
   PlatGpuCaps caps;
   ASSERT_TRUE(g_GlGpu.CreateDevice(W, H, &caps));
+  EXPECT_EQ(GlGpuIsEs(), GetParam());
   EXPECT_EQ(caps.pixelShaderRank, 30);
   EXPECT_GE(caps.maxTextureWidth, 2048);
   PlatGpuTexture* t = g_GlGpu.CreateTexture(3, 2, PLAT_GPU_FORMAT_ARGB8, true);
@@ -235,7 +238,7 @@ TEST_F(GlDeviceTest, ReadBackGivesRowsTopFirstAtAnyPitch) {
   g_GlGpu.ReleaseTexture(t);
 }
 
-TEST_F(GlDeviceTest, SixteenBitTexturesHoldTheSoftwareDevicesLevels) {
+TEST_P(GlDeviceTest, SixteenBitTexturesHoldTheSoftwareDevicesLevels) {
   std::vector<uint8_t> src = Source(32, 16);
   for (bool dither : {false, true}) {
     std::vector<uint8_t> out[2];
@@ -254,7 +257,7 @@ TEST_F(GlDeviceTest, SixteenBitTexturesHoldTheSoftwareDevicesLevels) {
   }
 }
 
-TEST_F(GlDeviceTest, ATextureLargerThanTheCapsIsRefusedWithoutAGlObject) {
+TEST_P(GlDeviceTest, ATextureLargerThanTheCapsIsRefusedWithoutAGlObject) {
   PlatGpuCaps caps;
   ASSERT_TRUE(g_GlGpu.CreateDevice(W, H, &caps));
   GlGpuObjects before = GlGpuObjectCount();
@@ -271,7 +274,7 @@ TEST_F(GlDeviceTest, ATextureLargerThanTheCapsIsRefusedWithoutAGlObject) {
   EXPECT_TRUE(AllGone(GlGpuObjectCount()));
 }
 
-TEST_F(GlDeviceTest, AnInjectedLossDropsEveryObjectUntilTheDeviceIsMadeAgain) {
+TEST_P(GlDeviceTest, AnInjectedLossDropsEveryObjectUntilTheDeviceIsMadeAgain) {
   PlatGpuCaps caps;
   ASSERT_TRUE(g_GlGpu.CreateDevice(W, H, &caps));
   PlatGpuTexture* t = g_GlGpu.CreateTexture(16, 16, PLAT_GPU_FORMAT_ARGB8, true);
@@ -306,7 +309,7 @@ TEST_F(GlDeviceTest, AnInjectedLossDropsEveryObjectUntilTheDeviceIsMadeAgain) {
   EXPECT_TRUE(AllGone(GlGpuObjectCount()));
 }
 
-TEST_F(GlDeviceTest, ARefusedCreationLeavesNoDeviceAndNoObject) {
+TEST_P(GlDeviceTest, ARefusedCreationLeavesNoDeviceAndNoObject) {
   GlGpuRefuseDevice(1);
   PlatGpuCaps caps;
   EXPECT_FALSE(g_GlGpu.CreateDevice(W, H, &caps));
@@ -316,7 +319,7 @@ TEST_F(GlDeviceTest, ARefusedCreationLeavesNoDeviceAndNoObject) {
   EXPECT_TRUE(g_GlGpu.CreateDevice(W, H, &caps));
 }
 
-TEST_F(GlDeviceTest, TheSetUpChoiceFollowsKivorGpuAndDefaultsToOpenGl) {
+TEST_P(GlDeviceTest, TheSetUpChoiceFollowsKivorGpuAndDefaultsToOpenGl) {
   PlatGpuCaps caps;
   setenv("KIVOR_GPU", "soft", 1);
   EXPECT_EQ(PlatChosenGpu(), &g_SoftwareGpu);
@@ -339,5 +342,8 @@ TEST_F(GlDeviceTest, TheSetUpChoiceFollowsKivorGpuAndDefaultsToOpenGl) {
   chosen->ReleaseDevice();
   EXPECT_TRUE(AllGone(GlGpuObjectCount()));
 }
+
+INSTANTIATE_TEST_SUITE_P(Contexts, GlDeviceTest, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Es3" : "Core33"; });
 
 }  // namespace

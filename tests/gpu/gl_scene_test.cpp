@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "media/emote.h"
 #include "platform/gl/gpu_gl.h"
 #include "platform/headless/headless.h"
 #include "render/render.h"
@@ -169,6 +170,27 @@ TEST_F(GlSceneTest, TheSpritePasteAndTheSceneCaptureRunOnTheDevice) {
   EXPECT_EQ(PixelOf(tile, 16, 0, 0), 0x80112233u);
   EXPECT_EQ(PixelOf(tile, 16, 7, 7), 0x8011223Au);
   EXPECT_EQ(PixelOf(tile, 16, 8, 0), 0u);
+}
+
+TEST_F(GlSceneTest, ACharacterLayersTextureIsARenderTargetClearedAndDrawnAtTheOrigin) {
+  ASSERT_EQ(StartDirect3D(), 0);
+  g_EmoteAvailable = 1;
+  NameNode* e = AddImage("e", 1, 0, 0, 2, 2, true, [](int32_t, int32_t) { return 0xFF0000FFu; });
+  LayerRecord* r = GetLayerRecord(e);
+  r->mGpuKind = GPU_KIND_EMOTE;
+  r->mX100 = 5000;
+  ASSERT_EQ(UploadLayerTextures(r, 0, 512, 256), 0);
+  NameNode* after = AddImage("after", 2, 0, 0, 4, 4, false, [](int32_t, int32_t) { return 0x00123456u; });
+  MakeGpuLayer(after);
+  off_ = AddOffscreen();
+  ASSERT_EQ(RenderGpuScene(), 0);
+  // The model's texture was the render target, cleared to transparent grey; the scene went
+  // back to the back buffer for the layers after it.
+  std::vector<uint8_t> texels = ReadTexture(r->mTextures[0], 640, 480);
+  EXPECT_EQ(PixelOf(texels, 640, 300, 200), 0x00808080u);
+  std::vector<uint8_t> frame = Offscreen();
+  EXPECT_EQ(PixelOf(frame, 640, 3, 3), 0xFF123456u);
+  EXPECT_EQ(PixelOf(frame, 640, 100, 100), 0u);
 }
 
 TEST_F(GlSceneTest, AnInjectedLossReloadsTheTexturesAndTheNextFrameIsRight) {
