@@ -121,7 +121,8 @@ void PlatEventDestroy(PlatEvent* e);
 // Window events in the engine's vocabulary. Keys are Windows virtual-key codes (1..255).
 enum PlatEventType : uint8_t {
   PLAT_EVENT_NONE,
-  PLAT_EVENT_QUIT,          // the user asked the whole program to end
+  PLAT_EVENT_QUIT,          // the user asked the whole program to end; key = the exit status a
+                            // backend asks for when it ends the run itself, 0 otherwise
   PLAT_EVENT_CLOSE,         // window's close button
   PLAT_EVENT_FOCUS_GAINED,
   PLAT_EVENT_FOCUS_LOST,
