@@ -102,6 +102,16 @@ void BeginTimerPeriod();
 void EndTimerPeriod();
 // The real path of a name relative to the executable folder, Windows rules applied.
 std::string ExeFolderPath(const char* name);
+// When the game folder cannot be written (g_ReadOnlyFolder), what the game writes there goes
+// into the user's folder for this game instead: $XDG_DATA_HOME/kivor/<game folder's name>.
+std::string UserGameFolder();
+// Where a file named below `base` (the game or project folder, real) is written: below `base`,
+// or at the same place below UserGameFolder when the game folder is read-only (the user's
+// folders on the way are made).
+std::string GameWritePath(const std::string& base, const char* name);
+// Where such a file is read back: the user's copy when the folder is read-only and the copy
+// exists, else the file below `base`.
+std::string GameReadBackPath(const std::string& base, const char* name);
 
 // ---------------------------------------------------------------------------------------------
 // Main loop and frame step.

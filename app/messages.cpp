@@ -291,7 +291,7 @@ void TraceMessage(const char* caption, const char* format, ...) {}
 
 void AppendDebugLog(const char* text) {
   std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
-  PlatFile* f = PlatFileOpen(ExeFolderPath("debuglog.txt"), "ab");
+  PlatFile* f = PlatFileOpen(GameWritePath(g_ExeFolderReal, "debuglog.txt"), "ab");
   if (!f) return;
   auto put = [f](const std::string& s) { PlatFileWrite(f, s.data(), s.size()); };
   if (PlatFileSize(f) >= 10485760) {

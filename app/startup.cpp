@@ -117,6 +117,45 @@ std::string ExeFolderPath(const char* name) {
   return real;
 }
 
+std::string UserGameFolder() {
+  std::string game = g_ExeFolderReal.substr(g_ExeFolderReal.rfind('/') + 1);
+  if (game.empty()) game = "game";
+  return PlatAppDataFolder() + "/kivor/" + game;
+}
+
+namespace {
+
+// The place of `name` below `base`, moved into the user's folder for the game when the game
+// folder is read-only. Only files inside the game folder move; a name that leaves it keeps
+// its place.
+std::string PlaceOf(const std::string& base, const char* name, bool* moved) {
+  std::string real;
+  PlatResolvePath(base, name, &real);
+  *moved = g_ReadOnlyFolder && !base.empty() && real.compare(0, base.size() + 1, base + "/") == 0;
+  return *moved ? UserGameFolder() + real.substr(base.size()) : real;
+}
+
+}  // namespace
+
+std::string GameWritePath(const std::string& base, const char* name) {
+  bool moved;
+  std::string place = PlaceOf(base, name, &moved);
+  if (!moved) return place;
+  // The user's folders may not exist yet, from the data home down.
+  for (size_t at = place.find('/', 1); at != std::string::npos; at = place.find('/', at + 1))
+    if (!PlatFolderExists(place.substr(0, at))) PlatCreateFolder(place.substr(0, at));
+  return place;
+}
+
+std::string GameReadBackPath(const std::string& base, const char* name) {
+  bool moved;
+  std::string place = PlaceOf(base, name, &moved);
+  if (moved && PlatFileExists(place)) return place;
+  std::string real;
+  PlatResolvePath(base, name, &real);
+  return real;
+}
+
 void InitPaths() {
   g_ExePathReal = PlatExecutablePath();
   std::string exeFolder = g_ExePathReal.substr(0, g_ExePathReal.rfind('/'));

@@ -74,13 +74,19 @@ bool EndsWithSeparator(const char* text) {
   return last;
 }
 
-// The real path of an engine name below the game folder; final separators are dropped so a
-// folder name resolves to the folder itself.
-std::string RealPathOf(const char* name) {
+// An engine name without its final separators, so a folder name names the folder itself.
+std::string Trimmed(const char* name) {
   std::string text = name;
   while (!text.empty() && EndsWithSeparator(text.c_str())) text.pop_back();
-  return ExeFolderPath(text.c_str());
+  return text;
 }
+
+// The real path of an engine name below the game folder.
+std::string RealPathOf(const char* name) { return ExeFolderPath(Trimmed(name).c_str()); }
+
+// Where the game writes (or removes) what it names below the game folder: the user's folder
+// for the game when the game folder is read-only.
+std::string WritePathOf(const char* name) { return GameWritePath(g_ExeFolderReal, Trimmed(name).c_str()); }
 
 std::string ToHostText(const char* cp932) {
   std::string out;
@@ -98,7 +104,7 @@ int64_t Clamp64(int64_t v, int64_t lo, int64_t hi) { return v < lo ? lo : v > hi
 // Copies through a temporary file beside the target, so a failed copy never leaves a half
 // written target in place of the old one. Failures are silent, as for every step here.
 void CopyFileReplacing(const char* from, const char* to) {
-  std::string source = RealPathOf(from), target = RealPathOf(to);
+  std::string source = GameReadBackPath(g_ExeFolderReal, Trimmed(from).c_str()), target = WritePathOf(to);
   if (!PlatFileExists(source)) return;
   PlatFile* in = PlatFileOpen(source, "rb");
   if (!in) return;
@@ -250,7 +256,7 @@ int CreateFolderPath(const char* path) {
       p += 2;
       continue;
     }
-    if (*p == '\\' && !prefix.empty()) PlatCreateFolder(ExeFolderPath(prefix.c_str()));
+    if (*p == '\\' && !prefix.empty()) PlatCreateFolder(WritePathOf(prefix.c_str()));
     prefix += *p++;
   }
   return 0;
@@ -295,7 +301,7 @@ int CmdFile() {
   if (ParamPosition(4) && fileUsable && dest.mGiven && !dest.mCut && dest.mText[0])
     CopyFileReplacing(file.mText, dest.mText);
   if (ParamPosition(5)) {
-    if (fileUsable) PlatDeleteFile(RealPathOf(file.mText));
+    if (fileUsable) PlatDeleteFile(WritePathOf(file.mText));
     if (folderUsable) PlatDeleteFolder(RealPathOf(folder.mText));
   }
   int parameters = ParamPosition(8);

@@ -123,12 +123,6 @@ bool CanonicalSaveName(int code, const char* given, std::string* path) {
   return true;
 }
 
-// The real file of a save path (relative to the project folder unless absolute).
-std::string RealSavePath(const std::string& path) {
-  std::string real;
-  PlatResolvePath(g_ProjectFolderReal, path.c_str(), &real);
-  return real;
-}
 
 // Reads a whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& real, std::vector<uint8_t>* out) {
@@ -367,10 +361,13 @@ void CreateSaveFolder(const std::string& realFile) {
 }
 
 int WriteStagedToFile(int code, const std::string& path) {
-  std::string real = RealSavePath(path);
+  // Save paths are relative to the project folder unless absolute; a read-only game keeps its
+  // saves in the user's folder for it.
+  std::string real = GameWritePath(g_ProjectFolderReal, path.c_str());
+  std::string current = GameReadBackPath(g_ProjectFolderReal, path.c_str());
   std::vector<uint8_t> old, contents;
-  bool exists = PlatFileExists(real);
-  if (exists && !ReadWholeFile(real, &old)) {
+  bool exists = PlatFileExists(current);
+  if (exists && !ReadWholeFile(current, &old)) {
     ReportScriptErrorF(102140, 1, CommandName(code), path.c_str(), EIO, ErrorNumberText(EIO));
     return -1;
   }
@@ -379,7 +376,7 @@ int WriteStagedToFile(int code, const std::string& path) {
     ReportScriptError(bad, 1);
     return -1;
   }
-  if (!exists) CreateSaveFolder(real);
+  if (!PlatFileExists(real)) CreateSaveFolder(real);
   errno = 0;
   int err = ReplaceFile(real, contents);
   if (err) {
@@ -396,7 +393,7 @@ int WriteStagedToFile(int code, const std::string& path) {
 // Reads slot `s` of a save file and inflates its payload. 1 with the kind and payload, 0 when
 // the command ends normally (an empty slot), -1 after a message.
 int ReadSlotPayload(int code, const std::string& path, int s, uint8_t* kind, std::vector<uint8_t>* payload) {
-  std::string real = RealSavePath(path);
+  std::string real = GameReadBackPath(g_ProjectFolderReal, path.c_str());
   std::vector<uint8_t> file;
   if (!ReadWholeFile(real, &file)) {
     ReportScriptErrorF(102100, 1, CommandName(code), ParamName(code, 0), path.c_str());

@@ -72,14 +72,21 @@ bool ParseKcgHeader(const uint8_t* data, size_t size, KcgHeader* header);
 bool InflateKcgPart(uint8_t* dest, uint32_t capacity, const uint8_t* source, uint32_t sourceSize);
 
 // Writers: the image is B, G, R, A rows top-down. Each returns 0, -1 when the file cannot be
-// created (after the "File Create Error." box) and -2 when the encoder failed; a failed write
-// leaves no promise about the partial file.
+// created (after the "File Create Error." box) and -2 when the encoder or the write failed (a
+// failed write after the "File Write Error." box). The image goes into a temporary file beside
+// the target that replaces it only when whole, so a failure leaves the old file as it was.
 int WriteBmpFile(const std::string& realPath, const uint8_t* pixels, int32_t width, int32_t height);
 // Without `hasAlpha` every pixel is written opaque.
 int WritePngFile(const std::string& realPath, const uint8_t* pixels, int32_t width, int32_t height,
                  bool hasAlpha, int level);
 int WriteJpegFile(const std::string& realPath, const uint8_t* pixels, int32_t width, int32_t height,
                   int quality);
+// The writers' file: Begin opens the temporary file (null after the "File Create Error." box);
+// Finish closes it and, when the encoder succeeded and the data reached the device, renames it
+// over the target. 0, or -2 with the temporary file removed.
+struct PlatFile;
+PlatFile* BeginImageFile(const std::string& realPath);
+int FinishImageFile(PlatFile* f, const std::string& realPath, bool encoded);
 
 // The layer writers of the file command: the layer's image saved at `path` (an engine path,
 // relative to the game folder). 0, -1 when the file cannot be created, -2 when the encoder

@@ -14,13 +14,13 @@ void PutLe32(uint8_t* p, uint32_t v) { PutLe16(p, (uint16_t)v), PutLe16(p + 2, (
 }  // namespace
 
 int WriteBmpFile(const std::string& realPath, const uint8_t* pixels, int32_t width, int32_t height) {
-  PlatFile* f = PlatFileOpen(realPath, "wb");
-  if (!f) return ShowErrorBox("", "File Create Error."), -1;
+  PlatFile* f = BeginImageFile(realPath);
+  if (!f) return -1;
   size_t stride = ((size_t)width * 3 + 3) & ~(size_t)3;
   size_t bytes = stride * height;
   // Padding bytes after each row's pixels are written as 0.
   uint8_t* body = static_cast<uint8_t*>(calloc(bytes ? bytes : 1, 1));
-  if (!body) return PlatFileClose(f), -1;
+  if (!body) return FinishImageFile(f, realPath, false), -1;
   for (int32_t r = 0; r < height; r++) {
     const uint8_t* src = pixels + (size_t)(height - 1 - r) * width * 4;
     uint8_t* dest = body + r * stride;
@@ -36,11 +36,10 @@ int WriteBmpFile(const std::string& realPath, const uint8_t* pixels, int32_t wid
   PutLe16(header + 28, 24);
   bool ok = PlatFileWrite(f, header, sizeof header) == sizeof header && PlatFileWrite(f, body, bytes) == bytes;
   free(body);
-  PlatFileClose(f);
-  return ok ? 0 : -2;
+  return FinishImageFile(f, realPath, ok);
 }
 
 int SaveImageBmp(LayerRecord* record, const char* path) {
   if (!record->mPixels) return -1;
-  return WriteBmpFile(ExeFolderPath(path), record->mPixels, record->mWidth, record->mHeight);
+  return WriteBmpFile(GameWritePath(g_ExeFolderReal, path), record->mPixels, record->mWidth, record->mHeight);
 }

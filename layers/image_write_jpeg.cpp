@@ -88,11 +88,11 @@ bool RunJpegWrite(JpegWrite* w, const uint8_t* pixels, int32_t width, int32_t he
 }  // namespace
 
 int WriteJpegFile(const std::string& realPath, const uint8_t* pixels, int32_t width, int32_t height, int quality) {
-  PlatFile* f = PlatFileOpen(realPath, "wb");
-  if (!f) return ShowErrorBox("", "File Create Error."), -1;
+  PlatFile* f = BeginImageFile(realPath);
+  if (!f) return -1;
   JpegWrite* w = static_cast<JpegWrite*>(calloc(1, sizeof(JpegWrite)));
   JpegFileDest* dest = static_cast<JpegFileDest*>(calloc(1, sizeof(JpegFileDest)));
-  if (!w || !dest) return free(w), free(dest), PlatFileClose(f), -1;
+  if (!w || !dest) return free(w), free(dest), FinishImageFile(f, realPath, false), -1;
   w->mDest = dest;
   dest->mFile = f;
   w->mInfo.err = jpeg_std_error(&w->mError.mPub);
@@ -103,11 +103,10 @@ int WriteJpegFile(const std::string& realPath, const uint8_t* pixels, int32_t wi
   free(w->mRow);
   free(w);
   free(dest);
-  PlatFileClose(f);
-  return ok ? 0 : -2;
+  return FinishImageFile(f, realPath, ok);
 }
 
 int SaveImageJpeg(LayerRecord* record, const char* path, int quality) {
   if (!record->mPixels) return -1;
-  return WriteJpegFile(ExeFolderPath(path), record->mPixels, record->mWidth, record->mHeight, quality);
+  return WriteJpegFile(GameWritePath(g_ExeFolderReal, path), record->mPixels, record->mWidth, record->mHeight, quality);
 }

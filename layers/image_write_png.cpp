@@ -61,25 +61,24 @@ bool RunPngWrite(PngWrite* w, PlatFile* f, const uint8_t* pixels, int32_t width,
 
 int WritePngFile(const std::string& realPath, const uint8_t* pixels, int32_t width, int32_t height, bool hasAlpha,
                  int level) {
-  PlatFile* f = PlatFileOpen(realPath, "wb");
-  if (!f) return ShowErrorBox("", "File Create Error."), -1;
+  PlatFile* f = BeginImageFile(realPath);
+  if (!f) return -1;
   PngWrite w;
   w.mPng = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngErrorExit, PngWarning);
   if (w.mPng) w.mInfo = png_create_info_struct(w.mPng);
   if (!w.mInfo) {
     png_destroy_write_struct(w.mPng ? &w.mPng : nullptr, nullptr);
-    return PlatFileClose(f), -1;
+    return FinishImageFile(f, realPath, false), -1;
   }
   bool ok = RunPngWrite(&w, f, pixels, width, height, hasAlpha, level);
   png_destroy_write_struct(&w.mPng, &w.mInfo);
   free(w.mRow);
-  PlatFileClose(f);
-  return ok ? 0 : -2;
+  return FinishImageFile(f, realPath, ok);
 }
 
 int SaveImagePng(LayerRecord* record, const char* path, int level) {
   if (!record->mPixels) return -1;
-  int result = WritePngFile(ExeFolderPath(path), record->mPixels, record->mWidth, record->mHeight,
+  int result = WritePngFile(GameWritePath(g_ExeFolderReal, path), record->mPixels, record->mWidth, record->mHeight,
                             record->mHasAlpha != 0, level);
   if (result != 0) return result;
   // A layer that does not use its alpha is opaque in memory too once it is saved.

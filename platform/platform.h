@@ -44,10 +44,11 @@ bool PlatFileSeek(PlatFile* f, int64_t offset);
 size_t PlatFileRead(PlatFile* f, void* buffer, size_t bytes);
 size_t PlatFileWrite(PlatFile* f, const void* buffer, size_t bytes);
 bool PlatFileFlush(PlatFile* f);      // to the device, not just the C library
+bool PlatFileWriteFailed(PlatFile* f);   // some write on it came up short (a full disk, a bad device)
 // Test hook: after `bytes` more bytes every file write fails as on a full disk (-1: never).
 void PlatSimulateDiskFull(int64_t bytes);
 void PlatFileClose(PlatFile* f);
-// Replaces `to` with `from` in one step (both on one file system).
+// Replaces `to` with `from` in one step (both on one file system), the folder synced after.
 bool PlatRenameReplace(const std::string& from, const std::string& to);
 bool PlatDeleteFile(const std::string& realPath);
 bool PlatCreateFolder(const std::string& realPath);
@@ -120,7 +121,8 @@ void PlatEventDestroy(PlatEvent* e);
 // Window events in the engine's vocabulary. Keys are Windows virtual-key codes (1..255).
 enum PlatEventType : uint8_t {
   PLAT_EVENT_NONE,
-  PLAT_EVENT_QUIT,          // the user asked the whole program to end
+  PLAT_EVENT_QUIT,          // the user asked the whole program to end; key = the exit status a
+                            // backend asks for when it ends the run itself, 0 otherwise
   PLAT_EVENT_CLOSE,         // window's close button
   PLAT_EVENT_FOCUS_GAINED,
   PLAT_EVENT_FOCUS_LOST,

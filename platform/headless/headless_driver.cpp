@@ -38,6 +38,12 @@ bool g_JoystickReadable[16];
 bool g_CursorShown = true;
 int g_Cursor[2] = {960, 540};   // the pointer's desktop position, following injected mouse events
 HeadlessPresentObserver g_PresentObserver;
+// A run left with no input to come ends once this much game time has passed without any (the
+// game is taken to wait for what it will never get). Counted from the clock owner's sleeps, so
+// a test that sets the clock by hand never trips it.
+constexpr uint32_t IDLE_END_MS = 300000;
+std::atomic<uint32_t> g_IdleMs{0};
+bool g_IdleEndSent;
 
 uint32_t RealTicks() {
   using namespace std::chrono;
@@ -90,6 +96,7 @@ uint32_t HGetTicks() { return g_RealClock ? RealTicks() : g_Ticks.load(); }
 void HSleep(uint32_t ms) {
   if (!g_RealClock && std::this_thread::get_id() == g_ClockOwner) {
     g_Ticks += ms;
+    g_IdleMs += ms;
     // One millisecond is how the engine polls for another thread (the sound thread's answer,
     // a finished flag): that wait passes in real time too, or the fake clock would race ahead
     // by thousands of milliseconds while the other thread does its work.
@@ -241,9 +248,20 @@ bool HPollEvent(PlatEventRecord* out) {
     end.window = movieSlot;
     g_Events.push_back(end);
   }
+  if (g_Events.empty() && g_Scripted.empty() && !g_IdleEndSent && g_IdleMs >= IDLE_END_MS) {
+    g_IdleEndSent = true;
+    fprintf(stderr, "headless: no input for %u ms of game time and none to come (%s); ending the run\n",
+            g_IdleMs.load(), g_ScriptedLines ? "the input script has ended" : "no KIVOR_INPUT_SCRIPT was given");
+    PlatEventRecord quit{};
+    quit.type = PLAT_EVENT_QUIT;
+    quit.window = -1;
+    quit.key = HEADLESS_NO_INPUT_STATUS;
+    g_Events.push_back(quit);
+  }
   if (g_Events.empty()) return false;
   *out = g_Events.front();
   g_Events.pop_front();
+  g_IdleMs = 0;
   bool mouse = out->type == PLAT_EVENT_MOUSE_MOVE || out->type == PLAT_EVENT_MOUSE_DOWN || out->type == PLAT_EVENT_MOUSE_UP;
   if (mouse && ValidSlot(out->window)) {
     g_Cursor[0] = g_Windows[out->window].x + out->x;
@@ -530,6 +548,7 @@ void HeadlessSetInputScript(const std::vector<HeadlessTimedEvent>& script) {
   std::lock_guard<std::mutex> g(g_Lock);
   g_Scripted.assign(script.begin(), script.end());
   g_ScriptedLines = script.size();
+  g_IdleMs = 0;
 }
 
 void HeadlessSetPresentObserver(HeadlessPresentObserver observer) {
@@ -544,6 +563,8 @@ void HeadlessReset() {
   g_PresentObserver = nullptr;
   g_Scripted.clear();
   g_ScriptedLines = 0;
+  g_IdleMs = 0;
+  g_IdleEndSent = false;
   g_FixedTimeSet = false;
   g_FixedMemorySet = false;
   g_DesktopMode[0] = 1920;

@@ -14,6 +14,7 @@
 
 struct PlatFile {
   FILE* f;
+  bool writeFailed;   // some write came up short
 };
 
 namespace {
@@ -136,7 +137,7 @@ PlatFile* PlatFileOpen(const std::string& realPath, const char* mode) {
     fclose(f);
     return nullptr;
   }
-  return new PlatFile{f};
+  return new PlatFile{f, false};
 }
 
 int64_t PlatFileSize(PlatFile* f) {
@@ -157,15 +158,20 @@ void PlatSimulateDiskFull(int64_t bytes) { g_DiskBytesLeft = bytes; }
 
 size_t PlatFileWrite(PlatFile* f, const void* buffer, size_t bytes) {
   int64_t left = g_DiskBytesLeft;
+  size_t done;
   if (left >= 0) {
     size_t allowed = (uint64_t)left < bytes ? (size_t)left : bytes;
     g_DiskBytesLeft = left - (int64_t)allowed;
-    size_t done = fwrite(buffer, 1, allowed, f->f);
+    done = fwrite(buffer, 1, allowed, f->f);
     if (allowed < bytes) errno = ENOSPC;
-    return done;
+  } else {
+    done = fwrite(buffer, 1, bytes, f->f);
   }
-  return fwrite(buffer, 1, bytes, f->f);
+  if (done < bytes) f->writeFailed = true;
+  return done;
 }
+
+bool PlatFileWriteFailed(PlatFile* f) { return f->writeFailed; }
 
 bool PlatFileFlush(PlatFile* f) { return fflush(f->f) == 0 && fsync(fileno(f->f)) == 0; }
 
@@ -176,7 +182,16 @@ void PlatFileClose(PlatFile* f) {
 }
 
 bool PlatRenameReplace(const std::string& from, const std::string& to) {
-  return rename(from.c_str(), to.c_str()) == 0;
+  if (rename(from.c_str(), to.c_str()) != 0) return false;
+  // The new name lives in the folder: until the folder reaches the device too, a power cut can
+  // bring the old file back, or no file at all.
+  size_t slash = to.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return true;
+  fsync(fd);
+  close(fd);
+  return true;
 }
 
 bool PlatDeleteFile(const std::string& realPath) { return unlink(realPath.c_str()) == 0; }

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -94,6 +95,8 @@ const EndCase kEndCases[] = {
     {"garbage pack", "", EXIT_ERROR, ""},
     {"empty game folder", nullptr, EXIT_USAGE, "no game found in"},
 };
+
+void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
 
 // One run per test: a run keeps its trees until the next one replaces them.
 class EndOfRun : public ExitStatus, public testing::WithParamInterface<EndCase> {};
@@ -182,6 +185,16 @@ TEST_P(SpinningGame, EndsWhenTheWindowIsClosed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutGameThread, SpinningGame, testing::Values(0, 1));
+
+// A headless run that waits for input, with none to come, says so and ends with its own status
+// (at two frames a second, so its five minutes of game time pass in few frames).
+TEST_F(ExitStatus, AHeadlessRunWaitingForInputItCannotGetEnds) {
+  WriteGame("config width=160 height=48\nfile start.txt\n*SYSTEM_START\nframerate fps=2\n*idle\nwait frames=1\njump idle\n");
+  std::string err;
+  EXPECT_EQ(RunCaptured({"kivor", "--game", game_.path()}, &err), EXIT_NO_INPUT);
+  EXPECT_NE(err.find("headless: no input for"), std::string::npos) << err;
+  EXPECT_NE(err.find("no KIVOR_INPUT_SCRIPT was given"), std::string::npos) << err;
+}
 
 // The runtime itself, in a process of its own: SIGTERM and SIGINT end a spinning game
 // cleanly, with 128 + the signal as its status and a word on stderr.

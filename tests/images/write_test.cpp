@@ -135,6 +135,36 @@ TEST_F(WriteTest, AFileThatCannotBeCreatedGivesTheBoxAndMinusOne) {
   EXPECT_EQ(boxes, 3);
 }
 
+// A full disk part way through: every writer reports it, and the old file stays whole, with no
+// temporary file left beside it.
+TEST_F(WriteTest, AWriteThatFailsOnAFullDiskLeavesTheOldFileWholeAndIsReported) {
+  std::vector<uint8_t> small = Picture(3, 2), large = Picture(64, 48);
+  using Writer = int (*)(const std::string&, const std::vector<uint8_t>&, int, int);
+  const Writer writers[] = {
+      [](const std::string& p, const std::vector<uint8_t>& px, int w, int h) { return WriteBmpFile(p, px.data(), w, h); },
+      [](const std::string& p, const std::vector<uint8_t>& px, int w, int h) {
+        return WritePngFile(p, px.data(), w, h, true, 0);
+      },
+      [](const std::string& p, const std::vector<uint8_t>& px, int w, int h) {
+        return WriteJpegFile(p, px.data(), w, h, 100);
+      },
+  };
+  for (Writer write : writers) {
+    HeadlessClearCalls();
+    std::string path = Path("shot.img");
+    ASSERT_EQ(write(path, small, 3, 2), 0);
+    std::string before = ReadAll(path);
+    PlatSimulateDiskFull(200);
+    EXPECT_EQ(write(path, large, 64, 48), -2);
+    PlatSimulateDiskFull(-1);
+    EXPECT_EQ(ReadAll(path), before);
+    EXPECT_FALSE(PlatFileExists(path + ".tmp"));
+    int boxes = 0;
+    for (const std::string& call : HeadlessCalls()) boxes += call.find("File Write Error.") != std::string::npos;
+    EXPECT_EQ(boxes, 1);
+  }
+}
+
 TEST_F(WriteTest, AFailedPngSaveIsReportedAndLeavesTheLayerUnchanged) {
   LayerRecord record{};
   std::vector<uint8_t> pixels = Picture(4, 3);
@@ -157,6 +187,29 @@ TEST_F(WriteTest, AFailedPngSaveIsReportedAndLeavesTheLayerUnchanged) {
     EXPECT_EQ(memcmp(&pixels[i * 4], &before[i * 4], 3), 0);
   }
   g_ExeFolderReal.clear();
+}
+
+TEST_F(WriteTest, AReadOnlyGameFolderSendsTheImageToTheUsersFolderForTheGame) {
+  TempFolder data;
+  std::string game = folder_.path() + "/Game One";
+  ASSERT_TRUE(PlatCreateFolder(game));
+  const char* oldData = getenv("XDG_DATA_HOME");
+  std::string keep = oldData ? oldData : "";
+  setenv("XDG_DATA_HOME", (data.path() + "/share").c_str(), 1);
+  std::vector<uint8_t> pixels = Picture(3, 2);
+  LayerRecord record{};
+  record.mPixels = pixels.data();
+  record.mWidth = 3;
+  record.mHeight = 2;
+  g_ExeFolderReal = game;
+  g_ReadOnlyFolder = 1;
+  EXPECT_EQ(SaveImageBmp(&record, "shots\\one.bmp"), 0);
+  g_ReadOnlyFolder = 0;
+  g_ExeFolderReal.clear();
+  if (oldData) setenv("XDG_DATA_HOME", keep.c_str(), 1);
+  else unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(ReadAll(data.path() + "/share/kivor/Game One/shots/one.bmp").size(), 54u + 2 * 12);
+  EXPECT_FALSE(PlatFolderExists(game + "/shots"));
 }
 
 }  // namespace
