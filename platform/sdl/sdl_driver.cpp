@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/canvas.h"
+#include "platform/movie/movie_player.h"
 #include "platform/sdl/sdl_driver.h"
 
 namespace {
@@ -190,7 +191,7 @@ void ShowCanvas(SdlWindow& w) {
     w.textureHeight = w.texture ? w.canvas.height : 0;
     if (!w.texture) return;
   }
-  SDL_UpdateTexture(w.texture, nullptr, w.canvas.pixels.data(), w.canvas.width * 4);
+  SdlUploadCanvas(int(&w - g_Windows), w.texture, w.canvas.pixels.data(), w.canvas.width, w.canvas.height);
   SDL_RenderClear(w.renderer);
   SDL_RenderCopy(w.renderer, w.texture, nullptr, nullptr);
   SDL_RenderPresent(w.renderer);
@@ -250,8 +251,15 @@ bool FollowDrag(const SDL_Event& e) {
 bool SPollEvent(PlatEventRecord* out) {
   {
     std::lock_guard<std::mutex> g(g_CanvasLock);
-    for (SdlWindow& w : g_Windows)
-      if (w.canvasDirty) ShowCanvas(w);
+    for (int i = 0; i < 4; i++)
+      if (g_Windows[i].canvasDirty || PlatMovieNeedsShow(i)) ShowCanvas(g_Windows[i]);
+  }
+  int movieSlot;
+  if (PlatMovieTakeEnd(&movieSlot, false)) {
+    *out = PlatEventRecord{};
+    out->type = PLAT_EVENT_MOVIE_END;
+    out->window = movieSlot;
+    return true;
   }
   SDL_Event e;
   while (SDL_PollEvent(&e)) {
