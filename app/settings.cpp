@@ -8,8 +8,10 @@
 #include "platform/platform.h"
 
 uint8_t g_MovieBackend;
-uint8_t g_AllowSse;
-uint8_t g_AllowSse2;
+// Both switches are on until a settings file turns one off, so code that runs without reading
+// the settings still gets the kernels the processor allows.
+uint8_t g_AllowSse = 1;
+uint8_t g_AllowSse2 = 1;
 uint8_t g_WorkerCap;
 uint8_t g_ChangeDisplayMode;
 uint8_t g_FitMode;

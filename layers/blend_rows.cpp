@@ -2,6 +2,7 @@
 #include <utility>
 
 #include "app/hooks.h"
+#include "layers/blend_rows_local.h"
 #include "layers/blend_tables.h"
 #include "layers/kernels_local.h"
 #include "layers/pixel_kernels.h"
@@ -124,10 +125,12 @@ static void RuleAlphaNormal(uint8_t* d, const uint8_t* s, const uint8_t* r, int3
 
 template <int M>
 static void FillStepRows() {
-  g_BlendRowsPlain[2 * M] = StepPartial<M>;
-  g_BlendRowsPlain[2 * M + 1] = StepFull<M>;
-  g_BlendRowsAlpha[2 * M] = StepAlpha<M, true>;
-  g_BlendRowsAlpha[2 * M + 1] = StepAlpha<M, false>;
+  // The plain and alpha step rows run on vectors; the rule rows, drawn only during transitions,
+  // stay per byte.
+  g_BlendRowsPlain[2 * M] = StepRowFast(M, false, false);
+  g_BlendRowsPlain[2 * M + 1] = StepRowFast(M, false, true);
+  g_BlendRowsAlpha[2 * M] = StepRowFast(M, true, false);
+  g_BlendRowsAlpha[2 * M + 1] = StepRowFast(M, true, true);
   g_BlendRowsRule[2 * M] = g_BlendRowsRule[2 * M + 1] = StepRule<M>;
   g_BlendRowsRuleAlpha[2 * M] = g_BlendRowsRuleAlpha[2 * M + 1] = StepRuleAlpha<M>;
 }
@@ -135,6 +138,24 @@ static void FillStepRows() {
 template <size_t... M>
 static void FillAllStepRows(std::index_sequence<M...>) {
   (FillStepRows<(int)M>(), ...);
+}
+
+struct ReferenceRows {
+  BlendRow plainPartial, plainFull, alphaPartial, alphaFull;
+};
+
+template <size_t... M>
+static constexpr std::array<ReferenceRows, BLEND_MODE_COUNT> AllReferenceRows(std::index_sequence<M...>) {
+  return {ReferenceRows{(int)M == BLEND_DIFFERENCE ? StepPartialDifference : StepPartial<(int)M>, StepFull<(int)M>,
+                        StepAlpha<(int)M, true>, StepAlpha<(int)M, false>}...};
+}
+
+BlendRow StepRowReference(int32_t mode, bool alpha, bool full) {
+  static constexpr std::array<ReferenceRows, BLEND_MODE_COUNT> rows =
+      AllReferenceRows(std::make_index_sequence<BLEND_MODE_COUNT>());
+  if (mode < 0 || mode >= BLEND_MODE_COUNT) return nullptr;
+  const ReferenceRows& r = rows[mode];
+  return alpha ? (full ? r.alphaFull : r.alphaPartial) : (full ? r.plainFull : r.plainPartial);
 }
 
 static void SetPlain(int mode, BlendRow partial, BlendRow full) {
@@ -163,7 +184,6 @@ void InitBlendTables() {
   SetPlain(BLEND_SCREEN, RowScreenOpacity, RowScreen);
   g_BlendRowsPlain[2 * BLEND_LIGHTEN + 1] = RowLighten;
   g_BlendRowsPlain[2 * BLEND_DARKEN + 1] = RowDarken;
-  g_BlendRowsPlain[2 * BLEND_DIFFERENCE] = StepPartialDifference;
   g_BlendRowsPlain[2 * BLEND_LINEAR_BURN + 1] = RowLinearBurn;
   g_BlendRowsPlain[2 * BLEND_LINEAR_LIGHT + 1] = RowLinearLight;
 }

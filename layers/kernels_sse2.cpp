@@ -368,6 +368,27 @@ static void FastScreen(uint8_t* dst, const uint8_t* src, size_t n) {
   RefScreen(dst + i, src + i, n - i);
 }
 
+// Screen at partial opacity: S = s + d - s * d / 255 with x / 255 = (x + 1 + (x >> 8)) >> 8
+// for x <= 65025, then d + (((S - d) * op) >> 8) = (d * (256 - op) + S * op) >> 8.
+static void FastScreenOpacity(uint8_t* dst, const uint8_t* src, int32_t op, size_t n) {
+  if (op < 0 || op > 256) return RefScreenOpacity(dst, src, op, n);
+  __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi16(1), vop = _mm_set1_epi16((int16_t)op);
+  __m128i keep = _mm_set1_epi16((int16_t)(256 - op));
+  auto half = [&](__m128i d16, __m128i s16) {
+    __m128i product = _mm_mullo_epi16(d16, s16);
+    __m128i share = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(product, one), _mm_srli_epi16(product, 8)), 8);
+    __m128i screen = _mm_sub_epi16(_mm_add_epi16(d16, s16), share);
+    return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(d16, keep), _mm_mullo_epi16(screen, vop)), 8);
+  };
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    __m128i vd = Load16(dst + i), vs = Load16(src + i);
+    Store16(dst + i, _mm_packus_epi16(half(_mm_unpacklo_epi8(vd, zero), _mm_unpacklo_epi8(vs, zero)),
+                                      half(_mm_unpackhi_epi8(vd, zero), _mm_unpackhi_epi8(vs, zero))));
+  }
+  RefScreenOpacity(dst + i, src + i, op, n - i);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Compose over alpha, four pixels at a time. x / 255 for x <= 65025 is (x + 1 + (x >> 8)) >> 8;
 // the weight A * 256 / Da' is at most 256, where a single-precision quotient lies closer than
@@ -413,12 +434,12 @@ static void FastComposeOverAlpha(uint8_t* dst, const uint8_t* src, size_t n) {
 const PixelKernels g_FastKernels[2] = {
     {FastZeroFill, FastFillBytes, FastFillPixels, FastCopy, FastCrossFadeL1, FastAlphaBlendL1,
      FastAlphaBlendOpacityL1, RefRuleBlendL1, FastCrossFadeTwoL1, FastAdd, FastAddOpacity, FastAddAlphaL1,
-     FastAddAlphaOpacityL1, FastSubtract, FastMultiply, FastScreen, RefScreenOpacity, FastLighten,
+     FastAddAlphaOpacityL1, FastSubtract, FastMultiply, FastScreen, FastScreenOpacity, FastLighten,
      FastDarken, FastLinearBurn, FastLinearLight, FastComposeOverAlpha, RefComposeOverAlphaOpacity,
      RefComposeOverScaledAlpha, RefComposeOverAlphaTwoFactor},
     {FastZeroFill, FastFillBytes, FastFillPixels, FastCopy, FastCrossFadeL2, FastAlphaBlendL2,
      FastAlphaBlendOpacityL2, RefRuleBlendL2, FastCrossFadeTwoL2, FastAdd, FastAddOpacity, FastAddAlphaL2,
-     FastAddAlphaOpacityL2, FastSubtract, FastMultiply, FastScreen, RefScreenOpacity, FastLighten,
+     FastAddAlphaOpacityL2, FastSubtract, FastMultiply, FastScreen, FastScreenOpacity, FastLighten,
      FastDarken, FastLinearBurn, FastLinearLight, FastComposeOverAlpha, RefComposeOverAlphaOpacity,
      RefComposeOverScaledAlpha, RefComposeOverAlphaTwoFactor},
 };
@@ -427,6 +448,6 @@ const PixelKernels g_FastKernels[2] = {
 PixelKernels g_PixelKernels = {
     FastZeroFill, FastFillBytes, FastFillPixels, FastCopy, FastCrossFadeL1, FastAlphaBlendL1,
     FastAlphaBlendOpacityL1, RefRuleBlendL1, FastCrossFadeTwoL1, FastAdd, FastAddOpacity, FastAddAlphaL1,
-    FastAddAlphaOpacityL1, FastSubtract, FastMultiply, FastScreen, RefScreenOpacity, FastLighten,
+    FastAddAlphaOpacityL1, FastSubtract, FastMultiply, FastScreen, FastScreenOpacity, FastLighten,
     FastDarken, FastLinearBurn, FastLinearLight, FastComposeOverAlpha, RefComposeOverAlphaOpacity,
     RefComposeOverScaledAlpha, RefComposeOverAlphaTwoFactor};

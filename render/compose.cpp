@@ -1,10 +1,13 @@
 // The CPU compositor: each window's dirty rectangle recomposed from the visible children of
-// its root layer, groups first, blended row band by row band on the pixel workers.
+// its root layer, groups first, all children of a target blended in one job on the pixel workers.
+#include <atomic>
 #include <cstring>
+#include <vector>
 
 #include "app/fullscreen.h"
 #include "app/hooks.h"
 #include "app/window.h"
+#include "app/worker_jobs.h"
 #include "app/workers.h"
 #include "layers/blend_tables.h"
 #include "layers/layer.h"
@@ -46,10 +49,89 @@ NameNode* FindMask(const LayerRecord* r, int* error) {
   return FindNodeByPath(g_LayerRoot, path, NAME_LOOKUP_LEAF);
 }
 
+// One step of a target's composition: clearing the rectangle, or one child's compose job
+// (codes 101-104) over the target rows [mTop, mTop + mRows).
+struct ComposeStep {
+  WorkerJob mJob;     // job code 0 = clear mClearX .. + mClearBytes of each row
+  int64_t mTop, mRows;
+  int64_t mClearX;
+  size_t mClearBytes;
+};
+
+// Everything one target gets in a frame, blended in a single job: the workers take chunks of
+// a few target rows each and run every step over their chunk in order, so the rows of a chunk
+// stay in the cache across all layers, no worker waits at a barrier between layers, and a
+// worker that finishes early takes the next chunk. Each target row still sees the children in
+// order, so the pixels are those of one job per child.
+struct ComposeBatch {
+  LayerRecord* mTarget = nullptr;
+  int64_t mTop = 0, mEnd = 0;   // target rows the steps touch
+  std::vector<ComposeStep> mSteps;
+  bool mRuled = false;          // a step reads g_RuleWeights
+};
+
+constexpr int64_t COMPOSE_CHUNK_ROWS = 8;
+constexpr int32_t JOB_COMPOSE_FRAME = 110;
+
+// The batch being run and the next chunk to take; written by the submitter only while every
+// worker is idle.
+const ComposeBatch* g_RunningBatch;
+std::atomic<int64_t> g_NextChunk;
+
+void RunStepRows(const ComposeStep& step, const LayerRecord* target, int64_t from, int64_t to) {
+  int64_t first = from > step.mTop ? from : step.mTop;
+  int64_t end = to < step.mTop + step.mRows ? to : step.mTop + step.mRows;
+  if (first >= end) return;
+  if (step.mJob.mWord1 == 0) {
+    for (int64_t y = first; y < end; y++) ZeroBytes(target->mPixels + ((size_t)y * target->mWidth + step.mClearX) * 4, step.mClearBytes);
+    return;
+  }
+  WorkerJob job = step.mJob;
+  job.mWord7 = (int32_t)(first - step.mTop);
+  job.mWord9 = (int32_t)(end - step.mTop);
+  RunWorkerJobBody(&job);
+}
+
+void JobComposeFrame(WorkerJob*) {
+  const ComposeBatch& batch = *g_RunningBatch;
+  int64_t chunks = (batch.mEnd - batch.mTop + COMPOSE_CHUNK_ROWS - 1) / COMPOSE_CHUNK_ROWS;
+  for (int64_t c = g_NextChunk++; c < chunks; c = g_NextChunk++) {
+    int64_t from = batch.mTop + c * COMPOSE_CHUNK_ROWS;
+    int64_t to = from + COMPOSE_CHUNK_ROWS < batch.mEnd ? from + COMPOSE_CHUNK_ROWS : batch.mEnd;
+    for (const ComposeStep& step : batch.mSteps) RunStepRows(step, batch.mTarget, from, to);
+  }
+}
+
+// Runs the steps gathered so far and empties the batch.
+void FlushBatch(ComposeBatch* batch) {
+  if (batch->mSteps.empty()) return;
+  static bool registered = false;
+  if (!registered) {
+    SetWorkerJobBody(JOB_COMPOSE_FRAME, JobComposeFrame);
+    registered = true;
+  }
+  g_RunningBatch = batch;
+  g_NextChunk = 0;
+  WorkerJob job{};
+  job.mWord1 = JOB_COMPOSE_FRAME;
+  SubmitBandedJob(job, 0, 0);
+  g_RunningBatch = nullptr;
+  batch->mSteps.clear();
+  batch->mRuled = false;
+}
+
+void AddStep(ComposeBatch* batch, const ComposeStep& step) {
+  if (step.mRows <= 0) return;
+  if (batch->mSteps.empty() || step.mTop < batch->mTop) batch->mTop = step.mTop;
+  if (batch->mSteps.empty() || step.mTop + step.mRows > batch->mEnd) batch->mEnd = step.mTop + step.mRows;
+  batch->mSteps.push_back(step);
+}
+
 int ComposeNode(NameNode* node, int nested, int depth);
 
-// Blends one child into the target over the clipped rectangle. 0, or -1 after a failure.
-int BlendChild(NameNode* childNode, LayerRecord* target, LayerRecord* child) {
+// Adds one child's blend over the clipped rectangle to the target's batch. 0, or -1 after a
+// failure.
+int BlendChild(ComposeBatch* batch, NameNode* childNode, LayerRecord* target, LayerRecord* child) {
   ClipResult clip = ClipLayerToDirtyRect(target, child);
   if (clip.mWidth <= 0 || clip.mHeight <= 0) return 0;
   LayerRecord* mask = nullptr;
@@ -70,9 +152,13 @@ int BlendChild(NameNode* childNode, LayerRecord* target, LayerRecord* child) {
                          mask->mHeight);
       return -1;
     }
+    // One weight table serves the whole batch: the earlier ruled child runs first.
+    if (batch->mRuled) FlushBatch(batch);
     BuildCompositorRuleWeights(child->mRuleProgress, child->mEdgeSharpness, child->mOpacity);
+    batch->mRuled = true;
   }
-  WorkerJob job{};
+  ComposeStep step{};
+  WorkerJob& job = step.mJob;
   job.mWord1 = code;
   job.mWord16 = clip.mWidth;
   job.mWord17 = clip.mSourceX;
@@ -85,7 +171,9 @@ int BlendChild(NameNode* childNode, LayerRecord* target, LayerRecord* child) {
     job.mWord24 = mask;
     job.mWord25 = mask->mPixels;
   }
-  SubmitBandedJob(job, 0, clip.mHeight);
+  step.mTop = clip.mDestY;
+  step.mRows = clip.mHeight;
+  AddStep(batch, step);
   return 0;
 }
 
@@ -107,19 +195,35 @@ int ComposeNode(NameNode* node, int nested, int depth) {
     const LayerRecord* r = GetLayerRecord(c);
     if (r && CoversOpaquely(r, rect)) start = c;
   }
+  ComposeBatch batch;
+  batch.mTarget = t;
   if (!start) {
-    size_t bytes = (size_t)(rect[2] - rect[0] + 1) * 4;
-    for (int64_t y = rect[1]; y <= rect[3]; y++) ZeroBytes(t->mPixels + ((size_t)y * t->mWidth + rect[0]) * 4, bytes);
+    ComposeStep clear{};
+    clear.mTop = rect[1];
+    clear.mRows = rect[3] - rect[1] + 1;
+    clear.mClearX = rect[0];
+    clear.mClearBytes = (size_t)(rect[2] - rect[0] + 1) * 4;
+    AddStep(&batch, clear);
     start = node->mFirstChild;
   }
   for (NameNode* c = start; c; c = c->mNext) {
     LayerRecord* r = GetLayerRecord(c);
     if (!r) continue;
-    // A failure inside a group is not passed on: its message already set the quit flag.
-    if (c->mIsGroup && depth < MAX_GROUP_DEPTH) ComposeNode(c, 1, depth + 1);
+    // A group is composed before its blend is gathered; the steps gathered so far wait, as
+    // none of them reads the group's pixels, unless one needs the rule weights that the
+    // group's own children may rebuild. A failure inside a group is not passed on: its
+    // message already set the quit flag.
+    if (c->mIsGroup && depth < MAX_GROUP_DEPTH) {
+      if (batch.mRuled) FlushBatch(&batch);
+      ComposeNode(c, 1, depth + 1);
+    }
     if (SkipChild(r, rect)) continue;
-    if (BlendChild(c, t, r) != 0) return -1;
+    if (BlendChild(&batch, c, t, r) != 0) {
+      FlushBatch(&batch);
+      return -1;
+    }
   }
+  FlushBatch(&batch);
   return 0;
 }
 

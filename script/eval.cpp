@@ -41,6 +41,7 @@ struct Slot {
 using OpHandler = int (*)(const uint8_t* operand, uint32_t length);
 
 OpHandler g_OpcodeTable[256];
+bool g_NormalOpcodes;
 Slot g_Stack[EVAL_STACK_SLOTS];
 int32_t g_StackPos;
 char* g_Pool[EVAL_POOL_TEXTS];
@@ -574,6 +575,7 @@ int64_t RealToInt64(double value) {
 }
 
 void InitOpcodeTable(int normal) {
+  g_NormalOpcodes = normal != 0;
   for (OpHandler& h : g_OpcodeTable) h = OpUnknown;
   g_OpcodeTable['B'] = OpInt8;
   g_OpcodeTable['W'] = OpInt16;
@@ -676,6 +678,232 @@ void InitEvaluatorTables() {
   g_StringEvaluators[1] = g_StringEvaluators[2] = g_StringEvaluators[3] = EvalStringExpr;
   g_StringEvaluators[4] = EvalStringExprReal;
   if (!g_OpcodeTable[0]) InitOpcodeTable(1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Integer programs.
+
+namespace {
+
+// Op codes: the closing op, the two pushes, negation, then each binary operator in six forms
+// at IP_BINARY + FORM_COUNT * operator + form. The value stack's top lives in a register.
+enum : int { IP_END, IP_CONST, IP_VARIABLE, IP_NEGATE, IP_BINARY };
+enum : int { BIN_ADD, BIN_SUB, BIN_MUL, BIN_DIV, BIN_MOD, BIN_AND, BIN_OR, BIN_XOR, BIN_LAND, BIN_LOR,
+                 BIN_EQ, BIN_NE, BIN_GT, BIN_LT, BIN_GE, BIN_LE, BIN_COUNT };
+// Where the operands come from: both from the stack; the top and a literal or a variable; or
+// (a push in itself) a variable and a literal, two variables, a literal and a variable.
+enum : int { FORM_STACK, FORM_TOP_CONST, FORM_TOP_VAR, FORM_VAR_CONST, FORM_VAR_VAR, FORM_CONST_VAR, FORM_COUNT };
+constexpr int IP_CODES = (int)IP_BINARY + (int)BIN_COUNT * (int)FORM_COUNT;
+
+// The binary operator of an opcode byte, or -1.
+int BinaryOperator(uint8_t op) {
+  switch (op) {
+    case '+': return BIN_ADD;
+    case '-': return BIN_SUB;
+    case '*': return BIN_MUL;
+    case '/': return BIN_DIV;
+    case '%': return BIN_MOD;
+    case 'A': return BIN_AND;
+    case 'O': return BIN_OR;
+    case '^': return BIN_XOR;
+    case '&': return BIN_LAND;
+    case '|': return BIN_LOR;
+    case '=': return BIN_EQ;
+    case '!': return BIN_NE;
+    case '>': return BIN_GT;
+    case '<': return BIN_LT;
+    case 'Z': return BIN_GE;
+    case 'S': return BIN_LE;
+    default: return -1;
+  }
+}
+
+// The integer-mode arithmetic of the opcode handlers above.
+int64_t ApplyBinary(int op, int64_t a, int64_t b) {
+  switch (op) {
+    case BIN_ADD: return (int64_t)((uint64_t)a + (uint64_t)b);
+    case BIN_SUB: return (int64_t)((uint64_t)a - (uint64_t)b);
+    case BIN_MUL: return (int64_t)((uint64_t)a * (uint64_t)b);
+    case BIN_DIV: return WrapDivide(a, b);
+    case BIN_MOD: return WrapModulo(a, b);
+    case BIN_AND: return a & b;
+    case BIN_OR: return a | b;
+    case BIN_XOR: return a ^ b;
+    case BIN_LAND: return a != 0 && b != 0;
+    case BIN_LOR: return a != 0 || b != 0;
+    case BIN_EQ: return a == b;
+    case BIN_NE: return a != b;
+    case BIN_GT: return a > b;
+    case BIN_LT: return a < b;
+    case BIN_GE: return a >= b;
+    default: return a <= b;
+  }
+}
+
+// The integer-mode value of a user variable that holds a plain integer, read as the byte walk
+// would; false for anything else, which the byte walk then handles.
+inline bool ReadPlainInt(uint32_t v, int64_t* value) {
+  if (v >= (uint32_t)g_VariableCount) return false;
+  const VarRecord& var = g_VariableTable[v];
+  if (var.mType != VAR_INT || !var.mInts || var.mCount <= 0) return false;
+  *value = var.mInts[0];
+  return true;
+}
+
+}  // namespace
+
+int CompileIntProgram(const uint8_t* expr, uint32_t length, IntProgramOp* out) {
+  int ops = 0, depth = 0;
+  int64_t last = -1;
+  uint32_t at = 0;
+  while (at + 3 <= length) {
+    uint8_t op = expr[at];
+    uint32_t n = (uint32_t)expr[at + 1] | (uint32_t)expr[at + 2] << 8;
+    uint32_t room = length - at - 3;
+    if (n > room) n = room;
+    const uint8_t* p = expr + at + 3;
+    at += 3 + n;
+    if (op == ',') continue;
+    // Room for this op and the closing one.
+    if (ops + 2 > INT_PROGRAM_MAX_OPS) return 0;
+    int binary = BinaryOperator(op);
+    if (op == 'B' || op == 'W' || op == 'I' || op == 'L') {
+      uint64_t bits = ReadOperand(p, n, op == 'B' ? 1 : op == 'W' ? 2 : op == 'I' ? 4 : 8);
+      int64_t v = op == 'B' ? (int8_t)bits : op == 'W' ? (int16_t)bits : op == 'I' ? (int32_t)bits : (int64_t)bits;
+      out[ops++] = IntProgramOp{IP_CONST, 0, 0, v};
+      depth++;
+    } else if (op == 'H') {
+      int32_t v = OperandVariable(p, n);
+      // System variables are computed when read; they keep the byte walk.
+      if (v < FIRST_USER_VARIABLE) return 0;
+      out[ops++] = IntProgramOp{IP_VARIABLE, (uint16_t)v, 0, 0};
+      last = v;
+      depth++;
+    } else if (op == 'R') {
+      if (depth < 1) return 0;
+      out[ops++] = IntProgramOp{IP_NEGATE, 0, 0, 0};
+    } else if (binary >= 0) {
+      if (depth < 2) return 0;
+      depth--;
+      // Literals and variables pushed just before become operands of the op itself.
+      IntProgramOp* right = ops > 0 && (out[ops - 1].mCode == IP_CONST || out[ops - 1].mCode == IP_VARIABLE)
+                                ? &out[ops - 1]
+                                : nullptr;
+      IntProgramOp* left = right && ops > 1 && (out[ops - 2].mCode == IP_CONST || out[ops - 2].mCode == IP_VARIABLE)
+                               ? &out[ops - 2]
+                               : nullptr;
+      uint8_t base = (uint8_t)(IP_BINARY + FORM_COUNT * binary);
+      if (left && left->mCode == IP_CONST && right->mCode == IP_CONST) {
+        left->mValue = ApplyBinary(binary, left->mValue, right->mValue);
+        ops--;
+      } else if (left) {
+        bool leftVar = left->mCode == IP_VARIABLE, rightVar = right->mCode == IP_VARIABLE;
+        *left = IntProgramOp{(uint8_t)(base + (!rightVar ? FORM_VAR_CONST : leftVar ? FORM_VAR_VAR : FORM_CONST_VAR)),
+                             leftVar ? left->mVariable : right->mVariable, right->mVariable,
+                             leftVar ? right->mValue : left->mValue};
+        ops--;
+      } else if (right) {
+        right->mCode = (uint8_t)(base + (right->mCode == IP_CONST ? FORM_TOP_CONST : FORM_TOP_VAR));
+      } else {
+        out[ops++] = IntProgramOp{(uint8_t)(base + FORM_STACK), 0, 0, 0};
+      }
+    } else {
+      return 0;
+    }
+  }
+  // A result other than one value is left to the byte walk.
+  if (depth != 1) return 0;
+  out[ops] = IntProgramOp{IP_END, 0, 0, last};
+  return ops + 1;
+}
+
+int32_t IntProgramVariable(const IntProgramOp* program) {
+  return program[0].mCode == IP_VARIABLE && program[1].mCode == IP_END ? program[0].mVariable : -1;
+}
+
+bool RunIntProgram(const IntProgramOp* program, int64_t* result) {
+  if (g_DeclarationMode || !g_NormalOpcodes) return false;
+  // Direct threading: every op ends with its own jump to the next op's code.
+  static void* const kCode[IP_CODES] = {
+      &&end, &&push_const, &&push_variable, &&negate,
+#define KIVOR_FORMS(op) &&op##_ss, &&op##_tk, &&op##_tv, &&op##_vk, &&op##_vv, &&op##_kv,
+      KIVOR_FORMS(add) KIVOR_FORMS(sub) KIVOR_FORMS(mul) KIVOR_FORMS(div) KIVOR_FORMS(mod) KIVOR_FORMS(band)
+      KIVOR_FORMS(bor) KIVOR_FORMS(bxor) KIVOR_FORMS(land) KIVOR_FORMS(lor) KIVOR_FORMS(eq) KIVOR_FORMS(ne)
+      KIVOR_FORMS(gt) KIVOR_FORMS(lt) KIVOR_FORMS(ge) KIVOR_FORMS(le)
+#undef KIVOR_FORMS
+  };
+  int64_t stack[INT_PROGRAM_MAX_OPS];
+  int64_t* sp = stack;
+  int64_t tos = 0, a, b;
+  const IntProgramOp* o = program;
+#define KIVOR_NEXT goto* kCode[(++o)->mCode]
+  goto* kCode[o->mCode];
+end:
+  *result = tos;
+  g_RefBare = 0;
+  g_SubscriptCount = 0;
+  if (o->mValue >= 0) {
+    g_RefVariable = (int32_t)o->mValue;
+    g_RefElement = 0;
+  }
+  return true;
+push_const:
+  *sp++ = tos;
+  tos = o->mValue;
+  KIVOR_NEXT;
+push_variable:
+  if (!ReadPlainInt(o->mVariable, &b)) return false;
+  *sp++ = tos;
+  tos = b;
+  KIVOR_NEXT;
+negate:
+  tos = (int64_t)(0 - (uint64_t)tos);
+  KIVOR_NEXT;
+#define KIVOR_BINARY(op, value)                                                        \
+  op##_ss : a = *--sp;                                                                 \
+  b = tos;                                                                             \
+  tos = (value);                                                                       \
+  KIVOR_NEXT;                                                                          \
+  op##_tk : a = tos;                                                                   \
+  b = o->mValue;                                                                       \
+  tos = (value);                                                                       \
+  KIVOR_NEXT;                                                                          \
+  op##_tv : if (!ReadPlainInt(o->mVariable, &b)) return false;                         \
+  a = tos;                                                                             \
+  tos = (value);                                                                       \
+  KIVOR_NEXT;                                                                          \
+  op##_vk : if (!ReadPlainInt(o->mVariable, &a)) return false;                         \
+  b = o->mValue;                                                                       \
+  *sp++ = tos;                                                                         \
+  tos = (value);                                                                       \
+  KIVOR_NEXT;                                                                          \
+  op##_vv : if (!ReadPlainInt(o->mVariable, &a) || !ReadPlainInt(o->mRight, &b)) return false; \
+  *sp++ = tos;                                                                         \
+  tos = (value);                                                                       \
+  KIVOR_NEXT;                                                                          \
+  op##_kv : if (!ReadPlainInt(o->mRight, &b)) return false;                            \
+  a = o->mValue;                                                                       \
+  *sp++ = tos;                                                                         \
+  tos = (value);                                                                       \
+  KIVOR_NEXT;
+  KIVOR_BINARY(add, (int64_t)((uint64_t)a + (uint64_t)b))
+  KIVOR_BINARY(sub, (int64_t)((uint64_t)a - (uint64_t)b))
+  KIVOR_BINARY(mul, (int64_t)((uint64_t)a * (uint64_t)b))
+  KIVOR_BINARY(div, WrapDivide(a, b))
+  KIVOR_BINARY(mod, WrapModulo(a, b))
+  KIVOR_BINARY(band, a & b)
+  KIVOR_BINARY(bor, a | b)
+  KIVOR_BINARY(bxor, a ^ b)
+  KIVOR_BINARY(land, a != 0 && b != 0)
+  KIVOR_BINARY(lor, a != 0 || b != 0)
+  KIVOR_BINARY(eq, a == b)
+  KIVOR_BINARY(ne, a != b)
+  KIVOR_BINARY(gt, a > b)
+  KIVOR_BINARY(lt, a < b)
+  KIVOR_BINARY(ge, a >= b)
+  KIVOR_BINARY(le, a <= b)
+#undef KIVOR_BINARY
+#undef KIVOR_NEXT
 }
 
 int64_t ParseHexDigits(const char* text) {

@@ -48,6 +48,28 @@ extern IntEvaluator g_IntEvaluators[5];
 extern RealEvaluator g_RealEvaluators[15];
 extern StringEvaluator g_StringEvaluators[5];
 
+// Integer programs: an integer-mode expression pre-decoded at link time into a compact form,
+// so the hot path neither re-reads operand bytes nor keeps a real value beside each integer.
+// Only expressions of integer literals, user variables and the integer operators that evaluate
+// without an error are compiled; everything else keeps the byte walk.
+constexpr int INT_PROGRAM_MAX_OPS = 48;   // longer expressions stay with the byte walk
+struct IntProgramOp {
+  uint8_t mCode;
+  uint16_t mVariable;   // the variable read (the left operand's when an op reads two)
+  uint16_t mRight;      // the right operand's variable when an op reads two
+  int64_t mValue;       // the literal; in the closing op the variable read last (-1 none)
+};
+// Compiles `expr` into `out` (room for INT_PROGRAM_MAX_OPS ops) and returns the op count with
+// the closing op, or 0 when the expression is not compiled.
+int CompileIntProgram(const uint8_t* expr, uint32_t length, IntProgramOp* out);
+// Runs a program in integer mode. false, with nothing changed, when the evaluation cannot take
+// the short way now (a variable that is not a plain integer, declaration or label mode): the
+// caller then evaluates the expression bytes, which gives the same value, reference and
+// messages.
+bool RunIntProgram(const IntProgramOp* program, int64_t* result);
+// The variable of a program that only reads one variable, else -1.
+int32_t IntProgramVariable(const IntProgramOp* program);
+
 // The hexadecimal helpers. ParseHexDigits reads digits up to an 'h' or 'H' (-1 for a letter
 // past 'f'); ParseHexText refuses texts over 1023 bytes; HexTextToDecimal turns "0x..." (1 to
 // 16 digits) into signed decimal text in `out` (32 bytes) and returns 0, or -1.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "app/engine.h"
 #include "app/hooks.h"
@@ -45,6 +46,32 @@ bool Refuse(int32_t n) {
   snprintf(name, sizeof name, "kvbin\\kvt%05d.kbn", (int)n);
   ReportErrorF(MSG_BROKEN_SET_FILE, 1, name);
   return false;
+}
+
+// Pre-decodes every argument expression that is plain integer arithmetic into one array of
+// programs; false after 100010.
+bool CompilePrograms(ScriptFileRecord* file, size_t records) {
+  std::vector<IntProgramOp> programs;
+  std::vector<size_t> starts(records, SIZE_MAX);
+  IntProgramOp ops[INT_PROGRAM_MAX_OPS];
+  for (size_t k = 0; k < records; k++) {
+    const CommandArgument& a = file->mArgStore[k];
+    if ((uint64_t)a.mExprOffset + a.mExprLength > file->mExpressionSize) continue;
+    int n = CompileIntProgram(file->mExpressions + a.mExprOffset, a.mExprLength, ops);
+    if (n == 0) continue;
+    starts[k] = programs.size();
+    programs.insert(programs.end(), ops, ops + n);
+  }
+  if (programs.empty()) return true;
+  file->mPrograms = static_cast<IntProgramOp*>(malloc(programs.size() * sizeof(IntProgramOp)));
+  if (!file->mPrograms) {
+    ReportError(100010, 1);
+    return false;
+  }
+  memcpy(file->mPrograms, programs.data(), programs.size() * sizeof(IntProgramOp));
+  for (size_t k = 0; k < records; k++)
+    if (starts[k] != SIZE_MAX) file->mArgStore[k].mProgram = file->mPrograms + starts[k];
+  return true;
 }
 
 // Builds the record's arrays from the image; false (after a message) when any field points
@@ -103,6 +130,13 @@ bool Link(int32_t n, ScriptFileRecord* file, uint8_t* data, size_t size) {
     file->mLines[i] = ReadU32(segD + (size_t)i * 4);
   }
   file->mCommandCount = count;
+  if (!CompilePrograms(file, used)) return false;
+  for (int32_t i = 0; i < count; i++) {
+    const CommandArgument* a = file->mArgRecords[i];
+    if (file->mHandlers[i] == CmdAssign && file->mArgCounts[i] == 2 && a[0].mProgram &&
+        IntProgramVariable(a[0].mProgram) >= 0 && (a[0].mKind == 1 || a[0].mKind == 3) && a[0].mOperator < ASSIGN_OPERATOR_COUNT)
+      file->mHandlers[i] = CmdAssignPlainInt;
+  }
 
   InitOpcodeTable(0);
   for (int32_t i = 0; i < count; i++) {
@@ -141,6 +175,7 @@ void FreeScriptFileRecord(ScriptFileRecord* file) {
   free(file->mArgStore);
   free(file->mLines);
   free(file->mImage);
+  free(file->mPrograms);
   free(file);
 }
 

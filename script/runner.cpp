@@ -188,26 +188,27 @@ void CheckDebugCorners() {
 
 // One turn of a task: commands run until a handler ends the turn or the quit flag rises.
 void RunTurn(ScriptTask* task) {
-  g_LastYield = 0;
-  while (!g_QuitFlag && g_LastYield == 0) {
+  int yield = 0;
+  while (!g_QuitFlag && yield == 0) {
     int32_t i = task->mCommandIndex;
     if (i < 0 || i >= task->mCommandCount || !task->mHandlers) {
       // Running off the end of a file (or a file that never linked) would read past its arrays.
       g_CurrentCommand = i >= 0 && i < task->mCommandCount ? i : 0;
       ReportScriptError(MSG_SCRIPT_ENDED, 1);
-      g_LastYield = -1;
+      yield = -1;
       break;
     }
     task->mCommandIndex = i + 1;
     g_CurrentCommand = i;
     if (!g_KeepRunningInactive && g_InactivePause && PausePump() != 0) {
       task->mCommandIndex = i;
-      g_LastYield = 1;
+      yield = 1;
       break;
     }
-    g_LastYield = task->mHandlers[i]();
+    yield = task->mHandlers[i]();
     if (g_DebugMode) CheckDebugCorners();
   }
+  g_LastYield = yield;
 }
 
 }  // namespace
@@ -229,6 +230,10 @@ bool ArgumentExpression(const CommandArgument* a, const uint8_t** expr, uint32_t
 int64_t EvalArgumentInt(const CommandArgument* a) {
   const uint8_t* expr;
   uint32_t length;
+  int64_t value;
+  if (a->mProgram && (a->mKind == 1 || a->mKind == 3) && g_IntEvaluators[a->mKind] == EvalIntegerExpr &&
+      RunIntProgram(a->mProgram, &value))
+    return value;
   if (a->mKind < 1 || a->mKind > 4) return BadKind();
   if (!ArgumentExpression(a, &expr, &length)) return 0;
   return g_IntEvaluators[a->mKind](expr, length);
@@ -237,6 +242,10 @@ int64_t EvalArgumentInt(const CommandArgument* a) {
 double EvalArgumentReal(const CommandArgument* a, int offset) {
   const uint8_t* expr;
   uint32_t length;
+  int64_t value;
+  if (a->mProgram && (a->mKind == 1 || a->mKind == 3) && g_RealEvaluators[a->mKind + offset] == EvalIntegerExprToReal &&
+      RunIntProgram(a->mProgram, &value))
+    return (double)value;
   if (a->mKind < 1 || a->mKind > 4) return BadKind();
   if (!ArgumentExpression(a, &expr, &length)) return 0.0;
   return g_RealEvaluators[a->mKind + offset](expr, length);

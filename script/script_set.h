@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct IntProgramOp;
+
 constexpr int COMMAND_COUNT = 110;
 constexpr int MAX_COMMAND_PARAMS = 100;   // parameter ids 0-99
 constexpr int MAX_COMMAND_ARGS = 99;      // argument positions 1-99
@@ -27,6 +29,7 @@ struct CommandArgument {
   uint8_t mOperator;    // assignment operator 0-8
   uint32_t mExprLength;
   uint32_t mExprOffset;
+  const IntProgramOp* mProgram;   // the expression's integer program, null when it has none
 };
 
 using CommandHandler = int (*)();
@@ -46,6 +49,7 @@ struct ScriptFileRecord {
   uint32_t* mLines;               // per command: source line
   uint8_t* mCommandCodes;         // per command
   uint8_t* mImage;                // the file as read, unscrambled; segments C and D live in it
+  IntProgramOp* mPrograms;        // the integer programs the argument records point into
 };
 
 struct LabelRecord {

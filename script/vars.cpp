@@ -590,3 +590,15 @@ int CmdAssign() {
   ReportScriptError(MSG_WRONG_TYPE, 1);
   return -1;
 }
+
+int CmdAssignPlainInt() {
+  const CommandArgument* args = g_CurrentTask->mArgRecords[g_CurrentCommand];
+  int64_t old;
+  // The target's program is one variable read: when it runs, the variable is a plain integer
+  // and the references are set as the full command would set them.
+  if (g_IntEvaluators[args[0].mKind] != EvalIntegerExpr || !RunIntProgram(args[0].mProgram, &old)) return CmdAssign();
+  if (g_QuitFlag) return -1;
+  int64_t value = EvalArgumentInt(&args[1]);
+  g_IntAssignOperators[args[0].mOperator](args[0].mProgram->mVariable, 0, value);
+  return 0;
+}

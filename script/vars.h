@@ -73,6 +73,9 @@ int CmdDeclareInt();
 int CmdDeclareReal();
 int CmdDeclareString();
 int CmdAssign();
+// The assignment command linked where the target is one user variable read by an integer
+// program and the operator is valid: the same behaviour with fewer lookups.
+int CmdAssignPlainInt();
 
 // System variables (numbers below 1000), computed when read and assigned by the assignment
 // command; defined by the system-variable code.

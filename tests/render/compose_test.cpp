@@ -229,6 +229,45 @@ TEST_F(ComposeTest, HardEdgeRuleWeightsSplitAtTheProgressAndCarryTheOpacity) {
   EXPECT_EQ(g_RuleWeights[192], 128);
 }
 
+// All children of a target are blended in one job; each rule layer must still see its own
+// weights, also when a group between them rebuilds the table for its own rule child.
+TEST_F(ComposeTest, EachRuleLayerOfAFrameKeepsItsOwnWeights) {
+  Add("bg", 1, 0, 0, 640, 480, 0xFF000000);
+  auto ruleLayer = [&](NameNode* parent, const std::string& name, int64_t key, int x, uint8_t leftGrey, uint8_t rightGrey,
+                       int16_t progress, uint32_t bgra) {
+    std::string maskPath = "W0/m" + name;
+    NameNode* mask = CreateNamedNode(g_LayerRoot, maskPath.c_str(), false, 0);
+    LayerRecord* m = AttachNewLayerRecord(mask);
+    m->mPixels = AllocImageBuffer(nullptr, 64, 32, nullptr);
+    m->mWidth = 64, m->mHeight = 32, m->mVisible = 0;
+    for (int y = 0; y < 32; y++)
+      for (int i = 0; i < 64; i++) memset(m->mPixels + ((size_t)y * 64 + i) * 4, i < 32 ? leftGrey : rightGrey, 4);
+    std::string path = parent ? "W0/g/" + name : "W0/" + name;
+    NameNode* n = CreateNamedNode(g_LayerRoot, path.c_str(), false, key);
+    LayerRecord* r = AttachNewLayerRecord(n);
+    r->mPixels = AllocImageBuffer(nullptr, 64, 32, nullptr);
+    r->mWidth = 64, r->mHeight = 32, r->mX = x, r->mY = parent ? 0 : 100;
+    for (int i = 0; i < 64 * 32; i++) memcpy(r->mPixels + i * 4, &bgra, 4);
+    strcpy(r->mMaskName, (":" + maskPath).c_str());
+    r->mRuleProgress = progress;
+    r->mEdgeSharpness = 256;
+    InvalidateLayer(n);
+  };
+  // Progress 128 shows grey 128 and up, progress 64 grey 192 and up, progress 200 grey 56 and up.
+  ruleLayer(nullptr, "a", 2, 0, 150, 60, 128, 0xFF0000FF);
+  ruleLayer(nullptr, "b", 3, 100, 150, 220, 64, 0xFF00FF00);
+  NameNode* group = AddLayer("g", true, 4, 64, 32, 0xFF000000);
+  Layer(group)->mX = 200, Layer(group)->mY = 100;
+  ruleLayer(group, "c", 1, 0, 60, 40, 200, 0xFFFF0000);
+  ruleLayer(nullptr, "d", 5, 300, 100, 60, 200, 0xFFFFFFFF);
+  ASSERT_EQ(DrawWindow(main_), 0);
+  struct Probe {
+    int x;
+    uint32_t want;
+  } probes[] = {{10, 0xFF}, {40, 0}, {110, 0}, {140, 0xFF00}, {210, 0xFF0000}, {240, 0}, {310, 0xFFFFFF}, {340, 0xFFFFFF}};
+  for (const Probe& p : probes) EXPECT_EQ(RootPixel(p.x, 110) & 0xFFFFFF, p.want) << "x " << p.x;
+}
+
 TEST_F(ComposeTest, WorkerBandsGiveTheSamePictureAsOneThread) {
   auto scene = [&](int key) {
     Layer(Add(("x" + std::to_string(key)).c_str(), key, 3, 7, 333, 201, 0xFF336699))->mBlendMode = BLEND_SCREEN;

@@ -49,6 +49,60 @@ wait frames=1
   EXPECT_EQ(ShownMessage(), 0);
 }
 
+// Assignments to one plain integer run on the linked short form; they must keep every operator's
+// arithmetic and step aside when the variable has become something else.
+TEST_F(VarsTest, PlainIntegerAssignmentsKeepTheirArithmeticAndFollowRedeclarations) {
+  ASSERT_TRUE(Boot(R"(
+global int big = 0
+global int minus = -1
+global int quotient = 0
+global int rest = 5
+global int n = 0
+global int ops[9] = 0
+file main.txt
+*SYSTEM_START
+big = 0 - 0x7FFFFFFFFFFFFFFF - 1
+quotient = big / minus
+rest = big % minus
+quotient /= minus
+rest /= 0
+dim int k = 0
+loop 10
+  k += 3
+  n += k * 2 - k / 4
+  if n > 50
+    n %= 7
+  endif
+endloop
+ops[1] = n
+dim int t = 1
+dim int pass = 0
+loop 2
+  t += 2
+  pass += 1
+  if pass == 1
+    dim real t = 0.5
+  endif
+endloop
+wait frames=1
+)"));
+  RunPasses(1);
+  EXPECT_EQ(ShownMessage(), 0);
+  EXPECT_EQ(Int("quotient"), INT64_MIN);
+  EXPECT_EQ(Int("rest"), 0);
+  int64_t k = 0, n = 0;
+  for (int pass = 0; pass < 10; pass++) {
+    k += 3;
+    n += k * 2 - k / 4;
+    if (n > 50) n %= 7;
+  }
+  EXPECT_EQ(Int("k"), k);
+  EXPECT_EQ(Int("n"), n);
+  EXPECT_EQ(Int("ops", 1), n);
+  EXPECT_EQ(GetVariable(Var("t"))->mType, VAR_REAL);
+  EXPECT_DOUBLE_EQ(Real("t"), 2.5);
+}
+
 TEST_F(VarsTest, DivisionByZeroLeavesTheElement) {
   ASSERT_TRUE(Boot(R"(
 global int a = 9
