@@ -152,8 +152,8 @@ bool MovieDecoder::Open(const char* path, int threads, int audioRate, const std:
   return true;
 }
 
-int MovieDecoder::Width() const { return s_ ? s_->video->width > 0 ? s_->video->width : s_->format->streams[s_->videoIndex]->codecpar->width : 0; }
-int MovieDecoder::Height() const { return s_ ? s_->video->height > 0 ? s_->video->height : s_->format->streams[s_->videoIndex]->codecpar->height : 0; }
+int MovieDecoder::Width() const { return s_ ? s_->format->streams[s_->videoIndex]->codecpar->width : 0; }
+int MovieDecoder::Height() const { return s_ ? s_->format->streams[s_->videoIndex]->codecpar->height : 0; }
 bool MovieDecoder::HasAudio() const { return s_ && s_->audio; }
 double MovieDecoder::FrameMs() const { return s_ ? s_->frameMs : 40.0; }
 double MovieDecoder::VideoMs() const { return s_ ? s_->videoMs : 0; }

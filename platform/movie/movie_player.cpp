@@ -42,6 +42,7 @@ struct Player {
   bool open = false;
   int slot = 0;
   PlatRect rect{};
+  int sourceWidth = 1, sourceHeight = 1;   // the movie's own frame size, from its opening
   int outWidth = 1, outHeight = 1;
   double frameMs = 40;
   bool needsShow[4] = {};
@@ -80,9 +81,9 @@ double ClockAt(const Player& p, uint32_t now) {
 
 double EndMs(const Player& p) { return std::max(p.lastPictureMs + p.frameMs, p.soundEndMs); }
 
-void OutSize(Player& p, int sourceWidth, int sourceHeight) {
-  double w = p.rect.width > 0 ? p.rect.width : sourceWidth;
-  double h = p.rect.height > 0 ? p.rect.height : sourceHeight;
+void OutSize(Player& p) {
+  double w = p.rect.width > 0 ? p.rect.width : p.sourceWidth;
+  double h = p.rect.height > 0 ? p.rect.height : p.sourceHeight;
   double f = 1.0;
   f = std::min(f, MAX_OUT_SIDE / w);
   f = std::min(f, MAX_OUT_SIDE / h);
@@ -271,7 +272,9 @@ bool PlatMovieOpen(int slot, const char* path, const PlatRect& rect, int32_t vol
     p.slot = slot;
     p.rect = rect;
     p.frameMs = g_Decoder.FrameMs();
-    OutSize(p, g_Decoder.Width(), g_Decoder.Height());
+    p.sourceWidth = g_Decoder.Width();
+    p.sourceHeight = g_Decoder.Height();
+    OutSize(p);
     p.fifo.clear();
     p.firstSound = true;
     p.written = p.consumed = 0;
@@ -333,7 +336,7 @@ void PlatMovieSetRect(const PlatRect& rect) {
   std::lock_guard<std::mutex> g(p.lock);
   if (!p.open) return;
   p.rect = rect;
-  OutSize(p, g_Decoder.Width(), g_Decoder.Height());
+  OutSize(p);
   p.needsShow[p.slot] = true;
 }
 
