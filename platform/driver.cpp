@@ -5,6 +5,7 @@
 #include "platform/gl/gpu_gl.h"
 #include "platform/gpu.h"
 #include "platform/headless/headless.h"
+#include "platform/movie/movie_player.h"
 #include "platform/sdl/sdl_driver.h"
 
 PlatformDriver* g_Platform = &g_HeadlessDriver;
@@ -101,6 +102,8 @@ bool PlatformInit(const char* which) {
 PlatGpuDriver* PlatGpu() { return g_Platform->gpu; }
 
 void PlatformQuit() {
+  // The movie's thread and voice end with the game, whichever backend played it.
+  PlatMovieClose();
   g_Platform->Quit();
   g_Platform = &g_HeadlessDriver;
   g_PlatformDesktop = &g_HeadlessDesktop;

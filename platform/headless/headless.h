@@ -113,10 +113,17 @@ void HeadlessSetMemoryStatus(const PlatMemoryStatus* m);
 // reset).
 void HeadlessSetCursorPosition(int x, int y);
 
-// Movies and Flash content (the media driver below). A movie plays for the set length (1000 ms
-// after a reset) on the backend's clock; PollEvent then hands out its PLAT_EVENT_MOVIE_END.
-// Opening a missing file, or any file while movies are refused, fails.
+// Movies and Flash content (the media driver below). Movies play on the same FFmpeg player as
+// under SDL, on the backend's clock: whenever a window's picture or the movie's end is read,
+// the player first catches up with the clock, so HeadlessWindow shows exactly the movie picture
+// due at that game time (laid over the window's picture at the movie's rectangle), and
+// PollEvent hands out PLAT_EVENT_MOVIE_END when the movie's time has run out. The movie's sound
+// goes to a mixer voice that tests take with PlatAudioMix (platform/movie/movie_player.h tells
+// how much is waiting). Any file while movies are refused fails to open.
+// For fault injection a fake player stands in instead (off after a reset): it plays any existing
+// file for the set length (1000 ms after a reset) and draws nothing.
 extern PlatformMediaDriver g_HeadlessMediaDriver;
+void HeadlessUseFakeMovies(bool fake);
 void HeadlessSetMovieLength(uint32_t ms);
 void HeadlessRefuseMovies(bool refuse);
 // The Flash player the backend pretends to have (none after a reset, as on a real host).

@@ -11,6 +11,7 @@
 #include "platform/canvas.h"
 #include "platform/headless/headless.h"
 #include "platform/headless/headless_local.h"
+#include "platform/movie/movie_player.h"
 
 namespace {
 
@@ -185,6 +186,7 @@ void HPresentFrame(int slot, const uint8_t* bgra, int width, int height, int pit
   w.frameWidth = g_Canvas[slot].width;
   w.frameHeight = g_Canvas[slot].height;
   w.frame = g_Canvas[slot].pixels;
+  PlatMovieOverlay(slot, w.frame.data(), w.frameWidth, w.frameHeight, w.frameWidth * 4, true);
   w.presents++;
   if (g_PresentObserver) g_PresentObserver(slot, w);
 }
@@ -487,7 +489,16 @@ void HeadlessClearCalls() {
 
 HeadlessWindowState HeadlessWindow(int slot) {
   std::lock_guard<std::mutex> g(g_Lock);
-  return ValidSlot(slot) ? g_Windows[slot] : HeadlessWindowState{};
+  if (!ValidSlot(slot)) return HeadlessWindowState{};
+  HeadlessWindowState w = g_Windows[slot];
+  // A movie over the window is seen as it is due now, whether or not the game presented since.
+  if (w.exists && PlatMovieIsOpen()) {
+    w.frame = g_Canvas[slot].pixels;
+    w.frameWidth = g_Canvas[slot].width;
+    w.frameHeight = g_Canvas[slot].height;
+    PlatMovieOverlay(slot, w.frame.data(), w.frameWidth, w.frameHeight, w.frameWidth * 4, true);
+  }
+  return w;
 }
 
 void HeadlessSetDesktopMode(int width, int height, int bitsPerPixel, int refreshRate) {

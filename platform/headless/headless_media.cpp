@@ -1,10 +1,12 @@
-// The headless backend's movies and Flash content: a fake movie player that plays for a set
-// length on the backend's clock and posts its end, and a Flash player that tests script.
+// The headless backend's movies and Flash content: the shared FFmpeg movie player (settled on
+// the backend's clock), a fake movie player for fault injection that plays for a set length and
+// posts its end, and a Flash player that tests script.
 #include <map>
 #include <mutex>
 
 #include "platform/headless/headless.h"
 #include "platform/headless/headless_local.h"
+#include "platform/movie/movie_player.h"
 
 namespace {
 
@@ -19,6 +21,7 @@ struct FakeMovie {
 FakeMovie g_Movie;
 uint32_t g_MovieLength = 1000;
 bool g_RefuseMovies;
+bool g_FakeMovies;
 
 HeadlessFlashPlayer g_Flash;
 bool g_FlashControlLive;
@@ -36,21 +39,36 @@ std::string Rect(int x, int y, int w, int h) {
 
 bool HMovieOpen(int slot, const char* path, int x, int y, int w, int h, int volume) {
   HeadlessRecordCall("MovieOpen " + std::to_string(slot) + " " + path + " " + Rect(x, y, w, h) + " " + std::to_string(volume));
+  bool fake, refuse;
+  {
+    std::lock_guard<std::mutex> g(g_MediaLock);
+    g_Movie = FakeMovie{};
+    fake = g_FakeMovies;
+    refuse = g_RefuseMovies;
+  }
+  if (refuse) return false;
+  if (!fake) return PlatMovieOpen(slot, path, PlatRect{x, y, w, h}, volume);
+  if (!PlatFileExists(path)) return false;
   std::lock_guard<std::mutex> g(g_MediaLock);
-  g_Movie = FakeMovie{};
-  if (g_RefuseMovies || !PlatFileExists(path)) return false;
   g_Movie.open = g_Movie.playing = true;
   g_Movie.slot = slot;
   g_Movie.startedAt = Now();
   return true;
 }
 
-void HMovieSetRect(int x, int y, int w, int h) { HeadlessRecordCall("MovieSetRect " + Rect(x, y, w, h)); }
+void HMovieSetRect(int x, int y, int w, int h) {
+  HeadlessRecordCall("MovieSetRect " + Rect(x, y, w, h));
+  PlatMovieSetRect(PlatRect{x, y, w, h});
+}
 
-void HMovieSetVolume(int volume) { HeadlessRecordCall("MovieSetVolume " + std::to_string(volume)); }
+void HMovieSetVolume(int volume) {
+  HeadlessRecordCall("MovieSetVolume " + std::to_string(volume));
+  PlatMovieSetVolume(volume);
+}
 
 void HMoviePause() {
   HeadlessRecordCall("MoviePause");
+  PlatMoviePause();
   std::lock_guard<std::mutex> g(g_MediaLock);
   g_Movie.playedBefore = Played();
   g_Movie.playing = false;
@@ -58,16 +76,19 @@ void HMoviePause() {
 
 void HMovieClose() {
   HeadlessRecordCall("MovieClose");
+  PlatMovieClose();
   std::lock_guard<std::mutex> g(g_MediaLock);
   g_Movie = FakeMovie{};
 }
 
 bool HMovieIsPlaying() {
+  if (PlatMovieIsOpen()) return PlatMovieIsPlaying();
   std::lock_guard<std::mutex> g(g_MediaLock);
   return g_Movie.playing;
 }
 
 uint32_t HMoviePosition() {
+  if (PlatMovieIsOpen()) return PlatMoviePosition();
   std::lock_guard<std::mutex> g(g_MediaLock);
   uint32_t p = Played();
   return p < g_MovieLength ? p : g_MovieLength;
@@ -144,12 +165,18 @@ void HeadlessRefuseMovies(bool refuse) {
   g_RefuseMovies = refuse;
 }
 
+void HeadlessUseFakeMovies(bool fake) {
+  std::lock_guard<std::mutex> g(g_MediaLock);
+  g_FakeMovies = fake;
+}
+
 void HeadlessSetFlashPlayer(const HeadlessFlashPlayer& player) {
   std::lock_guard<std::mutex> g(g_MediaLock);
   g_Flash = player;
 }
 
 bool HeadlessMovieEnded(int* slot) {
+  if (PlatMovieTakeEnd(slot, true)) return true;
   std::lock_guard<std::mutex> g(g_MediaLock);
   if (!g_Movie.playing || Played() < g_MovieLength) return false;
   g_Movie.playedBefore = g_MovieLength;
@@ -159,10 +186,12 @@ bool HeadlessMovieEnded(int* slot) {
 }
 
 void HeadlessResetMedia() {
+  PlatMovieClose();
   std::lock_guard<std::mutex> g(g_MediaLock);
   g_Movie = FakeMovie{};
   g_MovieLength = 1000;
   g_RefuseMovies = false;
+  g_FakeMovies = false;
   g_Flash = HeadlessFlashPlayer{};
   g_FlashControlLive = false;
   g_FlashWindows = 0;

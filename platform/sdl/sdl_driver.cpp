@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/canvas.h"
+#include "platform/movie/movie_player.h"
 #include "platform/sdl/sdl_driver.h"
 #include "platform/sdl/sdl_tray.h"
 #include "platform/sdl/sdl_widgets.h"
@@ -203,7 +204,7 @@ void ShowCanvas(SdlWindow& w) {
     w.textureHeight = w.texture ? w.canvas.height : 0;
     if (!w.texture) return;
   }
-  SDL_UpdateTexture(w.texture, nullptr, w.canvas.pixels.data(), w.canvas.width * 4);
+  SdlUploadCanvas(int(&w - g_Windows), w.texture, w.canvas.pixels.data(), w.canvas.width, w.canvas.height);
   SDL_RenderClear(w.renderer);
   int slot = (int)(&w - g_Windows), outW = 0, outH = 0;
   SDL_GetRendererOutputSize(w.renderer, &outW, &outH);
@@ -270,8 +271,15 @@ bool SPollEvent(PlatEventRecord* out) {
   if (SdlTrayPoll(out)) return true;
   {
     std::lock_guard<std::mutex> g(g_CanvasLock);
-    for (SdlWindow& w : g_Windows)
-      if (w.canvasDirty) ShowCanvas(w);
+    for (int i = 0; i < 4; i++)
+      if (g_Windows[i].canvasDirty || PlatMovieNeedsShow(i)) ShowCanvas(g_Windows[i]);
+  }
+  int movieSlot;
+  if (PlatMovieTakeEnd(&movieSlot, false)) {
+    *out = PlatEventRecord{};
+    out->type = PLAT_EVENT_MOVIE_END;
+    out->window = movieSlot;
+    return true;
   }
   SDL_Event e;
   while (SDL_PollEvent(&e)) {

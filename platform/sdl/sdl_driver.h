@@ -12,6 +12,11 @@ extern PlatformDesktop g_SdlDesktop;
 struct SDL_Window;
 SDL_Window* SdlWindowOfSlot(int slot);
 
+// Puts a window's client picture (BGRA, tightly packed) into its streaming texture, with the
+// movie playing over that window laid on top (main thread).
+struct SDL_Texture;
+void SdlUploadCanvas(int slot, SDL_Texture* texture, const uint8_t* pixels, int width, int height);
+
 // Windows virtual-key code of an SDL scancode (0 when the key has none).
 int SdlScancodeToVirtualKey(int scancode);
 

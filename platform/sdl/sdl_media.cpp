@@ -1,18 +1,22 @@
-// The SDL backend's movies and Flash content. None of our libraries decodes video and the host
-// has no Flash player, so movies never open and no Flash control is made; the Flash child area
-// itself exists only as a handle, since nothing would ever be drawn into it.
+// The SDL backend's movies and Flash content. Movies play on the shared FFmpeg player, laid
+// over the window's picture as it goes to the screen; the host has no Flash player, so no Flash
+// control is made and the Flash child area exists only as a handle, since nothing would ever
+// be drawn into it.
+#include <SDL.h>
+
+#include <cstring>
+
+#include "platform/movie/movie_player.h"
 #include "platform/sdl/sdl_driver.h"
 
 namespace {
 
 int g_FlashHandles;
 
-bool SMovieOpen(int, const char*, int, int, int, int, int) { return false; }
-void SMovieSetRect(int, int, int, int) {}
-void SMovieSetVolume(int) {}
-void SMovieNothing() {}
-bool SMovieIsPlaying() { return false; }
-uint32_t SMoviePosition() { return 0; }
+bool SMovieOpen(int slot, const char* path, int x, int y, int width, int height, int volume) {
+  return PlatMovieOpen(slot, path, PlatRect{x, y, width, height}, volume);
+}
+void SMovieSetRect(int x, int y, int width, int height) { PlatMovieSetRect(PlatRect{x, y, width, height}); }
 int SFlashOpenWindow(int, int, int, int, int) { return ++g_FlashHandles; }
 void SFlashMoveWindow(int, int, int, int, int) {}
 void SFlashCloseWindow(int) {}
@@ -25,9 +29,23 @@ bool SFlashGetVariable(const char*, int64_t*) { return false; }
 
 }  // namespace
 
+void SdlUploadCanvas(int slot, SDL_Texture* texture, const uint8_t* pixels, int width, int height) {
+  if (!PlatMovieIsOpen()) {
+    SDL_UpdateTexture(texture, nullptr, pixels, width * 4);
+    return;
+  }
+  void* locked;
+  int pitch;
+  if (SDL_LockTexture(texture, nullptr, &locked, &pitch) != 0) return;
+  uint8_t* rows = static_cast<uint8_t*>(locked);
+  for (int y = 0; y < height; y++) memcpy(rows + size_t(y) * pitch, pixels + size_t(y) * width * 4, size_t(width) * 4);
+  PlatMovieOverlay(slot, rows, width, height, pitch, false);
+  SDL_UnlockTexture(texture);
+}
+
 PlatformMediaDriver g_SdlMediaDriver = {
-    SMovieOpen,       SMovieSetRect,       SMovieSetVolume,      SMovieNothing,   SMovieNothing,
-    SMovieIsPlaying,  SMoviePosition,      SFlashOpenWindow,     SFlashMoveWindow, SFlashCloseWindow,
+    SMovieOpen,       SMovieSetRect,       PlatMovieSetVolume,   PlatMoviePause,  PlatMovieClose,
+    PlatMovieIsPlaying, PlatMoviePosition, SFlashOpenWindow,     SFlashMoveWindow, SFlashCloseWindow,
     SLoadFlashPlayer, SFlashCreateControl, SFlashReleaseControl, SFlashIsPlaying, SFlashCurrentFrame,
     SFlashGetVariable,
 };

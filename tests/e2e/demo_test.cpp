@@ -103,6 +103,12 @@ TEST_F(EndToEndTest, TheBuiltDemoShowsItsTitleTypesItsMessagesSavesReloadsAndEnd
   std::stringstream bytes;
   bytes << pack.rdbuf();
   game_.Write("data.kpk", bytes.str());
+  // The closing movie lies loose beside the pack, as the build leaves it.
+  std::ifstream movie(std::string(KIVOR_BINARY_DIR) + "/demo/game/movie/closing.mpg", std::ios::binary);
+  ASSERT_TRUE(movie) << "the demo's movie is made by the kivor_demo target with the ffmpeg tool";
+  std::stringstream movieBytes;
+  movieBytes << movie.rdbuf();
+  game_.Write("movie/closing.mpg", movieBytes.str());
   std::ifstream input(std::string(KIVOR_SOURCE_DIR) + "/demo/input.txt", std::ios::binary);
   std::stringstream script;
   script << input.rdbuf();
@@ -129,6 +135,7 @@ TEST_F(EndToEndTest, TheBuiltDemoShowsItsTitleTypesItsMessagesSavesReloadsAndEnd
                                     "demo: saved",
                                     "demo: loaded score 60 heroine Aoi",
                                     "demo: stepper resumed",
+                                    "demo: movie played",
                                     "demo: end",
                                 }));
   // The game ends itself with the end command: no message, no dialog.

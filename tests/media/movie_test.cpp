@@ -18,6 +18,8 @@ class Movie : public MediaScriptTest {
  protected:
   void SetUp() override {
     MediaScriptTest::SetUp();
+    // These files only look like movies: the fake player stands in for the decoder.
+    HeadlessUseFakeMovies(true);
     folder_.Write("movie/op.mpg", std::string("\x00\x00\x01\xBA\x44", 5) + std::string(64, 'm'));
     folder_.Write("old.mpg", std::string("\x00\x00\x01\xBA\x21", 5) + std::string(64, 'm'));
     folder_.Write("clip.avi", "RIFF....AVI LIST");

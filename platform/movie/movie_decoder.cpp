@@ -1,0 +1,374 @@
+// The movie decoder on FFmpeg: demuxing, decoding, picture conversion (libswscale) and sound
+// resampling (libswresample), with every size, rate and time from the file bounded before use.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cmath>
+#include <cstring>
+#include <deque>
+
+#include "platform/movie/movie_decoder.h"
+
+namespace {
+
+// A stretch of corrupt packets this long with nothing decoded ends the movie.
+constexpr int MAX_BAD_PACKETS = 256;
+// Timestamps that jump further than this are taken as broken and the pictures follow on
+// instead, so a file's claims can never hold the game under a still picture.
+constexpr double MAX_GAP_MS = 10000.0;
+constexpr int MAX_SAMPLE_RATE = 768000;
+constexpr int MAX_CHANNELS = 64;
+// Pictures' packets read ahead to reach the sound behind them.
+constexpr size_t MAX_QUEUED_PACKETS = 512;
+constexpr size_t MAX_QUEUED_BYTES = 32u << 20;
+
+int Interrupt(void* opaque) {
+  const std::atomic<bool>* cancel = static_cast<const std::atomic<bool>*>(opaque);
+  return cancel && cancel->load() ? 1 : 0;
+}
+
+void KeepBuffer(void*, uint8_t*) {}
+
+}  // namespace
+
+struct MovieDecoderState {
+  AVFormatContext* format = nullptr;
+  AVCodecContext* video = nullptr;
+  AVCodecContext* audio = nullptr;
+  int videoIndex = -1, audioIndex = -1;
+  AVPacket* packet = nullptr;
+  AVFrame* picture = nullptr;
+  AVFrame* sound = nullptr;
+  AVFrame* target = nullptr;
+  SwsContext* scaler = nullptr;
+  int scalerKey[5] = {};   // source width, height, format; target width, height
+  int threads = 0;
+  SwrContext* resampler = nullptr;
+  int resamplerKey[3] = {};   // source format, rate, channels
+  int outRate = 44100;
+  double startMs = 0;
+  double frameMs = 40;
+  double videoMs = 0, lastVideoMs = 0, videoShift = 0;
+  bool anyVideo = false;
+  double audioMs = 0, nextAudioMs = -1;
+  bool inputDone = false, videoDone = false, audioDone = true;
+  bool videoPending = false, audioPending = false, videoFlushed = false;
+  int badPackets = 0;
+  std::deque<AVPacket*> videoPackets;
+  size_t videoBytes = 0;
+};
+
+MovieDecoder::~MovieDecoder() { Close(); }
+
+void MovieDecoder::Close() {
+  if (!s_) return;
+  for (AVPacket* p : s_->videoPackets) av_packet_free(&p);
+  avcodec_free_context(&s_->video);
+  avcodec_free_context(&s_->audio);
+  avformat_close_input(&s_->format);
+  av_packet_free(&s_->packet);
+  av_frame_free(&s_->picture);
+  av_frame_free(&s_->sound);
+  av_frame_free(&s_->target);
+  sws_freeContext(s_->scaler);
+  swr_free(&s_->resampler);
+  delete s_;
+  s_ = nullptr;
+}
+
+namespace {
+
+AVCodecContext* OpenCodec(AVStream* stream, int threads) {
+  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (!codec) return nullptr;
+  AVCodecContext* c = avcodec_alloc_context3(codec);
+  if (!c) return nullptr;
+  if (avcodec_parameters_to_context(c, stream->codecpar) < 0) {
+    avcodec_free_context(&c);
+    return nullptr;
+  }
+  c->thread_count = threads;
+  c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  c->max_pixels = int64_t(MOVIE_MAX_SIDE - 1) * (MOVIE_MAX_SIDE - 1);
+  c->pkt_timebase = stream->time_base;
+  if (avcodec_open2(c, codec, nullptr) < 0) avcodec_free_context(&c);
+  return c;
+}
+
+bool GoodTimeBase(AVRational r) { return r.num > 0 && r.den > 0; }
+
+}  // namespace
+
+bool MovieDecoder::Open(const char* path, int threads, int audioRate, const std::atomic<bool>* cancel) {
+  Close();
+  error_.clear();
+  // A damaged file would fill the log with the decoders' complaints; the player reports itself.
+  av_log_set_level(AV_LOG_FATAL);
+  s_ = new MovieDecoderState;
+  s_->threads = threads;
+  s_->outRate = audioRate;
+  s_->format = avformat_alloc_context();
+  if (!s_->format) return error_ = "out of memory", Close(), false;
+  s_->format->interrupt_callback = {Interrupt, const_cast<std::atomic<bool>*>(cancel)};
+  if (avformat_open_input(&s_->format, path, nullptr, nullptr) < 0)
+    return error_ = "cannot open the file as a movie", Close(), false;
+  if (avformat_find_stream_info(s_->format, nullptr) < 0) return error_ = "not a movie", Close(), false;
+  s_->videoIndex = av_find_best_stream(s_->format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (s_->videoIndex < 0) return error_ = "no video stream", Close(), false;
+  AVStream* vs = s_->format->streams[s_->videoIndex];
+  int w = vs->codecpar->width, h = vs->codecpar->height;
+  if (w <= 0 || h <= 0 || w >= MOVIE_MAX_SIDE || h >= MOVIE_MAX_SIDE)
+    return error_ = "frame size out of bounds", Close(), false;
+  if (!GoodTimeBase(vs->time_base)) return error_ = "no time base", Close(), false;
+  s_->video = OpenCodec(vs, threads);
+  if (!s_->video) return error_ = "no decoder for the video", Close(), false;
+  AVRational rate = av_guess_frame_rate(s_->format, vs, nullptr);
+  double fps = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
+  s_->frameMs = fps >= 0.1 && fps <= 1000 ? 1000.0 / fps : 40.0;
+  if (s_->format->start_time != AV_NOPTS_VALUE && s_->format->start_time > 0)
+    s_->startMs = double(s_->format->start_time) / 1000.0;
+
+  // A sound track that cannot be decoded leaves a silent movie, not a refusal.
+  s_->audioIndex = av_find_best_stream(s_->format, AVMEDIA_TYPE_AUDIO, -1, s_->videoIndex, nullptr, 0);
+  if (s_->audioIndex >= 0) {
+    AVStream* as = s_->format->streams[s_->audioIndex];
+    const AVCodecParameters* p = as->codecpar;
+    if (GoodTimeBase(as->time_base) && p->sample_rate > 0 && p->sample_rate <= MAX_SAMPLE_RATE &&
+        p->ch_layout.nb_channels > 0 && p->ch_layout.nb_channels <= MAX_CHANNELS)
+      s_->audio = OpenCodec(as, 1);
+    if (!s_->audio) s_->audioIndex = -1;
+  }
+  s_->audioDone = s_->audio == nullptr;
+  s_->packet = av_packet_alloc();
+  s_->picture = av_frame_alloc();
+  s_->sound = av_frame_alloc();
+  s_->target = av_frame_alloc();
+  if (!s_->packet || !s_->picture || !s_->sound || !s_->target) return error_ = "out of memory", Close(), false;
+  return true;
+}
+
+int MovieDecoder::Width() const { return s_ ? s_->format->streams[s_->videoIndex]->codecpar->width : 0; }
+int MovieDecoder::Height() const { return s_ ? s_->format->streams[s_->videoIndex]->codecpar->height : 0; }
+bool MovieDecoder::HasAudio() const { return s_ && s_->audio; }
+double MovieDecoder::FrameMs() const { return s_ ? s_->frameMs : 40.0; }
+double MovieDecoder::VideoMs() const { return s_ ? s_->videoMs : 0; }
+double MovieDecoder::AudioMs() const { return s_ ? s_->audioMs : 0; }
+
+namespace {
+
+// The picture's time from its timestamp, kept in order and free of absurd jumps.
+double PictureTime(MovieDecoderState* s) {
+  AVStream* st = s->format->streams[s->videoIndex];
+  int64_t ts = s->picture->best_effort_timestamp;
+  double t = ts != AV_NOPTS_VALUE ? double(ts) * av_q2d(st->time_base) * 1000.0 - s->startMs + s->videoShift
+                                  : s->lastVideoMs + s->frameMs;
+  if (!std::isfinite(t)) t = s->lastVideoMs + s->frameMs;
+  double follow = s->anyVideo ? s->lastVideoMs + s->frameMs : 0.0;
+  if (t > s->lastVideoMs + MAX_GAP_MS) {
+    s->videoShift -= t - follow;
+    t = follow;
+  }
+  if (t < s->lastVideoMs) t = s->lastVideoMs;
+  if (t < 0) t = 0;
+  s->anyVideo = true;
+  s->lastVideoMs = t;
+  return t;
+}
+
+// Sound from the decoder's frame (or the resampler's tail when `frame` is null) as stereo
+// 16-bit at the output rate; false when nothing came out.
+bool Resample(MovieDecoderState* s, const AVFrame* frame, std::vector<int16_t>* out) {
+  if (frame) {
+    int channels = frame->ch_layout.nb_channels;
+    if (frame->sample_rate <= 0 || frame->sample_rate > MAX_SAMPLE_RATE || channels <= 0 || channels > MAX_CHANNELS ||
+        frame->nb_samples <= 0)
+      return false;
+    int key[3] = {frame->format, frame->sample_rate, channels};
+    if (!s->resampler || key[0] != s->resamplerKey[0] || key[1] != s->resamplerKey[1] || key[2] != s->resamplerKey[2]) {
+      swr_free(&s->resampler);
+      AVChannelLayout in;
+      if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) av_channel_layout_default(&in, channels);
+      else if (av_channel_layout_copy(&in, &frame->ch_layout) < 0) return false;
+      AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+      int r = swr_alloc_set_opts2(&s->resampler, &stereo, AV_SAMPLE_FMT_S16, s->outRate, &in,
+                                  AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
+      av_channel_layout_uninit(&in);
+      if (r < 0 || swr_init(s->resampler) < 0) {
+        swr_free(&s->resampler);
+        return false;
+      }
+      memcpy(s->resamplerKey, key, sizeof key);
+    }
+  }
+  if (!s->resampler) return false;
+  int count = swr_get_out_samples(s->resampler, frame ? frame->nb_samples : 0);
+  if (count <= 0) return false;
+  if (count > s->outRate * 10) count = s->outRate * 10;
+  out->resize(size_t(count) * 2);
+  uint8_t* dest = reinterpret_cast<uint8_t*>(out->data());
+  int got = swr_convert(s->resampler, &dest, count, frame ? const_cast<const uint8_t**>(frame->extended_data) : nullptr,
+                        frame ? frame->nb_samples : 0);
+  if (got <= 0) return out->clear(), false;
+  out->resize(size_t(got) * 2);
+  return true;
+}
+
+// The time of the sound just resampled: its timestamp for the first run, then the run before
+// it plus its length, so gaps in the file's stamps never tear the sound apart.
+void StampSound(MovieDecoderState* s, const AVFrame* frame, size_t samples) {
+  if (s->nextAudioMs < 0) {
+    AVStream* st = s->format->streams[s->audioIndex];
+    int64_t ts = frame ? frame->best_effort_timestamp : AV_NOPTS_VALUE;
+    double t = ts != AV_NOPTS_VALUE ? double(ts) * av_q2d(st->time_base) * 1000.0 - s->startMs : 0;
+    s->nextAudioMs = std::isfinite(t) && t > 0 && t < MAX_GAP_MS ? t : 0;
+  }
+  s->audioMs = s->nextAudioMs;
+  s->nextAudioMs += double(samples / 2) * 1000.0 / s->outRate;
+}
+
+}  // namespace
+
+namespace {
+
+// Gives a packet to its decoder; false once too many in a row were refused as corrupt.
+bool Send(MovieDecoderState* s, AVCodecContext* to, const AVPacket* packet) {
+  int r = avcodec_send_packet(to, packet);
+  if (r >= 0 || r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
+  return ++s->badPackets <= MAX_BAD_PACKETS;
+}
+
+}  // namespace
+
+MovieStep MovieDecoder::Step(bool pictureRoom) {
+  if (!s_) return MOVIE_STEP_ERROR;
+  MovieDecoderState* s = s_;
+  for (;;) {
+    if (pictureRoom && s->videoPending) {
+      int r = avcodec_receive_frame(s->video, s->picture);
+      if (r == 0) {
+        s->badPackets = 0;
+        s->videoMs = PictureTime(s);
+        return MOVIE_STEP_VIDEO;
+      }
+      s->videoPending = false;
+      if (r == AVERROR_EOF || s->videoFlushed) s->videoDone = true;
+    }
+    if (s->audioPending) {
+      int r = avcodec_receive_frame(s->audio, s->sound);
+      if (r == 0) {
+        bool got = Resample(s, s->sound, &audio_);
+        av_frame_unref(s->sound);
+        if (got) {
+          s->badPackets = 0;
+          StampSound(s, s->sound, audio_.size());
+          return MOVIE_STEP_AUDIO;
+        }
+        continue;
+      }
+      s->audioPending = false;
+      if (r == AVERROR_EOF || s->inputDone) {
+        s->audioDone = true;
+        if (Resample(s, nullptr, &audio_)) {
+          StampSound(s, nullptr, audio_.size());
+          return MOVIE_STEP_AUDIO;
+        }
+      }
+    }
+    if (pictureRoom && !s->videoPending && !s->videoDone) {
+      if (!s->videoPackets.empty()) {
+        AVPacket* p = s->videoPackets.front();
+        s->videoPackets.pop_front();
+        s->videoBytes -= size_t(p->size);
+        bool ok = Send(s, s->video, p);
+        av_packet_free(&p);
+        if (!ok) return error_ = "too many corrupt packets", MOVIE_STEP_ERROR;
+        s->videoPending = true;
+        continue;
+      }
+      if (s->inputDone) {
+        // The end, or a file that breaks off: what the decoder still holds comes out first.
+        avcodec_send_packet(s->video, nullptr);
+        s->videoFlushed = s->videoPending = true;
+        continue;
+      }
+    }
+    if (s->inputDone) {
+      if (s->videoDone && s->audioDone) return MOVIE_STEP_END;
+      if (s->audioPending) continue;
+      return MOVIE_STEP_BLOCKED;
+    }
+    if (!pictureRoom && (s->videoPackets.size() >= MAX_QUEUED_PACKETS || s->videoBytes >= MAX_QUEUED_BYTES))
+      return MOVIE_STEP_BLOCKED;
+    int r = av_read_frame(s->format, s->packet);
+    if (r < 0) {
+      s->inputDone = true;
+      if (s->audio && !s->audioDone) {
+        avcodec_send_packet(s->audio, nullptr);
+        s->audioPending = true;
+      }
+      continue;
+    }
+    if (s->packet->stream_index == s->videoIndex) {
+      AVPacket* p = av_packet_alloc();
+      if (!p) return error_ = "out of memory", MOVIE_STEP_ERROR;
+      av_packet_move_ref(p, s->packet);
+      s->videoBytes += size_t(p->size);
+      s->videoPackets.push_back(p);
+      continue;
+    }
+    if (s->packet->stream_index == s->audioIndex) {
+      bool ok = Send(s, s->audio, s->packet);
+      av_packet_unref(s->packet);
+      if (!ok) return error_ = "too many corrupt packets", MOVIE_STEP_ERROR;
+      s->audioPending = true;
+      continue;
+    }
+    av_packet_unref(s->packet);
+  }
+}
+
+bool MovieDecoder::ConvertVideo(uint8_t* dest, int pitch, int width, int height) {
+  if (!s_ || width <= 0 || height <= 0 || width >= MOVIE_MAX_SIDE || height >= MOVIE_MAX_SIDE || pitch < width * 4)
+    return false;
+  const AVFrame* src = s_->picture;
+  if (src->width <= 0 || src->height <= 0 || src->width >= MOVIE_MAX_SIDE || src->height >= MOVIE_MAX_SIDE ||
+      src->format < 0)
+    return false;
+  int key[5] = {src->width, src->height, src->format, width, height};
+  if (!s_->scaler || memcmp(key, s_->scalerKey, sizeof key) != 0) {
+    sws_freeContext(s_->scaler);
+    s_->scaler = sws_alloc_context();
+    if (!s_->scaler) return false;
+    av_opt_set_int(s_->scaler, "srcw", src->width, 0);
+    av_opt_set_int(s_->scaler, "srch", src->height, 0);
+    av_opt_set_int(s_->scaler, "src_format", src->format, 0);
+    av_opt_set_int(s_->scaler, "dstw", width, 0);
+    av_opt_set_int(s_->scaler, "dsth", height, 0);
+    av_opt_set_int(s_->scaler, "dst_format", AV_PIX_FMT_BGRA, 0);
+    av_opt_set_int(s_->scaler, "sws_flags", SWS_BILINEAR, 0);
+    av_opt_set_int(s_->scaler, "threads", s_->threads, 0);
+    if (sws_init_context(s_->scaler, nullptr, nullptr) < 0) {
+      sws_freeContext(s_->scaler);
+      s_->scaler = nullptr;
+      return false;
+    }
+    memcpy(s_->scalerKey, key, sizeof key);
+  }
+  AVFrame* t = s_->target;
+  av_frame_unref(t);
+  t->buf[0] = av_buffer_create(dest, size_t(pitch) * height, KeepBuffer, nullptr, 0);
+  if (!t->buf[0]) return false;
+  t->data[0] = dest;
+  t->linesize[0] = pitch;
+  t->width = width;
+  t->height = height;
+  t->format = AV_PIX_FMT_BGRA;
+  int r = sws_scale_frame(s_->scaler, t, src);
+  av_frame_unref(t);
+  return r >= 0;
+}
