@@ -169,10 +169,10 @@ TEST_F(BlendRowsTest, VectorStepRowsGiveTheTableRowsBytes) {
   } forms[] = {{false, false}, {false, true}, {true, false}, {true, true}};
   const size_t guard = 16, area = 67 * 4 + 2 * guard;
   std::mt19937 rng(2024);
-  // Widths 1..67 from three starts, until the first difference.
+  // Widths 1..67 from an aligned and an unaligned start, until the first difference.
   auto compare = [&](const char* name, int m, bool alpha, BlendRow fast, BlendRow ref, int32_t o) {
     for (size_t width = 1; width <= 67; width++) {
-      for (size_t start : {0, 1, 7}) {
+      for (size_t start : {0, 7}) {
         const std::vector<uint8_t> d0 = RandomPixels(rng, area), src = RandomPixels(rng, area);
         size_t from = start * 3 % 16;
         std::vector<uint8_t> want = d0, got = d0;
@@ -189,7 +189,7 @@ TEST_F(BlendRowsTest, VectorStepRowsGiveTheTableRowsBytes) {
     for (int m = 0; m < BLEND_MODE_COUNT; m++) {
       for (const Form& form : forms) {
         BlendRow fast = vector.row(m, form.alpha, form.full), ref = StepRowReference(m, form.alpha, form.full);
-        for (int32_t o : {0, 1, 128, 255, 256}) {
+        for (int32_t o : {0, 128, 255, 256}) {
           if (form.full == (o == 256)) compare(vector.name, m, form.alpha, fast, ref, o);
         }
       }
