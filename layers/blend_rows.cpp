@@ -133,27 +133,39 @@ const int32_t* SoftLightCornerFactors() {
   return factors.data();
 }
 
-// The widest vector row the processor runs.
+// The widest vector rows the processor runs.
 static BlendRow VectorStepRow(int32_t mode, bool alpha, bool full) {
   BlendRow row = StepRowAvx2(mode, alpha, full);
   return row ? row : StepRowFast(mode, alpha, full);
 }
+static RuleRow VectorRuleRow(int32_t mode, bool alpha) {
+  RuleRow row = RuleRowAvx2(mode, alpha);
+  return row ? row : RuleRowFast(mode, alpha);
+}
 
 template <int M>
 static void FillStepRows() {
-  // The plain and alpha step rows run on vectors; the rule rows, drawn only during transitions,
-  // stay per byte.
+  // Every step row runs on vectors.
   g_BlendRowsPlain[2 * M] = VectorStepRow(M, false, false);
   g_BlendRowsPlain[2 * M + 1] = VectorStepRow(M, false, true);
   g_BlendRowsAlpha[2 * M] = VectorStepRow(M, true, false);
   g_BlendRowsAlpha[2 * M + 1] = VectorStepRow(M, true, true);
-  g_BlendRowsRule[2 * M] = g_BlendRowsRule[2 * M + 1] = StepRule<M>;
-  g_BlendRowsRuleAlpha[2 * M] = g_BlendRowsRuleAlpha[2 * M + 1] = StepRuleAlpha<M>;
+  g_BlendRowsRule[2 * M] = g_BlendRowsRule[2 * M + 1] = VectorRuleRow(M, false);
+  g_BlendRowsRuleAlpha[2 * M] = g_BlendRowsRuleAlpha[2 * M + 1] = VectorRuleRow(M, true);
 }
 
 template <size_t... M>
 static void FillAllStepRows(std::index_sequence<M...>) {
   (FillStepRows<(int)M>(), ...);
+}
+
+template <size_t... M>
+static constexpr std::array<RuleRow, BLEND_MODE_COUNT> AllReferenceRules(std::index_sequence<M...>) {
+  return {StepRule<(int)M>...};
+}
+template <size_t... M>
+static constexpr std::array<RuleRow, BLEND_MODE_COUNT> AllReferenceRuleAlphas(std::index_sequence<M...>) {
+  return {(int)M == BLEND_NORMAL ? RuleAlphaNormal : StepRuleAlpha<(int)M>...};
 }
 
 struct ReferenceRows {
@@ -164,6 +176,14 @@ template <size_t... M>
 static constexpr std::array<ReferenceRows, BLEND_MODE_COUNT> AllReferenceRows(std::index_sequence<M...>) {
   return {ReferenceRows{(int)M == BLEND_DIFFERENCE ? StepPartialDifference : StepPartial<(int)M>, StepFull<(int)M>,
                         StepAlpha<(int)M, true>, StepAlpha<(int)M, false>}...};
+}
+
+RuleRow RuleRowReference(int32_t mode, bool alpha) {
+  static constexpr std::array<RuleRow, BLEND_MODE_COUNT> rows = AllReferenceRules(std::make_index_sequence<BLEND_MODE_COUNT>());
+  static constexpr std::array<RuleRow, BLEND_MODE_COUNT> alphas =
+      AllReferenceRuleAlphas(std::make_index_sequence<BLEND_MODE_COUNT>());
+  if (mode < 0 || mode >= BLEND_MODE_COUNT) return nullptr;
+  return alpha ? alphas[mode] : rows[mode];
 }
 
 BlendRow StepRowReference(int32_t mode, bool alpha, bool full) {
@@ -191,7 +211,6 @@ void InitBlendTables() {
   g_BlendRowsAlpha[0] = RowAlphaBlendOpacity;
   g_BlendRowsAlpha[1] = RowAlphaBlend;
   g_BlendRowsRule[1] = RuleRowKernel;
-  g_BlendRowsRuleAlpha[0] = g_BlendRowsRuleAlpha[1] = RuleAlphaNormal;
   SetPlain(BLEND_ADD, RowAddOpacity, RowAdd);
   g_BlendRowsAlpha[2 * BLEND_ADD] = RowAddAlphaOpacity;
   g_BlendRowsAlpha[2 * BLEND_ADD + 1] = RowAddAlpha;

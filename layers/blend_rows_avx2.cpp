@@ -10,6 +10,7 @@
 
 #include "layers/blend_rows_local.h"
 #include "layers/blend_tables.h"
+#include "layers/kernels_local.h"
 #include "layers/pixel_kernels.h"
 
 // Only the lane operations and the rows built from them are made for AVX2; the headers above
@@ -64,6 +65,14 @@ struct Avx2 {
   [[gnu::always_inline]] static __m256 CvtF(I a) { return _mm256_cvtepi32_ps(a); }
   [[gnu::always_inline]] static __m256 DivF(__m256 a, __m256 b) { return _mm256_div_ps(a, b); }
   [[gnu::always_inline]] static I CvttF(__m256 a) { return _mm256_cvttps_epi32(a); }
+  [[gnu::always_inline]] static __m256 MulF(__m256 a, __m256 b) { return _mm256_mul_ps(a, b); }
+  [[gnu::always_inline]] static __m256 SetF(float v) { return _mm256_set1_ps(v); }
+  [[gnu::always_inline]] static __m256 AndF(__m256 a, I mask) { return _mm256_and_ps(a, _mm256_castsi256_ps(mask)); }
+  template <int K>
+  [[gnu::always_inline]] static __m256 BroadcastF(__m256 a) { return _mm256_shuffle_ps(a, a, K * 0x55); }
+  [[gnu::always_inline]] static I CmpGtF(__m256 a, __m256 b) { return _mm256_castps_si256(_mm256_cmp_ps(a, b, _CMP_GT_OQ)); }
+  [[gnu::always_inline]] static I Srai32(I a, int k) { return _mm256_srai_epi32(a, k); }
+  [[gnu::always_inline]] static I ColourLanes32() { return _mm256_set_epi32(0, -1, -1, -1, 0, -1, -1, -1); }
   [[gnu::always_inline]] static I ColourLanes16() {
     return _mm256_set_epi16(0, -1, -1, -1, 0, -1, -1, -1, 0, -1, -1, -1, 0, -1, -1, -1);
   }
@@ -77,4 +86,7 @@ struct Avx2 {
 
 BlendRow StepRowAvx2(int32_t mode, bool alpha, bool full) {
   return CpuHasAvx2() ? StepRows<Avx2>::Lookup(mode, alpha, full) : nullptr;
+}
+RuleRow RuleRowAvx2(int32_t mode, bool alpha) {
+  return CpuHasAvx2() ? StepRows<Avx2>::LookupRule(mode, alpha) : nullptr;
 }

@@ -12,6 +12,11 @@
 BlendRow StepRowReference(int32_t mode, bool alpha, bool full);
 BlendRow StepRowFast(int32_t mode, bool alpha, bool full);
 BlendRow StepRowAvx2(int32_t mode, bool alpha, bool full);
+// The same for a mode's rule row, of a layer without or with alpha (the per-byte rows with the
+// rule weights, not normal mode's kernel row at full opacity).
+RuleRow RuleRowReference(int32_t mode, bool alpha);
+RuleRow RuleRowFast(int32_t mode, bool alpha);
+RuleRow RuleRowAvx2(int32_t mode, bool alpha);
 
 // Soft light's factor for a light source (s >= 128) over a dark destination (d = 0..32):
 // T(s, d) = d + (((s - 128) * factor[d]) >> 15), which stays within 0..255 there. Built on

@@ -11,6 +11,7 @@
 
 #include "layers/blend_rows_local.h"
 #include "layers/blend_tables.h"
+#include "layers/kernels_local.h"
 
 namespace {
 
@@ -165,16 +166,32 @@ struct StepRows {
     return V::Sub16(V::Add16(d16, V::Srli16(V::MulLo16(u16, o), 8)), V::Srli16(V::MulLo16(w16, o), 8));
   }
 
-  // The alpha weights of the pixels in the colour lanes of their 16-bit halves; the alpha
-  // lanes get 0, so the destination's alpha byte comes back unchanged.
+  // Per-pixel weights (one in each pixel's 32-bit lane, 0..256) spread over the colour lanes of
+  // the pixels' 16-bit halves; the alpha lanes get 0, so the destination's alpha byte comes
+  // back unchanged.
+  [[gnu::always_inline]] static void SpreadWeights(I w, I* lo, I* hi) {
+    w = V::Or(w, V::Slli32(w, 16));
+    I colour = V::ColourLanes16();
+    *lo = V::And(V::UnpackLo32(w, w), colour);
+    *hi = V::And(V::UnpackHi32(w, w), colour);
+  }
+
   template <bool PARTIAL>
   [[gnu::always_inline]] static void AlphaWeights(I s, I op, I* lo, I* hi) {
     I a = V::Add32(V::Srli32(s, 24), V::Set32(1));
     if (PARTIAL) a = V::Srli32(V::MulLo16(a, op), 8);
-    a = V::Or(a, V::Slli32(a, 16));
-    I colour = V::ColourLanes16();
-    *lo = V::And(V::UnpackLo32(a, a), colour);
-    *hi = V::And(V::UnpackHi32(a, a), colour);
+    SpreadWeights(a, lo, hi);
+  }
+
+  // The rule weights of the pixels whose rule pixels start at `rule`: 1 or less leaves a pixel
+  // as it was, which weight 0 does.
+  [[gnu::always_inline]] static void RuleWeights(const uint8_t* rule, I* lo, I* hi) {
+    alignas(32) int32_t w[V::BYTES / 4];
+    for (size_t p = 0; p < V::BYTES / 4; p++) {
+      int32_t v = RuleWeight(rule[p * 4]);
+      w[p] = v <= 1 ? 0 : v;
+    }
+    SpreadWeights(V::Load((const uint8_t*)w), lo, hi);
   }
 
   enum Form { FORM_FULL, FORM_PARTIAL, FORM_PARTIAL_TRUNCATED, FORM_ALPHA, FORM_ALPHA_PARTIAL };
@@ -216,6 +233,78 @@ struct StepRows {
     memcpy(dst + i, d, rest);
   }
 
+  // A rule row: each pixel moved toward T by its rule weight, whole pixels only.
+  template <int M>
+  [[gnu::always_inline]] static I RuleVector(I d, I s, const uint8_t* rule) {
+    I t = BlendExact<M>(s, d), z = V::Zero(), wl, wh;
+    RuleWeights(rule, &wl, &wh);
+    return V::PackUs16(Toward(V::UnpackLo8(d, z), V::UnpackLo8(t, z), wl), Toward(V::UnpackHi8(d, z), V::UnpackHi8(t, z), wh));
+  }
+
+  template <int M>
+  static void Rule(uint8_t* dst, const uint8_t* src, const uint8_t* rule, int32_t, int32_t, size_t n) {
+    size_t i = 0;
+    for (; i + V::BYTES <= n; i += V::BYTES) V::Store(dst + i, RuleVector<M>(V::Load(dst + i), V::Load(src + i), rule + i));
+    size_t rest = (n - i) & ~(size_t)3;
+    if (rest == 0) return;
+    alignas(32) uint8_t d[V::BYTES] = {}, s[V::BYTES] = {}, r[V::BYTES] = {};
+    memcpy(d, dst + i, rest);
+    memcpy(s, src + i, rest);
+    memcpy(r, rule + i, rest);
+    V::Store(d, RuleVector<M>(V::Load(d), V::Load(s), r));
+    memcpy(dst + i, d, rest);
+  }
+
+  // A rule row of a layer with alpha: each colour byte moves toward T by (T - d) * W / 65536,
+  // floored, with W = w * (A + 1) (normal mode: w * A) up to 65536, so the step is taken in
+  // single precision, where every product and its floor are exact (below 2^24, in steps of
+  // 2^-16).
+  template <int M>
+  [[gnu::always_inline]] static I RuleAlphaVector(I d, I s, const uint8_t* rule) {
+    I t = BlendExact<M>(s, d), z = V::Zero();
+    alignas(32) int32_t w[V::BYTES / 4];
+    for (size_t p = 0; p < V::BYTES / 4; p++) {
+      int32_t v = RuleWeight(rule[p * 4]);
+      w[p] = v <= 1 ? 0 : v;
+    }
+    I alpha = V::Srli32(s, 24);
+    if (M != BLEND_NORMAL) alpha = V::Add32(alpha, V::Set32(1));
+    auto weight = V::MulF(V::CvtF(V::Madd16(V::Load((const uint8_t*)w), alpha)), V::SetF(1.0f / 65536));
+    I dl = V::UnpackLo8(d, z), dh = V::UnpackHi8(d, z);
+    I xl = V::Sub16(V::UnpackLo8(t, z), dl), xh = V::Sub16(V::UnpackHi8(t, z), dh);
+    I q0 = RuleAlphaQuarter<0>(V::UnpackLo16(dl, z), V::UnpackLo16(xl, xl), weight);
+    I q1 = RuleAlphaQuarter<1>(V::UnpackHi16(dl, z), V::UnpackHi16(xl, xl), weight);
+    I q2 = RuleAlphaQuarter<2>(V::UnpackLo16(dh, z), V::UnpackLo16(xh, xh), weight);
+    I q3 = RuleAlphaQuarter<3>(V::UnpackHi16(dh, z), V::UnpackHi16(xh, xh), weight);
+    return V::PackUs16(V::PackS32(q0, q1), V::PackS32(q2, q3));
+  }
+
+  // One pixel's bytes (d32, and the step x doubled into both halves of each 32-bit lane) with
+  // the weight of pixel K of each 128-bit half; its alpha byte gets weight 0.
+  template <int K, typename F>
+  [[gnu::always_inline]] static I RuleAlphaQuarter(I d32, I xx, F weight) {
+    auto w = V::AndF(V::template BroadcastF<K>(weight), V::ColourLanes32());
+    auto step = V::MulF(V::CvtF(V::Srai32(xx, 16)), w);
+    I whole = V::CvttF(step);
+    I floor = V::Add32(whole, V::CmpGtF(V::CvtF(whole), step));
+    return V::Add32(d32, floor);
+  }
+
+  template <int M>
+  static void RuleAlpha(uint8_t* dst, const uint8_t* src, const uint8_t* rule, int32_t, int32_t, size_t n) {
+    size_t i = 0;
+    for (; i + V::BYTES <= n; i += V::BYTES)
+      V::Store(dst + i, RuleAlphaVector<M>(V::Load(dst + i), V::Load(src + i), rule + i));
+    size_t rest = (n - i) & ~(size_t)3;
+    if (rest == 0) return;
+    alignas(32) uint8_t d[V::BYTES] = {}, s[V::BYTES] = {}, r[V::BYTES] = {};
+    memcpy(d, dst + i, rest);
+    memcpy(s, src + i, rest);
+    memcpy(r, rule + i, rest);
+    V::Store(d, RuleAlphaVector<M>(V::Load(d), V::Load(s), r));
+    memcpy(dst + i, d, rest);
+  }
+
   // Opacities outside 0..255 never reach a partial row from the compositor; should one come,
   // the table row gives its bytes.
   template <int M, int FORM>
@@ -224,33 +313,46 @@ struct StepRows {
     Row<M, FORM>(dst, src, o, n);
   }
 
-  // The four rows of every mode: plain partial, plain full, alpha partial, alpha full.
+  // The rows of every mode: plain partial, plain full, alpha partial, alpha full; and rule.
+  struct Table {
+    BlendRow rows[BLEND_MODE_COUNT][4];
+    RuleRow rules[BLEND_MODE_COUNT];
+    RuleRow ruleAlphas[BLEND_MODE_COUNT];
+  };
+
   template <int M>
-  static void Fill(BlendRow rows[4]) {
+  static void Fill(Table* t) {
     constexpr int partial = M == BLEND_DIFFERENCE ? FORM_PARTIAL_TRUNCATED : FORM_PARTIAL;
-    rows[0] = GuardedRow<M, partial>;
-    rows[1] = Row<M, FORM_FULL>;
-    rows[2] = GuardedRow<M, FORM_ALPHA_PARTIAL>;
-    rows[3] = Row<M, FORM_ALPHA>;
+    t->rows[M][0] = GuardedRow<M, partial>;
+    t->rows[M][1] = Row<M, FORM_FULL>;
+    t->rows[M][2] = GuardedRow<M, FORM_ALPHA_PARTIAL>;
+    t->rows[M][3] = Row<M, FORM_ALPHA>;
+    t->rules[M] = Rule<M>;
+    t->ruleAlphas[M] = RuleAlpha<M>;
   }
 
   template <size_t... M>
-  static void FillAll(BlendRow rows[][4], std::index_sequence<M...>) {
-    (Fill<(int)M>(rows[M]), ...);
+  static void FillAll(Table* t, std::index_sequence<M...>) {
+    (Fill<(int)M>(t), ...);
   }
 
-  struct Table {
-    BlendRow rows[BLEND_MODE_COUNT][4];
-  };
-
-  static BlendRow Lookup(int32_t mode, bool alpha, bool full) {
+  static const Table& Rows() {
     static const Table table = [] {
       Table t{};
-      FillAll(t.rows, std::make_index_sequence<BLEND_MODE_COUNT>());
+      FillAll(&t, std::make_index_sequence<BLEND_MODE_COUNT>());
       return t;
     }();
+    return table;
+  }
+
+  static BlendRow Lookup(int32_t mode, bool alpha, bool full) {
     if (mode < 0 || mode >= BLEND_MODE_COUNT) return nullptr;
-    return table.rows[mode][(alpha ? 2 : 0) + (full ? 1 : 0)];
+    return Rows().rows[mode][(alpha ? 2 : 0) + (full ? 1 : 0)];
+  }
+
+  static RuleRow LookupRule(int32_t mode, bool alpha) {
+    if (mode < 0 || mode >= BLEND_MODE_COUNT) return nullptr;
+    return alpha ? Rows().ruleAlphas[mode] : Rows().rules[mode];
   }
 };
 

@@ -9,6 +9,7 @@
 
 #include "layers/blend_rows_local.h"
 #include "layers/blend_tables.h"
+#include "layers/kernels_local.h"
 
 namespace {
 
@@ -57,7 +58,15 @@ struct Sse2 {
   [[gnu::always_inline]] static __m128 CvtF(I a) { return _mm_cvtepi32_ps(a); }
   [[gnu::always_inline]] static __m128 DivF(__m128 a, __m128 b) { return _mm_div_ps(a, b); }
   [[gnu::always_inline]] static I CvttF(__m128 a) { return _mm_cvttps_epi32(a); }
+  [[gnu::always_inline]] static __m128 MulF(__m128 a, __m128 b) { return _mm_mul_ps(a, b); }
+  [[gnu::always_inline]] static __m128 SetF(float v) { return _mm_set1_ps(v); }
+  [[gnu::always_inline]] static __m128 AndF(__m128 a, I mask) { return _mm_and_ps(a, _mm_castsi128_ps(mask)); }
+  template <int K>
+  [[gnu::always_inline]] static __m128 BroadcastF(__m128 a) { return _mm_shuffle_ps(a, a, K * 0x55); }
+  [[gnu::always_inline]] static I CmpGtF(__m128 a, __m128 b) { return _mm_castps_si128(_mm_cmpgt_ps(a, b)); }
+  [[gnu::always_inline]] static I Srai32(I a, int k) { return _mm_srai_epi32(a, k); }
   [[gnu::always_inline]] static I ColourLanes16() { return _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1); }
+  [[gnu::always_inline]] static I ColourLanes32() { return _mm_set_epi32(0, -1, -1, -1); }
 };
 
 }  // namespace
@@ -65,3 +74,4 @@ struct Sse2 {
 #include "layers/blend_rows_simd.h"
 
 BlendRow StepRowFast(int32_t mode, bool alpha, bool full) { return StepRows<Sse2>::Lookup(mode, alpha, full); }
+RuleRow RuleRowFast(int32_t mode, bool alpha) { return StepRows<Sse2>::LookupRule(mode, alpha); }

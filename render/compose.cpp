@@ -83,7 +83,8 @@ void RunStepRows(const ComposeStep& step, const LayerRecord* target, int64_t fro
   int64_t end = to < step.mTop + step.mRows ? to : step.mTop + step.mRows;
   if (first >= end) return;
   if (step.mJob.mWord1 == 0) {
-    for (int64_t y = first; y < end; y++) ZeroBytes(target->mPixels + ((size_t)y * target->mWidth + step.mClearX) * 4, step.mClearBytes);
+    for (int64_t y = first; y < end; y++)
+      ZeroBytes(target->mPixels + ((size_t)y * target->mWidth + step.mClearX) * 4, step.mClearBytes);
     return;
   }
   WorkerJob job = step.mJob;
@@ -105,16 +106,14 @@ void JobComposeFrame(WorkerJob*) {
 // Runs the steps gathered so far and empties the batch.
 void FlushBatch(ComposeBatch* batch) {
   if (batch->mSteps.empty()) return;
-  static bool registered = false;
-  if (!registered) {
-    SetWorkerJobBody(JOB_COMPOSE_FRAME, JobComposeFrame);
-    registered = true;
-  }
+  // Should the pool's table of job bodies be full, the calling thread does the work.
+  static const bool registered = SetWorkerJobBody(JOB_COMPOSE_FRAME, JobComposeFrame);
   g_RunningBatch = batch;
   g_NextChunk = 0;
   WorkerJob job{};
   job.mWord1 = JOB_COMPOSE_FRAME;
-  SubmitBandedJob(job, 0, 0);
+  if (registered) SubmitBandedJob(job, 0, 0);
+  else JobComposeFrame(&job);
   g_RunningBatch = nullptr;
   batch->mSteps.clear();
   batch->mRuled = false;

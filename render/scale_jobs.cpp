@@ -27,12 +27,13 @@ void JobScaleBilinear(WorkerJob* j) { ScaleBilinearRows(ArgsOf(j), j->mWord2, j-
 
 void RunScaleBands(int32_t code, const ScaleJobArgs& a) {
   // Scalers run only on the thread of the frame step, so plugging the bodies in on first use
-  // happens while every worker is idle.
-  static bool registered = false;
+  // happens while every worker is idle. Should the pool's table be full, this thread scales.
+  static const bool registered =
+      SetWorkerJobBody(JOB_SCALE_NEAREST, JobScaleNearest) && SetWorkerJobBody(JOB_SCALE_BILINEAR, JobScaleBilinear);
   if (!registered) {
-    SetWorkerJobBody(JOB_SCALE_NEAREST, JobScaleNearest);
-    SetWorkerJobBody(JOB_SCALE_BILINEAR, JobScaleBilinear);
-    registered = true;
+    if (code == JOB_SCALE_NEAREST) ScaleNearestRows(a, a.mFirstRow, a.mEndRow);
+    else ScaleBilinearRows(a, a.mFirstRow, a.mEndRow);
+    return;
   }
   WorkerJob job{};
   job.mWord1 = code;
