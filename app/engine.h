@@ -79,8 +79,13 @@ void CopyTextBounded(char* dest, size_t destSize, const char* src);
 // it cannot be converted.
 std::string ToCp932Text(const char* utf8);
 
-// Entry and exit. `EngineMain` is the whole program: it returns the exit code.
+// Entry and exit. `EngineMain` is the whole program: it returns the exit status, one of these
+// or 128 + the number of the signal that ended the run.
+enum : int { EXIT_NORMAL = 0, EXIT_ERROR = 1, EXIT_USAGE = 2, EXIT_NO_INPUT = 3 };
 int EngineMain(int argc, char** argv);
+// The status a normal end gives: a run that ends otherwise than by the game or the player sets
+// it (a headless run left without input).
+extern int g_ExitStatus;
 int8_t StartEngine();
 // The development link: starts the outside script compiler and takes the compiled files (the
 // in-memory file list) and the project folder from it. 0 on success; non-zero ends start-up.
@@ -100,6 +105,15 @@ std::string ExeFolderPath(const char* name);
 
 // ---------------------------------------------------------------------------------------------
 // Main loop and frame step.
+
+// The game-logic thread draws into the windows, so before the main window goes the main
+// thread raises the quit flag and waits for that thread to end (at once without the thread,
+// or when called on it).
+void EndGameThread();
+// Called by the script runner while one turn runs on without yielding (a loop without a
+// wait): without the game-logic thread nobody else answers the window, so this takes its
+// events (a close, a quit request, a quit signal) as the main loop would.
+void AnswerWindowDuringLongTurn();
 
 extern std::atomic<uint8_t> g_Running;
 extern std::atomic<uint8_t> g_ModalSuspend;
@@ -168,6 +182,7 @@ extern MessageTable g_MessageTable;
 extern const char* g_ErrorFile;
 extern int32_t g_ErrorLine;
 extern uint8_t g_ErrorDialogShown;
+extern uint8_t g_FatalReported;   // a fatal numbered message was reported in this run
 extern const char* g_ErrorDialogTitle;
 extern uint8_t g_DebugMode;
 extern uint8_t g_DebugLogHeaderDone;

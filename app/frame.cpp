@@ -44,9 +44,11 @@ namespace {
 // A quit request asks the main thread to close the main window; the frame step may run on
 // the game-logic thread, so the request is a flag the main thread's pump acts on.
 std::atomic<uint8_t> g_ClosePosted;
+std::atomic<uint8_t> g_QuitSignalAnswered;
 std::thread g_GameThread;
 
 void CloseMainWindow() {
+  EndGameThread();
   WindowRecord* main = g_WindowRecords[0];
   if (main && main->mHasWindow) {
     g_Platform->DestroyWindow(0);
@@ -77,7 +79,13 @@ bool SetFrameRate(int32_t fps) {
 
 void PumpMessages() {
   PlatEventRecord e;
-  while (g_Platform->PollEvent(&e)) HandlePlatformEvent(e);
+  while (g_Platform->PollEvent(&e)) {
+    // A backend that ends the run itself says with which status.
+    if (e.type == PLAT_EVENT_QUIT && e.key > 0) g_ExitStatus = e.key;
+    HandlePlatformEvent(e);
+  }
+  // SIGTERM and SIGINT end the game as a quit request does: without a question, cleanly.
+  if (PlatQuitSignal() && !g_QuitSignalAnswered.exchange(1)) RequestQuit();
   if (g_ClosePosted.exchange(0)) {
     WindowRecord* main = g_WindowRecords[0];
     if (main) main->mCloseMode = WINDOW_CLOSE_QUIT;
@@ -85,7 +93,26 @@ void PumpMessages() {
   }
 }
 
+void EndGameThread() {
+  if (!g_GameThread.joinable() || g_GameThread.get_id() == std::this_thread::get_id()) return;
+  for (;;) {
+    // Raised again on every look: a non-fatal message on the thread clears it.
+    g_QuitFlag = 1;
+    {
+      std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+      if (g_GameThreadFinished != 0) break;
+    }
+    PlatSleep(1);
+  }
+  g_GameThread.join();
+}
+
+void AnswerWindowDuringLongTurn() {
+  if (!g_GameThreadMode) PumpMessages();
+}
+
 void RunMainLoop() {
+  g_QuitSignalAnswered = 0;
   for (;;) {
     PumpMessages();
     if (!g_Running) break;
@@ -100,7 +127,7 @@ void RunMainLoop() {
       RequestQuit();
     }
   }
-  if (g_GameThread.joinable()) g_GameThread.join();
+  EndGameThread();
 }
 
 void RequestQuit() {

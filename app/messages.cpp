@@ -10,6 +10,7 @@ MessageTable g_MessageTable;
 const char* g_ErrorFile;
 int32_t g_ErrorLine = 1;
 uint8_t g_ErrorDialogShown;
+uint8_t g_FatalReported;
 const char* g_ErrorDialogTitle = "KIVOR Debug Info.";
 uint8_t g_DebugMode;
 uint8_t g_DebugLogHeaderDone;
@@ -91,6 +92,7 @@ void FormatWithoutArguments(char* dest, size_t destSize, const char* text) {
 
 void Report(int32_t id, int fatal, bool located, bool formatted, va_list args) {
   const char* text = located ? BuildLocatedMessage(id, fatal) : BuildMessage(id, fatal);
+  if (fatal) g_FatalReported = 1;
   if (formatted) vsnprintf(g_FinalText, sizeof g_FinalText, text, args);
   else FormatWithoutArguments(g_FinalText, sizeof g_FinalText, text);
   ShowErrorDialog(g_FinalText);
@@ -302,6 +304,7 @@ const char* LastErrorDialogText() { return g_LastDialogText.c_str(); }
 
 void ResetMessageState() {
   g_ErrorDialogShown = 0;
+  g_FatalReported = 0;
   g_ErrorFile = nullptr;
   g_ErrorLine = 1;
   g_LastDialogText.clear();

@@ -1,4 +1,5 @@
 // The program's entry and exit: single instance, the start-up order, shutdown and restart.
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "app/hooks.h"
 #include "app/menus.h"
 #include "app/window.h"
+#include "files/files.h"
 #include "layers/blend_tables.h"
 #include "media/emote.h"
 #include "media/emote_player.h"
@@ -46,6 +48,7 @@ uint8_t g_JoysticksPresent;
 uint8_t g_InitDone;
 uint8_t g_PathCharTable[256];
 uint8_t g_EngineOptions[128];
+int g_ExitStatus;
 
 namespace {
 
@@ -351,17 +354,114 @@ void Shutdown() {
   }
 }
 
-int EngineMain(int argc, char** argv) {
-  CopyCommandLine(argc, argv);
-  InitPaths();
-  int startupLock = PlatLockAcquire("kivor1");
-  if (startupLock < 0) return 0;
-  int instanceLock = PlatLockAcquire(g_InstanceName);
-  if (instanceLock < 0) {
-    // Another start of this installation runs; it keeps the player's attention.
-    PlatLockRelease(startupLock);
-    return 0;
+namespace {
+
+const char kVersion[] = "kivor 0.1.0";
+
+const char kUsage[] =
+    "Usage: kivor [--game FOLDER] [ARGUMENT]...\n"
+    "Plays the KIVOR game in FOLDER, a folder holding kvbin/ or .kpk packs; without --game, the\n"
+    "game in the program's own folder. The ARGUMENTs (at most 8) are handed to the game's\n"
+    "scripts; as the first of them, /info shows the library notices and /kvcfg starts the\n"
+    "settings tool.\n"
+    "\n"
+    "  --game FOLDER  the game folder\n"
+    "  --help         show this text and end\n"
+    "  --version      show the version and end\n"
+    "\n"
+    "Saves, the debug log and the files a game writes go into the game folder, or into\n"
+    "$XDG_DATA_HOME/kivor/GAME (default ~/.local/share/kivor/GAME) when the game folder\n"
+    "cannot be written.\n"
+    "KIVOR_PLATFORM=sdl or =headless chooses the backend; KIVOR_INPUT_SCRIPT=FILE gives a\n"
+    "headless run its input.\n"
+    "\n"
+    "Exit status: 0 the game ended or the player quit (or the game is already running);\n"
+    "1 the game could not start or stopped on an error; 2 a bad command line or no game\n"
+    "found; 3 a headless run ended waiting for input it had no way to get; 128+N ended\n"
+    "by signal N (SIGTERM, SIGINT).\n";
+
+void Say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Say(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  fputs("kivor: ", stderr);
+  vfprintf(stderr, format, args);
+  fputc('\n', stderr);
+  va_end(args);
+}
+
+// What the command line asks before any game is looked at: 0 go on, else the exit status
+// (with `done` set when the run ends here).
+int ReadProgramOptions(int argc, char** argv, bool* done) {
+  *done = true;
+  for (int i = 1; i < argc; i++) {
+    if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
+      fputs(kUsage, stdout);
+      return EXIT_NORMAL;
+    }
+    if (!strcmp(argv[i], "--version")) {
+      printf("%s\n", kVersion);
+      return EXIT_NORMAL;
+    }
+    if (!strcmp(argv[i], "--game")) {
+      if (i + 1 >= argc) {
+        Say("--game needs a folder (kivor --help)");
+        return EXIT_USAGE;
+      }
+      i++;
+    }
   }
+  *done = false;
+  return EXIT_NORMAL;
+}
+
+// Why the game folder cannot hold a game, or "" when it may.
+std::string GameFolderFault(const std::string& folder) {
+  if (PlatFileExists(folder)) return folder + " is a file, not a game folder";
+  if (!PlatFolderExists(folder)) return "there is no folder " + folder;
+  std::vector<std::string> names;
+  if (!PlatListFolder(folder, &names)) return "cannot read the folder " + folder;
+  return "";
+}
+
+// True when there is something to start: packs in the program, a compiled project or pack
+// in the game folder, or the development compiler that makes one.
+bool GameFound() {
+  if (g_PacksInExecutable || FolderHoldsGame(g_ExeFolderReal)) return true;
+  std::string real;
+  return PlatResolvePath(g_ExeFolderReal, "system\\RUDud\\RUDud", &real) && PlatFileExists(real);
+}
+
+}  // namespace
+
+int EngineMain(int argc, char** argv) {
+  bool done;
+  int status = ReadProgramOptions(argc, argv, &done);
+  if (done) return status;
+  g_GameArgument.clear();
+  g_ExeFolderReal.clear();
+  CopyCommandLine(argc, argv);
+  if (!g_GameArgument.empty()) {
+    std::string fault = GameFolderFault(g_GameArgument);
+    if (!fault.empty()) {
+      Say("%s", fault.c_str());
+      return EXIT_USAGE;
+    }
+  }
+  InitPaths();
+  // Starts of other games wait here for a moment rather than end: only this game's own lock
+  // below means that it already runs.
+  std::string why;
+  int startupLock = PlatLockAcquire("kivor1", true, &why);
+  if (startupLock == -2) Say("cannot take the start-up lock (%s); starting anyway", why.c_str());
+  int instanceLock = PlatLockAcquire(g_InstanceName, false, &why);
+  if (instanceLock == -1) {
+    // Another start of this game runs; it keeps the player's attention.
+    Say("the game in %s is already running", g_ExeFolderReal.c_str());
+    PlatLockRelease(startupLock);
+    return EXIT_NORMAL;
+  }
+  if (instanceLock == -2) Say("cannot take the game's lock (%s); a second start will not be noticed", why.c_str());
   PlatLockRelease(startupLock);
   PlatSetCurrentFolder(g_ExeFolderReal);
   g_ProjectFolderReal = g_ExeFolderReal;
@@ -370,17 +470,34 @@ int EngineMain(int argc, char** argv) {
   g_Platform->GetDesktopMode(&w, &h, &bpp, &refresh);
   g_DesktopSize = {w, h, bpp, refresh < 60 ? -1 : refresh};
   ResetMessageState();
+  g_ExitStatus = EXIT_NORMAL;
   if (ReadAppendedBlock(g_ExePathReal) != 0) {
     PlatformQuit();
     PlatLockRelease(instanceLock);
-    return 0;
+    return EXIT_NORMAL;
   }
+  bool switchOnly = IsSwitch(g_CommandArgs[1], "/info") || IsSwitch(g_CommandArgs[1], "/kvcfg");
+  bool noGame = !switchOnly && !GameFound();
+  if (noGame) {
+    Say("no game found in %s: it holds no kvbin/ folder and no .kpk pack", g_ExeFolderReal.c_str());
+    if (g_GameArgument.empty()) {
+      // Nobody named a folder: a usage hint serves better than the notices box.
+      Say("start a game with: kivor --game FOLDER (kivor --help)");
+      PlatformQuit();
+      PlatLockRelease(instanceLock);
+      return EXIT_USAGE;
+    }
+  }
+  PlatCatchQuitSignals(true);
   g_QuitFlag = 0;
   g_Running = 1;
-  if (StartEngine() == 0) RunMainLoop();
+  int8_t started = StartEngine();
+  if (started == 0) RunMainLoop();
   Shutdown();
   PlatformQuit();
   PlatLockRelease(instanceLock);
+  int signalNumber = PlatQuitSignal();
+  PlatCatchQuitSignals(false);
   if (g_RestartRequested) {
     std::vector<std::string> restart{g_ExePathReal};
     if (!g_GameArgument.empty()) restart.insert(restart.end(), {"--game", g_GameArgument});
@@ -388,5 +505,15 @@ int EngineMain(int argc, char** argv) {
   }
   free(g_ScreenBuffer);
   g_ScreenBuffer = nullptr;
-  return 0;
+  if (noGame) return EXIT_USAGE;
+  if (signalNumber) {
+    Say("ended by signal %d", signalNumber);
+    return 128 + signalNumber;
+  }
+  if (g_FatalReported && !switchOnly) return EXIT_ERROR;
+  if (started < 0 && !switchOnly) {
+    Say("the game in %s could not start", g_ExeFolderReal.c_str());
+    return EXIT_ERROR;
+  }
+  return g_ExitStatus;
 }

@@ -69,6 +69,7 @@ void ApplySizeLimits(WindowRecord* w) {
 }
 
 void OnCloseWindow(WindowRecord* w) {
+  if (w->mIndex == 0 && w->mCloseMode != WINDOW_CLOSE_WINDOW) EndGameThread();
   g_WindowSlotState[w->mIndex] = -1;
   if (w->mHasWindow) g_Platform->DestroyWindow(w->mIndex);
   w->mHasWindow = 0;

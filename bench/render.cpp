@@ -64,7 +64,7 @@ WindowRecord* BuildScene() {
     for (size_t p = 0; p < (size_t)w * h * 4; p++) r->mPixels[p] = (uint8_t)(p * 7 + i * 13);
     r->mX = i == 0 ? 0 : (i * 53) % (FRAME_W - w + 1);
     r->mY = i == 0 ? 0 : (i * 29) % (FRAME_H - h + 1);
-    r->mBlendMode = i == 0 ? BLEND_NORMAL : kModes[i % 10];
+    r->mBlendMode = i == 0 ? (uint8_t)BLEND_NORMAL : kModes[i % 10];
     r->mHasAlpha = i > 0 && i % 3 == 0;
     r->mOpacity = i > 0 && i % 4 == 0 ? 180 : 256;
   }

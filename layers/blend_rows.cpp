@@ -1,4 +1,5 @@
 // The blend-row routines of the 19 modes and the four row tables the compositor picks them from.
+#include <cmath>
 #include <utility>
 
 #include "app/hooks.h"
@@ -123,14 +124,29 @@ static void RuleAlphaNormal(uint8_t* d, const uint8_t* s, const uint8_t* r, int3
   }
 }
 
+const int32_t* SoftLightCornerFactors() {
+  static const std::array<int32_t, 33> factors = [] {
+    std::array<int32_t, 33> f{};
+    for (int d = 0; d <= 32; d++) f[d] = (int32_t)(16384.0L - sqrtl((long double)(256 - d)) * (long double)(768 - 8 * d));
+    return f;
+  }();
+  return factors.data();
+}
+
+// The widest vector row the processor runs.
+static BlendRow VectorStepRow(int32_t mode, bool alpha, bool full) {
+  BlendRow row = StepRowAvx2(mode, alpha, full);
+  return row ? row : StepRowFast(mode, alpha, full);
+}
+
 template <int M>
 static void FillStepRows() {
   // The plain and alpha step rows run on vectors; the rule rows, drawn only during transitions,
   // stay per byte.
-  g_BlendRowsPlain[2 * M] = StepRowFast(M, false, false);
-  g_BlendRowsPlain[2 * M + 1] = StepRowFast(M, false, true);
-  g_BlendRowsAlpha[2 * M] = StepRowFast(M, true, false);
-  g_BlendRowsAlpha[2 * M + 1] = StepRowFast(M, true, true);
+  g_BlendRowsPlain[2 * M] = VectorStepRow(M, false, false);
+  g_BlendRowsPlain[2 * M + 1] = VectorStepRow(M, false, true);
+  g_BlendRowsAlpha[2 * M] = VectorStepRow(M, true, false);
+  g_BlendRowsAlpha[2 * M + 1] = VectorStepRow(M, true, true);
   g_BlendRowsRule[2 * M] = g_BlendRowsRule[2 * M + 1] = StepRule<M>;
   g_BlendRowsRuleAlpha[2 * M] = g_BlendRowsRuleAlpha[2 * M + 1] = StepRuleAlpha<M>;
 }

@@ -6,7 +6,14 @@
 #include "layers/blend_tables.h"
 
 // A mode's plain or alpha step row at partial or full opacity: the per-byte row over the
-// mode's lookup table (the reference), and the vector row installed in its place. Modes outside
-// 0..18 have none (null). Exposed for the tests that hold the two forms together.
+// mode's lookup table (the reference), and the vector rows installed in its place, SSE2 and,
+// where the processor has it, AVX2 (null otherwise). Modes outside 0..18 have none (null).
+// Exposed for the tests that hold the forms together.
 BlendRow StepRowReference(int32_t mode, bool alpha, bool full);
 BlendRow StepRowFast(int32_t mode, bool alpha, bool full);
+BlendRow StepRowAvx2(int32_t mode, bool alpha, bool full);
+
+// Soft light's factor for a light source (s >= 128) over a dark destination (d = 0..32):
+// T(s, d) = d + (((s - 128) * factor[d]) >> 15), which stays within 0..255 there. Built on
+// first use; any thread may call.
+const int32_t* SoftLightCornerFactors();

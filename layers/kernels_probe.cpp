@@ -66,6 +66,7 @@ int32_t ChooseKernelLevel(const uint8_t features[CPU_FEATURE_COUNT], uint8_t all
 void InstallPixelKernels(int32_t level) {
   g_KernelLevel = level < 1 ? 1 : level > 3 ? 3 : level;
   g_PixelKernels = g_FastKernels[g_KernelLevel == 1 ? 0 : 1];
+  if (CpuHasAvx2()) UseAvx2Kernels(&g_PixelKernels, g_KernelLevel);
 }
 
 void InitPixelKernels() {

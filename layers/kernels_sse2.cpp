@@ -398,11 +398,18 @@ static void FastScreenOpacity(uint8_t* dst, const uint8_t* src, int32_t op, size
 static inline __m128i ComposeOverFour(__m128i vd, __m128i vs) {
   __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi32(1);
   __m128i a = _mm_srli_epi32(vs, 24), da = _mm_srli_epi32(vd, 24);
-  __m128i product = _mm_mullo_epi16(a, da);
-  __m128i share = _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(product, one), _mm_srli_epi32(product, 8)), 8);
-  __m128i newAlpha = _mm_and_si128(_mm_sub_epi32(_mm_add_epi32(da, a), share), _mm_set1_epi32(255));
-  __m128i divisor = _mm_add_epi32(newAlpha, _mm_and_si128(_mm_cmpeq_epi32(newAlpha, zero), one));
-  __m128i w = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(_mm_slli_epi32(a, 8)), _mm_cvtepi32_ps(divisor)));
+  __m128i newAlpha, w;
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(da, _mm_set1_epi32(255))) == 0xFFFF) {
+    // Onto an opaque destination Da' stays 255 and A * 256 / 255 is A, plus 1 at A = 255.
+    newAlpha = da;
+    w = _mm_add_epi32(a, _mm_srli_epi32(_mm_add_epi32(a, one), 8));
+  } else {
+    __m128i product = _mm_mullo_epi16(a, da);
+    __m128i share = _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(product, one), _mm_srli_epi32(product, 8)), 8);
+    newAlpha = _mm_and_si128(_mm_sub_epi32(_mm_add_epi32(da, a), share), _mm_set1_epi32(255));
+    __m128i divisor = _mm_add_epi32(newAlpha, _mm_and_si128(_mm_cmpeq_epi32(newAlpha, zero), one));
+    w = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(_mm_slli_epi32(a, 8)), _mm_cvtepi32_ps(divisor)));
+  }
   w = _mm_or_si128(w, _mm_slli_epi32(w, 16));
   __m128i wl = _mm_unpacklo_epi32(w, w), wh = _mm_unpackhi_epi32(w, w);
   __m128i full = _mm_set1_epi16(256);

@@ -70,3 +70,9 @@ void* AllocZeroed(size_t n);
 // the fast set that must give the same bytes. Exposed for tests and benchmarks.
 extern const PixelKernels g_ReferenceKernels[2];
 extern const PixelKernels g_FastKernels[2];
+
+// True when the processor (and the system) can run AVX2 code.
+bool CpuHasAvx2();
+// Puts the AVX2 routines of `level` (1..3) over their SSE2 twins in `set`, which must hold that
+// level's fast set; InstallPixelKernels does it when the processor has AVX2.
+void UseAvx2Kernels(PixelKernels* set, int32_t level);

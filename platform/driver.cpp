@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/gl/gpu_gl.h"
 #include "platform/gpu.h"
 #include "platform/headless/headless.h"
 #include "platform/sdl/sdl_driver.h"
@@ -70,7 +71,7 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->SetClipboardText) d->SetClipboardText = h.SetClipboardText;
   if (!d->GetClipboardText) d->GetClipboardText = h.GetClipboardText;
   if (!d->TextInputBox) d->TextInputBox = h.TextInputBox;
-  if (!d->gpu) d->gpu = &g_SoftwareGpu;
+  if (!d->gpu) d->gpu = PlatChosenGpu();
 }
 
 bool Use(const PlatformDriver& d, const PlatformDesktop& desktop, PlatformMediaDriver* media) {

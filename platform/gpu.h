@@ -106,5 +106,9 @@ struct PlatGpuDriver {
 // wraps it with test controls (platform/headless/headless.h).
 extern PlatGpuDriver g_SoftwareGpu;
 
+// Rounds width x height B, G, R, A texels (rows packed) to 4 bits a channel, as a 16-bit
+// texture keeps them; every device stores the same levels.
+void PlatGpuQuantizeTo4Bits(uint8_t* bgra, int width, int height, bool dither);
+
 // The device of the chosen backend.
 PlatGpuDriver* PlatGpu();

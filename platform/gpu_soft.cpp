@@ -284,37 +284,11 @@ void SoftReleaseTexture(PlatGpuTexture* t) {
   delete t;
 }
 
-// 4 bits a channel, rounded to the nearest level; with dithering the error moves on to the
-// right and the next row (Floyd and Steinberg's weights).
-void QuantizeTo4Bits(PlatGpuTexture* t, bool dither) {
-  int w = t->width;
-  std::vector<float> error(dither ? (size_t)(w + 2) * 2 * 4 : 0, 0.0f);
-  for (int y = 0; y < t->height; y++) {
-    float* here = dither ? error.data() + (size_t)(y & 1) * (w + 2) * 4 : nullptr;
-    float* below = dither ? error.data() + (size_t)((y + 1) & 1) * (w + 2) * 4 : nullptr;
-    if (dither) std::fill(below, below + (size_t)(w + 2) * 4, 0.0f);
-    for (int x = 0; x < w; x++) {
-      uint8_t* p = t->texels.data() + ((size_t)y * w + x) * 4;
-      for (int c = 0; c < 4; c++) {
-        float want = p[c] + (dither ? here[(x + 1) * 4 + c] : 0.0f);
-        int level = std::clamp((int)std::lround(want / 17.0f), 0, 15);
-        p[c] = (uint8_t)(level * 17);
-        if (!dither) continue;
-        float e = want - p[c];
-        here[(x + 2) * 4 + c] += e * 7 / 16;
-        below[x * 4 + c] += e * 3 / 16;
-        below[(x + 1) * 4 + c] += e * 5 / 16;
-        below[(x + 2) * 4 + c] += e * 1 / 16;
-      }
-    }
-  }
-}
-
 bool SoftWriteTexture(PlatGpuTexture* t, const uint8_t* bgra, int pitch, bool dither) {
   if (!Usable(t) || !bgra || pitch < t->width * 4) return false;
   for (int y = 0; y < t->height; y++)
     memcpy(t->texels.data() + (size_t)y * t->width * 4, bgra + (size_t)y * pitch, (size_t)t->width * 4);
-  if (t->format == PLAT_GPU_FORMAT_ARGB4) QuantizeTo4Bits(t, dither);
+  if (t->format == PLAT_GPU_FORMAT_ARGB4) PlatGpuQuantizeTo4Bits(t->texels.data(), t->width, t->height, dither);
   return true;
 }
 
@@ -374,3 +348,29 @@ PlatGpuDriver g_SoftwareGpu = {
     SoftSetSamplerFilter, SoftSetDrawState, SoftGetDrawState, SoftSetEffect,      SoftDrawQuad,
     SoftReadBack,
 };
+
+// 4 bits a channel, rounded to the nearest level; with dithering the error moves on to the
+// right and the next row (Floyd and Steinberg's weights).
+void PlatGpuQuantizeTo4Bits(uint8_t* bgra, int width, int height, bool dither) {
+  int w = width;
+  std::vector<float> error(dither ? (size_t)(w + 2) * 2 * 4 : 0, 0.0f);
+  for (int y = 0; y < height; y++) {
+    float* here = dither ? error.data() + (size_t)(y & 1) * (w + 2) * 4 : nullptr;
+    float* below = dither ? error.data() + (size_t)((y + 1) & 1) * (w + 2) * 4 : nullptr;
+    if (dither) std::fill(below, below + (size_t)(w + 2) * 4, 0.0f);
+    for (int x = 0; x < w; x++) {
+      uint8_t* p = bgra + ((size_t)y * w + x) * 4;
+      for (int c = 0; c < 4; c++) {
+        float want = p[c] + (dither ? here[(x + 1) * 4 + c] : 0.0f);
+        int level = std::clamp((int)std::lround(want / 17.0f), 0, 15);
+        p[c] = (uint8_t)(level * 17);
+        if (!dither) continue;
+        float e = want - p[c];
+        here[(x + 2) * 4 + c] += e * 7 / 16;
+        below[x * 4 + c] += e * 3 / 16;
+        below[(x + 1) * 4 + c] += e * 5 / 16;
+        below[(x + 2) * 4 + c] += e * 1 / 16;
+      }
+    }
+  }
+}

@@ -57,11 +57,21 @@ bool PlatDeleteFolder(const std::string& realPath);   // only when empty
 // With wait set, returns the exit status (or -1); otherwise 0 once started, -1 on failure.
 int PlatStartProcess(const std::vector<std::string>& argv, bool wait);
 
-// Named locks between processes, in place of named mutexes: the lock is held until released
-// or until the process ends. Returns a lock id (>= 0) when taken, -1 when another process
-// holds it, -2 when locking is impossible here.
-int PlatLockAcquire(const std::string& name);
+// Named locks between processes of one user, in place of named mutexes: the lock is held
+// until released (which removes its file) or until the process ends. With `wait`, waits while
+// another process holds it. Returns a lock id (>= 0) when taken, -1 when another process
+// holds it, -2 when the lock file cannot be made or opened (`why` then says why).
+int PlatLockAcquire(const std::string& name, bool wait = false, std::string* why = nullptr);
 void PlatLockRelease(int lockId);
+// Whether a folder is fit for one user's private files: a real folder (not a link) owned by
+// `owner` that no other user may write; otherwise `why` says what is wrong.
+bool PlatCheckPrivateFolder(const std::string& folder, uint32_t owner, std::string* why);
+
+// While caught (on), SIGTERM and SIGINT ask for a clean end instead of killing the process:
+// PlatQuitSignal gives the number of the first such signal received since the call (0: none).
+// A second signal ends the process at once. Off gives both their default action back.
+void PlatCatchQuitSignals(bool on);
+int PlatQuitSignal();
 
 // A program the caller watches until it ends: an id (>= 0) once started, -1 on failure.
 // PlatProcessEnded is true once it has ended (and then forgets the id).

@@ -70,7 +70,7 @@ struct ComposeBatch {
   bool mRuled = false;          // a step reads g_RuleWeights
 };
 
-constexpr int64_t COMPOSE_CHUNK_ROWS = 8;
+constexpr int64_t COMPOSE_CHUNK_ROWS = 16;
 constexpr int32_t JOB_COMPOSE_FRAME = 110;
 
 // The batch being run and the next chunk to take; written by the submitter only while every

@@ -59,9 +59,8 @@ void ZeroRows(uint8_t* dst, int32_t outWidth, int32_t from, int32_t to) {
   if (to > from) memset(dst + (size_t)from * outWidth * 4, 0, (size_t)(to - from) * outWidth * 4);
 }
 
-// One output row of bilinear scaling, from source row sy (and the row below, clamped to the
-// image) with row weight fy. The threaded form keeps more bits before the final shift.
-template <bool THREADED>
+// One output row of the single-thread bilinear scaler, from source row sy (and the row below,
+// clamped to the image) with row weight fy.
 void BilinearRow(const ScaleJobArgs& a, uint8_t* row, int64_t sy, uint32_t fy) {
   memset(row, 0, (size_t)a.mFirstColumn * 4);
   memset(row + (size_t)a.mEndColumn * 4, 0, (size_t)(a.mOutWidth - a.mEndColumn) * 4);
@@ -82,9 +81,7 @@ void BilinearRow(const ScaleJobArgs& a, uint8_t* row, int64_t sy, uint32_t fy) {
     for (int c = 0; c < 4; c++) {
       uint32_t top = p00[c] * ifx + p01[c] * fx;
       uint32_t bottom = p10[c] * ifx + p11[c] * fx;
-      // Both forms stay within 0..255: each is a weighted mean of bytes.
-      out[c] = (uint8_t)(THREADED ? ((top * ify) >> 16) + ((bottom * fy) >> 16)
-                                  : (((top >> 8) * ify + (bottom >> 8) * fy) >> 8));
+      out[c] = (uint8_t)(((top >> 8) * ify + (bottom >> 8) * fy) >> 8);
     }
   }
 }
@@ -99,36 +96,19 @@ bool PrepareBilinear(ScaleJobArgs* a, int32_t x0, int32_t y0, int32_t x1, int32_
   g_ScaleTables.mColumnSource.resize(cols.size());
   g_ScaleTables.mColumnNext.resize(cols.size());
   g_ScaleTables.mColumnWeight.resize(cols.size());
+  g_ScaleTables.mColumnWeightLanes.resize(cols.size() * 4);
   for (int32_t i = a->mFirstColumn; i < a->mEndColumn; i++) {
     int64_t sx = x0 / 100 + (cols[i] >> 8);
     g_ScaleTables.mColumnSource[i] = (int32_t)sx;
     g_ScaleTables.mColumnNext[i] = (int32_t)(sx + 1 < a->mSrcWidth ? sx + 1 : sx);
     g_ScaleTables.mColumnWeight[i] = g_Sharpen[cols[i] & 0xFF];
+    for (int c = 0; c < 4; c++) g_ScaleTables.mColumnWeightLanes[(size_t)i * 4 + c] = g_Sharpen[cols[i] & 0xFF];
   }
   a->mRowOrigin = y0 / 100;
   return a->mFirstColumn < a->mEndColumn && a->mFirstRow < a->mEndRow;
 }
 
 }  // namespace
-
-void ScaleNearestRows(const ScaleJobArgs& a, int32_t from, int32_t to) {
-  for (int32_t r = from; r < to; r++) {
-    uint8_t* row = a.mDst + (size_t)r * a.mOutWidth * 4;
-    memset(row, 0, (size_t)a.mFirstColumn * 4);
-    memset(row + (size_t)a.mEndColumn * 4, 0, (size_t)(a.mOutWidth - a.mEndColumn) * 4);
-    const uint8_t* src = a.mSrc + (size_t)(a.mRowOrigin + g_ScaleTables.mRowSource[r]) * a.mSrcWidth * 4;
-    for (int32_t c = a.mFirstColumn; c < a.mEndColumn; c++)
-      memcpy(row + (size_t)c * 4, src + (size_t)(a.mColumnOrigin + g_ScaleTables.mColumnSource[c]) * 4, 4);
-  }
-}
-
-void ScaleBilinearRows(const ScaleJobArgs& a, int32_t from, int32_t to) {
-  for (int32_t r = from; r < to; r++) {
-    // Each band works its row positions out itself; the row weight is used as it comes.
-    int64_t p = g_ScaleTables.mRowPos[r];
-    BilinearRow<true>(a, a.mDst + (size_t)r * a.mOutWidth * 4, a.mRowOrigin + (p >> 8), (uint32_t)(p & 0xFF));
-  }
-}
 
 void ScaleNearest(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t srcWidth,
                   int32_t srcHeight, int32_t outWidth, int32_t outHeight) {
@@ -198,7 +178,7 @@ void ScaleBilinear(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int
   int32_t w = a.mOutWidth;
   for (int32_t r = a.mFirstRow; r < a.mEndRow; r++) {
     int64_t p = g_ScaleTables.mRowPos[r];
-    BilinearRow<false>(a, dst + (size_t)r * w * 4, a.mRowOrigin + (p >> 8), g_Sharpen[p & 0xFF]);
+    BilinearRow(a, dst + (size_t)r * w * 4, a.mRowOrigin + (p >> 8), g_Sharpen[p & 0xFF]);
   }
 }
 

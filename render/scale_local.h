@@ -12,6 +12,7 @@ struct ScaleTables {
   std::vector<int64_t> mColumnPos;      // bilinear: positions in 1/256 source pixel
   std::vector<int64_t> mRowPos;
   std::vector<uint32_t> mColumnWeight;  // bilinear: sharpened weight of the right neighbour
+  std::vector<uint16_t> mColumnWeightLanes;   // the same, four 16-bit lanes per column
 };
 extern ScaleTables g_ScaleTables;
 
@@ -35,6 +36,7 @@ struct ScaleJobArgs {
   int32_t mColumnOrigin, mRowOrigin;  // whole source pixels added to the tables' values
 };
 
+// The bands of the threaded scalers (scale_rows.cpp).
 void ScaleNearestRows(const ScaleJobArgs& a, int32_t from, int32_t to);
 void ScaleBilinearRows(const ScaleJobArgs& a, int32_t from, int32_t to);
 // Runs rows [mFirstRow, mEndRow) of a scaling job in bands on the pixel workers.

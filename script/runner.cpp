@@ -186,9 +186,16 @@ void CheckDebugCorners() {
     g_QuitFlag = 1;
 }
 
+// A turn past this many commands is taken for a loop without a wait; from then on, every
+// LONG_TURN_POLL_STEPS commands the window is answered (a power of two). Counted in commands,
+// not time, so a headless run on its own clock behaves the same.
+constexpr uint32_t LONG_TURN_STEPS = 1u << 20;
+constexpr uint32_t LONG_TURN_POLL_STEPS = 1u << 16;
+
 // One turn of a task: commands run until a handler ends the turn or the quit flag rises.
 void RunTurn(ScriptTask* task) {
   int yield = 0;
+  uint32_t steps = 0;
   while (!g_QuitFlag && yield == 0) {
     int32_t i = task->mCommandIndex;
     if (i < 0 || i >= task->mCommandCount || !task->mHandlers) {
@@ -207,6 +214,8 @@ void RunTurn(ScriptTask* task) {
     }
     yield = task->mHandlers[i]();
     if (g_DebugMode) CheckDebugCorners();
+    // A turn this long is a loop without a wait: let the window be answered now and then.
+    if (++steps >= LONG_TURN_STEPS && (steps & (LONG_TURN_POLL_STEPS - 1)) == 0) AnswerWindowDuringLongTurn();
   }
   g_LastYield = yield;
 }

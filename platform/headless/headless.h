@@ -147,7 +147,8 @@ struct HeadlessTrayState {
 };
 HeadlessTrayState HeadlessTray();
 
-// The GPU device: the software device of platform/gpu.h with controls and a count of calls.
+// The GPU device: the software device of platform/gpu.h (or one a test chooses) with controls
+// and a count of calls.
 extern PlatGpuDriver g_HeadlessGpu;
 struct HeadlessGpuCounts {
   int createDevice, releaseDevice, testDevice, createTexture, releaseTexture, writeTexture, setRenderTarget,
@@ -162,7 +163,11 @@ void HeadlessGpuSetCaps(const PlatGpuCaps& caps);
 // device is created again. While lost, draws, clears and writes do nothing, texture creation
 // and read-back fail.
 void HeadlessGpuLoseDevice(bool resettable);
-// Releases the device, clears the controls and the counts (HeadlessReset does it too).
+// The device the controls wrap from now on (null: the software device); the current one is
+// released first.
+void HeadlessGpuUseDevice(PlatGpuDriver* device);
+// Releases the device, goes back to the software device, clears the controls and the counts
+// (HeadlessReset does it too).
 void HeadlessGpuReset();
 
 // Forgets windows, events, answers, calls, fixed host facts, media and the GPU device, and sets the

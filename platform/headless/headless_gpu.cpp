@@ -1,11 +1,12 @@
-// The headless backend's GPU device: the software device with test controls (refused
-// creation, chosen caps, a lost device) and a count of every call.
+// The headless backend's GPU device: the software device (or another a test chooses) with test
+// controls (refused creation, chosen caps, a lost device) and a count of every call.
 #include "platform/gpu.h"
 #include "platform/headless/headless.h"
 
 namespace {
 
 HeadlessGpuCounts g_Counts;
+PlatGpuDriver* g_Inner = &g_SoftwareGpu;
 int g_RefuseCreations = 0;
 PlatGpuCaps g_Caps{4096, 4096, 30};
 bool g_CapsSet = false;
@@ -17,10 +18,10 @@ bool HCreateDevice(int width, int height, PlatGpuCaps* caps) {
   g_Counts.createDevice++;
   if (g_RefuseCreations != 0) {
     if (g_RefuseCreations > 0) g_RefuseCreations--;
-    g_SoftwareGpu.ReleaseDevice();
+    g_Inner->ReleaseDevice();
     return false;
   }
-  if (!g_SoftwareGpu.CreateDevice(width, height, caps)) return false;
+  if (!g_Inner->CreateDevice(width, height, caps)) return false;
   g_Lost = PLAT_GPU_READY;
   if (g_CapsSet) *caps = g_Caps;
   return true;
@@ -28,12 +29,12 @@ bool HCreateDevice(int width, int height, PlatGpuCaps* caps) {
 
 void HReleaseDevice() {
   g_Counts.releaseDevice++;
-  g_SoftwareGpu.ReleaseDevice();
+  g_Inner->ReleaseDevice();
 }
 
 int HTestDevice() {
   g_Counts.testDevice++;
-  int status = g_SoftwareGpu.TestDevice();
+  int status = g_Inner->TestDevice();
   return status == PLAT_GPU_READY ? g_Lost : status;
 }
 
@@ -41,44 +42,44 @@ PlatGpuTexture* HCreateTexture(int width, int height, int format, bool renderTar
   g_Counts.createTexture++;
   if (Lost()) return nullptr;
   if (g_CapsSet && (width > g_Caps.maxTextureWidth || height > g_Caps.maxTextureHeight)) return nullptr;
-  return g_SoftwareGpu.CreateTexture(width, height, format, renderTarget);
+  return g_Inner->CreateTexture(width, height, format, renderTarget);
 }
 
 void HReleaseTexture(PlatGpuTexture* t) {
   if (t) g_Counts.releaseTexture++;
-  g_SoftwareGpu.ReleaseTexture(t);
+  g_Inner->ReleaseTexture(t);
 }
 
 bool HWriteTexture(PlatGpuTexture* t, const uint8_t* bgra, int pitch, bool dither) {
   g_Counts.writeTexture++;
-  return Lost() ? true : g_SoftwareGpu.WriteTexture(t, bgra, pitch, dither);
+  return Lost() ? true : g_Inner->WriteTexture(t, bgra, pitch, dither);
 }
 
 bool HSetRenderTarget(PlatGpuTexture* t) {
   g_Counts.setRenderTarget++;
-  return g_SoftwareGpu.SetRenderTarget(t);
+  return g_Inner->SetRenderTarget(t);
 }
 
 void HClear(uint32_t argb) {
   g_Counts.clear++;
-  if (!Lost()) g_SoftwareGpu.Clear(argb);
+  if (!Lost()) g_Inner->Clear(argb);
 }
 
-bool HSetTexture(int stage, PlatGpuTexture* t) { return g_SoftwareGpu.SetTexture(stage, t); }
-void HSetSamplerFilter(int stage, uint8_t mag, uint8_t min) { g_SoftwareGpu.SetSamplerFilter(stage, mag, min); }
-void HSetDrawState(const PlatGpuDrawState* s) { g_SoftwareGpu.SetDrawState(s); }
-void HGetDrawState(PlatGpuDrawState* s) { g_SoftwareGpu.GetDrawState(s); }
-void HSetEffect(const PlatGpuEffect* e) { g_SoftwareGpu.SetEffect(e); }
+bool HSetTexture(int stage, PlatGpuTexture* t) { return g_Inner->SetTexture(stage, t); }
+void HSetSamplerFilter(int stage, uint8_t mag, uint8_t min) { g_Inner->SetSamplerFilter(stage, mag, min); }
+void HSetDrawState(const PlatGpuDrawState* s) { g_Inner->SetDrawState(s); }
+void HGetDrawState(PlatGpuDrawState* s) { g_Inner->GetDrawState(s); }
+void HSetEffect(const PlatGpuEffect* e) { g_Inner->SetEffect(e); }
 
 // A lost device takes draws and does nothing with them.
 bool HDrawQuad(const PlatGpuVertex* corners) {
   g_Counts.drawQuad++;
-  return Lost() ? true : g_SoftwareGpu.DrawQuad(corners);
+  return Lost() ? true : g_Inner->DrawQuad(corners);
 }
 
 bool HReadBack(PlatGpuTexture* target, uint8_t* bgra, int width, int height, int pitch) {
   g_Counts.readBack++;
-  return Lost() ? false : g_SoftwareGpu.ReadBack(target, bgra, width, height, pitch);
+  return Lost() ? false : g_Inner->ReadBack(target, bgra, width, height, pitch);
 }
 
 }  // namespace
@@ -99,11 +100,17 @@ void HeadlessGpuSetCaps(const PlatGpuCaps& caps) {
 }
 
 void HeadlessGpuLoseDevice(bool resettable) {
-  if (g_SoftwareGpu.TestDevice() == PLAT_GPU_READY) g_Lost = resettable ? PLAT_GPU_NOT_RESET : PLAT_GPU_LOST;
+  if (g_Inner->TestDevice() == PLAT_GPU_READY) g_Lost = resettable ? PLAT_GPU_NOT_RESET : PLAT_GPU_LOST;
+}
+
+void HeadlessGpuUseDevice(PlatGpuDriver* device) {
+  g_Inner->ReleaseDevice();
+  g_Inner = device ? device : &g_SoftwareGpu;
 }
 
 void HeadlessGpuReset() {
-  g_SoftwareGpu.ReleaseDevice();
+  g_Inner->ReleaseDevice();
+  g_Inner = &g_SoftwareGpu;
   g_Counts = HeadlessGpuCounts{};
   g_RefuseCreations = 0;
   g_CapsSet = false;

@@ -32,7 +32,7 @@ std::string Utf8(const char* cp932) {
 using Startup = GameStartTest;
 
 TEST_F(Startup, WithoutAProjectTheStartEndsWithTheLibraryNotices) {
-  EXPECT_EQ(RunEngine({"kivor", "--game", game_.path(), "alpha", "beta"}), 0);
+  EXPECT_EQ(RunEngine({"kivor", "--game", game_.path(), "alpha", "beta"}), EXIT_USAGE);
   EXPECT_STREQ(g_ErrorDialogTitle, "License Information");
   EXPECT_NE(std::string(LastErrorDialogText()).find("libpng"), std::string::npos);
   EXPECT_EQ(g_QuitFlag, 1);

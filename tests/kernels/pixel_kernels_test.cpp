@@ -58,14 +58,14 @@ const int32_t FACTORS[] = {0, 1, 127, 128, 129, 255, 256};
 constexpr size_t GUARD = 24;
 constexpr uint8_t CANARY = 0xA5;
 
-// Random pixels whose alpha runs through blocks of transparent, opaque and mixed pixels, so
-// the shortcuts for whole transparent or opaque groups are taken as well.
+// Random pixels whose alpha runs through blocks of eight transparent, opaque and mixed pixels,
+// so the shortcuts for whole transparent or opaque groups (of four or eight) are taken as well.
 std::vector<uint8_t> RandomRow(std::mt19937& rng, size_t bytes) {
   std::vector<uint8_t> row(bytes);
   for (size_t i = 0; i < bytes; i++) {
     row[i] = (uint8_t)rng();
     if (i % 4 == 3) {
-      int block = (int)((i / 16) % 3);
+      int block = (int)((i / 32) % 3);
       if (block == 0) row[i] = 0;
       if (block == 1) row[i] = 255;
     }
@@ -83,13 +83,34 @@ class PixelKernelsTest : public ::testing::Test {
   }
 };
 
+// The fast sets of both levels, and where the processor has AVX2 the same with the AVX2
+// routines installed over their SSE2 twins.
+struct FastSet {
+  int level;   // index into g_ReferenceKernels
+  PixelKernels kernels;
+  const char* form;
+  size_t longest;   // row lengths 1..longest: the AVX2 set needs only a few of its 32-byte steps
+};
+std::vector<FastSet> FastSets() {
+  std::vector<FastSet> sets;
+  for (int level = 0; level < 2; level++) {
+    sets.push_back({level, g_FastKernels[level], "sse2", 300});
+    if (!CpuHasAvx2()) continue;
+    PixelKernels avx2 = g_FastKernels[level];
+    UseAvx2Kernels(&avx2, level == 0 ? 1 : 3);
+    sets.push_back({level, avx2, "avx2", 80});
+  }
+  return sets;
+}
+
 TEST_F(PixelKernelsTest, FastSetMatchesReferenceOnEveryLengthAndOffset) {
   std::mt19937 rng(12345);
   const size_t area = 300 + 16 + GUARD;
-  for (int level = 0; level < 2; level++) {
+  for (const FastSet& set : FastSets()) {
+    int level = set.level;
     for (const Slot& slot : SLOTS) {
       int failures = 0;
-      for (size_t n = 1; n <= 300 && failures == 0; n++) {
+      for (size_t n = 1; n <= set.longest && failures == 0; n++) {
         const std::vector<uint8_t> row = RandomRow(rng, area), src = RandomRow(rng, area), extra = RandomRow(rng, area);
         for (size_t dOff = 0; dOff < 16 && failures == 0; dOff++) {
           size_t sOff = (n + dOff * 5) % 16;
@@ -99,14 +120,14 @@ TEST_F(PixelKernelsTest, FastSetMatchesReferenceOnEveryLengthAndOffset) {
             if (!slot.takesFactor && f != 0) continue;
             std::vector<uint8_t> ref = dst0, fast = dst0, srcCopy = src, extraCopy = extra;
             slot.call(g_ReferenceKernels[level], ref.data() + dOff, srcCopy.data() + sOff, extraCopy.data() + sOff, f, n);
-            slot.call(g_FastKernels[level], fast.data() + dOff, srcCopy.data() + sOff, extraCopy.data() + sOff, f, n);
+            slot.call(set.kernels, fast.data() + dOff, srcCopy.data() + sOff, extraCopy.data() + sOff, f, n);
             bool same = ref == fast;
             bool guarded = true;
             for (size_t i = 0; i < dOff; i++) guarded &= fast[i] == dst0[i];
             for (size_t i = dOff + n; i < area; i++) guarded &= fast[i] == CANARY;
             bool sourceKept = memcmp(src.data(), srcCopy.data(), area) == 0 && memcmp(extra.data(), extraCopy.data(), area) == 0;
             if (!same || !guarded || !sourceKept) {
-              ADD_FAILURE() << slot.name << " level " << level + 1 << " n=" << n << " dst+" << dOff
+              ADD_FAILURE() << slot.name << " " << set.form << " level " << level + 1 << " n=" << n << " dst+" << dOff
                             << " src+" << sOff << " f=" << f << (same ? "" : " differs")
                             << (guarded ? "" : " writes outside") << (sourceKept ? "" : " changes a source");
               failures++;
@@ -116,6 +137,22 @@ TEST_F(PixelKernelsTest, FastSetMatchesReferenceOnEveryLengthAndOffset) {
         }
       }
     }
+  }
+}
+
+// The vector compose-over divides in single precision: every pair of destination and source
+// alpha must still give the reference's bytes.
+TEST_F(PixelKernelsTest, ComposeOverAlphaIsExactForEveryPairOfAlphas) {
+  std::mt19937 rng(5);
+  std::vector<uint8_t> dst(256 * 256 * 4), src(dst.size());
+  for (size_t i = 0; i < dst.size(); i++) dst[i] = (uint8_t)rng(), src[i] = (uint8_t)rng();
+  for (size_t p = 0; p < 256 * 256; p++) dst[p * 4 + 3] = (uint8_t)(p >> 8), src[p * 4 + 3] = (uint8_t)p;
+  std::vector<uint8_t> want = dst;
+  g_ReferenceKernels[1].composeOverAlpha(want.data(), src.data(), want.size());
+  for (const FastSet& set : FastSets()) {
+    std::vector<uint8_t> got = dst;
+    set.kernels.composeOverAlpha(got.data(), src.data(), got.size());
+    EXPECT_EQ(got, want) << set.form;
   }
 }
 
@@ -248,6 +285,8 @@ TEST(KernelLevel, StartUpInstallsTheChosenSet) {
     InitPixelKernels();
     EXPECT_EQ(g_KernelLevel, c.level);
     EXPECT_EQ(g_PixelKernels.crossFade, c.set->crossFade);
+    // Where the processor has AVX2 its routines replace their SSE2 twins.
+    EXPECT_EQ(g_PixelKernels.alphaBlend == c.set->alphaBlend, !(CpuHasAvx2() && c.level > 1));
   }
   g_AllowSse = g_AllowSse2 = 1;
   InitPixelKernels();

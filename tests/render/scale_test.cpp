@@ -1,12 +1,15 @@
 // The picture scalers: sample positions of nearest scaling, bilinear weights and sharpening,
 // identity scaling, zero fill outside the source, and no read past the image.
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "app/engine.h"
+#include "app/hooks.h"
 #include "render/render.h"
 
 namespace {
@@ -112,6 +115,91 @@ TEST(Scalers, EnlargingFillsEveryOutputPixelFromInsideTheImage) {
   ScaleBilinear(dst.data(), src.data(), 0, 0, 200, 200, 3, 3, 20000, 15000);
   EXPECT_EQ(At(dst, 200, 0, 0), At(src, 3, 0, 0));
   EXPECT_EQ(At(dst, 200, 199, 149), At(src, 3, 2, 2));
+}
+
+// The threaded scalers against the per-pixel arithmetic on random pictures: enlarging and
+// shrinking, odd widths, rectangles reaching outside the source, with and without workers.
+struct ScaleCase {
+  int srcW, srcH, outW, outH;
+  int x0, y0, x1, y1;   // nearest: whole pixels; bilinear: the same times 100, plus `frac`
+  int frac;
+};
+
+const ScaleCase SCALE_CASES[] = {
+    {37, 23, 67, 41, 0, 0, 36, 22, 0},     {64, 48, 17, 9, 0, 0, 63, 47, 0},   {5, 4, 1, 1, 0, 0, 4, 3, 0},
+    {9, 7, 33, 29, -3, -2, 11, 9, 37},     {1, 1, 13, 5, 0, 0, 0, 0, 0},       {66, 3, 65, 7, 2, 0, 60, 2, 55},
+    {20, 20, 3, 67, 5, 5, 14, 14, 99},     {3, 9, 64, 2, 0, 0, 2, 8, 0},
+};
+
+std::vector<uint8_t> RandomPicture(int w, int h, uint32_t seed) {
+  std::vector<uint8_t> p((size_t)w * h * 4);
+  for (size_t i = 0; i < p.size(); i++) p[i] = (uint8_t)((seed += 0x9E3779B9u) >> 24);
+  return p;
+}
+
+int Sharp(int k) {
+  int v = (int)((k - 128) * 1.25 + 128);
+  return v < 0 ? 0 : v > 255 ? 255 : v;
+}
+
+// Positions in 1/256 pixel along one axis, and the whole pixel they count from.
+std::vector<int64_t> BilinearPositions(int v0, int v1, int out100, int64_t* origin) {
+  int64_t q = v0 / 100, f = ((int64_t)(v0 - 100 * q) << 8) / 100, span = (int64_t)v1 - v0;
+  int64_t den = out100 - 100 != 0 ? out100 - 100 : 100;
+  int64_t a = out100 >= span ? 0 : f, b = out100 >= span ? f : 0;
+  std::vector<int64_t> pos(out100 / 100);
+  for (size_t i = 0; i < pos.size(); i++) pos[i] = span * (256 * (int64_t)i + a) / den + b;
+  *origin = q;
+  return pos;
+}
+
+TEST(Scalers, ThreadedFormsFollowThePerPixelArithmetic) {
+  for (int workers : {0, 3}) {
+    if (workers) {
+      g_WorkerCount = (uint8_t)workers;
+      StartWorkerThreads();
+    }
+    for (const ScaleCase& c : SCALE_CASES) {
+      std::vector<uint8_t> src = RandomPicture(c.srcW, c.srcH, (uint32_t)(c.srcW * 131 + c.outW));
+      std::string where = std::to_string(c.srcW) + "x" + std::to_string(c.srcH) + " to " + std::to_string(c.outW) + "x" +
+                          std::to_string(c.outH) + " workers " + std::to_string(workers);
+      // Nearest.
+      std::vector<uint8_t> got((size_t)c.outW * c.outH * 4, 0xCD), want(got.size(), 0);
+      ScaleNearest(got.data(), src.data(), c.x0, c.y0, c.x1, c.y1, c.srcW, c.srcH, c.outW, c.outH);
+      uint32_t stepX = (uint32_t)(((int64_t)(c.x1 - c.x0 + 1) << 16) / c.outW);
+      uint32_t stepY = (uint32_t)(((int64_t)(c.y1 - c.y0 + 1) << 16) / c.outH);
+      for (int y = 0; y < c.outH; y++)
+        for (int x = 0; x < c.outW; x++) {
+          int64_t sx = c.x0 + (int64_t)(((uint32_t)x * stepX) >> 16), sy = c.y0 + (int64_t)(((uint32_t)y * stepY) >> 16);
+          if (sx >= 0 && sx < c.srcW && sy >= 0 && sy < c.srcH)
+            memcpy(want.data() + ((size_t)y * c.outW + x) * 4, src.data() + ((size_t)sy * c.srcW + sx) * 4, 4);
+        }
+      EXPECT_EQ(got, want) << "nearest " << where;
+      // Bilinear on the workers: sharpened column weights, plain row weights.
+      int bx0 = c.x0 * 100 + c.frac, by0 = c.y0 * 100 + c.frac, bx1 = c.x1 * 100, by1 = c.y1 * 100;
+      std::fill(got.begin(), got.end(), 0xCD);
+      std::fill(want.begin(), want.end(), 0);
+      ScaleBilinearThreaded(got.data(), src.data(), bx0, by0, bx1, by1, c.srcW, c.srcH, c.outW * 100, c.outH * 100);
+      int64_t qx, qy;
+      std::vector<int64_t> px = BilinearPositions(bx0, bx1, c.outW * 100, &qx);
+      std::vector<int64_t> py = BilinearPositions(by0, by1, c.outH * 100, &qy);
+      for (int y = 0; y < c.outH; y++)
+        for (int x = 0; x < c.outW; x++) {
+          int64_t sx = qx + (px[x] >> 8), sy = qy + (py[y] >> 8);
+          if (sx < 0 || sx >= c.srcW || sy < 0 || sy >= c.srcH) continue;
+          int64_t sx1 = sx + 1 < c.srcW ? sx + 1 : sx, sy1 = sy + 1 < c.srcH ? sy + 1 : sy;
+          uint32_t fx = (uint32_t)Sharp((int)(px[x] & 0xFF)), fy = (uint32_t)(py[y] & 0xFF);
+          auto at = [&](int64_t xx, int64_t yy, int ch) { return (uint32_t)src[((size_t)yy * c.srcW + xx) * 4 + ch]; };
+          for (int ch = 0; ch < 4; ch++) {
+            uint32_t top = at(sx, sy, ch) * (256 - fx) + at(sx1, sy, ch) * fx;
+            uint32_t bottom = at(sx, sy1, ch) * (256 - fx) + at(sx1, sy1, ch) * fx;
+            want[((size_t)y * c.outW + x) * 4 + ch] = (uint8_t)(((top * (256 - fy)) >> 16) + ((bottom * fy) >> 16));
+          }
+        }
+      EXPECT_EQ(got, want) << "bilinear " << where;
+    }
+    StopWorkerThreads();
+  }
 }
 
 }  // namespace

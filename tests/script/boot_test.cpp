@@ -39,7 +39,7 @@ return
                               &set))
       << set.error;
   ASSERT_TRUE(WritePackedSet(game_.path(), set));
-  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Run(), EXIT_ERROR);   // the run ends on a fatal numbered message
   // The script ran to its last command: the report went to the debug log, and the end came
   // from the unassigned command, located in the first script file.
   EXPECT_NE(DebugLog().find("total=21"), std::string::npos) << DebugLog();

@@ -1,0 +1,216 @@
+// How a run ends as seen from outside: the command line's own options, the exit status and the
+// message on stderr of every kind of end, quit signals, and a loop without a wait that must
+// still answer the window.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <functional>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/engine.h"
+#include "platform/headless/headless.h"
+#include "platform/platform.h"
+#include "tests/support/game_start_fixture.h"
+#include "tests/support/script_fixture.h"
+#include "tools/lib/assembler.h"
+
+namespace {
+
+// A game that writes "looping" to its debug log and then runs a loop without a wait.
+const char kSpinningGame[] =
+    "config width=160 height=48 title=\"Spin\" show=1 gamethread=%d\n"
+    "global str note = \"\"\n"
+    "file start.txt\n*SYSTEM_START\n"
+    "wait frames=1\n"
+    "note = \"looping\"\nenginecall code=51 text=note\n"
+    "*spin\njump spin\n";
+
+std::string SpinningGameListing(int gameThread) {
+  char listing[sizeof kSpinningGame + 8];
+  snprintf(listing, sizeof listing, kSpinningGame, gameThread);
+  return listing;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Waits, without a time limit of its own (ctest's covers a hang), until the file holds `text`;
+// false when the run ended first.
+bool WaitForText(const std::string& path, const std::string& text, const std::function<bool()>& ended) {
+  while (ReadFile(path).find(text) == std::string::npos) {
+    if (ended()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+class ExitStatus : public GameStartTest {
+ protected:
+  void TearDown() override {
+    ReleaseScriptEngine();
+    GameStartTest::TearDown();
+  }
+  void WriteGame(const std::string& listing) {
+    AssembledSet set;
+    ASSERT_TRUE(AssembleListing(listing, &set)) << set.error;
+    ASSERT_TRUE(WritePackedSet(game_.path(), set));
+  }
+  // Runs the engine in this process and returns its status; `err` gets what it wrote to stderr.
+  int RunCaptured(const std::vector<std::string>& args, std::string* err) {
+    testing::internal::CaptureStderr();
+    int status = RunEngine(args);
+    *err = testing::internal::GetCapturedStderr();
+    return status;
+  }
+};
+
+struct EndCase {
+  const char* name;
+  const char* listing;   // null: no game at all; "" with a pack of junk bytes
+  int status;
+  const char* says;      // a part of the stderr text ("" for nothing in particular)
+};
+
+const EndCase kEndCases[] = {
+    {"normal end", "config width=160 height=48\nfile start.txt\n*SYSTEM_START\nend\n", EXIT_NORMAL, ""},
+    {"fatal numbered message", "config width=160 height=48\nfile start.txt\n*SYSTEM_START\nwait frames=1\n", EXIT_ERROR,
+     "KIVOR Debug Info."},
+    {"garbage pack", "", EXIT_ERROR, ""},
+    {"empty game folder", nullptr, EXIT_USAGE, "no game found in"},
+};
+
+// One run per test: a run keeps its trees until the next one replaces them.
+class EndOfRun : public ExitStatus, public testing::WithParamInterface<EndCase> {};
+
+TEST_P(EndOfRun, HasItsStatusAndItsWord) {
+  const EndCase& c = GetParam();
+  if (c.listing && *c.listing) WriteGame(c.listing);
+  else if (c.listing) game_.Write("data.kpk", std::string(300, '\x5a'));
+  std::string err;
+  EXPECT_EQ(RunCaptured({"kivor", "--game", game_.path()}, &err), c.status);
+  EXPECT_NE(err.find(c.says), std::string::npos) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, EndOfRun, testing::ValuesIn(kEndCases),
+                         [](const testing::TestParamInfo<EndCase>& info) {
+                           std::string name = info.param.name;
+                           for (char& ch : name)
+                             if (!isalnum((unsigned char)ch)) ch = '_';
+                           return name;
+                         });
+
+TEST_F(ExitStatus, AGameFolderThatIsNotThereOrIsAFileEndsBeforeAnyWindow) {
+  game_.Write("notes.txt", "x");
+  const std::string cases[][2] = {{game_.path() + "/missing", "there is no folder"},
+                                  {game_.path() + "/notes.txt", "is a file, not a game folder"}};
+  for (const auto& c : cases) {
+    HeadlessClearCalls();
+    std::string err;
+    EXPECT_EQ(RunCaptured({"kivor", "--game", c[0]}, &err), EXIT_USAGE);
+    EXPECT_NE(err.find(c[1]), std::string::npos) << err;
+    EXPECT_TRUE(HeadlessCalls().empty());   // no window, no dialog
+  }
+  std::string err;
+  EXPECT_EQ(RunCaptured({"kivor", "--game"}, &err), EXIT_USAGE);
+  EXPECT_NE(err.find("--game needs a folder"), std::string::npos) << err;
+}
+
+TEST_F(ExitStatus, HelpAndVersionAnswerOnStandardOutput) {
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(RunEngine({"kivor", "--help"}), EXIT_NORMAL);
+  std::string help = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(help.rfind("Usage: kivor [--game FOLDER]", 0), 0u) << help;
+  EXPECT_NE(help.find("Exit status"), std::string::npos);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(RunEngine({"kivor", "--game", game_.path(), "--version"}), EXIT_NORMAL);
+  EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("kivor ", 0), 0u);
+}
+
+TEST_F(ExitStatus, ASecondStartSaysTheGameIsAlreadyRunning) {
+  WriteGame("config width=160 height=48\nfile start.txt\n*SYSTEM_START\nend\n");
+  std::vector<std::string> args{"kivor", "--game", game_.path()};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  CopyCommandLine((int)argv.size(), argv.data());
+  InitPaths();
+  int held = PlatLockAcquire(g_InstanceName);
+  ASSERT_GE(held, 0);
+  std::string err;
+  EXPECT_EQ(RunCaptured(args, &err), EXIT_NORMAL);
+  EXPECT_NE(err.find("is already running"), std::string::npos) << err;
+  PlatLockRelease(held);
+}
+
+// A close while a loop without a wait spins is still answered, and the run ends as the player
+// asked: without the game-logic thread the loop runs on the main thread, with it the main
+// thread must stop that thread before the window goes. One run per test (the parameter says
+// whether the game-logic thread runs the frames).
+class SpinningGame : public ExitStatus, public testing::WithParamInterface<int> {};
+
+TEST_P(SpinningGame, EndsWhenTheWindowIsClosed) {
+  WriteGame(SpinningGameListing(GetParam()));
+  std::atomic<int> status{-1};
+  std::thread engine([&] { status = Run(); });
+  if (!WaitForText(game_.path() + "/debuglog.txt", "looping", [&] { return status != -1; })) {
+    engine.join();
+    FAIL() << "the game ended before its loop, with status " << status;
+  }
+  HeadlessQueueAnswer(0);   // "yes" to the question whether to end
+  PlatEventRecord close{};
+  close.type = PLAT_EVENT_CLOSE;
+  close.window = 0;
+  HeadlessPushEvent(close);
+  engine.join();
+  EXPECT_EQ(status, EXIT_NORMAL);
+  EXPECT_FALSE(HeadlessWindow(0).exists);
+}
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutGameThread, SpinningGame, testing::Values(0, 1));
+
+// The runtime itself, in a process of its own: SIGTERM and SIGINT end a spinning game
+// cleanly, with 128 + the signal as its status and a word on stderr.
+TEST_F(ExitStatus, QuitSignalsEndASpinningGameCleanly) {
+  struct SignalCase {
+    int signal, gameThread;
+  };
+  for (SignalCase c : {SignalCase{SIGTERM, 0}, SignalCase{SIGINT, 1}}) {
+    SCOPED_TRACE(c.signal);
+    WriteGame(SpinningGameListing(c.gameThread));
+    PlatDeleteFile(game_.path() + "/debuglog.txt");
+    std::string errPath = game_.path() + "/stderr.txt";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      freopen(errPath.c_str(), "w", stderr);
+      execl(KIVOR_PROGRAM, KIVOR_PROGRAM, "--game", game_.path().c_str(), (char*)nullptr);
+      _exit(127);
+    }
+    int status = 0;
+    bool looping = WaitForText(game_.path() + "/debuglog.txt", "looping",
+                               [&] { return waitpid(pid, &status, WNOHANG) == pid; });
+    ASSERT_TRUE(looping) << "the game ended before its loop: " << ReadFile(errPath);
+    kill(pid, c.signal);
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 128 + c.signal);
+    EXPECT_NE(ReadFile(errPath).find("ended by signal " + std::to_string(c.signal)), std::string::npos);
+  }
+}
+
+}  // namespace
