@@ -6,6 +6,7 @@
 #include <ctime>
 #include <new>
 #include <string>
+#include <thread>
 
 #include "app/engine.h"
 #include "app/appended_block.h"
@@ -14,6 +15,7 @@
 #include "app/menus.h"
 #include "app/window.h"
 #include "files/files.h"
+#include "layers/blend_tables.h"
 #include "media/emote.h"
 #include "media/emote_player.h"
 #include "media/media.h"
@@ -98,15 +100,11 @@ void AllocateScreenBuffer() {
     return;
   }
   size_t bytes = (size_t)(w > 0 ? w : 0) * 4 + (size_t)(w > 0 ? w : 0) * 4 * (size_t)(h > 0 ? h : 0) + 4;
-  uint8_t* buffer = static_cast<uint8_t*>(realloc(g_ScreenBuffer, bytes));
-  if (!buffer) {
-    free(g_ScreenBuffer);
-    g_ScreenBuffer = nullptr;
-    ReportError(104030, 1);
-    return;
-  }
-  memset(buffer, 0, bytes);
-  g_ScreenBuffer = buffer;
+  // A fresh zeroed block: the old contents are not kept, and pages the system hands out zeroed
+  // are not written again.
+  free(g_ScreenBuffer);
+  g_ScreenBuffer = static_cast<uint8_t*>(calloc(1, bytes));
+  if (!g_ScreenBuffer) ReportError(104030, 1);
 }
 
 }  // namespace
@@ -206,21 +204,44 @@ void CopyCommandLine(int argc, char** argv) {
   g_CommandArgCount = slot > 0 ? (slot - 1 > 8 ? 8 : slot - 1) : 0;
 }
 
+// A start of the engine builds the product, blend and font tables on a thread of its own while
+// settings, window, trees and script set come into being; FinishTableBuilder waits for them
+// before anything can draw, run a script or write text. Null when no build runs on the side;
+// the record is kept after the join, so a process ending early never meets a live thread object.
+std::thread* g_TableBuilder;
+
+void StartTableBuilder() {
+  if (g_InitDone || g_TableBuilder) return;
+  g_TableBuilder = new (std::nothrow) std::thread([] {
+    InitProductTables();
+    BuildBlendLookupTables();
+    BuildFontTable();
+  });
+}
+
+void FinishTableBuilder() {
+  if (!g_TableBuilder || !g_TableBuilder->joinable()) return;
+  g_TableBuilder->join();
+  InitBlendTables();
+}
+
 void InitGlobalsOnce() {
   if (g_InitDone) return;
   g_InitDone = 1;
   SeedRandom(PlatGetTicks());
   srand((unsigned)time(nullptr));
   g_PathCharTable[(uint8_t)'.'] = g_PathCharTable[(uint8_t)'/'] = g_PathCharTable[(uint8_t)':'] = 1;
-  InitProductTables();
-  InitBlendTables();
+  if (!g_TableBuilder) {
+    InitProductTables();
+    InitBlendTables();
+  }
   InitEvaluatorTables();
   InitKeyEdgeTable();
   InitAssignOperatorTable();
   InitOpcodeTable(1);
   memset(g_EngineOptions, 1, sizeof g_EngineOptions);
   CreateMessageRecord();
-  BuildFontTable();
+  if (!g_TableBuilder) BuildFontTable();
   g_DirectXVersion = 0;
 }
 
@@ -250,6 +271,7 @@ void BeginTimerPeriod() {
 void EndTimerPeriod() {}
 
 int8_t StartEngine() {
+  StartTableBuilder();
   LoadEngineSettings();
   LoadSaveLocation();
   InitPixelKernels();
@@ -326,6 +348,7 @@ int8_t StartEngine() {
     RequestQuit();
     return 1;
   }
+  FinishTableBuilder();
   StartWorkerThreads();
   if (InitSoundSystem() != 0) return -1;
   StartGameThread();
@@ -336,6 +359,7 @@ int8_t StartEngine() {
 }
 
 void Shutdown() {
+  FinishTableBuilder();
   auto waitFinished = [](uint8_t* flag) {
     for (;;) {
       uint8_t state;

@@ -1,6 +1,8 @@
 // The blend functions of the 19 modes and the lookup tables built from them, the product and
 // reciprocal tables, and the saturation filter applied to character textures while they load.
 #include <cmath>
+#include <mutex>
+#include <utility>
 
 #include "app/hooks.h"
 #include "layers/blend_tables.h"
@@ -19,7 +21,9 @@ static constexpr std::array<std::array<uint16_t, 256>, 256> BuildRecipTable() {
 }
 const std::array<std::array<uint16_t, 256>, 256> g_RecipTable = BuildRecipTable();
 
-void InitProductTables() {
+namespace {
+
+void FillProductTables() {
   for (int a = 0; a <= 256; a++) {
     for (int b = -255; b <= 256; b++) {
       g_ProductTables.p256[a][b + 255] = (int16_t)(a * b / 256);
@@ -28,10 +32,18 @@ void InitProductTables() {
   }
 }
 
+}  // namespace
+
+// The tables never change once built, so later calls (and calls racing the start-up builder)
+// only wait for the first.
+void InitProductTables() {
+  static std::once_flag built;
+  std::call_once(built, FillProductTables);
+}
+
 // Soft light works from the square root of 256 - d in extended precision; the shape changes at
-// d = 32, where the dark end would otherwise brighten too little.
-static uint8_t SoftLight(int32_t s, int32_t d) {
-  long double root = sqrtl((long double)(256 - d));
+// d = 32, where the dark end would otherwise brighten too little. `root` is sqrtl(256 - d).
+inline uint8_t SoftLight(int32_t s, int32_t d, long double root) {
   int64_t delta;
   if (s < 128) {
     delta = ((int64_t)(s - 128) * (int64_t)(16384.0L - root)) >> 15;
@@ -43,8 +55,11 @@ static uint8_t SoftLight(int32_t s, int32_t d) {
   return ClampByte(d + delta);
 }
 
-uint8_t BlendFunction(int32_t mode, int32_t s, int32_t d) {
-  switch (mode) {
+// The blend function with the mode known at compile time, so each table is built by a loop of
+// its own arithmetic; soft light is given sqrtl(256 - d) as `root`.
+template <int M>
+inline uint8_t ModeValue(int32_t s, int32_t d, long double root) {
+  switch (M) {
     case BLEND_NORMAL: return (uint8_t)s;
     case BLEND_ADD: return ClampByte(d + s);
     case BLEND_SUBTRACT: return ClampByte(s - d);
@@ -68,7 +83,7 @@ uint8_t BlendFunction(int32_t mode, int32_t s, int32_t d) {
       if (s < 128) return (uint8_t)(d * 2 * s / 255);
       if (s == 128) return (uint8_t)d;
       return (uint8_t)(d * (512 - 2 * s) / 255 + 2 * s - 257);
-    case BLEND_SOFT_LIGHT: return SoftLight(s, d);
+    case BLEND_SOFT_LIGHT: return SoftLight(s, d, root);
     case BLEND_VIVID_LIGHT:
       if (s == 0) return 0;
       if (s < 128) return ClampByte((510 * s + 255 * d - 65025) / (2 * s));
@@ -82,14 +97,49 @@ uint8_t BlendFunction(int32_t mode, int32_t s, int32_t d) {
   return (uint8_t)s;
 }
 
-void BuildBlendLookupTables() {
+template <int M>
+void FillModeTable(uint8_t* table, const long double* roots) {
+  for (int s = 0; s < 256; s++)
+    for (int d = 0; d < 256; d++) table[s * 256 + d] = ModeValue<M>(s, d, roots[d]);
+}
+
+template <size_t... M>
+void FillModeTables(const long double* roots, std::index_sequence<M...>) {
+  (FillModeTable<(int)M>(g_BlendTables.mode[M], roots), ...);
+}
+
+uint8_t BlendFunction(int32_t mode, int32_t s, int32_t d) {
+  long double root = mode == BLEND_SOFT_LIGHT ? sqrtl((long double)(256 - d)) : 0.0L;
+  switch (mode) {
+#define KIVOR_MODE(m) \
+  case m: return ModeValue<m>(s, d, root);
+    KIVOR_MODE(BLEND_NORMAL) KIVOR_MODE(BLEND_ADD) KIVOR_MODE(BLEND_SUBTRACT) KIVOR_MODE(BLEND_MULTIPLY)
+    KIVOR_MODE(BLEND_DIVIDE) KIVOR_MODE(BLEND_SCREEN) KIVOR_MODE(BLEND_LIGHTEN) KIVOR_MODE(BLEND_DARKEN)
+    KIVOR_MODE(BLEND_DIFFERENCE) KIVOR_MODE(BLEND_EXCLUSION) KIVOR_MODE(BLEND_OVERLAY) KIVOR_MODE(BLEND_COLOR_DODGE)
+    KIVOR_MODE(BLEND_COLOR_BURN) KIVOR_MODE(BLEND_LINEAR_BURN) KIVOR_MODE(BLEND_HARD_LIGHT) KIVOR_MODE(BLEND_SOFT_LIGHT)
+    KIVOR_MODE(BLEND_VIVID_LIGHT) KIVOR_MODE(BLEND_LINEAR_LIGHT) KIVOR_MODE(BLEND_PIN_LIGHT)
+#undef KIVOR_MODE
+  }
+  return (uint8_t)s;
+}
+
+namespace {
+
+void FillLookupTables() {
   for (int i = 0; i < 511; i++) {
     g_BlendTables.clampAdd[i] = (uint8_t)(i < 255 ? i : 255);
     g_BlendTables.clampSubtract[i] = (uint8_t)(i > 255 ? i - 255 : 0);
   }
-  for (int m = 0; m < BLEND_MODE_COUNT; m++)
-    for (int s = 0; s < 256; s++)
-      for (int d = 0; d < 256; d++) g_BlendTables.mode[m][s * 256 + d] = BlendFunction(m, s, d);
+  long double roots[256];
+  for (int d = 0; d < 256; d++) roots[d] = sqrtl((long double)(256 - d));
+  FillModeTables(roots, std::make_index_sequence<BLEND_MODE_COUNT>());
+}
+
+}  // namespace
+
+void BuildBlendLookupTables() {
+  static std::once_flag built;
+  std::call_once(built, FillLookupTables);
 }
 
 // ---------------------------------------------------------------------------------------------

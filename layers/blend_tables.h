@@ -45,7 +45,8 @@ struct BlendTables {
 };
 extern BlendTables g_BlendTables;
 
-// Fills g_BlendTables (InitBlendTables calls it, with the row tables).
+// Fills g_BlendTables once (InitBlendTables calls it, with the row tables); later calls wait for
+// the first and return.
 void BuildBlendLookupTables();
 
 // The blend function of `mode` for a source byte s and a destination byte d (0..255 each).

@@ -932,10 +932,13 @@ negate:
   KIVOR_BINARY(le, a <= b)
 #undef KIVOR_BINARY
   // The stores: the integer assignment operators on element 0, which exists in a plain integer.
+  // A store is always followed by the closing op, which it carries out itself.
 #define KIVOR_STORE(op, statement)                         \
   store_##op : if (!(slot = PlainIntSlot(o->mVariable))) return false; \
   statement;                                               \
-  KIVOR_NEXT;
+  *result = tos;                                           \
+  CloseIntProgram(o[1]);                                   \
+  return true;
   KIVOR_STORE(set, *slot = tos)
   KIVOR_STORE(add, *slot = (int64_t)((uint64_t)*slot + (uint64_t)tos))
   KIVOR_STORE(sub, *slot = (int64_t)((uint64_t)*slot - (uint64_t)tos))

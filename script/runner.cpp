@@ -236,13 +236,9 @@ bool ArgumentExpression(const CommandArgument* a, const uint8_t** expr, uint32_t
   return true;
 }
 
-int64_t EvalArgumentInt(const CommandArgument* a) {
+int64_t EvalArgumentIntBytes(const CommandArgument* a) {
   const uint8_t* expr;
   uint32_t length;
-  int64_t value;
-  if (a->mProgram && (a->mKind == 1 || a->mKind == 3) && g_IntEvaluators[a->mKind] == EvalIntegerExpr &&
-      RunIntProgram(a->mProgram, &value))
-    return value;
   if (a->mKind < 1 || a->mKind > 4) return BadKind();
   if (!ArgumentExpression(a, &expr, &length)) return 0;
   return g_IntEvaluators[a->mKind](expr, length);

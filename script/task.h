@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "script/eval.h"
 #include "script/script_set.h"
 
 struct NameNode;
@@ -110,7 +111,15 @@ int CmdReserved0();
 // record points outside the file's expression segment.
 bool ArgumentExpression(const CommandArgument* a, const uint8_t** expr, uint32_t* length);
 // Evaluates an argument record by its evaluator kind; an unknown kind reports and gives 0.
-int64_t EvalArgumentInt(const CommandArgument* a);
+// The byte walk of EvalArgumentInt.
+int64_t EvalArgumentIntBytes(const CommandArgument* a);
+inline int64_t EvalArgumentInt(const CommandArgument* a) {
+  int64_t value;
+  if (a->mProgram && (a->mKind == 1 || a->mKind == 3) && g_IntEvaluators[a->mKind] == EvalIntegerExpr &&
+      RunIntProgram(a->mProgram, &value))
+    return value;
+  return EvalArgumentIntBytes(a);
+}
 double EvalArgumentReal(const CommandArgument* a, int offset);   // offset 5 or 10
 int32_t EvalArgumentString(const CommandArgument* a, char* buffer, size_t size, bool entry3);
 
