@@ -19,10 +19,11 @@
 #include "render/gpu.h"
 #include "render/gpu_local.h"
 #include "render/render.h"
+#include "bench/support/bench_support.h"
 
 namespace {
 
-constexpr int FRAME_W = 1280, FRAME_H = 720, LAYERS = 20;
+constexpr int FRAME_W = BENCH_FRAME_W, FRAME_H = BENCH_FRAME_H;
 
 bool SetUpEngine() {
   static int ready = -1;
@@ -35,39 +36,13 @@ bool SetUpEngine() {
   return ready == 1;
 }
 
-// The main window's tree with 20 layers as in bench/render.cpp: an opaque background, then
-// layers of several blend modes, some with alpha and partial opacity, and the offscreen layer
-// the GPU frame is read back into.
 std::vector<LayerRecord*> g_Layers;
 
+// The benches' 20-layer frame, and the offscreen layer the GPU frame is read back into.
 WindowRecord* BuildScene() {
   static WindowRecord* main = nullptr;
   if (main) return main;
-  CreateWindowRecords();
-  main = g_WindowRecords[0];
-  main->mWidth = FRAME_W;
-  main->mHeight = FRAME_H;
-  CreateLayerTreeRoot();
-  static const uint8_t kModes[] = {BLEND_NORMAL, BLEND_ADD, BLEND_MULTIPLY, BLEND_SCREEN, BLEND_OVERLAY,
-                                   BLEND_SOFT_LIGHT, BLEND_DARKEN, BLEND_LIGHTEN, BLEND_DIFFERENCE, BLEND_NORMAL};
-  for (int i = 0; i < LAYERS; i++) {
-    std::string path = "W0/l" + std::to_string(i);
-    NameNode* n = CreateNamedNode(g_LayerRoot, path.c_str(), false, i);
-    LayerRecord* r = AttachNewLayerRecord(n);
-    int w = i == 0 ? FRAME_W : 400 + 37 * i, h = i == 0 ? FRAME_H : 300 + 17 * i;
-    r->mPixels = AllocImageBuffer(nullptr, w, h, nullptr);
-    r->mWidth = w;
-    r->mHeight = h;
-    for (size_t p = 0; p < (size_t)w * h * 4; p++) r->mPixels[p] = (uint8_t)(p * 7 + i * 13);
-    r->mX = i == 0 ? 0 : (i * 53) % (FRAME_W - w + 1);
-    r->mY = i == 0 ? 0 : (i * 29) % (FRAME_H - h + 1);
-    r->mX100 = r->mX * 100;
-    r->mY100 = r->mY * 100;
-    r->mBlendMode = i == 0 ? uint8_t(BLEND_NORMAL) : kModes[i % 10];
-    r->mHasAlpha = i > 0 && i % 3 == 0;
-    r->mOpacity = i > 0 && i % 4 == 0 ? 180 : 256;
-    g_Layers.push_back(r);
-  }
+  main = BuildBenchScene(&g_Layers);
   NameNode* off = CreateNamedNode(g_LayerRoot, "W0/offscreen", false, 100);
   LayerRecord* o = AttachNewLayerRecord(off);
   o->mPixels = AllocImageBuffer(nullptr, FRAME_W, FRAME_H, nullptr);

@@ -18,6 +18,7 @@
 #include "layers/layer.h"
 #include "layers/pixel_kernels.h"
 #include "platform/platform.h"
+#include "bench/support/bench_support.h"
 
 namespace {
 
@@ -240,40 +241,28 @@ BENCHMARK(BM_ComposeJobWorkers)->Arg(1)->Arg(2)->Arg(4)->UseRealTime();
 BENCHMARK(BM_ComposeJobWorkersSoftLight)->Arg(1)->Arg(2)->Arg(4)->UseRealTime();
 
 // Prints each "Ours" figure against its "Base" twin, and the worker scaling against one worker.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public MedianReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    // With --benchmark_repetitions the medians stand for their benchmark.
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
-      times_[run.run_name.str()] = run.GetAdjustedRealTime();
-    }
-  }
   void Finalize() override {
     ConsoleReporter::Finalize();
     printf("\nkernel level installed: %d\n", g_KernelLevel);
     printf("speed against the baseline of the same run (above 1 = faster):\n");
-    for (const auto& [name, time] : times_) {
+    for (const auto& [name, time] : Medians()) {
       size_t at = name.find("BM_Ours");
       if (at == std::string::npos) continue;
       std::string base = name;
       base.replace(at, 7, "BM_Base");
-      auto it = times_.find(base);
-      if (it != times_.end()) printf("  %-36s %.2f\n", name.c_str() + 7, it->second / time);
+      if (double b = Median(base); b > 0) printf("  %-36s %.2f\n", name.c_str() + 7, b / time);
     }
     for (const char* job : {"BM_ComposeJobWorkers", "BM_ComposeJobWorkersSoftLight"}) {
-      auto one = times_.find(std::string(job) + "/1/real_time");
-      if (one == times_.end()) continue;
+      double one = Median(std::string(job) + "/1/real_time");
+      if (one <= 0) continue;
       for (const char* n : {"2", "4"}) {
-        auto it = times_.find(std::string(job) + "/" + n + "/real_time");
-        if (it != times_.end()) printf("  %s, %s workers against 1: %.2f\n", job + 3, n, one->second / it->second);
+        double many = Median(std::string(job) + "/" + n + "/real_time");
+        if (many > 0) printf("  %s, %s workers against 1: %.2f\n", job + 3, n, one / many);
       }
     }
   }
-
- private:
-  std::map<std::string, double> times_;
 };
 
 }  // namespace

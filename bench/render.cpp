@@ -20,10 +20,11 @@
 #include "layers/pixel_kernels.h"
 #include "platform/platform.h"
 #include "render/render.h"
+#include "bench/support/bench_support.h"
 
 namespace {
 
-constexpr int FRAME_W = 1280, FRAME_H = 720;
+constexpr int FRAME_W = BENCH_FRAME_W, FRAME_H = BENCH_FRAME_H;
 
 void SetUpEngine(int workers) {
   static bool once = false;
@@ -41,39 +42,9 @@ void SetUpEngine(int workers) {
   StartWorkerThreads();
 }
 
-// The main window's tree with 20 layers: an opaque background, then layers of several blend
-// modes, some with alpha and partial opacity, overlapping across the frame.
-WindowRecord* BuildScene() {
-  static WindowRecord* main = nullptr;
-  if (main) return main;
-  CreateWindowRecords();
-  main = g_WindowRecords[0];
-  main->mWidth = FRAME_W;
-  main->mHeight = FRAME_H;
-  CreateLayerTreeRoot();
-  static const uint8_t kModes[] = {BLEND_NORMAL, BLEND_ADD, BLEND_MULTIPLY, BLEND_SCREEN, BLEND_OVERLAY,
-                                   BLEND_SOFT_LIGHT, BLEND_DARKEN, BLEND_LIGHTEN, BLEND_DIFFERENCE, BLEND_NORMAL};
-  for (int i = 0; i < 20; i++) {
-    std::string path = "W0/l" + std::to_string(i);
-    NameNode* n = CreateNamedNode(g_LayerRoot, path.c_str(), false, i);
-    LayerRecord* r = AttachNewLayerRecord(n);
-    int w = i == 0 ? FRAME_W : 400 + 37 * i, h = i == 0 ? FRAME_H : 300 + 17 * i;
-    r->mPixels = AllocImageBuffer(nullptr, w, h, nullptr);
-    r->mWidth = w;
-    r->mHeight = h;
-    for (size_t p = 0; p < (size_t)w * h * 4; p++) r->mPixels[p] = (uint8_t)(p * 7 + i * 13);
-    r->mX = i == 0 ? 0 : (i * 53) % (FRAME_W - w + 1);
-    r->mY = i == 0 ? 0 : (i * 29) % (FRAME_H - h + 1);
-    r->mBlendMode = i == 0 ? (uint8_t)BLEND_NORMAL : kModes[i % 10];
-    r->mHasAlpha = i > 0 && i % 3 == 0;
-    r->mOpacity = i > 0 && i % 4 == 0 ? 180 : 256;
-  }
-  return main;
-}
-
 void BM_ComposeFrame(benchmark::State& state) {
   SetUpEngine((int)state.range(0));
-  WindowRecord* main = BuildScene();
+  WindowRecord* main = BuildBenchScene();
   for (auto _ : state) {
     MarkRootWhollyDirty(main);
     ComposeLayerTree(main->mRootLayer, 0);
@@ -135,21 +106,11 @@ BENCHMARK(BM_PixmanScaleBilinear)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Prints the scalers on one worker against pixman, and the frame and scalers on 2 and 4
 // workers against 1.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public MedianReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
-      times_[run.run_name.str()] = run.GetAdjustedRealTime();
-    }
-  }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    auto time = [&](const std::string& name) {
-      auto it = times_.find(name);
-      return it == times_.end() ? 0.0 : it->second;
-    };
+    auto time = [&](const std::string& name) { return Median(name); };
     printf("\nkernel level installed: %d\n", g_KernelLevel);
     printf("speed against the baseline of the same run (above 1 = faster):\n");
     for (const char* kind : {"Nearest", "Bilinear"}) {
@@ -167,9 +128,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
       }
     }
   }
-
- private:
-  std::map<std::string, double> times_;
 };
 
 }  // namespace
