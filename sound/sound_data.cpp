@@ -118,7 +118,8 @@ OggVorbis_File* StreamDecoder(SoundRecord* r) {
   OggStream* s = static_cast<OggStream*>(calloc(1, sizeof(OggStream)));
   if (!s) return nullptr;
   s->record = r;
-  if (ov_open_callbacks(s, &s->vf, nullptr, 0, g_OggStreamCallbacks) != 0) {
+  if (!CheckOggPages(r->mImage, r->mImageSize > 0 ? (size_t)r->mImageSize : 0) ||
+      ov_open_callbacks(s, &s->vf, nullptr, 0, g_OggStreamCallbacks) != 0) {
     free(s);
     return nullptr;
   }
@@ -128,6 +129,7 @@ OggVorbis_File* StreamDecoder(SoundRecord* r) {
 
 int OpenOggDecoder(SoundRecord* r, OggVorbis_File* vf) {
   r->mMemPos = 0;
+  if (!CheckOggPages(r->mImage, r->mImageSize > 0 ? (size_t)r->mImageSize : 0)) return OV_ENOTVORBIS;
   return ov_open_callbacks(r, vf, nullptr, 0, g_OggMemCallbacks);
 }
 
