@@ -115,6 +115,7 @@ namespace {
 // The library calls of one frame; the caller holds the recovery point.
 int DecodeFrameInto(const uint8_t* colour, int32_t colourLength, NameNode* node) {
   LayerRecord* record = GetLayerRecord(node);
+  if (!record) return -1;
   JpegDecoder* d = &g_FrameDecoder;
   SetJpegSource(d, colour, colourLength > 0 ? (size_t)colourLength : 0);
   jpeg_read_header(&d->mInfo, TRUE);
@@ -147,6 +148,7 @@ int DecodeFrameInto(const uint8_t* colour, int32_t colourLength, NameNode* node)
 
 void DecodeMaskInto(const uint8_t* mask, int32_t maskLength, NameNode* node) {
   LayerRecord* record = GetLayerRecord(node);
+  if (!record || !record->mPixels) return;
   JpegDecoder* d = &g_FrameDecoder;
   SetJpegSource(d, mask, (size_t)maskLength);
   jpeg_read_header(&d->mInfo, TRUE);

@@ -6,6 +6,7 @@
 #include <vorbis/vorbisfile.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -63,9 +64,8 @@ size_t ReadImage(const SoundRecord* r, int32_t* pos, void* dest, size_t size, si
 // Seeking past the end is allowed (the next read gives 0); before the start is not.
 int SeekImage(const SoundRecord* r, int32_t* pos, ogg_int64_t offset, int origin) {
   int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? *pos : origin == SEEK_END ? r->mImageSize : -1;
-  if (base < 0) return -1;
+  if (base < 0 || offset < -base || offset > 0x7FFFFFFF - base) return -1;
   int64_t at = base + offset;
-  if (at < 0 || at > 0x7FFFFFFF) return -1;
   *pos = (int32_t)at;
   return 0;
 }
@@ -166,7 +166,8 @@ sf_count_t MemLength(void* user) { return static_cast<MemFile*>(user)->size; }
 sf_count_t MemSeek(sf_count_t offset, int whence, void* user) {
   MemFile* m = static_cast<MemFile*>(user);
   sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->pos : m->size;
-  if (base + offset < 0) return -1;
+  // Offsets come from chunk sizes in the file: the sum must not overflow either way.
+  if (offset < -base || offset > INT64_MAX - base) return -1;
   m->pos = base + offset;
   return m->pos;
 }
@@ -376,8 +377,10 @@ int OpenOggSound(SoundRecord* r) {
     ov_clear(&vf);
     return result;
   }
-  double total = ov_time_total(&vf, -1);
-  r->mLengthMs = total > 0 ? (int64_t)std::trunc(total * 1000.0) : 0;
+  // The length comes from the last page's granule position, which may claim any size: beyond
+  // the 64-bit range it stays at the largest length.
+  double totalMs = std::trunc(ov_time_total(&vf, -1) * 1000.0);
+  r->mLengthMs = totalMs > 0 ? (totalMs < 9.0e18 ? (int64_t)totalMs : INT64_MAX) : 0;
   r->mLoopEndMs = (int32_t)r->mLengthMs;
   r->mDataKind = SOUND_DATA_OGG;
   int channels = info->channels;
