@@ -78,7 +78,6 @@ void FuzzStart() {
   ResetMessageState();
   g_ExeFolderReal = g_FuzzFolder;
   g_ProjectFolderReal = g_FuzzFolder;
-  PlatSetCurrentFolder(g_FuzzFolder);
   g_DocumentOpener = "/nonexistent/opener";
   FillNameLengthTable(g_NameLengthTable);
   ComputeScriptKey(g_ScriptKey);
