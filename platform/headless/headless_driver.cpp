@@ -115,6 +115,7 @@ void HSleep(uint32_t ms) {
 
 int HChoiceBox(const char* caption, const char* text, const char* const* labels, int count, int defaultIndex,
                int cancelIndex) {
+  PlatEchoBox(caption, text);
   std::string line = std::string("ChoiceBox ") + (caption ? caption : "") + "|" + (text ? text : "") + "|";
   for (int i = 0; i < count; i++) line += std::string(i ? "," : "") + labels[i];
   Record(line);
