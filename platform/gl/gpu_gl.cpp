@@ -275,6 +275,9 @@ bool Take(SDL_Window* drawable, bool wait) {
 void LetGo() {
   if (g_Holder != std::this_thread::get_id()) return;
   SDL_GL_MakeCurrent(nullptr, nullptr);
+  // SDL keeps the current context in storage of the thread, which a thread SDL did not start
+  // would leave behind when it ends.
+  SDL_TLSCleanup();
   g_Holder = std::thread::id();
 }
 // Every texture record handed out and not yet released, of this device or an earlier one.

@@ -65,6 +65,7 @@ TEST_F(GlThreadTest, ACallWhileAnotherThreadHoldsTheContextWaitsForTheHandOff) {
   std::thread frame([&] {
     ok = ClearAndRead(0xFFA0B0C0, &texel);
     returnedBeforeHandOff = !handedOver;
+    PlatGpuLeaveThread();
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   handedOver = true;
