@@ -26,6 +26,8 @@ std::deque<HeadlessTimedEvent> g_Scripted;   // timed input not yet due
 size_t g_ScriptedLines;                        // lines of the loaded script, 0 without one
 bool g_FirstPresentSaid;                       // a scripted run has told when its first frame came
 std::deque<int> g_Answers;
+// The last unscripted box, kept until a scripted answer or a different box comes.
+std::string g_LastDefaultBox;
 std::deque<std::string> g_TextAnswers;
 bool g_ClipboardHasText;
 std::string g_Clipboard;
@@ -121,11 +123,17 @@ int HChoiceBox(const char* caption, const char* text, const char* const* labels,
   Record(line);
   std::lock_guard<std::mutex> g(g_Lock);
   if (!g_Answers.empty()) {
+    g_LastDefaultBox.clear();
     int a = g_Answers.front();
     g_Answers.pop_front();
     if (a >= 0 && a < count) return a;
     return cancelIndex;
   }
+  // Nobody is there to answer: a box raised again straight after its default answer (the error
+  // box's Edit, a question asked until it is declined) takes its way out instead, so an
+  // unattended run goes on or ends rather than asking the same thing for ever.
+  if (line == g_LastDefaultBox && cancelIndex >= 0 && cancelIndex < count) return cancelIndex;
+  g_LastDefaultBox = line;
   return defaultIndex;
 }
 
@@ -615,6 +623,7 @@ void HeadlessReset() {
   g_Cursor[1] = 540;
   g_Events.clear();
   g_Answers.clear();
+  g_LastDefaultBox.clear();
   g_TextAnswers.clear();
   g_ClipboardHasText = false;
   g_Clipboard.clear();
