@@ -99,10 +99,10 @@ void AllocateScreenBuffer() {
     return;
   }
   size_t bytes = (size_t)(w > 0 ? w : 0) * 4 + (size_t)(w > 0 ? w : 0) * 4 * (size_t)(h > 0 ? h : 0) + 4;
-  // A fresh zeroed block: the old contents are not kept, and pages the system hands out zeroed
-  // are not written again.
+  // A fresh block, not cleared: the scalers write the whole of it before any of it is shown, and
+  // a game shown at its own size never touches it (nor its pages).
   free(g_ScreenBuffer);
-  g_ScreenBuffer = static_cast<uint8_t*>(calloc(1, bytes));
+  g_ScreenBuffer = static_cast<uint8_t*>(malloc(bytes));
   if (!g_ScreenBuffer) ReportError(104030, 1);
 }
 
