@@ -265,7 +265,6 @@ void ShowErrorDialog(const char* text) {
   g_LastDialogText = text;
   std::string title = ToUtf8(g_ErrorDialogTitle);
   std::string body = ToUtf8(text);
-  fprintf(stderr, "%s\n%s\n", title.c_str(), body.c_str());
   // In development mode the Edit button opens the failing script and the dialog stays.
   static const char* const kEditExit[] = {"編集(&E)", "終了(&X)"};
   static const char* const kExit[] = {"終了(&X)"};
@@ -283,7 +282,6 @@ int ShowErrorBox(const char* caption, const char* format, ...) {
   vsnprintf(text, sizeof text, format, args);
   va_end(args);
   std::string body = ToUtf8(text);
-  fprintf(stderr, "%s\n", body.c_str());
   return PlatMessageBox(caption ? ToUtf8(caption).c_str() : "Error", body.c_str(), PLAT_MB_OK);
 }
 
