@@ -129,7 +129,13 @@ std::string PlaceOf(const std::string& base, const char* name, bool* moved) {
   std::string real;
   PlatResolvePath(base, name, &real);
   *moved = g_ReadOnlyFolder && !base.empty() && real.compare(0, base.size() + 1, base + "/") == 0;
-  return *moved ? UserGameFolder() + real.substr(base.size()) : real;
+  if (!*moved) return real;
+  // The user's copy is matched without regard to case, as the game folder is: a file written
+  // as "Save\A.bmp" is the one read back and written again as "save\a.bmp".
+  std::string relative = real.substr(base.size() + 1), spelled, place;
+  if (!PlatUtf8ToCp932(relative.data(), relative.size(), &spelled)) return UserGameFolder() + "/" + relative;
+  PlatResolvePath(UserGameFolder(), spelled.c_str(), &place);
+  return place;
 }
 
 }  // namespace

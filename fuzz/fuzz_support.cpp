@@ -78,7 +78,6 @@ void FuzzStart() {
   ResetMessageState();
   g_ExeFolderReal = g_FuzzFolder;
   g_ProjectFolderReal = g_FuzzFolder;
-  PlatSetCurrentFolder(g_FuzzFolder);
   g_DocumentOpener = "/nonexistent/opener";
   FillNameLengthTable(g_NameLengthTable);
   ComputeScriptKey(g_ScriptKey);
@@ -205,7 +204,9 @@ bool FuzzBootScripts() {
   g_KeepRunningInactive = 1;
   g_InactivePause = 0;
   g_SourceOrderFlags[0] = 1;
-  if (CreateLayerTreeRoot() != 0 || CreateTaskTreeRoot() != 0 || CreateSoundTreeRoot() != 0 ||
+  // The layer tree and its window root stay from input to input (making the root's picture
+  // costs more than a short run); the layers below it go with each run.
+  if ((!g_LayerRoot && CreateLayerTreeRoot() != 0) || CreateTaskTreeRoot() != 0 || CreateSoundTreeRoot() != 0 ||
       CreateMenuTreeRoot() != 0)
     return false;
   return BootScripts() == 0;
@@ -230,10 +231,13 @@ void FuzzEndScripts() {
   FreeAllTasks();
   g_TaskRoot = nullptr;
   ResetScriptSet();
-  if (g_LayerRoot) FreeLayerSubtree(g_LayerRoot);
-  g_LayerRoot = nullptr;
-  for (int i = 0; i < 4; i++)
-    if (g_WindowRecords[i]) g_WindowRecords[i]->mRootLayer = nullptr;
+  NameNode* w0 = g_WindowRecords[0]->mRootLayer;
+  for (NameNode* c = g_LayerRoot ? g_LayerRoot->mFirstChild : nullptr; c;) {
+    NameNode* next = c->mNext;
+    if (c != w0) FreeLayerSubtree(c);
+    c = next;
+  }
+  if (w0) FreeLayerChildren(w0);
   if (g_SoundRoot) FreeSoundTree(g_SoundRoot);
   g_SoundRoot = nullptr;
   DestroyAllMenuSets();

@@ -101,19 +101,24 @@ void FuzzPlaySound(uint8_t format, const uint8_t* data, size_t size) {
   record->mFormat = format;
   PostSoundCommand(node, SOUND_OP_LOAD, 0, name);
   PostSoundCommand(node, SOUND_OP_PLAY, 0, nullptr);
-  RunSoundPass();
+  // The sound thread ends at the first pass that fails, as the real one does after its message.
+  bool running = RunSoundPass() == 0;
   HeadlessAdvanceTicks(1);
-  RunSoundPass();
+  running = running && RunSoundPass() == 0;
   // Three seconds at the device's pace, a pass every tenth of a second.
   std::vector<int16_t> out(4410 * 2);
-  for (int step = 0; step < 30 && record->mState != SOUND_STATE_IDLE; step++) {
+  for (int step = 0; step < 30 && running && record->mState != SOUND_STATE_IDLE; step++) {
     PlatAudioMix(out.data(), 4410);
     HeadlessAdvanceTicks(100);
+    running = RunSoundPass() == 0;
+  }
+  if (running) {
+    PostSoundCommand(node, SOUND_OP_UNLOAD, 0, nullptr);
     RunSoundPass();
   }
-  PostSoundCommand(node, SOUND_OP_UNLOAD, 0, nullptr);
-  RunSoundPass();
   FreeSoundNodes(g_SoundRoot);
   g_SoundRoot = nullptr;
+  // Entries a failed pass left behind name the freed nodes: the next input starts a new ring.
+  InitSoundCommandRing();
   FuzzUseMemoryFiles({});
 }

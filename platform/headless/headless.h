@@ -57,7 +57,8 @@ bool HeadlessParseInputScript(const std::string& text, std::vector<HeadlessTimed
 void HeadlessSetInputScript(const std::vector<HeadlessTimedEvent>& script);
 
 // Answers (button indexes) for the next dialogs, in order; without one a dialog takes its
-// default button.
+// default button, except that the same box raised again straight after (same caption, text
+// and buttons) takes its cancel button, so an unattended run is never asked the same for ever.
 void HeadlessQueueAnswer(int buttonIndex);
 // Texts (UTF-8) the next text-input dialogs answer, in order; without one a dialog answers its
 // default text.

@@ -12,8 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include "app/engine.h"
+#include "app/format_keys.h"
+#include "files/files.h"
 #include "platform/platform.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/loose_files.h"
 #include "tools/lib/assembler.h"
 
 namespace {
@@ -135,6 +139,31 @@ TEST(Tools, KvasmRefusesACharacterWithoutACodePage932FormWithItsLine) {
     EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
     EXPECT_FALSE(PlatFolderExists(folder.path() + "/out")) << c.listing;
   }
+}
+
+// A file named in UTF-8 on disk is found in the pack by the code page 932 name a script gives.
+TEST(Tools, KvpackStoresUtf8NamesInCodePage932) {
+  TempFolder stage, game;
+  stage.Write("画像/顔.bmp", "FACE");
+  stage.Write("plain.txt", "PLAIN");
+  Result r = Shell(stage.path(), kTools + "kvpack . " + game.path() + "/data.kpk");
+  ASSERT_EQ(r.status, 0) << r.output;
+  FillNameLengthTable(g_NameLengthTable);
+  UseLooseFolder(game.path());
+  ASSERT_EQ(BuildPackIndex(), 0);
+  auto load = [](const std::string& name) {
+    FileLocation loc{};
+    if (LocateFile(&loc, name.c_str(), true) != FILE_SOURCE_PACK || ReadLocatedFile(&loc, name.c_str()) != 0)
+      return std::string("<none>");
+    std::string bytes(reinterpret_cast<const char*>(loc.mData), loc.mSize);
+    free(loc.mData);
+    return bytes;
+  };
+  EXPECT_EQ(load(Cp932("画像\\顔.bmp")), "FACE");
+  EXPECT_EQ(load("plain.txt"), "PLAIN");
+  FreePackIndex();
+  g_ExeFolderReal.clear();
+  g_ProjectFolderReal.clear();
 }
 
 // The text of the first fenced block of `fence` ("```kvasm") in the README.
