@@ -145,14 +145,15 @@ extern uint8_t g_FirstFrameDone;
 extern int32_t g_ExtraPassRequest;
 extern uint8_t g_DesktopRedrawCountdown;
 extern int32_t g_FrameStyleCountdown;
-extern uint8_t g_InactivePause;
-extern uint8_t g_KeepRunningInactive;
+// Written by the frame step, read by the sound thread's passes too.
+extern std::atomic<uint8_t> g_InactivePause;
+extern std::atomic<uint8_t> g_KeepRunningInactive;
 extern uint64_t g_PauseStartTime;
 extern uint32_t g_ScriptTimers[4];
 extern uint8_t g_ScriptTimerRunning[4];    // 0 while a script has paused the timer
 extern uint32_t g_ScriptTimerPausedAt[4];  // the clock when it was paused, 0 while running
 extern uint8_t g_ScreenSaverBlock;         // while set, the desktop's screen saver may not start
-extern int32_t g_ActiveWindowIndex;
+extern int32_t g_ActiveWindowIndex;     // as the frame step's input tick last took it
 extern uint8_t g_GameThreadMode;        // from the project settings
 
 constexpr int32_t MIN_FRAME_RATE = 1;

@@ -30,8 +30,8 @@ uint8_t g_FirstFrameDone;
 int32_t g_ExtraPassRequest;
 uint8_t g_DesktopRedrawCountdown;
 int32_t g_FrameStyleCountdown;
-uint8_t g_InactivePause;
-uint8_t g_KeepRunningInactive = 1;
+std::atomic<uint8_t> g_InactivePause;
+std::atomic<uint8_t> g_KeepRunningInactive{1};
 uint64_t g_PauseStartTime;
 uint32_t g_ScriptTimers[4];
 uint8_t g_ScriptTimerRunning[4] = {1, 1, 1, 1};
@@ -140,6 +140,7 @@ int RunFrame() {
   g_FrameCounter++;
   if (g_ModalSuspend) return 0;
   if (g_QuitFlag) return 1;
+  if (g_MovieEndPosted.exchange(0)) OnMovieEnd();
   if (g_DesktopRedrawCountdown) g_DesktopRedrawCountdown--;
   if (g_FrameStyleCountdown) g_FrameStyleCountdown--;
   UpdateInputState();
@@ -218,8 +219,9 @@ void CheckInactivePause() {
   }
   WindowRecord* main = g_WindowRecords[0];
   if (!main) return;
-  if (!main->mActive && !g_InactivePause) BeginInactivePause();
-  else if (main->mActive && g_InactivePause) EndInactivePause();
+  uint8_t active = WindowIsActive(main);
+  if (!active && !g_InactivePause) BeginInactivePause();
+  else if (active && g_InactivePause) EndInactivePause();
 }
 
 void BeginInactivePause() {

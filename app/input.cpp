@@ -3,6 +3,7 @@
 #include "app/input.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "app/engine.h"
 #include "app/fullscreen.h"
@@ -45,6 +46,32 @@ constexpr int32_t AXIS_CENTRE = 0x7FFF;
 uint8_t g_PressedSincePoll[256];   // went down since the last input poll
 uint8_t g_ReleaseAfterPoll[256];   // released before any poll saw it down
 
+// What an input poll saw, in the host's terms. Without the game-logic thread the poll applies
+// it at once; with it the main thread polls on every pass of its loop and leaves the latest in
+// g_PolledInput, which the input tick takes once per frame.
+struct PolledInput {
+  int32_t mActiveWindow;
+  uint8_t mKeyDown[256];
+  int32_t mMouseX, mMouseY;        // desktop
+  uint8_t mHasRect[4];
+  PlatRect mRect[4];               // client areas on the desktop
+  uint8_t mMouseMoved;
+  uint16_t mWheelDelta;
+  uint8_t mDragPress;              // window index + 1 of a left press, 0 none
+};
+
+std::mutex g_PolledInputLock;
+// Under g_PolledInputLock. A key down at any poll since the last take stays down for that take,
+// as a tap between two polls does.
+PolledInput g_PolledInput;
+uint8_t g_PolledPressed[256];
+bool g_PolledFresh;
+uint8_t g_DragPress;               // main thread, until the next poll
+
+// The frame step's own copies of the mouse's movement and wheel for this tick.
+uint8_t g_TickMouseMoved;
+uint16_t g_TickWheelDelta;
+
 bool Held(int slot) { return g_KeyState.mHoldFrames[slot] > 0; }
 
 // Mouse buttons, wheel and movement of the active window.
@@ -58,10 +85,10 @@ void TickMouse() {
       for (int s : kMouseSlots)
         if (!Held(s)) g_KeyState.mKeyDown[s] = 0;
     } else {
-      int16_t wheel = (int16_t)g_WheelDelta;
+      int16_t wheel = (int16_t)g_TickWheelDelta;
       g_KeyState.mKeyDown[KEY_SLOT_WHEEL_AWAY] = wheel > 0 ? DOWN : 0;
       g_KeyState.mKeyDown[KEY_SLOT_WHEEL_TOWARD] = wheel < 0 ? DOWN : 0;
-      g_KeyState.mKeyDown[KEY_SLOT_MOUSE_MOVED] = g_MouseMoved;
+      g_KeyState.mKeyDown[KEY_SLOT_MOUSE_MOVED] = g_TickMouseMoved;
     }
   }
   for (int s = 1; s <= 7; s++) RunKeyEdgeHandler(s);
@@ -147,6 +174,15 @@ void ResetInputState() {
   g_CustomCursor = 0;
   g_MouseMoved = 0;
   g_WheelDelta = 0;
+  g_DragPress = 0;
+  g_TickMouseMoved = 0;
+  g_TickWheelDelta = 0;
+  {
+    std::lock_guard<std::mutex> lock(g_PolledInputLock);
+    g_PolledInput = PolledInput{};
+    memset(g_PolledPressed, 0, sizeof g_PolledPressed);
+    g_PolledFresh = false;
+  }
   InitKeyEdgeTable();
 }
 
@@ -167,38 +203,19 @@ void NoteKeyEvent(int vk, bool down) {
   g_KeyboardSnapshot[18] = (g_KeyboardSnapshot[164] | g_KeyboardSnapshot[165]) & DOWN;
 }
 
-void PollActiveWindowInput() {
-  g_ActiveWindowIndex = -1;
-  for (int i = 0; i < 4; i++) {
-    if (g_WindowRecords[i] && g_WindowRecords[i]->mActive) {
-      g_ActiveWindowIndex = i;
-      break;
-    }
-  }
-  if (g_ActiveWindowIndex < 0) {
-    memset(g_KeyState.mKeyDown, 0, sizeof g_KeyState.mKeyDown);
-    memset(g_KeyboardSnapshot, 0, sizeof g_KeyboardSnapshot);
-    return;
-  }
-  memcpy(g_KeyState.mKeyDown, g_KeyboardSnapshot, 256);
-  memset(g_PressedSincePoll, 0, sizeof g_PressedSincePoll);
-  for (int vk = 1; vk < 256; vk++) {
-    if (!g_ReleaseAfterPoll[vk]) continue;
-    g_ReleaseAfterPoll[vk] = 0;
-    NoteKeyEvent(vk, false);
-  }
-  int mx = 0, my = 0;
-  g_Platform->GetCursorPosition(&mx, &my);
+namespace {
+
+// The game coordinates of the cursor in every window, from a poll's desktop facts.
+void ApplyCursor(const PolledInput& in) {
   for (int i = 0; i < 4; i++) {
     WindowRecord* w = g_WindowRecords[i];
     if (!w) continue;
-    PlatRect r;
-    if (!w->mHasWindow || !g_Platform->GetWindowRect(i, &r)) {
+    if (!w->mHasWindow || !in.mHasRect[i]) {
       w->mCursorX = w->mCursorY = 0;
       w->mCursorOutside = w->mCursorFarOutside = 1;
       continue;
     }
-    int64_t x = mx - r.x, y = my - r.y;
+    int64_t x = in.mMouseX - in.mRect[i].x, y = in.mMouseY - in.mRect[i].y;
     int64_t marginX = 0, marginY = 0;
     if (i == 0) {
       x -= g_LetterboxOffset.width;
@@ -220,19 +237,119 @@ void PollActiveWindowInput() {
   }
 }
 
-void UpdateInputState() {
-  TickMouse();
+// The active window, the key-down bytes and the cursor as the frame step sees them.
+void ApplyPolledInput(const PolledInput& in) {
+  g_ActiveWindowIndex = in.mActiveWindow;
+  if (in.mActiveWindow < 0) {
+    memset(g_KeyState.mKeyDown, 0, sizeof g_KeyState.mKeyDown);
+    return;
+  }
+  memcpy(g_KeyState.mKeyDown, in.mKeyDown, 256);
+  ApplyCursor(in);
+}
+
+// The input tick's share of the game-logic thread's polls: the latest one, when one came since
+// the last tick, with the mouse's movement, the wheel and a drag press kept since then.
+void TakePolledInput() {
+  PolledInput in;
+  {
+    std::lock_guard<std::mutex> lock(g_PolledInputLock);
+    if (!g_PolledFresh) return;
+    in = g_PolledInput;
+    for (int vk = 0; vk < 256; vk++) in.mKeyDown[vk] |= g_PolledPressed[vk];
+    memset(g_PolledPressed, 0, sizeof g_PolledPressed);
+    g_PolledInput.mMouseMoved = 0;
+    g_PolledInput.mWheelDelta = 0;
+    g_PolledInput.mDragPress = 0;
+    g_PolledFresh = false;
+  }
+  {
+    // The output size changes with the window on the main thread, under the screen lock.
+    std::lock_guard<std::recursive_mutex> lock(g_ScreenLock);
+    ApplyPolledInput(in);
+  }
+  g_TickMouseMoved = in.mMouseMoved;
+  g_TickWheelDelta = in.mWheelDelta;
+  int press = in.mDragPress - 1;
+  if (press >= 0 && press < 4 && g_WindowRecords[press] && DragLayerHit(g_WindowRecords[press]))
+    g_CaptionDragRequest = (uint8_t)(press + 1);
+}
+
+// A minimised window is never the active one. The minimised byte is the event handler's, so
+// with the game-logic thread this runs at the main thread's poll instead of in the tick.
+void DeactivateMinimizedWindows() {
+  for (int i = 0; i < 4; i++) {
+    WindowRecord* w = g_WindowRecords[i];
+    if (w && w->mHasWindow && w->mMinimized) SetWindowActive(w, 0);
+  }
+}
+
+}  // namespace
+
+void NoteDragPress(int index) {
+  if (index >= 0 && index < 4) g_DragPress = (uint8_t)(index + 1);
+}
+
+void PollActiveWindowInput() {
+  if (g_GameThreadMode) DeactivateMinimizedWindows();
+  PolledInput in{};
+  in.mActiveWindow = -1;
+  for (int i = 0; i < 4; i++) {
+    if (g_WindowRecords[i] && WindowIsActive(g_WindowRecords[i])) {
+      in.mActiveWindow = i;
+      break;
+    }
+  }
+  if (in.mActiveWindow < 0) {
+    memset(g_KeyboardSnapshot, 0, sizeof g_KeyboardSnapshot);
+  } else {
+    memcpy(in.mKeyDown, g_KeyboardSnapshot, 256);
+    memset(g_PressedSincePoll, 0, sizeof g_PressedSincePoll);
+    for (int vk = 1; vk < 256; vk++) {
+      if (!g_ReleaseAfterPoll[vk]) continue;
+      g_ReleaseAfterPoll[vk] = 0;
+      NoteKeyEvent(vk, false);
+    }
+    g_Platform->GetCursorPosition(&in.mMouseX, &in.mMouseY);
+    for (int i = 0; i < 4; i++) in.mHasRect[i] = g_WindowRecords[i] && g_Platform->GetWindowRect(i, &in.mRect[i]);
+  }
+  if (!g_GameThreadMode) {
+    ApplyPolledInput(in);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(g_PolledInputLock);
+  uint8_t moved = g_PolledInput.mMouseMoved, drag = g_PolledInput.mDragPress;
+  uint16_t wheel = g_PolledInput.mWheelDelta;
+  g_PolledInput = in;
+  g_PolledInput.mMouseMoved = g_MouseMoved ? g_MouseMoved : moved;
+  g_PolledInput.mWheelDelta = g_WheelDelta ? g_WheelDelta : wheel;
+  g_PolledInput.mDragPress = g_DragPress ? g_DragPress : drag;
   g_MouseMoved = 0;
   g_WheelDelta = 0;
+  g_DragPress = 0;
+  if (in.mActiveWindow < 0) memset(g_PolledPressed, 0, sizeof g_PolledPressed);
+  else
+    for (int vk = 0; vk < 256; vk++) g_PolledPressed[vk] |= in.mKeyDown[vk];
+  g_PolledFresh = true;
+}
+
+void UpdateInputState() {
+  if (g_GameThreadMode) {
+    TakePolledInput();
+  } else {
+    g_TickMouseMoved = g_MouseMoved;
+    g_TickWheelDelta = g_WheelDelta;
+    g_MouseMoved = 0;
+    g_WheelDelta = 0;
+  }
+  TickMouse();
+  g_TickMouseMoved = 0;
+  g_TickWheelDelta = 0;
   TickKeys();
   if (g_JoystickPollingEnabled) PollJoysticks();
   TickCursorAutoHide();
   ApplyCursorRequest();
-  // A minimised window is never the active one.
-  for (int i = 0; i < 4; i++) {
-    WindowRecord* w = g_WindowRecords[i];
-    if (w && w->mHasWindow && w->mMinimized) w->mActive = 0;
-  }
+  if (!g_GameThreadMode) DeactivateMinimizedWindows();
   CheckInactivePause();
   uint8_t drag = g_CaptionDragRequest;
   if (drag >= 1 && drag <= 4) {

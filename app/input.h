@@ -63,3 +63,6 @@ int CmdCursor();
 void ResetInputState();
 // Keeps the keyboard snapshot in step with a key or button event (main thread).
 void NoteKeyEvent(int virtualKey, bool down);
+// With the game-logic thread: a left press in window `index` that the next input tick tests
+// against the caption-drag layer (main thread).
+void NoteDragPress(int index);

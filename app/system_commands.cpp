@@ -221,7 +221,7 @@ int CmdScreenAndTimers() {
   WindowRecord* main = g_WindowRecords[0];
   if (int a = Arg(1)) g_ScreenSaverBlock = (uint8_t)ArgInt(a);
   if (int a = Arg(2))
-    if (main && main->mActive == 1) g_KeepRunningInactive = (uint8_t)ArgInt(a);
+    if (main && WindowIsActive(main) == 1) g_KeepRunningInactive = (uint8_t)ArgInt(a);
   // Sizes are 32-bit; one the output buffer cannot hold is refused with its message when the
   // buffer is next made.
   int32_t w = Arg(3) ? (int32_t)ArgInt(Arg(3)) : 0, h = Arg(4) ? (int32_t)ArgInt(Arg(4)) : 0;

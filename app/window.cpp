@@ -20,13 +20,13 @@
 WindowRecord* g_WindowRecords[4];
 uint8_t g_MouseMoved;
 uint16_t g_WheelDelta;
-uint8_t g_MaximizeClicked;
-uint8_t g_MinimizeClicked;
-uint8_t g_CloseRequested;
-uint8_t g_CaptionDoubleClicked;
-int64_t g_MenuCommand;
-int32_t g_LastKeyDown;
-uint8_t g_MouseClick;
+std::atomic<uint8_t> g_MaximizeClicked;
+std::atomic<uint8_t> g_MinimizeClicked;
+std::atomic<uint8_t> g_CloseRequested;
+std::atomic<uint8_t> g_CaptionDoubleClicked;
+std::atomic<int64_t> g_MenuCommand;
+std::atomic<int32_t> g_LastKeyDown;
+std::atomic<uint8_t> g_MouseClick;
 DroppedFileList g_DroppedFiles;
 uint8_t g_WindowMaximized;
 uint8_t g_MaximizedBySysCommand;
@@ -37,6 +37,7 @@ int32_t g_OldFrameSize[2];
 int32_t g_CurrentMonitor;
 uint8_t g_WindowResizable;
 DragLayerState g_DragLayer;
+std::atomic<uint8_t> g_MovieEndPosted;
 uint8_t g_CaptionDragRequest;
 
 namespace {
@@ -74,7 +75,7 @@ void OnCloseWindow(WindowRecord* w) {
   g_WindowSlotState[w->mIndex] = -1;
   if (w->mHasWindow) g_Platform->DestroyWindow(w->mIndex);
   w->mHasWindow = 0;
-  w->mActive = 0;
+  SetWindowActive(w, 0);
   w->mMinimized = 0;
   // The tray icon and the menu bar go with the main window (the bar stays for a window-only close).
   if (w->mIndex == 0) RemoveTrayIcon();
@@ -242,7 +243,11 @@ void OnMouseDown(WindowRecord* w, int button) {
   if (button < 0 || button > 2) return;
   g_MouseClick = kKeys[button];
   NoteKeyEvent(kKeys[button], true);
-  if (button == 0 && DragLayerHit(w)) g_CaptionDragRequest = (uint8_t)(w->mIndex + 1);
+  if (button != 0) return;
+  // The drag layer belongs to the frame step: with the game-logic thread the press goes to the
+  // input tick, which tests it against the layer.
+  if (g_GameThreadMode) NoteDragPress(w->mIndex);
+  else if (DragLayerHit(w)) g_CaptionDragRequest = (uint8_t)(w->mIndex + 1);
 }
 
 }  // namespace
@@ -299,7 +304,7 @@ bool CreateGameWindow(WindowRecord* w, const char* title) {
     g_Platform->SetWindowPosition(0, desk.x + desk.width / 2 - w->mWidth / 2, desk.y + desk.height / 2 - w->mHeight / 2);
   }
   // A new window takes the focus as it would on the desktop.
-  w->mActive = 1;
+  SetWindowActive(w, 1);
   if (w->mIndex == 0) ApplySizeLimits(w);
   return true;
 }
@@ -322,11 +327,11 @@ void HandlePlatformEvent(const PlatEventRecord& e) {
       if (OnCloseBox(w)) OnCloseWindow(w);
       break;
     case PLAT_EVENT_FOCUS_GAINED:
-      w->mActive = 1;
+      SetWindowActive(w, 1);
       InvalidateScreen(w);
       break;
     case PLAT_EVENT_FOCUS_LOST:
-      w->mActive = 0;
+      SetWindowActive(w, 0);
       // Keys released while another program has the focus are never seen.
       memset(g_KeyboardSnapshot, 0, sizeof g_KeyboardSnapshot);
       InvalidateScreen(w);
@@ -360,7 +365,10 @@ void HandlePlatformEvent(const PlatEventRecord& e) {
     }
     case PLAT_EVENT_DROP_FILE: OnDropFiles(e.text); break;
     case PLAT_EVENT_MOVIE_END:
-      if (w->mIndex == 0) OnMovieEnd();
+      if (w->mIndex != 0) break;
+      // The movie's state is the scripts': with the game-logic thread its frame step takes it.
+      if (g_GameThreadMode) g_MovieEndPosted = 1;
+      else OnMovieEnd();
       break;
     case PLAT_EVENT_MENU_COMMAND: g_MenuCommand = e.key & 0xFFFF; break;
     case PLAT_EVENT_TRAY:

@@ -1,6 +1,7 @@
 // Window records of the four game windows and the events the window code turns into flags.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "app/engine.h"
@@ -37,7 +38,8 @@ struct WindowRecord {
   char mMenuPath[WINDOW_MENU_PATH_BYTES];
   uint8_t mDrawn;
   uint8_t mHasWindow;            // the platform window of this slot exists
-  uint8_t mActive;
+  uint8_t mActive;                // through WindowIsActive / SetWindowActive
+  // The cursor in game coordinates, as the frame step's input tick last took it.
   int32_t mCursorX, mCursorY;
   uint8_t mCursorOutside, mCursorFarOutside;
   uint8_t mCursorShowOnMove, mCursorShowOnClick, mCursorShowOnWheel;
@@ -46,18 +48,29 @@ struct WindowRecord {
   uint8_t mMinimized;            // the window is minimised (never the active one then)
 };
 
+// A window's active byte is written where its events are handled (and by the frame step for
+// a window that it opens or that is minimised) and read by the frame step and the sound thread.
+inline uint8_t WindowIsActive(const WindowRecord* w) {
+  return std::atomic_ref<uint8_t>(const_cast<uint8_t&>(w->mActive)).load(std::memory_order_acquire);
+}
+inline void SetWindowActive(WindowRecord* w, uint8_t active) {
+  std::atomic_ref<uint8_t>(w->mActive).store(active, std::memory_order_release);
+}
+
 extern WindowRecord* g_WindowRecords[4];
+// Mouse movement and the wheel since the last input poll (the thread that pumps events).
 extern uint8_t g_MouseMoved;
 extern uint16_t g_WheelDelta;
 
-// Window events that scripts read and reset.
-extern uint8_t g_MaximizeClicked;     // window index + 1
-extern uint8_t g_MinimizeClicked;
-extern uint8_t g_CloseRequested;
-extern uint8_t g_CaptionDoubleClicked;
-extern int64_t g_MenuCommand;
-extern int32_t g_LastKeyDown;
-extern uint8_t g_MouseClick;          // 1 left, 2 right, 4 middle
+// Window events that scripts read and reset: set by the thread that pumps events, read and
+// cleared by the scripts on the thread of the frame step.
+extern std::atomic<uint8_t> g_MaximizeClicked;     // window index + 1
+extern std::atomic<uint8_t> g_MinimizeClicked;
+extern std::atomic<uint8_t> g_CloseRequested;
+extern std::atomic<uint8_t> g_CaptionDoubleClicked;
+extern std::atomic<int64_t> g_MenuCommand;
+extern std::atomic<int32_t> g_LastKeyDown;
+extern std::atomic<uint8_t> g_MouseClick;          // 1 left, 2 right, 4 middle
 
 // The paths of the last drop (code page 932, folders end in '\'). Replaced as a whole by each
 // drop under g_CriticalSection; readers on other threads take the lock. Scripts may lower
@@ -79,6 +92,9 @@ extern int32_t g_OldFrameSize[2];
 extern int32_t g_CurrentMonitor;
 extern uint8_t g_WindowResizable;           // the project lets the user resize the main window
 
+// A movie's end reported to the main thread, for the game-logic thread's next frame.
+extern std::atomic<uint8_t> g_MovieEndPosted;
+
 // Caption drag by a layer: a click on a non-black pixel of the layer moves the window.
 struct DragLayerState {
   uint8_t mOn;
@@ -86,7 +102,8 @@ struct DragLayerState {
   NameNode* mNode;
 };
 extern DragLayerState g_DragLayer;
-extern uint8_t g_CaptionDragRequest;        // window index + 1, 0 none
+// Window index + 1 of a caption drag for the input tick to begin, 0 none (the frame step's).
+extern uint8_t g_CaptionDragRequest;
 
 void InitWindowRecord(WindowRecord* w, int index);
 // Record defaults for a window about to open; returns 0.

@@ -350,7 +350,7 @@ int CmdWindowQuery() {
     case Q_EXISTS: StoreResultInt(Q_TARGET, 1); break;
     case Q_ALPHA: StoreResultInt(Q_TARGET, w->mAlpha); break;
     case Q_VISIBLE: StoreResultInt(Q_TARGET, w->mVisible); break;
-    case Q_ACTIVE: StoreResultInt(Q_TARGET, w->mActive); break;
+    case Q_ACTIVE: StoreResultInt(Q_TARGET, WindowIsActive(w)); break;
     case Q_TITLE:
       if (TargetIsText(Q_TARGET)) StoreResultText(Q_TARGET, w->mTitle);
       break;

@@ -29,8 +29,11 @@ static std::atomic<bool> g_WorkerShutdown;
 
 int32_t RunningWorkerCount() { return g_RunningWorkers; }
 
-static int32_t WorkerThreadProc(WorkerJob* job) {
-  WorkerThread& self = g_Workers[job->mWord0];
+// The index comes as the thread's argument: the record's index word is the submitter's to
+// write while the worker may still be starting.
+static int32_t WorkerThreadProc(int32_t index) {
+  WorkerThread& self = g_Workers[index];
+  WorkerJob* job = &g_WorkerJobs[index];
   for (;;) {
     PlatEventWait(self.start);
     PlatEventReset(self.done);
@@ -55,7 +58,7 @@ void StartWorkerThreads() {
   }
   for (int32_t i = 0; i < count; i++) {
     g_WorkerJobs[i].mWord0 = i;
-    g_Workers[i].thread = std::thread(WorkerThreadProc, &g_WorkerJobs[i]);
+    g_Workers[i].thread = std::thread(WorkerThreadProc, i);
   }
   g_RunningWorkers = count;
 }

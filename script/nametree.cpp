@@ -67,7 +67,9 @@ NameNode* DescendGroups(NameNode* start, const char* path, const char** last) {
       char component[OBJECT_PATH_BYTES];
       size_t used = 0;
       AppendBounded(component, &used, sizeof component, p, n);
-      ReportScriptErrorF(100230, 1, component);
+      // A game's text for this message may hold a second %s: it gets an empty one, never a
+      // read past the arguments.
+      ReportScriptErrorF(100230, 1, component, "");
       return nullptr;
     }
     node = child;

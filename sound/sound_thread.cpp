@@ -242,16 +242,18 @@ int SoundOpUnload(int slot) {
 // keep-running setting decide, and resumes them when it comes back.
 int ApplyBackgroundPause() {
   NameNode* first = g_SoundRoot ? g_SoundRoot->mFirstChild : nullptr;
-  uint8_t active = g_WindowRecords[0] ? g_WindowRecords[0]->mActive : 1;
+  // The frame step and the window's events change these while the pass runs: one look each.
+  uint8_t active = g_WindowRecords[0] ? WindowIsActive(g_WindowRecords[0]) : 1;
+  uint8_t pause = g_InactivePause, keepRunning = g_KeepRunningInactive;
   uint8_t& paused = g_SoundsPausedInBackground;
   int mode = -1;
-  if (!g_KeepRunningInactive) {
-    if (g_InactivePause == 1) mode = 1;
+  if (!keepRunning) {
+    if (pause == 1) mode = 1;
     else if (!active && !paused) mode = 1;
-    else if (!g_InactivePause && active && paused) mode = 0;
+    else if (!pause && active && paused) mode = 0;
   } else {
-    if (g_InactivePause == 1 && !paused) mode = 1;
-    else if (!g_InactivePause && paused) mode = 0;
+    if (pause == 1 && !paused) mode = 1;
+    else if (!pause && paused) mode = 0;
   }
   if (mode < 0) return 0;
   paused = mode == 1 ? 1 : 0;
@@ -300,7 +302,13 @@ void SoundThreadProc() {
     g_SoundThreadFinished = 0;
   }
   for (;;) {
-    PlatSleep(g_SoundRingRead != g_SoundRingWrite ? 3 : 20);
+    bool pending;
+    {
+      // Posters move the ring's write index under the lock.
+      std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+      pending = g_SoundRingRead != g_SoundRingWrite;
+    }
+    PlatSleep(pending ? 3 : 20);
     int result = RunSoundPass();
     if (result < 0) ShowSoundError(result);
     if (result != 0) break;

@@ -1,4 +1,5 @@
 // The font table of installed faces, the eight text style slots and the glyph lookup tables.
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -113,6 +114,10 @@ void StartFontTable() {
   if (g_FontTableBuilt || g_FaceLister) return;
   g_ListedFaces.clear();
   g_FaceLister = new (std::nothrow) std::thread([] { PlatListFontFaces(&g_ListedFaces); });
+  // A program that ends before its first text waits for the lister at exit, so the list is
+  // never destroyed while the lister still fills it.
+  static bool joinAtExit = std::atexit([] { JoinFaceLister(); }) == 0;
+  (void)joinAtExit;
 }
 
 void EnsureFontTable() {

@@ -42,8 +42,7 @@ class SoundCommandTest : public SoundTest {
   }
   void TearDown() override {
     g_Running = 0;
-    for (int i = 0; i < 20000 && g_SoundThreadFinished != 1; i++) PlatSleep(1);
-    EXPECT_EQ(g_SoundThreadFinished, 1);
+    EXPECT_TRUE(WaitSoundThreadEnd(20000));
     ReleaseScriptEngine();
     HeadlessUseRealClock(false);
     SoundTest::TearDown();

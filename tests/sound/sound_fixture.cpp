@@ -113,3 +113,16 @@ std::vector<int16_t> SoundTest::Stream(int frames, int step) {
   }
   return out;
 }
+
+uint8_t SoundThreadState() {
+  std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+  return g_SoundThreadFinished;
+}
+
+bool WaitSoundThreadEnd(int ms) {
+  for (int i = 0; i < ms; i++) {
+    if (SoundThreadState() == 1) return true;
+    PlatSleep(1);
+  }
+  return SoundThreadState() == 1;
+}

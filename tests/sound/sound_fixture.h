@@ -40,5 +40,11 @@ class SoundTest : public HeadlessTest {
   std::string savedProjectFolder_;
 };
 
+// The sound thread's finished flag as the thread last left it (read under the lock it is
+// written under).
+uint8_t SoundThreadState();
+// Waits up to `ms` milliseconds for the sound thread to end; true when it has.
+bool WaitSoundThreadEnd(int ms);
+
 // The left channel of interleaved stereo frames.
 std::vector<int16_t> LeftOf(const std::vector<int16_t>& frames);

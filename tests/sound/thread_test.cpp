@@ -24,27 +24,18 @@ class SoundThreadTest : public SoundTest {
     SoundTest::TearDown();
   }
   void StopThread() {
-    if (g_SoundThreadFinished != 0) return;
+    if (SoundThreadState() != 0) return;
     g_Running = 0;
     ASSERT_TRUE(WaitFinished());
   }
-  static bool WaitFinished() {
-    for (int i = 0; i < 20000; i++) {
-      {
-        std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
-        if (g_SoundThreadFinished == 1) return true;
-      }
-      PlatSleep(1);
-    }
-    return false;
-  }
+  static bool WaitFinished() { return WaitSoundThreadEnd(20000); }
 };
 
 TEST_F(SoundThreadTest, TheThreadEndsWithTheMainLoopAndReleasesEverySound) {
   folder_.Write("a.wav", WaveFile(1, 1, TEST_RATE, 16, Pcm16(Ramp16(TEST_RATE, 1))));
   NameNode* n = AddSound("a", SOUND_FORMAT_WAVE);
   ASSERT_EQ(StartSoundThread(), 0);
-  EXPECT_EQ(g_SoundThreadFinished, 0);
+  EXPECT_EQ(SoundThreadState(), 0);
   ASSERT_TRUE(WaitSoundCommand(Post(n, SOUND_OP_LOAD, 0, "a.wav")));
   ASSERT_TRUE(WaitSoundCommand(Post(n, SOUND_OP_PLAY, 0)));
   EXPECT_NE(Rec(n)->mBuffer, nullptr);

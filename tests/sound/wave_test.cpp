@@ -293,10 +293,14 @@ TEST_F(WaveTest, TheMasterNodePlaysHalfASecondOfSilenceAtEightKilohertz) {
   NameNode* master = FindNodeByPath(g_SoundRoot, "ROOT", NAME_LOOKUP_LEAF);
   ASSERT_NE(master, nullptr);
   EXPECT_EQ(master->mOrderKey, SOUND_MASTER_KEY);
-  for (int i = 0; i < 10000 && Rec(master)->mState < SOUND_STATE_RAMPING; i++) PlatSleep(1);
+  // The sound thread moves the record's state under the lock.
+  auto state = [&] {
+    std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+    return Rec(master)->mState;
+  };
+  for (int i = 0; i < 10000 && state() < SOUND_STATE_RAMPING; i++) PlatSleep(1);
   g_Running = 0;
-  for (int i = 0; i < 10000 && g_SoundThreadFinished != 1; i++) PlatSleep(1);
-  ASSERT_EQ(g_SoundThreadFinished, 1);
+  ASSERT_TRUE(WaitSoundThreadEnd(10000));
   SoundRecord* r = Rec(master);
   EXPECT_EQ(r->mWaveFormat.mRate, 8000u);
   EXPECT_EQ(r->mLengthMs, 500);

@@ -1,6 +1,9 @@
 // The input tick: hold and press counters of keys, mouse buttons, wheel, movement and
 // joysticks frame by frame, the letterbox rule for clicks, and cursor auto-hide.
+#include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -8,6 +11,7 @@
 #include "app/fullscreen.h"
 #include "app/hooks.h"
 #include "app/input.h"
+#include "layers/layer.h"
 #include "platform/headless/headless.h"
 #include "render/render.h"
 #include "tests/support/window_fixture.h"
@@ -262,6 +266,104 @@ TEST_F(InputTest, MovementDoesNotShowTheCursorWhenItsTriggerIsOff) {
   Send(Button(0, true));
   InputFrame();
   EXPECT_EQ(g_CursorShown, 1);
+}
+
+// With the game-logic thread the main thread polls on every pass of its loop and the frame
+// step takes the latest poll once per frame; here both sides run in turn on one thread.
+class GameThreadInputTest : public InputTest {
+ protected:
+  void SetUp() override {
+    InputTest::SetUp();
+    g_GameThreadMode = 1;
+  }
+  void TearDown() override {
+    g_GameThreadMode = 0;
+    InputTest::TearDown();
+  }
+};
+
+TEST_F(GameThreadInputTest, TheTickTakesWhatThePollsSawSinceTheLastFrame) {
+  struct Step {
+    std::vector<PlatEventRecord> events;
+    int polls;                 // main-thread polls after the events
+    bool tick;                 // a frame's input tick follows
+    int64_t holdA, moved, away;
+    int cursorX;
+  };
+  const Step steps[] = {
+      // A tap between two polls, and a move, both before one frame: seen once by that frame.
+      {{Key('A', true), Move(30, 40)}, 1, false, 0, 0, 0, 0},
+      {{Key('A', false), Wheel(120)}, 3, true, 1, 1, 1, 30},
+      // No poll since the last frame: the frame keeps what it had, movement and wheel are gone.
+      {{}, 0, true, 2, -1, -1, 30},
+      {{Move(50, 60)}, 2, true, -1, 1, -2, 50},
+      {{Key('A', true)}, 1, true, 1, -1, -3, 50},
+  };
+  int step = 0;
+  for (const Step& s : steps) {
+    SCOPED_TRACE("step " + std::to_string(step++));
+    for (const PlatEventRecord& e : s.events) Send(e);
+    for (int i = 0; i < s.polls; i++) PollActiveWindowInput();
+    if (!s.tick) {
+      // A poll alone changes nothing the frame step reads.
+      EXPECT_EQ(main_->mCursorX, s.cursorX);
+      EXPECT_EQ(g_KeyState.mKeyDown['A'], 0);
+      continue;
+    }
+    UpdateInputState();
+    EXPECT_EQ(Hold('A'), s.holdA);
+    EXPECT_EQ(Hold(KEY_SLOT_MOUSE_MOVED), s.moved);
+    EXPECT_EQ(Hold(KEY_SLOT_WHEEL_AWAY), s.away);
+    EXPECT_EQ(main_->mCursorX, s.cursorX);
+  }
+  EXPECT_EQ(g_KeyState.mPressCount['A'], 2);
+}
+
+TEST_F(GameThreadInputTest, ADragPressIsTestedByTheTickAgainstTheLayer) {
+  NameNode* grip = AddLayer("grip", false, 5, 40, 20, 0xFFFFFFFF);
+  ASSERT_NE(grip, nullptr);
+  g_DragLayer = {1, GetLayerRecord(grip), grip};
+  Send(Move(10, 10));
+  PollActiveWindowInput();
+  UpdateInputState();
+  HeadlessClearCalls();
+  Send(Button(0, true));
+  EXPECT_EQ(g_CaptionDragRequest, 0);   // the event handler leaves the layer alone
+  PollActiveWindowInput();
+  UpdateInputState();
+  const std::vector<std::string> calls = HeadlessCalls();
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "BeginWindowDrag 0"), calls.end());
+  EXPECT_EQ(g_CaptionDragRequest, 0);
+  g_DragLayer = DragLayerState{};
+}
+
+// The two sides on their own threads, as the game runs them: ThreadSanitizer builds check the
+// hand-over; every build checks that no press is lost.
+TEST_F(GameThreadInputTest, PressesPolledOnTheMainThreadReachTheFrameThread) {
+  constexpr int kPresses = 200;
+  std::atomic<bool> stop{false};
+  std::atomic<int> frames{0};
+  std::thread frameThread([&] {
+    while (!stop) {
+      UpdateInputState();
+      frames++;
+      std::this_thread::yield();
+    }
+    UpdateInputState();
+  });
+  for (int i = 0; i < kPresses; i++) {
+    Send(Key('A', true));
+    Send(Move(i % 100, i % 50));
+    PollActiveWindowInput();
+    // Wait for a frame between press and release, so every press is a press of its own.
+    for (int seen = frames; frames < seen + 2;) std::this_thread::yield();
+    Send(Key('A', false));
+    PollActiveWindowInput();
+    for (int seen = frames; frames < seen + 2;) std::this_thread::yield();
+  }
+  stop = true;
+  frameThread.join();
+  EXPECT_EQ(g_KeyState.mPressCount['A'], kPresses);
 }
 
 TEST_F(InputTest, AMinimisedWindowIsNeverActive) {
