@@ -63,10 +63,15 @@ void WaitFor(int process) {
 }
 
 // A box's button row: the buttons of `count` at width 76 each, 8 apart, centred at the bottom.
-std::string ClickButton(int index, int count) {
+// The box named `window` is looked up again and clicked until it is gone: the id found first
+// may belong to a window the box replaced while it was sized to its text.
+std::string ClickButton(const std::string& window, int index, int count) {
   int offset = index * 84 + 38 - (count * 84 - 8) / 2;
-  return "eval $(xdotool getwindowgeometry --shell $id); xdotool mousemove --window $id $((WIDTH/2+" +
-         std::to_string(offset) + ")) $((HEIGHT-24)) click 1; ";
+  std::string find = "xdotool search --onlyvisible --name '^" + window + "$' 2>/dev/null | head -1";
+  return "for i in $(seq 120); do id=$(" + find + "); [ -z \"$id\" ] && break; "
+         "eval $(xdotool getwindowgeometry --shell $id 2>/dev/null) && "
+         "xdotool mousemove --window $id $((WIDTH/2+" + std::to_string(offset) + ")) $((HEIGHT-24)) click 1; "
+         "sleep 0.5; done; ";
 }
 
 bool ChildRuns() { return getenv("KIVOR_XVFB_DESKTOP") != nullptr; }
@@ -131,7 +136,7 @@ TEST(SdlBoxesChild, DISABLED_MessageBox) {
   // A click on the second of two buttons; a text of 8 KB of broken characters is cut to the screen.
   static const char* const kOkCancel[] = {"OK", "Cancel"};
   std::string huge(8192, '\xFF');
-  int driver = Drive("Click", ClickButton(1, 2));
+  int driver = Drive("Click", ClickButton("Click", 1, 2));
   EXPECT_EQ(g_Platform->ChoiceBox("Click", huge.c_str(), kOkCancel, 2, 0, 1), 1);
   WaitFor(driver);
   PlatformQuit();
@@ -151,13 +156,13 @@ TEST(SdlBoxesChild, DISABLED_NestedBoxes) {
   std::thread other([&] {
     // Once the first box is up.
     PlatStartProcess({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^First$"}, true);
-    int driver = Drive("Second", ClickButton(1, 2));
+    int driver = Drive("Second", ClickButton("Second", 1, 2));
     second = g_Platform->ChoiceBox("Second", "two", kOkCancel, 2, 0, 1);
     WaitFor(driver);
   });
   int driver = Drive("First", "xdotool search --sync --onlyvisible --name '^Second$' >/dev/null; "
                               "while xdotool search --onlyvisible --name '^Second$' >/dev/null; do sleep 0.1; done; " +
-                                  ClickButton(0, 2));
+                                  ClickButton("First", 0, 2));
   int first = g_Platform->ChoiceBox("First", "one", kOkCancel, 2, 1, 1);
   other.join();
   WaitFor(driver);
