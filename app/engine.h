@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <type_traits>
 
 struct NameNode;
 struct WindowRecord;
@@ -201,9 +202,40 @@ const char* LookupMessageText(int32_t id);
 char* BuildMessage(int32_t id, int fatal);
 char* BuildLocatedMessage(int32_t id, int fatal);
 void ReportError(int32_t id, int fatal);
-void ReportErrorF(int32_t id, int fatal, ...);
 void ReportScriptError(int32_t id, int fatal);
-void ReportScriptErrorF(int32_t id, int fatal, ...);
+
+// The arguments of a numbered message travel typed: a message text comes from the game's own
+// table, so it must never take more arguments, or other kinds, than its caller passed.
+struct MessageArg {
+  enum Kind : uint8_t { INT, REAL, TEXT } mKind;
+  int64_t mInt;
+  double mReal;
+  const char* mText;
+};
+inline MessageArg ToMessageArg(const char* text) { return {MessageArg::TEXT, 0, 0.0, text}; }
+inline MessageArg ToMessageArg(double value) { return {MessageArg::REAL, 0, value, nullptr}; }
+template <typename T, typename = std::enable_if_t<std::is_integral_v<T> || std::is_enum_v<T>>>
+MessageArg ToMessageArg(T value) {
+  return {MessageArg::INT, (int64_t)value, 0.0, nullptr};
+}
+// Formats `format` into `dest` (`size` bytes, always terminated when size > 0) with `count`
+// arguments: the printf conversions d i u o x X c s e E f F g G with flags, width, precision
+// and length; a conversion without an argument prints nothing, %n is never honoured, widths
+// and precisions are bounded, and what is not a conversion is copied as it stands. Returns the
+// length written.
+size_t FormatMessageText(char* dest, size_t size, const char* format, const MessageArg* args, int count);
+// The body of ReportErrorF and ReportScriptErrorF (located).
+void ReportErrorArgs(int32_t id, int fatal, bool located, const MessageArg* args, int count);
+template <typename... A>
+void ReportErrorF(int32_t id, int fatal, A... args) {
+  const MessageArg list[] = {ToMessageArg(args)..., ToMessageArg(0)};
+  ReportErrorArgs(id, fatal, false, list, (int)sizeof...(A));
+}
+template <typename... A>
+void ReportScriptErrorF(int32_t id, int fatal, A... args) {
+  const MessageArg list[] = {ToMessageArg(args)..., ToMessageArg(0)};
+  ReportErrorArgs(id, fatal, true, list, (int)sizeof...(A));
+}
 void ShowErrorDialog(const char* text);
 int ShowErrorBox(const char* caption, const char* format, ...);
 void TraceMessage(const char* caption, const char* format, ...);

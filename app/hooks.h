@@ -51,7 +51,8 @@ struct ScriptTask;
 void CreateMessageRecord();
 // Advances the message a task is typing out, before the task's turn (script runner).
 void AdvanceMessage(ScriptTask* task);
-void BuildFontTable();
+void StartFontTable();
+void EnsureFontTable();
 void ReleaseGdiObjects();
 
 // Sound.

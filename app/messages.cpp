@@ -107,13 +107,142 @@ void FormatWithoutArguments(char* dest, size_t destSize, const char* text) {
   dest[o] = 0;
 }
 
-void Report(int32_t id, int fatal, bool located, bool formatted, va_list args) {
+void Report(int32_t id, int fatal, bool located, const MessageArg* args, int count) {
   const char* text = located ? BuildLocatedMessage(id, fatal) : BuildMessage(id, fatal);
   if (fatal) g_FatalReported = 1;
-  if (formatted) vsnprintf(g_FinalText, sizeof g_FinalText, text, args);
+  if (args) FormatMessageText(g_FinalText, sizeof g_FinalText, text, args, count);
   else FormatWithoutArguments(g_FinalText, sizeof g_FinalText, text);
   ShowErrorDialog(g_FinalText);
 }
+
+// Widths and precisions beyond this are cut to it: no message needs more, and a text cannot
+// ask for a field larger than the buffers.
+constexpr int MAX_FIELD = 256;
+
+// A width or precision written in digits, bounded.
+int ReadFieldNumber(const char** p) {
+  int n = 0;
+  while (**p >= '0' && **p <= '9') {
+    if (n <= MAX_FIELD) n = n * 10 + (**p - '0');
+    (*p)++;
+  }
+  return n > MAX_FIELD ? MAX_FIELD : n;
+}
+
+int64_t ArgAsInt(const MessageArg& a) {
+  if (a.mKind == MessageArg::INT) return a.mInt;
+  if (a.mReal != a.mReal) return 0;
+  if (a.mReal >= 9.2e18) return INT64_MAX;
+  if (a.mReal <= -9.2e18) return INT64_MIN;
+  return (int64_t)a.mReal;
+}
+
+double ArgAsReal(const MessageArg& a) { return a.mKind == MessageArg::REAL ? a.mReal : (double)a.mInt; }
+
+}  // namespace
+
+size_t FormatMessageText(char* dest, size_t size, const char* format, const MessageArg* args, int count) {
+  if (!dest || size == 0) return 0;
+  size_t o = 0;
+  auto put = [&](const char* text, size_t n) {
+    if (n > size - 1 - o) n = size - 1 - o;
+    memcpy(dest + o, text, n);
+    o += n;
+  };
+  int next = 0;
+  auto take = [&]() -> const MessageArg* { return next < count ? &args[next++] : nullptr; };
+  const char* p = format ? format : "";
+  while (*p && o + 1 < size) {
+    if (*p != '%') {
+      put(p++, 1);
+      continue;
+    }
+    const char* start = p++;
+    if (*p == '%') {
+      put(p++, 1);
+      continue;
+    }
+    // The conversion is rebuilt from parts we checked, never passed on as the text wrote it.
+    std::string spec = "%";
+    bool left = false;
+    while (*p && strchr("-+ #0", *p)) {
+      if (*p == '-') left = true;
+      else if (spec.find(*p) == std::string::npos) spec += *p;
+      p++;
+    }
+    int width = -1, precision = -1;
+    if (*p == '*') {
+      p++;
+      const MessageArg* a = take();
+      int64_t w = a ? ArgAsInt(*a) : 0;
+      if (w < 0) left = true;
+      width = w > MAX_FIELD || w < -MAX_FIELD ? MAX_FIELD : (int)(w < 0 ? -w : w);
+    } else if (*p >= '0' && *p <= '9') {
+      width = ReadFieldNumber(&p);
+    }
+    if (*p == '.') {
+      p++;
+      if (*p == '*') {
+        p++;
+        const MessageArg* a = take();
+        int64_t v = a ? ArgAsInt(*a) : -1;
+        precision = v < 0 ? -1 : (int)(v > MAX_FIELD ? MAX_FIELD : v);
+      } else {
+        precision = ReadFieldNumber(&p);
+      }
+    }
+    // Length: h, hh, l, ll, L, q, j, z, t and the I64, I32 and I forms of the other platform.
+    int bits = 32;
+    for (;;) {
+      if (*p == 'h') bits = bits == 16 ? 8 : 16, p++;
+      else if (*p && strchr("lLqjzt", *p)) bits = 64, p++;
+      else if (p[0] == 'I' && p[1] == '6' && p[2] == '4') bits = 64, p += 3;
+      else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') bits = 32, p += 3;
+      else if (*p == 'I') bits = 64, p++;
+      else break;
+    }
+    char conv = *p;
+    if (!conv || !strchr("diuoxXcseEfFgGn", conv)) {
+      put(start, (size_t)(p - start));   // not a conversion: the text stands as written
+      continue;
+    }
+    p++;
+    if (conv == 'n') continue;
+    const MessageArg* a = take();
+    if (!a) continue;
+    if (left) spec.insert(1, "-");
+    if (width >= 0) spec += std::to_string(width);
+    if (precision >= 0) spec += "." + std::to_string(precision);
+    char field[2 * MAX_FIELD + 400];
+    // A text given where a number is asked for (or the other way round) prints as what it is.
+    if (a->mKind == MessageArg::TEXT || conv == 's') {
+      if (a->mKind == MessageArg::TEXT) {
+        snprintf(field, sizeof field, (spec + "s").c_str(), a->mText ? a->mText : "");
+      } else if (a->mKind == MessageArg::INT) {
+        snprintf(field, sizeof field, (spec + "lld").c_str(), (long long)a->mInt);
+      } else {
+        snprintf(field, sizeof field, (spec + "g").c_str(), a->mReal);
+      }
+    } else if (strchr("eEfFgG", conv)) {
+      snprintf(field, sizeof field, (spec + conv).c_str(), ArgAsReal(*a));
+    } else if (conv == 'c') {
+      snprintf(field, sizeof field, (spec + "c").c_str(), (int)(unsigned char)ArgAsInt(*a));
+    } else if (conv == 'd' || conv == 'i') {
+      int64_t v = ArgAsInt(*a);
+      long long shown = bits == 64 ? v : bits == 16 ? (int16_t)v : bits == 8 ? (int8_t)v : (int32_t)v;
+      snprintf(field, sizeof field, (spec + "lld").c_str(), shown);
+    } else {
+      uint64_t v = (uint64_t)ArgAsInt(*a);
+      unsigned long long shown = bits == 64 ? v : bits == 16 ? (uint16_t)v : bits == 8 ? (uint8_t)v : (uint32_t)v;
+      snprintf(field, sizeof field, (spec + "ll" + conv).c_str(), shown);
+    }
+    put(field, strlen(field));
+  }
+  dest[o] = 0;
+  return o;
+}
+
+namespace {
 
 // Editors that take a line number, by file name: the parameter format gets, in the order the
 // table's `order` gives, q = a double quote, p = the path, l = the line.
@@ -235,28 +364,13 @@ char* BuildLocatedMessage(int32_t id, int fatal) {
   return g_MessageText;
 }
 
-void ReportError(int32_t id, int fatal) {
-  va_list none{};
-  Report(id, fatal, false, false, none);
-}
+void ReportError(int32_t id, int fatal) { Report(id, fatal, false, nullptr, 0); }
 
-void ReportErrorF(int32_t id, int fatal, ...) {
-  va_list args;
-  va_start(args, fatal);
-  Report(id, fatal, false, true, args);
-  va_end(args);
-}
+void ReportScriptError(int32_t id, int fatal) { Report(id, fatal, true, nullptr, 0); }
 
-void ReportScriptError(int32_t id, int fatal) {
-  va_list none{};
-  Report(id, fatal, true, false, none);
-}
-
-void ReportScriptErrorF(int32_t id, int fatal, ...) {
-  va_list args;
-  va_start(args, fatal);
-  Report(id, fatal, true, true, args);
-  va_end(args);
+void ReportErrorArgs(int32_t id, int fatal, bool located, const MessageArg* args, int count) {
+  static const MessageArg kNone = ToMessageArg(0);
+  Report(id, fatal, located, args ? args : &kNone, args ? count : 0);
 }
 
 void ShowErrorDialog(const char* text) {
@@ -265,7 +379,6 @@ void ShowErrorDialog(const char* text) {
   g_LastDialogText = text;
   std::string title = ToUtf8(g_ErrorDialogTitle);
   std::string body = ToUtf8(text);
-  fprintf(stderr, "%s\n%s\n", title.c_str(), body.c_str());
   // In development mode the Edit button opens the failing script and the dialog stays.
   static const char* const kEditExit[] = {"編集(&E)", "終了(&X)"};
   static const char* const kExit[] = {"終了(&X)"};
@@ -283,7 +396,6 @@ int ShowErrorBox(const char* caption, const char* format, ...) {
   vsnprintf(text, sizeof text, format, args);
   va_end(args);
   std::string body = ToUtf8(text);
-  fprintf(stderr, "%s\n", body.c_str());
   return PlatMessageBox(caption ? ToUtf8(caption).c_str() : "Error", body.c_str(), PLAT_MB_OK);
 }
 

@@ -6,7 +6,6 @@
 #include <ctime>
 #include <new>
 #include <string>
-#include <thread>
 
 #include "app/engine.h"
 #include "app/appended_block.h"
@@ -130,7 +129,13 @@ std::string PlaceOf(const std::string& base, const char* name, bool* moved) {
   std::string real;
   PlatResolvePath(base, name, &real);
   *moved = g_ReadOnlyFolder && !base.empty() && real.compare(0, base.size() + 1, base + "/") == 0;
-  return *moved ? UserGameFolder() + real.substr(base.size()) : real;
+  if (!*moved) return real;
+  // The user's copy is matched without regard to case, as the game folder is: a file written
+  // as "Save\A.bmp" is the one read back and written again as "save\a.bmp".
+  std::string relative = real.substr(base.size() + 1), spelled, place;
+  if (!PlatUtf8ToCp932(relative.data(), relative.size(), &spelled)) return UserGameFolder() + "/" + relative;
+  PlatResolvePath(UserGameFolder(), spelled.c_str(), &place);
+  return place;
 }
 
 }  // namespace
@@ -204,44 +209,21 @@ void CopyCommandLine(int argc, char** argv) {
   g_CommandArgCount = slot > 0 ? (slot - 1 > 8 ? 8 : slot - 1) : 0;
 }
 
-// A start of the engine builds the product, blend and font tables on a thread of its own while
-// settings, window, trees and script set come into being; FinishTableBuilder waits for them
-// before anything can draw, run a script or write text. Null when no build runs on the side;
-// the record is kept after the join, so a process ending early never meets a live thread object.
-std::thread* g_TableBuilder;
-
-void StartTableBuilder() {
-  if (g_InitDone || g_TableBuilder) return;
-  g_TableBuilder = new (std::nothrow) std::thread([] {
-    InitProductTables();
-    BuildBlendLookupTables();
-    BuildFontTable();
-  });
-}
-
-void FinishTableBuilder() {
-  if (!g_TableBuilder || !g_TableBuilder->joinable()) return;
-  g_TableBuilder->join();
-  InitBlendTables();
-}
-
 void InitGlobalsOnce() {
   if (g_InitDone) return;
   g_InitDone = 1;
   SeedRandom(PlatGetTicks());
   srand((unsigned)time(nullptr));
   g_PathCharTable[(uint8_t)'.'] = g_PathCharTable[(uint8_t)'/'] = g_PathCharTable[(uint8_t)':'] = 1;
-  if (!g_TableBuilder) {
-    InitProductTables();
-    InitBlendTables();
-  }
+  InitBlendTables();
   InitEvaluatorTables();
   InitKeyEdgeTable();
   InitAssignOperatorTable();
   InitOpcodeTable(1);
   memset(g_EngineOptions, 1, sizeof g_EngineOptions);
   CreateMessageRecord();
-  if (!g_TableBuilder) BuildFontTable();
+  // The installed faces are listed on the side; the first text waits for them.
+  StartFontTable();
   g_DirectXVersion = 0;
 }
 
@@ -271,7 +253,6 @@ void BeginTimerPeriod() {
 void EndTimerPeriod() {}
 
 int8_t StartEngine() {
-  StartTableBuilder();
   LoadEngineSettings();
   LoadSaveLocation();
   InitPixelKernels();
@@ -348,7 +329,6 @@ int8_t StartEngine() {
     RequestQuit();
     return 1;
   }
-  FinishTableBuilder();
   StartWorkerThreads();
   if (InitSoundSystem() != 0) return -1;
   StartGameThread();
@@ -359,7 +339,6 @@ int8_t StartEngine() {
 }
 
 void Shutdown() {
-  FinishTableBuilder();
   auto waitFinished = [](uint8_t* flag) {
     for (;;) {
       uint8_t state;
@@ -384,6 +363,8 @@ void Shutdown() {
   DestroyAllMenuSets();
   RemoveTrayIcon();
   EndTimerPeriod();
+  // No face lister may outlive the run.
+  if (g_InitDone) EnsureFontTable();
   ReleaseGdiObjects();
   FreeSaveStaging(-1);
   ReleaseFlashControl();

@@ -4,6 +4,9 @@
 
 #include <zlib.h>
 
+#include <cstring>
+
+#include "files/files.h"
 #include "layers/blend_tables.h"
 #include "layers/layer.h"
 
@@ -54,15 +57,18 @@ static void JobComposeBody(WorkerJob* job) {
 }
 
 // Workers 0 and 1 each inflate one half of a compressed image, which starts 56 bytes into the
-// file; the loader checks the result afterwards.
+// file. A body cannot fail, so a half whose size no stream of its length could give, or whose
+// stream is broken or short, is left cleared rather than holding stale or partial bytes.
 static void JobUncompressHalves(WorkerJob* job) {
   int32_t half = job->mWord0;
-  if (half > 1 || !job->mWord14 || !job->mWord15) return;
-  uLongf capacity = (uLongf)(uint32_t)(half == 0 ? job->mWord6 : job->mWord8);
+  if (half < 0 || half > 1 || !job->mWord14 || !job->mWord15) return;
+  uint32_t raw = (uint32_t)(half == 0 ? job->mWord6 : job->mWord8);
   uint8_t* dst = job->mWord14 + (half == 0 ? 0 : (uint32_t)job->mWord6);
   const uint8_t* src = job->mWord15 + 56 + (half == 0 ? 0 : (uint32_t)job->mWord7);
   uLong length = (uLong)(uint32_t)(half == 0 ? job->mWord7 : job->mWord9);
-  uncompress(dst, &capacity, src, length);
+  uLongf produced = raw;
+  if (raw > InflateLimit(length) || uncompress(dst, &produced, src, length) != Z_OK || produced != raw) produced = 0;
+  memset(dst + produced, 0, raw - produced);
 }
 
 struct JobSlot {

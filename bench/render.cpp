@@ -78,6 +78,23 @@ void BM_ScaleBilinear(benchmark::State& state) { RunScale(state, true); }
 BENCHMARK(BM_ScaleNearest)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ScaleBilinear)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The single-thread bilinear scaler that presentation takes when SSE is not allowed (and that
+// layer scaling takes always), the same picture to the same size.
+void BM_ScaleBilinearOneThread(benchmark::State& state) {
+  SetUpEngine(1);
+  std::vector<uint8_t> src((size_t)FRAME_W * 4 * (FRAME_H + 1) + 4);
+  for (size_t i = 0; i < src.size(); i++) src[i] = (uint8_t)(i * 31);
+  std::vector<uint8_t> dst((size_t)1920 * 1080 * 4 + 1920 * 4 + 4);
+  for (auto _ : state) {
+    ScaleBilinear(dst.data(), src.data(), 0, 0, 100 * (FRAME_W - 1), 100 * (FRAME_H - 1), FRAME_W, FRAME_H, 192000,
+                  108000);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * 1920 * 1080);
+  StopWorkerThreads();
+}
+BENCHMARK(BM_ScaleBilinearOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // pixman scaling the same picture to the same size on one thread, with its nearest and its
 // bilinear filter.
 void RunPixmanScale(benchmark::State& state, pixman_filter_t filter) {
@@ -104,8 +121,8 @@ void BM_PixmanScaleBilinear(benchmark::State& state) { RunPixmanScale(state, PIX
 BENCHMARK(BM_PixmanScaleNearest)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PixmanScaleBilinear)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Prints the scalers on one worker against pixman, and the frame and scalers on 2 and 4
-// workers against 1.
+// Prints the scalers on one worker (and the single-thread bilinear scaler) against pixman, and
+// the frame and scalers on 2 and 4 workers against 1.
 class RatioReporter : public MedianReporter {
  public:
   void Finalize() override {
@@ -120,6 +137,8 @@ class RatioReporter : public MedianReporter {
         if (base > 0 && ours > 0) printf("  scale %-8s on %s worker(s) against pixman: %.2f\n", kind, n, base / ours);
       }
     }
+    double bilinear = time("BM_PixmanScaleBilinear/real_time"), single = time("BM_ScaleBilinearOneThread/real_time");
+    if (bilinear > 0 && single > 0) printf("  scale Bilinear on this thread (SSE off) against pixman: %.2f\n", bilinear / single);
     for (const char* job : {"BM_ComposeFrame", "BM_ScaleNearest", "BM_ScaleBilinear"}) {
       double one = time(std::string(job) + "/1/real_time");
       for (const char* n : {"2", "4"}) {

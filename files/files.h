@@ -173,3 +173,23 @@ int ReadPackEntry(FileLocation* location, const char* name);
 // `pack` stands just after the stored bytes (at the repair record). 0 hash matches, 1 repaired,
 // -1 no usable repair record or still wrong.
 int VerifyAndRepairEntry(PackHandle* pack, uint8_t* data, uint32_t length, uint32_t storedHash);
+
+// ---------------------------------------------------------------------------------------------
+// zlib inflation of untrusted data: a declared size is held to what the packed bytes can give
+// (zlib expands by 1032 to 1 at most), and memory is taken as the output arrives, so a small
+// stream that lies about its size costs nothing.
+
+constexpr uint64_t INFLATE_MAX_RATIO = 1032;
+constexpr uint64_t INFLATE_HEADER_SLACK = 64;
+inline uint64_t InflateLimit(uint64_t packed) { return packed * INFLATE_MAX_RATIO + INFLATE_HEADER_SLACK; }
+
+enum InflateResult : int {
+  INFLATE_OK = 0,
+  INFLATE_BROKEN = 1,      // not a zlib stream, damaged or cut, or a size no stream could give
+  INFLATE_SHORT = 2,       // a sound stream that ends before the declared size
+  INFLATE_TOO_LONG = 3,    // a sound stream that goes on past the declared size
+  INFLATE_NO_MEMORY = 4,
+};
+// Inflates the zlib stream in `packed` into a new buffer (malloc; the caller frees it) of
+// exactly `expected` bytes. On any result but INFLATE_OK `*out` is null.
+int InflateExact(const uint8_t* packed, size_t packedSize, size_t expected, uint8_t** out);

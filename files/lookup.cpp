@@ -54,7 +54,11 @@ bool PacksBeforeLooseFiles() {
   return g_SourceOrderFlags[g_PackedRelease ? 1 : 0] == 0;
 }
 
+// The real path of a loose file. A game in a folder it cannot write keeps what it writes in the
+// user's copy of the folder (GameWritePath): a name found there is read from there, as the game
+// expects to read back what it wrote, and every other name from the game folder.
 std::string LoosePath(const char* name) {
+  if (g_ReadOnlyFolder) return GameReadBackPath(g_ProjectFolderReal, name);
   std::string real;
   PlatResolvePath(g_ProjectFolderReal, name, &real);
   return real;
@@ -115,6 +119,7 @@ uint8_t FileTypeFromExtension(const char* name) {
 }
 
 bool LooseFileExists(const char* name) {
+  if (g_ReadOnlyFolder) return PlatFileExists(LoosePath(name));
   std::string real;
   if (!PlatResolvePath(g_ProjectFolderReal, name, &real)) return false;
   return PlatFileExists(real);

@@ -7,8 +7,6 @@
 #include <string>
 #include <unordered_map>
 
-#include <zlib.h>
-
 #include "app/engine.h"
 #include "app/format_keys.h"
 #include "app/hooks.h"
@@ -26,8 +24,6 @@ namespace {
 constexpr int MAX_SCAN_FOLDERS = 1000;
 constexpr int MAX_SCAN_DEPTH = 32;
 constexpr uint32_t DIRECTORY_ENTRY_FIXED = 27;   // bytes of an entry besides its name
-// zlib cannot expand data by more than about 1032 to 1; a declared size beyond that is a lie.
-constexpr uint64_t MAX_INFLATE_RATIO = 1032;
 
 PackFile g_UpdatePacks[9];
 uint8_t g_UpdatePackFound[9];
@@ -430,21 +426,21 @@ int ReadPackEntry(FileLocation* location, const char* name) {
   // A stored entry is its file size long; a compressed one cannot expand past zlib's limit.
   uint64_t onDisk = compression == 0 ? size : storedSize;
   bool inside = dataOffset <= pack.mSize && onDisk <= pack.mSize - dataOffset &&
-                (compression == 0 || size <= (uint64_t)storedSize * MAX_INFLATE_RATIO + 64);
+                (compression == 0 || size <= InflateLimit(storedSize));
   if (!inside) {
     ClosePack(&pack);
     ReportDamaged(file, name);
     return -2;
   }
   pack.mPos = dataOffset;
-  uint8_t* data = static_cast<uint8_t*>(malloc(size ? size : 1));
-  if (!data) {
-    ClosePack(&pack);
-    ReportErrorF(104030, 1, name);
-    return -3;
-  }
 
   if (compression == 0) {
+    uint8_t* data = static_cast<uint8_t*>(malloc(size ? size : 1));
+    if (!data) {
+      ClosePack(&pack);
+      ReportErrorF(104030, 1, name);
+      return -3;
+    }
     bool ok = PackRead(&pack, data, size) && VerifyAndRepairEntry(&pack, data, size, hash) >= 0;
     ClosePack(&pack);
     if (!ok) {
@@ -459,32 +455,27 @@ int ReadPackEntry(FileLocation* location, const char* name) {
 
   uint8_t* stored = static_cast<uint8_t*>(malloc(storedSize ? storedSize : 1));
   if (!stored) {
-    free(data);
     ClosePack(&pack);
     ReportErrorF(104030, 1, name);
     return -3;
   }
-  int z = Z_DATA_ERROR;
-  uLongf produced = size;
+  // The output buffer grows as the stream inflates: a lying size costs no memory up front.
+  int z = INFLATE_BROKEN;
+  uint8_t* data = nullptr;
   if (PackRead(&pack, stored, storedSize)) {
-    z = uncompress(data, &produced, stored, storedSize);
-    if (z == Z_DATA_ERROR) {
-      produced = size;
-      if (VerifyAndRepairEntry(&pack, stored, storedSize, hash) >= 0)
-        z = uncompress(data, &produced, stored, storedSize);
-    }
+    z = InflateExact(stored, storedSize, size, &data);
+    if (z == INFLATE_BROKEN && VerifyAndRepairEntry(&pack, stored, storedSize, hash) >= 0)
+      z = InflateExact(stored, storedSize, size, &data);
   }
   free(stored);
   ClosePack(&pack);
-  // A stream that ends short of the declared size leaves no uninitialised tail behind.
-  if (z == Z_OK && produced == size) {
+  if (z == INFLATE_OK) {
     location->mData = data;
     location->mSize = size;
     return 0;
   }
-  free(data);
-  if (z == Z_OK || z == Z_DATA_ERROR) ReportDamaged(file, name);
-  else if (z == Z_BUF_ERROR) ReportErrorF(900040, 1, name);
-  else ReportErrorF(106010, 1, name);
+  if (z == INFLATE_TOO_LONG) ReportErrorF(900040, 1, name);
+  else if (z == INFLATE_NO_MEMORY) ReportErrorF(106010, 1, name);
+  else ReportDamaged(file, name);
   return -2;
 }

@@ -11,6 +11,7 @@
 
 #include "app/engine.h"
 #include "app/hooks.h"
+#include "files/files.h"
 #include "files/savedata.h"
 #include "layers/layer.h"
 #include "platform/platform.h"
@@ -390,9 +391,22 @@ int WriteStagedToFile(int code, const std::string& path) {
 // ---------------------------------------------------------------------------------------------
 // Loading.
 
+// An inflated slot payload (malloc'd by the inflater), read like a byte vector.
+struct SlotPayload {
+  uint8_t* bytes = nullptr;
+  size_t length = 0;
+  SlotPayload() = default;
+  SlotPayload(const SlotPayload&) = delete;
+  SlotPayload& operator=(const SlotPayload&) = delete;
+  ~SlotPayload() { free(bytes); }
+  size_t size() const { return length; }
+  const uint8_t* data() const { return bytes; }
+  const uint8_t& operator[](size_t i) const { return bytes[i]; }
+};
+
 // Reads slot `s` of a save file and inflates its payload. 1 with the kind and payload, 0 when
 // the command ends normally (an empty slot), -1 after a message.
-int ReadSlotPayload(int code, const std::string& path, int s, uint8_t* kind, std::vector<uint8_t>* payload) {
+int ReadSlotPayload(int code, const std::string& path, int s, uint8_t* kind, SlotPayload* payload) {
   std::string real = GameReadBackPath(g_ProjectFolderReal, path.c_str());
   std::vector<uint8_t> file;
   if (!ReadWholeFile(real, &file)) {
@@ -423,21 +437,18 @@ int ReadSlotPayload(int code, const std::string& path, int s, uint8_t* kind, std
   *kind = file[offset + 4];
   uint32_t packed = GetU32(&file[offset + 8]);
   uint32_t raw = GetU32(&file[offset + 12]);
-  if (packed > file.size() - offset - ENTRY_HEAD_BYTES || raw > MAX_PAYLOAD) {
+  // The unpacked size is held to what the packed bytes can give, and memory is taken only as
+  // the stream really inflates.
+  if (packed > file.size() - offset - ENTRY_HEAD_BYTES || raw > MAX_PAYLOAD || raw > InflateLimit(packed) ||
+      InflateExact(&file[offset + ENTRY_HEAD_BYTES], packed, raw, &payload->bytes) != INFLATE_OK) {
     ShowErrorBox(nullptr, "Load Error.");
     return -1;
   }
-  payload->resize(raw);
-  uLongf got = raw;
-  int z = uncompress(payload->data(), &got, &file[offset + ENTRY_HEAD_BYTES], packed);
-  if (z != Z_OK || got != raw) {
-    ShowErrorBox(nullptr, "Load Error.");
-    return -1;
-  }
+  payload->length = raw;
   return 1;
 }
 
-int LoadIntoLayer(const SaveTarget& t, const std::vector<uint8_t>& payload) {
+int LoadIntoLayer(const SaveTarget& t, const SlotPayload& payload) {
   if (payload.size() < LAYER_PAYLOAD_HEAD || GetU32(payload.data()) != LAYER_RECORD_IMAGE) {
     ReportScriptError(108110, 1);
     return -1;
@@ -477,7 +488,7 @@ int LoadIntoLayer(const SaveTarget& t, const std::vector<uint8_t>& payload) {
 
 int DeclaringCommand(int type) { return type == VAR_INT ? 42 : type == VAR_REAL ? 26 : 81; }
 
-int LoadIntoVariable(int code, const std::string& path, const SaveTarget& t, const std::vector<uint8_t>& payload) {
+int LoadIntoVariable(int code, const std::string& path, const SaveTarget& t, const SlotPayload& payload) {
   const VarRecord* var = GetVariable(t.variable);
   if (!var) return -1;
   if (payload.size() < 8) {
@@ -614,7 +625,7 @@ int CmdSaveDataLoad() {
   int s;
   if (!SlotArgument(CMD_SAVE_LOAD, &s)) return -1;
   uint8_t kind = 0;
-  std::vector<uint8_t> payload;
+  SlotPayload payload;
   int read = ReadSlotPayload(CMD_SAVE_LOAD, path, s, &kind, &payload);
   if (read <= 0) return read;
   NoteImageLoadTime();

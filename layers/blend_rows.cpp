@@ -56,26 +56,27 @@ static void RuleRowNothing(uint8_t*, const uint8_t*, const uint8_t*, int32_t, in
 
 template <int M>
 static void StepFull(uint8_t* d, const uint8_t* s, int32_t, size_t n) {
-  const uint8_t* t = g_BlendTables.mode[M];
+  const uint8_t* t = BlendModeTable(M);
   for (size_t i = 0; i < n; i++) d[i] = t[s[i] * 256 + d[i]];
 }
 
 template <int M>
 static void StepPartial(uint8_t* d, const uint8_t* s, int32_t o, size_t n) {
-  const uint8_t* t = g_BlendTables.mode[M];
+  const uint8_t* t = BlendModeTable(M);
   for (size_t i = 0; i < n; i++) d[i] = (uint8_t)(d[i] + (((t[s[i] * 256 + d[i]] - d[i]) * o) >> 8));
 }
 
 // Difference at partial opacity steps toward T truncated toward d, not floored.
 static void StepPartialDifference(uint8_t* d, const uint8_t* s, int32_t o, size_t n) {
-  const uint8_t* t = g_BlendTables.mode[BLEND_DIFFERENCE];
+  const uint8_t* t = BlendModeTable(BLEND_DIFFERENCE);
+  InitProductTables();
   const int16_t* product = g_ProductTables.p256[ClampOpacity(o)];
   for (size_t i = 0; i < n; i++) d[i] = (uint8_t)(d[i] + product[t[s[i] * 256 + d[i]] - d[i] + 255]);
 }
 
 template <int M, bool PARTIAL>
 static void StepAlpha(uint8_t* d, const uint8_t* s, int32_t o, size_t n) {
-  const uint8_t* t = g_BlendTables.mode[M];
+  const uint8_t* t = BlendModeTable(M);
   for (size_t p = 0; p + 4 <= n; p += 4) {
     int32_t w = s[p + 3] + 1;
     if (PARTIAL) w = (w * o) >> 8;
@@ -88,7 +89,7 @@ static void StepAlpha(uint8_t* d, const uint8_t* s, int32_t o, size_t n) {
 
 template <int M>
 static void StepRule(uint8_t* d, const uint8_t* s, const uint8_t* r, int32_t, int32_t, size_t n) {
-  const uint8_t* t = g_BlendTables.mode[M];
+  const uint8_t* t = BlendModeTable(M);
   for (size_t p = 0; p + 4 <= n; p += 4) {
     int32_t w = RuleWeight(r[p]);
     if (w <= 1) continue;
@@ -101,7 +102,7 @@ static void StepRule(uint8_t* d, const uint8_t* s, const uint8_t* r, int32_t, in
 
 template <int M>
 static void StepRuleAlpha(uint8_t* d, const uint8_t* s, const uint8_t* r, int32_t, int32_t, size_t n) {
-  const uint8_t* t = g_BlendTables.mode[M];
+  const uint8_t* t = BlendModeTable(M);
   for (size_t p = 0; p + 4 <= n; p += 4) {
     int32_t w = RuleWeight(r[p]);
     if (w <= 1) continue;
@@ -200,7 +201,6 @@ static void SetPlain(int mode, BlendRow partial, BlendRow full) {
 }
 
 void InitBlendTables() {
-  BuildBlendLookupTables();
   FillAllStepRows(std::make_index_sequence<BLEND_MODE_COUNT>());
   for (int i = 2 * BLEND_MODE_COUNT; i < BLEND_ROW_SLOTS; i++) {
     g_BlendRowsPlain[i] = g_BlendRowsAlpha[i] = RowNothing;

@@ -34,8 +34,8 @@ void FillProductTables() {
 
 }  // namespace
 
-// The tables never change once built, so later calls (and calls racing the start-up builder)
-// only wait for the first.
+// The tables never change once built, so later calls (and calls racing each other) only wait
+// for the first.
 void InitProductTables() {
   static std::once_flag built;
   std::call_once(built, FillProductTables);
@@ -140,6 +140,11 @@ void FillLookupTables() {
 void BuildBlendLookupTables() {
   static std::once_flag built;
   std::call_once(built, FillLookupTables);
+}
+
+const uint8_t* BlendModeTable(int32_t mode) {
+  BuildBlendLookupTables();
+  return g_BlendTables.mode[mode];
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -26,7 +26,9 @@ using RuleRow = void (*)(uint8_t* dst, const uint8_t* src, const uint8_t* rule, 
 
 // Two entries per mode: 2m for opacity below 256, 2m + 1 for 256. Entries 38 and 39 hold rows
 // that leave the destination alone, so no index below 40 calls through an empty slot. Filled by
-// InitBlendTables; read by every thread.
+// InitBlendTables at start-up; read by every thread. Every row installed there computes its mode
+// on vectors; only the reference rows (and the vector rows' fall-back for an opacity out of
+// range) read the lookup tables below, so those are built at their first use, not at start-up.
 constexpr int BLEND_ROW_SLOTS = 40;
 extern BlendRow g_BlendRowsPlain[BLEND_ROW_SLOTS];
 extern BlendRow g_BlendRowsAlpha[BLEND_ROW_SLOTS];
@@ -45,9 +47,11 @@ struct BlendTables {
 };
 extern BlendTables g_BlendTables;
 
-// Fills g_BlendTables once (InitBlendTables calls it, with the row tables); later calls wait for
-// the first and return.
+// Fills g_BlendTables once; later calls wait for the first and return. Any thread may call it;
+// nothing may read g_BlendTables before it has run.
 void BuildBlendLookupTables();
+// A mode's 256 x 256 table, built first when it is not yet (any thread).
+const uint8_t* BlendModeTable(int32_t mode);
 
 // The blend function of `mode` for a source byte s and a destination byte d (0..255 each).
 uint8_t BlendFunction(int32_t mode, int32_t s, int32_t d);
@@ -57,7 +61,8 @@ uint8_t BlendFunction(int32_t mode, int32_t s, int32_t d);
 extern const std::array<std::array<uint16_t, 256>, 256> g_RecipTable;
 
 // P256[a][b + 255] = a * b / 256 and P255[a][b + 255] = a * b / 255 (truncated toward zero)
-// for a = 0..256 and b = -255..256.
+// for a = 0..256 and b = -255..256. Filled by InitProductTables (app/hooks.h) once, at the first
+// call from any thread; nothing may read them before.
 struct ProductTables {
   int16_t p256[257][512];
   int16_t p255[257][512];

@@ -21,21 +21,49 @@ uint32_t FrameOffset(const FrameSetRecord* set, int i) { return ReadLe32(set->mO
 int32_t ColourLength(const FrameSetRecord* set, int i) { return (int32_t)ReadLe32(set->mColourLengths + 4 * (size_t)i); }
 int32_t MaskLength(const FrameSetRecord* set, int i) { return (int32_t)ReadLe32(set->mMaskLengths + 4 * (size_t)i); }
 
-// Every frame's colour part, and its mask part when the set has masks, must lie inside the
-// file image before anything is unscrambled in place.
+// The bytes one frame is unscrambled over: its colour part and the mask part right after it.
+struct FrameRange {
+  uint64_t start;
+  uint64_t end;
+};
+
+int CompareRanges(const void* a, const void* b) {
+  uint64_t x = static_cast<const FrameRange*>(a)->start, y = static_cast<const FrameRange*>(b)->start;
+  return x < y ? -1 : x > y ? 1 : 0;
+}
+
+// Frames are unscrambled in place, so every frame's bytes must lie inside the file, after the
+// tables, and apart from every other frame's: one frame's unscrambling must never rewrite the
+// tables or another frame. Checked once, for all frames, before any byte changes.
 bool FrameSetFits(const uint8_t* file, size_t size) {
   if (size < FRAME_SET_HEADER_BYTES) return false;
   int32_t count = (int32_t)ReadLe32(file + 8);
-  if (count < 0 || FRAME_SET_HEADER_BYTES + 12 * (uint64_t)count > size) return false;
+  uint64_t tablesEnd = FRAME_SET_HEADER_BYTES + 12 * (uint64_t)count;
+  if (count < 0 || tablesEnd > size) return false;
+  if (count == 0) return true;
+  FrameRange* ranges = static_cast<FrameRange*>(malloc((size_t)count * sizeof(FrameRange)));
+  if (!ranges) return false;
   const uint8_t* offsets = file + FRAME_SET_HEADER_BYTES;
-  for (int32_t i = 0; i < count; i++) {
+  size_t used = 0;
+  bool fits = true;
+  for (int32_t i = 0; i < count && fits; i++) {
     uint64_t offset = ReadLe32(offsets + 4 * (size_t)i);
     int32_t colour = (int32_t)ReadLe32(offsets + 4 * ((size_t)count + i));
     int32_t mask = (int32_t)ReadLe32(offsets + 4 * (2 * (size_t)count + i));
     uint64_t end = offset + (colour > 0 ? (uint64_t)colour : 0) + (mask > 0 ? (uint64_t)mask : 0);
-    if (end > size) return false;
+    if (end > size) fits = false;
+    else if (end > offset) {
+      // A frame without bytes changes nothing wherever it points.
+      if (offset < tablesEnd) fits = false;
+      else ranges[used++] = {offset, end};
+    }
   }
-  return true;
+  if (fits) {
+    qsort(ranges, used, sizeof(FrameRange), CompareRanges);
+    for (size_t i = 1; i < used && fits; i++) fits = ranges[i].start >= ranges[i - 1].end;
+  }
+  free(ranges);
+  return fits;
 }
 
 void Unscramble(uint8_t* bytes, int32_t length) {
@@ -87,6 +115,7 @@ namespace {
 // The library calls of one frame; the caller holds the recovery point.
 int DecodeFrameInto(const uint8_t* colour, int32_t colourLength, NameNode* node) {
   LayerRecord* record = GetLayerRecord(node);
+  if (!record) return -1;
   JpegDecoder* d = &g_FrameDecoder;
   SetJpegSource(d, colour, colourLength > 0 ? (size_t)colourLength : 0);
   jpeg_read_header(&d->mInfo, TRUE);
@@ -119,6 +148,7 @@ int DecodeFrameInto(const uint8_t* colour, int32_t colourLength, NameNode* node)
 
 void DecodeMaskInto(const uint8_t* mask, int32_t maskLength, NameNode* node) {
   LayerRecord* record = GetLayerRecord(node);
+  if (!record || !record->mPixels) return;
   JpegDecoder* d = &g_FrameDecoder;
   SetJpegSource(d, mask, (size_t)maskLength);
   jpeg_read_header(&d->mInfo, TRUE);

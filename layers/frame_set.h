@@ -7,7 +7,8 @@
 #include "script/nametree.h"
 
 // An attached frame-set file. The tables point into the file image (little-endian 32-bit
-// entries, frame count of each), checked against the file's size when it was attached.
+// entries, frame count of each), checked when the file was attached: every frame lies inside
+// the file, after the tables and apart from every other frame.
 struct FrameSetRecord {
   int32_t mFrameCount;
   int32_t mHasMask;              // 1: every frame has a grey mask that becomes its alpha

@@ -275,6 +275,10 @@ void PlatformQuit();
 
 // A message box of the classic kinds (PLAT_MB_*), answered with a PLAT_ID_* value.
 int PlatMessageBox(const char* captionUtf8, const char* textUtf8, int buttons);
+// Writes a box's caption and text to stderr as one UTF-8 line, "[caption] text" with the text's
+// line breaks shown as " / ". Every backend's ChoiceBox calls it before asking, so what a box
+// says is read even where the host cannot show one. Any thread.
+void PlatEchoBox(const char* captionUtf8, const char* textUtf8);
 
 // ---------------------------------------------------------------------------------------------
 // Desktop services beyond the basic window slots: menus, the tray icon and window attributes.

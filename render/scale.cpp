@@ -59,33 +59,6 @@ void ZeroRows(uint8_t* dst, int32_t outWidth, int32_t from, int32_t to) {
   if (to > from) memset(dst + (size_t)from * outWidth * 4, 0, (size_t)(to - from) * outWidth * 4);
 }
 
-// One output row of the single-thread bilinear scaler, from source row sy (and the row below,
-// clamped to the image) with row weight fy.
-void BilinearRow(const ScaleJobArgs& a, uint8_t* row, int64_t sy, uint32_t fy) {
-  memset(row, 0, (size_t)a.mFirstColumn * 4);
-  memset(row + (size_t)a.mEndColumn * 4, 0, (size_t)(a.mOutWidth - a.mEndColumn) * 4);
-  int64_t sy1 = sy + 1 < a.mSrcHeight ? sy + 1 : sy;
-  const uint8_t* r0 = a.mSrc + (size_t)sy * a.mSrcWidth * 4;
-  const uint8_t* r1 = a.mSrc + (size_t)sy1 * a.mSrcWidth * 4;
-  const int32_t* source = g_ScaleTables.mColumnSource.data();
-  const int32_t* next = g_ScaleTables.mColumnNext.data();
-  const uint32_t* weight = g_ScaleTables.mColumnWeight.data();
-  uint32_t ify = 256 - fy;
-  for (int32_t i = a.mFirstColumn; i < a.mEndColumn; i++) {
-    const uint8_t* p00 = r0 + (size_t)source[i] * 4;
-    const uint8_t* p01 = r0 + (size_t)next[i] * 4;
-    const uint8_t* p10 = r1 + (size_t)source[i] * 4;
-    const uint8_t* p11 = r1 + (size_t)next[i] * 4;
-    uint32_t fx = weight[i], ifx = 256 - fx;
-    uint8_t* out = row + (size_t)i * 4;
-    for (int c = 0; c < 4; c++) {
-      uint32_t top = p00[c] * ifx + p01[c] * fx;
-      uint32_t bottom = p10[c] * ifx + p11[c] * fx;
-      out[c] = (uint8_t)(((top >> 8) * ify + (bottom >> 8) * fy) >> 8);
-    }
-  }
-}
-
 // Fills the column tables of the bilinear scalers; false when no output pixel is in range.
 bool PrepareBilinear(ScaleJobArgs* a, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t outWidth100,
                      int32_t outHeight100) {
@@ -95,13 +68,11 @@ bool PrepareBilinear(ScaleJobArgs* a, int32_t x0, int32_t y0, int32_t x1, int32_
   BuildBilinearAxis(y0, y1, outHeight100, a->mSrcHeight, &g_ScaleTables.mRowPos, &a->mFirstRow, &a->mEndRow);
   g_ScaleTables.mColumnSource.resize(cols.size());
   g_ScaleTables.mColumnNext.resize(cols.size());
-  g_ScaleTables.mColumnWeight.resize(cols.size());
   g_ScaleTables.mColumnWeightLanes.resize(cols.size() * 4);
   for (int32_t i = a->mFirstColumn; i < a->mEndColumn; i++) {
     int64_t sx = x0 / 100 + (cols[i] >> 8);
     g_ScaleTables.mColumnSource[i] = (int32_t)sx;
     g_ScaleTables.mColumnNext[i] = (int32_t)(sx + 1 < a->mSrcWidth ? sx + 1 : sx);
-    g_ScaleTables.mColumnWeight[i] = g_Sharpen[cols[i] & 0xFF];
     for (int c = 0; c < 4; c++) g_ScaleTables.mColumnWeightLanes[(size_t)i * 4 + c] = g_Sharpen[cols[i] & 0xFF];
   }
   a->mRowOrigin = y0 / 100;
@@ -175,11 +146,7 @@ void ScaleBilinear(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int
                    int32_t srcWidth, int32_t srcHeight, int32_t outWidth, int32_t outHeight) {
   ScaleJobArgs a;
   if (!BeginBilinear(&a, dst, src, x0, y0, x1, y1, srcWidth, srcHeight, outWidth, outHeight)) return;
-  int32_t w = a.mOutWidth;
-  for (int32_t r = a.mFirstRow; r < a.mEndRow; r++) {
-    int64_t p = g_ScaleTables.mRowPos[r];
-    BilinearRow(a, dst + (size_t)r * w * 4, a.mRowOrigin + (p >> 8), g_Sharpen[p & 0xFF]);
-  }
+  ScaleBilinearSharpRows(a);
 }
 
 void ScaleBilinearThreaded(uint8_t* dst, const uint8_t* src, int32_t x0, int32_t y0, int32_t x1, int32_t y1,

@@ -11,8 +11,7 @@ struct ScaleTables {
   std::vector<int32_t> mRowSource;      // nearest: source row of each output row
   std::vector<int64_t> mColumnPos;      // bilinear: positions in 1/256 source pixel
   std::vector<int64_t> mRowPos;
-  std::vector<uint32_t> mColumnWeight;  // bilinear: sharpened weight of the right neighbour
-  std::vector<uint16_t> mColumnWeightLanes;   // the same, four 16-bit lanes per column
+  std::vector<uint16_t> mColumnWeightLanes;   // bilinear: sharpened weight of the right neighbour, four 16-bit lanes per column
 };
 extern ScaleTables g_ScaleTables;
 
@@ -39,5 +38,7 @@ struct ScaleJobArgs {
 // The bands of the threaded scalers (scale_rows.cpp).
 void ScaleNearestRows(const ScaleJobArgs& a, int32_t from, int32_t to);
 void ScaleBilinearRows(const ScaleJobArgs& a, int32_t from, int32_t to);
+// Every row in range of the single-thread bilinear scaler, on the calling thread.
+void ScaleBilinearSharpRows(const ScaleJobArgs& a);
 // Runs rows [mFirstRow, mEndRow) of a scaling job in bands on the pixel workers.
 void RunScaleBands(int32_t code, const ScaleJobArgs& a);

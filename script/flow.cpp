@@ -65,6 +65,14 @@ bool EnsureRecord(T** slot) {
 // A position stored in a record's length field, as the command index it names.
 inline int32_t PositionOf(const CommandArgument& a) { return (int32_t)a.mExprLength; }
 
+// Whether command `position` of the task's file is run by `kind`. Block and loop records are
+// followed only onto the command they were made for: a record left over from a jump into a
+// structure, or one that points elsewhere, could otherwise send the task round a circle of
+// its own jumps for ever.
+bool LandsOn(const ScriptTask* task, int64_t position, CommandHandler kind) {
+  return task->mHandlers && position >= 0 && position < task->mCommandCount && task->mHandlers[position] == kind;
+}
+
 // The flat element of a reference, or -1 when it cannot name an element.
 inline int32_t ElementOf(int64_t element) {
   return element >= 0 && element <= INT32_MAX ? (int32_t)element : -1;
@@ -256,14 +264,22 @@ int CmdElseIf() {
   if (count == 0) return 0;
   if (EvalArgumentInt(&args[0]) != 0) return 0;
   int32_t next = count >= 2 ? PositionOf(args[1]) : 0;
-  task->mCommandIndex = next ? next : task->mBlocks[task->mBlockDepth - 1]->mEnd;
+  if (next) {
+    task->mCommandIndex = next;
+    return 0;
+  }
+  int32_t end = task->mBlocks[task->mBlockDepth - 1]->mEnd;
+  if (!LandsOn(task, end, CmdEndIf)) return Structure(CMD_ELSE_IF, CMD_ELSE_IF, CMD_IF);
+  task->mCommandIndex = end;
   return 0;
 }
 
 int CmdElse() {
   ScriptTask* task = g_CurrentTask;
   if (task->mBlockDepth == 0) return Structure(CMD_ELSE_IF, CMD_ELSE_IF, CMD_IF);
-  task->mCommandIndex = task->mBlocks[task->mBlockDepth - 1]->mEnd;
+  int32_t end = task->mBlocks[task->mBlockDepth - 1]->mEnd;
+  if (!LandsOn(task, end, CmdEndIf)) return Structure(CMD_ELSE_IF, CMD_ELSE_IF, CMD_IF);
+  task->mCommandIndex = end;
   return 0;
 }
 
@@ -300,6 +316,7 @@ int CmdBreakBlock() {
   if (c < 0) return -1;
   if (c == 0) return Structure(CMD_BREAK_BLOCK, CMD_BREAK_BLOCK, CMD_IF);
   const BlockRecord* block = task->mBlocks[c - 1];
+  if (!LandsOn(task, block->mEnd, CmdEndIf)) return Structure(CMD_BREAK_BLOCK, CMD_BREAK_BLOCK, CMD_IF);
   task->mBlockDepth = (uint8_t)c;
   task->mCommandIndex = block->mEnd;
   task->mLoopDepth = block->mLoopDepth;
@@ -313,6 +330,7 @@ int CmdRepeatBlock() {
   if (c < 0) return -1;
   if (c == 0) return Structure(0, 0, CMD_IF);
   const BlockRecord* block = task->mBlocks[c - 1];
+  if (!LandsOn(task, block->mOpener, CmdIf)) return Structure(0, 0, CMD_IF);
   task->mCommandIndex = block->mOpener;
   task->mLoopDepth = block->mLoopDepth;
   task->mBlockDepth = (uint8_t)(c - 1);
@@ -353,6 +371,10 @@ int CmdLoopEnd() {
   }
   LoopRecord* loop = task->mLoops[task->mLoopDepth - 1];
   if (loop->mLimit == -1 || loop->mCounter < loop->mLimit) {
+    if (!LandsOn(task, (int64_t)loop->mStart - 1, CmdLoop)) {
+      ReportScriptError(MSG_LOOP_END, 1);
+      return -1;
+    }
     loop->mCounter++;
     task->mCommandIndex = loop->mStart;
     task->mBlockDepth = loop->mBlockDepth;
@@ -372,6 +394,7 @@ int CmdBreakLoop() {
   if (c < 0) return -1;
   if (c == 0) return Structure(CMD_BREAK_LOOP, CMD_BREAK_LOOP, CMD_LOOP);
   LoopRecord* loop = task->mLoops[c - 1];
+  if (!LandsOn(task, loop->mEnd, CmdLoopEnd)) return Structure(CMD_BREAK_LOOP, CMD_BREAK_LOOP, CMD_LOOP);
   task->mLoopDepth = (uint8_t)c;
   task->mCommandIndex = loop->mEnd;
   task->mBlockDepth = loop->mBlockDepth;
@@ -387,6 +410,7 @@ int CmdContinueLoop() {
   if (c < 0) return -1;
   if (c == 0) return Structure(CMD_CONTINUE_LOOP, CMD_CONTINUE_LOOP, CMD_LOOP);
   const LoopRecord* loop = task->mLoops[c - 1];
+  if (!LandsOn(task, loop->mEnd, CmdLoopEnd)) return Structure(CMD_CONTINUE_LOOP, CMD_CONTINUE_LOOP, CMD_LOOP);
   task->mLoopDepth = (uint8_t)c;
   task->mCommandIndex = loop->mEnd;
   task->mBlockDepth = loop->mBlockDepth;

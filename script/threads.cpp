@@ -66,13 +66,38 @@ struct DecodedState {
   int32_t scriptFile;
 };
 
-// The number of commands of script file n, or -1 when it cannot be linked.
-int32_t FileCommandCount(int32_t n) {
-  if (LoadScriptFile(n) != 1 || !g_ScriptFiles[n] || !g_ScriptFiles[n]->mLinked) return -1;
-  return g_ScriptFiles[n]->mCommandCount;
+// Script file n linked, or null when it cannot be.
+const ScriptFileRecord* LinkedFile(int32_t n) {
+  if (LoadScriptFile(n) != 1 || !g_ScriptFiles[n] || !g_ScriptFiles[n]->mLinked) return nullptr;
+  return g_ScriptFiles[n];
 }
 
-bool PositionInFile(int64_t position, int32_t count) { return position >= 0 && position <= count; }
+// Whether command `position` of `file` exists and is run by `kind`.
+bool CommandIs(const ScriptFileRecord* file, int64_t position, CommandHandler kind) {
+  return file && file->mHandlers && position >= 0 && position < file->mCommandCount && file->mHandlers[position] == kind;
+}
+
+// The position stored in argument record `record` of command `position`, or -1 without one.
+int64_t StoredPosition(const ScriptFileRecord* file, int32_t position, int record) {
+  if (!file->mArgCounts || !file->mArgRecords || file->mArgCounts[position] <= record) return -1;
+  return (int64_t)file->mArgRecords[position][record].mExprLength;
+}
+
+// An open block as its if command made it: the opener is an if whose block ends at the end
+// position, and an end-if stands there.
+bool SoundBlock(const ScriptFileRecord* file, const BlockRecord& b) {
+  return CommandIs(file, b.mOpener, CmdIf) && StoredPosition(file, b.mOpener, 2) == b.mEnd &&
+         CommandIs(file, b.mEnd, CmdEndIf);
+}
+
+// An open loop as its loop command made it: the command before the body is a loop whose end
+// position is the loop end, and a loop end stands there. A counted loop's counter lies between
+// 0 and its limit, so a restored loop never runs longer than the script could make it.
+bool SoundLoop(const ScriptFileRecord* file, const LoopRecord& l) {
+  bool counted = l.mLimit < 0 || (l.mCounter >= 0 && l.mCounter <= l.mLimit);
+  return counted && CommandIs(file, (int64_t)l.mStart - 1, CmdLoop) && StoredPosition(file, l.mStart - 1, 1) == l.mEnd &&
+         CommandIs(file, l.mEnd, CmdLoopEnd);
+}
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? (char)(c + 32) : c; }
 
@@ -237,27 +262,44 @@ int32_t DecodeTaskState(const char* text, size_t length, ScriptTask* task) {
     ReportErrorF(MSG_UNKNOWN_STATE_FILE, 1, CommandName(CMD_TASK_START), name);
     return 0;
   }
-  // Positions name commands of their files; the runner would stop at a wrong one, but a state
-  // that points outside its files is refused here, where the save it came from can be named.
-  int32_t count = FileCommandCount(s.scriptFile);
-  bool inside = count >= 0 && PositionInFile(s.commandIndex, count);
-  for (int d = 0; inside && d < s.blockDepth; d++)
-    inside = PositionInFile(s.blocks[d].mOpener, count) && PositionInFile(s.blocks[d].mEnd, count);
-  for (int d = 0; inside && d < s.loopDepth; d++)
-    inside = PositionInFile(s.loops[d].mStart, count) && PositionInFile(s.loops[d].mEnd, count);
-  for (int d = 0; inside && d < s.callDepth; d++) {
-    int32_t frameCount = FileCommandCount(s.frames[d].scriptFile);
-    inside = frameCount >= 0 && PositionInFile(s.frames[d].returnPosition, frameCount);
+  // Every position must name the kind of command that the runner would have left there: the
+  // task resumes at a command of its file, a return lands after a call, and blocks and loops
+  // are those their if and loop commands opened. A position that merely lies inside a file
+  // could send a jump back onto itself (a block end at the else that jumps to it) and keep
+  // the task running for ever without a wait.
+  const ScriptFileRecord* current = LinkedFile(s.scriptFile);
+  bool sound = current && s.commandIndex >= 0 && s.commandIndex < current->mCommandCount;
+  const ScriptFileRecord* callers[MAX_STATE_DEPTH];
+  for (int d = 0; sound && d < s.callDepth; d++) {
+    callers[d] = LinkedFile(s.frames[d].scriptFile);
+    sound = CommandIs(callers[d], (int64_t)s.frames[d].returnPosition - 1, CmdCall);
   }
-  if (!inside) {
+  // Blocks and loops opened before a call belong to the file of one of the callers.
+  auto inSomeFile = [&](auto check) {
+    if (check(current)) return true;
+    for (int d = 0; d < s.callDepth; d++)
+      if (check(callers[d])) return true;
+    return false;
+  };
+  for (int d = 0; sound && d < s.blockDepth; d++)
+    sound = inSomeFile([&](const ScriptFileRecord* f) { return SoundBlock(f, s.blocks[d]); });
+  for (int d = 0; sound && d < s.loopDepth; d++)
+    sound = inSomeFile([&](const ScriptFileRecord* f) { return SoundLoop(f, s.loops[d]); });
+  if (!sound) {
     ReportError(MSG_BAD_TASK_STATE, 1);
     return 0;
   }
-  for (int d = 0; d <= s.blockDepth; d++)
+  // Leaving a block or loop restores the depths its record kept: their records must exist too.
+  int blockRecords = s.blockDepth, loopRecords = s.loopDepth;
+  for (int d = 0; d < s.blockDepth; d++)
+    if (s.blocks[d].mLoopDepth > loopRecords) loopRecords = s.blocks[d].mLoopDepth;
+  for (int d = 0; d < s.loopDepth; d++)
+    if (s.loops[d].mBlockDepth > blockRecords) blockRecords = s.loops[d].mBlockDepth;
+  for (int d = 0; d <= blockRecords; d++)
     if (!EnsureStackRecord(&task->mBlocks[d])) return 0;
   for (int d = 0; d <= s.callDepth; d++)
     if (!EnsureStackRecord(&task->mFrames[d])) return 0;
-  for (int d = 0; d <= s.loopDepth; d++)
+  for (int d = 0; d <= loopRecords; d++)
     if (!EnsureStackRecord(&task->mLoops[d])) return 0;
   task->mBlockDepth = s.blockDepth;
   for (int d = 0; d < s.blockDepth; d++) *task->mBlocks[d] = s.blocks[d];

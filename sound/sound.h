@@ -217,6 +217,12 @@ int SeekOggStart(SoundRecord* r, int32_t ms);
 // image and the RIFF size. 1 found, 0 not a RIFF WAVE or a "fmt " chunk under 14 bytes.
 int FindWaveChunks(const uint8_t* image, size_t size, const uint8_t** format, uint32_t* formatSize,
                    const uint8_t** data, uint32_t* dataSize);
+// True when vorbisfile may be given `image`: it holds at least one Ogg page, every page the
+// library could find in it (whole, with a matching checksum) is version 0 with known flags,
+// no page lies inside another, and each stream's pages run on in sequence from its first page
+// to its last, each continued flag matching the packet the page before left open. Every path
+// that opens a decoder on a sound's image checks it first.
+bool CheckOggPages(const uint8_t* image, size_t size);
 // The master node's image: 0.5 s of 8-bit silence at 8000 Hz.
 constexpr int SILENT_WAVE_BYTES = 4044;
 extern const uint8_t* const g_SilentWave;

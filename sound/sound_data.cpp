@@ -6,12 +6,14 @@
 #include <vorbis/vorbisfile.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "app/engine.h"
 #include "app/hooks.h"
 #include "files/files.h"
+#include "platform/audio.h"
 #include "sound/sound.h"
 
 namespace {
@@ -62,9 +64,8 @@ size_t ReadImage(const SoundRecord* r, int32_t* pos, void* dest, size_t size, si
 // Seeking past the end is allowed (the next read gives 0); before the start is not.
 int SeekImage(const SoundRecord* r, int32_t* pos, ogg_int64_t offset, int origin) {
   int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? *pos : origin == SEEK_END ? r->mImageSize : -1;
-  if (base < 0) return -1;
+  if (base < 0 || offset < -base || offset > 0x7FFFFFFF - base) return -1;
   int64_t at = base + offset;
-  if (at < 0 || at > 0x7FFFFFFF) return -1;
   *pos = (int32_t)at;
   return 0;
 }
@@ -117,7 +118,8 @@ OggVorbis_File* StreamDecoder(SoundRecord* r) {
   OggStream* s = static_cast<OggStream*>(calloc(1, sizeof(OggStream)));
   if (!s) return nullptr;
   s->record = r;
-  if (ov_open_callbacks(s, &s->vf, nullptr, 0, g_OggStreamCallbacks) != 0) {
+  if (!CheckOggPages(r->mImage, r->mImageSize > 0 ? (size_t)r->mImageSize : 0) ||
+      ov_open_callbacks(s, &s->vf, nullptr, 0, g_OggStreamCallbacks) != 0) {
     free(s);
     return nullptr;
   }
@@ -127,6 +129,7 @@ OggVorbis_File* StreamDecoder(SoundRecord* r) {
 
 int OpenOggDecoder(SoundRecord* r, OggVorbis_File* vf) {
   r->mMemPos = 0;
+  if (!CheckOggPages(r->mImage, r->mImageSize > 0 ? (size_t)r->mImageSize : 0)) return OV_ENOTVORBIS;
   return ov_open_callbacks(r, vf, nullptr, 0, g_OggMemCallbacks);
 }
 
@@ -163,7 +166,8 @@ sf_count_t MemLength(void* user) { return static_cast<MemFile*>(user)->size; }
 sf_count_t MemSeek(sf_count_t offset, int whence, void* user) {
   MemFile* m = static_cast<MemFile*>(user);
   sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->pos : m->size;
-  if (base + offset < 0) return -1;
+  // Offsets come from chunk sizes in the file: the sum must not overflow either way.
+  if (offset < -base || offset > INT64_MAX - base) return -1;
   m->pos = base + offset;
   return m->pos;
 }
@@ -181,6 +185,31 @@ sf_count_t MemWrite(const void*, sf_count_t, void*) { return 0; }
 
 sf_count_t MemTell(void* user) { return static_cast<MemFile*>(user)->pos; }
 
+// A float sample at full scale as a 16-bit one. A float file may hold any value, NaN and
+// infinities too: they are clamped before the conversion, which is undefined for them.
+int16_t FloatToSample(float f) {
+  float v = f * 32768.0f;
+  if (std::isnan(v)) return 0;
+  if (v >= 32767.0f) return 32767;
+  if (v <= -32768.0f) return -32768;
+  return (int16_t)std::nearbyint(v);
+}
+
+// The converted data grows with what the file really yields, up to `limit` bytes, so a
+// header that claims more frames than the data holds costs nothing.
+bool ReserveConverted(uint8_t** out, size_t* capacity, size_t needed, size_t limit) {
+  if (needed <= *capacity) return true;
+  size_t grown = *capacity ? *capacity : (size_t)1 << 16;
+  while (grown < needed) grown *= 2;
+  if (grown > limit) grown = limit;
+  if (grown < needed) return false;
+  uint8_t* more = static_cast<uint8_t*>(realloc(*out, grown));
+  if (!more) return false;
+  *out = more;
+  *capacity = grown;
+  return true;
+}
+
 // Replaces the image with its data converted to 16-bit PCM of the same channels and rate.
 int ConvertWaveToPcm(SoundRecord* r) {
   SF_VIRTUAL_IO io = {MemLength, MemSeek, MemRead, MemWrite, MemTell};
@@ -188,21 +217,22 @@ int ConvertWaveToPcm(SoundRecord* r) {
   SF_INFO info{};
   SNDFILE* sf = sf_open_virtual(&io, SFM_READ, &info, &mem);
   if (!sf) return -10200;
-  if (info.channels < 1 || info.channels > 2 || info.samplerate <= 0 || info.frames < 0) {
+  // Only a format the mixer plays is worth converting; the bounds also keep the sizes below
+  // far inside 64 bits.
+  if (info.channels < 1 || info.channels > 2 || info.samplerate < (int)PLAT_FREQUENCY_MIN ||
+      info.samplerate > (int)PLAT_FREQUENCY_MAX || info.frames < 0) {
     sf_close(sf);
     return -10200;
   }
   // No WAV encoding expands its data sixteen-fold: a larger frame count is a false header.
-  int64_t bytes = info.frames * info.channels * 2;
-  if (bytes > 0x7FFFFFFF || bytes > (int64_t)r->mImageSize * 16 + (1 << 20)) {
+  const int64_t frameBytes = (int64_t)info.channels * 2;
+  if (info.frames > 0x7FFFFFFF / frameBytes || info.frames * frameBytes > (int64_t)r->mImageSize * 16 + (1 << 20)) {
     sf_close(sf);
     return -10220;
   }
-  uint8_t* out = static_cast<uint8_t*>(calloc(1, (size_t)bytes + 1024));
-  if (!out) {
-    sf_close(sf);
-    return -10220;
-  }
+  const size_t limit = (size_t)(info.frames * frameBytes);
+  uint8_t* out = nullptr;
+  size_t capacity = 0;
   // Read as floats at full scale: 16-bit sources come back exact, wider and floating-point
   // ones are rounded and clamped.
   float block[4096];
@@ -212,22 +242,28 @@ int ConvertWaveToPcm(SoundRecord* r) {
     sf_count_t want = info.frames - frames < blockFrames ? info.frames - frames : blockFrames;
     sf_count_t got = sf_readf_float(sf, block, want);
     if (got <= 0) break;
-    for (sf_count_t i = 0; i < got * info.channels; i++) {
-      float v = std::nearbyint(block[i] * 32768.0f);
-      int32_t s = v > 32767.0f ? 32767 : v < -32768.0f ? -32768 : (int32_t)v;
-      PutLe16(out + (size_t)(frames * info.channels + i) * 2, (uint16_t)(int16_t)s);
+    if (got > want) got = want;
+    size_t at = (size_t)(frames * frameBytes);
+    if (!ReserveConverted(&out, &capacity, at + (size_t)(got * frameBytes), limit)) {
+      free(out);
+      sf_close(sf);
+      return -10220;
     }
+    for (sf_count_t i = 0; i < got * info.channels; i++) PutLe16(out + at + (size_t)i * 2, (uint16_t)FloatToSample(block[i]));
     frames += got;
   }
   sf_close(sf);
+  // An image with no frames at all still gets an area of its own, so the record never keeps
+  // pointing into the freed file.
+  if (!out && !(out = static_cast<uint8_t*>(malloc(1)))) return -10220;
   free(r->mImage);
   r->mImage = out;
-  r->mImageSize = (int32_t)(frames * info.channels * 2);
+  r->mImageSize = (int32_t)(frames * frameBytes);
   r->mPcm = out;
   r->mPcmSize = r->mImageSize;
   r->mDataKind = SOUND_DATA_CONVERTED;
-  r->mWaveFormat = {1, (uint16_t)info.channels, (uint32_t)info.samplerate, (uint32_t)(info.samplerate * info.channels * 2),
-                    (uint16_t)(info.channels * 2), 16};
+  r->mWaveFormat = {1, (uint16_t)info.channels, (uint32_t)info.samplerate, (uint32_t)(info.samplerate * frameBytes),
+                    (uint16_t)frameBytes, 16};
   return 0;
 }
 
@@ -334,13 +370,17 @@ int OpenOggSound(SoundRecord* r) {
   else if (ov_streams(&vf) != 1) result = -1045;
   else if (!(info = ov_info(&vf, -1))) result = -1050;
   // Buffers hold mono or stereo; a stream of more channels cannot be played as it is.
-  else if (info->channels < 1 || info->channels > 2 || info->rate <= 0) result = -1050;
+  else if (info->channels < 1 || info->channels > 2) result = -1050;
+  // The buffer is sized from the rate: it must be one the mixer plays.
+  else if (info->rate < (long)PLAT_FREQUENCY_MIN || info->rate > (long)PLAT_FREQUENCY_MAX) result = -1050;
   if (result < 0) {
     ov_clear(&vf);
     return result;
   }
-  double total = ov_time_total(&vf, -1);
-  r->mLengthMs = total > 0 ? (int64_t)std::trunc(total * 1000.0) : 0;
+  // The length comes from the last page's granule position, which may claim any size: beyond
+  // the 64-bit range it stays at the largest length.
+  double totalMs = std::trunc(ov_time_total(&vf, -1) * 1000.0);
+  r->mLengthMs = totalMs > 0 ? (totalMs < 9.0e18 ? (int64_t)totalMs : INT64_MAX) : 0;
   r->mLoopEndMs = (int32_t)r->mLengthMs;
   r->mDataKind = SOUND_DATA_OGG;
   int channels = info->channels;

@@ -77,8 +77,21 @@ int ForEachSoundNode(NameNode* first, int (*visit)(NameNode* node, void* context
 // ---------------------------------------------------------------------------------------------
 // Buffers.
 
+namespace {
+
+// The mixer plays 8- and 16-bit mono or stereo frames at rates it can resample. The buffer and
+// the staging area are sized from these values, which come from the file's header: they are
+// checked before anything is allocated, with or without an output device.
+bool IsPlayableFormat(int channels, int rate, int blockAlign, int bits) {
+  return (channels == 1 || channels == 2) && (bits == 8 || bits == 16) && blockAlign == channels * bits / 8 &&
+         rate >= (int)PLAT_FREQUENCY_MIN && rate <= (int)PLAT_FREQUENCY_MAX;
+}
+
+}  // namespace
+
 int CreateStreamBuffer(SoundRecord* r, int channels, int rate, int bytesPerSecond, int blockAlign, int bits) {
   r->mWaveFormat = {1, (uint16_t)channels, (uint32_t)rate, (uint32_t)bytesPerSecond, (uint16_t)blockAlign, (uint16_t)bits};
+  if (!IsPlayableFormat(channels, rate, blockAlign, bits)) return -1120;
   r->mBytesPerSecond = (int64_t)blockAlign * rate;
   r->mBufferBytes = (uint32_t)r->mBytesPerSecond;
   if (r->mCarry) return -1060;
@@ -88,8 +101,6 @@ int CreateStreamBuffer(SoundRecord* r, int channels, int rate, int bytesPerSecon
   r->mStaging = static_cast<uint8_t*>(calloc(1, (size_t)HalfBytes(r) + SOUND_CARRY_BYTES));
   if (!r->mStaging) return -1090;
   if (!g_SoundDevice) return 0;
-  // The mixer plays 8- and 16-bit mono or stereo frames; anything else has no buffer.
-  if (blockAlign != channels * bits / 8 || r->mBytesPerSecond > 0x7FFFFFFF) return -1120;
   r->mBuffer = PlatSoundBufferCreate(channels, bits, (uint32_t)rate, r->mBufferBytes);
   return r->mBuffer ? 0 : -1120;
 }

@@ -1,6 +1,8 @@
 // The font table of installed faces, the eight text style slots and the glyph lookup tables.
 #include <cstring>
+#include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/fonts.h"
@@ -25,6 +27,14 @@ namespace {
 // The faces a slot starts with, the first installed one winning: what games were made with.
 const char* const kDefaultFacesUtf8[] = {"ＭＳ ゴシック", "標準ゴシック", "ＭＳ Ｐゴシック",
                                          "ＭＳ 明朝", "標準明朝"};
+
+// Listing the installed faces sets fontconfig up, which reads every configuration file and
+// costs tens of milliseconds; start-up has it done on a thread of its own and the table is
+// filled from its list at the first use of a font, so a first frame without text never waits.
+// Both live on the thread that runs the frames (start-up hands them over with the thread).
+std::thread* g_FaceLister;
+std::vector<PlatFontFace> g_ListedFaces;   // written by the lister until it is joined
+bool g_FontTableBuilt;
 
 void FreeFontTable() {
   for (int32_t i = 0; i < g_FontCount; i++) delete[] g_FontFaces[i];
@@ -65,24 +75,64 @@ void InitGlyphTables() {
   }
 }
 
-void BuildFontTable() {
+namespace {
+
+// Takes the face list into the table and gives every slot the default face.
+void FillFontTable(const std::vector<PlatFontFace>& faces) {
   FreeFontTable();
-  std::vector<PlatFontFace> faces;
-  PlatListFontFaces(&faces);
   g_FontFaces = new char*[faces.size()];
   g_FontScript = new uint8_t[faces.size()];
   g_FontPitch = new uint8_t[faces.size()];
   for (const PlatFontFace& face : faces) CollectFontFace(face);
-  for (int32_t slot = 0; slot < TEXT_STYLE_SLOTS; slot++) {
-    SelectTextStyleSlot(slot);
-    g_TextStyles[slot].mFontIndex = 0;
-    for (const char* utf8 : kDefaultFacesUtf8) {
-      std::string name;
-      if (PlatUtf8ToCp932(utf8, strlen(utf8), &name) && SelectSlotFontByName(name.c_str())) break;
+  int32_t defaultRow = 0;
+  for (const char* utf8 : kDefaultFacesUtf8) {
+    std::string name;
+    int32_t row = 0;
+    if (!PlatUtf8ToCp932(utf8, strlen(utf8), &name)) continue;
+    while (row < g_FontCount && strcmp(g_FontFaces[row], name.c_str()) != 0) row++;
+    if (row < g_FontCount) {
+      defaultRow = row;
+      break;
     }
   }
-  SelectTextStyleSlot(0);
+  for (TextStyle& style : g_TextStyles) style.mFontIndex = defaultRow;
+  g_FontTableBuilt = true;
+}
+
+void JoinFaceLister() {
+  if (!g_FaceLister) return;
+  g_FaceLister->join();
+  delete g_FaceLister;
+  g_FaceLister = nullptr;
+}
+
+}  // namespace
+
+void StartFontTable() {
   InitGlyphTables();
+  if (g_FontTableBuilt || g_FaceLister) return;
+  g_ListedFaces.clear();
+  g_FaceLister = new (std::nothrow) std::thread([] { PlatListFontFaces(&g_ListedFaces); });
+}
+
+void EnsureFontTable() {
+  if (g_FontTableBuilt) return;
+  if (!g_FaceLister) {
+    BuildFontTable();
+    return;
+  }
+  JoinFaceLister();
+  FillFontTable(g_ListedFaces);
+  g_ListedFaces = std::vector<PlatFontFace>();
+}
+
+void BuildFontTable() {
+  JoinFaceLister();
+  std::vector<PlatFontFace> faces;
+  PlatListFontFaces(&faces);
+  InitGlyphTables();
+  FillFontTable(faces);
+  SelectTextStyleSlot(0);
 }
 
 void ReleaseGdiObjects() {
@@ -93,13 +143,20 @@ void ReleaseGdiObjects() {
   }
 }
 
-int GetFontCount() { return g_FontCount; }
+int GetFontCount() {
+  EnsureFontTable();
+  return g_FontCount;
+}
 
 const char* GetFontFaceName(int32_t row) {
+  EnsureFontTable();
   return row >= 0 && row < g_FontCount ? g_FontFaces[row] : "";
 }
 
-int GetFontScript(int32_t row) { return row >= 0 && row < g_FontCount ? g_FontScript[row] : 1; }
+int GetFontScript(int32_t row) {
+  EnsureFontTable();
+  return row >= 0 && row < g_FontCount ? g_FontScript[row] : 1;
+}
 
 int SelectTextStyleSlot(int32_t slot) {
   if (slot >= 0 && slot < TEXT_STYLE_SLOTS) g_TextStyleSlot = slot;
@@ -107,22 +164,28 @@ int SelectTextStyleSlot(int32_t slot) {
 }
 
 int SetSlotFontIndex(int32_t row) {
+  EnsureFontTable();
   if (row < 0 || row >= g_FontCount) return 0;
   g_TextStyles[g_TextStyleSlot].mFontIndex = row;
   return 1;
 }
 
 int SelectSlotFontByName(const char* name) {
+  EnsureFontTable();
   for (int32_t row = 0; row < g_FontCount; row++)
     if (strcmp(g_FontFaces[row], name) == 0) return SetSlotFontIndex(row);
   return 0;
 }
 
-int32_t GetSlotFontIndex() { return g_TextStyles[g_TextStyleSlot].mFontIndex; }
+int32_t GetSlotFontIndex() {
+  EnsureFontTable();
+  return g_TextStyles[g_TextStyleSlot].mFontIndex;
+}
 
 const char* GetSlotFaceName() { return GetFontFaceName(GetSlotFontIndex()); }
 
 int GetSlotFontPitch() {
+  EnsureFontTable();
   int32_t row = GetSlotFontIndex();
   return row >= 0 && row < g_FontCount ? g_FontPitch[row] : 255;
 }

@@ -23,6 +23,7 @@ int CharLength(const char* text) {
 
 int PrepareGlyphFont(int32_t cellWidth, int32_t cellHeight, int32_t bold, int32_t fontHeight,
                      int32_t side) {
+  EnsureFontTable();
   GlyphSlot& slot = g_GlyphSlots[g_TextStyleSlot];
   int32_t fontIndex = g_TextStyles[g_TextStyleSlot].mFontIndex;
   if (slot.mBits && slot.mKeyWidth == cellWidth && slot.mKeyHeight == cellHeight &&

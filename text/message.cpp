@@ -130,6 +130,9 @@ int AppendMessageControl(uint8_t code, bool withCellSize) {
 
 int CloseMessageBlock() {
   MessageRecord* m = g_Message;
+  // Only a failed start-up leaves no record; the run must end rather than wait for a message
+  // that can never be typed out.
+  if (!m) return ReportScriptError(100010, 1), -1;
   if (m->mShown != 0) {
     if (m->mEndClickWait && AppendMessageControl(MSG_CODE_CLICK, false) < 0) return -1;
     if (m->mEndNewLine && AppendMessageControl(MSG_CODE_NEWLINE, true) < 0) return -1;

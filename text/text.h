@@ -12,8 +12,10 @@ constexpr int TEXT_STYLE_SLOTS = 8;
 constexpr int MAX_CELL_WIDTH = 256;   // the canvas-side table ends here
 
 // ---------------------------------------------------------------------------------------------
-// Font table (built once at start-up, never changed). Scripts number fonts from 1: font n is
-// row n - 1.
+// Font table (built once, never changed). Scripts number fonts from 1: font n is row n - 1.
+// Start-up only starts it: the table, and the slots' fonts, are there once EnsureFontTable has
+// run, which every function below that reads them calls first; code that reads the globals or a
+// slot's mFontIndex directly calls it itself. All on the thread that runs the frames.
 
 extern char** g_FontFaces;     // owned face names, code page 932
 extern uint8_t* g_FontScript;  // 0: the row is for the Japanese script, 1: any other
@@ -22,6 +24,12 @@ extern int32_t g_FontCount;
 
 // Lists the installed faces, gives every slot the default face and fills the glyph tables.
 void BuildFontTable();
+// Fills the glyph tables and the slots' styles, and starts listing the faces on a thread of its
+// own (nothing when the table is built or being built).
+void StartFontTable();
+// Builds the table from the started list (waiting for it), or from a list made now when none
+// was started; nothing once built.
+void EnsureFontTable();
 // Deletes every slot's font and canvas (shutdown).
 void ReleaseGdiObjects();
 int GetFontCount();

@@ -37,6 +37,7 @@ int64_t Operate(int n, int64_t live, int64_t max) {
 
 int CmdTextStyle() {
   if (DecodeCommandArguments(CMD_TEXT_STYLE) != 0) return -1;
+  EnsureFontTable();
   // Only slots 0..7 exist; a script naming another one changes nothing.
   if (Given(1) && (IntParam(1) < 0 || IntParam(1) >= TEXT_STYLE_SLOTS)) return 0;
   if (Given(1)) SelectTextStyleSlot((int32_t)IntParam(1));
@@ -90,6 +91,7 @@ int CmdTextStyle() {
 
 int CmdTextInfo() {
   if (DecodeCommandArguments(CMD_TEXT_INFO) != 0) return -1;
+  EnsureFontTable();
   int target = Param(19);
   auto storeInt = [&](int64_t value) {
     if (target) StoreIntElement(g_ArgReference[target], (int32_t)g_ArgRefElement[target], value);

@@ -1,15 +1,20 @@
 // Makes a one-file game: a copy of the runtime with a pack (and optionally a screen-saver
 // image, a 24-bit BMP file) appended, its block offset recorded in the copy.
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "tools/lib/program_bundle.h"
+#include "tools/lib/tool_options.h"
 
 namespace {
+
+const char kUsage[] = "kvbundle [--image SAVER.bmp] RUNTIME PACK.kpk OUT";
+const char kHelp[] =
+    "Writes OUT: a copy of the runtime program RUNTIME with the pack appended, a game in one file.\n"
+    "  --image SAVER.bmp  also append a 24-bit BMP picture for the screen-saver mode\n"
+    "  -h, --help         show this help\n";
 
 bool ReadFile(const std::string& path, std::string* out) {
   std::ifstream in(path, std::ios::binary);
@@ -23,28 +28,24 @@ bool ReadFile(const std::string& path, std::string* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string pack, image;
-  std::vector<std::string> paths;
-  for (int i = 1; i < argc; i++) {
-    if (!strcmp(argv[i], "--image") && i + 1 < argc) {
-      if (!ReadFile(argv[++i], &image)) {
-        fprintf(stderr, "kvbundle: cannot read %s\n", argv[i]);
-        return 1;
-      }
-    } else {
-      paths.push_back(argv[i]);
-    }
-  }
-  if (paths.size() != 3) {
-    fprintf(stderr, "usage: kvbundle [--image SAVER.bmp] RUNTIME PACK.kpk OUT\n");
+  ToolCommandLine args;
+  int status = ParseToolCommandLine(argc, argv, "kvbundle", kUsage, kHelp, {{"--image", true}}, &args);
+  if (status >= 0) return status;
+  if (args.operands.size() != 3) {
+    fprintf(stderr, "usage: %s\n", kUsage);
     return 2;
   }
-  if (!ReadFile(paths[1], &pack)) {
-    fprintf(stderr, "kvbundle: cannot read %s\n", paths[1].c_str());
+  std::string pack, image;
+  if (args.Has("--image") && !ReadFile(args.Value("--image"), &image)) {
+    fprintf(stderr, "kvbundle: cannot read %s\n", args.Value("--image").c_str());
+    return 1;
+  }
+  if (!ReadFile(args.operands[1], &pack)) {
+    fprintf(stderr, "kvbundle: cannot read %s\n", args.operands[1].c_str());
     return 1;
   }
   std::string error;
-  if (!BundleProgramFile(paths[0], paths[2], pack, image, &error)) {
+  if (!BundleProgramFile(args.operands[0], args.operands[2], pack, image, &error)) {
     fprintf(stderr, "kvbundle: %s\n", error.c_str());
     return 1;
   }

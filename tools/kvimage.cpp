@@ -3,14 +3,28 @@
 #include <string>
 
 #include "tools/lib/title_images.h"
+#include "tools/lib/tool_options.h"
+
+namespace {
+
+const char kUsage[] = "kvimage OUT_FOLDER";
+const char kHelp[] =
+    "Writes the demo game's title pictures (title_bg.bmp, title_band.bmp, title_glow.bmp) into\n"
+    "OUT_FOLDER, which must exist.\n"
+    "  -h, --help  show this help\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: kvimage OUT_FOLDER\n");
+  ToolCommandLine args;
+  int status = ParseToolCommandLine(argc, argv, "kvimage", kUsage, kHelp, {}, &args);
+  if (status >= 0) return status;
+  if (args.operands.size() != 1) {
+    fprintf(stderr, "usage: %s\n", kUsage);
     return 2;
   }
   for (int i = 0; i < TITLE_IMAGE_COUNT; i++) {
-    std::string path = std::string(argv[1]) + "/" + kTitleImages[i].mFile;
+    std::string path = args.operands[0] + "/" + kTitleImages[i].mFile;
     std::string bytes = MakeTitleBmp(i);
     FILE* f = fopen(path.c_str(), "wb");
     if (!f) {

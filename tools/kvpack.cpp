@@ -1,35 +1,45 @@
 // Packs a folder into a .kpk archive: every file below it, named by its path relative to the
-// folder with '\' separators.
+// folder with '\' separators, in code page 932 as the engine names files.
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "tools/lib/listing_text.h"
 #include "tools/lib/pack_writer.h"
+#include "tools/lib/tool_options.h"
 
 namespace fs = std::filesystem;
 
+namespace {
+
+const char kUsage[] = "kvpack [--stored] [--no-repair] FOLDER OUT.kpk";
+const char kHelp[] =
+    "Packs every file below FOLDER into the pack OUT.kpk. File names in UTF-8 are stored in code\n"
+    "page 932; a name without a code page 932 form is refused.\n"
+    "  --stored     keep the data as it is instead of compressing it\n"
+    "  --no-repair  leave out the repair records\n"
+    "  -h, --help   show this help\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  PackWriterOptions options;
-  bool stored = false, repair = true;
-  std::vector<std::string> paths;
-  for (int i = 1; i < argc; i++) {
-    if (!strcmp(argv[i], "--stored")) stored = true;
-    else if (!strcmp(argv[i], "--no-repair")) repair = false;
-    else paths.push_back(argv[i]);
-  }
-  if (paths.size() != 2) {
-    fprintf(stderr, "usage: kvpack [--stored] [--no-repair] FOLDER OUT.kpk\n");
+  ToolCommandLine args;
+  int status = ParseToolCommandLine(argc, argv, "kvpack", kUsage, kHelp, {{"--stored", false}, {"--no-repair", false}},
+                                    &args);
+  if (status >= 0) return status;
+  if (args.operands.size() != 2) {
+    fprintf(stderr, "usage: %s\n", kUsage);
     return 2;
   }
+  const std::string& folder = args.operands[0];
   std::error_code ec;
   std::vector<fs::path> found;
-  for (auto it = fs::recursive_directory_iterator(paths[0], ec); !ec && it != fs::end(it); it.increment(ec))
+  for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::end(it); it.increment(ec))
     if (it->is_regular_file()) found.push_back(it->path());
   if (ec) {
-    fprintf(stderr, "kvpack: cannot read %s\n", paths[0].c_str());
+    fprintf(stderr, "kvpack: cannot read %s\n", folder.c_str());
     return 1;
   }
   // A sorted list gives the same pack from the same folder every time.
@@ -39,18 +49,29 @@ int main(int argc, char** argv) {
     std::ifstream in(p, std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
+    if (!in) {
+      fprintf(stderr, "kvpack: cannot read %s\n", p.c_str());
+      return 1;
+    }
     PackWriterFile f;
-    f.name = fs::relative(p, paths[0]).generic_string();
+    std::string name = fs::relative(p, folder).generic_string();
+    if (!NameToCp932(name, &f.name)) {
+      fprintf(stderr, "kvpack: %s: the name has no code page 932 form\n", p.c_str());
+      return 1;
+    }
     f.bytes = bytes.str();
-    f.compress = !stored;
-    f.repair = repair;
+    f.compress = !args.Has("--stored");
+    f.repair = !args.Has("--no-repair");
     files.push_back(std::move(f));
   }
+  // The game folder the pack goes into is made when it is not there yet.
+  fs::path out(args.operands[1]);
+  if (out.has_parent_path()) fs::create_directories(out.parent_path(), ec);
   std::string error;
-  if (!WritePackFile(paths[1], files, options, &error)) {
+  if (!WritePackFile(args.operands[1], files, PackWriterOptions{}, &error)) {
     fprintf(stderr, "kvpack: %s\n", error.c_str());
     return 1;
   }
-  printf("kvpack: %zu files into %s\n", files.size(), paths[1].c_str());
+  printf("kvpack: %zu files into %s\n", files.size(), args.operands[1].c_str());
   return 0;
 }

@@ -43,8 +43,9 @@ void HeadlessPushEvent(const PlatEventRecord& e);
 // millisecond after the press, so the game sees the press in one loop pass.
 // MS is the clock time in milliseconds from which PollEvent hands the event out; times never
 // go backwards. When the backend starts it loads the script named by the KIVOR_INPUT_SCRIPT
-// environment variable (a bad script is reported and ignored); when it stops after such a run,
-// it prints to standard output what the run did. A run with no input left to come that goes on
+// environment variable (a bad script is reported and ignored). A run with a script prints to
+// standard output the time of its first presented frame on the steady clock (CLOCK_MONOTONIC)
+// with the processor time spent until then, and when the backend stops, what the run did. A run with no input left to come that goes on
 // for five minutes of game time without any is taken to wait for input it will never get: the
 // backend says so on stderr and asks the program to end with HEADLESS_NO_INPUT_STATUS.
 constexpr int HEADLESS_NO_INPUT_STATUS = 3;
@@ -56,7 +57,8 @@ bool HeadlessParseInputScript(const std::string& text, std::vector<HeadlessTimed
 void HeadlessSetInputScript(const std::vector<HeadlessTimedEvent>& script);
 
 // Answers (button indexes) for the next dialogs, in order; without one a dialog takes its
-// default button.
+// default button, except that the same box raised again straight after (same caption, text
+// and buttons) takes its cancel button, so an unattended run is never asked the same for ever.
 void HeadlessQueueAnswer(int buttonIndex);
 // Texts (UTF-8) the next text-input dialogs answer, in order; without one a dialog answers its
 // default text.

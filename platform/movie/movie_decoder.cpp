@@ -11,10 +11,89 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <mutex>
 
 #include "platform/movie/movie_decoder.h"
+#include "platform/platform.h"
 
 namespace {
+
+// The FFmpeg entry points the decoder uses, taken from the libraries when the first movie opens:
+// FFmpeg and the hundred libraries behind it cost a start-up tens of milliseconds, and most
+// runs of a game show no movie at all.
+#define KIVOR_FFMPEG_FUNCTIONS(X)               \
+  X(AVFORMAT, avformat_alloc_context)           \
+  X(AVFORMAT, avformat_open_input)              \
+  X(AVFORMAT, avformat_find_stream_info)        \
+  X(AVFORMAT, avformat_close_input)             \
+  X(AVFORMAT, av_find_best_stream)              \
+  X(AVFORMAT, av_guess_frame_rate)              \
+  X(AVFORMAT, av_read_frame)                    \
+  X(AVCODEC, avcodec_find_decoder)              \
+  X(AVCODEC, avcodec_alloc_context3)            \
+  X(AVCODEC, avcodec_parameters_to_context)     \
+  X(AVCODEC, avcodec_open2)                     \
+  X(AVCODEC, avcodec_free_context)              \
+  X(AVCODEC, avcodec_send_packet)               \
+  X(AVCODEC, avcodec_receive_frame)             \
+  X(AVCODEC, av_packet_alloc)                   \
+  X(AVCODEC, av_packet_free)                    \
+  X(AVCODEC, av_packet_unref)                   \
+  X(AVCODEC, av_packet_move_ref)                \
+  X(AVUTIL, av_log_set_level)                   \
+  X(AVUTIL, av_frame_alloc)                     \
+  X(AVUTIL, av_frame_free)                      \
+  X(AVUTIL, av_frame_unref)                     \
+  X(AVUTIL, av_channel_layout_default)          \
+  X(AVUTIL, av_channel_layout_copy)             \
+  X(AVUTIL, av_channel_layout_uninit)           \
+  X(AVUTIL, av_opt_set_int)                     \
+  X(AVUTIL, av_buffer_create)                   \
+  X(SWSCALE, sws_alloc_context)                 \
+  X(SWSCALE, sws_init_context)                  \
+  X(SWSCALE, sws_freeContext)                   \
+  X(SWSCALE, sws_scale_frame)                   \
+  X(SWRESAMPLE, swr_alloc_set_opts2)            \
+  X(SWRESAMPLE, swr_init)                       \
+  X(SWRESAMPLE, swr_free)                       \
+  X(SWRESAMPLE, swr_get_out_samples)            \
+  X(SWRESAMPLE, swr_convert)
+
+struct FfmpegFunctions {
+#define KIVOR_FFMPEG_SLOT(library, name) decltype(&::name) name;
+  KIVOR_FFMPEG_FUNCTIONS(KIVOR_FFMPEG_SLOT)
+#undef KIVOR_FFMPEG_SLOT
+};
+FfmpegFunctions g_Ff;
+
+enum FfmpegLibrary { AVFORMAT, AVCODEC, AVUTIL, SWSCALE, SWRESAMPLE, FFMPEG_LIBRARIES };
+
+// Loads the libraries (by the major versions these headers describe) and every entry point
+// once, for the process's life; true when all are there. Any thread may call it.
+bool LoadFfmpeg() {
+  static std::once_flag once;
+  static bool loaded;
+  std::call_once(once, [] {
+    const char* const names[FFMPEG_LIBRARIES] = {
+        "libavformat.so." AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR),
+        "libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR),
+        "libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR),
+        "libswscale.so." AV_STRINGIFY(LIBSWSCALE_VERSION_MAJOR),
+        "libswresample.so." AV_STRINGIFY(LIBSWRESAMPLE_VERSION_MAJOR)};
+    void* libraries[FFMPEG_LIBRARIES];
+    for (int i = 0; i < FFMPEG_LIBRARIES; i++) libraries[i] = PlatLoadLibrary(names[i]);
+    FfmpegFunctions f{};
+    bool all = true;
+#define KIVOR_FFMPEG_LOAD(library, name)                                                    \
+  f.name = reinterpret_cast<decltype(&::name)>(PlatLibrarySymbol(libraries[library], #name)); \
+  all = all && f.name;
+    KIVOR_FFMPEG_FUNCTIONS(KIVOR_FFMPEG_LOAD)
+#undef KIVOR_FFMPEG_LOAD
+    if (all) g_Ff = f;
+    loaded = all;
+  });
+  return loaded;
+}
 
 // A stretch of corrupt packets this long with nothing decoded ends the movie.
 constexpr int MAX_BAD_PACKETS = 256;
@@ -67,16 +146,16 @@ MovieDecoder::~MovieDecoder() { Close(); }
 
 void MovieDecoder::Close() {
   if (!s_) return;
-  for (AVPacket* p : s_->videoPackets) av_packet_free(&p);
-  avcodec_free_context(&s_->video);
-  avcodec_free_context(&s_->audio);
-  avformat_close_input(&s_->format);
-  av_packet_free(&s_->packet);
-  av_frame_free(&s_->picture);
-  av_frame_free(&s_->sound);
-  av_frame_free(&s_->target);
-  sws_freeContext(s_->scaler);
-  swr_free(&s_->resampler);
+  for (AVPacket* p : s_->videoPackets) g_Ff.av_packet_free(&p);
+  g_Ff.avcodec_free_context(&s_->video);
+  g_Ff.avcodec_free_context(&s_->audio);
+  g_Ff.avformat_close_input(&s_->format);
+  g_Ff.av_packet_free(&s_->packet);
+  g_Ff.av_frame_free(&s_->picture);
+  g_Ff.av_frame_free(&s_->sound);
+  g_Ff.av_frame_free(&s_->target);
+  g_Ff.sws_freeContext(s_->scaler);
+  g_Ff.swr_free(&s_->resampler);
   delete s_;
   s_ = nullptr;
 }
@@ -84,19 +163,19 @@ void MovieDecoder::Close() {
 namespace {
 
 AVCodecContext* OpenCodec(AVStream* stream, int threads) {
-  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+  const AVCodec* codec = g_Ff.avcodec_find_decoder(stream->codecpar->codec_id);
   if (!codec) return nullptr;
-  AVCodecContext* c = avcodec_alloc_context3(codec);
+  AVCodecContext* c = g_Ff.avcodec_alloc_context3(codec);
   if (!c) return nullptr;
-  if (avcodec_parameters_to_context(c, stream->codecpar) < 0) {
-    avcodec_free_context(&c);
+  if (g_Ff.avcodec_parameters_to_context(c, stream->codecpar) < 0) {
+    g_Ff.avcodec_free_context(&c);
     return nullptr;
   }
   c->thread_count = threads;
   c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   c->max_pixels = int64_t(MOVIE_MAX_SIDE - 1) * (MOVIE_MAX_SIDE - 1);
   c->pkt_timebase = stream->time_base;
-  if (avcodec_open2(c, codec, nullptr) < 0) avcodec_free_context(&c);
+  if (g_Ff.avcodec_open2(c, codec, nullptr) < 0) g_Ff.avcodec_free_context(&c);
   return c;
 }
 
@@ -107,18 +186,19 @@ bool GoodTimeBase(AVRational r) { return r.num > 0 && r.den > 0; }
 bool MovieDecoder::Open(const char* path, int threads, int audioRate, const std::atomic<bool>* cancel) {
   Close();
   error_.clear();
+  if (!LoadFfmpeg()) return error_ = "the FFmpeg libraries cannot be loaded", false;
   // A damaged file would fill the log with the decoders' complaints; the player reports itself.
-  av_log_set_level(AV_LOG_FATAL);
+  g_Ff.av_log_set_level(AV_LOG_FATAL);
   s_ = new MovieDecoderState;
   s_->threads = threads;
   s_->outRate = audioRate;
-  s_->format = avformat_alloc_context();
+  s_->format = g_Ff.avformat_alloc_context();
   if (!s_->format) return error_ = "out of memory", Close(), false;
   s_->format->interrupt_callback = {Interrupt, const_cast<std::atomic<bool>*>(cancel)};
-  if (avformat_open_input(&s_->format, path, nullptr, nullptr) < 0)
+  if (g_Ff.avformat_open_input(&s_->format, path, nullptr, nullptr) < 0)
     return error_ = "cannot open the file as a movie", Close(), false;
-  if (avformat_find_stream_info(s_->format, nullptr) < 0) return error_ = "not a movie", Close(), false;
-  s_->videoIndex = av_find_best_stream(s_->format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (g_Ff.avformat_find_stream_info(s_->format, nullptr) < 0) return error_ = "not a movie", Close(), false;
+  s_->videoIndex = g_Ff.av_find_best_stream(s_->format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (s_->videoIndex < 0) return error_ = "no video stream", Close(), false;
   AVStream* vs = s_->format->streams[s_->videoIndex];
   int w = vs->codecpar->width, h = vs->codecpar->height;
@@ -127,14 +207,14 @@ bool MovieDecoder::Open(const char* path, int threads, int audioRate, const std:
   if (!GoodTimeBase(vs->time_base)) return error_ = "no time base", Close(), false;
   s_->video = OpenCodec(vs, threads);
   if (!s_->video) return error_ = "no decoder for the video", Close(), false;
-  AVRational rate = av_guess_frame_rate(s_->format, vs, nullptr);
+  AVRational rate = g_Ff.av_guess_frame_rate(s_->format, vs, nullptr);
   double fps = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
   s_->frameMs = fps >= 0.1 && fps <= 1000 ? 1000.0 / fps : 40.0;
   if (s_->format->start_time != AV_NOPTS_VALUE && s_->format->start_time > 0)
     s_->startMs = double(s_->format->start_time) / 1000.0;
 
   // A sound track that cannot be decoded leaves a silent movie, not a refusal.
-  s_->audioIndex = av_find_best_stream(s_->format, AVMEDIA_TYPE_AUDIO, -1, s_->videoIndex, nullptr, 0);
+  s_->audioIndex = g_Ff.av_find_best_stream(s_->format, AVMEDIA_TYPE_AUDIO, -1, s_->videoIndex, nullptr, 0);
   if (s_->audioIndex >= 0) {
     AVStream* as = s_->format->streams[s_->audioIndex];
     const AVCodecParameters* p = as->codecpar;
@@ -144,10 +224,10 @@ bool MovieDecoder::Open(const char* path, int threads, int audioRate, const std:
     if (!s_->audio) s_->audioIndex = -1;
   }
   s_->audioDone = s_->audio == nullptr;
-  s_->packet = av_packet_alloc();
-  s_->picture = av_frame_alloc();
-  s_->sound = av_frame_alloc();
-  s_->target = av_frame_alloc();
+  s_->packet = g_Ff.av_packet_alloc();
+  s_->picture = g_Ff.av_frame_alloc();
+  s_->sound = g_Ff.av_frame_alloc();
+  s_->target = g_Ff.av_frame_alloc();
   if (!s_->packet || !s_->picture || !s_->sound || !s_->target) return error_ = "out of memory", Close(), false;
   return true;
 }
@@ -190,28 +270,28 @@ bool Resample(MovieDecoderState* s, const AVFrame* frame, std::vector<int16_t>* 
       return false;
     int key[3] = {frame->format, frame->sample_rate, channels};
     if (!s->resampler || key[0] != s->resamplerKey[0] || key[1] != s->resamplerKey[1] || key[2] != s->resamplerKey[2]) {
-      swr_free(&s->resampler);
+      g_Ff.swr_free(&s->resampler);
       AVChannelLayout in;
-      if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) av_channel_layout_default(&in, channels);
-      else if (av_channel_layout_copy(&in, &frame->ch_layout) < 0) return false;
+      if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) g_Ff.av_channel_layout_default(&in, channels);
+      else if (g_Ff.av_channel_layout_copy(&in, &frame->ch_layout) < 0) return false;
       AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-      int r = swr_alloc_set_opts2(&s->resampler, &stereo, AV_SAMPLE_FMT_S16, s->outRate, &in,
+      int r = g_Ff.swr_alloc_set_opts2(&s->resampler, &stereo, AV_SAMPLE_FMT_S16, s->outRate, &in,
                                   AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
-      av_channel_layout_uninit(&in);
-      if (r < 0 || swr_init(s->resampler) < 0) {
-        swr_free(&s->resampler);
+      g_Ff.av_channel_layout_uninit(&in);
+      if (r < 0 || g_Ff.swr_init(s->resampler) < 0) {
+        g_Ff.swr_free(&s->resampler);
         return false;
       }
       memcpy(s->resamplerKey, key, sizeof key);
     }
   }
   if (!s->resampler) return false;
-  int count = swr_get_out_samples(s->resampler, frame ? frame->nb_samples : 0);
+  int count = g_Ff.swr_get_out_samples(s->resampler, frame ? frame->nb_samples : 0);
   if (count <= 0) return false;
   if (count > s->outRate * 10) count = s->outRate * 10;
   out->resize(size_t(count) * 2);
   uint8_t* dest = reinterpret_cast<uint8_t*>(out->data());
-  int got = swr_convert(s->resampler, &dest, count, frame ? const_cast<const uint8_t**>(frame->extended_data) : nullptr,
+  int got = g_Ff.swr_convert(s->resampler, &dest, count, frame ? const_cast<const uint8_t**>(frame->extended_data) : nullptr,
                         frame ? frame->nb_samples : 0);
   if (got <= 0) return out->clear(), false;
   out->resize(size_t(got) * 2);
@@ -237,7 +317,7 @@ namespace {
 
 // Gives a packet to its decoder; false once too many in a row were refused as corrupt.
 bool Send(MovieDecoderState* s, AVCodecContext* to, const AVPacket* packet) {
-  int r = avcodec_send_packet(to, packet);
+  int r = g_Ff.avcodec_send_packet(to, packet);
   if (r >= 0 || r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
   return ++s->badPackets <= MAX_BAD_PACKETS;
 }
@@ -249,7 +329,7 @@ MovieStep MovieDecoder::Step(bool pictureRoom) {
   MovieDecoderState* s = s_;
   for (;;) {
     if (pictureRoom && s->videoPending) {
-      int r = avcodec_receive_frame(s->video, s->picture);
+      int r = g_Ff.avcodec_receive_frame(s->video, s->picture);
       if (r == 0) {
         s->badPackets = 0;
         s->videoMs = PictureTime(s);
@@ -259,10 +339,10 @@ MovieStep MovieDecoder::Step(bool pictureRoom) {
       if (r == AVERROR_EOF || s->videoFlushed) s->videoDone = true;
     }
     if (s->audioPending) {
-      int r = avcodec_receive_frame(s->audio, s->sound);
+      int r = g_Ff.avcodec_receive_frame(s->audio, s->sound);
       if (r == 0) {
         bool got = Resample(s, s->sound, &audio_);
-        av_frame_unref(s->sound);
+        g_Ff.av_frame_unref(s->sound);
         if (got) {
           s->badPackets = 0;
           StampSound(s, s->sound, audio_.size());
@@ -285,14 +365,14 @@ MovieStep MovieDecoder::Step(bool pictureRoom) {
         s->videoPackets.pop_front();
         s->videoBytes -= size_t(p->size);
         bool ok = Send(s, s->video, p);
-        av_packet_free(&p);
+        g_Ff.av_packet_free(&p);
         if (!ok) return error_ = "too many corrupt packets", MOVIE_STEP_ERROR;
         s->videoPending = true;
         continue;
       }
       if (s->inputDone) {
         // The end, or a file that breaks off: what the decoder still holds comes out first.
-        avcodec_send_packet(s->video, nullptr);
+        g_Ff.avcodec_send_packet(s->video, nullptr);
         s->videoFlushed = s->videoPending = true;
         continue;
       }
@@ -304,31 +384,31 @@ MovieStep MovieDecoder::Step(bool pictureRoom) {
     }
     if (!pictureRoom && (s->videoPackets.size() >= MAX_QUEUED_PACKETS || s->videoBytes >= MAX_QUEUED_BYTES))
       return MOVIE_STEP_BLOCKED;
-    int r = av_read_frame(s->format, s->packet);
+    int r = g_Ff.av_read_frame(s->format, s->packet);
     if (r < 0) {
       s->inputDone = true;
       if (s->audio && !s->audioDone) {
-        avcodec_send_packet(s->audio, nullptr);
+        g_Ff.avcodec_send_packet(s->audio, nullptr);
         s->audioPending = true;
       }
       continue;
     }
     if (s->packet->stream_index == s->videoIndex) {
-      AVPacket* p = av_packet_alloc();
+      AVPacket* p = g_Ff.av_packet_alloc();
       if (!p) return error_ = "out of memory", MOVIE_STEP_ERROR;
-      av_packet_move_ref(p, s->packet);
+      g_Ff.av_packet_move_ref(p, s->packet);
       s->videoBytes += size_t(p->size);
       s->videoPackets.push_back(p);
       continue;
     }
     if (s->packet->stream_index == s->audioIndex) {
       bool ok = Send(s, s->audio, s->packet);
-      av_packet_unref(s->packet);
+      g_Ff.av_packet_unref(s->packet);
       if (!ok) return error_ = "too many corrupt packets", MOVIE_STEP_ERROR;
       s->audioPending = true;
       continue;
     }
-    av_packet_unref(s->packet);
+    g_Ff.av_packet_unref(s->packet);
   }
 }
 
@@ -341,34 +421,34 @@ bool MovieDecoder::ConvertVideo(uint8_t* dest, int pitch, int width, int height)
     return false;
   int key[5] = {src->width, src->height, src->format, width, height};
   if (!s_->scaler || memcmp(key, s_->scalerKey, sizeof key) != 0) {
-    sws_freeContext(s_->scaler);
-    s_->scaler = sws_alloc_context();
+    g_Ff.sws_freeContext(s_->scaler);
+    s_->scaler = g_Ff.sws_alloc_context();
     if (!s_->scaler) return false;
-    av_opt_set_int(s_->scaler, "srcw", src->width, 0);
-    av_opt_set_int(s_->scaler, "srch", src->height, 0);
-    av_opt_set_int(s_->scaler, "src_format", src->format, 0);
-    av_opt_set_int(s_->scaler, "dstw", width, 0);
-    av_opt_set_int(s_->scaler, "dsth", height, 0);
-    av_opt_set_int(s_->scaler, "dst_format", AV_PIX_FMT_BGRA, 0);
-    av_opt_set_int(s_->scaler, "sws_flags", SWS_BILINEAR, 0);
-    av_opt_set_int(s_->scaler, "threads", s_->threads, 0);
-    if (sws_init_context(s_->scaler, nullptr, nullptr) < 0) {
-      sws_freeContext(s_->scaler);
+    g_Ff.av_opt_set_int(s_->scaler, "srcw", src->width, 0);
+    g_Ff.av_opt_set_int(s_->scaler, "srch", src->height, 0);
+    g_Ff.av_opt_set_int(s_->scaler, "src_format", src->format, 0);
+    g_Ff.av_opt_set_int(s_->scaler, "dstw", width, 0);
+    g_Ff.av_opt_set_int(s_->scaler, "dsth", height, 0);
+    g_Ff.av_opt_set_int(s_->scaler, "dst_format", AV_PIX_FMT_BGRA, 0);
+    g_Ff.av_opt_set_int(s_->scaler, "sws_flags", SWS_BILINEAR, 0);
+    g_Ff.av_opt_set_int(s_->scaler, "threads", s_->threads, 0);
+    if (g_Ff.sws_init_context(s_->scaler, nullptr, nullptr) < 0) {
+      g_Ff.sws_freeContext(s_->scaler);
       s_->scaler = nullptr;
       return false;
     }
     memcpy(s_->scalerKey, key, sizeof key);
   }
   AVFrame* t = s_->target;
-  av_frame_unref(t);
-  t->buf[0] = av_buffer_create(dest, size_t(pitch) * height, KeepBuffer, nullptr, 0);
+  g_Ff.av_frame_unref(t);
+  t->buf[0] = g_Ff.av_buffer_create(dest, size_t(pitch) * height, KeepBuffer, nullptr, 0);
   if (!t->buf[0]) return false;
   t->data[0] = dest;
   t->linesize[0] = pitch;
   t->width = width;
   t->height = height;
   t->format = AV_PIX_FMT_BGRA;
-  int r = sws_scale_frame(s_->scaler, t, src);
-  av_frame_unref(t);
+  int r = g_Ff.sws_scale_frame(s_->scaler, t, src);
+  g_Ff.av_frame_unref(t);
   return r >= 0;
 }

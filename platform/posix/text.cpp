@@ -10,6 +10,14 @@ namespace {
 
 bool Convert(const char* from, const char* to, const char* in, size_t length, std::string* out) {
   out->clear();
+  // Both encodings are ASCII below 0x80, byte for byte: such text (most names and paths) needs
+  // no converter, and a start with only such text never loads the code page's module.
+  size_t ascii = 0;
+  while (ascii < length && (unsigned char)in[ascii] < 0x80) ascii++;
+  if (ascii == length) {
+    out->assign(in, length);
+    return true;
+  }
   iconv_t cd = iconv_open(to, from);
   if (cd == (iconv_t)-1) return false;
   std::string result;

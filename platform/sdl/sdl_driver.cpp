@@ -79,9 +79,13 @@ void SSleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds
 
 int SChoiceBox(const char* caption, const char* text, const char* const* labels, int count, int defaultIndex,
                int cancelIndex) {
+  // The text reaches stderr whether or not a box can be shown.
+  PlatEchoBox(caption, text);
   if (count < 1) return cancelIndex;
   if (count > 4) count = 4;
-  // Our own box shows the game's Japanese text on any display; SDL's box is the fall-back.
+  // Our own box shows the game's Japanese text on any display; SDL's box is the fall-back (it
+  // needs zenity or the X server's core fonts), and where neither shows, the box takes its
+  // default answer as one nobody answered.
   int answer = cancelIndex;
   if (WidgetChoiceBox(caption, text, labels, count, defaultIndex, cancelIndex, &answer))
     return answer >= 0 && answer < count ? answer : cancelIndex;
@@ -98,8 +102,8 @@ int SChoiceBox(const char* caption, const char* text, const char* const* labels,
   }
   SDL_MessageBoxData box = {SDL_MESSAGEBOX_INFORMATION, nullptr, caption ? caption : "", text ? text : "",
                             count, data, nullptr};
-  if (SDL_ShowMessageBox(&box, &answer) != 0 || answer < 0 || answer >= count) answer = cancelIndex;
-  return answer;
+  if (SDL_ShowMessageBox(&box, &answer) != 0) return defaultIndex >= 0 && defaultIndex < count ? defaultIndex : cancelIndex;
+  return answer >= 0 && answer < count ? answer : cancelIndex;
 }
 
 bool SSetClipboardText(const char* utf8) { return SDL_SetClipboardText(utf8 ? utf8 : "") == 0; }

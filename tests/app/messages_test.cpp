@@ -1,10 +1,12 @@
 // Numbered messages: text precedence, the quit flag, one dialog per run, bounded formatting,
 // the located prefix and the debug log.
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -104,6 +106,60 @@ TEST_F(Messages, UnformattedTableTextWithConversionsIsCopiedNotFormatted) {
   EXPECT_STREQ(LastErrorDialogText(), "100% sure, %s and %n are plain text here");
 }
 
+// A game's table text may ask for more, or other, arguments than the caller passes: only the
+// passed ones are used, each as what it is, and nothing is read or written beyond them.
+TEST_F(Messages, TableTextsTakeOnlyTheArgumentsPassed) {
+  AddTableText(500003, "[%s] [%s] %n%d|%p");
+  ReportErrorF(500003, 0, "a.png");
+  EXPECT_STREQ(LastErrorDialogText(), "[a.png] [] |%p");
+}
+
+TEST(MessageFormat, ConversionsOfTypedArguments) {
+  const MessageArg text = ToMessageArg("abcdef"), big = ToMessageArg((long long)0x100000005LL),
+                   neg = ToMessageArg(-7), real = ToMessageArg(2.5), chr = ToMessageArg(65), five = ToMessageArg(5);
+  struct Case {
+    const char* format;
+    std::vector<MessageArg> args;
+    const char* expected;
+  } cases[] = {
+      {"%d %i %u", {neg, neg, neg}, "-7 -7 4294967289"},
+      {"%d %lld %I64d %hd", {big, big, big, ToMessageArg(70000)}, "5 4294967301 4294967301 4464"},
+      {"%5d|%-5d|%05d|%+d", {neg, neg, neg, five}, "   -7|-7   |-0007|+5"},
+      {"%x %X %o %#x", {ToMessageArg(255), ToMessageArg(255), ToMessageArg(8), ToMessageArg(255)}, "ff FF 10 0xff"},
+      {"%.3s|%8s|%-4s|", {text, ToMessageArg("ab"), ToMessageArg("ab")}, "abc|      ab|ab  |"},
+      {"%f %.1e %g", {real, real, real}, "2.500000 2.5e+00 2.5"},
+      {"%c%c", {chr, ToMessageArg("BC")}, "ABC"},
+      {"%s %s %d", {five, real, text}, "5 2.5 abcdef"},    // kinds that do not match print as what they are
+      {"%d", {ToMessageArg(2.9)}, "2"},
+      {"%f", {five}, "5.000000"},
+      {"%*d|%-*d|%.*s", {ToMessageArg(4), five, ToMessageArg(3), five, ToMessageArg(2), text}, "   5|5  |ab"},
+      {"100%% %y %", {}, "100% %y %"},
+      {"%s", {ToMessageArg((const char*)nullptr)}, ""},
+      {"%n%n%s", {text}, "abcdef"},
+      {"%s %s %s", {text}, "abcdef  "},
+  };
+  for (const Case& c : cases) {
+    char out[256];
+    size_t n = FormatMessageText(out, sizeof out, c.format, c.args.data(), (int)c.args.size());
+    EXPECT_STREQ(out, c.expected) << c.format;
+    EXPECT_EQ(n, strlen(c.expected)) << c.format;
+  }
+}
+
+// Fields a text asks for are bounded, and the output never passes the buffer.
+TEST(MessageFormat, FieldsAndOutputAreBounded) {
+  const MessageArg one = ToMessageArg(1);
+  char out[2048];
+  FormatMessageText(out, sizeof out, "%999999999999d|%.99999999f|%*d", std::vector<MessageArg>{one, one, ToMessageArg(INT64_MIN), one}.data(), 4);
+  EXPECT_LT(strlen(out), 1000u);
+  char small[8];
+  memset(small, 'Z', sizeof small);
+  EXPECT_EQ(FormatMessageText(small, sizeof small, "%s and more", &one, 1), 7u);
+  EXPECT_STREQ(small, "1 and m");
+  EXPECT_EQ(FormatMessageText(small, 0, "x", nullptr, 0), 0u);
+  EXPECT_EQ(small[0], '1');
+}
+
 TEST_F(Messages, LongArgumentsAreCutAtTheBuffer) {
   std::string huge(5000, 'x');
   ReportErrorF(104010, 0, huge.c_str());
@@ -142,6 +198,41 @@ TEST_F(Messages, DebugModeOffersTheEditButtonOnlyWithAFile) {
   std::vector<std::string> calls = HeadlessCalls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_NE(calls[0].find("編集(&E),終了(&X)"), std::string::npos);
+}
+
+// Unattended, the error box of a development run must not take Edit for ever: the box raised
+// again straight after its default answer takes Exit, and the report returns.
+TEST_F(Messages, UnattendedDebugErrorBoxEndsAfterOneEdit) {
+  g_DebugMode = 1;
+  g_ScriptLocation = [](const char** file, int32_t* line) {
+    *file = "x.kvs";
+    *line = 3;
+    return true;
+  };
+  const char* visual = getenv("VISUAL");
+  std::string keptVisual = visual ? visual : "";
+  setenv("VISUAL", "true", 1);   // the editor the Edit button starts does nothing
+  ReportScriptError(100010, 1);
+  if (visual) setenv("VISUAL", keptVisual.c_str(), 1);
+  else unsetenv("VISUAL");
+  EXPECT_EQ(DialogCount(), 2);
+  EXPECT_EQ(g_QuitFlag, 1);
+}
+
+// Unscripted boxes: the first takes its default, the same box again takes its cancel button
+// for as long as it repeats; a different box or a scripted answer starts afresh.
+TEST_F(Messages, HeadlessRepeatedBoxTakesItsCancelButton) {
+  static const char* const kYesNo[] = {"Yes", "No"};
+  struct Step {
+    const char* text;
+    int queued;   // -1: unscripted
+    int answer;
+  } steps[] = {{"a", -1, 0}, {"a", -1, 1}, {"a", -1, 1}, {"b", -1, 0}, {"a", -1, 0},
+               {"a", 0, 0},  {"a", -1, 0}, {"a", -1, 1}};
+  for (const Step& s : steps) {
+    if (s.queued >= 0) HeadlessQueueAnswer(s.queued);
+    EXPECT_EQ(g_Platform->ChoiceBox("c", s.text, kYesNo, 2, 0, 1), s.answer) << s.text << " " << s.queued;
+  }
 }
 
 // Boxes take their texts in the engine's code page: our own Japanese texts must be converted

@@ -31,11 +31,17 @@ TEST(ReadOnlyGameFolder, SavesAndLoadsInTheUsersDataFolder) {
   bool root = geteuid() == 0;
   if (root && !ProgramOnPath("setpriv")) GTEST_SKIP() << "as root the run needs setpriv to be another user";
   AssembledSet set;
-  ASSERT_TRUE(AssembleListing("config width=160 height=48\nglobal int score = 0\nglobal str note = \"\"\n"
+  ASSERT_TRUE(AssembleListing("config width=160 height=48\nglobal int score = 0\nglobal str note = \"\"\nglobal int width = 0\n"
                               "file start.txt\n*SYSTEM_START\n"
                               "score = 42\nsavewrite file=\"ro.sav\" slot=1 var=score\n"
                               "score = 0\nsaveload file=\"ro.sav\" slot=1 var=score\n"
-                              "note = \"score \" + str(score)\nenginecall code=51 text=note\nend\n",
+                              "note = \"score \" + str(score)\n"
+                              // An image the game exports is read back through the file lookup.
+                              "layer name=\"pic\" file=\"\" width=24 height=8 priority=1 visible=1\n"
+                              "file file=\"Shots/One\" layer=\"pic\" bmp=1\n"
+                              "layer name=\"again\" file=\"shots/one.bmp\" priority=2 visible=1\n"
+                              "layerquery name=\"again\" width=1 out=width\n"
+                              "note = note + \" image \" + str(width)\nenginecall code=51 text=note\nend\n",
                               &set))
       << set.error;
   // Folders the other user can reach: the game readable by all, the data home writable by all.
@@ -68,8 +74,9 @@ TEST(ReadOnlyGameFolder, SavesAndLoadsInTheUsersDataFolder) {
   chmod(game.c_str(), 0755);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == EXIT_NORMAL) << "status " << status;
   std::string user = data + "/kivor/Installed Game";
-  EXPECT_NE(ReadFile(user + "/debuglog.txt").find("score 42"), std::string::npos) << ReadFile(user + "/debuglog.txt");
+  EXPECT_NE(ReadFile(user + "/debuglog.txt").find("score 42 image 24"), std::string::npos) << ReadFile(user + "/debuglog.txt");
   EXPECT_TRUE(PlatFileExists(user + "/save/ro.sav.sd"));
+  EXPECT_TRUE(PlatFileExists(user + "/shots/one.bmp"));
   std::vector<std::string> names;
   ASSERT_TRUE(PlatListFolder(game, &names));
   EXPECT_EQ(names, std::vector<std::string>{"data.kpk"});

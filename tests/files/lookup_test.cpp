@@ -10,6 +10,7 @@
 #include "app/format_keys.h"
 #include "app/hooks.h"
 #include "files/files.h"
+#include "platform/platform.h"
 #include "tests/files/files_fixture.h"
 
 #include <zlib.h>
@@ -184,4 +185,49 @@ TEST_F(FilesTest, LoadDataFileReportsAMissingFile) {
   EXPECT_NE(LoadDataFile("kvbin\\gone.kbn", &loc), 0);
   EXPECT_EQ(g_QuitFlag.load(), 1);
   EXPECT_TRUE(DialogShows("kvbin\\gone.kbn]ファイルが\n存在しません。"));
+}
+
+// A game in a folder its player cannot write keeps what it writes in the player's copy of the
+// folder; reading those names back finds the copy first, as the game expects, and every other
+// name in the game folder.
+TEST_F(FilesTest, AReadOnlyGameReadsWhatItWroteFromTheUsersCopy) {
+  TempFolder data;
+  const char* oldHome = getenv("XDG_DATA_HOME");
+  std::string savedHome = oldHome ? oldHome : "";
+  setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+  folder_.Write("cg/shot.bmp", "SHIPPED");
+  folder_.Write("cg/kept.bmp", "KEPT");
+  g_ReadOnlyFolder = 1;
+  auto write = [&](const char* name, const std::string& bytes) {
+    std::string place = GameWritePath(g_ExeFolderReal, name);
+    EXPECT_EQ(place.rfind(data.path() + "/kivor/", 0), 0u) << place;
+    PlatFile* f = PlatFileOpen(place, "wb");
+    ASSERT_NE(f, nullptr) << place;
+    PlatFileWrite(f, bytes.data(), bytes.size());
+    PlatFileClose(f);
+  };
+  write("CG\\Shot.BMP", "WRITTEN");
+  write("cg\\new.bmp", "NEW");
+  // A second write under another case replaces the first, as on the game's own disk.
+  write("Cg\\NEW.bmp", "NEWER");
+  struct Case {
+    const char* name;
+    const char* bytes;
+  };
+  const Case cases[] = {
+      {"cg\\shot.bmp", "WRITTEN"}, {"CG\\NEW.BMP", "NEWER"}, {"cg/kept.bmp", "KEPT"}, {"cg\\none.bmp", "<none>"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Load(c.name), c.bytes) << c.name;
+  // A resource name with the extension left to the project's order finds the written file too.
+  char name[] = "cg/new";
+  char out[MAX_PATH_BYTES + 1] = "";
+  FileLocation loc{};
+  EXPECT_EQ(ResolveResourceFile(&loc, out, name, RESOURCE_IMAGE), 0);
+  EXPECT_STREQ(out, "cg\\new.bmp");
+  // A folder that can be written reads only itself.
+  g_ReadOnlyFolder = 0;
+  EXPECT_EQ(Load("cg\\shot.bmp"), "SHIPPED");
+  EXPECT_EQ(Load("cg\\new.bmp"), "<none>");
+  if (oldHome) setenv("XDG_DATA_HOME", savedHome.c_str(), 1);
+  else unsetenv("XDG_DATA_HOME");
 }

@@ -371,6 +371,8 @@ TEST_F(SaveData, HostileFilesChangeNothing) {
       {"offset past the end", [&] { std::string f = ValidSave(good); PutU32(&f, 16, 900000); return f; }(), 0},
       {"packed size past the end", [&] { std::string f = ValidSave(good); PutU32(&f, 4112 + 8, 0x7FFFFFFF); return f; }(), 0},
       {"raw size lies", [&] { std::string f = ValidSave(good); PutU32(&f, 4112 + 12, 64); return f; }(), 0},
+      // A few packed bytes cannot inflate to a quarter of a gigabyte: refused before any memory.
+      {"raw size beyond the packed bytes", [&] { std::string f = ValidSave(good); PutU32(&f, 4112 + 12, 268000000); return f; }(), 0},
       {"corrupt stream", [&] { std::string f = ValidSave(good); f[4112 + 18] ^= 0x55; return f; }(), 0},
       {"nine dimensions", ValidSave(Le32(1) + Le32(9) + std::string(40, '\0')), 900000},
       {"huge size word", ValidSave(Le32(1) + Le32(1) + Le32(2) + Le32(40000001)), 108070},

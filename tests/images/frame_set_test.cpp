@@ -144,6 +144,63 @@ TEST_F(FrameSetTest, TablesOutsideTheFileAreRefusedAndKeepThePreviousSet) {
   EXPECT_EQ(record_->mFrameSet, kept);
 }
 
+// A set of `offsets.size()` frames with the given offsets and colour and mask lengths, padded
+// with zero bytes to `fileSize`.
+std::string RawFrameSet(const std::vector<uint32_t>& offsets, const std::vector<uint32_t>& colours,
+                        const std::vector<uint32_t>& masks, size_t fileSize) {
+  std::string s(32, '\0');
+  auto put = [&s](size_t at, uint32_t v) {
+    if (s.size() < at + 4) s.resize(at + 4, '\0');
+    for (int i = 0; i < 4; i++) s[at + i] = (char)(v >> (8 * i));
+  };
+  uint32_t count = (uint32_t)offsets.size();
+  put(8, count);
+  put(12, 1);
+  for (uint32_t i = 0; i < count; i++) {
+    put(32 + 4 * i, offsets[i]);
+    put(32 + 4 * (count + i), colours[i]);
+    put(32 + 4 * (2 * count + i), masks[i]);
+  }
+  s.resize(fileSize, '\0');
+  return s;
+}
+
+TEST_F(FrameSetTest, FramesOverlappingTheTablesOrEachOtherAreRefusedBeforeAnyUnscrambling) {
+  // Frames are unscrambled in place: a frame over the tables would rewrite the offsets and
+  // lengths of the frames after it, and two frames over the same bytes would garble both.
+  struct Case {
+    const char* what;
+    std::string bytes;
+    int result;
+  } cases[] = {
+      {"first frame over the whole 68-byte file", RawFrameSet({0, 0, 0}, {68, 4, 4}, {0, 0, 0}, 68), -1},
+      {"colour part over the header", RawFrameSet({8}, {4}, {0}, 64), -1},
+      {"mask part reaching back into the tables", RawFrameSet({40}, {0}, {8}, 64), -1},
+      {"last table entry covered", RawFrameSet({40, 52}, {8, 4}, {0, 0}, 64), -1},
+      {"two frames over the same bytes", RawFrameSet({56, 56}, {8, 8}, {0, 0}, 72), -1},
+      {"a mask running into the next frame", RawFrameSet({56, 62}, {4, 8}, {4, 0}, 72), -1},
+      {"a frame inside another", RawFrameSet({56, 60}, {16, 2}, {0, 0}, 72), -1},
+      {"frames side by side", RawFrameSet({64, 56}, {4, 8}, {4, 0}, 72), 0},
+      {"empty frames anywhere", RawFrameSet({0, 8, 68}, {0, 0, 10}, {0, 0, 0}, 78), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FreeFrameSet(record_);
+    ResetMessageState();
+    folder_.Write("raw.fs", c.bytes);
+    EXPECT_EQ(LoadFrameSet(node_, "raw.fs"), c.result);
+    if (c.result < 0) {
+      EXPECT_EQ(ShownMessageId("raw.fs"), 104010);
+      EXPECT_EQ(record_->mFrameSet, nullptr);
+      continue;
+    }
+    ASSERT_NE(record_->mFrameSet, nullptr);
+    // The tables are as the file gave them, and each frame shows (as a bad JPEG) without harm.
+    EXPECT_EQ(memcmp(record_->mFrameSet->mFile, c.bytes.data(), 32 + 12 * (size_t)record_->mFrameSet->mFrameCount), 0);
+    for (int i = 0; i < record_->mFrameSet->mFrameCount; i++) ShowFrameSetFrame(node_, i);
+  }
+}
+
 TEST_F(FrameSetTest, ACorruptFrameFailsAloneAndLaterFramesStillDecode) {
   std::string bad = Jpeg(8, 8, 50);
   bad.resize(bad.size() / 3);

@@ -18,6 +18,7 @@ class BlendRowsTest : public ::testing::Test {
   void SetUp() override {
     InitProductTables();
     InitBlendTables();
+    BuildBlendLookupTables();
   }
   void TearDown() override { InstallPixelKernels(3); }
 };

@@ -2,6 +2,7 @@
 // jobs giving the same pixels whatever the number of workers, and the split inflation.
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <random>
@@ -222,6 +223,30 @@ TEST_F(WorkerPoolTest, TwoWorkersInflateOneHalfEach) {
     if (workers >= 2) {
       EXPECT_TRUE(out == image) << workers << " workers";
     }
+  }
+  // A half that cannot be inflated (a damaged stream, a size no stream of its length gives, a
+  // stream shorter than its half) is cleared, never left partly written; the other stays whole.
+  RestartPool(2);
+  struct Case {
+    const char* what;
+    size_t damage;     // byte of part 2 to flip, or 0
+    int32_t size2;     // part 2's declared size
+    int32_t stored2;   // part 2's declared packed size
+  } cases[] = {{"damaged", part2.size() / 2, 4000, (int32_t)part2.size()},
+               {"beyond any ratio", 0, 4000, 3},
+               {"short", 0, 4001, (int32_t)part2.size()}};
+  for (const Case& c : cases) {
+    std::vector<uint8_t> broken = file;
+    if (c.damage) broken[56 + part1.size() + c.damage] ^= 0x5A;
+    std::vector<uint8_t> out(6000 + c.size2, 0xEE);
+    WorkerJob bad = job;
+    bad.mWord15 = broken.data();
+    bad.mWord14 = out.data();
+    bad.mWord8 = c.size2;
+    bad.mWord9 = c.stored2;
+    ASSERT_TRUE(SubmitToFirstTwoWorkers(bad));
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 6000, image.begin())) << c.what;
+    EXPECT_TRUE(std::all_of(out.begin() + 6000, out.end(), [](uint8_t b) { return b == 0; })) << c.what;
   }
 }
 

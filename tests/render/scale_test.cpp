@@ -117,7 +117,7 @@ TEST(Scalers, EnlargingFillsEveryOutputPixelFromInsideTheImage) {
   EXPECT_EQ(At(dst, 200, 199, 149), At(src, 3, 2, 2));
 }
 
-// The threaded scalers against the per-pixel arithmetic on random pictures: enlarging and
+// The scalers against the per-pixel arithmetic on random pictures: enlarging and
 // shrinking, odd widths, rectangles reaching outside the source, with and without workers.
 struct ScaleCase {
   int srcW, srcH, outW, outH;
@@ -153,7 +153,7 @@ std::vector<int64_t> BilinearPositions(int v0, int v1, int out100, int64_t* orig
   return pos;
 }
 
-TEST(Scalers, ThreadedFormsFollowThePerPixelArithmetic) {
+TEST(Scalers, EveryFormFollowsThePerPixelArithmetic) {
   for (int workers : {0, 3}) {
     if (workers) {
       g_WorkerCount = (uint8_t)workers;
@@ -197,6 +197,24 @@ TEST(Scalers, ThreadedFormsFollowThePerPixelArithmetic) {
           }
         }
       EXPECT_EQ(got, want) << "bilinear " << where;
+      // Bilinear on one thread: both weights sharpened, each product taken from the top byte.
+      std::fill(got.begin(), got.end(), 0xCD);
+      std::fill(want.begin(), want.end(), 0);
+      ScaleBilinear(got.data(), src.data(), bx0, by0, bx1, by1, c.srcW, c.srcH, c.outW * 100, c.outH * 100);
+      for (int y = 0; y < c.outH; y++)
+        for (int x = 0; x < c.outW; x++) {
+          int64_t sx = qx + (px[x] >> 8), sy = qy + (py[y] >> 8);
+          if (sx < 0 || sx >= c.srcW || sy < 0 || sy >= c.srcH) continue;
+          int64_t sx1 = sx + 1 < c.srcW ? sx + 1 : sx, sy1 = sy + 1 < c.srcH ? sy + 1 : sy;
+          uint32_t fx = (uint32_t)Sharp((int)(px[x] & 0xFF)), fy = (uint32_t)Sharp((int)(py[y] & 0xFF));
+          auto at = [&](int64_t xx, int64_t yy, int ch) { return (uint32_t)src[((size_t)yy * c.srcW + xx) * 4 + ch]; };
+          for (int ch = 0; ch < 4; ch++) {
+            uint32_t top = at(sx, sy, ch) * (256 - fx) + at(sx1, sy, ch) * fx;
+            uint32_t bottom = at(sx, sy1, ch) * (256 - fx) + at(sx1, sy1, ch) * fx;
+            want[((size_t)y * c.outW + x) * 4 + ch] = (uint8_t)(((top >> 8) * (256 - fy) + (bottom >> 8) * fy) >> 8);
+          }
+        }
+      EXPECT_EQ(got, want) << "single-thread bilinear " << where;
     }
     StopWorkerThreads();
   }

@@ -18,7 +18,9 @@ const char* const kMessages =
     "message 101293 \"E101293 %s %s\"\n"
     "message 101400 \"E101400 %s %s\"\n"
     "message 101420 \"E101420 %s\"\n"
+    "message 101300 \"E101300 %s %s %s\"\n"
     "message 102130 \"E102130 %s %s\"\n"
+    "message 108120 \"E108120\"\n"
     "message 900000 \"E900000\"\n";
 
 class ThreadsTest : public ScriptTest {
@@ -214,11 +216,31 @@ return
   EXPECT_EQ(u->mLoopDepth, 0);
 }
 
+// Commands by index: 0 wait, 1 if (block end 7), 2 loop (end 4), 3 wait, 4 end-loop, 5 else,
+// 6 wait, 7 end-if, 8 wait, 9 call, 10 wait, 11 return.
+const char* const kStructures = R"(
+file main.txt
+*SYSTEM_START
+wait frames=1
+if 1
+  loop -1
+    wait frames=1
+  endloop
+else
+  wait frames=1
+endif
+wait frames=1
+call SUB
+wait frames=1
+*SUB
+return
+)";
+
 class TaskStateTest : public ThreadsTest {
  protected:
   void SetUp() override {
     ThreadsTest::SetUp();
-    ASSERT_TRUE(BootListing("file main.txt\n*SYSTEM_START\nwait frames=1\nwait frames=1\nwait frames=1\n"));
+    ASSERT_TRUE(BootListing(kStructures));
     task_ = SystemTask();
     ASSERT_NE(task_, nullptr);
   }
@@ -234,10 +256,10 @@ TEST_F(TaskStateTest, EncodingHasTheDocumentedLengthAndSurvivesDecoding) {
   task_->mBlockDepth = 1;
   task_->mBlocks[0]->mLoopDepth = 1;
   task_->mBlocks[0]->mOpener = 1;
-  task_->mBlocks[0]->mEnd = 3;
+  task_->mBlocks[0]->mEnd = 7;
   task_->mLoopDepth = 1;
-  task_->mLoops[0]->mStart = 2;
-  task_->mLoops[0]->mEnd = 3;
+  task_->mLoops[0]->mStart = 3;
+  task_->mLoops[0]->mEnd = 4;
   task_->mLoops[0]->mLimit = -1;
   task_->mLoops[0]->mCounter = int64_t(1) << 31;
   task_->mMessageMark1 = 0xDEADBEEF;
@@ -248,7 +270,7 @@ TEST_F(TaskStateTest, EncodingHasTheDocumentedLengthAndSurvivesDecoding) {
   ScriptTask copy{};
   ASSERT_EQ(DecodeTaskState(state.data(), state.size(), &copy), 98);
   EXPECT_EQ(copy.mBlockDepth, 1);
-  EXPECT_EQ(copy.mBlocks[0]->mEnd, 3);
+  EXPECT_EQ(copy.mBlocks[0]->mEnd, 7);
   EXPECT_EQ(copy.mLoopDepth, 1);
   EXPECT_EQ(copy.mLoops[0]->mLimit, -1);
   EXPECT_EQ(copy.mLoops[0]->mCounter, INT32_MIN);   // only the low 32 bits are kept
@@ -302,6 +324,84 @@ TEST_F(TaskStateTest, HostileStatesAreRefusedAndLeaveTheTaskAlone) {
   ClearMessage();
   EXPECT_EQ(DecodeTaskState(good.data(), good.size(), task_), (int32_t)good.size());
   EXPECT_EQ(ShownMessage(), 0);
+}
+
+// Positions must name the commands the runner would have left there. A block end at the else
+// the task resumes at used to pass (it lies inside the file) and made the else jump to itself
+// for ever.
+TEST_F(TaskStateTest, StatePositionsMustNameTheirKindOfCommand) {
+  struct Case {
+    const char* what;
+    int32_t command, opener, end, loopStart, loopEnd, returnTo;
+    int64_t counter, limit;
+    bool accepted;
+  } cases[] = {
+      {"sound: in the loop, inside a call", 3, 1, 7, 3, 4, 10, 2, -1, true},
+      {"sound: a counted loop", 3, 1, 7, 3, 4, 10, 2, 5, true},
+      {"block end at the else resumed at", 5, 1, 5, 3, 4, 10, 1, -1, false},
+      {"block end at a plain command", 3, 1, 6, 3, 4, 10, 1, -1, false},
+      {"opener that is no if", 3, 2, 7, 3, 4, 10, 1, -1, false},
+      {"block end at an end-loop", 3, 1, 4, 3, 4, 10, 1, -1, false},
+      {"loop start not after a loop", 3, 1, 7, 4, 4, 10, 1, -1, false},
+      {"loop end at the loop's start", 3, 1, 7, 3, 3, 10, 1, -1, false},
+      {"loop counter below zero", 3, 1, 7, 3, 4, 10, -5, 5, false},
+      {"loop counter past its limit", 3, 1, 7, 3, 4, 10, 6, 5, false},
+      {"return not after a call", 3, 1, 7, 3, 4, 9, 1, -1, false},
+      {"resume past the last command", 12, 1, 7, 3, 4, 10, 1, -1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptTask source = *task_;
+    BlockRecord block{1, c.opener, c.end};
+    LoopRecord loop{1, c.loopStart, c.loopEnd, c.counter, c.limit};
+    CallFrame frame{};
+    frame.mReturnPosition = c.returnTo;
+    frame.mScriptFile = task_->mScriptFile;
+    source.mBlockDepth = 1;
+    source.mBlocks[0] = &block;
+    source.mLoopDepth = 1;
+    source.mLoops[0] = &loop;
+    source.mCallDepth = 1;
+    source.mFrames[0] = &frame;
+    source.mCommandIndex = c.command;
+    std::string state = Encode(&source);
+    ASSERT_FALSE(state.empty());
+    ClearMessage();
+    task_->mBlockDepth = task_->mLoopDepth = task_->mCallDepth = 0;
+    int32_t used = DecodeTaskState(state.data(), state.size(), task_);
+    EXPECT_EQ(used, c.accepted ? (int32_t)state.size() : 0);
+    EXPECT_EQ(ShownMessage(), c.accepted ? 0 : 900000);
+    EXPECT_EQ(task_->mBlockDepth, c.accepted ? 1 : 0);
+  }
+}
+
+// A restored record a block or loop command leaves by, pointing anywhere but where its kind of
+// command stands, stops the task with a message instead of circling for ever without a wait.
+TEST_F(TaskStateTest, LeavingByARecordThatPointsElsewhereStopsTheTask) {
+  struct Case {
+    const char* what;
+    int32_t command;     // else (5) or end-loop (4)
+    BlockRecord block;
+    LoopRecord loop;
+    int message;
+  } cases[] = {
+      {"else to a block end at itself", 5, {0, 1, 5}, {0, 3, 4, 1, -1}, 101300},
+      {"end-loop to a start after no loop", 4, {0, 1, 7}, {1, 4, 4, 1, -1}, 108120},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearMessage();
+    ASSERT_NE(task_->mBlocks[0], nullptr);
+    ASSERT_NE(task_->mLoops[0], nullptr);
+    *task_->mBlocks[0] = c.block;
+    *task_->mLoops[0] = c.loop;
+    task_->mBlockDepth = 1;
+    task_->mLoopDepth = 1;
+    task_->mCommandIndex = c.command;
+    task_->mWaitFrames = 0;
+    RunPasses(1);
+    EXPECT_EQ(ShownMessage(), c.message);
+  }
 }
 
 }  // namespace

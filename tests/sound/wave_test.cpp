@@ -2,6 +2,7 @@
 // their codes, non-PCM WAV converted to 16-bit PCM, and the built-in silent image.
 #include <sndfile.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -110,6 +111,80 @@ TEST_F(WaveTest, HostileWaveImagesAreRefusedWithTheirCodes) {
       EXPECT_EQ(Rec(n)->mPcmSize, 60 - 44);
       EXPECT_EQ(Rec(n)->mLengthMs, 2);
     }
+  }
+}
+
+// A "fmt " body with every field as given, consistent or not.
+std::string FmtRaw(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t bytesPerSecond, uint16_t align,
+                   uint16_t bits) {
+  BinaryWriter w;
+  w.U16(tag);
+  w.U16(channels);
+  w.U32(rate);
+  w.U32(bytesPerSecond);
+  w.U16(align);
+  w.U16(bits);
+  return w.Data();
+}
+
+TEST_F(WaveTest, ForgedFormatsAreRefusedBeforeAnyBufferIsSizedFromThem) {
+  // Buffers hold one second: a forged rate or block align would size gigabytes from a few
+  // bytes of header, and without an output device the whole of it would be filled.
+  std::string pcm(16, '\x10');
+  std::string floats(32, '\0');
+  struct Case {
+    const char* name;
+    std::string image;
+    int code;
+  } cases[] = {
+      {"rate of a billion", Riff(Chunk("fmt ", FmtRaw(1, 1, 0x40000000, 0x80000000u, 2, 16)) + Chunk("data", pcm)), -1120},
+      {"rate of 2^32 - 1", Riff(Chunk("fmt ", FmtRaw(1, 2, 0xFFFFFFFFu, 0, 4, 16)) + Chunk("data", pcm)), -1120},
+      {"rate of 50", Riff(Chunk("fmt ", FmtRaw(1, 1, 50, 100, 2, 16)) + Chunk("data", pcm)), -1120},
+      {"block align of 65535", Riff(Chunk("fmt ", FmtRaw(1, 1, 44100, 0, 0xFFFF, 16)) + Chunk("data", pcm)), -1120},
+      {"block align of 0", Riff(Chunk("fmt ", FmtRaw(1, 2, 44100, 0, 0, 8)) + Chunk("data", pcm)), -1120},
+      {"float at a rate of 2^31 - 1", Riff(Chunk("fmt ", FmtRaw(3, 2, 0x7FFFFFFF, 0xFFFFFFF8u, 8, 32)) + Chunk("data", floats)), -10200},
+      {"float at a rate of 10", WaveFile(3, 1, 10, 32, floats), -10200},
+      {"rate at the mixer's top", Riff(Chunk("fmt ", FmtRaw(1, 2, 200000, 800000, 4, 16)) + Chunk("data", pcm)), 0},
+  };
+  for (uint8_t device : {1, 0}) {
+    g_SoundDevice = device;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (device ? " with a device" : " without a device"));
+      NameNode* n = AddSound(c.name, SOUND_FORMAT_WAVE);
+      SoundRecord* r = Rec(n);
+      EXPECT_EQ(OpenImage(r, c.image, SOUND_FORMAT_WAVE), c.code);
+      if (c.code < 0) {
+        EXPECT_EQ(r->mStaging, nullptr);
+        EXPECT_EQ(r->mCarry, nullptr);
+      } else {
+        EXPECT_EQ(r->mBufferBytes, 800000u);
+        EXPECT_EQ(r->mBuffer != nullptr, device == 1);
+      }
+    }
+  }
+  g_SoundDevice = 1;
+}
+
+TEST_F(WaveTest, FloatSamplesBeyondFullScaleOrNotANumberAreClamped) {
+  const float nan = std::nanf(""), inf = HUGE_VALF;
+  struct Case {
+    float in;
+    int16_t out;
+  } cases[] = {{nan, 0}, {-nan, 0}, {inf, 32767}, {-inf, -32768}, {1e30f, 32767}, {-1e30f, -32768},
+               {1.0f, 32767}, {-1.0f, -32768}, {0.5f, 16384}, {-0.25f, -8192}, {0.0f, 0}};
+  BinaryWriter floats;
+  for (const Case& c : cases) {
+    uint32_t bits;
+    memcpy(&bits, &c.in, 4);
+    floats.U32(bits);
+  }
+  NameNode* n = AddSound("floats", SOUND_FORMAT_WAVE);
+  SoundRecord* r = Rec(n);
+  ASSERT_EQ(OpenImage(r, WaveFile(3, 1, 8000, 32, floats.Data()), SOUND_FORMAT_WAVE), 0);
+  ASSERT_EQ(r->mPcmSize, (int32_t)(2 * (sizeof cases / sizeof cases[0])));
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ((int16_t)(r->mPcm[2 * i] | (r->mPcm[2 * i + 1] << 8)), cases[i].out);
   }
 }
 

@@ -199,3 +199,22 @@ TEST(BuiltinFace, DrawsABoxInsideTheCellWhenNoFontIsUsable) {
 }
 
 }  // namespace
+
+// Start-up only starts the listing; the first reader takes the list into the table. What it
+// takes must be the table a build at once makes, slots and all.
+TEST(FontTableStart, TheTableTakenAtTheFirstReadIsTheOneBuiltAtOnce) {
+  StartFontTable();
+  std::vector<std::string> lazy;
+  for (int row = 0; row < GetFontCount(); row++) lazy.push_back(GetFontFaceName(row));
+  std::vector<int32_t> lazySlots, lazyScripts;
+  for (int slot = 0; slot < TEXT_STYLE_SLOTS; slot++) lazySlots.push_back(g_TextStyles[slot].mFontIndex);
+  for (int row = 0; row < g_FontCount; row++) lazyScripts.push_back(g_FontScript[row]);
+  BuildFontTable();
+  std::vector<std::string> built;
+  for (int row = 0; row < GetFontCount(); row++) built.push_back(GetFontFaceName(row));
+  EXPECT_EQ(lazy, built);
+  ASSERT_FALSE(built.empty());
+  for (int slot = 0; slot < TEXT_STYLE_SLOTS; slot++) EXPECT_EQ(lazySlots[slot], g_TextStyles[slot].mFontIndex) << slot;
+  for (int row = 0; row < g_FontCount; row++) EXPECT_EQ(lazyScripts[row], g_FontScript[row]) << row;
+  ReleaseGdiObjects();
+}

@@ -133,4 +133,16 @@ TEST_F(MessageRecordTest, ClearActsOnlyOnAFinishedMessage) {
   EXPECT_EQ(g_Message->mCursorX, 40) << "the pen stays";
 }
 
+// Closing a block with no record (its allocation failed at start-up) must end the run with a
+// message, not dereference a null record or leave the task waiting for ever.
+TEST_F(MessageRecordTest, ClosingWithoutARecordIsAFatalMessage) {
+  MessageRecord* kept = g_Message;
+  g_Message = nullptr;
+  g_QuitFlag = 0;
+  int result = CloseMessageBlock();
+  g_Message = kept;
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(g_QuitFlag, 1);
+}
+
 }  // namespace

@@ -17,7 +17,7 @@
 
 namespace {
 
-// Runs one disabled child test of this program under a virtual X server, at most two minutes. Each
+// Runs one disabled child test of this program under a virtual X server, at most five minutes. Each
 // test starts looking for a free server number at a number of its own, so tests running at the
 // same time never share a server.
 // These runs take their turns: two scripted desktops at once on a busy machine starve each other.
@@ -35,7 +35,7 @@ int RunChildUnderXvfb(const char* child, int display) {
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
   setenv("KIVOR_XVFB_DESKTOP", "1", 1);
   int turn = TakeXvfbTurn();
-  int status = PlatStartProcess({"timeout", "120", "xvfb-run", "-a", "-n", std::to_string(display), "-s", "-screen 0 800x600x24",
+  int status = PlatStartProcess({"timeout", "300", "xvfb-run", "-a", "-n", std::to_string(display), "-s", "-screen 0 800x600x24",
                                  PlatExecutablePath(), std::string("--gtest_filter=") + child,
                                  "--gtest_also_run_disabled_tests"},
                                 true);
@@ -47,16 +47,19 @@ int RunChildUnderXvfb(const char* child, int display) {
 bool XvfbToolsPresent() { return ProgramOnPath("xvfb-run") && ProgramOnPath("xdotool") && ProgramOnPath("timeout"); }
 
 // Starts an xdotool script in the background; `$id` holds the window whose name is `window`.
+// X delivers events in the order they were sent, so the steps need no pauses between them: what
+// a key opens is open before the next key is read.
 int Drive(const std::string& window, const std::string& steps) {
   // The keys go where the focus is: the script gives it to the window and waits until it is there.
   std::string script = "id=$(xdotool search --sync --onlyvisible --name '^" + window + "$' | head -1); " +
-                       "for i in $(seq 50); do xdotool windowfocus $id 2>/dev/null; sleep 0.1; " +
-                       "[ \"$(xdotool getwindowfocus)\" = \"$id\" ] && break; done; sleep 0.2; " + steps;
+                       "for i in $(seq 600); do xdotool windowfocus $id 2>/dev/null; " +
+                       "[ \"$(xdotool getwindowfocus)\" = \"$id\" ] && break; sleep 0.1; done; " + steps;
   return PlatStartWatchedProcess({"/bin/sh", "-c", script});
 }
 
+// Waits for a script to end, at most a minute.
 void WaitFor(int process) {
-  for (int i = 0; i < 2000 && !PlatProcessEnded(process); i++) PlatSleep(10);
+  for (int i = 0; i < 6000 && !PlatProcessEnded(process); i++) PlatSleep(10);
 }
 
 // A box's button row: the buttons of `count` at width 76 each, 8 apart, centred at the bottom.
@@ -176,20 +179,43 @@ std::vector<PlatMenuItem> SampleMenus() {
   };
 }
 
-// Polls the game window's events until a menu command arrives (its id) or a while has passed (0).
+// Polls the game window's events until a menu command arrives (its id), or gives 0 once the
+// script has ended and ten more seconds have passed for its last events (at most a minute).
 uint32_t WaitForMenuCommand(int process) {
-  int sinceEnd = 0;   // polls since the script ended: its last keys may still be on their way
-  for (int i = 0; i < 3000 && sinceEnd < 200; i++) {
+  uint32_t start = PlatGetTicks(), ended = 0;
+  bool scriptEnded = false;
+  while (PlatGetTicks() - start < 60000 && (!scriptEnded || PlatGetTicks() - ended < 10000)) {
     PlatEventRecord e;
     while (g_Platform->PollEvent(&e))
       if (e.type == PLAT_EVENT_MENU_COMMAND) {
         WaitFor(process);
         return (uint32_t)e.key;
       }
-    if (sinceEnd > 0 || PlatProcessEnded(process)) sinceEnd++;
+    if (!scriptEnded && PlatProcessEnded(process)) {
+      scriptEnded = true;
+      ended = PlatGetTicks();
+    }
     PlatSleep(5);
   }
   return 0;
+}
+
+// Takes the whole screen (800 x 600, R, G, B) while the game window's events go on being
+// answered, so a menu opening meanwhile is drawn; false when no picture could be taken.
+bool TakeScreen(const std::string& path, std::vector<uint8_t>* rgb) {
+  PlatEventRecord e;
+  while (g_Platform->PollEvent(&e)) {
+  }
+  int shot = PlatStartWatchedProcess({"/bin/sh", "-c", "exec import -window root -depth 8 'rgb:" + path + "'"});
+  for (int i = 0; i < 6000 && !PlatProcessEnded(shot); i++) {
+    while (g_Platform->PollEvent(&e)) {
+    }
+    PlatSleep(5);
+  }
+  rgb->assign((size_t)800 * 600 * 3, 0);
+  std::ifstream in(path, std::ios::binary);
+  in.read(reinterpret_cast<char*>(rgb->data()), (std::streamsize)rgb->size());
+  return (size_t)in.gcount() == rgb->size();
 }
 
 // Counts pixels of a colour and dark (ink) pixels in a rectangle of a screenshot.
@@ -216,52 +242,51 @@ TEST(SdlMenusChild, DISABLED_MenuBar) {
   std::vector<PlatMenuItem> menus = SampleMenus();
   g_PlatformDesktop->SetMenuBar(0, menus.data(), (int)menus.size());
   g_Platform->SetWindowTitle(0, "Game");
-  // The window grew by the bar: the client area keeps the game size.
-  PlatRect client;
-  for (int i = 0; i < 50; i++) {
+  // The window is mapped and grew by the bar: the client area keeps the game size.
+  ASSERT_EQ(PlatStartProcess({"timeout", "60", "xdotool", "search", "--sync", "--onlyvisible", "--name", "^Game$"}, true),
+            0);
+  PlatRect client{};
+  for (uint32_t start = PlatGetTicks(); PlatGetTicks() - start < 30000; PlatSleep(10)) {
     PlatEventRecord e;
     while (g_Platform->PollEvent(&e)) {
     }
-    PlatSleep(10);
+    if (g_Platform->GetWindowRect(0, &client) && client.width == 320 && client.height == 240) break;
   }
-  ASSERT_TRUE(g_Platform->GetWindowRect(0, &client));
   EXPECT_EQ(client.width, 320);
   EXPECT_EQ(client.height, 240);
   TempFolder folder;
   std::string shot = folder.path() + "/menu.rgb";
-  // A click opens File; while it is open the screen is taken; a click on Save chooses it.
-  // The drop-down is a window of its own: the screen is taken once it is there.
-  int driver = Drive("Game", "xdotool mousemove --window $id 15 10 click 1; for i in $(seq 100); do "
-                             "[ $(xdotool search --onlyvisible --classname test_windows | wc -l) -ge 2 ] && break; "
-                             "sleep 0.1; done; sleep 0.5; import -window root -depth 8 rgb:" +
-                                 shot + "; xdotool mousemove --window $id 30 32; sleep 0.2; xdotool click 1");
-  EXPECT_EQ(WaitForMenuCommand(driver), 101u);
-  std::ifstream in(shot, std::ios::binary);
-  std::vector<uint8_t> rgb((size_t)800 * 600 * 3);
-  in.read(reinterpret_cast<char*>(rgb.data()), (std::streamsize)rgb.size());
-  ASSERT_EQ((size_t)in.gcount(), rgb.size());
-  int faces, inks;
-  // The bar: a light ground with dark captions (the open File slot is highlighted).
-  CountPixels(rgb, client.x + 60, client.y - 20, 200, 20, 0xF0F0F0, &faces, &inks);
-  EXPECT_GT(faces, 2000);
-  EXPECT_GT(inks, 20);
-  // The drop-down below File, over the game picture (black): ground and captions.
-  CountPixels(rgb, client.x + 2, client.y + 24, 60, 60, 0xF0F0F0, &faces, &inks);
-  EXPECT_GT(faces, 1500);
-  EXPECT_GT(inks, 20);
+  // A click opens File. The drop-down is a window of its own, mapped and drawn some time after
+  // the click: the screen is taken until the bar and the drop-down both show (at most a minute).
+  int driver = Drive("Game", "xdotool mousemove --window $id 15 10 click 1");
+  WaitFor(driver);
+  std::vector<uint8_t> rgb;
+  int barFaces = 0, barInks = 0, dropFaces = 0, dropInks = 0;
+  for (uint32_t start = PlatGetTicks(); PlatGetTicks() - start < 60000;) {
+    if (!TakeScreen(shot, &rgb)) continue;
+    // The bar: a light ground with dark captions (the open File slot is highlighted).
+    CountPixels(rgb, client.x + 60, client.y - 20, 200, 20, 0xF0F0F0, &barFaces, &barInks);
+    // The drop-down below File, over the game picture (black): ground and captions.
+    CountPixels(rgb, client.x + 2, client.y + 24, 60, 60, 0xF0F0F0, &dropFaces, &dropInks);
+    if (barFaces > 2000 && barInks > 20 && dropFaces > 1500 && dropInks > 20) break;
+  }
+  EXPECT_GT(barFaces, 2000);
+  EXPECT_GT(barInks, 20);
+  EXPECT_GT(dropFaces, 1500);
+  EXPECT_GT(dropInks, 20);
+  // A click on Save chooses it.
+  EXPECT_EQ(WaitForMenuCommand(Drive("Game", "xdotool mousemove --window $id 30 32 click 1")), 101u);
   struct Case {
     const char* steps;
     uint32_t id;
   };
   const Case cases[] = {
       // Alt+F opens File at Save; Down passes the greyed Load (selectable) and the line to Exit.
-      {"xdotool key alt+f; sleep 0.2; xdotool key Down Down Return", 103},
-      {"xdotool key alt+e; sleep 0.2; xdotool key u", 201},                  // an access key in the menu
-      {"xdotool key alt+f; sleep 0.2; xdotool key m; sleep 0.2; xdotool key Return", 111},   // a sub-menu
+      {"xdotool key alt+f Down Down Return", 103},
+      {"xdotool key alt+e u", 201},                                           // an access key in the menu
+      {"xdotool key alt+f m Return", 111},                                    // a sub-menu
       // A greyed item chooses nothing; Escape leaves; a plain bar item is chosen by a click.
-      {"xdotool key alt+f; sleep 0.2; xdotool key l Escape; sleep 0.2; "
-       "xdotool mousemove --window $id 110 10 click 1",
-       300},
+      {"xdotool key alt+f l Escape; xdotool mousemove --window $id 110 10 click 1", 300},
   };
   // The pointer stays away from the menus while keys choose.
   for (const Case& c : cases)
@@ -269,7 +294,7 @@ TEST(SdlMenusChild, DISABLED_MenuBar) {
   // Mouse positions under the bar reach the engine in client coordinates.
   driver = Drive("Game", "xdotool mousemove --window $id 50 70 click 1");
   int clickY = -1;
-  for (int i = 0; i < 1000 && clickY < 0; i++) {
+  for (int i = 0; i < 12000 && clickY < 0; i++) {
     PlatEventRecord e;
     while (g_Platform->PollEvent(&e))
       if (e.type == PLAT_EVENT_MOUSE_DOWN) clickY = e.y;
@@ -309,7 +334,7 @@ TEST(SdlMenusChild, DISABLED_PopUps) {
   };
   std::string right63;
   for (int i = 0; i < 64; i++) right63 += " Right";
-  const std::string deep = "xdotool key Down" + right63 + "; sleep 0.5; xdotool key Return";
+  const std::string deep = "xdotool key Down" + right63 + " Return";
   const Case cases[] = {
       {1, "xdotool key Down Down Down Return", 103},                   // the line is passed over
       {1, "xdotool key Escape", 0},
@@ -391,7 +416,7 @@ TEST(SdlTray, TheTrayIconRegistersOnTheSessionBusAndReportsClicks) {
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
   setenv("KIVOR_XVFB_DESKTOP", "1", 1);
   int turn = TakeXvfbTurn();
-  int status = PlatStartProcess({"timeout", "120", "dbus-run-session", "--", "xvfb-run", "-a", "-n", "231", "-s",
+  int status = PlatStartProcess({"timeout", "300", "dbus-run-session", "--", "xvfb-run", "-a", "-n", "231", "-s",
                                  "-screen 0 800x600x24", PlatExecutablePath(), "--gtest_filter=SdlTrayChild.DISABLED_Tray",
                                  "--gtest_also_run_disabled_tests"},
                                 true);
