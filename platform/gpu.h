@@ -121,3 +121,10 @@ void PlatGpuQuantizeTo4Bits(uint8_t* bgra, int width, int height, bool dither);
 
 // The device of the chosen backend.
 PlatGpuDriver* PlatGpu();
+
+// A device with a context bound to one thread at a time (OpenGL) is let go by the calling
+// thread, so the next call may come from another; nothing for a device without one.
+void PlatGpuLeaveThread();
+// Whether the main window's frames go to the screen through the device (the SDL backend with
+// the OpenGL device); then a lost device must be made again before a frame can be shown.
+bool PlatGpuPresentsFrames();

@@ -25,3 +25,9 @@ int InitDirect3D();
 void ShutdownDirect3D();
 // One GPU frame into the offscreen layer; nothing while no offscreen layer is named.
 int RenderGpuScene();
+// The whole rebuild of a lost device, with the characters' players kept: 0 when the device is
+// ready again, -1 after the fall-back to the CPU.
+int RebuildDevice();
+// Presentation's hand-off: a device that presents frames and was lost is rebuilt before the
+// frame goes through it (the scene, which rebuilds it otherwise, may not run at all).
+void RebuildLostPresenter();

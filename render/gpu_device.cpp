@@ -174,6 +174,9 @@ int StartDirect3D() {
   // Start-up checks the card; a device made again after a reset does not.
   g_CapsPassed = false;
   int result = InitDirect3D();
+  // Start-up runs on the main thread, the frames may run on the game-logic thread: the device
+  // is handed over here.
+  PlatGpuLeaveThread();
   if (result == 0) return 0;
   // Nothing uses the device once drawing has moved to the CPU.
   ReleaseRenderTargets();
@@ -191,4 +194,9 @@ void ShutdownDirect3D() {
   if (!g_GpuSceneMode && !g_GpuDrawing) return;
   ReleaseRenderTargets();
   ReleaseDirect3D();
+}
+
+void RebuildLostPresenter() {
+  if (!g_D3D.mDevice || !g_D3D.mD3D || !PlatGpuPresentsFrames()) return;
+  if (g_D3D.mD3D->TestDevice() == PLAT_GPU_NOT_RESET) RebuildDevice();
 }

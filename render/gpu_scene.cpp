@@ -283,25 +283,28 @@ int DeviceReset() {
   return 0;
 }
 
+int RebuildDevice() {
+  // The characters' players live on the device: their state is kept across the rebuild.
+  if (g_EmoteAvailable) {
+    SaveEmoteStates();
+    ReleaseEmotePlayers();
+    ReleaseEmoteDriver();
+  }
+  if (DeviceReset() != 0) return -1;
+  if (g_EmoteAvailable) {
+    RefreshEmoteCamera(g_D3D.mD3D);
+    g_GpuRedrawRequest = 1;
+  }
+  return 0;
+}
+
 int RenderGpuScene() {
   if (!g_OffscreenLayerNode) return 0;
   // Without a device (a drawing method without one, or after the fall-back) there is no scene.
   if (!g_D3D.mDevice || !g_D3D.mEffectLoaded) return 0;
   bool reset = g_D3D.mD3D->TestDevice() == PLAT_GPU_NOT_RESET || g_DeviceResetRequest;
   g_DeviceResetRequest = 0;
-  if (reset) {
-    // The characters' players live on the device: their state is kept across the rebuild.
-    if (g_EmoteAvailable) {
-      SaveEmoteStates();
-      ReleaseEmotePlayers();
-      ReleaseEmoteDriver();
-    }
-    if (DeviceReset() != 0) return 0;
-    if (g_EmoteAvailable) {
-      RefreshEmoteCamera(g_D3D.mD3D);
-      g_GpuRedrawRequest = 1;
-    }
-  }
+  if (reset && RebuildDevice() != 0) return 0;
   PlatGpuDriver* gpu = g_D3D.mD3D;
   gpu->SetRenderTarget(nullptr);
   ClearRenderTarget();

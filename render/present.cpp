@@ -6,6 +6,8 @@
 #include "app/window.h"
 #include "layers/layer.h"
 #include "layers/pixel_kernels.h"
+#include "platform/gpu.h"
+#include "render/gpu.h"
 #include "render/render.h"
 
 Size2 g_LetterboxOffset;
@@ -74,6 +76,9 @@ void PresentFrame(WindowRecord* w, LayerRecord* root) {
 }
 
 int PresentWindow(WindowRecord* w) {
+  // The main window's frames may go through the device: a lost one is made again first, outside
+  // the screen lock, since a failed rebuild shows its box.
+  if (w->mIndex == 0) RebuildLostPresenter();
   std::lock_guard<std::recursive_mutex> lock(g_ScreenLock);
   LayerRecord* root = GetLayerRecord(w->mRootLayer);
   if (!w->mVisible || !root || !root->mVisible) {
@@ -89,6 +94,8 @@ int PresentWindow(WindowRecord* w) {
     w->mDrawn = 1;
     PresentFrame(w, root);
   }
+  // The frame is on its way: the device is free for whichever thread shows a window next.
+  PlatGpuLeaveThread();
   return g_QuitFlag;
 }
 

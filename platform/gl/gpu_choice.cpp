@@ -24,6 +24,11 @@ bool CreateFirst(int width, int height, PlatGpuCaps* caps) {
 
 }  // namespace
 
+bool GlGpuWanted() {
+  const char* which = getenv("KIVOR_GPU");
+  return !which || (strcmp(which, "soft") != 0 && strcmp(which, "off") != 0);
+}
+
 PlatGpuDriver* PlatChosenGpu() {
   const char* which = getenv("KIVOR_GPU");
   if (which && !strcmp(which, "soft")) return &g_SoftwareGpu;

@@ -8,8 +8,12 @@
 #include <SDL2/SDL_opengl.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -219,9 +223,63 @@ struct Device {
   uint8_t filter[3][2] = {};
   PlatGpuDrawState state{};
   PlatGpuEffect effect{PLAT_GPU_NO_PASS, 1.0f, 0.0f, 0.0f};
+  float transforms[3][16] = {};
+  // What presenting to a window needs: the copying program, the picture and the menu bar.
+  GLuint presentProgram = 0;
+  GLint presentRect = -1, presentWindow = -1;
+  GLuint picture = 0, bar = 0;
+  int pictureSize[2] = {}, barSize[2] = {};
+  SDL_Window* intervalWindow = nullptr;   // the window the swap interval was last set for
 };
 
 Device g_Device;
+
+// Every entry point runs under this lock, so a second thread waits for the call in progress.
+std::mutex g_Lock;
+// The thread the context is current on, or none. A context is current on one thread at a
+// time; the thread that has it lets it go at a hand-off point (GlGpuLeaveThread, the end of a
+// presentation) and the next thread that calls takes it.
+std::thread::id g_Holder;
+// The lock of the entry point running on this thread, which a waiting Take lets go meanwhile.
+thread_local std::unique_lock<std::mutex>* t_Entry = nullptr;
+
+struct Entry {
+  std::unique_lock<std::mutex> lock{g_Lock};
+  std::unique_lock<std::mutex>* outer = t_Entry;
+  Entry() { t_Entry = &lock; }
+  ~Entry() { t_Entry = outer; }
+};
+
+// Whether a device exists, read without the lock by the main thread's event pump.
+std::atomic<bool> g_Exists{false};
+SDL_Window* g_PresentWindow = nullptr;   // the window the device presents to, or none
+int g_SwapInterval = -1;                 // of the last presentation; -1 before the first
+int g_Presentations = 0;
+
+// Makes the context current on this thread with `drawable`. A context another thread has is
+// waited for (up to two seconds) when `wait` is set, else refused.
+bool Take(SDL_Window* drawable, bool wait) {
+  Device& d = g_Device;
+  const std::thread::id me = std::this_thread::get_id(), none;
+  for (int waited = 0; d.context && g_Holder != me && g_Holder != none; waited++) {
+    if (!wait || !t_Entry || waited >= 2000) return false;
+    t_Entry->unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    t_Entry->lock();
+  }
+  if (!d.context || SDL_GL_MakeCurrent(drawable, d.context) != 0) return false;
+  g_Holder = me;
+  return true;
+}
+
+void LetGo() {
+  if (g_Holder != std::this_thread::get_id()) return;
+  SDL_GL_MakeCurrent(nullptr, nullptr);
+  // SDL keeps the current context in storage of the thread, which a thread SDL did not start
+  // would leave behind when it ends.
+  SDL_TLSCleanup();
+  g_Holder = std::thread::id();
+}
 // Every texture record handed out and not yet released, of this device or an earlier one.
 std::unordered_set<GlTexture*> g_Textures;
 
@@ -237,9 +295,7 @@ GlTexture* Own(PlatGpuTexture* t) {
 PlatGpuTexture* Handle(GlTexture* t) { return reinterpret_cast<PlatGpuTexture*>(t); }
 
 // The context is there and current, and not lost.
-bool Live() {
-  return g_Device.exists && g_Device.status == PLAT_GPU_READY && SDL_GL_MakeCurrent(g_Device.window, g_Device.context) == 0;
-}
+bool Live() { return g_Device.exists && g_Device.status == PLAT_GPU_READY && Take(g_Device.window, true); }
 
 bool OfThisDevice(const GlTexture* t) { return t && g_Device.exists && t->generation == g_Device.generation; }
 
@@ -289,13 +345,23 @@ void DropContextObjects(bool usable) {
     d.vertexShader = 0;
     g_Count.shaders--;
   }
+  if (d.presentProgram) {
+    if (usable) gl.DeleteProgram(d.presentProgram);
+    d.presentProgram = 0;
+    g_Count.programs--;
+  }
+  DropTexture(&d.picture, usable);
+  DropTexture(&d.bar, usable);
+  d.intervalWindow = nullptr;
   d.target = nullptr;
   for (GlTexture*& s : d.stageTexture) s = nullptr;
 }
 
+// A context current on another thread is destroyed by the driver once that thread lets it go.
 void DeleteContext() {
   if (g_Device.context) SDL_GL_DeleteContext(g_Device.context);
   g_Device.context = nullptr;
+  g_Holder = std::thread::id();
 }
 
 // The context goes away as a driver reset takes it: nothing in it can be used again.
@@ -325,8 +391,8 @@ void SetContextAttributes(bool es, bool robust) {
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, es ? SDL_GL_CONTEXT_PROFILE_ES : SDL_GL_CONTEXT_PROFILE_CORE);
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, es ? 0 : 3);
-  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
-  SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
+  // The pixel format stays SDL's default, the one a game window made for OpenGL has, so the
+  // context can be made current on that window to present.
   if (robust) {
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, SDL_GL_CONTEXT_ROBUST_ACCESS_FLAG);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_RESET_NOTIFICATION, SDL_GL_CONTEXT_RESET_LOSE_CONTEXT);
@@ -355,7 +421,9 @@ bool OpenContext() {
   // The driver library stays loaded for the rest of the process: it keeps state of its own
   // across contexts, and loading it again for every device would cost more than the device.
   if (d.context) SDL_GL_LoadLibrary(nullptr);
-  if (!d.context || SDL_GL_MakeCurrent(d.window, d.context) != 0 || !LoadFunctions()) return false;
+  if (!d.context || SDL_GL_MakeCurrent(d.window, d.context) != 0) return false;
+  g_Holder = std::this_thread::get_id();
+  if (!LoadFunctions()) return false;
   const char* version = reinterpret_cast<const char*>(gl.GetString(GL_VERSION));
   d.es = version && !strncmp(version, "OpenGL ES", 9);
   return true;
@@ -626,10 +694,13 @@ bool ApplyDrawState() {
 void GlReleaseDevice() {
   Device& d = g_Device;
   if (!d.window && !d.context && !d.videoStarted) return;
-  bool usable = d.context && d.status == PLAT_GPU_READY && SDL_GL_MakeCurrent(d.window, d.context) == 0;
+  // A context that another thread still has (one that has ended) is not waited for: its objects
+  // go with it.
+  bool usable = d.context && d.status == PLAT_GPU_READY && Take(d.window, false);
   DropContextObjects(usable);
   CloseContext();
   d.exists = false;
+  g_Exists = false;
   d.status = PLAT_GPU_READY;
 }
 
@@ -674,12 +745,15 @@ bool GlCreateDevice(int width, int height, PlatGpuCaps* caps) {
   d.target = nullptr;
   for (GlTexture*& s : d.stageTexture) s = nullptr;
   memset(d.filter, PLAT_FILTER_POINT, sizeof d.filter);
+  memset(d.transforms, 0, sizeof d.transforms);
+  for (float(&m)[16] : d.transforms) m[0] = m[5] = m[10] = m[15] = 1.0f;
   d.state = DefaultDrawState();
   d.effect = PlatGpuEffect{PLAT_GPU_NO_PASS, 1.0f, 0.0f, 0.0f};
   gl.Disable(GL_DEPTH_TEST);
   gl.Disable(GL_CULL_FACE);
   gl.Disable(GL_DITHER);
   *caps = d.caps;
+  g_Exists = true;
   return true;
 }
 
@@ -824,18 +898,233 @@ bool GlReadBack(PlatGpuTexture* handle, uint8_t* bgra, int width, int height, in
   return gl.GetError() == GL_NO_ERROR;
 }
 
+bool GlSetTransform(int which, const float* matrix) {
+  if (which < PLAT_GPU_WORLD || which > PLAT_GPU_PROJECTION || !matrix || !g_Device.exists) return false;
+  memcpy(g_Device.transforms[which], matrix, sizeof g_Device.transforms[which]);
+  return true;
+}
+
+bool GlGetTransform(int which, float* matrix) {
+  if (which < PLAT_GPU_WORLD || which > PLAT_GPU_PROJECTION || !matrix || !g_Device.exists) return false;
+  memcpy(matrix, g_Device.transforms[which], sizeof g_Device.transforms[which]);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Presentation: a window's picture copied onto its default framebuffer and swapped.
+
+// Both copy texels one for one (or by nearest texel when the window's drawable has another
+// size), with B and R exchanged from the memory order the textures keep.
+const char* const kPresentVertexShader = R"(
+uniform vec4 uRect;     // x, y, width, height in window pixels, rows from the top
+uniform vec2 uWindow;   // the drawable's size
+void main() {
+  vec2 corner = vec2(float(gl_VertexID & 1), float(gl_VertexID >> 1));
+  vec2 p = uRect.xy + corner * uRect.zw;
+  gl_Position = vec4(p.x / uWindow.x * 2.0 - 1.0, 1.0 - p.y / uWindow.y * 2.0, 0.0, 1.0);
+}
+)";
+
+const char* const kPresentFragmentShader = R"(
+uniform sampler2D uPicture;
+uniform vec4 uRect;
+uniform vec2 uWindow;
+out vec4 fragColour;
+void main() {
+  ivec2 size = textureSize(uPicture, 0);
+  ivec4 rect = ivec4(uRect);
+  int x = int(gl_FragCoord.x) - rect.x;
+  int y = int(uWindow.y) - 1 - int(gl_FragCoord.y) - rect.y;
+  ivec2 t = ivec2(x * size.x / rect.z, y * size.y / rect.w);
+  vec4 c = texelFetch(uPicture, clamp(t, ivec2(0), size - 1), 0);
+  fragColour = vec4(c.b, c.g, c.r, 1.0);
+}
+)";
+
+bool BuildPresentProgram() {
+  Device& d = g_Device;
+  if (d.presentProgram) return true;
+  GLuint vs = CompileShader(GL_VERTEX_SHADER, VersionLines() + kPresentVertexShader);
+  GLuint fs = vs ? CompileShader(GL_FRAGMENT_SHADER, VersionLines() + kPresentFragmentShader) : 0;
+  GLuint p = fs ? gl.CreateProgram() : 0;
+  if (p) {
+    g_Count.programs++;
+    gl.AttachShader(p, vs);
+    gl.AttachShader(p, fs);
+    gl.LinkProgram(p);
+    GLint ok = 0;
+    gl.GetProgramiv(p, GL_LINK_STATUS, &ok);
+    if (!ok) {
+      gl.DeleteProgram(p);
+      g_Count.programs--;
+      p = 0;
+    }
+  }
+  for (GLuint shader : {vs, fs})
+    if (shader) {
+      gl.DeleteShader(shader);
+      g_Count.shaders--;
+    }
+  if (!p) return false;
+  d.presentProgram = p;
+  d.presentRect = gl.GetUniformLocation(p, "uRect");
+  d.presentWindow = gl.GetUniformLocation(p, "uWindow");
+  gl.UseProgram(p);
+  gl.Uniform1i(gl.GetUniformLocation(p, "uPicture"), 0);
+  return true;
+}
+
+// Puts width x height B, G, R, A texels (rows packed) into a texture of the presentation,
+// made or remade at that size.
+bool UploadPicture(GLuint* name, int size[2], const uint8_t* bgra, int width, int height) {
+  const PlatGpuCaps& caps = g_Device.caps;
+  if (width > caps.maxTextureWidth || height > caps.maxTextureHeight) return false;
+  ClearErrors();
+  gl.ActiveTexture(GL_TEXTURE0);
+  if (*name && (size[0] != width || size[1] != height)) DropTexture(name, true);
+  if (!*name) {
+    gl.GenTextures(1, name);
+    if (!*name) return false;
+    g_Count.textures++;
+    gl.BindTexture(GL_TEXTURE_2D, *name);
+    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    gl.TexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    size[0] = width;
+    size[1] = height;
+  }
+  gl.BindTexture(GL_TEXTURE_2D, *name);
+  gl.PixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  gl.PixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  gl.TexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, bgra);
+  return gl.GetError() == GL_NO_ERROR;
+}
+
+void DrawPicture(GLuint name, float x, float y, float width, float height) {
+  gl.BindTexture(GL_TEXTURE_2D, name);
+  gl.Uniform4f(g_Device.presentRect, x, y, width, height);
+  gl.DrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+}
+
+// Vertical sync where the driver offers it, else none; set once for each window and context.
+void SetSwapInterval(SDL_Window* window) {
+  if (g_Device.intervalWindow == window) return;
+  g_Device.intervalWindow = window;
+  g_SwapInterval = 1;
+  if (SDL_GL_SetSwapInterval(1) != 0) {
+    SDL_GL_SetSwapInterval(0);
+    g_SwapInterval = 0;
+  }
+}
+
+bool Present(SDL_Window* window, const GlGpuPicture& p) {
+  Device& d = g_Device;
+  if (!window || !p.bgra || p.width < 1 || p.height < 1) return false;
+  if (!d.exists || d.status != PLAT_GPU_READY || !Take(window, false)) return false;
+  int dw = 0, dh = 0;
+  SDL_GL_GetDrawableSize(window, &dw, &dh);
+  int top = std::clamp(p.top, 0, std::max(0, dh - 1));
+  bool ok = dw > 0 && dh > 0 && BuildPresentProgram() && UploadPicture(&d.picture, d.pictureSize, p.bgra, p.width, p.height);
+  bool bar = ok && p.bar && p.barWidth > 0 && p.barHeight > 0 &&
+             UploadPicture(&d.bar, d.barSize, p.bar, p.barWidth, p.barHeight);
+  if (ok) {
+    gl.BindFramebuffer(GL_FRAMEBUFFER, 0);
+    gl.Viewport(0, 0, dw, dh);
+    gl.Disable(GL_BLEND);
+    gl.ClearColor(0, 0, 0, 1);
+    gl.Clear(GL_COLOR_BUFFER_BIT);
+    gl.UseProgram(d.presentProgram);
+    gl.Uniform2f(d.presentWindow, float(dw), float(dh));
+    gl.BindVertexArray(d.vertexArray);
+    if (dh > top) DrawPicture(d.picture, 0.0f, float(top), float(dw), float(dh - top));
+    if (bar) DrawPicture(d.bar, 0.0f, 0.0f, float(p.barWidth), float(p.barHeight));
+    gl.BindTexture(GL_TEXTURE_2D, 0);
+    ok = gl.GetError() == GL_NO_ERROR;
+  }
+  if (ok) {
+    SetSwapInterval(window);
+    SDL_GL_SwapWindow(window);
+    g_Presentations++;
+  }
+  // The thread that presented is done with the frame: the context is free for the next one.
+  LetGo();
+  return ok;
+}
+
+// Every entry point holds the device's lock while it runs.
+template <typename T>
+struct LockedCall;
+template <typename R, typename... A>
+struct LockedCall<R (*)(A...)> {
+  template <R (*F)(A...)>
+  static R Call(A... a) {
+    Entry e;
+    return F(a...);
+  }
+};
+#define LOCKED(f) &LockedCall<decltype(&f)>::template Call<&f>
+
 }  // namespace
 
 PlatGpuDriver g_GlGpu = {
-    "opengl",         GlCreateDevice,     GlReleaseDevice,  GlTestDevice,    GlCreateTexture,
-    GlReleaseTexture, GlWriteTexture,     GlSetRenderTarget, GlClear,        GlSetTexture,
-    GlSetSamplerFilter, GlSetDrawState,   GlGetDrawState,   GlSetEffect,     GlDrawQuad,
-    GlReadBack,
+    "opengl",
+    LOCKED(GlCreateDevice),
+    LOCKED(GlReleaseDevice),
+    LOCKED(GlTestDevice),
+    LOCKED(GlCreateTexture),
+    LOCKED(GlReleaseTexture),
+    LOCKED(GlWriteTexture),
+    LOCKED(GlSetRenderTarget),
+    LOCKED(GlClear),
+    LOCKED(GlSetTexture),
+    LOCKED(GlSetSamplerFilter),
+    LOCKED(GlSetDrawState),
+    LOCKED(GlGetDrawState),
+    LOCKED(GlSetEffect),
+    LOCKED(GlDrawQuad),
+    LOCKED(GlReadBack),
+    LOCKED(GlSetTransform),
+    LOCKED(GlGetTransform),
 };
 
-GlGpuObjects GlGpuObjectCount() { return g_Count; }
+bool GlGpuPresent(SDL_Window* window, const GlGpuPicture& picture) {
+  Entry e;
+  return Present(window, picture);
+}
+
+bool GlGpuCanPresent() { return g_Exists; }
+
+void GlGpuSetPresentWindow(SDL_Window* window) {
+  Entry e;
+  g_PresentWindow = window;
+}
+
+bool PlatGpuPresentsFrames() {
+  Entry e;
+  return g_PresentWindow && g_Device.exists;
+}
+
+void PlatGpuLeaveThread() {
+  Entry e;
+  LetGo();
+}
+
+int GlGpuSwapInterval() {
+  Entry e;
+  return g_SwapInterval;
+}
+
+int GlGpuPresentations() {
+  Entry e;
+  return g_Presentations;
+}
+
+GlGpuObjects GlGpuObjectCount() {
+  Entry e;
+  return g_Count;
+}
 
 bool GlGpuContextAvailable() {
+  Entry e;
   static int known = -1;
   if (known >= 0) return known == 1;
   if (g_Device.exists) return true;
@@ -849,30 +1138,43 @@ bool GlGpuContextAvailable() {
 }
 
 void GlGpuInjectLoss(bool resettable) {
+  Entry e;
   Device& d = g_Device;
   if (!d.exists) return;
   if (d.status == PLAT_GPU_READY) LoseContext(resettable ? PLAT_GPU_NOT_RESET : PLAT_GPU_LOST);
   else d.status = resettable ? PLAT_GPU_NOT_RESET : PLAT_GPU_LOST;
 }
 
-void GlGpuRefuseDevice(int count) { g_RefuseCreations = count; }
+void GlGpuRefuseDevice(int count) {
+  Entry e;
+  g_RefuseCreations = count;
+}
 
 void GlGpuSetCaps(const PlatGpuCaps* caps) {
+  Entry e;
   g_CapsOverridden = caps != nullptr;
   if (caps) g_CapsOverride = *caps;
 }
 
-void GlGpuUseOnlyEs(bool only) { g_OnlyEs = only; }
+void GlGpuUseOnlyEs(bool only) {
+  Entry e;
+  g_OnlyEs = only;
+}
 
-bool GlGpuIsEs() { return g_Device.exists && g_Device.es; }
+bool GlGpuIsEs() {
+  Entry e;
+  return g_Device.exists && g_Device.es;
+}
 
 void GlGpuResetControls() {
+  Entry e;
   g_RefuseCreations = 0;
   g_OnlyEs = false;
   g_CapsOverridden = false;
 }
 
 bool GlGpuPlainUpload(const uint8_t* bgra, int width, int height) {
+  Entry e;
   Device& d = g_Device;
   if (!Live() || width < 1 || height < 1 || width > d.caps.maxTextureWidth || height > d.caps.maxTextureHeight)
     return false;
@@ -889,6 +1191,7 @@ bool GlGpuPlainUpload(const uint8_t* bgra, int width, int height) {
 }
 
 bool GlGpuPlainReadBack(uint8_t* bgra, int width, int height) {
+  Entry e;
   Device& d = g_Device;
   if (!Live() || width < 1 || height < 1 || width > d.width || height > d.height) return false;
   gl.BindFramebuffer(GL_FRAMEBUFFER, d.backBuffer.framebuffer);

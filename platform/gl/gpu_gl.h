@@ -41,6 +41,33 @@ void GlGpuResetControls();
 bool GlGpuPlainUpload(const uint8_t* bgra, int width, int height);
 bool GlGpuPlainReadBack(uint8_t* bgra, int width, int height);
 
+// Presentation through the device, for the SDL backend's window. A picture of width x height
+// B, G, R, A texels (rows packed) is copied to the window's drawable from row `top` down, and
+// the menu bar (barWidth x barHeight, or none) over the top rows; then the window is swapped
+// with vertical sync where the driver gives it. The window must have been made for OpenGL with
+// SDL's default pixel format. False, and nothing shown, without a device, while it is lost, or
+// while another thread has the context: the caller shows the picture again later. Any thread
+// may present; the context is let go afterwards, for whichever thread calls next.
+struct SDL_Window;
+struct GlGpuPicture {
+  const uint8_t* bgra;
+  int width, height, top;
+  const uint8_t* bar;
+  int barWidth, barHeight;
+};
+bool GlGpuPresent(SDL_Window* window, const GlGpuPicture& picture);
+// Whether an OpenGL device exists (lost or not) that a window can present through.
+bool GlGpuCanPresent();
+// The window whose frames go through the device, or none (PlatGpuPresentsFrames answers from it).
+void GlGpuSetPresentWindow(SDL_Window* window);
+// The swap interval of the last presentation: 1 vertical sync, 0 none (refused), -1 none yet.
+int GlGpuSwapInterval();
+// Presentations made by the device in this process.
+int GlGpuPresentations();
+// Whether the windows of this run want the OpenGL device to present them (KIVOR_GPU is not
+// "soft" or "off").
+bool GlGpuWanted();
+
 // The device a windowed run uses, chosen by KIVOR_GPU: "gl" the OpenGL device, "soft" the
 // software device, "off" none (every creation fails, so drawing falls back to the CPU); unset
 // or anything else: OpenGL when its first device can be made, the software device otherwise.

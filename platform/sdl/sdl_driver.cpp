@@ -1,12 +1,16 @@
-// The SDL2 backend: windows with streaming textures, the event pump, message boxes.
+// The SDL2 backend: windows shown through streaming textures of an SDL renderer, or through
+// the OpenGL device while it exists; the event pump, message boxes.
 #include <SDL.h>
 
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/canvas.h"
+#include "platform/gl/gpu_gl.h"
 #include "platform/movie/movie_player.h"
 #include "platform/sdl/sdl_driver.h"
 #include "platform/sdl/sdl_tray.h"
@@ -14,13 +18,23 @@
 
 namespace {
 
+// A window shows its canvas one of two ways, never both at once (an SDL renderer and the
+// device's context would fight over the window): through its SDL renderer, or, for the main
+// window made for OpenGL while the OpenGL device exists, through the device.
 struct SdlWindow {
   SDL_Window* window = nullptr;
-  SDL_Renderer* renderer = nullptr;
+  SDL_Renderer* renderer = nullptr;   // null while the device presents the window
   SDL_Texture* texture = nullptr;
   int textureWidth = 0, textureHeight = 0;
   PlatCanvas canvas;     // under g_CanvasLock: presenting may come from the game-logic thread
   bool canvasDirty = false;
+  bool forDevice = false;   // made for OpenGL, so the device may present it
+  bool onDevice = false;    // the device presents it (switched on the main thread)
+  // What the device is handed: the canvas with the movie laid over it, and the menu bar as the
+  // main thread last painted it (the bar's state belongs to the main thread).
+  std::vector<uint8_t> frame;
+  std::vector<uint32_t> bar;
+  int barWidth = 0;
 };
 
 SdlWindow g_Windows[4];
@@ -129,16 +143,27 @@ bool STextInputBox(const char* caption, const char* prompt, const char* defaultT
   return true;
 }
 
+bool MakeRenderer(SdlWindow& w) {
+  w.renderer = SDL_CreateRenderer(w.window, -1, 0);
+  if (!w.renderer) w.renderer = SDL_CreateRenderer(w.window, -1, SDL_RENDERER_SOFTWARE);
+  return w.renderer != nullptr;
+}
+
 bool SCreateWindow(int slot, int width, int height, const char* title) {
   if (!ValidSlot(slot) || width <= 0 || height <= 0) return false;
   SDestroyWindow(slot);
   SdlWindow& w = g_Windows[slot];
-  w.window = SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height,
-                              SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+  const Uint32 flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE;
+  // The main window is made for OpenGL when the device may present it; where OpenGL cannot be
+  // loaded it is made without.
+  if (slot == 0 && GlGpuWanted())
+    w.window = SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height,
+                                flags | SDL_WINDOW_OPENGL);
+  w.forDevice = w.window != nullptr;
+  if (!w.window)
+    w.window = SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height, flags);
   if (!w.window) return false;
-  w.renderer = SDL_CreateRenderer(w.window, -1, 0);
-  if (!w.renderer) w.renderer = SDL_CreateRenderer(w.window, -1, SDL_RENDERER_SOFTWARE);
-  if (!w.renderer) {
+  if (!MakeRenderer(w)) {
     SDestroyWindow(slot);
     return false;
   }
@@ -151,16 +176,20 @@ void SDestroyWindow(int slot) {
   if (!ValidSlot(slot)) return;
   SdlMenuForgetWindow(slot);
   SdlWindow& w = g_Windows[slot];
+  std::lock_guard<std::mutex> g(g_CanvasLock);
+  if (w.onDevice) GlGpuSetPresentWindow(nullptr);
   if (w.texture) SDL_DestroyTexture(w.texture);
   if (w.renderer) SDL_DestroyRenderer(w.renderer);
   if (w.window) SDL_DestroyWindow(w.window);
-  std::lock_guard<std::mutex> g(g_CanvasLock);
   w.window = nullptr;
   w.renderer = nullptr;
   w.texture = nullptr;
   w.textureWidth = w.textureHeight = 0;
   w.canvas = PlatCanvas{};
   w.canvasDirty = false;
+  w.forDevice = w.onDevice = false;
+  w.frame.clear();
+  w.bar.clear();
   if (g_DragSlot == slot) g_DragSlot = -1;
 }
 
@@ -196,8 +225,64 @@ void SyncCanvasSize(int slot) {
   }
 }
 
+int SlotOf(const SdlWindow& w) { return int(&w - g_Windows); }
+
+bool WantsDevice(const SdlWindow& w) { return w.forDevice && GlGpuCanPresent(); }
+
+// Moves the window to the presenter it should have now: to the device when one has been made,
+// back to an SDL renderer when the device is gone (the CPU fall-back). Main thread only, with
+// g_CanvasLock held.
+void ChoosePresenter(SdlWindow& w) {
+  bool device = WantsDevice(w);
+  if (device == w.onDevice) return;
+  int slot = SlotOf(w);
+  if (device) {
+    SdlMenuForgetRenderer(slot);
+    if (w.texture) SDL_DestroyTexture(w.texture);
+    if (w.renderer) SDL_DestroyRenderer(w.renderer);
+    w.texture = nullptr;
+    w.renderer = nullptr;
+    w.textureWidth = w.textureHeight = 0;
+    w.onDevice = true;
+    GlGpuSetPresentWindow(w.window);
+    return;
+  }
+  GlGpuSetPresentWindow(nullptr);
+  w.onDevice = false;
+  MakeRenderer(w);
+}
+
+// Hands the canvas, with the movie laid over it and the last painted menu bar, to the device;
+// the canvas stays due when the device cannot take it now. Any thread, with g_CanvasLock held.
+void ShowOnDevice(SdlWindow& w) {
+  int slot = SlotOf(w);
+  w.canvasDirty = true;
+  if (w.canvas.width <= 0 || w.canvas.height <= 0) return;
+  const uint8_t* pixels = w.canvas.pixels.data();
+  if (PlatMovieIsOpen()) {
+    w.frame = w.canvas.pixels;
+    PlatMovieOverlay(slot, w.frame.data(), w.canvas.width, w.canvas.height, w.canvas.width * 4, false);
+    pixels = w.frame.data();
+  }
+  bool bar = !w.bar.empty() && w.barWidth > 0;
+  GlGpuPicture picture{pixels, w.canvas.width, w.canvas.height, SdlMenuBarHeight(slot),
+                       bar ? reinterpret_cast<const uint8_t*>(w.bar.data()) : nullptr, bar ? w.barWidth : 0,
+                       bar ? int(w.bar.size() / size_t(w.barWidth)) : 0};
+  if (GlGpuPresent(w.window, picture)) w.canvasDirty = false;
+}
+
 // Shows the window's canvas; main thread only, with g_CanvasLock held.
 void ShowCanvas(SdlWindow& w) {
+  ChoosePresenter(w);
+  int slot = SlotOf(w);
+  if (w.onDevice) {
+    int width = 0, height = 0;
+    SDL_GetWindowSize(w.window, &width, &height);
+    if (SdlMenuBarPaint(slot, width, &w.bar)) w.barWidth = width;
+    else w.bar.clear();
+    ShowOnDevice(w);
+    return;
+  }
   w.canvasDirty = false;
   if (!w.renderer || w.canvas.width <= 0 || w.canvas.height <= 0) return;
   if (!w.texture || w.textureWidth != w.canvas.width || w.textureHeight != w.canvas.height) {
@@ -208,9 +293,9 @@ void ShowCanvas(SdlWindow& w) {
     w.textureHeight = w.texture ? w.canvas.height : 0;
     if (!w.texture) return;
   }
-  SdlUploadCanvas(int(&w - g_Windows), w.texture, w.canvas.pixels.data(), w.canvas.width, w.canvas.height);
+  SdlUploadCanvas(slot, w.texture, w.canvas.pixels.data(), w.canvas.width, w.canvas.height);
   SDL_RenderClear(w.renderer);
-  int slot = (int)(&w - g_Windows), outW = 0, outH = 0;
+  int outW = 0, outH = 0;
   SDL_GetRendererOutputSize(w.renderer, &outW, &outH);
   int top = SdlMenuBarHeight(slot);
   SDL_Rect client{0, top, outW, outH - top};
@@ -224,10 +309,12 @@ void SPresentFrame(int slot, const uint8_t* bgra, int width, int height, int pit
   if (!ValidSlot(slot) || !bgra || width <= 0 || height <= 0) return;
   SdlWindow& w = g_Windows[slot];
   std::lock_guard<std::mutex> g(g_CanvasLock);
-  if (!w.renderer) return;
+  if (!w.window || (!w.renderer && !w.onDevice)) return;
   CanvasBlit(&w.canvas, bgra, width, height, pitch, dx, dy, dw, dh);
   // The renderer belongs to the main thread; a picture from another thread waits for its poll.
+  // The device presents on the thread that draws, which is the one that has its context.
   if (std::this_thread::get_id() == g_MainThread) ShowCanvas(w);
+  else if (w.onDevice) ShowOnDevice(w);
   else w.canvasDirty = true;
 }
 
@@ -275,8 +362,9 @@ bool SPollEvent(PlatEventRecord* out) {
   if (SdlTrayPoll(out)) return true;
   {
     std::lock_guard<std::mutex> g(g_CanvasLock);
-    for (int i = 0; i < 4; i++)
-      if (g_Windows[i].canvasDirty || PlatMovieNeedsShow(i)) ShowCanvas(g_Windows[i]);
+    for (SdlWindow& w : g_Windows)
+      if (w.window && (w.canvasDirty || PlatMovieNeedsShow(SlotOf(w)) || w.onDevice != WantsDevice(w)))
+        ShowCanvas(w);
   }
   int movieSlot;
   if (PlatMovieTakeEnd(&movieSlot, false)) {

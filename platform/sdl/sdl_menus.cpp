@@ -565,8 +565,8 @@ void SdlMenuForgetWindow(int slot) {
   g_BarShownInWindow[slot] = false;
 }
 
-void SdlMenuBarDraw(int slot, SDL_Renderer* renderer, int windowWidth) {
-  if (!BarShown(slot) || windowWidth <= 0) return;
+bool SdlMenuBarPaint(int slot, int windowWidth, std::vector<uint32_t>* pixels) {
+  if (!BarShown(slot) || windowWidth <= 0) return false;
   Bar& bar = g_Bars[slot];
   LayoutBar(slot, windowWidth);
   WidgetCanvas c;
@@ -579,6 +579,14 @@ void SdlMenuBarDraw(int slot, SDL_Renderer* renderer, int windowWidth) {
     uint32_t ink = !enabled ? WIDGET_GREY_TEXT : i == bar.hot ? WIDGET_SELECT_TEXT : WIDGET_TEXT;
     WidgetDrawText(&c, s.rect.x + BAR_PADDING, 3, s.label.text, ink, s.rect.x + s.rect.w - 2, s.label.mnemonicAt);
   }
+  pixels->swap(c.pixels);
+  return true;
+}
+
+void SdlMenuBarDraw(int slot, SDL_Renderer* renderer, int windowWidth) {
+  std::vector<uint32_t> pixels;
+  if (!SdlMenuBarPaint(slot, windowWidth, &pixels)) return;
+  Bar& bar = g_Bars[slot];
   if (bar.textureOwner != renderer || bar.textureWidth != windowWidth) {
     if (bar.texture) SDL_DestroyTexture(bar.texture);
     bar.texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, windowWidth,
@@ -587,9 +595,18 @@ void SdlMenuBarDraw(int slot, SDL_Renderer* renderer, int windowWidth) {
     bar.textureWidth = bar.texture ? windowWidth : 0;
   }
   if (!bar.texture) return;
-  SDL_UpdateTexture(bar.texture, nullptr, c.pixels.data(), windowWidth * 4);
+  SDL_UpdateTexture(bar.texture, nullptr, pixels.data(), windowWidth * 4);
   SDL_Rect dst{0, 0, windowWidth, WIDGET_ROW};
   SDL_RenderCopy(renderer, bar.texture, nullptr, &dst);
+}
+
+void SdlMenuForgetRenderer(int slot) {
+  if (!ValidSlot(slot)) return;
+  Bar& bar = g_Bars[slot];
+  if (bar.texture) SDL_DestroyTexture(bar.texture);
+  bar.texture = nullptr;
+  bar.textureOwner = nullptr;
+  bar.textureWidth = 0;
 }
 
 int SdlMenuHandleEvent(const SDL_Event& e, PlatEventRecord* out) {

@@ -98,6 +98,10 @@ int SdlMenuHandleEvent(const SDL_Event& e, PlatEventRecord* out);
 // Draws the bar of a game window into its renderer above the client area (or over its top
 // rows in full screen while the pointer is there).
 void SdlMenuBarDraw(int slot, SDL_Renderer* renderer, int windowWidth);
+// The same bar as pixels (A, R, G, B words, windowWidth x WIDGET_ROW); false when none shows.
+bool SdlMenuBarPaint(int slot, int windowWidth, std::vector<uint32_t>* pixels);
+// The window's renderer is about to be destroyed: the bar lets go of its texture.
+void SdlMenuForgetRenderer(int slot);
 void SdlMenuForgetWindow(int slot);        // the window is being destroyed
 // The bar's items (a copy is kept); count 0 removes it. The caller resizes the window.
 void SdlMenuSetBar(int slot, const PlatMenuItem* items, int count);

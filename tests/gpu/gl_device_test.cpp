@@ -343,6 +343,27 @@ TEST_P(GlDeviceTest, TheSetUpChoiceFollowsKivorGpuAndDefaultsToOpenGl) {
   EXPECT_TRUE(AllGone(GlGpuObjectCount()));
 }
 
+// The transforms a bridge places its models with are kept as the software device keeps them:
+// identities on a new device, the last matrix set after that, and none without a device.
+TEST_P(GlDeviceTest, TransformsAreKeptLikeTheSoftwareDevices) {
+  float matrix[16], read[16];
+  for (int i = 0; i < 16; i++) matrix[i] = float(i) * 0.5f - 3.0f;
+  for (PlatGpuDriver* gpu : {&g_GlGpu, &g_SoftwareGpu}) {
+    PlatGpuCaps caps;
+    ASSERT_TRUE(gpu->CreateDevice(W, H, &caps));
+    ASSERT_TRUE(gpu->GetTransform(PLAT_GPU_VIEW, read));
+    EXPECT_EQ(read[0], 1.0f);
+    EXPECT_EQ(read[1], 0.0f);
+    EXPECT_EQ(read[15], 1.0f);
+    ASSERT_TRUE(gpu->SetTransform(PLAT_GPU_PROJECTION, matrix));
+    ASSERT_TRUE(gpu->GetTransform(PLAT_GPU_PROJECTION, read));
+    EXPECT_EQ(memcmp(read, matrix, sizeof matrix), 0) << gpu->name;
+    EXPECT_FALSE(gpu->SetTransform(3, matrix));
+    gpu->ReleaseDevice();
+    EXPECT_FALSE(gpu->GetTransform(PLAT_GPU_WORLD, read)) << gpu->name;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Contexts, GlDeviceTest, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& info) { return info.param ? "Es3" : "Core33"; });
 

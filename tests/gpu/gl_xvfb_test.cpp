@@ -1,12 +1,18 @@
-// The GPU scene on a real X display: the SDL backend's window shows the frame the OpenGL
-// device drew and read back (through GLX on the virtual X server), and its screenshot equals,
-// within one level, the screenshot of the same scene on the software device. Skipped cleanly
-// where xvfb-run or ImageMagick's import is missing, or no OpenGL context can be made.
+// The GPU path on a real X display: the OpenGL device draws the scene and presents the main
+// window itself (through GLX on the virtual X server, swapped with vertical sync where offered),
+// and the screenshot equals, within one level, the screenshot of the same scene drawn by the
+// software device and shown through the SDL renderer; with output scaling, with the menu bar,
+// after a device loss, and after a failed rebuild sends the window back to the CPU presenter.
+// Skipped cleanly where xvfb-run or ImageMagick's import is missing, or no OpenGL context can
+// be made.
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -26,11 +32,36 @@
 namespace {
 
 constexpr int SCREEN_W = 320, SCREEN_H = 240, W = 64, H = 48;
+// The output size of the scaled cases.
+constexpr int OUT_W = 100, OUT_H = 76;
 
-// The window's pixels as the X server shows them, R, G, B, on the device KIVOR_GPU names.
-std::vector<uint8_t> ShotOn(const char* device, const std::string& folder) {
-  std::string shot = folder + "/" + device + ".rgb";
+// What a child run shows: the plain window, the window scaled to the output size (bilinear, or
+// nearest with the menu bar above it), and the plain window after a device loss and after a
+// failed rebuild, and with the frames drawn and presented on a thread of their own, as in
+// game-thread mode, while the main thread pumps and repaints. The scaled scenes leave out the layer at partial opacity: the two devices
+// round it apart by one level, which the sharpening of the bilinear scaler would widen.
+struct ShotCase {
+  const char* name;
+  bool scaled, bilinear, menuBar, blended;
+};
+const ShotCase kCases[] = {
+    {"plain", false, true, false, true},   {"scaled", true, true, false, false}, {"bar", true, false, true, false},
+    {"loss", false, true, false, true},    {"fallback", false, true, false, true},
+    {"thread", false, true, false, true},
+};
+
+const ShotCase* CaseNamed(const char* name) {
+  for (const ShotCase& c : kCases)
+    if (name && !strcmp(c.name, name)) return &c;
+  return nullptr;
+}
+
+// The window's client area (with the menu bar above it) as the X server shows it, R, G, B, on
+// the device KIVOR_GPU names.
+std::vector<uint8_t> ShotOn(const char* device, const ShotCase& c, const std::string& folder) {
+  std::string shot = folder + "/" + device + "-" + c.name + ".rgb";
   setenv("KIVOR_XVFB_SHOT", shot.c_str(), 1);
+  setenv("KIVOR_XVFB_CASE", c.name, 1);
   setenv("KIVOR_GPU", device, 1);
   // X, SDL and the GL driver keep allocations until exit; the child's run is about pixels.
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
@@ -40,36 +71,75 @@ std::vector<uint8_t> ShotOn(const char* device, const std::string& folder) {
                                  "--gtest_also_run_disabled_tests"},
                                 true);
   unsetenv("KIVOR_XVFB_SHOT");
+  unsetenv("KIVOR_XVFB_CASE");
   unsetenv("KIVOR_GPU");
-  EXPECT_EQ(status, 0) << "the child on " << device;
-  std::vector<uint8_t> rgb((size_t)W * H * 3);
+  EXPECT_EQ(status, 0) << "the child on " << device << ", " << c.name;
   std::ifstream in(shot, std::ios::binary);
-  in.read(reinterpret_cast<char*>(rgb.data()), (std::streamsize)rgb.size());
-  EXPECT_EQ((size_t)in.gcount(), rgb.size()) << "the shot on " << device;
+  std::vector<uint8_t> rgb((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_FALSE(rgb.empty()) << "the shot on " << device << ", " << c.name;
   return rgb;
 }
 
-TEST(GlXvfbScreenshot, TheGpuPathOnOpenGlShowsTheSoftwareDevicesPicture) {
+int WorstDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  if (a.size() != b.size() || a.empty()) return 256;
+  int worst = 0;
+  for (size_t i = 0; i < a.size(); i++) worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
+  return worst;
+}
+
+TEST(GlXvfbScreenshot, TheDevicePresentsWhatTheCpuPathShows) {
   if (!ProgramOnPath("xvfb-run") || !ProgramOnPath("import")) GTEST_SKIP() << "xvfb-run or import is not installed";
   if (!GlGpuContextAvailable()) GTEST_SKIP() << "no OpenGL context can be made here";
   TempFolder folder;
-  std::vector<uint8_t> gl = ShotOn("gl", folder.path());
-  std::vector<uint8_t> soft = ShotOn("soft", folder.path());
-  int worst = 0;
-  for (size_t i = 0; i < gl.size(); i++) worst = std::max(worst, std::abs(int(gl[i]) - int(soft[i])));
-  EXPECT_LE(worst, 1);
-  // The ground's colour at the top left: the picture is the scene, not a black window.
-  EXPECT_EQ(gl[0], 0x20);
-  EXPECT_EQ(gl[1], 0x40);
-  EXPECT_EQ(gl[2], 0x80);
+  std::vector<uint8_t> cpu[3];
+  for (int i = 0; i < 3; i++) cpu[i] = ShotOn("soft", kCases[i], folder.path());
+  for (const ShotCase& c : kCases) {
+    std::vector<uint8_t> gl = ShotOn("gl", c, folder.path());
+    const std::vector<uint8_t>& expected = &c < kCases + 3 ? cpu[&c - kCases] : cpu[0];
+    EXPECT_LE(WorstDifference(gl, expected), 1) << c.name;
+  }
+  // The ground's colour at the top left of the plain window: the scene, not a black window.
+  ASSERT_GE(cpu[0].size(), 3u);
+  EXPECT_EQ(cpu[0][0], 0x20);
+  EXPECT_EQ(cpu[0][1], 0x40);
+  EXPECT_EQ(cpu[0][2], 0x80);
+  // The bar's shot is taller than the scaled one by the bar, and differs from it there.
+  EXPECT_GT(cpu[2].size(), cpu[1].size());
+}
+
+// Boxes of the child are answered at once (the failed rebuild shows one).
+std::vector<std::string> g_ChildBoxes;
+int AnswerBox(const char*, const char* text, const char* const*, int, int, int cancelIndex) {
+  g_ChildBoxes.push_back(text ? text : "");
+  return cancelIndex;
+}
+
+// The client area and the menu bar above it, R, G, B rows, from the root window's shot.
+std::vector<uint8_t> LookAtWindow(const std::string& file, const PlatRect& client, int barHeight) {
+  std::vector<uint8_t> rgb((size_t)SCREEN_W * SCREEN_H * 3);
+  EXPECT_EQ(PlatStartProcess({"import", "-window", "root", "-depth", "8", "rgb:" + file}, true), 0);
+  std::ifstream in(file, std::ios::binary);
+  in.read(reinterpret_cast<char*>(rgb.data()), (std::streamsize)rgb.size());
+  EXPECT_EQ((size_t)in.gcount(), rgb.size());
+  std::vector<uint8_t> out;
+  for (int y = client.y - barHeight; y < client.y + client.height; y++)
+    for (int x = client.x; x < client.x + client.width; x++) {
+      bool inside = x >= 0 && y >= 0 && x < SCREEN_W && y < SCREEN_H;
+      const uint8_t* p = rgb.data() + ((size_t)y * SCREEN_W + x) * 3;
+      for (int k = 0; k < 3; k++) out.push_back(inside ? p[k] : 0);
+    }
+  return out;
 }
 
 // Runs inside the virtual X server, started by the test above.
 TEST(GlXvfbChild, DISABLED_PresentsTheGpuSceneOnTheDisplay) {
   const char* shot = getenv("KIVOR_XVFB_SHOT");
   const char* device = getenv("KIVOR_GPU");
-  if (!shot || !device) GTEST_SKIP() << "runs only under the screenshot test";
+  const ShotCase* c = CaseNamed(getenv("KIVOR_XVFB_CASE"));
+  if (!shot || !device || !c) GTEST_SKIP() << "runs only under the screenshot test";
+  bool onGl = strcmp(device, "gl") == 0;
   ASSERT_TRUE(PlatformInit("sdl"));
+  g_Platform->ChoiceBox = AnswerBox;
   InitPixelKernels();
   InitProductTables();
   InitBlendTables();
@@ -79,19 +149,25 @@ TEST(GlXvfbChild, DISABLED_PresentsTheGpuSceneOnTheDisplay) {
   main->mHeight = H;
   SetupWindowRecord(main, "gpu shot");
   g_DesktopSize = {SCREEN_W, SCREEN_H, 24, 60};
-  g_ClientAreaSize = g_OutputSize = {W, H};
-  ResizeScreenBuffer(W, H);
+  Size2 output = c->scaled ? Size2{OUT_W, OUT_H} : Size2{W, H};
+  g_ClientAreaSize = g_OutputSize = output;
+  ResizeScreenBuffer(output.width, output.height);
+  g_BilinearScaling = c->bilinear;
   ASSERT_TRUE(CreateGameWindow(main, "gpu shot"));
+  if (c->menuBar) {
+    PlatMenuItem items[2] = {{0, -1, 1, 0, 1, 0, "&File"}, {0, -1, 2, 0, 1, 0, "&View"}};
+    g_PlatformDesktop->SetMenuBar(0, items, 2);
+  }
+  g_Platform->SetWindowSize(0, output.width, output.height);
   g_Platform->ShowWindow(0, true);
   ASSERT_EQ(CreateLayerTreeRoot(), 0);
   g_GpuSceneMode = 1;
   g_GpuFilterLevel = 3;
-  g_BilinearScaling = 1;
   g_TextureTileLimit = {512, 256};
   g_TextureFormat = PLAT_GPU_FORMAT_ARGB8;
   ASSERT_EQ(StartDirect3D(), 0);
   ASSERT_EQ(g_D3D.mDevice, 1);
-  EXPECT_STREQ(PlatGpu()->name, strcmp(device, "gl") == 0 ? "opengl" : "software");
+  EXPECT_STREQ(PlatGpu()->name, onGl ? "opengl" : "software");
   // GPU layers: an opaque ground, an additive square, a layer with alpha at partial opacity,
   // and the offscreen layer the scene is read back into, drawn by the CPU compositor.
   struct Part {
@@ -107,6 +183,7 @@ TEST(GlXvfbChild, DISABLED_PresentsTheGpuSceneOnTheDisplay) {
                         {"W0/alpha", 30, 20, 20, 20, 0xC0F0E0D0, 0, true, 160}};
   int key = 1;
   for (const Part& p : parts) {
+    if (p.opacity != 256 && !c->blended) continue;
     NameNode* n = CreateNamedNode(g_LayerRoot, p.path, false, key++);
     ASSERT_NE(n, nullptr);
     LayerRecord* r = AttachNewLayerRecord(n);
@@ -127,39 +204,105 @@ TEST(GlXvfbChild, DISABLED_PresentsTheGpuSceneOnTheDisplay) {
   g_OffscreenLayerNode = off;
   g_GpuRedrawRequest = 1;
   LayerRecord* root = GetLayerRecord(main->mRootLayer);
-  ASSERT_EQ(DrawWindow(main), 0);
-  ASSERT_EQ(PresentWindow(main), 0);
+  PlatEventRecord e;
+  if (!strcmp(c->name, "thread")) {
+    // Start-up let the device go; the frame thread takes it, and the main thread presents in
+    // between when the window must be repainted.
+    std::atomic<bool> done{false};
+    std::atomic<int> failures{0};
+    std::thread frames([&] {
+      for (int frame = 0; frame < 4; frame++) {
+        g_GpuRedrawRequest = 1;
+        if (DrawWindow(main) != 0 || PresentWindow(main) != 0) failures++;
+      }
+      done = true;
+    });
+    while (!done) {
+      while (g_Platform->PollEvent(&e)) {
+      }
+      InvalidateScreen(main);
+    }
+    frames.join();
+    EXPECT_EQ(failures, 0);
+  } else {
+    ASSERT_EQ(DrawWindow(main), 0);
+    ASSERT_EQ(PresentWindow(main), 0);
+  }
+  while (g_Platform->PollEvent(&e)) {
+  }
+  // The loss comes between two frames; the next frame rebuilds the device (or falls back to
+  // the CPU for good) before it is shown.
+  GlGpuObjects before = GlGpuObjectCount();
+  int presented = GlGpuPresentations();
+  if (onGl && (!strcmp(c->name, "loss") || !strcmp(c->name, "fallback"))) {
+    EXPECT_GT(presented, 0);
+    if (!strcmp(c->name, "fallback")) GlGpuRefuseDevice(-1);
+    GlGpuInjectLoss(true);
+    root->mChanged = 1;
+    root->mRedrawnRect[0] = root->mRedrawnRect[1] = 0;
+    root->mRedrawnRect[2] = W - 1;
+    root->mRedrawnRect[3] = H - 1;
+    ASSERT_EQ(PresentWindow(main), 0);
+    // The frame after it draws the scene on the new device as the first one did.
+    g_GpuRedrawRequest = 1;
+    ASSERT_EQ(DrawWindow(main), 0);
+    ASSERT_EQ(PresentWindow(main), 0);
+  }
   PlatRect rect;
   ASSERT_TRUE(g_Platform->GetWindowRect(0, &rect));
+  EXPECT_EQ(rect.width, output.width);
+  EXPECT_EQ(rect.height, output.height);
+  int barHeight = c->menuBar ? 20 : 0;   // the height of a menu row
+  // What the client area must show: the root, or the frame scaled to the output size.
+  const uint8_t* expected = c->scaled ? g_ScreenBuffer : root->mPixels;
   // The server draws asynchronously: a few rounds of pumping, presenting and looking, until
   // the screen shows the composed pixels.
-  std::vector<uint8_t> rgb((size_t)SCREEN_W * SCREEN_H * 3);
+  std::vector<uint8_t> rgb;
   int mismatches = -1;
   // A busy machine may take long: the rounds go on for up to a minute.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (mismatches != 0 && std::chrono::steady_clock::now() < deadline) {
-    PlatEventRecord e;
     while (g_Platform->PollEvent(&e)) {
     }
     InvalidateScreen(main);
-    std::string full = std::string(shot) + ".screen";
-    ASSERT_EQ(PlatStartProcess({"import", "-window", "root", "-depth", "8", "rgb:" + full}, true), 0);
-    std::ifstream in(full, std::ios::binary);
-    in.read(reinterpret_cast<char*>(rgb.data()), (std::streamsize)rgb.size());
-    ASSERT_EQ((size_t)in.gcount(), rgb.size());
+    rgb = LookAtWindow(std::string(shot) + ".screen", rect, barHeight);
     mismatches = 0;
-    for (int y = 0; y < H; y++)
-      for (int x = 0; x < W; x++) {
-        const uint8_t* s = rgb.data() + ((size_t)(rect.y + y) * SCREEN_W + rect.x + x) * 3;
-        const uint8_t* p = root->mPixels + ((size_t)y * W + x) * 4;
+    for (int y = 0; y < output.height; y++)
+      for (int x = 0; x < output.width; x++) {
+        const uint8_t* s = rgb.data() + ((size_t)(barHeight + y) * output.width + x) * 3;
+        const uint8_t* p = expected + ((size_t)y * output.width + x) * 4;
         if (s[0] != p[2] || s[1] != p[1] || s[2] != p[0]) mismatches++;
       }
   }
   EXPECT_EQ(mismatches, 0);
   std::ofstream out(shot, std::ios::binary);
-  for (int y = 0; y < H; y++)
-    out.write(reinterpret_cast<const char*>(rgb.data() + ((size_t)(rect.y + y) * SCREEN_W + rect.x) * 3), W * 3);
+  out.write(reinterpret_cast<const char*>(rgb.data()), (std::streamsize)rgb.size());
   out.close();
+  if (!onGl) {
+    EXPECT_EQ(GlGpuPresentations(), 0) << "the software device never presents";
+  } else if (!strcmp(c->name, "fallback")) {
+    // The failed creation's box and the fall-back box, the CPU for good, nothing of the device
+    // left, and the SDL renderer shows the window again.
+    ASSERT_EQ(g_ChildBoxes.size(), 2u);
+    EXPECT_EQ(g_ChildBoxes[1], "GPU描画が出来ませんでした。CPU描画に移行します。");
+    EXPECT_EQ(g_GpuSceneMode, 0);
+    EXPECT_EQ(g_D3D.mDevice, 0);
+    GlGpuObjects left = GlGpuObjectCount();
+    EXPECT_EQ(left.textures + left.framebuffers + left.buffers + left.vertexArrays + left.programs + left.shaders, 0);
+    EXPECT_FALSE(PlatGpuPresentsFrames());
+    GlGpuResetControls();
+  } else {
+    EXPECT_TRUE(PlatGpuPresentsFrames());
+    EXPECT_GT(GlGpuPresentations(), presented) << "frames go through the device";
+    EXPECT_TRUE(GlGpuSwapInterval() == 0 || GlGpuSwapInterval() == 1);
+    // A rebuilt device holds what the first one held: nothing of the lost one is left over.
+    GlGpuObjects after = GlGpuObjectCount();
+    EXPECT_EQ(after.textures, before.textures);
+    EXPECT_EQ(after.framebuffers, before.framebuffers);
+    EXPECT_EQ(after.programs, before.programs);
+    EXPECT_EQ(after.textureRecords, before.textureRecords);
+    EXPECT_TRUE(g_ChildBoxes.empty());
+  }
   ShutdownDirect3D();
   g_Platform->DestroyWindow(0);
   PlatformQuit();
