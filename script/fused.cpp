@@ -26,6 +26,12 @@ constexpr int MAX_OPEN_LEVELS = TASK_STACK_SLOTS - 1;
 
 const FusedOp kGenericOp{};
 
+// Whether command `position` of the task's file is run by `kind`: the handlers refuse records
+// that lead anywhere else, so such a command goes to its handler.
+inline bool LandsOn(const ScriptTask* task, int64_t position, CommandHandler kind) {
+  return position >= 0 && position < task->mCommandCount && task->mHandlers[position] == kind;
+}
+
 inline bool CommandOp(int code) { return code >= IP_STORE || code == F_GENERIC; }
 
 // Which variable fields an op reads or writes.
@@ -340,12 +346,14 @@ f_if:
 f_else_if:
   depth = task->mBlockDepth;
   if (depth == 0) goto generic;
+  blocks = tos != 0 ? i + 1 : o->mTarget ? o->mTarget : task->mBlocks[depth - 1]->mEnd;
+  if (tos == 0 && !o->mTarget && !LandsOn(task, blocks, CmdEndIf)) goto generic;
   evaluated = true;
   if (o->mValue >= 0) lastVariable = o->mValue;
-  KIVOR_GO_ON(tos != 0 ? i + 1 : o->mTarget ? o->mTarget : task->mBlocks[depth - 1]->mEnd);
+  KIVOR_GO_ON(blocks);
 f_else:
   depth = task->mBlockDepth;
-  if (depth == 0) goto generic;
+  if (depth == 0 || !LandsOn(task, task->mBlocks[depth - 1]->mEnd, CmdEndIf)) goto generic;
   KIVOR_GO_ON(task->mBlocks[depth - 1]->mEnd);
 f_end_if:
   depth = task->mBlockDepth;
@@ -358,6 +366,7 @@ f_loop_end:
   if (depth == 0) goto generic;
   loop = task->mLoops[depth - 1];
   if (loop->mLimit == -1 || loop->mCounter < loop->mLimit) {
+    if (!LandsOn(task, (int64_t)loop->mStart - 1, CmdLoop)) goto generic;
     loop->mCounter++;
     task->mBlockDepth = loop->mBlockDepth;
     KIVOR_GO_ON(loop->mStart);
