@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/engine.h"
+#include "script/int_program_local.h"
 #include "script/vars.h"
 
 int32_t g_RefVariable;
@@ -685,18 +686,6 @@ void InitEvaluatorTables() {
 
 namespace {
 
-// Op codes: the closing op, the two pushes, negation, then each binary operator in six forms
-// at IP_BINARY + FORM_COUNT * operator + form. The value stack's top lives in a register.
-enum : int { IP_END, IP_CONST, IP_VARIABLE, IP_NEGATE, IP_BINARY };
-enum : int { BIN_ADD, BIN_SUB, BIN_MUL, BIN_DIV, BIN_MOD, BIN_AND, BIN_OR, BIN_XOR, BIN_LAND, BIN_LOR,
-                 BIN_EQ, BIN_NE, BIN_GT, BIN_LT, BIN_GE, BIN_LE, BIN_COUNT };
-// Where the operands come from: both from the stack; the top and a literal or a variable; or
-// (a push in itself) a variable and a literal, two variables, a literal and a variable.
-enum : int { FORM_STACK, FORM_TOP_CONST, FORM_TOP_VAR, FORM_VAR_CONST, FORM_VAR_VAR, FORM_CONST_VAR, FORM_COUNT };
-// The stores of assignment programs follow, one per assignment operator.
-constexpr int IP_STORE = (int)IP_BINARY + (int)BIN_COUNT * (int)FORM_COUNT;
-constexpr int IP_CODES = IP_STORE + ASSIGN_OPERATOR_COUNT;
-
 // The binary operator of an opcode byte, or -1.
 int BinaryOperator(uint8_t op) {
   switch (op) {
@@ -817,6 +806,8 @@ int CompileIntProgram(const uint8_t* expr, uint32_t length, IntProgramOp* out) {
   out[ops] = IntProgramOp{IP_END, 0, 0, last};
   return ops + 1;
 }
+
+bool NormalOpcodeTable() { return g_NormalOpcodes; }
 
 int32_t IntProgramVariable(const IntProgramOp* program) {
   return program[0].mCode == IP_VARIABLE && program[1].mCode == IP_END ? program[0].mVariable : -1;

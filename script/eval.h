@@ -27,6 +27,8 @@ extern int64_t g_Subscripts[EVAL_MAX_SUBSCRIPTS];
 
 // 1 the normal table, 0 label mode (variable opcodes stop the evaluation).
 void InitOpcodeTable(int normal);
+// false in label mode.
+bool NormalOpcodeTable();
 
 int RunExpression(const uint8_t* expr, uint32_t length);
 int64_t EvalIntegerExpr(const uint8_t* expr, uint32_t length);

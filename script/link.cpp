@@ -10,6 +10,7 @@
 #include "app/hooks.h"
 #include "files/files.h"
 #include "script/eval.h"
+#include "script/fused.h"
 #include "script/script_set.h"
 #include "script/vars.h"
 
@@ -191,6 +192,8 @@ bool Link(int32_t n, ScriptFileRecord* file, uint8_t* data, size_t size) {
     }
   }
   InitOpcodeTable(1);
+  // Without memory for its fused code the file runs through its handlers alone.
+  FuseScriptFile(file);
   return true;
 }
 
@@ -208,6 +211,8 @@ void FreeScriptFileRecord(ScriptFileRecord* file) {
   free(file->mImage);
   free(file->mPrograms);
   free(file->mAssignPrograms);
+  free(file->mFused);
+  free(file->mFusedOps);
   free(file);
 }
 

@@ -11,6 +11,7 @@
 #include "app/window.h"
 #include "platform/platform.h"
 #include "script/eval.h"
+#include "script/fused.h"
 #include "script/nametree.h"
 #include "script/task.h"
 #include "script/vars.h"
@@ -186,17 +187,16 @@ void CheckDebugCorners() {
     g_QuitFlag = 1;
 }
 
-// A turn past this many commands is taken for a loop without a wait; from then on, every
-// LONG_TURN_POLL_STEPS commands the window is answered (a power of two). Counted in commands,
-// not time, so a headless run on its own clock behaves the same.
-constexpr uint32_t LONG_TURN_STEPS = 1u << 20;
-constexpr uint32_t LONG_TURN_POLL_STEPS = 1u << 16;
-
-// One turn of a task: commands run until a handler ends the turn or the quit flag rises.
+// One turn of a task: commands run until a handler ends the turn or the quit flag rises. Fused
+// code runs whenever it may; the plain loop takes the commands it hands back one at a time.
 void RunTurn(ScriptTask* task) {
   int yield = 0;
   uint32_t steps = 0;
   while (!g_QuitFlag && yield == 0) {
+    if (task->mFused && FusedTurnAllowed()) {
+      yield = RunFusedCommands(task, &steps);
+      if (yield != 0 || g_QuitFlag) break;
+    }
     int32_t i = task->mCommandIndex;
     if (i < 0 || i >= task->mCommandCount || !task->mHandlers) {
       // Running off the end of a file (or a file that never linked) would read past its arrays.
@@ -364,6 +364,7 @@ bool SwitchTaskFile(ScriptTask* task, int32_t n) {
     task->mExpressionSize = 0;
     task->mLines = nullptr;
     task->mAssignPrograms = nullptr;
+    task->mFused = nullptr;
     char name[32];
     snprintf(name, sizeof name, "kvbin\\kvt%05d.kbn", (int)(uint16_t)n);
     ReportErrorF(104060, 1, name);
@@ -378,6 +379,7 @@ bool SwitchTaskFile(ScriptTask* task, int32_t n) {
   task->mExpressionSize = file->mExpressionSize;
   task->mLines = file->mLines;
   task->mAssignPrograms = file->mAssignPrograms;
+  task->mFused = file->mFused;
   return true;
 }
 

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct FusedCommand;
+struct FusedOp;
 struct IntProgramOp;
 
 constexpr int COMMAND_COUNT = 110;
@@ -55,6 +57,8 @@ struct ScriptFileRecord {
   uint8_t* mImage;                // the file as read, unscrambled; segments C and D live in it
   IntProgramOp* mPrograms;        // the integer programs the argument records point into
   const IntProgramOp** mAssignPrograms;   // per command: its assignment program, or null
+  FusedCommand* mFused;           // per command: its fused form; null when the file has none
+  FusedOp* mFusedOps;             // the ops the fused commands point into
 };
 
 struct LabelRecord {

@@ -7,10 +7,17 @@
 #include "script/eval.h"
 #include "script/script_set.h"
 
+struct FusedCommand;
 struct NameNode;
 
 constexpr int TASK_STACK_SLOTS = 64;   // 63 open levels each; the 64th is refused
 constexpr int CALL_VALUE_SLOTS = 17;   // values 1-16; slot 0 unused
+
+// A turn past this many commands is taken for a loop without a wait; from then on, every
+// LONG_TURN_POLL_STEPS commands the window is answered (a power of two). Counted in commands,
+// not time, so a headless run on its own clock behaves the same.
+constexpr uint32_t LONG_TURN_STEPS = 1u << 20;
+constexpr uint32_t LONG_TURN_POLL_STEPS = 1u << 16;
 
 struct BlockRecord {
   uint8_t mLoopDepth;
@@ -64,6 +71,7 @@ struct ScriptTask {
   uint32_t mExpressionSize;
   uint32_t* mLines;
   const IntProgramOp** mAssignPrograms;
+  FusedCommand* mFused;
   uint16_t mScriptFile;
   uint8_t mBlockDepth;
   BlockRecord* mBlocks[TASK_STACK_SLOTS];

@@ -14,6 +14,7 @@
 
 VarRecord* g_VariableTable;
 int32_t g_VariableCount;
+uint64_t g_VariableShapeEpoch = 1;
 IntAssignOperator g_IntAssignOperators[ASSIGN_OPERATOR_COUNT];
 RealAssignOperator g_RealAssignOperators[ASSIGN_OPERATOR_COUNT];
 
@@ -28,6 +29,7 @@ constexpr int32_t MSG_NO_VARIABLE = 108010;
 constexpr size_t MAX_TEXT_ELEMENT = 65534;   // the capacity is kept in 16 bits
 
 void FreeStorage(VarRecord* var) {
+  g_VariableShapeEpoch++;
   free(var->mInts);
   free(var->mReals);
   if (var->mTexts) {
@@ -209,6 +211,7 @@ bool ReadDefinition(DefinitionReader* r, Definition* d) {
 
 bool AllocVariableTable(int32_t count) {
   FreeVariableTable();
+  g_VariableShapeEpoch++;
   if (count <= 0) return true;
   g_VariableTable = static_cast<VarRecord*>(calloc((size_t)count, sizeof(VarRecord)));
   if (!g_VariableTable) {
@@ -224,6 +227,7 @@ void FreeVariableTable() {
   free(g_VariableTable);
   g_VariableTable = nullptr;
   g_VariableCount = 0;
+  g_VariableShapeEpoch++;
 }
 
 int StoreIntElement(int32_t v, int32_t element, int64_t value) {
@@ -297,6 +301,7 @@ const char* ReadStringElement(int32_t v, int32_t element) {
 }
 
 int ComputeElementCount(int32_t v) {
+  g_VariableShapeEpoch++;
   VarRecord* var = GetVariable(v);
   if (!var) return -1;
   int64_t count = 1;
@@ -316,6 +321,7 @@ int ComputeElementCount(int32_t v) {
 }
 
 int ResizeArray(int32_t v, int64_t newCount) {
+  g_VariableShapeEpoch++;
   VarRecord* var = GetVariable(v);
   if (!var || var->mType < VAR_INT || var->mType > VAR_STRING) return 0;
   // The new size is checked like a declaration before any storage changes.
@@ -591,6 +597,10 @@ int CmdAssign() {
   }
   ReportScriptError(MSG_WRONG_TYPE, 1);
   return -1;
+}
+
+bool BuiltinIntAssignOperators() {
+  return memcmp(g_IntAssignOperators, kIntAssignOperators, sizeof g_IntAssignOperators) == 0;
 }
 
 int CmdAssignPlainInt() {

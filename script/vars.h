@@ -39,6 +39,11 @@ inline int64_t* PlainIntSlot(int32_t v) {
   return var && var->mType == VAR_INT && var->mInts && var->mCount > 0 ? var->mInts : nullptr;
 }
 
+// Raised whenever a variable's type, shape or storage may have changed (and with the table
+// itself), so code that keeps pointers to elements knows when to look them up again. Element
+// stores leave it alone.
+extern uint64_t g_VariableShapeEpoch;
+
 // Allocates `count` zero-filled records (freeing any earlier table); false after 100010.
 bool AllocVariableTable(int32_t count);
 // Frees every variable's storage and the table itself.
@@ -74,6 +79,8 @@ using IntAssignOperator = void (*)(int32_t v, int32_t element, int64_t value);
 using RealAssignOperator = void (*)(int32_t v, int32_t element, double value);
 extern IntAssignOperator g_IntAssignOperators[ASSIGN_OPERATOR_COUNT];
 extern RealAssignOperator g_RealAssignOperators[ASSIGN_OPERATOR_COUNT];
+// Whether the integer table holds the routines InitAssignOperatorTable puts there.
+bool BuiltinIntAssignOperators();
 
 int CmdDeclareInt();
 int CmdDeclareReal();
