@@ -136,9 +136,7 @@ TEST(XvfbDemoChild, DISABLED_TitleAndMessages) {
     }
   } ender{pid};
   // The window is mapped.
-  ASSERT_EQ(PlatStartProcess({"/bin/sh", "-c", "timeout 120 xdotool search --sync --onlyvisible --name '^KIVOR demo$' >/dev/null"},
-                             true),
-            0);
+  ASSERT_EQ(PlatStartProcess({"/bin/sh", "-c", FindXWindowStep("id", "KIVOR demo") + "[ -n \"$id\" ]"}, true), 0);
   // The title has faded in and the first message is typed whole into the box below it: the
   // title's pixels are exact and the box holds text that no longer changes between two shots.
   std::vector<uint8_t> rgb, previous, settled;

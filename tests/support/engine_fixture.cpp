@@ -47,3 +47,8 @@ bool ProgramOnPath(const char* program) {
   }
   return false;
 }
+
+std::string FindXWindowStep(const std::string& var, const std::string& name) {
+  return "for i in $(seq 1200); do " + var + "=$(xdotool search --onlyvisible --name '^" + name +
+         "$' 2>/dev/null | head -1); [ -n \"$" + var + "\" ] && break; sleep 0.1; done; ";
+}

@@ -22,6 +22,12 @@ class TempFolder {
 // cleanly without them).
 bool ProgramOnPath(const char* program);
 
+// A shell step that waits (at most two minutes) until a visible X window whose name is exactly
+// `name` exists, and leaves its id in the shell variable `var`. xdotool's own --sync search
+// walks the window tree and gives up with BadWindow when a window is destroyed under it, so the
+// search is simply asked again.
+std::string FindXWindowStep(const std::string& var, const std::string& name);
+
 // Resets the headless backend (clock at 0, no events, no answers) and the once-per-run
 // message state before each test.
 class HeadlessTest : public ::testing::Test {
