@@ -279,6 +279,10 @@ int PlatMessageBox(const char* captionUtf8, const char* textUtf8, int buttons);
 // line breaks shown as " / ". Every backend's ChoiceBox calls it before asking, so what a box
 // says is read even where the host cannot show one. Any thread.
 void PlatEchoBox(const char* captionUtf8, const char* textUtf8);
+// Writes the answer a text-input box took to stderr the same way, as "[caption] > answer". Every
+// backend's TextInputBox echoes its prompt with PlatEchoBox before asking and its answer with
+// this after. Any thread.
+void PlatEchoAnswer(const char* captionUtf8, const char* answerUtf8);
 
 // ---------------------------------------------------------------------------------------------
 // Desktop services beyond the basic window slots: menus, the tray icon and window attributes.

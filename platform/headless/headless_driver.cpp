@@ -447,15 +447,29 @@ bool HGetClipboardText(std::string* out) {
 
 bool HTextInputBox(const char* caption, const char* prompt, const char* defaultText, int maxLength,
                    std::string* out) {
+  // A headless run has nobody to show the box to but the reader of stderr: the prompt and the
+  // answer taken go there, as every box's text does.
+  PlatEchoBox(caption, prompt);
   Record(std::string("TextInputBox ") + (caption ? caption : "") + "|" + (prompt ? prompt : "") + "|" +
          (defaultText ? defaultText : "") + "|" + std::to_string(maxLength));
-  std::lock_guard<std::mutex> g(g_Lock);
-  if (g_TextAnswers.empty()) {
-    *out = defaultText ? defaultText : "";
-    return true;
+  {
+    std::lock_guard<std::mutex> g(g_Lock);
+    if (g_TextAnswers.empty()) {
+      *out = defaultText ? defaultText : "";
+    } else {
+      *out = g_TextAnswers.front();
+      g_TextAnswers.pop_front();
+    }
   }
-  *out = g_TextAnswers.front();
-  g_TextAnswers.pop_front();
+  // A box takes at most maxLength characters, whatever the script of answers typed.
+  if (maxLength > 0) {
+    size_t end = 0;
+    for (int n = 0; end < out->size() && n < maxLength; n++)
+      do end++;
+      while (end < out->size() && ((uint8_t)(*out)[end] & 0xC0) == 0x80);
+    out->resize(end);
+  }
+  PlatEchoAnswer(caption, out->c_str());
   return true;
 }
 
