@@ -461,12 +461,19 @@ bool HTextInputBox(const char* caption, const char* prompt, const char* defaultT
       g_TextAnswers.pop_front();
     }
   }
-  // A box takes at most maxLength characters, whatever the script of answers typed.
+  // The box takes no more than maxLength bytes of the text as the engine stores it (code page
+  // 932), as the SDL box lets no more be typed, whatever the script of answers says.
   if (maxLength > 0) {
-    size_t end = 0;
-    for (int n = 0; end < out->size() && n < maxLength; n++)
-      do end++;
-      while (end < out->size() && ((uint8_t)(*out)[end] & 0xC0) == 0x80);
+    size_t end = 0, used = 0;
+    while (end < out->size()) {
+      size_t next = end + 1;
+      while (next < out->size() && ((uint8_t)(*out)[next] & 0xC0) == 0x80) next++;
+      std::string cp932;
+      size_t bytes = PlatUtf8ToCp932(out->data() + end, next - end, &cp932) ? cp932.size() : 2;
+      if (used + bytes > (size_t)maxLength) break;
+      used += bytes;
+      end = next;
+    }
     out->resize(end);
   }
   PlatEchoAnswer(caption, out->c_str());

@@ -72,8 +72,10 @@ TEST_F(BoxEcho, ATextInputBoxEchoesItsPromptAndTheAnswerItTook) {
       {"太郎", "名無し", 0, "太郎", "[名前] 名前を入力してください\n[名前] > 太郎\n"},
       // Nobody typed: the default text is the answer, and the echo says so.
       {nullptr, "名無し", 0, "名無し", "[名前] 名前を入力してください\n[名前] > 名無し\n"},
-      // The box takes no more characters than it allows, and the echo shows what it took.
-      {"山田太郎", "", 2, "山田", "[名前] 名前を入力してください\n[名前] > 山田\n"},
+      // The box takes no more than its length in the bytes the engine stores (two a kanji), and
+      // the echo shows what it took.
+      {"山田太郎", "", 5, "山田", "[名前] 名前を入力してください\n[名前] > 山田\n"},
+      {"ab山", "", 3, "ab", "[名前] 名前を入力してください\n[名前] > ab\n"},
       // A typed line break cannot split the answer's line.
       {"a\nb", "", 0, "a\nb", "[名前] 名前を入力してください\n[名前] > a / b\n"},
   };
