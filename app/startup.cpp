@@ -222,8 +222,8 @@ void InitGlobalsOnce() {
   InitOpcodeTable(1);
   memset(g_EngineOptions, 1, sizeof g_EngineOptions);
   CreateMessageRecord();
-  // The installed faces are listed on the side; the first text waits for them.
-  StartFontTable();
+  // The installed faces are listed once the first frame is shown (RunFrame).
+  InitGlyphTables();
   g_DirectXVersion = 0;
 }
 
@@ -364,7 +364,7 @@ void Shutdown() {
   RemoveTrayIcon();
   EndTimerPeriod();
   // No face lister may outlive the run.
-  if (g_InitDone) EnsureFontTable();
+  EndFontLister();
   ReleaseGdiObjects();
   FreeSaveStaging(-1);
   ReleaseFlashControl();
