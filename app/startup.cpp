@@ -18,6 +18,7 @@
 #include "media/emote.h"
 #include "media/emote_player.h"
 #include "media/media.h"
+#include "platform/gpu.h"
 #include "platform/platform.h"
 #include "render/gpu.h"
 #include "script/script_set.h"
@@ -300,6 +301,7 @@ int8_t StartEngine() {
   // The window command's resizable switch and the restore after a maximise start from the
   // project's own setting.
   g_WindowResizable = g_ProjectSizingBorder;
+  PlatGpuExpectDevice(g_GpuSceneMode || g_GpuDrawing);
   if (!CreateGameWindow(main, main->mTitle)) {
     ShowErrorBox(ToCp932Text("エラー").c_str(), ToCp932Text("ウィンドウが生成できませんでした。").c_str());
     return -1;

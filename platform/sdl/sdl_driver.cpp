@@ -69,6 +69,8 @@ bool SInit() {
     return false;
   }
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  // The software renderer writes into the window's own surface, not through an OpenGL texture.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   // A click that activates a window is a click too, as on Windows (and a box never misses one).
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
@@ -154,8 +156,11 @@ bool STextInputBox(const char* caption, const char* prompt, const char* defaultT
   return true;
 }
 
+// A window made for OpenGL gets SDL's first renderer; any other SDL's software one, which
+// hands the picture to the window system without loading an OpenGL driver (SDL's first choice
+// would load it, and remake the window for it, at a cost of most of a start).
 bool MakeRenderer(SdlWindow& w) {
-  w.renderer = SDL_CreateRenderer(w.window, -1, 0);
+  if (w.forDevice) w.renderer = SDL_CreateRenderer(w.window, -1, 0);
   if (!w.renderer) w.renderer = SDL_CreateRenderer(w.window, -1, SDL_RENDERER_SOFTWARE);
   return w.renderer != nullptr;
 }
