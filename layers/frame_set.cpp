@@ -119,6 +119,10 @@ int DecodeFrameInto(const uint8_t* colour, int32_t colourLength, NameNode* node)
   JpegDecoder* d = &g_FrameDecoder;
   SetJpegSource(d, colour, colourLength > 0 ? (size_t)colourLength : 0);
   jpeg_read_header(&d->mInfo, TRUE);
+  if (!JpegFitsItsFile(d)) {
+    jpeg_abort_decompress(&d->mInfo);
+    return -2;
+  }
   int32_t width = (int32_t)d->mInfo.image_width, height = (int32_t)d->mInfo.image_height;
   if (width != record->mWidth || height != record->mHeight || !record->mPixels) {
     // Sized before the decompressor allocates anything, so an oversized frame costs nothing;
@@ -152,7 +156,7 @@ void DecodeMaskInto(const uint8_t* mask, int32_t maskLength, NameNode* node) {
   JpegDecoder* d = &g_FrameDecoder;
   SetJpegSource(d, mask, (size_t)maskLength);
   jpeg_read_header(&d->mInfo, TRUE);
-  if (d->mInfo.num_components != 1 || d->mInfo.image_width > (JDIMENSION)MAX_IMAGE_SIDE ||
+  if (d->mInfo.num_components != 1 || !JpegFitsItsFile(d) || d->mInfo.image_width > (JDIMENSION)MAX_IMAGE_SIDE ||
       d->mInfo.image_height > (JDIMENSION)MAX_IMAGE_SIDE) {
     jpeg_abort_decompress(&d->mInfo);
     return;

@@ -68,7 +68,11 @@ int DecodeBmpMemory(const uint8_t* data, size_t size, DecodeTarget* target) {
     case 8: stride = (width + 3) & ~3LL, paletteEntries = 256; break;
     case 4: stride = ((width + 7) >> 3) * 4, paletteEntries = 16; break;
     case 1: stride = ((width + 31) >> 5) * 4, paletteEntries = 2; break;
-    default: break;
+    default:
+      // Bit counts without a decoder still need their rows in the file (at least a bit a
+      // pixel), so a few header bytes cannot stand for a picture of any size.
+      stride = ((width * (bits > 0 ? bits : 1) + 31) >> 5) * 4;
+      break;
   }
   // The colour table follows the info header, whatever that header's size; a table or rows
   // reaching past the end of the file fail the load rather than read beyond it.

@@ -163,9 +163,15 @@ GifFrame* AllocGifFrame(GifFrame** slot, size_t pixels) {
   return frame;
 }
 
-// What the frames of one file may take together: far more than real animations use for their
-// file size, yet a few forged descriptors cannot claim gigabytes.
-uint64_t FrameBudget(size_t fileSize) { return ((uint64_t)128 << 20) + 64 * (uint64_t)fileSize; }
+// What the frames of one file may take together, in pixels. LZW codes at most 12 bits into a
+// string of at most 4096 pixels, so no file holds more than about 2730 pixels a byte: the
+// budget is that bound with room to spare, and never above 128 MB of indexes plus 64 a byte.
+// A few forged descriptors can claim neither gigabytes nor a full-size picture.
+uint64_t FrameBudget(size_t fileSize) {
+  uint64_t coded = 4096 * (uint64_t)fileSize;
+  uint64_t ceiling = ((uint64_t)128 << 20) + 64 * (uint64_t)fileSize;
+  return coded < ceiling ? coded : ceiling;
+}
 
 // One image descriptor and its data; 0, or -1 to fail the load.
 int ReadGifImage(GifCursor* c, GifParse* p, DecodeTarget* target, GifFrame** slot, uint64_t* budget) {
@@ -253,6 +259,8 @@ int DecodeGifMemory(const uint8_t* data, size_t size, DecodeTarget* target) {
   if (screenWidth > MAX_IMAGE_SIDE || screenHeight > MAX_IMAGE_SIDE) return ReportScriptErrorF(100091, 1, target->mFileName), -1;
   // A screen without pixels is a broken file, not a large one.
   if (screenWidth == 0 || screenHeight == 0) return -1;
+  // Nor can a screen be larger than the frames the file could hold would fill.
+  if ((uint64_t)screenWidth * screenHeight > FrameBudget(size)) return -1;
   if (!target->mGifFrames) target->mGifFrames = static_cast<GifFrame**>(calloc(GIF_FRAME_SLOTS, sizeof(GifFrame*)));
   if (!target->mGifFrames) return -1;
   int frames = 0;

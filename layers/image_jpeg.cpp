@@ -84,6 +84,12 @@ void SetJpegSource(JpegDecoder* d, const uint8_t* data, size_t size) {
   d->mSource.mHandedOver = false;
 }
 
+bool JpegFitsItsFile(const JpegDecoder* d) {
+  constexpr uint64_t kMostPixelsPerByte = 512;
+  uint64_t pixels = (uint64_t)d->mInfo.image_width * d->mInfo.image_height;
+  return !d->mInfo.arith_code && pixels <= kMostPixelsPerByte * (uint64_t)d->mSource.mSize;
+}
+
 bool RequestBgraOutput(JpegDecoder* d) {
   J_COLOR_SPACE space = d->mInfo.jpeg_color_space;
   if (space != JCS_GRAYSCALE && space != JCS_YCbCr && space != JCS_RGB) return false;
@@ -123,6 +129,7 @@ int RunJpegLoad(JpegLoad* load, const uint8_t* data, size_t size, DecodeTarget* 
   // Checked before the decompressor sizes its buffers, so a forged size costs nothing.
   if (d->mInfo.image_width > (JDIMENSION)MAX_IMAGE_SIDE || d->mInfo.image_height > (JDIMENSION)MAX_IMAGE_SIDE)
     return ReportScriptErrorF(100091, 1, target->mFileName), -3;
+  if (!JpegFitsItsFile(d)) return -2;
   bool bgra = RequestBgraOutput(d);
   jpeg_start_decompress(&d->mInfo);
   JDIMENSION width = d->mInfo.output_width, height = d->mInfo.output_height;

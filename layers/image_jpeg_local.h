@@ -37,6 +37,12 @@ bool CreateJpegDecoder(JpegDecoder* d);
 void DestroyJpegDecoder(JpegDecoder* d);
 // The next image to decode; the bytes must stay alive until the decode ends.
 void SetJpegSource(JpegDecoder* d, const uint8_t* data, size_t size);
+// After jpeg_read_header: false when the file cannot hold the picture it declares. Huffman
+// coding spends at least a bit on each 8 x 8 block of the fullest component, so no file holds
+// more than 512 pixels a byte; a cut or forged file that claims more is refused before
+// anything is sized or decoded. Arithmetic coding, with which a few bytes can claim any
+// size, is refused as well.
+bool JpegFitsItsFile(const JpegDecoder* d);
 // After jpeg_read_header: asks for B, G, R, A output where the library converts it itself.
 // Returns true when rows come out as width x 4 bytes of B, G, R, 255.
 bool RequestBgraOutput(JpegDecoder* d);

@@ -14,6 +14,10 @@ namespace {
 // the pool reports the two jobs done.
 bool g_HalfInflated[2];
 
+// The most bytes a zlib stream inflates to per stored byte (deflate's longest match, 258
+// bytes, coded in two bits at best).
+constexpr uint64_t kZlibMostExpansion = 1032;
+
 // Words 6-9: part 1 size, part 1 stored size, part 2 size, part 2 stored size; word 14 the
 // image, word 15 the file image. The sizes were checked against both before submission.
 void JobUncompressHalves(WorkerJob* job) {
@@ -58,8 +62,11 @@ int DecodeKcgMemory(const uint8_t* data, size_t size, DecodeTarget* target) {
     return ReportScriptErrorF(100091, 1, name), -1;
   uint64_t imageBytes = (uint64_t)h.mWidth * (uint64_t)h.mHeight * 4;
   uint64_t available = size - KCG_HEADER_BYTES;
-  // Every part must fit both the file and the image before anything is written.
-  if (h.mCompression == 0 && imageBytes > available) return ReportScriptErrorF(104010, 1, name), -1;
+  // Every part must fit both the file and the image before anything is written. Raw pixels,
+  // and those of a compression without a decoder, must all be in the file; zlib parts can
+  // stand for at most kZlibMostExpansion times their stored bytes.
+  if (h.mCompression != 1 && imageBytes > available) return ReportScriptErrorF(104010, 1, name), -1;
+  if (h.mCompression == 1 && imageBytes > kZlibMostExpansion * available) return ReportScriptErrorF(104010, 1, name), -1;
   bool part1Fits = h.mPart1Size <= imageBytes && h.mPart1Stored <= available;
   bool part2Fits = part1Fits && h.mPart2Size <= imageBytes - h.mPart1Size &&
                    h.mPart2Stored <= available - h.mPart1Stored;

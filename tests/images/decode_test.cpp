@@ -164,6 +164,15 @@ TEST_F(DecodeTest, HostileFilesFailWithTheirMessage) {
   // PNG width at byte 16 (big-endian, in IHDR, whose CRC the decoder checks).
   std::string pngWide = png;
   pngWide[16] = 0, pngWide[17] = 0, pngWide[18] = 0x20, pngWide[19] = 0x01;
+  // JPEG size in SOF0: height then width, after the marker FF C0, length and precision.
+  size_t sof = jpeg.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  std::string jpegWide = Patch16Be(jpeg, sof + 7, 8193);
+  std::string jpegHuge = Patch16Be(Patch16Be(jpeg, sof + 5, 8192), sof + 7, 8192);
+  std::string jpegArithmetic = jpeg;
+  jpegArithmetic[sof + 1] = (char)0xC9;
+  // Pictures of the largest size that the few bytes of these files cannot stand for.
+  std::string kcgHuge = Patch32(Patch32(kcg, 4, 8192), 8, 8192);
   const HostileCase cases[] = {
       {"bmp not BM", DecodeBmpMemory, "XM" + bmp.substr(2), 100070},
       {"bmp shorter than its headers", DecodeBmpMemory, bmp.substr(0, 30), 100070},
@@ -181,7 +190,14 @@ TEST_F(DecodeTest, HostileFilesFailWithTheirMessage) {
       {"png bad crc after width change", DecodePngMemory, pngWide, 100200},
       {"jpeg truncated header", DecodeJpegMemory, Truncate(jpeg, 40), 0},
       {"jpeg garbage", DecodeJpegMemory, "\xFF\xD8garbage garbage garbage", 0},
-      {"jpeg width 8193", DecodeJpegMemory, jpeg, 0},
+      {"jpeg width 8193", DecodeJpegMemory, jpegWide, 0},
+      {"jpeg 8192 x 8192 in a small file", DecodeJpegMemory, jpegHuge, 0},
+      {"jpeg arithmetic coding", DecodeJpegMemory, jpegArithmetic, 0},
+      {"bmp 16-bit rows past the end", DecodeBmpMemory, Bmp(8192, 8192, 16, 0, "", std::string(64, '\0')), 104010},
+      {"bmp bit count 0 rows past the end", DecodeBmpMemory, Bmp(8192, 8192, 0, 0, "", std::string(64, '\0')), 104010},
+      {"gif 8192 x 8192 screen in a small file", DecodeGifMemory, MakeGif({0x2000, 0x2000, {}, {}, "", true}), 0},
+      {"kcg compressed parts smaller than zlib allows", DecodeKcgMemory, kcgHuge, 104010},
+      {"kcg unknown compression without its pixels", DecodeKcgMemory, Patch32(kcgHuge, 16, 7), 104010},
       {"gif screen 0x9000 wide", DecodeGifMemory, MakeGif({0x9000, 1, {}, {}, "", true}), 100091},
       {"gif unknown block", DecodeGifMemory, MakeGif({1, 1, {}, {}, "\x07", true}), 0},
       {"kcg width 9000", DecodeKcgMemory, Patch32(kcg, 4, 9000), 100091},
@@ -193,17 +209,32 @@ TEST_F(DecodeTest, HostileFilesFailWithTheirMessage) {
     SCOPED_TRACE(c.what);
     ResetMessageState();
     OwnedTarget target;
-    std::string bytes = c.bytes;
-    if (std::string(c.what) == "jpeg width 8193") {
-      // SOF0 width: the frame header follows the marker FF C0, length and precision.
-      size_t sof = bytes.find("\xFF\xC0");
-      ASSERT_NE(sof, std::string::npos);
-      bytes = Patch16Be(bytes, sof + 7, 8193);
-    }
-    EXPECT_NE(Decode(c.decoder, bytes, &target), 0);
+    EXPECT_NE(Decode(c.decoder, c.bytes, &target), 0);
     if (c.messageId) {
       EXPECT_EQ(ShownMessageId(), c.messageId);
     }
+  }
+}
+
+// A BMP of a bit count without a decoder and a .kcg of an unknown compression load with
+// transparent pixels, as long as the file holds what such a picture needs.
+TEST_F(DecodeTest, FormatsWithoutADecoderLoadTransparentWhenTheFileHoldsThem) {
+  std::string rows16(2 * 4, '\x7F');   // 2 x 2 at 16 bits: rows of 4 bytes
+  std::string kcgOther = Patch32(MakeKcg(2, 2, std::string(16, '\x55'), false), 16, 7);
+  const struct {
+    const char* what;
+    Decoder decoder;
+    std::string bytes;
+  } cases[] = {
+      {"bmp 16-bit", DecodeBmpMemory, Bmp(2, 2, 16, 0, "", rows16)},
+      {"kcg compression 7", DecodeKcgMemory, kcgOther},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    OwnedTarget target;
+    ASSERT_EQ(Decode(c.decoder, c.bytes, &target), 0);
+    ASSERT_EQ(target.mWidth, 2);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(target.mPixels), 16), std::string(16, '\0'));
   }
 }
 
