@@ -69,8 +69,6 @@ bool SInit() {
     return false;
   }
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  // The software renderer writes into the window's own surface, not through an OpenGL texture.
-  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   // A click that activates a window is a click too, as on Windows (and a box never misses one).
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
@@ -161,7 +159,13 @@ bool STextInputBox(const char* caption, const char* prompt, const char* defaultT
 // would load it, and remake the window for it, at a cost of most of a start).
 bool MakeRenderer(SdlWindow& w) {
   if (w.forDevice) w.renderer = SDL_CreateRenderer(w.window, -1, 0);
-  if (!w.renderer) w.renderer = SDL_CreateRenderer(w.window, -1, SDL_RENDERER_SOFTWARE);
+  if (!w.renderer) {
+    // The software renderer draws into the window's own surface, which SDL would otherwise put
+    // on an OpenGL texture. Only here: the boxes' and menus' windows keep SDL's own choice.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    w.renderer = SDL_CreateRenderer(w.window, -1, SDL_RENDERER_SOFTWARE);
+    SDL_ResetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
+  }
   return w.renderer != nullptr;
 }
 

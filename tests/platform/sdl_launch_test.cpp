@@ -59,6 +59,17 @@ TEST(SdlLaunchChild, DISABLED_NoDevice) {
   if (!ChildRuns()) GTEST_SKIP();
   ShowAFrame(false);
   EXPECT_FALSE(OpenGlLoaded());
+  // A new size gives the window a new surface, still without OpenGL.
+  g_Platform->SetWindowSize(0, 96, 64);
+  PlatEventRecord e;
+  for (int i = 0; i < 50; i++) {
+    while (g_Platform->PollEvent(&e)) {
+    }
+    PlatSleep(10);
+  }
+  std::vector<uint8_t> picture(96 * 64 * 4, 0x40);
+  g_Platform->PresentFrame(0, picture.data(), 96, 64, 96 * 4, 0, 0, 96, 64);
+  EXPECT_FALSE(OpenGlLoaded());
   PlatformQuit();
 }
 
