@@ -171,6 +171,7 @@ int RunFrame() {
     for (int i = 0; i < 4; i++)
       if (g_WindowRecords[i] && DrawWindow(g_WindowRecords[i]) != 0) return 1;
   }
+  bool firstFrame = !g_FirstFrameDone;
   if (!g_FirstFrameDone) {
     g_FirstFrameDone = 1;
     WindowRecord* main = g_WindowRecords[0];
@@ -185,6 +186,9 @@ int RunFrame() {
     CountDrawnFrame();
     ResetDirtyRectsAll();
   }
+  // The installed faces are listed on the side from now: before, the listing would only have
+  // taken the processor from the first picture.
+  if (firstFrame) StartFontTable();
   ShowRequestedPopupMenu();
   g_SkipDrawing = g_NextSkipDrawing;
   return g_QuitFlag;

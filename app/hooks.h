@@ -51,8 +51,10 @@ struct ScriptTask;
 void CreateMessageRecord();
 // Advances the message a task is typing out, before the task's turn (script runner).
 void AdvanceMessage(ScriptTask* task);
+void InitGlyphTables();
 void StartFontTable();
 void EnsureFontTable();
+void EndFontLister();
 void ReleaseGdiObjects();
 
 // Sound.

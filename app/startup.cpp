@@ -18,6 +18,7 @@
 #include "media/emote.h"
 #include "media/emote_player.h"
 #include "media/media.h"
+#include "platform/gpu.h"
 #include "platform/platform.h"
 #include "render/gpu.h"
 #include "script/script_set.h"
@@ -222,8 +223,8 @@ void InitGlobalsOnce() {
   InitOpcodeTable(1);
   memset(g_EngineOptions, 1, sizeof g_EngineOptions);
   CreateMessageRecord();
-  // The installed faces are listed on the side; the first text waits for them.
-  StartFontTable();
+  // The installed faces are listed once the first frame is shown (RunFrame).
+  InitGlyphTables();
   g_DirectXVersion = 0;
 }
 
@@ -300,6 +301,7 @@ int8_t StartEngine() {
   // The window command's resizable switch and the restore after a maximise start from the
   // project's own setting.
   g_WindowResizable = g_ProjectSizingBorder;
+  PlatGpuExpectDevice(g_GpuSceneMode || g_GpuDrawing);
   if (!CreateGameWindow(main, main->mTitle)) {
     ShowErrorBox(ToCp932Text("エラー").c_str(), ToCp932Text("ウィンドウが生成できませんでした。").c_str());
     return -1;
@@ -364,7 +366,7 @@ void Shutdown() {
   RemoveTrayIcon();
   EndTimerPeriod();
   // No face lister may outlive the run.
-  if (g_InitDone) EnsureFontTable();
+  EndFontLister();
   ReleaseGdiObjects();
   FreeSaveStaging(-1);
   ReleaseFlashControl();

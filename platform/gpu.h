@@ -128,3 +128,7 @@ void PlatGpuLeaveThread();
 // Whether the main window's frames go to the screen through the device (the SDL backend with
 // the OpenGL device); then a lost device must be made again before a frame can be shown.
 bool PlatGpuPresentsFrames();
+// Start-up says, before it makes the main window, whether the game will make a device (the
+// project draws on the GPU). Only then is the window made for OpenGL so the device can present
+// it: loading the OpenGL driver costs a start more than all the rest. Unsaid, it may.
+void PlatGpuExpectDevice(bool expected);

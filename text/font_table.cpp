@@ -29,10 +29,11 @@ namespace {
 const char* const kDefaultFacesUtf8[] = {"ＭＳ ゴシック", "標準ゴシック", "ＭＳ Ｐゴシック",
                                          "ＭＳ 明朝", "標準明朝"};
 
-// Listing the installed faces sets fontconfig up, which reads every configuration file and
-// costs tens of milliseconds; start-up has it done on a thread of its own and the table is
-// filled from its list at the first use of a font, so a first frame without text never waits.
-// Both live on the thread that runs the frames (start-up hands them over with the thread).
+// Listing the installed faces loads fontconfig and sets it up, which reads every configuration
+// file and costs tens of milliseconds. The first frame has it started on a thread of its own
+// once that frame is shown (before, it would only take the processor from the first picture),
+// and the table is filled from its list at the first use of a font; a first frame with text
+// lists them at once. Both live on the thread that runs the frames.
 std::thread* g_FaceLister;
 std::vector<PlatFontFace> g_ListedFaces;   // written by the lister until it is joined
 bool g_FontTableBuilt;
@@ -110,7 +111,6 @@ void JoinFaceLister() {
 }  // namespace
 
 void StartFontTable() {
-  InitGlyphTables();
   if (g_FontTableBuilt || g_FaceLister) return;
   g_ListedFaces.clear();
   g_FaceLister = new (std::nothrow) std::thread([] { PlatListFontFaces(&g_ListedFaces); });
@@ -128,6 +128,12 @@ void EnsureFontTable() {
   }
   JoinFaceLister();
   FillFontTable(g_ListedFaces);
+  g_ListedFaces = std::vector<PlatFontFace>();
+}
+
+void EndFontLister() {
+  if (!g_FaceLister) return;
+  JoinFaceLister();
   g_ListedFaces = std::vector<PlatFontFace>();
 }
 

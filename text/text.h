@@ -24,12 +24,14 @@ extern int32_t g_FontCount;
 
 // Lists the installed faces, gives every slot the default face and fills the glyph tables.
 void BuildFontTable();
-// Fills the glyph tables and the slots' styles, and starts listing the faces on a thread of its
-// own (nothing when the table is built or being built).
+// Starts listing the faces on a thread of its own (nothing when the table is built or being
+// built); the glyph tables and slot styles come from InitGlyphTables.
 void StartFontTable();
 // Builds the table from the started list (waiting for it), or from a list made now when none
 // was started; nothing once built.
 void EnsureFontTable();
+// Waits for a started listing and drops its list (shutdown: no lister outlives the run).
+void EndFontLister();
 // Deletes every slot's font and canvas (shutdown).
 void ReleaseGdiObjects();
 int GetFontCount();

@@ -7,6 +7,7 @@
 namespace {
 
 PlatGpuDriver g_Chosen;
+bool g_DeviceExpected = true;
 
 bool Refuse(int, int, PlatGpuCaps*) { return false; }
 
@@ -24,9 +25,11 @@ bool CreateFirst(int width, int height, PlatGpuCaps* caps) {
 
 }  // namespace
 
+void PlatGpuExpectDevice(bool expected) { g_DeviceExpected = expected; }
+
 bool GlGpuWanted() {
   const char* which = getenv("KIVOR_GPU");
-  return !which || (strcmp(which, "soft") != 0 && strcmp(which, "off") != 0);
+  return g_DeviceExpected && (!which || (strcmp(which, "soft") != 0 && strcmp(which, "off") != 0));
 }
 
 PlatGpuDriver* PlatChosenGpu() {

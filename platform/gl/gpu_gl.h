@@ -64,8 +64,8 @@ void GlGpuSetPresentWindow(SDL_Window* window);
 int GlGpuSwapInterval();
 // Presentations made by the device in this process.
 int GlGpuPresentations();
-// Whether the windows of this run want the OpenGL device to present them (KIVOR_GPU is not
-// "soft" or "off").
+// Whether the windows of this run want the OpenGL device to present them (start-up expects a
+// device and KIVOR_GPU is not "soft" or "off").
 bool GlGpuWanted();
 
 // The device a windowed run uses, chosen by KIVOR_GPU: "gl" the OpenGL device, "soft" the

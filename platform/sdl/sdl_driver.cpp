@@ -2,8 +2,12 @@
 // the OpenGL device while it exists; the event pump, message boxes.
 #include <SDL.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -11,6 +15,7 @@
 
 #include "platform/canvas.h"
 #include "platform/gl/gpu_gl.h"
+#include "platform/lazy/lazy_library.h"
 #include "platform/movie/movie_player.h"
 #include "platform/sdl/sdl_driver.h"
 #include "platform/sdl/sdl_tray.h"
@@ -57,6 +62,12 @@ int SlotOfWindowId(Uint32 id) {
 }
 
 bool SInit() {
+  // SDL is loaded here, not at program start; a system without it runs headless.
+  const char* why = nullptr;
+  if (!LazyLibraryOpen(&g_LazySdl2, &why)) {
+    fprintf(stderr, "kivor: no SDL (%s)\n", why ? why : "not found");
+    return false;
+  }
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   // A click that activates a window is a click too, as on Windows (and a box never misses one).
@@ -157,9 +168,18 @@ bool STextInputBox(const char* caption, const char* prompt, const char* defaultT
   return true;
 }
 
+// A window made for OpenGL gets SDL's first renderer; any other SDL's software one, which
+// hands the picture to the window system without loading an OpenGL driver (SDL's first choice
+// would load it, and remake the window for it, at a cost of most of a start).
 bool MakeRenderer(SdlWindow& w) {
-  w.renderer = SDL_CreateRenderer(w.window, -1, 0);
-  if (!w.renderer) w.renderer = SDL_CreateRenderer(w.window, -1, SDL_RENDERER_SOFTWARE);
+  if (w.forDevice) w.renderer = SDL_CreateRenderer(w.window, -1, 0);
+  if (!w.renderer) {
+    // The software renderer draws into the window's own surface, which SDL would otherwise put
+    // on an OpenGL texture. Only here: the boxes' and menus' windows keep SDL's own choice.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    w.renderer = SDL_CreateRenderer(w.window, -1, SDL_RENDERER_SOFTWARE);
+    SDL_ResetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
+  }
   return w.renderer != nullptr;
 }
 
@@ -266,6 +286,18 @@ void ChoosePresenter(SdlWindow& w) {
   MakeRenderer(w);
 }
 
+// A launch measurement (KIVOR_SAY_FIRST_FRAME set) is told when the first picture has reached
+// the window, on the steady clock its launcher reads too, as the headless backend tells a
+// scripted run; with the processor time of all threads until then.
+void SayFirstPresent() {
+  static std::atomic<bool> said;
+  if (said.exchange(true) || !getenv("KIVOR_SAY_FIRST_FRAME")) return;
+  double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  double cpuMs = 1000.0 * (double)std::clock() / CLOCKS_PER_SEC;
+  printf("sdl: first frame presented at %.3f ms of the steady clock, after %.3f ms of processor time\n", ms, cpuMs);
+  fflush(stdout);
+}
+
 // Hands the canvas, with the movie laid over it and the last painted menu bar, to the device;
 // the canvas stays due when the device cannot take it now. Any thread, with g_CanvasLock held.
 void ShowOnDevice(SdlWindow& w) {
@@ -282,7 +314,9 @@ void ShowOnDevice(SdlWindow& w) {
   GlGpuPicture picture{pixels, w.canvas.width, w.canvas.height, SdlMenuBarHeight(slot),
                        bar ? reinterpret_cast<const uint8_t*>(w.bar.data()) : nullptr, bar ? w.barWidth : 0,
                        bar ? int(w.bar.size() / size_t(w.barWidth)) : 0};
-  if (GlGpuPresent(w.window, picture)) w.canvasDirty = false;
+  if (!GlGpuPresent(w.window, picture)) return;
+  w.canvasDirty = false;
+  SayFirstPresent();
 }
 
 // Shows the window's canvas; main thread only, with g_CanvasLock held.
@@ -316,6 +350,7 @@ void ShowCanvas(SdlWindow& w) {
   SDL_RenderCopy(w.renderer, w.texture, nullptr, top ? &client : nullptr);
   SdlMenuBarDraw(slot, w.renderer, outW);
   SDL_RenderPresent(w.renderer);
+  SayFirstPresent();
 }
 
 void SPresentFrame(int slot, const uint8_t* bgra, int width, int height, int pitch, int dx, int dy, int dw,
