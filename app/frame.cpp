@@ -46,10 +46,16 @@ namespace {
 std::atomic<uint8_t> g_ClosePosted;
 std::atomic<uint8_t> g_QuitSignalAnswered;
 std::thread g_GameThread;
+// True on the game-logic thread, which owns the window records and the frame step's state.
+thread_local bool t_OnGameThread;
 
 void CloseMainWindow() {
+  // The game-logic thread ends first: from then on the records are the main thread's. The quit
+  // request that thread posts as it ends is answered by this close.
   EndGameThread();
+  g_ClosePosted = 0;
   WindowRecord* main = g_WindowRecords[0];
+  if (main) main->mCloseMode = WINDOW_CLOSE_QUIT;
   if (main && main->mHasWindow) {
     g_Platform->DestroyWindow(0);
     main->mHasWindow = 0;
@@ -60,6 +66,7 @@ void CloseMainWindow() {
 }
 
 void GameThreadProc() {
+  t_OnGameThread = true;
   {
     std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
     g_GameThreadFinished = 0;
@@ -86,11 +93,7 @@ void PumpMessages() {
   }
   // SIGTERM and SIGINT end the game as a quit request does: without a question, cleanly.
   if (PlatQuitSignal() && !g_QuitSignalAnswered.exchange(1)) RequestQuit();
-  if (g_ClosePosted.exchange(0)) {
-    WindowRecord* main = g_WindowRecords[0];
-    if (main) main->mCloseMode = WINDOW_CLOSE_QUIT;
-    CloseMainWindow();
-  }
+  if (g_ClosePosted.exchange(0)) CloseMainWindow();
 }
 
 void EndGameThread() {
@@ -108,7 +111,10 @@ void EndGameThread() {
 }
 
 void AnswerWindowDuringLongTurn() {
-  if (!g_GameThreadMode) PumpMessages();
+  // With the game-logic thread the main thread pumps on, and the window events it posted are
+  // this thread's to answer.
+  if (g_GameThreadMode) TakePostedWindowEvents();
+  else PumpMessages();
 }
 
 void RunMainLoop() {
@@ -128,11 +134,15 @@ void RunMainLoop() {
     }
   }
   EndGameThread();
+  // The loop is over: a quit the ending thread posted has nothing left to close.
+  g_ClosePosted = 0;
 }
 
 void RequestQuit() {
   g_QuitFlag = 1;
-  if (g_WindowRecords[0]) g_WindowRecords[0]->mCloseMode = WINDOW_CLOSE_QUIT;
+  // While the game-logic thread runs the record is its own; the main thread's close sets the
+  // mode once that thread has ended.
+  if (g_WindowRecords[0] && (!g_GameThreadMode || t_OnGameThread)) g_WindowRecords[0]->mCloseMode = WINDOW_CLOSE_QUIT;
   g_ClosePosted = 1;
 }
 
@@ -141,6 +151,10 @@ int RunFrame() {
   if (g_ModalSuspend) return 0;
   if (g_QuitFlag) return 1;
   if (g_MovieEndPosted.exchange(0)) OnMovieEnd();
+  if (g_GameThreadMode) {
+    TakePostedWindowEvents();
+    if (g_QuitFlag) return 1;
+  }
   if (g_DesktopRedrawCountdown) g_DesktopRedrawCountdown--;
   if (g_FrameStyleCountdown) g_FrameStyleCountdown--;
   UpdateInputState();
@@ -240,7 +254,9 @@ void EndInactivePause() {
 int PausePump() {
   while (g_InactivePause == 1) {
     CheckInactivePause();
-    if (!g_GameThreadMode) PumpMessages();
+    // The focus that ends the pause comes as a window event.
+    if (g_GameThreadMode) TakePostedWindowEvents();
+    else PumpMessages();
     if (!g_Running || g_QuitFlag) return 1;
     if (g_InactivePause != 1) break;
     PlatSleep(10);

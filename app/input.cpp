@@ -275,8 +275,8 @@ void TakePolledInput() {
     g_CaptionDragRequest = (uint8_t)(press + 1);
 }
 
-// A minimised window is never the active one. The minimised byte is the event handler's, so
-// with the game-logic thread this runs at the main thread's poll instead of in the tick.
+// A minimised window is never the active one. The minimised byte is the window events', which
+// the frame step's thread handles in either mode.
 void DeactivateMinimizedWindows() {
   for (int i = 0; i < 4; i++) {
     WindowRecord* w = g_WindowRecords[i];
@@ -291,7 +291,6 @@ void NoteDragPress(int index) {
 }
 
 void PollActiveWindowInput() {
-  if (g_GameThreadMode) DeactivateMinimizedWindows();
   PolledInput in{};
   in.mActiveWindow = -1;
   for (int i = 0; i < 4; i++) {
@@ -349,7 +348,7 @@ void UpdateInputState() {
   if (g_JoystickPollingEnabled) PollJoysticks();
   TickCursorAutoHide();
   ApplyCursorRequest();
-  if (!g_GameThreadMode) DeactivateMinimizedWindows();
+  DeactivateMinimizedWindows();
   CheckInactivePause();
   uint8_t drag = g_CaptionDragRequest;
   if (drag >= 1 && drag <= 4) {

@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "app/fullscreen.h"
 #include "app/hooks.h"
@@ -238,7 +240,7 @@ void OnDropFiles(const std::string& text) {
   g_DroppedFiles.mCount = g_DroppedFiles.mStored = stored;
 }
 
-void OnMouseDown(WindowRecord* w, int button) {
+void OnMouseDown(int index, int button) {
   static const uint8_t kKeys[] = {1, 2, 4};
   if (button < 0 || button > 2) return;
   g_MouseClick = kKeys[button];
@@ -246,8 +248,83 @@ void OnMouseDown(WindowRecord* w, int button) {
   if (button != 0) return;
   // The drag layer belongs to the frame step: with the game-logic thread the press goes to the
   // input tick, which tests it against the layer.
-  if (g_GameThreadMode) NoteDragPress(w->mIndex);
-  else if (DragLayerHit(w)) g_CaptionDragRequest = (uint8_t)(w->mIndex + 1);
+  if (g_GameThreadMode) NoteDragPress(index);
+  else if (DragLayerHit(g_WindowRecords[index])) g_CaptionDragRequest = (uint8_t)(index + 1);
+}
+
+// Events whose handling reads or changes window records, sizes, pictures or the cursor. With
+// the game-logic thread they belong to the frame step, which takes them at its next frame; the
+// rest (input, drops, the movie's end, menu choices) stay with the thread that pumps events.
+bool ForFrameStep(PlatEventType type) {
+  switch (type) {
+    case PLAT_EVENT_CLOSE:
+    case PLAT_EVENT_FOCUS_GAINED:
+    case PLAT_EVENT_FOCUS_LOST:
+    case PLAT_EVENT_MINIMIZED:
+    case PLAT_EVENT_MAXIMIZED:
+    case PLAT_EVENT_RESTORED:
+    case PLAT_EVENT_RESIZED:
+    case PLAT_EVENT_MOVED:
+    case PLAT_EVENT_EXPOSED:
+    case PLAT_EVENT_TRAY: return true;
+    default: return false;
+  }
+}
+
+// The window events handed from the main thread to the game-logic thread's frame step. A frame
+// step that stalls (a long turn) must not let the queue grow without end: a repeated size, move
+// or expose of one window replaces the one waiting, and past the cap new events are dropped.
+constexpr size_t MAX_POSTED_WINDOW_EVENTS = 256;
+std::mutex g_PostedWindowEventLock;
+std::vector<PlatEventRecord> g_PostedWindowEvents;   // under g_PostedWindowEventLock
+
+void PostWindowEvent(const PlatEventRecord& e) {
+  std::lock_guard<std::mutex> lock(g_PostedWindowEventLock);
+  bool replaces = e.type == PLAT_EVENT_RESIZED || e.type == PLAT_EVENT_MOVED || e.type == PLAT_EVENT_EXPOSED;
+  if (replaces && !g_PostedWindowEvents.empty()) {
+    PlatEventRecord& last = g_PostedWindowEvents.back();
+    if (last.type == e.type && last.window == e.window) {
+      last = e;
+      return;
+    }
+  }
+  if (g_PostedWindowEvents.size() < MAX_POSTED_WINDOW_EVENTS) g_PostedWindowEvents.push_back(e);
+}
+
+// What a window event does to the window's record and the engine's state, on the thread that
+// owns them (the frame step's with the game-logic thread).
+void HandleWindowEvent(WindowRecord* w, const PlatEventRecord& e) {
+  switch (e.type) {
+    case PLAT_EVENT_CLOSE:
+      if (OnCloseBox(w)) OnCloseWindow(w);
+      break;
+    case PLAT_EVENT_FOCUS_GAINED:
+      SetWindowActive(w, 1);
+      InvalidateScreen(w);
+      break;
+    case PLAT_EVENT_FOCUS_LOST:
+      SetWindowActive(w, 0);
+      InvalidateScreen(w);
+      break;
+    case PLAT_EVENT_MINIMIZED:
+      g_MinimizeClicked = (uint8_t)(w->mIndex + 1);
+      if (w->mMinimizeAllowed) w->mMinimized = 1;
+      else g_Platform->RestoreWindow(w->mIndex);
+      break;
+    case PLAT_EVENT_MAXIMIZED: OnMaximized(w); break;
+    case PLAT_EVENT_RESTORED: OnRestored(w); break;
+    case PLAT_EVENT_RESIZED: OnSize(w, e.x, e.y); break;
+    case PLAT_EVENT_MOVED:
+      if (w->mIndex == 0) OnMoveWindow();
+      break;
+    case PLAT_EVENT_EXPOSED: InvalidateScreen(w); break;
+    case PLAT_EVENT_TRAY:
+      if (w->mIndex != 0) break;
+      if (e.button == 0 && e.clicks < 2) OnTrayNotify(1);
+      else if (e.button == 1 || e.clicks >= 2) OnTrayNotify(2);
+      break;
+    default: break;
+  }
 }
 
 }  // namespace
@@ -315,46 +392,35 @@ void CreateMenuBarWindow() {
 }
 
 void HandlePlatformEvent(const PlatEventRecord& e) {
-  WindowRecord* w = e.window >= 0 && e.window < 4 ? g_WindowRecords[e.window] : nullptr;
-  if (w && !w->mHasWindow) w = nullptr;
   if (e.type == PLAT_EVENT_QUIT) {
     RequestQuit();
     return;
   }
-  if (!w) return;
+  if (e.window < 0 || e.window >= 4 || !g_WindowRecords[e.window]) return;
+  // Keys released while another program has the focus are never seen.
+  if (e.type == PLAT_EVENT_FOCUS_LOST) memset(g_KeyboardSnapshot, 0, sizeof g_KeyboardSnapshot);
+  WindowRecord* w = g_WindowRecords[e.window];
+  if (g_GameThreadMode) {
+    // The records are the game-logic thread's: whether the window still exists is its to say.
+    if (ForFrameStep(e.type)) {
+      PostWindowEvent(e);
+      return;
+    }
+  } else {
+    if (!w->mHasWindow) return;
+    if (ForFrameStep(e.type)) {
+      HandleWindowEvent(w, e);
+      return;
+    }
+  }
   switch (e.type) {
-    case PLAT_EVENT_CLOSE:
-      if (OnCloseBox(w)) OnCloseWindow(w);
-      break;
-    case PLAT_EVENT_FOCUS_GAINED:
-      SetWindowActive(w, 1);
-      InvalidateScreen(w);
-      break;
-    case PLAT_EVENT_FOCUS_LOST:
-      SetWindowActive(w, 0);
-      // Keys released while another program has the focus are never seen.
-      memset(g_KeyboardSnapshot, 0, sizeof g_KeyboardSnapshot);
-      InvalidateScreen(w);
-      break;
-    case PLAT_EVENT_MINIMIZED:
-      g_MinimizeClicked = (uint8_t)(w->mIndex + 1);
-      if (w->mMinimizeAllowed) w->mMinimized = 1;
-      else g_Platform->RestoreWindow(w->mIndex);
-      break;
-    case PLAT_EVENT_MAXIMIZED: OnMaximized(w); break;
-    case PLAT_EVENT_RESTORED: OnRestored(w); break;
-    case PLAT_EVENT_RESIZED: OnSize(w, e.x, e.y); break;
-    case PLAT_EVENT_MOVED:
-      if (w->mIndex == 0) OnMoveWindow();
-      break;
-    case PLAT_EVENT_EXPOSED: InvalidateScreen(w); break;
     case PLAT_EVENT_KEY_DOWN:
       g_LastKeyDown = e.key;
       NoteKeyEvent(e.key, true);
       break;
     case PLAT_EVENT_KEY_UP: NoteKeyEvent(e.key, false); break;
     case PLAT_EVENT_MOUSE_MOVE: g_MouseMoved = 128; break;
-    case PLAT_EVENT_MOUSE_DOWN: OnMouseDown(w, e.button); break;
+    case PLAT_EVENT_MOUSE_DOWN: OnMouseDown(e.window, e.button); break;
     case PLAT_EVENT_MOUSE_UP:
       if (e.button >= 0 && e.button <= 2) NoteKeyEvent(e.button == 0 ? 1 : e.button == 1 ? 2 : 4, false);
       break;
@@ -365,19 +431,33 @@ void HandlePlatformEvent(const PlatEventRecord& e) {
     }
     case PLAT_EVENT_DROP_FILE: OnDropFiles(e.text); break;
     case PLAT_EVENT_MOVIE_END:
-      if (w->mIndex != 0) break;
+      if (e.window != 0) break;
       // The movie's state is the scripts': with the game-logic thread its frame step takes it.
       if (g_GameThreadMode) g_MovieEndPosted = 1;
       else OnMovieEnd();
       break;
     case PLAT_EVENT_MENU_COMMAND: g_MenuCommand = e.key & 0xFFFF; break;
-    case PLAT_EVENT_TRAY:
-      if (w->mIndex != 0) break;
-      if (e.button == 0 && e.clicks < 2) OnTrayNotify(1);
-      else if (e.button == 1 || e.clicks >= 2) OnTrayNotify(2);
-      break;
     default: break;
   }
+}
+
+void TakePostedWindowEvents() {
+  std::vector<PlatEventRecord> events;
+  {
+    std::lock_guard<std::mutex> lock(g_PostedWindowEventLock);
+    if (g_PostedWindowEvents.empty()) return;
+    events.swap(g_PostedWindowEvents);
+  }
+  for (const PlatEventRecord& e : events) {
+    WindowRecord* w = g_WindowRecords[e.window];
+    // A window closed since the event was posted takes no more of them.
+    if (w && w->mHasWindow) HandleWindowEvent(w, e);
+  }
+}
+
+void ForgetPostedWindowEvents() {
+  std::lock_guard<std::mutex> lock(g_PostedWindowEventLock);
+  g_PostedWindowEvents.clear();
 }
 
 void FreeDroppedFiles() {

@@ -111,8 +111,15 @@ int SetupWindowRecord(WindowRecord* w, const char* title);
 // Opens the record's platform window at its game size; false on failure.
 bool CreateGameWindow(WindowRecord* w, const char* title);
 void CreateMenuBarWindow();
-// Turns one platform event into window state and flags (main thread).
+// Turns one platform event into window state and flags (the thread that pumps events). With
+// the game-logic thread, the events that change window records, sizes or pictures (a close, the
+// focus, minimise, maximise, size, move, expose, the tray icon) are posted to the frame step
+// instead, which handles them in TakePostedWindowEvents: the records have one owner.
 void HandlePlatformEvent(const PlatEventRecord& e);
+// Handles the window events posted since the last call (the frame step's thread).
+void TakePostedWindowEvents();
+// Drops posted window events not taken yet (a new run, tests).
+void ForgetPostedWindowEvents();
 // Presents the window again at once from its current picture and marks its root changed.
 void InvalidateScreen(WindowRecord* w);
 // Drops the caption-drag references to a layer node that is being freed.

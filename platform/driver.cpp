@@ -205,6 +205,16 @@ void PlatEchoBox(const char* caption, const char* text) {
   fflush(stderr);
 }
 
+void PlatEchoAnswer(const char* caption, const char* answer) {
+  std::string line = "[";
+  AppendOneLine(&line, caption);
+  line += "] > ";
+  AppendOneLine(&line, answer);
+  line += '\n';
+  fwrite(line.data(), 1, line.size(), stderr);
+  fflush(stderr);
+}
+
 int PlatMessageBox(const char* caption, const char* text, int buttons) {
   static const char* const kOk[] = {"OK"};
   static const char* const kOkCancel[] = {"OK", "Cancel"};

@@ -256,9 +256,9 @@ struct PlatformDriver {
   // The desktop clipboard's text (UTF-8). Get is false when the clipboard holds no text.
   bool (*SetClipboardText)(const char* utf8);
   bool (*GetClipboardText)(std::string* utf8);
-  // A modal dialog asking for one line of text: caption, prompt and default text in UTF-8, at
-  // most `maxLength` characters when above 0. Left only with OK, so it always answers; false
-  // only when no dialog could be shown.
+  // A modal dialog asking for one line of text: caption, prompt and default text in UTF-8, the
+  // answer at most `maxLength` bytes in code page 932 (as the engine stores it) when above 0.
+  // Left only with OK, so it always answers; false only when no dialog could be shown.
   bool (*TextInputBox)(const char* caption, const char* prompt, const char* defaultText, int maxLength,
                        std::string* out);
 
@@ -279,6 +279,10 @@ int PlatMessageBox(const char* captionUtf8, const char* textUtf8, int buttons);
 // line breaks shown as " / ". Every backend's ChoiceBox calls it before asking, so what a box
 // says is read even where the host cannot show one. Any thread.
 void PlatEchoBox(const char* captionUtf8, const char* textUtf8);
+// Writes the answer a text-input box took to stderr the same way, as "[caption] > answer". Every
+// backend's TextInputBox echoes its prompt with PlatEchoBox before asking and its answer with
+// this after. Any thread.
+void PlatEchoAnswer(const char* captionUtf8, const char* answerUtf8);
 
 // ---------------------------------------------------------------------------------------------
 // Desktop services beyond the basic window slots: menus, the tray icon and window attributes.

@@ -131,12 +131,16 @@ uint32_t DroppedCount() {
 }
 
 void ReadDroppedFile(int32_t k, char* buffer) {
-  std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
-  if (k < 0 || (uint32_t)k >= g_DroppedFiles.mCount || (uint32_t)k >= g_DroppedFiles.mStored || !g_DroppedFiles.mPaths) {
-    ReportScriptError(MSG_NO_DROPPED_FILE, 1);
-    return;
+  {
+    std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+    if (k >= 0 && (uint32_t)k < g_DroppedFiles.mCount && (uint32_t)k < g_DroppedFiles.mStored && g_DroppedFiles.mPaths) {
+      CopyTextBounded(buffer, TEXT_VALUE_BYTES, g_DroppedFiles.mPaths[k]);
+      return;
+    }
   }
-  CopyTextBounded(buffer, TEXT_VALUE_BYTES, g_DroppedFiles.mPaths[k]);
+  // The message's box is shown on the main thread, which takes this lock for a drop: never
+  // wait for it while holding the lock.
+  ReportScriptError(MSG_NO_DROPPED_FILE, 1);
 }
 
 const char* CallText(int32_t v, int32_t k) {

@@ -447,15 +447,36 @@ bool HGetClipboardText(std::string* out) {
 
 bool HTextInputBox(const char* caption, const char* prompt, const char* defaultText, int maxLength,
                    std::string* out) {
+  // A headless run has nobody to show the box to but the reader of stderr: the prompt and the
+  // answer taken go there, as every box's text does.
+  PlatEchoBox(caption, prompt);
   Record(std::string("TextInputBox ") + (caption ? caption : "") + "|" + (prompt ? prompt : "") + "|" +
          (defaultText ? defaultText : "") + "|" + std::to_string(maxLength));
-  std::lock_guard<std::mutex> g(g_Lock);
-  if (g_TextAnswers.empty()) {
-    *out = defaultText ? defaultText : "";
-    return true;
+  {
+    std::lock_guard<std::mutex> g(g_Lock);
+    if (g_TextAnswers.empty()) {
+      *out = defaultText ? defaultText : "";
+    } else {
+      *out = g_TextAnswers.front();
+      g_TextAnswers.pop_front();
+    }
   }
-  *out = g_TextAnswers.front();
-  g_TextAnswers.pop_front();
+  // The box takes no more than maxLength bytes of the text as the engine stores it (code page
+  // 932), as the SDL box lets no more be typed, whatever the script of answers says.
+  if (maxLength > 0) {
+    size_t end = 0, used = 0;
+    while (end < out->size()) {
+      size_t next = end + 1;
+      while (next < out->size() && ((uint8_t)(*out)[next] & 0xC0) == 0x80) next++;
+      std::string cp932;
+      size_t bytes = PlatUtf8ToCp932(out->data() + end, next - end, &cp932) ? cp932.size() : 2;
+      if (used + bytes > (size_t)maxLength) break;
+      used += bytes;
+      end = next;
+    }
+    out->resize(end);
+  }
+  PlatEchoAnswer(caption, out->c_str());
   return true;
 }
 

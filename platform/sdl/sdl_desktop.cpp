@@ -81,7 +81,18 @@ void SSetWindowFrame(int slot, bool framed) {
 
 }  // namespace
 
+// The window commands call these from the game-logic thread when the game runs one.
 PlatformDesktop g_SdlDesktop = {
-    SSetMenuBar,     SPopupMenu,         SShowTrayIcon,    SRemoveTrayIcon, SMinimizeWindow, SMaximizeWindow,
-    SIsWindowMinimized, SSetWindowZOrder, SSetMaximizeBox, SFlashWindow,    SSetWindowShape, SSetWindowFrame,
+    SSetMenuBar,
+    SPopupMenu,
+    SdlOnMain<SShowTrayIcon>::Call,
+    SdlOnMain<SRemoveTrayIcon>::Call,
+    SdlOnMain<SMinimizeWindow>::Call,
+    SdlOnMain<SMaximizeWindow>::Call,
+    SdlOnMain<SIsWindowMinimized>::Call,
+    SdlOnMain<SSetWindowZOrder>::Call,
+    SdlOnMain<SSetMaximizeBox>::Call,
+    SdlOnMain<SFlashWindow>::Call,
+    SdlOnMain<SSetWindowShape>::Call,
+    SdlOnMain<SSetWindowFrame>::Call,
 };

@@ -89,12 +89,15 @@ void SQuit() {
 
 uint32_t SGetTicks() { return SDL_GetTicks(); }
 
-void SSleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SSleep(uint32_t ms) {
+  // The main thread waiting for another (the game-logic thread's end) takes the jobs that thread
+  // hands over meanwhile, or each would wait for the other.
+  if (SdlOnMainThread()) SdlRunMainThreadJobs();
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
-int SChoiceBox(const char* caption, const char* text, const char* const* labels, int count, int defaultIndex,
-               int cancelIndex) {
-  // The text reaches stderr whether or not a box can be shown.
-  PlatEchoBox(caption, text);
+int ShowChoiceBox(const char* caption, const char* text, const char* const* labels, int count, int defaultIndex,
+                  int cancelIndex) {
   if (count < 1) return cancelIndex;
   if (count > 4) count = 4;
   // Our own box shows the game's Japanese text on any display; SDL's box is the fall-back (it
@@ -120,6 +123,13 @@ int SChoiceBox(const char* caption, const char* text, const char* const* labels,
   return answer >= 0 && answer < count ? answer : cancelIndex;
 }
 
+int SChoiceBox(const char* caption, const char* text, const char* const* labels, int count, int defaultIndex,
+               int cancelIndex) {
+  // The text reaches stderr whether or not a box can be shown.
+  PlatEchoBox(caption, text);
+  return ShowChoiceBox(caption, text, labels, count, defaultIndex, cancelIndex);
+}
+
 bool SSetClipboardText(const char* utf8) { return SDL_SetClipboardText(utf8 ? utf8 : "") == 0; }
 
 bool SGetClipboardText(std::string* out) {
@@ -135,11 +145,15 @@ bool SGetClipboardText(std::string* out) {
 // prompt is shown with its default text in a message box and the default text is the answer.
 bool STextInputBox(const char* caption, const char* prompt, const char* defaultText, int maxLength,
                    std::string* out) {
-  if (WidgetTextInputBox(caption, prompt, defaultText, maxLength, out)) return true;
-  std::string text = std::string(prompt ? prompt : "") + "\n\n" + (defaultText ? defaultText : "");
-  static const char* const kOk[] = {"OK"};
-  SChoiceBox(caption, text.c_str(), kOk, 1, 0, 0);
-  *out = defaultText ? defaultText : "";
+  // The prompt and the answer reach stderr whether or not a box can be shown.
+  PlatEchoBox(caption, prompt);
+  if (!WidgetTextInputBox(caption, prompt, defaultText, maxLength, out)) {
+    std::string text = std::string(prompt ? prompt : "") + "\n\n" + (defaultText ? defaultText : "");
+    static const char* const kOk[] = {"OK"};
+    ShowChoiceBox(caption, text.c_str(), kOk, 1, 0, 0);
+    *out = defaultText ? defaultText : "";
+  }
+  PlatEchoAnswer(caption, out->c_str());
   return true;
 }
 
@@ -643,13 +657,44 @@ void SdlRepaintGameWindow(int slot) {
   if (ValidSlot(slot) && g_Windows[slot].window) ShowCanvas(g_Windows[slot]);
 }
 
+// Slots other than the clock, the boxes (which hand themselves over), presenting and the event
+// pump run on the main thread whichever thread calls them.
 PlatformDriver g_SdlDriver = {
-    "sdl",         SInit,          SQuit,        SGetTicks,       SSleep,         SChoiceBox,
-    SCreateWindow, SDestroyWindow, SShowWindow,  SSetWindowTitle, SSetWindowSize, SPresentFrame,
-    SGetDesktopMode, SPollEvent,  SGetWindowRect,  SSetWindowPosition, SSetWindowSizeLimits,
-    SSetWindowResizable, SRestoreWindow, SRaiseWindow, SBeginWindowDrag, SGetMonitors, SGetWindowMonitor,
-    SGetDisplayModes, SSetFullScreen, SShowCursor,  SSetCursorShape, SSetCustomCursor, SWarpMouse,
-    SJoystickCount, SReadJoystick,
-    PlatHostLocalTime, PlatHostMemoryStatus, SGetCursorPosition,
-    SSetClipboardText, SGetClipboardText, STextInputBox,
+    "sdl",
+    SInit,
+    SQuit,
+    SGetTicks,
+    SSleep,
+    SChoiceBox,
+    SdlOnMain<SCreateWindow>::Call,
+    SdlOnMain<SDestroyWindow>::Call,
+    SdlOnMain<SShowWindow>::Call,
+    SdlOnMain<SSetWindowTitle>::Call,
+    SdlOnMain<SSetWindowSize>::Call,
+    SPresentFrame,
+    SdlOnMain<SGetDesktopMode>::Call,
+    SPollEvent,
+    SdlOnMain<SGetWindowRect>::Call,
+    SdlOnMain<SSetWindowPosition>::Call,
+    SdlOnMain<SSetWindowSizeLimits>::Call,
+    SdlOnMain<SSetWindowResizable>::Call,
+    SdlOnMain<SRestoreWindow>::Call,
+    SdlOnMain<SRaiseWindow>::Call,
+    SdlOnMain<SBeginWindowDrag>::Call,
+    SdlOnMain<SGetMonitors>::Call,
+    SdlOnMain<SGetWindowMonitor>::Call,
+    SdlOnMain<SGetDisplayModes>::Call,
+    SdlOnMain<SSetFullScreen>::Call,
+    SdlOnMain<SShowCursor>::Call,
+    SdlOnMain<SSetCursorShape>::Call,
+    SdlOnMain<SSetCustomCursor>::Call,
+    SdlOnMain<SWarpMouse>::Call,
+    SdlOnMain<SJoystickCount>::Call,
+    SdlOnMain<SReadJoystick>::Call,
+    PlatHostLocalTime,
+    PlatHostMemoryStatus,
+    SdlOnMain<SGetCursorPosition>::Call,
+    SdlOnMain<SSetClipboardText>::Call,
+    SdlOnMain<SGetClipboardText>::Call,
+    STextInputBox,
 };

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/platform.h"
@@ -70,6 +71,24 @@ bool SdlOnMainThread();
 bool SdlRunOnMainThread(const std::function<void()>& job);
 // Runs the jobs other threads have handed over; called by every main-thread event pump.
 void SdlRunMainThreadJobs();
+// A driver slot that touches SDL's windows, the cursor or devices, callable from any thread (the
+// game-logic thread calls the window slots): on the main thread it runs at once, elsewhere it is
+// handed over as a job and waited for. A job the main thread does not take answers zero.
+template <auto Slot>
+struct SdlOnMain;
+template <typename R, typename... A, R (*Slot)(A...)>
+struct SdlOnMain<Slot> {
+  static R Call(A... a) {
+    if (SdlOnMainThread()) return Slot(a...);
+    if constexpr (std::is_void_v<R>) {
+      SdlRunOnMainThread([&] { Slot(a...); });
+    } else {
+      R answer{};
+      SdlRunOnMainThread([&] { answer = Slot(a...); });
+      return answer;
+    }
+  }
+};
 // Shows every game window's picture again (after an expose while a modal widget runs), or one.
 void SdlRepaintGameWindows();
 void SdlRepaintGameWindow(int slot);

@@ -60,4 +60,33 @@ TEST_F(BoxEcho, AFatalMessageOfTheGameReachesStderr) {
   EXPECT_EQ(echoed.rfind("[KIVOR Debug Info.] ", 0), 0u) << echoed;
 }
 
+TEST_F(BoxEcho, ATextInputBoxEchoesItsPromptAndTheAnswerItTook) {
+  struct Case {
+    const char* queued;   // the answer typed, null for none
+    const char* defaultText;
+    int maxLength;
+    const char* answer;
+    const char* echoed;
+  };
+  const Case cases[] = {
+      {"太郎", "名無し", 0, "太郎", "[名前] 名前を入力してください\n[名前] > 太郎\n"},
+      // Nobody typed: the default text is the answer, and the echo says so.
+      {nullptr, "名無し", 0, "名無し", "[名前] 名前を入力してください\n[名前] > 名無し\n"},
+      // The box takes no more than its length in the bytes the engine stores (two a kanji), and
+      // the echo shows what it took.
+      {"山田太郎", "", 5, "山田", "[名前] 名前を入力してください\n[名前] > 山田\n"},
+      {"ab山", "", 3, "ab", "[名前] 名前を入力してください\n[名前] > ab\n"},
+      // A typed line break cannot split the answer's line.
+      {"a\nb", "", 0, "a\nb", "[名前] 名前を入力してください\n[名前] > a / b\n"},
+  };
+  for (const Case& c : cases) {
+    if (c.queued) HeadlessQueueTextAnswer(c.queued);
+    testing::internal::CaptureStderr();
+    std::string answer;
+    ASSERT_TRUE(g_Platform->TextInputBox("名前", "名前を入力してください", c.defaultText, c.maxLength, &answer));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.echoed) << c.answer;
+    EXPECT_EQ(answer, c.answer);
+  }
+}
+
 }  // namespace
