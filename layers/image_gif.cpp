@@ -165,10 +165,12 @@ GifFrame* AllocGifFrame(GifFrame** slot, size_t pixels) {
 
 // What the frames of one file may take together, in pixels. LZW codes at most 12 bits into a
 // string of at most 4096 pixels, so no file holds more than about 2730 pixels a byte: the
-// budget is that bound with room to spare, and never above 128 MB of indexes plus 64 a byte.
-// A few forged descriptors can claim neither gigabytes nor a full-size picture.
+// budget is that bound with room to spare, at least 2048 x 2048 pixels whatever the file
+// (spacers and small pictures on a large screen), and never above 128 MB of indexes plus 64 a
+// byte. A few forged descriptors can claim neither gigabytes nor a full-size picture.
 uint64_t FrameBudget(size_t fileSize) {
   uint64_t coded = 4096 * (uint64_t)fileSize;
+  if (coded < ((uint64_t)1 << 22)) coded = (uint64_t)1 << 22;
   uint64_t ceiling = ((uint64_t)128 << 20) + 64 * (uint64_t)fileSize;
   return coded < ceiling ? coded : ceiling;
 }

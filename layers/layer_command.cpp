@@ -94,8 +94,12 @@ int ResizeLeafCanvas(NameNode* node, LayerRecord* r, int32_t width, int32_t heig
   InvalidateLayer(node);
   ImageBuffer* pixels = AllocImageBuffer(nullptr, width, height, nullptr);
   if (!pixels) return -1;
-  uint32_t* rows = reinterpret_cast<uint32_t*>(pixels);
-  for (size_t i = 0, n = size_t(width) * size_t(height); i < n; i++) rows[i] = 0xFF000000u;
+  // One row is filled and copied down: a large canvas costs a block copy a row.
+  if (width > 0 && height > 0) {
+    uint32_t* first = reinterpret_cast<uint32_t*>(pixels);
+    for (int32_t x = 0; x < width; x++) first[x] = 0xFF000000u;
+    for (int32_t y = 1; y < height; y++) memcpy(pixels + size_t(y) * width * 4, first, size_t(width) * 4);
+  }
   if (r->mPixels && r->mWidth > 0 && r->mHeight > 0) {
     int32_t w = width < r->mWidth ? width : r->mWidth;
     int32_t h = height < r->mHeight ? height : r->mHeight;

@@ -1,5 +1,6 @@
 // Layer records and image buffers: creation, sharing and release of records, pixel buffer
 // allocation, the blank image, transparent-pixel normalisation, dirty marking, pending state.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -27,10 +28,23 @@ uint64_t ImageBytes(ImageBuffer* buffer) {
   return bytes;
 }
 
+// All live images together stay within a gigabyte, four images of the largest size; past that
+// an allocation fails like one the system refused, so a script that asks for layer after layer
+// of the largest size gets the no-memory message instead of the machine's whole memory.
+constexpr uint64_t MOST_LIVE_IMAGE_BYTES = uint64_t(1) << 30;
+std::atomic<uint64_t> g_LiveImageBytes{0};
+
 ImageBuffer* AllocAligned(uint64_t bytes) {
   uint64_t total = (bytes + IMAGE_ALIGN + IMAGE_ALIGN - 1) / IMAGE_ALIGN * IMAGE_ALIGN;
+  if (g_LiveImageBytes.fetch_add(bytes) + bytes > MOST_LIVE_IMAGE_BYTES) {
+    g_LiveImageBytes.fetch_sub(bytes);
+    return nullptr;
+  }
   uint8_t* base = static_cast<uint8_t*>(std::aligned_alloc(IMAGE_ALIGN, total));
-  if (!base) return nullptr;
+  if (!base) {
+    g_LiveImageBytes.fetch_sub(bytes);
+    return nullptr;
+  }
   memcpy(base, &bytes, sizeof bytes);
   return base + IMAGE_ALIGN;
 }
@@ -137,7 +151,9 @@ ImageBuffer* AllocImageBuffer(ImageBuffer* old, int32_t width, int32_t height, c
 }
 
 void FreeImageBuffer(ImageBuffer* buffer) {
-  if (buffer) free(ImageBase(buffer));
+  if (!buffer) return;
+  g_LiveImageBytes.fetch_sub(ImageBytes(buffer));
+  free(ImageBase(buffer));
 }
 
 void FillTransparentPixels(LayerRecord* record) {

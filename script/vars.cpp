@@ -32,15 +32,18 @@ void FreeStorage(VarRecord* var) {
   g_VariableShapeEpoch++;
   free(var->mInts);
   free(var->mReals);
-  if (var->mTexts) {
-    for (int64_t k = 0; k < var->mCount; k++) free(var->mTexts[k]);
+  if (var->mTexts && var->mTextCapacity) {
+    for (int64_t k = 0; k < var->mCount; k++)
+      if (var->mTextCapacity[k]) free(var->mTexts[k]);
   }
   free(var->mTexts);
   free(var->mTextCapacity);
+  free(var->mSharedText);
   var->mInts = nullptr;
   var->mReals = nullptr;
   var->mTexts = nullptr;
   var->mTextCapacity = nullptr;
+  var->mSharedText = nullptr;
 }
 
 // The element's index when it lies inside the variable, else -1.
@@ -256,9 +259,16 @@ int StoreStringElementN(int32_t v, int32_t element, const char* text, size_t len
     return -1;
   }
   if (length > MAX_TEXT_ELEMENT - 1) return -1;
+  size_t used = text ? length : 0;
+  char* own = var->mTextCapacity[element] ? var->mTexts[element] : nullptr;
+  // The empty text needs no buffer of its own.
+  if (!own && used == 0) {
+    var->mTexts[element] = nullptr;
+    return 0;
+  }
   size_t need = length + 1;
-  if (var->mTextCapacity[element] < need || !var->mTexts[element]) {
-    char* buffer = static_cast<char*>(realloc(var->mTexts[element], need));
+  if (!own || var->mTextCapacity[element] < need) {
+    char* buffer = static_cast<char*>(realloc(own, need));
     if (!buffer) return NoMemory();
     var->mTexts[element] = buffer;
     var->mTextCapacity[element] = (uint16_t)need;
@@ -366,14 +376,11 @@ int ResizeArray(int32_t v, int64_t newCount) {
       if (k < keep && var->mTexts) {
         texts[k] = var->mTexts[k];
         caps[k] = var->mTextCapacity[k];
-      } else if (var->mTexts) {
+      } else if (var->mTexts && var->mTextCapacity[k]) {
         free(var->mTexts[k]);
       }
     }
-    for (int64_t k = keep; k < total; k++) {
-      texts[k] = static_cast<char*>(calloc(1, 1));
-      caps[k] = texts[k] ? 1 : 0;
-    }
+    // New elements are the empty text, which needs no buffer.
     free(var->mTexts);
     free(var->mTextCapacity);
     var->mTexts = texts;
@@ -421,9 +428,14 @@ int AllocStringArray(int32_t v, const char* text, size_t length) {
     return -1;
   }
   if (AllocStorage(var, VAR_STRING, var->mCount) != 0) return -1;
-  for (int64_t k = 0; k < var->mCount; k++) {
-    if (StoreStringElementN(v, (int32_t)k, text, length) != 0) return -1;
-  }
+  // Every element starts as the one shared copy of the initial text (or as the empty text).
+  if (!text || length == 0) return 0;
+  if (length > MAX_TEXT_ELEMENT - 1) return -1;
+  var->mSharedText = static_cast<char*>(malloc(length + 1));
+  if (!var->mSharedText) return NoMemory();
+  memcpy(var->mSharedText, text, length);
+  var->mSharedText[length] = 0;
+  for (int64_t k = 0; k < var->mCount; k++) var->mTexts[k] = var->mSharedText;
   return 0;
 }
 

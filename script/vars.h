@@ -21,8 +21,12 @@ struct VarRecord {
   int64_t mCount;
   int64_t* mInts;
   double* mReals;
+  // A text element owns its buffer when its capacity is above 0. Otherwise it is null (the
+  // empty text) or the declaration's initial text, kept once in `mSharedText` for all the
+  // elements that still hold it, so a large array costs its tables, not a buffer an element.
   char** mTexts;
   uint16_t* mTextCapacity;
+  char* mSharedText;
 };
 
 extern VarRecord* g_VariableTable;

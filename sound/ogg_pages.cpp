@@ -59,6 +59,8 @@ struct OggStreamState {
 struct OggPageWalk {
   OggStreamState open[OGG_OPEN_STREAMS_MAX];
   int openCount;
+  bool dataSeen;   // a page that begins no stream has been taken
+  bool chained;    // and a stream began after it
 };
 
 OggStreamState* FindOpenStream(OggPageWalk* w, uint32_t serial) {
@@ -79,6 +81,9 @@ bool TakePage(OggPageWalk* w, const uint8_t* page) {
     if (s || w->openCount == OGG_OPEN_STREAMS_MAX) return false;
     s = &w->open[w->openCount++];
     *s = {serial, sequence, false};
+    if (w->dataSeen) w->chained = true;
+  } else {
+    w->dataSeen = true;
   }
   if (!s || sequence != s->nextSequence) return false;
   // The continued flag says exactly whether the stream's previous page left a packet open.
@@ -95,7 +100,8 @@ bool TakePage(OggPageWalk* w, const uint8_t* page) {
 
 }  // namespace
 
-bool CheckOggPages(const uint8_t* image, size_t size) {
+bool CheckOggPages(const uint8_t* image, size_t size, bool* chained) {
+  if (chained) *chained = false;
   if (!image) return false;
   OggPageWalk w{};
   size_t pages = 0;
@@ -117,5 +123,6 @@ bool CheckOggPages(const uint8_t* image, size_t size) {
     pageEnd = offset + length;
     pages++;
   }
+  if (chained) *chained = w.chained;
   return pages > 0;
 }

@@ -221,8 +221,9 @@ int FindWaveChunks(const uint8_t* image, size_t size, const uint8_t** format, ui
 // library could find in it (whole, with a matching checksum) is version 0 with known flags,
 // no page lies inside another, and each stream's pages run on in sequence from its first page
 // to its last, each continued flag matching the packet the page before left open. Every path
-// that opens a decoder on a sound's image checks it first.
-bool CheckOggPages(const uint8_t* image, size_t size);
+// that opens a decoder on a sound's image checks it first. `chained`, when given, tells
+// whether a stream begins after another stream's data: the image is a chain of several links.
+bool CheckOggPages(const uint8_t* image, size_t size, bool* chained = nullptr);
 // The master node's image: 0.5 s of 8-bit silence at 8000 Hz.
 constexpr int SILENT_WAVE_BYTES = 4044;
 extern const uint8_t* const g_SilentWave;

@@ -127,10 +127,15 @@ OggVorbis_File* StreamDecoder(SoundRecord* r) {
   return &s->vf;
 }
 
+// 0, -1030 when the image does not open, -1045 for a chain of several links: those are
+// refused before the library reads them, as it loses memory on a later link whose headers
+// are broken.
 int OpenOggDecoder(SoundRecord* r, OggVorbis_File* vf) {
   r->mMemPos = 0;
-  if (!CheckOggPages(r->mImage, r->mImageSize > 0 ? (size_t)r->mImageSize : 0)) return OV_ENOTVORBIS;
-  return ov_open_callbacks(r, vf, nullptr, 0, g_OggMemCallbacks);
+  bool chained = false;
+  if (!CheckOggPages(r->mImage, r->mImageSize > 0 ? (size_t)r->mImageSize : 0, &chained)) return -1030;
+  if (chained) return -1045;
+  return ov_open_callbacks(r, vf, nullptr, 0, g_OggMemCallbacks) == 0 ? 0 : -1030;
 }
 
 int SeekOggMs(SoundRecord* r, int32_t ms, OggVorbis_File* vf) {
@@ -363,8 +368,8 @@ int OpenSoundData(SoundRecord* r) {
 
 int OpenOggSound(SoundRecord* r) {
   OggVorbis_File vf;
-  if (OpenOggDecoder(r, &vf) != 0) return -1030;
-  int result = 0;
+  int result = OpenOggDecoder(r, &vf);
+  if (result != 0) return result;
   vorbis_info* info = nullptr;
   if (!ov_seekable(&vf)) result = -1040;
   else if (ov_streams(&vf) != 1) result = -1045;

@@ -249,6 +249,37 @@ TEST_F(GifTest, OversizedFramesAndScreensAreRefused) {
   EXPECT_LE(h.mGifFrameCount, 2);
 }
 
+// A screen is bounded by what the file could fill: a one-pixel frame carries a 2048 x 2048
+// screen, not an 8192 x 8192 one, which takes a file of thousands of bytes.
+TEST_F(GifTest, LargeScreensNeedAFileThatCouldFillThem) {
+  const struct {
+    int side;
+    size_t padding;   // bytes of comment extension that make the file larger
+    bool loads;
+  } cases[] = {{2048, 0, true}, {8192, 0, false}, {8192, 17000, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.side) + " padded " + std::to_string(c.padding));
+    GifSpec layout;
+    layout.screenWidth = c.side, layout.screenHeight = c.side;
+    layout.globalPalette = Palette(4);
+    layout.images = {Image(0, 0, 1, 1, 2)};
+    for (size_t left = c.padding; left > 0;) {
+      size_t n = left < 255 ? left : 255;
+      if (layout.extraBlocks.empty()) layout.extraBlocks = Raw("\x21\xFE");
+      layout.extraBlocks += (char)n;
+      layout.extraBlocks += std::string(n, 'c');
+      left -= n;
+    }
+    if (!layout.extraBlocks.empty()) layout.extraBlocks += '\0';
+    OwnedTarget t;
+    EXPECT_EQ(Decode(MakeGif(layout), &t) == 0, c.loads);
+    if (c.loads) {
+      EXPECT_EQ(t.mWidth, c.side);
+      EXPECT_EQ(PixelAt(t, 0, 0), Colour(2));
+    }
+  }
+}
+
 // Encoders that start from a larger minimum code size (9 to 11) still write codes of 12 bits at
 // most; such files are valid and decode like any other. 12 would need 13-bit codes.
 TEST_F(GifTest, MinimumCodeSizesUpToElevenDecode) {

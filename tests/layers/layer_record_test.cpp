@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -67,6 +68,33 @@ TEST_F(LayerRecordTest, ResizingKeepsTheLeadingBytesAndARefusalKeepsTheOldBuffer
   ASSERT_NE(shrunk, nullptr);
   for (int i = 0; i < 4; i++) EXPECT_EQ(shrunk[i], i + 1);
   FreeImageBuffer(shrunk);
+}
+
+// Images of the largest size one after another: beside what the fixture holds, three or four
+// fit within a gigabyte and the next is refused as running out of memory; every freed image
+// makes room again.
+TEST_F(LayerRecordTest, LiveImagesTogetherStayWithinAGigabyte) {
+  for (int round = 0; round < 1; round++) {
+    SCOPED_TRACE(round);
+    ResetMessageState();
+    std::vector<ImageBuffer*> held;
+    while (held.size() < 8) {
+      ImageBuffer* b = AllocImageBuffer(nullptr, 8192, 8192, nullptr);
+      if (!b) break;
+      held.push_back(b);
+    }
+    EXPECT_GE(held.size(), 3u);
+    EXPECT_LE(held.size(), 4u);
+    EXPECT_EQ(ShownMessageId(), 100010);
+    // A small image grown to the full size needs room for both at once.
+    ImageBuffer* small = AllocImageBuffer(nullptr, 64, 64, nullptr);
+    ASSERT_NE(small, nullptr);
+    EXPECT_EQ(AllocImageBuffer(small, 8192, 8192, nullptr), nullptr);
+    FreeImageBuffer(held.back());
+    held.back() = AllocImageBuffer(small, 8192, 8192, nullptr);
+    EXPECT_NE(held.back(), nullptr);
+    for (ImageBuffer* b : held) FreeImageBuffer(b);
+  }
 }
 
 TEST_F(LayerRecordTest, BlankImageIsOneTransparentGreyPixelAndNotesTheLoadTime) {

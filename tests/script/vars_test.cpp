@@ -301,6 +301,56 @@ wait frames=1
   EXPECT_EQ(GetVariable(a)->mCount, 5);
 }
 
+// The largest text arrays are declared many times over in one run: their elements share the
+// initial text until one is stored, and every element keeps its own value from then on.
+TEST_F(VarsTest, LargeTextArraysKeepEachElementsOwnValue) {
+  ASSERT_TRUE(Boot(R"(
+global str s[4000000] = "ab"
+global str e[3000]
+global int n = 0
+file main.txt
+*SYSTEM_START
+loop 2
+dim str s[4000000] = "ab"
+dim str e[3000]
+endloop
+s[1] += "c"
+s[2] = s[1] + "d"
+s[3] = ""
+e[2005] = "x"
+e[2006] += "y"
+n = 1
+wait frames=1
+)"));
+  RunPasses(1);
+  ASSERT_EQ(ShownMessage(), 0);
+  ASSERT_EQ(Int("n"), 1);
+  int s = Var("s"), e = Var("e");
+  ASSERT_EQ(GetVariable(s)->mCount, 4000000);
+  const struct {
+    int var;
+    int32_t element;
+    const char* text;
+  } expected[] = {
+      {s, 0, "ab"}, {s, 1, "abc"}, {s, 2, "abcd"}, {s, 3, ""}, {s, 4, "ab"}, {s, 3999999, "ab"},
+      {e, 0, ""},   {e, 2005, "x"}, {e, 2006, "y"}, {e, 2999, ""},
+  };
+  for (const auto& x : expected) EXPECT_STREQ(ReadStringElement(x.var, x.element), x.text) << x.element;
+  // An element that held the shared text takes a longer one and gives it up again.
+  std::string longer(300, 'q');
+  ASSERT_EQ(StoreStringElement(s, 4, longer.c_str()), 0);
+  EXPECT_STREQ(ReadStringElement(s, 4), longer.c_str());
+  ASSERT_EQ(StoreStringElement(s, 4, "ab"), 0);
+  EXPECT_STREQ(ReadStringElement(s, 5), "ab");
+  // Resizing keeps the elements before the cut as they were; new ones are empty.
+  ASSERT_EQ(ResizeArray(s, 3), 0);
+  ASSERT_EQ(ResizeArray(s, 6), 0);
+  const char* const resized[] = {"ab", "abc", "abcd", "", "", ""};
+  for (int k = 0; k < 6; k++) EXPECT_STREQ(ReadStringElement(s, k), resized[k]) << k;
+  ASSERT_EQ(StoreStringElement(s, 5, "z"), 0);
+  EXPECT_STREQ(ReadStringElement(s, 5), "z");
+}
+
 TEST_F(VarsTest, LocalDefinitionsAreMadeWhenTheirFileIsLinked) {
   ASSERT_TRUE(Boot(R"(
 global int seen = 0

@@ -133,6 +133,30 @@ TEST(OggPages, WellFormedStreamsPassAndInconsistentOnesAreRefused) {
   }
 }
 
+// A stream that begins after another stream's data starts a second link; streams that all
+// begin before any data are one link of multiplexed streams.
+TEST(OggPages, ChainsAreToldFromMultiplexedStreams) {
+  std::string a0 = OggPage({FIRST, 7, 0, {30}}), a1 = OggPage({LAST, 7, 1, {7}});
+  std::string b0 = OggPage({FIRST, 9, 0, {12}}), b1 = OggPage({LAST, 9, 1, {3}});
+  const struct {
+    const char* what;
+    std::string image;
+    bool chained;
+  } cases[] = {
+      {"one stream", a0 + a1, false},
+      {"two streams begun together", a0 + b0 + a1 + b1, false},
+      {"a second stream after the first ended", a0 + a1 + b0 + b1, true},
+      {"the same stream again", a0 + a1 + a0 + a1, true},
+      {"a second stream begun amid the first", a0 + OggPage({0, 7, 1, {5}}) + b0 + OggPage({LAST, 7, 2, {1}}) + b1, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool chained = !c.chained;
+    ASSERT_TRUE(CheckOggPages(reinterpret_cast<const uint8_t*>(c.image.data()), c.image.size(), &chained));
+    EXPECT_EQ(chained, c.chained);
+  }
+}
+
 class OggPagesSoundTest : public SoundTest {
  protected:
   std::string Encode(int seconds) {
