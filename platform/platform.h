@@ -32,6 +32,9 @@ std::string PlatDocumentsFolder();    // XDG documents folder, no trailing '/'
 std::string PlatConfigFolder();       // XDG config home, no trailing '/'
 std::string PlatCurrentFolder();
 bool PlatSetCurrentFolder(const std::string& realPath);
+// The current folder the program was started in (the start-up moves to the game folder): what a
+// relative path given on the command line or in the environment is taken from.
+std::string PlatStartFolder();
 // Sorted names (real spelling) of the entries of a folder; folders get a trailing '/'.
 bool PlatListFolder(const std::string& realPath, std::vector<std::string>* names);
 

@@ -39,19 +39,34 @@ void HeadlessPushEvent(const PlatEventRecord& e);
 //   MS key W CODE         a key (virtual-key code 1-255) is pressed and released in window W
 //   MS keydown W CODE     a key is pressed and held (until a keyup line)
 //   MS keyup W CODE       a held key is released
+//   MS text TEXT          the next text-input box is answered with TEXT: the rest of the line,
+//                         as typed (UTF-8; a '#' there is part of the text)
+//   MS button N           the next message box is answered with its button N, counted from 1
+//                         in the order the box shows them
+//   MS shot W FILE        window W's picture as shown at that time is written to FILE as PNG
 // What follows a press on one line (the release of a click or key) is handed out a
 // millisecond after the press, so the game sees the press in one loop pass.
 // MS is the clock time in milliseconds from which PollEvent hands the event out; times never
-// go backwards. When the backend starts it loads the script named by the KIVOR_INPUT_SCRIPT
-// environment variable (a bad script is reported and ignored). A run with a script prints to
+// go backwards. A box waits for its answer: a box opened before its text or button line's time
+// takes that line's answer and moves the clock on to it, and a line whose time came before any
+// box opened answers the next box of its kind; a box with no such line left takes its default.
+// When the backend starts it loads the script named by the KIVOR_INPUT_SCRIPT environment
+// variable; that name and the FILE of a shot line, when relative, are taken from the folder the
+// program was started in. A script that cannot be read or parsed is reported on stderr, and the
+// run then ends with HEADLESS_BAD_SCRIPT_STATUS. A run with a script prints to
 // standard output the time of its first presented frame on the steady clock (CLOCK_MONOTONIC)
 // with the processor time spent until then, and when the backend stops, what the run did. A run with no input left to come that goes on
 // for five minutes of game time without any is taken to wait for input it will never get: the
 // backend says so on stderr and asks the program to end with HEADLESS_NO_INPUT_STATUS.
 constexpr int HEADLESS_NO_INPUT_STATUS = 3;
+constexpr int HEADLESS_BAD_SCRIPT_STATUS = 2;
 struct HeadlessTimedEvent {
+  enum Kind : uint8_t { EVENTS, TEXT_ANSWER, BUTTON_ANSWER, SHOT };
   uint32_t at;
   std::vector<PlatEventRecord> events;   // one line's events, in order
+  Kind kind = EVENTS;
+  int number = 0;      // the button index (from 0) of an answer, the window slot of a shot
+  std::string text;    // the text typed, the picture's path
 };
 bool HeadlessParseInputScript(const std::string& text, std::vector<HeadlessTimedEvent>* out, std::string* error);
 void HeadlessSetInputScript(const std::vector<HeadlessTimedEvent>& script);

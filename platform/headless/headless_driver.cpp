@@ -68,9 +68,16 @@ bool ValidSlot(int slot) { return slot >= 0 && slot < 4; }
 
 uint32_t HGetTicks();
 
+// A name given from outside (the environment, the input script) is taken from the folder the
+// program was started in, not from the game folder it moved to.
+std::string FromStartFolder(const std::string& path) {
+  return path.empty() || path[0] == '/' ? path : PlatStartFolder() + "/" + path;
+}
+
 bool HInit() {
-  const char* path = getenv("KIVOR_INPUT_SCRIPT");
-  if (!path || !*path) return true;
+  const char* name = getenv("KIVOR_INPUT_SCRIPT");
+  if (!name || !*name) return true;
+  std::string path = FromStartFolder(name);
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
@@ -79,11 +86,18 @@ bool HInit() {
   if (!in) error = "cannot read it";
   if (error.empty() && HeadlessParseInputScript(text.str(), &script, &error)) {
     HeadlessSetInputScript(script);
-    printf("headless: input script %s, %zu events\n", path, script.size());
+    printf("headless: input script %s, %zu events\n", path.c_str(), script.size());
     fflush(stdout);
     return true;
   }
-  fprintf(stderr, "headless: input script %s ignored: %s\n", path, error.c_str());
+  // A run meant to follow a script does not go on without it: it would only wait for input.
+  fprintf(stderr, "headless: input script %s: %s; ending the run\n", path.c_str(), error.c_str());
+  PlatEventRecord quit{};
+  quit.type = PLAT_EVENT_QUIT;
+  quit.window = -1;
+  quit.key = HEADLESS_BAD_SCRIPT_STATUS;
+  std::lock_guard<std::mutex> g(g_Lock);
+  g_Events.push_back(quit);
   return true;
 }
 
@@ -115,6 +129,21 @@ void HSleep(uint32_t ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// A box waits for its answer: with none queued, the script's next answer of the box's kind is
+// taken, and the clock moves on to that line's time if it lies ahead; under the lock.
+void TakeScriptedAnswer(HeadlessTimedEvent::Kind kind) {
+  std::deque<int>* buttons = kind == HeadlessTimedEvent::BUTTON_ANSWER ? &g_Answers : nullptr;
+  if (buttons ? !g_Answers.empty() : !g_TextAnswers.empty()) return;
+  for (auto it = g_Scripted.begin(); it != g_Scripted.end(); ++it) {
+    if (it->kind != kind) continue;
+    if (buttons) buttons->push_back(it->number);
+    else g_TextAnswers.push_back(it->text);
+    if (!g_RealClock && (int32_t)(it->at - g_Ticks.load()) > 0) g_Ticks = it->at;
+    g_Scripted.erase(it);
+    return;
+  }
+}
+
 int HChoiceBox(const char* caption, const char* text, const char* const* labels, int count, int defaultIndex,
                int cancelIndex) {
   PlatEchoBox(caption, text);
@@ -122,6 +151,7 @@ int HChoiceBox(const char* caption, const char* text, const char* const* labels,
   for (int i = 0; i < count; i++) line += std::string(i ? "," : "") + labels[i];
   Record(line);
   std::lock_guard<std::mutex> g(g_Lock);
+  TakeScriptedAnswer(HeadlessTimedEvent::BUTTON_ANSWER);
   if (!g_Answers.empty()) {
     g_LastDefaultBox.clear();
     int a = g_Answers.front();
@@ -255,12 +285,45 @@ PlatMemoryStatus HGetMemoryStatus() {
   return PlatHostMemoryStatus();
 }
 
+// The window as it is seen now; under the lock.
+HeadlessWindowState WindowNow(int slot) {
+  if (!ValidSlot(slot)) return HeadlessWindowState{};
+  if (g_FrameBehind[slot]) {
+    g_Windows[slot].frame = g_Canvas[slot].pixels;
+    g_FrameBehind[slot] = false;
+  }
+  HeadlessWindowState w = g_Windows[slot];
+  // A movie over the window is seen as it is due now, whether or not the game presented since.
+  if (w.exists && PlatMovieIsOpen()) {
+    w.frame = g_Canvas[slot].pixels;
+    w.frameWidth = g_Canvas[slot].width;
+    w.frameHeight = g_Canvas[slot].height;
+    PlatMovieOverlay(slot, w.frame.data(), w.frameWidth, w.frameHeight, w.frameWidth * 4, true);
+  }
+  return w;
+}
+
+// A scripted screenshot: the window's picture as seen now, as PNG; under the lock.
+void WriteShot(const HeadlessTimedEvent& line) {
+  HeadlessWindowState w = WindowNow(line.number);
+  std::string path = FromStartFolder(line.text), why;
+  if (!w.exists) why = "there is no such window";
+  else if (w.frame.size() < (size_t)w.frameWidth * w.frameHeight * 4) why = "the window shows no picture";
+  if (why.empty() && HeadlessWritePicture(path, w.frame.data(), w.frameWidth, w.frameHeight, &why)) return;
+  fprintf(stderr, "headless: shot of window %d at %u ms not written to %s: %s\n", line.number, line.at, path.c_str(),
+          why.c_str());
+}
+
 bool HPollEvent(PlatEventRecord* out) {
   std::lock_guard<std::mutex> g(g_Lock);
   uint32_t now = HGetTicks();
   while (!g_Scripted.empty() && g_Scripted.front().at <= now) {
     HeadlessTimedEvent line = std::move(g_Scripted.front());
     g_Scripted.pop_front();
+    if (line.kind == HeadlessTimedEvent::TEXT_ANSWER) g_TextAnswers.push_back(line.text);
+    if (line.kind == HeadlessTimedEvent::BUTTON_ANSWER) g_Answers.push_back(line.number);
+    if (line.kind == HeadlessTimedEvent::SHOT) WriteShot(line);
+    if (line.kind != HeadlessTimedEvent::EVENTS) continue;
     // The game takes one input snapshot per loop pass after draining every event, so a press
     // and its release handed out together would never be seen: what follows a press waits a
     // millisecond, which puts it into a later pass.
@@ -454,6 +517,7 @@ bool HTextInputBox(const char* caption, const char* prompt, const char* defaultT
          (defaultText ? defaultText : "") + "|" + std::to_string(maxLength));
   {
     std::lock_guard<std::mutex> g(g_Lock);
+    TakeScriptedAnswer(HeadlessTimedEvent::TEXT_ANSWER);
     if (g_TextAnswers.empty()) {
       *out = defaultText ? defaultText : "";
     } else {
@@ -542,20 +606,7 @@ void HeadlessClearCalls() {
 
 HeadlessWindowState HeadlessWindow(int slot) {
   std::lock_guard<std::mutex> g(g_Lock);
-  if (!ValidSlot(slot)) return HeadlessWindowState{};
-  if (g_FrameBehind[slot]) {
-    g_Windows[slot].frame = g_Canvas[slot].pixels;
-    g_FrameBehind[slot] = false;
-  }
-  HeadlessWindowState w = g_Windows[slot];
-  // A movie over the window is seen as it is due now, whether or not the game presented since.
-  if (w.exists && PlatMovieIsOpen()) {
-    w.frame = g_Canvas[slot].pixels;
-    w.frameWidth = g_Canvas[slot].width;
-    w.frameHeight = g_Canvas[slot].height;
-    PlatMovieOverlay(slot, w.frame.data(), w.frameWidth, w.frameHeight, w.frameWidth * 4, true);
-  }
-  return w;
+  return WindowNow(slot);
 }
 
 void HeadlessSetDesktopMode(int width, int height, int bitsPerPixel, int refreshRate) {

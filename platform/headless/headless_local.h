@@ -1,6 +1,7 @@
 // What the parts of the headless backend share among themselves.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Adds one line to the record of backend calls.
@@ -12,3 +13,6 @@ void HeadlessDesktopReset();
 // The movie's end once it is due (the parent slot); the media fakes back to their defaults.
 bool HeadlessMovieEnded(int* slot);
 void HeadlessResetMedia();
+// Writes a window's picture (BGRA rows, tightly packed, shown opaque) to a PNG file; false with
+// `why` set when it cannot.
+bool HeadlessWritePicture(const std::string& path, const uint8_t* bgra, int width, int height, std::string* why);

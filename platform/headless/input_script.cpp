@@ -31,6 +31,18 @@ bool HeadlessParseInputScript(const std::string& text, std::vector<HeadlessTimed
   uint32_t last = 0;
   while (std::getline(lines, line)) {
     number++;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // A text line keeps the rest of its line as typed, '#' and all.
+    std::string typed;
+    {
+      std::istringstream head(line);
+      std::string time, kind;
+      if (head >> time >> kind && kind == "text") {
+        head.get();
+        std::getline(head, typed);
+        line.resize(line.size() - typed.size());
+      }
+    }
     size_t hash = line.find('#');
     if (hash != std::string::npos) line.resize(hash);
     std::istringstream in(line);
@@ -76,8 +88,23 @@ bool HeadlessParseInputScript(const std::string& text, std::vector<HeadlessTimed
         e.key = code;
         t.events.push_back(e);
       }
+    } else if (kind == "text") {
+      t.kind = HeadlessTimedEvent::TEXT_ANSWER;
+      t.text = typed;
+    } else if (kind == "button") {
+      if (!ReadInt(in, 1, 4, &t.number)) return fail("button takes the button's place in the box, 1-4");
+      t.number--;
+      t.kind = HeadlessTimedEvent::BUTTON_ANSWER;
+    } else if (kind == "shot") {
+      if (!ReadInt(in, 0, 3, &t.number)) return fail("shot takes a window slot 0-3 and a file name");
+      // The name is the rest of the line, so it may hold spaces.
+      std::getline(in, t.text);
+      t.text.erase(0, t.text.find_first_not_of(" \t"));
+      t.text.erase(t.text.find_last_not_of(" \t") + 1);
+      if (t.text.empty()) return fail("shot takes a window slot 0-3 and a file name");
+      t.kind = HeadlessTimedEvent::SHOT;
     } else {
-      return fail("the event is one of quit, close, click, key, keydown, keyup");
+      return fail("the event is one of quit, close, click, key, keydown, keyup, text, button, shot");
     }
     std::string extra;
     if (in >> extra) return fail("unexpected text after the event");

@@ -112,7 +112,16 @@ std::string PlatCurrentFolder() {
   return buf;
 }
 
-bool PlatSetCurrentFolder(const std::string& realPath) { return chdir(realPath.c_str()) == 0; }
+namespace {
+std::string g_StartFolder;   // the current folder before the program first changed it
+}  // namespace
+
+bool PlatSetCurrentFolder(const std::string& realPath) {
+  if (g_StartFolder.empty()) g_StartFolder = PlatCurrentFolder();
+  return chdir(realPath.c_str()) == 0;
+}
+
+std::string PlatStartFolder() { return g_StartFolder.empty() ? PlatCurrentFolder() : g_StartFolder; }
 
 bool PlatListFolder(const std::string& realPath, std::vector<std::string>* names) {
   names->clear();
