@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/engine.h"
+#include "app/memory_budget.h"
 #include "files/file_commands.h"
 #include "files/files.h"
 
@@ -65,19 +66,23 @@ int AddToPreloadCache(int group, int32_t count, char* name, int kind, bool group
     free(location.mData);
     return -1;
   }
-  char* stored = NewCacheName(resolved);
-  if (!stored) {
+  // What the cache holds counts with everything else scripts make the runtime hold.
+  if (!TakeScriptMemory(location.mSize)) {
     free(location.mData);
     ReportError(100010, 1);
     return -1;
   }
+  char* stored = NewCacheName(resolved);
+  if (!stored || (groupFull && count < 1)) {
+    if (!stored) ReportError(100010, 1);
+    free(stored);
+    GiveScriptMemory(location.mSize);
+    free(location.mData);
+    return -1;
+  }
   int32_t target = count;
   if (groupFull) {
-    if (count < 1) {
-      free(stored);
-      free(location.mData);
-      return -1;
-    }
+    GiveScriptMemory(g.mSlots[0].mData ? (uint32_t)g.mSlots[0].mSize : 0);
     free(g.mSlots[0].mData);
     g.mSlots[0].mData = nullptr;
     RemoveFromPreloadCache(group, 0);
@@ -96,6 +101,7 @@ void FreePreloadCache() {
   for (PreloadGroup& g : g_PreloadCache) {
     for (PreloadSlot& s : g.mSlots) {
       free(s.mName);
+      if (s.mData) GiveScriptMemory((uint32_t)s.mSize);
       free(s.mData);
       s = PreloadSlot{};
     }

@@ -11,6 +11,7 @@
 
 #include "app/engine.h"
 #include "app/hooks.h"
+#include "app/memory_budget.h"
 #include "files/files.h"
 #include "files/savedata.h"
 #include "layers/layer.h"
@@ -224,8 +225,14 @@ bool StageEntry(int s, const SaveTarget& t) {
   uLong bound = compressBound((uLong)payload.size());
   uint64_t capacity = 12 + (uint64_t)bound;
   if (capacity > INT32_MAX) return false;
+  // Staged entries wait for the write with everything else scripts make the runtime hold.
+  if (!TakeScriptMemory(capacity)) {
+    ReportScriptError(100010, 1);
+    return false;
+  }
   uint8_t* buffer = static_cast<uint8_t*>(malloc((size_t)capacity));
   if (!buffer) {
+    GiveScriptMemory(capacity);
     ReportScriptError(100010, 1);
     return false;
   }
@@ -236,9 +243,14 @@ bool StageEntry(int s, const SaveTarget& t) {
   int z = compress2(buffer + 12, &packed, payload.data(), (uLong)payload.size(), 1);
   if (z != Z_OK) {
     free(buffer);
+    GiveScriptMemory(capacity);
     ShowErrorBox(nullptr, "Compress Error.");
     return false;
   }
+  // The entry keeps only what it packed.
+  uint64_t staged = 12 + (uint64_t)packed;
+  if (uint8_t* fitted = static_cast<uint8_t*>(realloc(buffer, (size_t)staged))) buffer = fitted;
+  GiveScriptMemory(capacity - staged);
   PutU32(buffer + 4, (uint32_t)packed);
   PutU32(buffer + 8, (uint32_t)payload.size());
   g_SaveStaging[s - 1] = buffer;
@@ -581,6 +593,7 @@ bool SlotArgument(int code, int* slot) {
 void FreeSaveStaging(int index) {
   if (index == -1) {
     for (int i = 0; i < SAVE_SLOTS; i++) {
+      if (g_SaveStaging[i]) GiveScriptMemory((uint32_t)g_SaveStagedSize[i]);
       free(g_SaveStaging[i]);
       g_SaveStaging[i] = nullptr;
       g_SaveStagedSize[i] = 0;
@@ -588,6 +601,7 @@ void FreeSaveStaging(int index) {
     return;
   }
   if (index < 0 || index >= SAVE_SLOTS || g_SaveStagedSize[index] < 1) return;
+  GiveScriptMemory((uint32_t)g_SaveStagedSize[index]);
   free(g_SaveStaging[index]);
   g_SaveStaging[index] = nullptr;
   g_SaveStagedSize[index] = 0;

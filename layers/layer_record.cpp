@@ -7,6 +7,7 @@
 
 #include "app/engine.h"
 #include "app/hooks.h"
+#include "app/memory_budget.h"
 #include "app/window.h"
 #include "layers/layer.h"
 #include "media/emote.h"
@@ -28,11 +29,17 @@ uint64_t ImageBytes(ImageBuffer* buffer) {
   return bytes;
 }
 
-// All live images together stay within a gigabyte, four images of the largest size; past that
-// an allocation fails like one the system refused, so a script that asks for layer after layer
-// of the largest size gets the no-memory message instead of the machine's whole memory.
+// All live images together stay within a gigabyte, four images of the largest size, and within
+// the script memory budget with everything else; past that an allocation fails like one the
+// system refused, so a script that asks for layer after layer of the largest size gets the
+// no-memory message instead of the machine's whole memory.
 constexpr uint64_t MOST_LIVE_IMAGE_BYTES = uint64_t(1) << 30;
 std::atomic<uint64_t> g_LiveImageBytes{0};
+
+void GiveImageBytes(uint64_t bytes) {
+  g_LiveImageBytes.fetch_sub(bytes);
+  GiveScriptMemory(bytes);
+}
 
 ImageBuffer* AllocAligned(uint64_t bytes) {
   uint64_t total = (bytes + IMAGE_ALIGN + IMAGE_ALIGN - 1) / IMAGE_ALIGN * IMAGE_ALIGN;
@@ -40,9 +47,13 @@ ImageBuffer* AllocAligned(uint64_t bytes) {
     g_LiveImageBytes.fetch_sub(bytes);
     return nullptr;
   }
+  if (!TakeScriptMemory(bytes)) {
+    g_LiveImageBytes.fetch_sub(bytes);
+    return nullptr;
+  }
   uint8_t* base = static_cast<uint8_t*>(std::aligned_alloc(IMAGE_ALIGN, total));
   if (!base) {
-    g_LiveImageBytes.fetch_sub(bytes);
+    GiveImageBytes(bytes);
     return nullptr;
   }
   memcpy(base, &bytes, sizeof bytes);
@@ -152,7 +163,7 @@ ImageBuffer* AllocImageBuffer(ImageBuffer* old, int32_t width, int32_t height, c
 
 void FreeImageBuffer(ImageBuffer* buffer) {
   if (!buffer) return;
-  g_LiveImageBytes.fetch_sub(ImageBytes(buffer));
+  GiveImageBytes(ImageBytes(buffer));
   free(ImageBase(buffer));
 }
 

@@ -8,6 +8,7 @@
 
 #include "app/engine.h"
 #include "app/hooks.h"
+#include "app/memory_budget.h"
 #include "script/eval.h"
 #include "script/script_set.h"
 #include "script/task.h"
@@ -28,8 +29,26 @@ constexpr int32_t MSG_DEFINITION_RANGE = 900070;
 constexpr int32_t MSG_NO_VARIABLE = 108010;
 constexpr size_t MAX_TEXT_ELEMENT = 65534;   // the capacity is kept in 16 bits
 
+// Storage is counted against the script memory budget before it is made; an allocation past the
+// budget fails as one the system refused. Both give null then, with nothing counted.
+void* HeldAlloc(VarRecord* var, size_t count, size_t unit) {
+  uint64_t bytes = (uint64_t)count * unit;
+  if (!TakeScriptMemory(bytes)) return nullptr;
+  void* p = calloc(count ? count : 1, unit);
+  if (!p) return GiveScriptMemory(bytes), nullptr;
+  var->mHeldBytes += bytes;
+  return p;
+}
+void HeldFree(VarRecord* var, void* p, uint64_t bytes) {
+  free(p);
+  GiveScriptMemory(bytes);
+  var->mHeldBytes -= bytes;
+}
+
 void FreeStorage(VarRecord* var) {
   g_VariableShapeEpoch++;
+  GiveScriptMemory(var->mHeldBytes);
+  var->mHeldBytes = 0;
   free(var->mInts);
   free(var->mReals);
   if (var->mTexts && var->mTextCapacity) {
@@ -63,14 +82,14 @@ int AllocStorage(VarRecord* var, uint8_t type, int64_t count) {
   var->mCount = 0;
   size_t n = (size_t)count;
   if (type == VAR_INT) {
-    var->mInts = static_cast<int64_t*>(calloc(n, sizeof(int64_t)));
+    var->mInts = static_cast<int64_t*>(HeldAlloc(var, n, sizeof(int64_t)));
     if (!var->mInts) return NoMemory();
   } else if (type == VAR_REAL) {
-    var->mReals = static_cast<double*>(calloc(n, sizeof(double)));
+    var->mReals = static_cast<double*>(HeldAlloc(var, n, sizeof(double)));
     if (!var->mReals) return NoMemory();
   } else {
-    var->mTexts = static_cast<char**>(calloc(n, sizeof(char*)));
-    var->mTextCapacity = static_cast<uint16_t*>(calloc(n, sizeof(uint16_t)));
+    var->mTexts = static_cast<char**>(HeldAlloc(var, n, sizeof(char*)));
+    var->mTextCapacity = static_cast<uint16_t*>(HeldAlloc(var, n, sizeof(uint16_t)));
     if (!var->mTexts || !var->mTextCapacity) {
       FreeStorage(var);
       return NoMemory();
@@ -268,8 +287,11 @@ int StoreStringElementN(int32_t v, int32_t element, const char* text, size_t len
   }
   size_t need = length + 1;
   if (!own || var->mTextCapacity[element] < need) {
+    uint64_t grown = need - var->mTextCapacity[element];
+    if (!TakeScriptMemory(grown)) return NoMemory();
     char* buffer = static_cast<char*>(realloc(own, need));
-    if (!buffer) return NoMemory();
+    if (!buffer) return GiveScriptMemory(grown), NoMemory();
+    var->mHeldBytes += grown;
     var->mTexts[element] = buffer;
     var->mTextCapacity[element] = (uint16_t)need;
   }
@@ -354,21 +376,20 @@ int ResizeArray(int32_t v, int64_t newCount) {
   if (var->mType == VAR_INT || var->mType == VAR_REAL) {
     size_t unit = var->mType == VAR_INT ? sizeof(int64_t) : sizeof(double);
     void* old = var->mType == VAR_INT ? (void*)var->mInts : (void*)var->mReals;
-    void* fresh = calloc((size_t)total, unit);
+    void* fresh = HeldAlloc(var, (size_t)total, unit);
     if (!fresh) {
       *var = shape;
       return NoMemory();
     }
     if (old) memcpy(fresh, old, (size_t)keep * unit);
-    free(old);
+    if (old) HeldFree(var, old, (uint64_t)oldCount * unit);
     if (var->mType == VAR_INT) var->mInts = static_cast<int64_t*>(fresh);
     else var->mReals = static_cast<double*>(fresh);
   } else {
-    char** texts = static_cast<char**>(calloc((size_t)total, sizeof(char*)));
-    uint16_t* caps = static_cast<uint16_t*>(calloc((size_t)total, sizeof(uint16_t)));
+    char** texts = static_cast<char**>(HeldAlloc(var, (size_t)total, sizeof(char*)));
+    uint16_t* caps = texts ? static_cast<uint16_t*>(HeldAlloc(var, (size_t)total, sizeof(uint16_t))) : nullptr;
     if (!texts || !caps) {
-      free(texts);
-      free(caps);
+      if (texts) HeldFree(var, texts, (uint64_t)total * sizeof(char*));
       *var = shape;
       return NoMemory();
     }
@@ -377,12 +398,12 @@ int ResizeArray(int32_t v, int64_t newCount) {
         texts[k] = var->mTexts[k];
         caps[k] = var->mTextCapacity[k];
       } else if (var->mTexts && var->mTextCapacity[k]) {
-        free(var->mTexts[k]);
+        HeldFree(var, var->mTexts[k], var->mTextCapacity[k]);
       }
     }
     // New elements are the empty text, which needs no buffer.
-    free(var->mTexts);
-    free(var->mTextCapacity);
+    if (var->mTexts) HeldFree(var, var->mTexts, (uint64_t)oldCount * sizeof(char*));
+    if (var->mTextCapacity) HeldFree(var, var->mTextCapacity, (uint64_t)oldCount * sizeof(uint16_t));
     var->mTexts = texts;
     var->mTextCapacity = caps;
   }
@@ -431,7 +452,7 @@ int AllocStringArray(int32_t v, const char* text, size_t length) {
   // Every element starts as the one shared copy of the initial text (or as the empty text).
   if (!text || length == 0) return 0;
   if (length > MAX_TEXT_ELEMENT - 1) return -1;
-  var->mSharedText = static_cast<char*>(malloc(length + 1));
+  var->mSharedText = static_cast<char*>(HeldAlloc(var, length + 1, 1));
   if (!var->mSharedText) return NoMemory();
   memcpy(var->mSharedText, text, length);
   var->mSharedText[length] = 0;

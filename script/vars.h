@@ -27,6 +27,8 @@ struct VarRecord {
   char** mTexts;
   uint16_t* mTextCapacity;
   char* mSharedText;
+  // What the storage above counts against the script memory budget (app/memory_budget.h).
+  uint64_t mHeldBytes;
 };
 
 extern VarRecord* g_VariableTable;

@@ -71,6 +71,7 @@ struct SoundRecord {
   uint32_t mRampStartTime;
   uint32_t mRampEndTime;          // 0 while the ramp runs
   uint8_t* mImage;                // the whole file (or the converted PCM), owned
+  uint64_t mImageHeld;            // what mImage counts against the script memory budget
   uint8_t* mStaging;              // half the buffer + SOUND_CARRY_BYTES, owned
   uint8_t* mCarry;                // SOUND_CARRY_BYTES, owned
   int32_t mWriteOffset;           // 0 or half the buffer: where the next fill goes

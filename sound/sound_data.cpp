@@ -12,6 +12,7 @@
 
 #include "app/engine.h"
 #include "app/hooks.h"
+#include "app/memory_budget.h"
 #include "files/files.h"
 #include "platform/audio.h"
 #include "sound/sound.h"
@@ -261,7 +262,14 @@ int ConvertWaveToPcm(SoundRecord* r) {
   // An image with no frames at all still gets an area of its own, so the record never keeps
   // pointing into the freed file.
   if (!out && !(out = static_cast<uint8_t*>(malloc(1)))) return -10220;
+  uint64_t held = (uint64_t)(frames * frameBytes);
+  if (!TakeScriptMemory(held)) {
+    free(out);
+    return -10220;
+  }
   free(r->mImage);
+  GiveScriptMemory(r->mImageHeld);
+  r->mImageHeld = held;
   r->mImage = out;
   r->mImageSize = (int32_t)(frames * frameBytes);
   r->mPcm = out;
@@ -352,8 +360,14 @@ int LoadSoundFile(SoundRecord* r, int64_t orderKey) {
       free(location.mData);
       return -1020;
     }
+    // A sound file stays in memory while the slot holds it, counted with what scripts hold.
+    if (!TakeScriptMemory(location.mSize)) {
+      free(location.mData);
+      return -1020;
+    }
     r->mImage = location.mData;
     r->mImageSize = (int32_t)location.mSize;
+    r->mImageHeld = location.mSize;
   }
   r->mDataKind = SOUND_DATA_PCM;
   return OpenSoundData(r);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/engine.h"
+#include "app/memory_budget.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
 #include "script/nametree.h"
@@ -123,6 +124,8 @@ void ReleaseSoundBuffers(SoundRecord* r) {
 void UnloadSound(SoundRecord* r) {
   ReleaseSoundBuffers(r);
   free(r->mImage);
+  GiveScriptMemory(r->mImageHeld);
+  r->mImageHeld = 0;
   r->mImage = nullptr;
   r->mImageSize = 0;
   r->mPcm = nullptr;

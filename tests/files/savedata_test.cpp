@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/memory_budget.h"
+
 #include "app/engine.h"
 #include "app/window.h"
 #include "files/savedata.h"
@@ -258,6 +260,34 @@ wait frames=1
 )"));
   EXPECT_EQ(ShownMessage(), 0);
   EXPECT_GT(g_SaveStagedSize[8], 0);
+}
+
+// Staged entries wait with what scripts hold: each counts what it packed, and the write and the
+// drop give it back.
+TEST_F(SaveData, StagedEntriesCountAgainstTheScriptMemoryBudgetUntilWrittenOrDropped) {
+  ASSERT_TRUE(Run(R"(
+global int n[100000] = 5
+file main.txt
+*SYSTEM_START
+wait frames=1
+savewrite slot=1 var=ref(n)
+savewrite slot=2 var=ref(n)
+wait frames=1
+savedrop
+wait frames=1
+savewrite slot=3 var=ref(n)
+savewrite file="budget.sd" slot=4 var=ref(n)
+wait frames=1
+)"));
+  uint64_t declared = ScriptMemoryInUse();
+  RunPasses(1);
+  EXPECT_EQ(ScriptMemoryInUse(), declared + 2 * (uint64_t)g_SaveStagedSize[0]);
+  EXPECT_EQ(g_SaveStagedSize[0], g_SaveStagedSize[1]);
+  RunPasses(1);
+  EXPECT_EQ(ScriptMemoryInUse(), declared);
+  RunPasses(1);
+  EXPECT_EQ(ShownMessage(), 0);
+  EXPECT_EQ(ScriptMemoryInUse(), declared) << "the write takes the staged entries with it";
 }
 
 TEST_F(SaveData, EmptySlotIsReportedAndTheScriptGoesOn) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/memory_budget.h"
 #include "platform/headless/headless.h"
 #include "tests/layers/layer_fixture.h"
 
@@ -95,6 +96,26 @@ TEST_F(LayerRecordTest, LiveImagesTogetherStayWithinAGigabyte) {
     EXPECT_NE(held.back(), nullptr);
     for (ImageBuffer* b : held) FreeImageBuffer(b);
   }
+}
+
+// Images count with everything else scripts hold: with less left of the whole budget than of the
+// images' own gigabyte, the budget refuses the next image, and a freed image gives its bytes back.
+TEST_F(LayerRecordTest, ImagesCountAgainstTheScriptMemoryBudget) {
+  uint64_t before = ScriptMemoryInUse();
+  SetScriptMemoryBudget(before + (uint64_t(40) << 20));
+  ResetMessageState();
+  std::vector<ImageBuffer*> held;
+  while (held.size() < 20) {
+    ImageBuffer* b = AllocImageBuffer(nullptr, 2048, 2048, nullptr);   // 16 MB and a row
+    if (!b) break;
+    held.push_back(b);
+  }
+  EXPECT_EQ(held.size(), 2u);
+  EXPECT_EQ(ShownMessageId(), 100010);
+  EXPECT_GE(ScriptMemoryInUse(), before + (uint64_t(32) << 20));
+  for (ImageBuffer* b : held) FreeImageBuffer(b);
+  EXPECT_EQ(ScriptMemoryInUse(), before);
+  SetScriptMemoryBudget(0);
 }
 
 TEST_F(LayerRecordTest, BlankImageIsOneTransparentGreyPixelAndNotesTheLoadTime) {
