@@ -98,6 +98,15 @@ const EndCase kEndCases[] = {
 
 void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
 
+// A parameterised case's name as a test name: its words joined by underscores.
+template <typename Case>
+std::string CaseName(const testing::TestParamInfo<Case>& info) {
+  std::string name = info.param.name;
+  for (char& ch : name)
+    if (!isalnum((unsigned char)ch)) ch = '_';
+  return name;
+}
+
 // One run per test: a run keeps its trees until the next one replaces them.
 class EndOfRun : public ExitStatus, public testing::WithParamInterface<EndCase> {};
 
@@ -111,12 +120,7 @@ TEST_P(EndOfRun, HasItsStatusAndItsWord) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, EndOfRun, testing::ValuesIn(kEndCases),
-                         [](const testing::TestParamInfo<EndCase>& info) {
-                           std::string name = info.param.name;
-                           for (char& ch : name)
-                             if (!isalnum((unsigned char)ch)) ch = '_';
-                           return name;
-                         });
+                         CaseName<EndCase>);
 
 struct SizeCase {
   const char* name;
@@ -162,12 +166,7 @@ TEST_P(GameSize, StartsWhenTheProjectSettingsAllowItElseSaysWhy) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, GameSize, testing::ValuesIn(kSizeCases),
-                         [](const testing::TestParamInfo<SizeCase>& info) {
-                           std::string name = info.param.name;
-                           for (char& ch : name)
-                             if (!isalnum((unsigned char)ch)) ch = '_';
-                           return name;
-                         });
+                         CaseName<SizeCase>);
 
 // The same sizes with the SDL backend on a virtual X server: the smallest and the largest games
 // and the desktop-sized one open their window and end; the game of 64 x 48 shows the box that
