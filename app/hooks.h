@@ -1,5 +1,5 @@
 // Steps that start-up, the frame and shutdown take from the other subsystems. Each one is
-// defined by its subsystem; app/pending.cpp holds the ones whose subsystem is not built yet.
+// defined by its subsystem.
 #pragma once
 
 #include <cstdint>

@@ -50,9 +50,11 @@ constexpr int kBuiltinCount = sizeof kBuiltinTexts / sizeof kBuiltinTexts[0];
 
 // Texts of the ids this engine chose itself, for faults no game's message table names: broken
 // set files and records, a script run past its end, an expression beyond the evaluator's
-// limits, a task state too long for a text, and a project without its start label. A project
-// text of the same id still wins; these stand in only where the table has none, so the player
-// learns what went wrong rather than reading the internal-error text.
+// limits, a task state too long for a text, and a project without its start label; and of the
+// two refusals of the project settings, which come before the game's table is loaded and so
+// could never show the game's own text. A project text of the same id still wins; these stand
+// in only where the table has none, so the player learns what went wrong rather than reading
+// the internal-error text.
 const BuiltinText kOwnTexts[] = {
     {105010, "[%s]ファイルが\n壊れています。"},
     {108180, "ラベル[%s]が\n見つかりません。"},
@@ -60,6 +62,10 @@ const BuiltinText kOwnTexts[] = {
     {900060, "[内部エラー]\n\nコマンドの引数が壊れています。"},
     {900080, "[内部エラー]\n\nスクリプトの最後を越えて実行しようとしました。"},
     {900190, "[内部エラー]\n\nタスクの状態が長すぎるため\n文字列に収まりません。"},
+    {901000, "プロジェクト設定のタイトルが長すぎます。\n\nタイトルは 128 バイトまでです。"},
+    {901020,
+     "プロジェクト設定のゲーム画面サイズが範囲外です。\n\n"
+     "幅は 128 から 8192、高さは 16 から 8192 までです。\n(幅と高さが両方 0 ならデスクトップのサイズになります。)"},
 };
 constexpr int kOwnCount = sizeof kOwnTexts / sizeof kOwnTexts[0];
 const char* const kUnknownIdText =

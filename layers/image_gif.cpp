@@ -1,10 +1,12 @@
 // The GIF decoder: block parser, LZW with codes up to 12 bits, the frame table and the drawing
 // of a stored frame into the layer image.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "app/engine.h"
 #include "layers/image_codecs.h"
+#include "layers/pixel_kernels.h"
 
 namespace {
 
@@ -261,8 +263,6 @@ int DecodeGifMemory(const uint8_t* data, size_t size, DecodeTarget* target) {
   if (screenWidth > MAX_IMAGE_SIDE || screenHeight > MAX_IMAGE_SIDE) return ReportScriptErrorF(100091, 1, target->mFileName), -1;
   // A screen without pixels is a broken file, not a large one.
   if (screenWidth == 0 || screenHeight == 0) return -1;
-  // Nor can a screen be larger than the frames the file could hold would fill.
-  if ((uint64_t)screenWidth * screenHeight > FrameBudget(size)) return -1;
   if (!target->mGifFrames) target->mGifFrames = static_cast<GifFrame**>(calloc(GIF_FRAME_SLOTS, sizeof(GifFrame*)));
   if (!target->mGifFrames) return -1;
   int frames = 0;
@@ -286,10 +286,20 @@ int DecodeGifMemory(const uint8_t* data, size_t size, DecodeTarget* target) {
   target->mGifFrameCount = frames;
   uint8_t* image = AllocTargetImage(target, screenWidth, screenHeight);
   if (!image) return 1;
-  // Screen pixels that frame 0 does not cover are transparent.
-  memset(image, 0, (size_t)screenWidth * screenHeight * 4);
+  // Screen pixels that frame 0 does not cover are transparent, in the fill colour that the
+  // transparent-pixel rule gives them; the rule itself then runs over frame 0's pixels alone,
+  // so a large screen costs one fill and the per-pixel work stays with what the file holds.
+  g_PixelKernels.fillPixels(image, (size_t)screenWidth * screenHeight * 4, g_TransparentFill);
   if (p.mTransparent) target->mHasAlpha = 1;
-  if (frames) RenderGifFrame(target, 0);
+  if (frames) {
+    RenderGifFrame(target, 0);
+    const GifFrame* f = target->mGifFrames[0];
+    if (f && f->mLeft < screenWidth && f->mTop < screenHeight) {
+      int32_t right = (int32_t)std::min<int64_t>((int64_t)f->mLeft + f->mWidth, screenWidth);
+      int32_t bottom = (int32_t)std::min<int64_t>((int64_t)f->mTop + f->mHeight, screenHeight);
+      FillTransparentPixelsIn(image, screenWidth, f->mLeft, f->mTop, right, bottom);
+    }
+  }
   return 0;
 }
 

@@ -92,7 +92,9 @@ int DecodeImageIntoLayer(LayerRecord* record, uint8_t type, const uint8_t* data,
     default: return ReportErrorF(100030, 1, LayerCommandName(), name), -1;
   }
   if (result) return -1;
-  FillTransparentPixels(record);
+  // The GIF decoder hands its screen over with the rule already applied: what lies around
+  // frame 0 is drawn transparent in the fill colour, so only frame 0's pixels were looked at.
+  if (type != FILE_TYPE_GIF) FillTransparentPixels(record);
   NoteImageLoadTime();
   return 0;
 }

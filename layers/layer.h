@@ -133,6 +133,10 @@ void FreeImageBuffer(ImageBuffer* buffer);
 int SetBlankImage(LayerRecord* record, const char* fileName);
 // Every pixel whose alpha is 0 becomes g_TransparentFill. Safe on a record without pixels.
 void FillTransparentPixels(LayerRecord* record);
+// The same rule over columns left..right - 1 of rows top..bottom - 1 of an image `width`
+// pixels wide; the caller keeps the rectangle inside the image.
+void FillTransparentPixelsIn(uint8_t* pixels, int32_t width, int32_t left, int32_t top, int32_t right,
+                             int32_t bottom);
 
 // Marks the node and every ancestor with a record as changed over its whole area. Returns 0.
 int MarkLayerDirty(NameNode* node);

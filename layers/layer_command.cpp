@@ -21,12 +21,16 @@ enum : int {
 constexpr int32_t TEXTURE_TILE_LIMIT_X = 512;
 constexpr int32_t TEXTURE_TILE_LIMIT_Y = 256;
 
-// Script values become 32-bit sizes without wrapping into range: 2^32 + 5 must not pass as 5.
+// A leaf canvas size: script values become 32-bit sizes without wrapping into range, so
+// 2^32 + 5 is refused as too wide rather than taken as 5.
 int32_t SaturateToInt32(int64_t v) {
   if (v > INT32_MAX) return INT32_MAX;
   if (v < INT32_MIN) return INT32_MIN;
   return int32_t(v);
 }
+
+// A group canvas size, and y in pixels: the low 32 bits of the value, whatever their sign.
+int32_t Low32(int64_t v) { return int32_t(uint32_t(uint64_t(v))); }
 
 int64_t Times100(int64_t v) { return int64_t(uint64_t(v) * 100u); }
 
@@ -153,7 +157,7 @@ NameNode* CreateMissingLayer(const char* path, bool group, int64_t priority, int
       *result = 0;
       return nullptr;
     }
-    if (!CreateImageLayer(path, SaturateToInt32(ArgInt(P_WIDTH)), SaturateToInt32(ArgInt(P_HEIGHT)), priority))
+    if (!CreateImageLayer(path, Low32(ArgInt(P_WIDTH)), Low32(ArgInt(P_HEIGHT)), priority))
       return nullptr;
     return FindNodeByPath(g_LayerRoot, path, NAME_LOOKUP_GROUP);
   }
@@ -264,12 +268,12 @@ int CmdLayer() {
     }
   }
   if (ArgGiven(P_Y)) {
-    // y keeps 32 bits, as the layers' stored positions always have.
-    int64_t v = int32_t(ApplyAssignOp(ArgOperator(P_Y), r->mY, ArgInt(P_Y)));
+    // y keeps 32 bits, and so does its 1/100 twin: 100 times y, wrapped to 32 bits.
+    int64_t v = Low32(ApplyAssignOp(ArgOperator(P_Y), r->mY, ArgInt(P_Y)));
     if (v != r->mY) {
       MarkOldArea(node);
       r->mY = v;
-      r->mY100 = v * 100;
+      r->mY100 = Low32(Times100(v));
       changed = true;
     }
   }
@@ -284,9 +288,9 @@ int CmdLayer() {
   }
 
   if (node->mIsGroup) {
-    if (ArgGiven(P_WIDTH) && ResizeGroupCanvas(node, r, SaturateToInt32(ArgInt(P_WIDTH)), r->mHeight) != 0)
+    if (ArgGiven(P_WIDTH) && ResizeGroupCanvas(node, r, Low32(ArgInt(P_WIDTH)), r->mHeight) != 0)
       return -1;
-    if (ArgGiven(P_HEIGHT) && ResizeGroupCanvas(node, r, r->mWidth, SaturateToInt32(ArgInt(P_HEIGHT))) != 0)
+    if (ArgGiven(P_HEIGHT) && ResizeGroupCanvas(node, r, r->mWidth, Low32(ArgInt(P_HEIGHT))) != 0)
       return -1;
   } else if (ArgGiven(P_WIDTH) || ArgGiven(P_HEIGHT)) {
     if (!ArgGiven(P_IMAGE)) {

@@ -167,17 +167,23 @@ void FreeImageBuffer(ImageBuffer* buffer) {
   free(ImageBase(buffer));
 }
 
-void FillTransparentPixels(LayerRecord* record) {
-  if (!record || !record->mPixels || record->mWidth < 1 || record->mHeight < 1) return;
-  uint64_t count = uint64_t(record->mWidth) * uint64_t(record->mHeight);
-  uint8_t* p = record->mPixels;
-  for (uint64_t i = 0; i < count; i++, p += 4) {
-    if (p[3] == 0) {
-      p[0] = g_TransparentFill & 0xFF;
-      p[1] = (g_TransparentFill >> 8) & 0xFF;
-      p[2] = (g_TransparentFill >> 16) & 0xFF;
+void FillTransparentPixelsIn(uint8_t* pixels, int32_t width, int32_t left, int32_t top, int32_t right,
+                             int32_t bottom) {
+  for (int32_t y = top; y < bottom; y++) {
+    uint8_t* p = pixels + (size_t(y) * size_t(width) + size_t(left)) * 4;
+    for (int32_t x = left; x < right; x++, p += 4) {
+      if (p[3] == 0) {
+        p[0] = g_TransparentFill & 0xFF;
+        p[1] = (g_TransparentFill >> 8) & 0xFF;
+        p[2] = (g_TransparentFill >> 16) & 0xFF;
+      }
     }
   }
+}
+
+void FillTransparentPixels(LayerRecord* record) {
+  if (!record || !record->mPixels || record->mWidth < 1 || record->mHeight < 1) return;
+  FillTransparentPixelsIn(record->mPixels, record->mWidth, 0, 0, record->mWidth, record->mHeight);
 }
 
 int SetBlankImage(LayerRecord* record, const char* fileName) {

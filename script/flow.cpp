@@ -437,10 +437,10 @@ int CmdWait() {
   ScriptTask* task = g_CurrentTask;
   if (DecodeCommandArguments(CMD_WAIT) != 0) return -1;
   int frames = ParamPosition(0), millis = ParamPosition(1);
-  // A negative wait yields this turn only: it never stalls the task.
+  // The counter keeps the low 32 bits as they are: a negative count is a very long wait
+  // (-1 parks the task for 2^32 - 1 passes), which the runner counts down like any other.
   if (frames && (int32_t)g_ArgInteger[frames] != 0) {
-    int32_t n = (int32_t)g_ArgInteger[frames];
-    task->mWaitFrames = n > 0 ? n : 0;
+    task->mWaitFrames = (int32_t)g_ArgInteger[frames];
     return 1;
   }
   if (millis && g_ArgInteger[millis] != 0) {

@@ -399,7 +399,7 @@ int RunTaskChildren(NameNode* node) {
     task->mPassStamp = g_ScriptPassCounter;
     AdvanceMessage(task);
     if (task->mWaitingForMessage) continue;
-    if (task->mWaitFrames != 0) task->mWaitFrames--;
+    if (task->mWaitFrames != 0) task->mWaitFrames = (int32_t)((uint32_t)task->mWaitFrames - 1u);
     if (task->mWaitUntil != 0 && (int32_t)(task->mWaitUntil - PlatGetTicks()) <= 0) task->mWaitUntil = 0;
     if (task->mWaitFrames != 0 || task->mWaitUntil != 0) continue;
     RunTurn(task);

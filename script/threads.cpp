@@ -72,31 +72,10 @@ const ScriptFileRecord* LinkedFile(int32_t n) {
   return g_ScriptFiles[n];
 }
 
-// Whether command `position` of `file` exists and is run by `kind`.
-bool CommandIs(const ScriptFileRecord* file, int64_t position, CommandHandler kind) {
-  return file && file->mHandlers && position >= 0 && position < file->mCommandCount && file->mHandlers[position] == kind;
-}
-
-// The position stored in argument record `record` of command `position`, or -1 without one.
-int64_t StoredPosition(const ScriptFileRecord* file, int32_t position, int record) {
-  if (!file->mArgCounts || !file->mArgRecords || file->mArgCounts[position] <= record) return -1;
-  return (int64_t)file->mArgRecords[position][record].mExprLength;
-}
-
-// An open block as its if command made it: the opener is an if whose block ends at the end
-// position, and an end-if stands there.
-bool SoundBlock(const ScriptFileRecord* file, const BlockRecord& b) {
-  return CommandIs(file, b.mOpener, CmdIf) && StoredPosition(file, b.mOpener, 2) == b.mEnd &&
-         CommandIs(file, b.mEnd, CmdEndIf);
-}
-
-// An open loop as its loop command made it: the command before the body is a loop whose end
-// position is the loop end, and a loop end stands there. A counted loop's counter lies between
-// 0 and its limit, so a restored loop never runs longer than the script could make it.
-bool SoundLoop(const ScriptFileRecord* file, const LoopRecord& l) {
-  bool counted = l.mLimit < 0 || (l.mCounter >= 0 && l.mCounter <= l.mLimit);
-  return counted && CommandIs(file, (int64_t)l.mStart - 1, CmdLoop) && StoredPosition(file, l.mStart - 1, 1) == l.mEnd &&
-         CommandIs(file, l.mEnd, CmdLoopEnd);
+// A resume or return position: a command of the file, or its end, where a task stands after
+// the file's last command yielded (the runner then reports the end of the script).
+bool PositionInFile(const ScriptFileRecord* file, int32_t position) {
+  return file && position >= 0 && position <= file->mCommandCount;
 }
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? (char)(c + 32) : c; }
@@ -262,29 +241,16 @@ int32_t DecodeTaskState(const char* text, size_t length, ScriptTask* task) {
     ReportErrorF(MSG_UNKNOWN_STATE_FILE, 1, CommandName(CMD_TASK_START), name);
     return 0;
   }
-  // Every position must name the kind of command that the runner would have left there: the
-  // task resumes at a command of its file, a return lands after a call, and blocks and loops
-  // are those their if and loop commands opened. A position that merely lies inside a file
-  // could send a jump back onto itself (a block end at the else that jumps to it) and keep
-  // the task running for ever without a wait.
-  const ScriptFileRecord* current = LinkedFile(s.scriptFile);
-  bool sound = current && s.commandIndex >= 0 && s.commandIndex < current->mCommandCount;
-  const ScriptFileRecord* callers[MAX_STATE_DEPTH];
+  // Positions the task goes to are bounded by their files: where it resumes, and where each
+  // return lands. Block and loop records are taken as they stand: a jump into a block or loop
+  // keeps whatever record its depth had, and a return leaves records made in the file it came
+  // from, so a record names no command a decoder could check. The block and loop commands
+  // follow a record only onto a command of its own kind, which is what stops a forged one.
+  bool sound = PositionInFile(LinkedFile(s.scriptFile), s.commandIndex);
   for (int d = 0; sound && d < s.callDepth; d++) {
-    callers[d] = LinkedFile(s.frames[d].scriptFile);
-    sound = CommandIs(callers[d], (int64_t)s.frames[d].returnPosition - 1, CmdCall);
+    int32_t caller = s.frames[d].scriptFile;
+    sound = caller < g_ScriptFileCount && PositionInFile(LinkedFile(caller), s.frames[d].returnPosition);
   }
-  // Blocks and loops opened before a call belong to the file of one of the callers.
-  auto inSomeFile = [&](auto check) {
-    if (check(current)) return true;
-    for (int d = 0; d < s.callDepth; d++)
-      if (check(callers[d])) return true;
-    return false;
-  };
-  for (int d = 0; sound && d < s.blockDepth; d++)
-    sound = inSomeFile([&](const ScriptFileRecord* f) { return SoundBlock(f, s.blocks[d]); });
-  for (int d = 0; sound && d < s.loopDepth; d++)
-    sound = inSomeFile([&](const ScriptFileRecord* f) { return SoundLoop(f, s.loops[d]); });
   if (!sound) {
     ReportError(MSG_BAD_TASK_STATE, 1);
     return 0;

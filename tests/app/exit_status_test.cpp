@@ -98,6 +98,15 @@ const EndCase kEndCases[] = {
 
 void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
 
+// A parameterised case's name as a test name: its words joined by underscores.
+template <typename Case>
+std::string CaseName(const testing::TestParamInfo<Case>& info) {
+  std::string name = info.param.name;
+  for (char& ch : name)
+    if (!isalnum((unsigned char)ch)) ch = '_';
+  return name;
+}
+
 // One run per test: a run keeps its trees until the next one replaces them.
 class EndOfRun : public ExitStatus, public testing::WithParamInterface<EndCase> {};
 
@@ -111,12 +120,100 @@ TEST_P(EndOfRun, HasItsStatusAndItsWord) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, EndOfRun, testing::ValuesIn(kEndCases),
-                         [](const testing::TestParamInfo<EndCase>& info) {
-                           std::string name = info.param.name;
-                           for (char& ch : name)
-                             if (!isalnum((unsigned char)ch)) ch = '_';
-                           return name;
-                         });
+                         CaseName<EndCase>);
+
+struct SizeCase {
+  const char* name;
+  int width, height;
+  int status;
+  const char* says;   // a part of the box's text on stderr ("" for a game that starts)
+};
+
+// The project settings allow a game 128 to 8192 wide and 16 to 8192 high, or 0 x 0 for the
+// desktop's size. Every such size starts; any other is refused with message 901020, which comes
+// before the game's message table is loaded, so the engine's own text says what is wrong.
+const SizeCase kSizeCases[] = {
+    {"smallest", 128, 16, EXIT_NORMAL, ""},
+    {"widest and lowest", 8192, 16, EXIT_NORMAL, ""},
+    {"narrowest and highest", 128, 8192, EXIT_NORMAL, ""},
+    {"the desktop size", 0, 0, EXIT_NORMAL, ""},
+    {"64 x 48", 64, 48, EXIT_ERROR, "幅は 128 から 8192、高さは 16 から 8192 までです。"},
+    {"one pixel too narrow", 127, 600, EXIT_ERROR, "ゲーム画面サイズが範囲外です。"},
+    {"one pixel too low", 128, 15, EXIT_ERROR, "ゲーム画面サイズが範囲外です。"},
+    {"one pixel too wide", 8193, 600, EXIT_ERROR, "ゲーム画面サイズが範囲外です。"},
+    {"only the width 0", 0, 600, EXIT_ERROR, "ゲーム画面サイズが範囲外です。"},
+};
+
+void PrintTo(const SizeCase& c, std::ostream* os) { *os << c.name; }
+
+class GameSize : public ExitStatus, public testing::WithParamInterface<SizeCase> {};
+
+TEST_P(GameSize, StartsWhenTheProjectSettingsAllowItElseSaysWhy) {
+  const SizeCase& c = GetParam();
+  WriteGame("config width=" + std::to_string(c.width) + " height=" + std::to_string(c.height) +
+            "\nglobal str note = \"started\"\nfile start.txt\n*SYSTEM_START\nenginecall code=51 text=note\nend\n");
+  std::string err;
+  EXPECT_EQ(RunCaptured({"kivor", "--game", game_.path()}, &err), c.status);
+  if (c.status == EXIT_NORMAL) {
+    EXPECT_NE(DebugLog().find("started"), std::string::npos);
+    EXPECT_EQ(err.find("[KIVOR Debug Info.]"), std::string::npos) << err;
+    return;
+  }
+  EXPECT_NE(err.find("[KIVOR Debug Info.] "), std::string::npos) << err;
+  EXPECT_NE(err.find(c.says), std::string::npos) << err;
+  EXPECT_EQ(err.find("エラー文字列の指定ミスです"), std::string::npos) << err;
+  EXPECT_EQ(DebugLog().find("started"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, GameSize, testing::ValuesIn(kSizeCases),
+                         CaseName<SizeCase>);
+
+// The same sizes with the SDL backend on a virtual X server: the smallest and the largest games
+// and the desktop-sized one open their window and end; the game of 64 x 48 shows the box that
+// says why, which a key press then closes. Skipped where xvfb-run, xdotool or timeout is missing.
+TEST_F(ExitStatus, GameSizesStartOrSayWhyWithTheSdlBackend) {
+  if (!ProgramOnPath("xvfb-run") || !ProgramOnPath("xdotool") || !ProgramOnPath("timeout"))
+    GTEST_SKIP() << "xvfb-run, xdotool or timeout is not installed";
+  const struct {
+    int width, height, status;
+  } cases[] = {{128, 16, EXIT_NORMAL}, {8192, 8192, EXIT_NORMAL}, {0, 0, EXIT_NORMAL}, {64, 48, EXIT_ERROR}};
+  std::string script = "export KIVOR_PLATFORM=sdl SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0; ";
+  std::vector<std::string> folders;
+  for (const auto& c : cases) {
+    std::string folder = game_.path() + "/g" + std::to_string(c.width) + "x" + std::to_string(c.height);
+    folders.push_back(folder);
+    AssembledSet set;
+    ASSERT_TRUE(AssembleListing("config width=" + std::to_string(c.width) + " height=" + std::to_string(c.height) +
+                                    " title=\"size\" show=1\nglobal str note = \"started\"\nfile start.txt\n"
+                                    "*SYSTEM_START\nenginecall code=51 text=note\nwait frames=2\nend\n",
+                                &set))
+        << set.error;
+    ASSERT_TRUE(WritePackedSet(folder, set));
+    std::string run = std::string("'") + KIVOR_PROGRAM + "' --game '" + folder + "' 2>'" + folder + "/stderr.txt'";
+    if (c.status == EXIT_NORMAL) {
+      script += run + "; echo $? >'" + folder + "/status.txt'; ";
+      continue;
+    }
+    // The box waits for its answer: Return, once the box has the focus, takes its one button.
+    script += "(" + run + "; echo $? >'" + folder + "/status.txt') & " + FindXWindowStep("id", "KIVOR Debug Info.") +
+              "for i in $(seq 600); do xdotool windowfocus $id 2>/dev/null; "
+              "[ \"$(xdotool getwindowfocus)\" = \"$id\" ] && break; sleep 0.1; done; xdotool key Return; wait; ";
+  }
+  setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+  int status = PlatStartProcess({"timeout", "300", "xvfb-run", "-a", "-n", "241", "-s", "-screen 0 800x600x24",
+                                 "/bin/sh", "-c", script},
+                                true);
+  EXPECT_EQ(status, 0);
+  for (size_t i = 0; i < folders.size(); i++) {
+    SCOPED_TRACE(folders[i]);
+    std::string err = ReadFile(folders[i] + "/stderr.txt");
+    EXPECT_EQ(atoi(ReadFile(folders[i] + "/status.txt").c_str()), cases[i].status) << err;
+    bool started = ReadFile(folders[i] + "/debuglog.txt").find("started") != std::string::npos;
+    EXPECT_EQ(started, cases[i].status == EXIT_NORMAL) << err;
+    if (cases[i].status != EXIT_NORMAL)
+      EXPECT_NE(err.find("ゲーム画面サイズが範囲外です。"), std::string::npos) << err;
+  }
+}
 
 TEST_F(ExitStatus, AGameFolderThatIsNotThereOrIsAFileEndsBeforeAnyWindow) {
   game_.Write("notes.txt", "x");

@@ -71,7 +71,7 @@ TEST_F(Messages, LookupPrefersBuiltinThenTableThenInternalError) {
 // still says what went wrong; a project text of the same id wins over them.
 TEST_F(Messages, IdsOfTheEnginesOwnHaveTextsThatTheTableOverrides) {
   const std::string unknown = LookupMessageText(777777);
-  for (int32_t id : {105010, 108180, 160020, 900060, 900080, 900190}) {
+  for (int32_t id : {105010, 108180, 160020, 900060, 900080, 900190, 901000, 901020}) {
     SCOPED_TRACE(id);
     ASSERT_NE(LookupMessageText(id), nullptr);
     EXPECT_NE(LookupMessageText(id), unknown);

@@ -11,6 +11,7 @@
 #include "app/engine.h"
 #include "platform/headless/headless.h"
 #include "tests/support/game_start_fixture.h"
+#include "tools/lib/assembler.h"
 
 namespace {
 
@@ -43,6 +44,18 @@ TEST_F(Startup, WithoutAProjectTheStartEndsWithTheLibraryNotices) {
   EXPECT_EQ(g_CommandArgCount, 2);
   EXPECT_EQ(g_ExeFolderReal, game_.path());
   EXPECT_EQ(g_ExeFolder[strlen(g_ExeFolder) - 1], '\\');
+}
+
+// Loose compiled files without a pack are a development project: the runtime asks the
+// development compiler for the files, and where there is none it ends with the notices too.
+TEST_F(Startup, LooseCompiledFilesWithoutAPackAskForTheDevelopmentCompiler) {
+  AssembledSet set;
+  ASSERT_TRUE(AssembleListing("file start.txt\n*SYSTEM_START\nend\n", &set)) << set.error;
+  ASSERT_TRUE(WriteLooseSet(game_.path(), set));
+  ASSERT_TRUE(PlatFileExists(game_.path() + "/kvbin/kvcfg.kbn"));
+  EXPECT_EQ(Run(), EXIT_ERROR);
+  EXPECT_STREQ(g_ErrorDialogTitle, "License Information");
+  EXPECT_NE(std::string(LastErrorDialogText()).find("libpng"), std::string::npos);
 }
 
 TEST_F(Startup, InfoSwitchInAnyCaseShowsTheNotices) {

@@ -249,33 +249,40 @@ TEST_F(GifTest, OversizedFramesAndScreensAreRefused) {
   EXPECT_LE(h.mGifFrameCount, 2);
 }
 
-// A screen is bounded by what the file could fill: a one-pixel frame carries a 2048 x 2048
-// screen, not an 8192 x 8192 one, which takes a file of thousands of bytes.
-TEST_F(GifTest, LargeScreensNeedAFileThatCouldFillThem) {
+// Logical screens up to 8192 on a side load whatever the file holds: a small file may carry a
+// small frame on the largest screen. The screen around frame 0 is transparent, and every
+// transparent pixel, inside frame 0 or around it, comes out in the fill colour.
+TEST_F(GifTest, ScreensUpToTheLargestSizeLoadWhateverTheFileHolds) {
   const struct {
-    int side;
-    size_t padding;   // bytes of comment extension that make the file larger
-    bool loads;
-  } cases[] = {{2048, 0, true}, {8192, 0, false}, {8192, 17000, true}};
+    int width, height;
+    bool frame;   // a 2 x 1 frame at (3, 2) whose second pixel is transparent
+  } cases[] = {{2048, 2048, true}, {8192, 8192, true}, {8192, 8192, false}, {8192, 1, false}, {1, 8192, true}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.side) + " padded " + std::to_string(c.padding));
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + (c.frame ? " with a frame" : ""));
+    ResetMessageState();
     GifSpec layout;
-    layout.screenWidth = c.side, layout.screenHeight = c.side;
+    layout.screenWidth = c.width, layout.screenHeight = c.height;
     layout.globalPalette = Palette(4);
-    layout.images = {Image(0, 0, 1, 1, 2)};
-    for (size_t left = c.padding; left > 0;) {
-      size_t n = left < 255 ? left : 255;
-      if (layout.extraBlocks.empty()) layout.extraBlocks = Raw("\x21\xFE");
-      layout.extraBlocks += (char)n;
-      layout.extraBlocks += std::string(n, 'c');
-      left -= n;
+    if (c.frame) {
+      GifImageSpec image = Image(3, 2, 2, 1, 0);
+      image.indexes = {2, 1};
+      image.hasControl = true, image.transparent = true, image.transparentIndex = 1;
+      layout.images = {image};
     }
-    if (!layout.extraBlocks.empty()) layout.extraBlocks += '\0';
+    std::string bytes = MakeGif(layout);
+    EXPECT_LT(bytes.size(), 64u);
     OwnedTarget t;
-    EXPECT_EQ(Decode(MakeGif(layout), &t) == 0, c.loads);
-    if (c.loads) {
-      EXPECT_EQ(t.mWidth, c.side);
-      EXPECT_EQ(PixelAt(t, 0, 0), Colour(2));
+    ASSERT_EQ(Decode(bytes, &t), 0);
+    EXPECT_EQ(ShownMessageId(), 0);
+    EXPECT_EQ(t.mWidth, c.width);
+    EXPECT_EQ(t.mHeight, c.height);
+    EXPECT_EQ(PixelAt(t, 0, 0), g_TransparentFill);
+    EXPECT_EQ(PixelAt(t, c.width - 1, c.height - 1), g_TransparentFill);
+    if (c.frame && c.width > 4 && c.height > 2) {
+      EXPECT_EQ(PixelAt(t, 3, 2), Colour(2));
+      EXPECT_EQ(PixelAt(t, 4, 2), g_TransparentFill);
+      EXPECT_EQ(PixelAt(t, 5, 2), g_TransparentFill);
+      EXPECT_EQ(t.mHasAlpha, 1);
     }
   }
 }

@@ -39,7 +39,10 @@ const ReadBackCase kReadBack[] = {
     {"layer name=\"a\" file=\"\" priority=1 x100=-150\nlayerquery name=\"a\" x=1 out=r", -1},
     {"layer name=\"a\" file=\"\" priority=1 x=5\nlayer name=\"a\" x*=-3\nlayerquery name=\"a\" x=1 out=r", -15},
     {"layer name=\"a\" file=\"\" priority=1 y=4294967301\nlayerquery name=\"a\" y=1 out=r", 5},
-    {"layer name=\"a\" file=\"\" priority=1 y=-30000000\nlayerquery name=\"a\" y100=1 out=r", -3000000000},
+    // The 1/100 y is 100 times y computed in 32 bits: 3000000000 wraps to 3000000000 - 2^32.
+    {"layer name=\"a\" file=\"\" priority=1 y=30000000\nlayerquery name=\"a\" y100=1 out=r", -1294967296},
+    {"layer name=\"a\" file=\"\" priority=1 y=-30000000\nlayerquery name=\"a\" y100=1 out=r", 1294967296},
+    {"layer name=\"a\" file=\"\" priority=1 y=21474836\nlayerquery name=\"a\" y100=1 out=r", 2147483600},
     {"layer name=\"a\" file=\"\" priority=1 y100=777\nlayerquery name=\"a\" y=1 out=r", 7},
     {"layer name=\"a\" file=\"\" priority=1 rule=100\nlayer name=\"a\" rule-=500\nlayerquery name=\"a\" rule=1 out=r", 0},
     {"layer name=\"a\" file=\"\" priority=1 sharpness=65537\nlayerquery name=\"a\" sharpness=1 out=r", 1},
@@ -47,6 +50,16 @@ const ReadBackCase kReadBack[] = {
     {"layer name=\"a\" file=\"\" priority=1\nlayerquery name=\"a\" width=1 out=r", 1},
     {"layer name=\"g/\" width=30 height=20 priority=1\nlayerquery name=\"g/\" width=1 out=r", 30},
     {"layer name=\"g/\" width=30 height=20 priority=1\nlayer name=\"g/\" height=45\nlayerquery name=\"g/\" height=1 out=r", 45},
+    // A group canvas stores the low 32 bits of its sizes, whatever their sign.
+    {"layer name=\"g/\" width=4294967301 height=3 priority=1\nlayerquery name=\"g/\" width=1 out=r", 5},
+    {"layer name=\"g/\" width=30 height=20 priority=1\nlayer name=\"g/\" width=4294967301\n"
+     "layerquery name=\"g/\" width=1 out=r", 5},
+    {"layer name=\"g/\" width=30 height=20 priority=1\nlayer name=\"g/\" width=-4294967295\n"
+     "layerquery name=\"g/\" width=1 out=r", 1},
+    {"layer name=\"g/\" width=30 height=20 priority=1\nlayer name=\"g/\" height=-4294967294\n"
+     "layerquery name=\"g/\" height=1 out=r", 2},
+    {"layer name=\"g/\" width=30 height=20 priority=1\nlayer name=\"g/\" height=4294967295\n"
+     "layerquery name=\"g/\" height=1 out=r", -1},
     {"layer name=\"a\" file=\"\" priority=1 scalex=5000\nlayer name=\"a\" scalex/=0\nlayerquery name=\"a\" scalex=1 out=r", 5000},
     {"layer name=\"a\" file=\"\" priority=1 scaley+=1\nlayerquery name=\"a\" scaley=1 out=r", 10001},
     {"layer name=\"a\" file=\"\" priority=1 emotex=-4\nlayerquery name=\"a\" emotex=1 out=r", -4},

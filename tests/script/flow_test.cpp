@@ -315,15 +315,13 @@ wait frames=1
   EXPECT_EQ(SystemTask()->mBlockDepth, 0);
 }
 
-TEST_F(FlowTest, WaitsResumeOnTimeAndNegativeWaitsNeverStall) {
+TEST_F(FlowTest, WaitsResumeOnTimeAndNegativeMillisecondsNeverStall) {
   ASSERT_TRUE(Boot(R"(
 global int step = 0
 file main.txt
 *SYSTEM_START
 step = 1
 wait frames=3
-step = 2
-wait frames=-5
 step = 3
 wait ms=-1
 step = 4
@@ -338,8 +336,6 @@ wait frames=1000
   RunPasses(2);
   EXPECT_EQ(Int("step"), 1);
   RunPasses(1);
-  EXPECT_EQ(Int("step"), 2);
-  RunPasses(1);
   EXPECT_EQ(Int("step"), 3);
   RunPasses(1);
   EXPECT_EQ(Int("step"), 4);
@@ -349,6 +345,32 @@ wait frames=1000
   RunPasses(1);
   EXPECT_EQ(Int("step"), 6);
   EXPECT_EQ(ShownMessage(), 0);
+}
+
+// The frame count keeps its low 32 bits, sign and all, and the runner counts it down by one a
+// pass until it reaches 0: a count of N resumes the task N passes later, and a negative count
+// is a wait of 2^32 minus its size, which parks the task for as long as a game runs.
+TEST_F(FlowTest, FrameWaitsKeepTheLowThirtyTwoBitsOfTheirCount) {
+  struct Case {
+    const char* frames;
+    int resumesAtPass;   // the pass that runs the command after the wait; 0: still parked
+  } cases[] = {
+      {"0", 1},           {"1", 2},  {"3", 4},  {"4294967297", 2}, {"-4294967296", 1},
+      {"-1", 0},          {"-5", 0}, {"2147483648", 0}, {"-2147483648", 0},
+  };
+  constexpr int kPasses = 300;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.frames);
+    ASSERT_TRUE(Boot(std::string("global int step = 0\nfile main.txt\n*SYSTEM_START\nstep = 1\nwait frames=") +
+                     c.frames + "\nstep = 2\nwait frames=1000\n"));
+    int resumed = 0;
+    for (int pass = 1; pass <= kPasses && resumed == 0; pass++) {
+      RunPasses(1);
+      if (Int("step") == 2) resumed = pass;
+    }
+    EXPECT_EQ(resumed, c.resumesAtPass);
+    EXPECT_EQ(ShownMessage(), 0);
+  }
 }
 
 TEST_F(FlowTest, LabelExistsStoresOneOrZero) {

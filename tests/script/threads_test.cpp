@@ -326,28 +326,35 @@ TEST_F(TaskStateTest, HostileStatesAreRefusedAndLeaveTheTaskAlone) {
   EXPECT_EQ(ShownMessage(), 0);
 }
 
-// Positions must name the commands the runner would have left there. A block end at the else
-// the task resumes at used to pass (it lies inside the file) and made the else jump to itself
-// for ever.
-TEST_F(TaskStateTest, StatePositionsMustNameTheirKindOfCommand) {
+// A state is bounded, not second-guessed: the task resumes at a command of its file (or at its
+// end, where a task stands whose last command yielded), each return lands inside its caller's
+// file, and the depths stay within the stacks. Block and loop records are taken as they stand,
+// since a jump into a block or loop keeps whatever record its depth had and a return leaves
+// records that point into the file it came from; the block and loop commands stop a task
+// whose record leads anywhere but to their own kind of command.
+TEST_F(TaskStateTest, StatePositionsAreBoundedByTheirFilesAndRecordsAreTakenAsTheyStand) {
   struct Case {
     const char* what;
     int32_t command, opener, end, loopStart, loopEnd, returnTo;
+    uint16_t caller;     // 0: the file of the task; else a file number the list does not hold
     int64_t counter, limit;
     bool accepted;
   } cases[] = {
-      {"sound: in the loop, inside a call", 3, 1, 7, 3, 4, 10, 2, -1, true},
-      {"sound: a counted loop", 3, 1, 7, 3, 4, 10, 2, 5, true},
-      {"block end at the else resumed at", 5, 1, 5, 3, 4, 10, 1, -1, false},
-      {"block end at a plain command", 3, 1, 6, 3, 4, 10, 1, -1, false},
-      {"opener that is no if", 3, 2, 7, 3, 4, 10, 1, -1, false},
-      {"block end at an end-loop", 3, 1, 4, 3, 4, 10, 1, -1, false},
-      {"loop start not after a loop", 3, 1, 7, 4, 4, 10, 1, -1, false},
-      {"loop end at the loop's start", 3, 1, 7, 3, 3, 10, 1, -1, false},
-      {"loop counter below zero", 3, 1, 7, 3, 4, 10, -5, 5, false},
-      {"loop counter past its limit", 3, 1, 7, 3, 4, 10, 6, 5, false},
-      {"return not after a call", 3, 1, 7, 3, 4, 9, 1, -1, false},
-      {"resume past the last command", 12, 1, 7, 3, 4, 10, 1, -1, false},
+      {"in the loop, inside a call", 3, 1, 7, 3, 4, 10, 0, 2, -1, true},
+      {"a counted loop", 3, 1, 7, 3, 4, 10, 0, 2, 5, true},
+      {"records a jump into a block and a loop left at zero", 3, 0, 0, 0, 0, 10, 0, 0, 0, true},
+      {"a block end at the else resumed at", 5, 1, 5, 3, 4, 10, 0, 1, -1, true},
+      {"a block end at a plain command", 3, 1, 6, 3, 4, 10, 0, 1, -1, true},
+      {"records from another file, past this one's end", 3, 900, 950, 920, 940, 10, 0, 1, 7, true},
+      {"a counter below zero (a count past 2^31 keeps its low 32 bits)", 3, 1, 7, 3, 4, 10, 0, -5, 5, true},
+      {"a return that lands after no call", 3, 1, 7, 3, 4, 9, 0, 1, -1, true},
+      {"resume at the end of the file", 12, 1, 7, 3, 4, 10, 0, 1, -1, true},
+      {"return to the end of the file", 3, 1, 7, 3, 4, 12, 0, 1, -1, true},
+      {"resume past the end of the file", 13, 1, 7, 3, 4, 10, 0, 1, -1, false},
+      {"resume before the first command", -1, 1, 7, 3, 4, 10, 0, 1, -1, false},
+      {"return past the end of the caller's file", 3, 1, 7, 3, 4, 13, 0, 1, -1, false},
+      {"return to a negative position", 3, 1, 7, 3, 4, -2, 0, 1, -1, false},
+      {"return into a file the list does not hold", 3, 1, 7, 3, 4, 10, 9999, 1, -1, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -356,7 +363,7 @@ TEST_F(TaskStateTest, StatePositionsMustNameTheirKindOfCommand) {
     LoopRecord loop{1, c.loopStart, c.loopEnd, c.counter, c.limit};
     CallFrame frame{};
     frame.mReturnPosition = c.returnTo;
-    frame.mScriptFile = task_->mScriptFile;
+    frame.mScriptFile = c.caller ? c.caller : task_->mScriptFile;
     source.mBlockDepth = 1;
     source.mBlocks[0] = &block;
     source.mLoopDepth = 1;
@@ -372,6 +379,12 @@ TEST_F(TaskStateTest, StatePositionsMustNameTheirKindOfCommand) {
     EXPECT_EQ(used, c.accepted ? (int32_t)state.size() : 0);
     EXPECT_EQ(ShownMessage(), c.accepted ? 0 : 900000);
     EXPECT_EQ(task_->mBlockDepth, c.accepted ? 1 : 0);
+    if (!c.accepted) continue;
+    EXPECT_EQ(task_->mBlocks[0]->mEnd, c.end);
+    EXPECT_EQ(task_->mLoops[0]->mStart, c.loopStart);
+    EXPECT_EQ(task_->mLoops[0]->mCounter, c.counter);
+    EXPECT_EQ(task_->mFrames[0]->mReturnPosition, c.returnTo);
+    EXPECT_EQ(task_->mCommandIndex, c.command);
   }
 }
 
@@ -401,6 +414,244 @@ TEST_F(TaskStateTest, LeavingByARecordThatPointsElsewhereStopsTheTask) {
     task_->mWaitFrames = 0;
     RunPasses(1);
     EXPECT_EQ(ShownMessage(), c.message);
+  }
+}
+
+// Worker scripts that wait at every kind of place a task can stand: in loops and blocks entered
+// by a jump, after a return from inside a loop of another file, at the bottom of 63 nested
+// calls, part-way through counted loops. Each logs what it does and ends at DONE with its depths.
+const char* const kWorkers = R"(
+global str log = ""
+global str saved = ""
+global int done = 0
+global int lc@48 = 0
+global int depth = 0
+global int tries = 0
+global int qb = 0
+global int qc = 0
+global int ql = 0
+file w1.txt
+*A_START
+log = log + "a"
+jump A_IN
+loop 3
+  log = log + "x"
+*A_IN
+  log = log + "b" + str(lc)
+  wait frames=1
+  log = log + "c"
+endloop
+log = log + "d"
+jump DONE
+*B_START
+jump B_IN
+if 0
+  log = log + "x"
+*B_IN
+  log = log + "b"
+  wait frames=1
+  log = log + "c"
+endif
+log = log + "d"
+jump DONE
+*I_START
+jump I_IN
+loop 2
+  if 1
+    log = log + "x"
+*I_IN
+    log = log + "y" + str(lc)
+    wait frames=1
+  endif
+endloop
+log = log + "z"
+jump DONE
+*C_START
+loop 4
+  log = log + "o" + str(lc)
+  wait frames=1
+  if lc == 2
+    jump C_OUT
+  endif
+*C_BACK
+  log = log + "k"
+endloop
+log = log + "e"
+jump DONE
+*C_OUT
+log = log + "p"
+jump C_BACK
+*D_START
+log = log + "s"
+call D_SUB
+log = log + "r" + str(lc)
+wait frames=1
+log = log + "t"
+loop 2
+  log = log + "u" + str(lc)
+  wait frames=1
+endloop
+jump DONE
+*E_START
+depth = 0
+call E_DEEP
+log = log + "e" + str(depth)
+jump DONE
+*E_DEEP
+depth += 1
+jump ("E_STEP" + str(depth < 63))
+*E_STEP1
+call E_DEEP
+jump ("E_BACK" + str(depth % 21 == 0))
+*E_STEP0
+log = log + "z" + str(depth)
+wait frames=1
+jump ("E_BACK" + str(depth % 21 == 0))
+*E_BACK1
+log = log + "w" + str(depth)
+wait frames=1
+*E_BACK0
+depth -= 1
+return
+*F_START
+loop 3
+  loop 2
+    log = log + str(lc)
+    wait frames=1
+    if lc == 1
+      continue
+    endif
+    log = log + "n"
+  endloop
+  log = log + "m" + str(lc)
+endloop
+loop -1
+  log = log + "q" + str(lc)
+  wait frames=1
+  if lc >= 3
+    break
+  endif
+endloop
+log = log + "f"
+jump DONE
+*G_START
+tries = 0
+if 1
+  tries += 1
+  log = log + "g" + str(tries)
+  wait frames=1
+  if tries < 3
+    repeatblock 2
+  endif
+  log = log + "h"
+endif
+log = log + "i"
+jump DONE
+*H_START
+loop 2
+  if 1
+    call H_SUB
+    log = log + "h" + str(lc)
+  endif
+endloop
+log = log + "j"
+jump DONE
+*J_START
+if 1
+  call J_SUB
+  log = log + "k"
+endif
+log = log + "l"
+jump DONE
+*DONE
+taskquery out=qb blocks=1
+taskquery out=qc calls=1
+taskquery out=ql loops=1
+log = log + "|" + str(qb) + str(qc) + str(ql)
+done = 1
+*DONE_PARK
+wait frames=100000
+jump DONE_PARK
+file w2.txt
+*D_SUB
+loop 5
+  log = log + "v" + str(lc)
+  wait frames=1
+  if lc == 3
+    return
+  endif
+endloop
+return
+*H_SUB
+loop 2
+  log = log + "i" + str(lc)
+  wait frames=1
+endloop
+return
+*J_SUB
+jump J_IN
+loop 3
+  log = log + "x"
+*J_IN
+  log = log + "j" + str(lc)
+  wait frames=1
+endloop
+return
+)";
+
+// The main task starts the worker "T"; with a delay it takes T's state after that many passes,
+// ends T and starts "U" from the state.
+std::string WorkerGame(const char* label, int delay) {
+  std::string main = std::string("file main.txt\n*SYSTEM_START\ntaskstart name=\"T\" label=\"") + label + "\"\n";
+  if (delay > 0)
+    main += "wait frames=" + std::to_string(delay) +
+            "\ntaskquery name=\"T\" out=saved state=1\ntaskend name=\"T\"\n"
+            "taskstart name=\"U\" label=\"PARKED\" state=saved\n";
+  main += "wait frames=100000\n*PARKED\nwait frames=100000\n";
+  return std::string(kWorkers) + main;
+}
+
+TEST_F(ThreadsTest, StatesTakenAnywhereResumeAsTheTaskWouldHaveGoneOn) {
+  struct Case {
+    const char* what;
+    const char* label;
+    const char* log;   // what the worker logs when nothing interrupts it
+  } cases[] = {
+      {"a loop body entered by a jump (its record still at zero)", "A_START", "ab0cd|000"},
+      {"an if block entered by a jump", "B_START", "bcd|000"},
+      {"a block inside a loop, both entered by a jump", "I_START", "y0z|000"},
+      {"a loop left by a jump and entered again part-way", "C_START", "o1ko2pko3ko4ke|000"},
+      {"after a return from inside a loop and a block of another file", "D_START", "sv1v2v3r3tu1u2|000"},
+      {"63 nested calls deep", "E_START", "z63w63w42w21e0|000"},
+      {"counted loops part-way, continue and break", "F_START", "12nm112nm212nm3q1q2q3f|000"},
+      {"a block repeated from an inner block", "G_START", "g1g2g3hi|000"},
+      {"a call from a loop and a block into a loop of another file", "H_START", "i1i2h1i1i2h2j|000"},
+      {"a jump inside a subroutine into a loop of its file", "J_START", "j0kl|000"},
+  };
+  constexpr int kMostPasses = 200;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The task that runs on undisturbed, and how many passes it takes.
+    ASSERT_TRUE(ResetScriptEngine(folder_.path()));
+    ClearMessage();
+    ASSERT_TRUE(BootListing(WorkerGame(c.label, 0)));
+    int passes = 0;
+    while (Int("done") == 0 && passes < kMostPasses) RunPasses(1), passes++;
+    EXPECT_STREQ(LastErrorDialogText(), "");
+    EXPECT_EQ(Text("log"), c.log);
+    // The same work interrupted after every pass: the state text carries it on in a new task.
+    for (int delay = 1; delay <= passes + 1; delay++) {
+      SCOPED_TRACE("state taken after " + std::to_string(delay) + " passes");
+      ASSERT_TRUE(ResetScriptEngine(folder_.path()));
+      ClearMessage();
+      ASSERT_TRUE(BootListing(WorkerGame(c.label, delay)));
+      for (int k = 0; k < kMostPasses && (Int("done") == 0 || k <= delay) && !g_QuitFlag; k++) RunPasses(1);
+      EXPECT_STREQ(LastErrorDialogText(), "");
+      EXPECT_FALSE(Text("saved").empty());
+      EXPECT_EQ(Text("log"), c.log);
+      EXPECT_EQ(Task("T"), nullptr);
+      EXPECT_NE(Task("U"), nullptr);
+    }
   }
 }
 
