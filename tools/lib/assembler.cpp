@@ -88,6 +88,10 @@ bool Tokenize(const std::string& line, Tokens* tokens, std::string* error) {
       } else {
         while (k < line.size() && ((line[k] >= '0' && line[k] <= '9') || line[k] == '.')) k++;
         std::string n = line.substr(start, k - start);
+        if (std::count(n.begin(), n.end(), '.') > 1) {
+          *error = "bad number " + n;
+          return false;
+        }
         if (n.find('.') != std::string::npos) {
           t.kind = Token::REAL;
           t.r = strtod(n.c_str(), nullptr);
@@ -613,8 +617,11 @@ bool Assembler::Declare(const Tokens& t, size_t at, bool command, uint8_t scope)
       bool negative = IsOp(t[at], "-");
       const Token& lit = t[negative ? at + 1 : at];
       if (lit.kind != Token::INT && lit.kind != Token::REAL) return Fail("a defined number needs a literal value");
+      // A real given to an integer is cut toward zero, when an integer can hold it.
+      if (type == T_INT && lit.kind == Token::REAL && !(lit.r > -9.2e18 && lit.r < 9.2e18))
+        return Fail("the value is out of an integer's range");
       double r = lit.kind == Token::REAL ? lit.r : (double)lit.i;
-      int64_t i = lit.kind == Token::INT ? lit.i : (int64_t)lit.r;
+      int64_t i = lit.kind == Token::INT ? lit.i : type == T_INT ? (int64_t)lit.r : 0;
       d.intValue = negative ? -i : i;
       d.realValue = negative ? -r : r;
       at += negative ? 2 : 1;
