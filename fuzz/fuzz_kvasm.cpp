@@ -9,6 +9,8 @@
 #include "tools/lib/pack_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // The harness's platform, as every target has it (and its guard that no input starts a program).
+  FuzzStart();
   std::string listing, error;
   if (!TextToCp932(std::string(reinterpret_cast<const char*>(data), size), "fuzz.txt", &listing, &error)) return 0;
   AssembledSet set;
