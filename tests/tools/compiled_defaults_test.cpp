@@ -168,7 +168,7 @@ TEST_F(CompiledSystemVariables, TheirShapesComeFromWhatTheReadersServe) {
     ASSERT_NE(v, nullptr) << c.number;
     EXPECT_EQ(v->mType, c.type) << c.number;
     EXPECT_EQ(v->mDimCount, c.elements ? 1 : 0) << c.number;
-    if (c.elements) EXPECT_EQ(v->mDims[0], c.elements) << c.number;
+    EXPECT_EQ(v->mDimCount ? v->mDims[0] : 0, c.elements) << c.number;
   }
   EXPECT_EQ(GetVariable(20)->mType, VAR_NONE);   // numbers no reader knows stay undefined
 }
