@@ -82,8 +82,8 @@ TEST_F(CompiledMessages, EveryIdTheRuntimeRaisesHasItsText) {
   for (int32_t id : inTable) EXPECT_TRUE(ids.count(id)) << id;
 }
 
-// Where the Parts give a text, the table carries it as they give it.
-TEST_F(CompiledMessages, TheTextsThePartsGiveStandAsGiven) {
+// The texts built into the runtime stand in the table word for word.
+TEST_F(CompiledMessages, TheBuiltInTextsStandWordForWord) {
   AssembledSet set;
   ASSERT_TRUE(AssembleListing("file main.txt\n*SYSTEM_START\nend\n", &set)) << set.error;
   ASSERT_TRUE(LoadMessages(&set));
