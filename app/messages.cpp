@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/engine.h"
+#include "app/message_texts.h"
 #include "platform/platform.h"
 
 MessageTable g_MessageTable;
@@ -18,56 +19,12 @@ bool (*g_ScriptLocation)(const char** file, int32_t* line);
 
 namespace {
 
-// Texts built into the program. They are written here in UTF-8 and turned into the engine's
-// code page once, on first use, so every caller sees code page 932 like the table's texts.
-struct BuiltinText {
-  int32_t id;
-  const char* utf8;
-};
-
-const BuiltinText kBuiltinTexts[] = {
-    {100000,
-     "This program uses the following libraries.\n\n"
-     "Ogg Vorbis (libvorbis, libvorbisfile, libogg)\nCopyright (c) Xiph.Org Foundation\n\n"
-     "libpng\nCopyright (c) the PNG Reference Library authors\n\n"
-     "zlib\nCopyright (c) Jean-loup Gailly and Mark Adler"},
-    {100010, "メモリ不足です。"},
-    {104010, "[%s]ファイルを\n読み込めませんでした。"},
-    {104030, "メモリ不足のため[%s]ファイルを\n読み込めませんでした。"},
-    {104060, "[%s]ファイルが\n存在しません。"},
-    {104100, "パックファイル中に破損ファイルが見つかりました。\n\nPacFile = %s\nFile = %s"},
-    {104110, "フォルダの数が多すぎます。"},
-    {104111, "フォルダの階層が深すぎます。"},
-    {104120, "パックファイル仕様が現在の仕様と一致しません。\n\n[%s]"},
-    {104130, "パックファイルを同時に扱えるのは %d 個までです。"},
-    {104140, "パックファイル内に含まれるファイルが、合計 %d 個を超えました。"},
-    {104150, "パックファイル内のファイル\n[%s]が\n重複しています。"},
-    {106010, "メモリ不足により\n[%s]ファイルを展開出来ませんでした。"},
-    {900040, "[内部エラー]\n\nバッファ不足により\n[%s]ファイルを展開出来ませんでした。"},
-    {901040, "[内部エラー]\n\nパックファイル[%s]が\nオープンできませんでした。"},
-};
-constexpr int kBuiltinCount = sizeof kBuiltinTexts / sizeof kBuiltinTexts[0];
-
-// Texts of the ids this engine chose itself, for faults no game's message table names: broken
-// set files and records, a script run past its end, an expression beyond the evaluator's
-// limits, a task state too long for a text, and a project without its start label; and of the
-// two refusals of the project settings, which come before the game's table is loaded and so
-// could never show the game's own text. A project text of the same id still wins; these stand
-// in only where the table has none, so the player learns what went wrong rather than reading
-// the internal-error text.
-const BuiltinText kOwnTexts[] = {
-    {105010, "[%s]ファイルが\n壊れています。"},
-    {108180, "ラベル[%s]が\n見つかりません。"},
-    {160020, "式が複雑すぎるため\n計算できません。"},
-    {900060, "[内部エラー]\n\nコマンドの引数が壊れています。"},
-    {900080, "[内部エラー]\n\nスクリプトの最後を越えて実行しようとしました。"},
-    {900190, "[内部エラー]\n\nタスクの状態が長すぎるため\n文字列に収まりません。"},
-    {901000, "プロジェクト設定のタイトルが長すぎます。\n\nタイトルは 128 バイトまでです。"},
-    {901020,
-     "プロジェクト設定のゲーム画面サイズが範囲外です。\n\n"
-     "幅は 128 から 8192、高さは 16 から 8192 までです。\n(幅と高さが両方 0 ならデスクトップのサイズになります。)"},
-};
-constexpr int kOwnCount = sizeof kOwnTexts / sizeof kOwnTexts[0];
+// The texts are written in UTF-8 and turned into the engine's code page once, on first use, so
+// every caller sees code page 932 like the table's texts.
+const auto& kBuiltinTexts = kBuiltinMessageTexts;
+constexpr int kBuiltinCount = sizeof kBuiltinMessageTexts / sizeof kBuiltinMessageTexts[0];
+const auto& kOwnTexts = kOwnMessageTexts;
+constexpr int kOwnCount = sizeof kOwnMessageTexts / sizeof kOwnMessageTexts[0];
 const char* const kUnknownIdText =
     "[内部エラー]\n\nエラー文字列の指定ミスです。\nシステム開発者までお問い合わせください。";
 const char* const kLocationPrefix = "[対象ファイル]\n%s\n\n[場所]\n%d 行目\n\n[内容]\n\n";

@@ -462,6 +462,14 @@ void ScriptSeeds(const std::string& demoListing) {
   }
 }
 
+// The assembler's seeds are the project's listings as their authors write them, in UTF-8.
+void KvasmSeeds(const std::string& demoListing) {
+  Seed("kvasm", "demo.txt", ReadWhole(demoListing));
+  Seed("kvasm", "expressions.txt", kExpressionListing);
+  Seed("kvasm", "savedata.txt", std::string(kFuzzMessages) + kSaveDataListing);
+  Seed("kvasm", "taskstate.txt", std::string(kFuzzMessages) + kTaskStateListing);
+}
+
 std::vector<FuzzFile> SetFiles(const AssembledSet& set) {
   std::vector<FuzzFile> files;
   for (const auto& [name, bytes] : set.files) files.push_back({name, bytes});
@@ -521,6 +529,7 @@ int main(int argc, char** argv) {
   SoundSeeds();
   PackSeeds();
   ScriptSeeds(argv[2]);
+  KvasmSeeds(argv[2]);
   SaveDataSeeds();
   TaskStateSeeds();
   return 0;

@@ -14,9 +14,10 @@ namespace {
 const char kUsage[] = "kvasm [--pack] LISTING GAME_FOLDER";
 const char kHelp[] =
     "Assembles a script listing into the compiled files of a game.\n"
-    "The listing is UTF-8 (converted to code page 932 here; a character without a code page\n"
-    "932 form is refused with its line) or already code page 932. See tools/README.md for the\n"
-    "listing language.\n"
+    "The listing is UTF-8 or UTF-16 with its byte-order mark (converted to code page 932 here; a\n"
+    "character without a code page 932 form is refused with its line) or already code page 932.\n"
+    "A mistake is told as FILE:LINE and nothing is written. See tools/README.md for the listing\n"
+    "language.\n"
     "  --pack      write GAME_FOLDER/data.kpk instead of loose files under GAME_FOLDER/kvbin\n"
     "  -h, --help  show this help\n";
 

@@ -4,7 +4,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "tools/lib/pack_writer.h"
 #include "tools/lib/program_bundle.h"
 #include "tools/lib/tool_options.h"
 
@@ -13,6 +15,7 @@ namespace {
 const char kUsage[] = "kvbundle [--image SAVER.bmp] RUNTIME PACK.kpk OUT";
 const char kHelp[] =
     "Writes OUT: a copy of the runtime program RUNTIME with the pack appended, a game in one file.\n"
+    "Movies in the pack are left out with a warning: they play only as loose files beside OUT.\n"
     "  --image SAVER.bmp  also append a 24-bit BMP picture for the screen-saver mode\n"
     "  -h, --help         show this help\n";
 
@@ -44,7 +47,16 @@ int main(int argc, char** argv) {
     fprintf(stderr, "kvbundle: cannot read %s\n", args.operands[1].c_str());
     return 1;
   }
-  std::string error;
+  std::string error, filtered;
+  std::vector<std::string> movies;
+  if (!FilterPack(pack, IsMovieName, &filtered, &movies, &error)) {
+    fprintf(stderr, "kvbundle: %s: %s\n", args.operands[1].c_str(), error.c_str());
+    return 1;
+  }
+  for (const std::string& movie : movies)
+    fprintf(stderr, "kvbundle: warning: %s left out: movies play only as loose files; put it beside %s\n",
+            movie.c_str(), args.operands[2].c_str());
+  pack = filtered;
   if (!BundleProgramFile(args.operands[0], args.operands[2], pack, image, &error)) {
     fprintf(stderr, "kvbundle: %s\n", error.c_str());
     return 1;

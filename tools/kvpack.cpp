@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "tools/lib/listing_text.h"
@@ -17,7 +18,9 @@ namespace {
 const char kUsage[] = "kvpack [--stored] [--no-repair] FOLDER OUT.kpk";
 const char kHelp[] =
     "Packs every file below FOLDER into the pack OUT.kpk. File names in UTF-8 are stored in code\n"
-    "page 932; a name without a code page 932 form is refused.\n"
+    "page 932; a name without a code page 932 form is refused, and so are two names that differ\n"
+    "only in case (a pack knows them as one). Movies are left out with a warning: they play only\n"
+    "as loose files in the game folder.\n"
     "  --stored     keep the data as it is instead of compressing it\n"
     "  --no-repair  leave out the repair records\n"
     "  -h, --help   show this help\n";
@@ -45,7 +48,14 @@ int main(int argc, char** argv) {
   // A sorted list gives the same pack from the same folder every time.
   std::sort(found.begin(), found.end());
   std::vector<PackWriterFile> files;
+  std::map<std::string, std::string> paths;   // the path of each file by its name in the pack
   for (const fs::path& p : found) {
+    std::string name = fs::relative(p, folder).generic_string();
+    if (IsMovieName(name)) {
+      fprintf(stderr, "kvpack: warning: %s left out: movies play only as loose files; put it in the game folder\n",
+              p.c_str());
+      continue;
+    }
     std::ifstream in(p, std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
@@ -54,15 +64,21 @@ int main(int argc, char** argv) {
       return 1;
     }
     PackWriterFile f;
-    std::string name = fs::relative(p, folder).generic_string();
     if (!NameToCp932(name, &f.name)) {
       fprintf(stderr, "kvpack: %s: the name has no code page 932 form\n", p.c_str());
       return 1;
     }
+    paths[f.name] = p.string();
     f.bytes = bytes.str();
     f.compress = !args.Has("--stored");
     f.repair = !args.Has("--no-repair");
     files.push_back(std::move(f));
+  }
+  std::string first, second;
+  if (FindPackNameClash(files, &first, &second)) {
+    fprintf(stderr, "kvpack: %s and %s differ only in case and would be one file in the pack; rename one\n",
+            paths[first].c_str(), paths[second].c_str());
+    return 1;
   }
   // The game folder the pack goes into is made when it is not there yet.
   fs::path out(args.operands[1]);

@@ -1,8 +1,6 @@
 // The tools as a game author runs them: their command lines, UTF-8 listings turned into code
 // page 932 (or refused with their line), and the example game of tools/README.md built with the
 // README's own commands and played headless to its end.
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,37 +16,10 @@
 #include "platform/platform.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/loose_files.h"
+#include "tests/tools/tools_fixture.h"
 #include "tools/lib/assembler.h"
 
 namespace {
-
-const std::string kTools = std::string(KIVOR_BINARY_DIR) + "/tools/";
-
-struct Result {
-  int status = -1;
-  std::string output;   // stdout and stderr together
-};
-
-// Runs a shell command line in `folder`, at most two minutes.
-Result Shell(const std::string& folder, const std::string& command) {
-  std::string line = "cd '" + folder + "' && timeout 120 sh -c '" + command + "' 2>&1";
-  Result r;
-  FILE* p = popen(line.c_str(), "r");
-  if (!p) return r;
-  char buffer[512];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) r.output.append(buffer, n);
-  int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 std::string Cp932(const std::string& utf8) {
   std::string out;

@@ -3,16 +3,20 @@
 #include "tools/lib/assembler.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "app/format_keys.h"
 #include "tools/lib/binary_writer.h"
 #include "tools/lib/command_defs.h"
+#include "tools/lib/message_table.h"
 #include "tools/lib/pack_writer.h"
+#include "tools/lib/system_variables.h"
 
 namespace {
 
@@ -30,11 +34,34 @@ struct Token {
   double r = 0;
 };
 
+// The tokens of one line, read through an index that gives the end token past the last, so no
+// rule can read beyond the line however it ends.
+struct Tokens {
+  std::vector<Token> list;
+  const Token& operator[](size_t k) const {
+    static const Token kEnd;
+    return k < list.size() ? list[k] : kEnd;
+  }
+};
+
+// Bounds of the compiled formats and of what the runtime holds.
+constexpr size_t MAX_TEXT_VALUE = 4095;        // a text value stays below 4096 bytes
+constexpr size_t MAX_MESSAGE_TEXT = 8190;      // bytes of one message line
+constexpr int MAX_EXPRESSION_NESTING = 200;    // parentheses, unary minus and subscripts
+constexpr int64_t MAX_VARIABLE_NUMBER = 65535; // numbers travel in 16 bits
+constexpr size_t MAX_OPEN_BLOCKS = 255;        // label depths are stored in a byte
+constexpr size_t MAX_NAME_BYTES = 255;         // label names are stored with a byte length
+constexpr int MAX_CALL_VALUES = 16;            // integers, reals and texts of a call or return
+constexpr int MAX_DIMENSIONS = 8;
+constexpr size_t MAX_MESSAGES = 256;           // texts past these the runtime never reads
+constexpr size_t MAX_COUNT16 = 65535;          // script files, definitions
+
 bool IsIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (uint8_t)c >= 0x80; }
 bool IsIdentChar(char c) { return IsIdentStart(c) || (c >= '0' && c <= '9'); }
 
 // Splits one line into tokens; false with `error` set on a bad character or text.
-bool Tokenize(const std::string& line, std::vector<Token>* out, std::string* error) {
+bool Tokenize(const std::string& line, Tokens* tokens, std::string* error) {
+  std::vector<Token>* out = &tokens->list;
   static const char* const kOps[] = {"||", "&&", "==", "!=", "<=", ">=", "+=", "-=", "*=", "/=", "%=", "&=", "|=",
                                      "^=", "<",  ">",  "+",  "-",  "*",  "/",  "%",  "&",  "|",  "^",  "(",  ")",
                                      "[",  "]",  ",",  "=",  "@"};
@@ -53,16 +80,29 @@ bool Tokenize(const std::string& line, std::vector<Token>* out, std::string* err
         k += 2;
         while (k < line.size() && isxdigit((unsigned char)line[k])) k++;
         t.kind = Token::INT;
+        if (k == start + 2 || k - start - 2 > 16) {
+          *error = "bad hexadecimal number " + line.substr(start, k - start);
+          return false;
+        }
         t.i = (int64_t)strtoull(line.substr(start + 2, k - start - 2).c_str(), nullptr, 16);
       } else {
         while (k < line.size() && ((line[k] >= '0' && line[k] <= '9') || line[k] == '.')) k++;
         std::string n = line.substr(start, k - start);
+        if (std::count(n.begin(), n.end(), '.') > 1) {
+          *error = "bad number " + n;
+          return false;
+        }
         if (n.find('.') != std::string::npos) {
           t.kind = Token::REAL;
           t.r = strtod(n.c_str(), nullptr);
         } else {
           t.kind = Token::INT;
+          errno = 0;
           t.i = (int64_t)strtoull(n.c_str(), nullptr, 10);
+          if (errno == ERANGE || t.i < 0) {
+            *error = "number " + n + " is too large";
+            return false;
+          }
         }
       }
       out->push_back(t);
@@ -75,6 +115,10 @@ bool Tokenize(const std::string& line, std::vector<Token>* out, std::string* err
         *error = "unterminated text";
         return false;
       }
+      if (end - k - 1 > MAX_MESSAGE_TEXT) {
+        *error = "a text longer than " + std::to_string(MAX_MESSAGE_TEXT) + " bytes";
+        return false;
+      }
       t.kind = Token::TEXT;
       t.text = line.substr(k + 1, end - k - 1);
       out->push_back(t);
@@ -85,7 +129,11 @@ bool Tokenize(const std::string& line, std::vector<Token>* out, std::string* err
       size_t start = ++k;
       while (k < line.size() && line[k] >= '0' && line[k] <= '9') k++;
       t.kind = Token::VAR;
-      t.i = atoll(line.substr(start, k - start).c_str());
+      t.i = k - start > 6 ? MAX_VARIABLE_NUMBER + 1 : atoll(line.substr(start, k - start).c_str());
+      if (k == start || t.i > MAX_VARIABLE_NUMBER) {
+        *error = "'$' needs a variable number from 0 to " + std::to_string(MAX_VARIABLE_NUMBER);
+        return false;
+      }
       out->push_back(t);
       continue;
     }
@@ -110,7 +158,10 @@ bool Tokenize(const std::string& line, std::vector<Token>* out, std::string* err
       }
     }
     if (!matched) {
-      *error = std::string("unexpected character '") + c + "'";
+      char shown[8];
+      if ((uint8_t)c < 0x20 || (uint8_t)c == 0x7F) snprintf(shown, sizeof shown, "\\x%02X", (uint8_t)c);
+      else snprintf(shown, sizeof shown, "%c", c);
+      *error = std::string("unexpected character '") + shown + "'";
       return false;
     }
   }
@@ -155,21 +206,43 @@ void IntLiteral(std::string* code, int64_t v) {
   else Item(code, 'L', LittleEndian((uint64_t)v, 8));
 }
 
-void TextLiteral(std::string* code, const std::string& text) {
-  char delimiter = '"';
-  for (char c : std::string("\"'`~|\x01"))
-    if (text.find(c) == std::string::npos) {
-      delimiter = c;
-      break;
-    }
-  Item(code, 'M', std::string(1, delimiter) + text + delimiter);
+const char kTextDelimiters[] = "\"'`~|\x01";
+
+// The first delimiter the text does not hold; 0 when it holds them all.
+char TextDelimiter(const std::string& text) {
+  for (const char* d = kTextDelimiters; *d; d++)
+    if (text.find(*d) == std::string::npos) return *d;
+  return 0;
 }
 
-// Expressions over a token list, by precedence climbing.
+// A text literal fits the evaluator when it is short enough for a text value and some
+// delimiter can close it.
+bool TextLiteralFits(const std::string& text, std::string* error) {
+  if (text.size() > MAX_TEXT_VALUE) {
+    *error = "a text value longer than " + std::to_string(MAX_TEXT_VALUE) + " bytes";
+    return false;
+  }
+  if (!TextDelimiter(text)) {
+    *error = "a text holding every one of \" ' ` ~ | and byte 1 cannot be written";
+    return false;
+  }
+  return true;
+}
+
+void TextLiteral(std::string* code, const std::string& text) {
+  Item(code, 'M', std::string(1, TextDelimiter(text)) + text + TextDelimiter(text));
+}
+
+// The types of variables by number, for `$N`: a number nobody declared is taken as an integer.
+using NumberTypes = std::map<int, uint8_t>;
+
+// Expressions over a token list, by precedence climbing; nesting is bounded so no listing can
+// take the assembler's stack.
 class ExprParser {
  public:
-  ExprParser(const std::vector<Token>& tokens, size_t* at, const std::map<std::string, VarInfo>* vars)
-      : t_(tokens), at_(*at), vars_(vars) {}
+  ExprParser(const Tokens& tokens, size_t* at, const std::map<std::string, VarInfo>* vars,
+             const NumberTypes* numberTypes)
+      : t_(tokens), at_(*at), vars_(vars), numberTypes_(numberTypes) {}
   bool Parse(Expr* out, std::string* error) {
     bool ok = Binary(1, out);
     if (!ok) *error = error_;
@@ -208,7 +281,17 @@ class ExprParser {
     return op[0];
   }
 
+  // Counts one level of nesting for the life of a parse step.
+  struct Nested {
+    explicit Nested(int* depth) : depth_(depth) { ++*depth_; }
+    ~Nested() { --*depth_; }
+    int* depth_;
+  };
+  bool TooDeep() { return Fail("expression nested more than " + std::to_string(MAX_EXPRESSION_NESTING) + " deep"); }
+
   bool Binary(int minPrecedence, Expr* out) {
+    Nested level(&depth_);
+    if (depth_ > MAX_EXPRESSION_NESTING) return TooDeep();
     if (!Unary(out)) return false;
     for (;;) {
       if (Peek().kind != Token::OP) return true;
@@ -227,13 +310,12 @@ class ExprParser {
   }
 
   bool Unary(Expr* out) {
-    if (IsOp("-")) {
-      at_++;
-      if (!Unary(out)) return false;
-      Item(&out->code, 'R');
-      return true;
-    }
-    return Primary(out);
+    int minus = 0;
+    for (; IsOp("-"); at_++)
+      if (++minus > MAX_EXPRESSION_NESTING) return TooDeep();
+    if (!Primary(out)) return false;
+    for (int k = 0; k < minus; k++) Item(&out->code, 'R');
+    return true;
   }
 
   bool Variable(int number, uint8_t type, Expr* out) {
@@ -276,11 +358,18 @@ class ExprParser {
         out->type = T_REAL;
         return true;
       case Token::TEXT:
+        if (!TextLiteralFits(tok.text, &error_)) return false;
         TextLiteral(&out->code, tok.text);
         out->type = T_TEXT;
         return true;
-      case Token::VAR:
-        return Variable((int)tok.i, T_INT, out);
+      case Token::VAR: {
+        uint8_t type = T_INT;
+        if (numberTypes_) {
+          auto known = numberTypes_->find((int)tok.i);
+          if (known != numberTypes_->end()) type = known->second;
+        }
+        return Variable((int)tok.i, type, out);
+      }
       case Token::OP:
         if (tok.text == "(") {
           if (!Binary(1, out)) return false;
@@ -319,14 +408,17 @@ class ExprParser {
     }
   }
 
-  const std::vector<Token>& t_;
+  const Tokens& t_;
   size_t& at_;
   const std::map<std::string, VarInfo>* vars_;
+  const NumberTypes* numberTypes_;
+  int depth_ = 0;
   std::string error_;
 };
 
 struct Block {
   bool isLoop;
+  int line = 0;                   // where the block or loop opened
   size_t loopEnd = 0;             // argument to patch with the loop end
   std::vector<size_t> ends;       // arguments to patch with the block end
   int64_t nextAlternative = -1;   // argument to patch with the next alternative, -1 none
@@ -357,30 +449,59 @@ struct Definition {
   std::string textCode;
 };
 
+bool IsOp(const Token& t, const char* op) { return t.kind == Token::OP && t.text == op; }
+
+// The assignment operators in the order of their codes.
+const char* const kAssignOps[] = {"=", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^="};
+
+int AssignOp(const Token& t) {
+  for (int k = 0; k < 9; k++)
+    if (IsOp(t, kAssignOps[k])) return k;
+  return -1;
+}
+
+// The keys `config` takes.
+bool IsConfigKey(const std::string& key) {
+  static const char* const kKeys[] = {"width",  "height", "title",  "show",       "sound",             "debug",
+                                      "gamethread", "sizing", "framed", "loosefirst", "loosefirstrelease", "project"};
+  for (const char* k : kKeys)
+    if (key == k) return true;
+  return false;
+}
+
 class Assembler {
  public:
   bool Run(const std::string& listing, AssembledSet* out);
 
  private:
-  bool Line(const std::vector<Token>& t);
+  bool Line(const Tokens& t);
   bool Fail(const std::string& e) {
     error_ = e;
     return false;
   }
+  // A mistake found after the listing was read, told at the line it concerns.
+  bool FailAt(int line, const std::string& e) {
+    line_ = line;
+    return Fail(e);
+  }
   FileState& File() { return files_.back(); }
-  bool ParseExpr(const std::vector<Token>& t, size_t* at, Expr* e) {
+  bool ParseExpr(const Tokens& t, size_t* at, Expr* e) {
     std::string error;
-    ExprParser p(t, at, &vars_);
+    ExprParser p(t, at, &vars_, &numberTypes_);
     if (!p.Parse(e, &error)) return Fail(error);
     return true;
   }
-  // Appends one argument record with its expression; returns its index.
+  // Appends one argument record with its expression; returns its index (the command's count of
+  // arguments is a byte: `Line` refuses a command with more).
   size_t AddArgument(uint8_t param, uint8_t kind, uint8_t op, const std::string& code) {
     ScriptImage& img = File().image;
     img.arguments.push_back({param, kind, op, (uint32_t)code.size(), (uint32_t)img.expressions.size()});
     img.expressions += code;
     img.commands.back().argCount++;
     return img.arguments.size() - 1;
+  }
+  bool RoomForArgument() {
+    return File().image.commands.back().argCount < 255 ? true : Fail("a command with more than 255 arguments");
   }
   void AddCommand(int code, uint8_t callCount = 0) {
     File().image.commands.push_back({(uint8_t)code, 0, callCount, (uint32_t)line_});
@@ -392,19 +513,25 @@ class Assembler {
     if (valueType == 2 && exprType == T_TEXT) return 3;
     return exprType == T_REAL ? 2 : 1;
   }
-  bool Declare(const std::vector<Token>& t, size_t at, bool command, uint8_t scope);
-  bool OptionalCount(int code, const std::vector<Token>& t, size_t at);
-  bool Values(int intBase, int realBase, int textBase, const std::vector<Token>& t, size_t at);
-  bool NeedFile() { return files_.empty() ? Fail("no file started") : true; }
+  bool Declare(const Tokens& t, size_t at, bool command, uint8_t scope);
+  bool DeclaredNumber(const Tokens& t, size_t* at, int* number);
+  bool OptionalCount(int code, const Tokens& t, size_t at);
+  bool Values(int intBase, int realBase, int textBase, const Tokens& t, size_t at);
+  bool OpenBlock(bool isLoop);
+  bool Message(const Tokens& t);
+  bool Config(const Tokens& t);
+  bool NeedFile() { return files_.empty() ? Fail("no file started (a 'file NAME' line comes first)") : true; }
+  bool Finish();
   void Emit(AssembledSet* out);
 
   std::map<std::string, VarInfo> vars_;
+  NumberTypes numberTypes_;
   int nextVar_ = 1000;
   int highestVar_ = 999;
   std::vector<FileState> files_;
   std::vector<LabelDef> labels_;
   std::vector<Definition> definitions_;
-  std::vector<std::pair<int32_t, std::string>> messages_;
+  std::vector<MessageEntry> messages_;
   std::map<std::string, std::string> config_;
   int line_ = 0;
   std::string error_;
@@ -417,21 +544,34 @@ uint8_t TypeByName(const std::string& s) {
   return 0;
 }
 
-bool Assembler::Declare(const std::vector<Token>& t, size_t at, bool command, uint8_t scope) {
+// `@NUMBER` at `at`, when there: the variable's fixed number.
+bool Assembler::DeclaredNumber(const Tokens& t, size_t* at, int* number) {
+  if (!IsOp(t[*at], "@")) return true;
+  if (*number >= 0) return Fail("the variable's number is given twice");
+  const Token& n = t[*at + 1];
+  if (n.kind != Token::INT || n.i > MAX_VARIABLE_NUMBER)
+    return Fail("'@' needs a variable number from 0 to " + std::to_string(MAX_VARIABLE_NUMBER));
+  *number = (int)n.i;
+  *at += 2;
+  return true;
+}
+
+// A definition: `int NAME[@N][[SIZES]][@N] [= VALUE]`; the number may stand before or after
+// the sizes. As a command (`dim`) the sizes are expressions and no number is taken.
+bool Assembler::Declare(const Tokens& t, size_t at, bool command, uint8_t scope) {
   uint8_t type = TypeByName(t[at].text);
-  if (!type || t[at + 1].kind != Token::IDENT) return Fail("expected a type and a name");
+  if (t[at].kind != Token::IDENT || !type || t[at + 1].kind != Token::IDENT)
+    return Fail("expected a type (int, real or str) and a name");
   std::string name = t[at + 1].text;
   size_t nameAt = at + 1;
   at += 2;
   int number = -1;
-  if (t[at].kind == Token::OP && t[at].text == "@" && t[at + 1].kind == Token::INT) {
-    number = (int)t[at + 1].i;
-    at += 2;
-  }
-  if (number < 0) number = vars_.count(name) ? vars_[name].number : nextVar_++;
-  if (number > highestVar_) highestVar_ = number;
-  vars_[name] = {number, type};
+  if (!command && !DeclaredNumber(t, &at, &number)) return false;
   if (command) {
+    number = vars_.count(name) ? vars_[name].number : nextVar_++;
+    if (number > highestVar_) highestVar_ = number;
+    vars_[name] = {number, type};
+    numberTypes_[number] = type;
     // The name expression: the variable, with its sizes as subscripts.
     at = nameAt;
     Expr target;
@@ -439,61 +579,81 @@ bool Assembler::Declare(const std::vector<Token>& t, size_t at, bool command, ui
     int code = type == T_INT ? CMD_DECLARE_INT : type == T_REAL ? CMD_DECLARE_REAL : CMD_DECLARE_STRING;
     AddCommand(code);
     AddArgument(0, 1, 0, target.code);
-    if (t[at].kind == Token::OP && t[at].text == "=") {
+    if (IsOp(t[at], "=")) {
       at++;
       Expr value;
       if (!ParseExpr(t, &at, &value)) return false;
       AddArgument(1, KindFor(type == T_TEXT ? 1 : 0, value.type), 0, value.code);
     }
+    if (nextVar_ > MAX_VARIABLE_NUMBER + 1) return Fail("more variables than numbers up to 65535");
     return t[at].kind == Token::END ? true : Fail("unexpected text after the declaration");
   }
-  Definition d{scope, (uint16_t)(files_.empty() ? 0 : files_.size() - 1), (uint16_t)number, type, {}, 0, 0, ""};
-  if (t[at].kind == Token::OP && t[at].text == "[") {
-    for (at++; !(t[at].kind == Token::OP && t[at].text == "]"); at++) {
-      if (t[at].kind == Token::INT) d.dims.push_back((int32_t)t[at].i);
-      else if (!(t[at].kind == Token::OP && t[at].text == ",")) return Fail("array sizes must be numbers");
+  Definition d{scope, (uint16_t)(files_.empty() ? 0 : files_.size() - 1), 0, type, {}, 0, 0, ""};
+  if (IsOp(t[at], "[")) {
+    for (at++;; at += 2) {
+      if (t[at].kind != Token::INT || t[at].i > INT32_MAX) return Fail("array sizes must be numbers");
+      d.dims.push_back((int32_t)t[at].i);
+      if (IsOp(t[at + 1], "]")) break;
+      if (!IsOp(t[at + 1], ",")) return Fail("expected ',' or ']' after an array size");
     }
-    at++;
+    at += 2;
+    if (d.dims.size() > (size_t)MAX_DIMENSIONS) return Fail("an array has at most 8 dimensions");
+    if (!DeclaredNumber(t, &at, &number)) return false;
   }
-  if (t[at].kind == Token::OP && t[at].text == "=") {
+  if (number < 0) number = vars_.count(name) ? vars_[name].number : nextVar_++;
+  if (number > MAX_VARIABLE_NUMBER) return Fail("more variables than numbers up to 65535");
+  if (number > highestVar_) highestVar_ = number;
+  vars_[name] = {number, type};
+  numberTypes_[number] = type;
+  d.number = (uint16_t)number;
+  if (IsOp(t[at], "=")) {
     at++;
     if (type == T_TEXT) {
       Expr value;
       if (!ParseExpr(t, &at, &value)) return false;
+      if (value.code.size() > MAX_COUNT16) return Fail("the initial text is too long");
       d.textCode = value.code;
     } else {
-      bool negative = t[at].kind == Token::OP && t[at].text == "-";
+      bool negative = IsOp(t[at], "-");
       const Token& lit = t[negative ? at + 1 : at];
       if (lit.kind != Token::INT && lit.kind != Token::REAL) return Fail("a defined number needs a literal value");
+      // A real given to an integer is cut toward zero, when an integer can hold it.
+      if (type == T_INT && lit.kind == Token::REAL && !(lit.r > -9.2e18 && lit.r < 9.2e18))
+        return Fail("the value is out of an integer's range");
       double r = lit.kind == Token::REAL ? lit.r : (double)lit.i;
-      int64_t i = lit.kind == Token::INT ? lit.i : (int64_t)lit.r;
+      int64_t i = lit.kind == Token::INT ? lit.i : type == T_INT ? (int64_t)lit.r : 0;
       d.intValue = negative ? -i : i;
       d.realValue = negative ? -r : r;
+      at += negative ? 2 : 1;
     }
   }
+  if (t[at].kind != Token::END) return Fail("unexpected text after the definition");
+  if (definitions_.size() >= MAX_COUNT16) return Fail("more than 65535 definitions");
   definitions_.push_back(d);
   return true;
 }
 
-bool Assembler::OptionalCount(int code, const std::vector<Token>& t, size_t at) {
+bool Assembler::OptionalCount(int code, const Tokens& t, size_t at) {
   AddCommand(code);
   if (t[at].kind == Token::END) return true;
   Expr e;
   if (!ParseExpr(t, &at, &e)) return false;
   AddArgument(0, KindFor(0, e.type), 0, e.code);
-  return true;
+  return t[at].kind == Token::END ? true : Fail("unexpected text after the count");
 }
 
-bool Assembler::Values(int intBase, int realBase, int textBase, const std::vector<Token>& t, size_t at) {
-  int k = 0;
+bool Assembler::Values(int intBase, int realBase, int textBase, const Tokens& t, size_t at) {
+  int k = 0, ints = 0, reals = 0, texts = 0;
   while (t[at].kind != Token::END) {
     if (k > 0) {
-      if (!(t[at].kind == Token::OP && t[at].text == ",")) return Fail("expected ','");
+      if (!IsOp(t[at], ",")) return Fail("expected ','");
       at++;
     }
     k++;
     Expr e;
     if (!ParseExpr(t, &at, &e)) return false;
+    int& count = e.type == T_TEXT ? texts : e.type == T_REAL ? reals : ints;
+    if (++count > MAX_CALL_VALUES) return Fail("more than 16 values of one type");
     if (e.type == T_TEXT) AddArgument((uint8_t)(textBase + k), 3, 0, e.code);
     else if (e.type == T_REAL) AddArgument((uint8_t)(realBase + k), 2, 0, e.code);
     else AddArgument((uint8_t)(intBase + k), 1, 0, e.code);
@@ -502,35 +662,60 @@ bool Assembler::Values(int intBase, int realBase, int textBase, const std::vecto
   return true;
 }
 
-bool Assembler::Line(const std::vector<Token>& t) {
+bool Assembler::OpenBlock(bool isLoop) {
+  FileState& f = File();
+  if (f.blocks.size() >= MAX_OPEN_BLOCKS) return Fail("blocks and loops nested more than 255 deep");
+  Block b{isLoop};
+  b.line = line_;
+  f.blocks.push_back(b);
+  return true;
+}
+
+bool Assembler::Config(const Tokens& t) {
+  size_t at = 1;
+  for (; t[at].kind == Token::IDENT; at += 3) {
+    const std::string& key = t[at].text;
+    if (!IsConfigKey(key)) return Fail("config has no key " + key);
+    if (!IsOp(t[at + 1], "=")) return Fail("expected " + key + "=value");
+    const Token& v = t[at + 2];
+    if (v.kind == Token::TEXT) config_[key] = v.text;
+    else if (v.kind == Token::INT) config_[key] = std::to_string(v.i);
+    else return Fail("config " + key + " needs a number or a text");
+  }
+  return t[at].kind == Token::END ? true : Fail("expected key=value");
+}
+
+// The listing's own texts come first in the table, where the runtime finds them before the
+// standard ones; the table holds at most 256 texts in all.
+bool Assembler::Message(const Tokens& t) {
+  if (t[1].kind != Token::INT || t[1].i > INT32_MAX || t[2].kind != Token::TEXT || t[3].kind != Token::END)
+    return Fail("expected message ID \"text\"");
+  messages_.push_back({(int32_t)t[1].i, t[2].text});
+  if (CompleteMessageTable(messages_).size() > MAX_MESSAGES)
+    return Fail("the message table holds at most 256 texts, the runtime's own ones included");
+  return true;
+}
+
+bool Assembler::Line(const Tokens& t) {
   if (t[0].kind == Token::END) return true;
   const std::string& word = t[0].kind == Token::IDENT ? t[0].text : "";
   size_t at = 1;
-  if (t[0].kind == Token::OP && t[0].text == "*" && t[1].kind == Token::IDENT) {
+  if (IsOp(t[0], "*") && t[1].kind == Token::IDENT) {
     if (!NeedFile()) return false;
+    if (t[1].text.size() > MAX_NAME_BYTES) return Fail("a label name longer than 255 bytes");
+    if (t[2].kind != Token::END) return Fail("unexpected text after the label");
     labels_.push_back({t[1].text, (int32_t)NextPosition(), (uint16_t)(files_.size() - 1), (uint8_t)File().blockDepth,
                        (uint8_t)File().loopDepth});
     return true;
   }
-  if (word == "config") {
-    for (; t[at].kind == Token::IDENT; at += 3) {
-      if (!(t[at + 1].kind == Token::OP && t[at + 1].text == "=")) return Fail("expected key=value");
-      const Token& v = t[at + 2];
-      config_[t[at].text] = v.kind == Token::TEXT ? v.text : std::to_string(v.i);
-    }
-    return true;
-  }
-  if (word == "message") {
-    if (t[1].kind != Token::INT || t[2].kind != Token::TEXT) return Fail("message ID \"text\"");
-    messages_.push_back({(int32_t)t[1].i, t[2].text});
-    return true;
-  }
+  if (word == "config") return Config(t);
+  if (word == "message") return Message(t);
   if (word == "global") return Declare(t, 1, false, 1);
   if (!NeedFile()) return false;
   if (word == "local") return Declare(t, 1, false, 2);
   if (word == "text") {
     // A message line: its bytes are stored as they are, for the message command to copy.
-    if (t[1].kind != Token::TEXT || t[2].kind != Token::END) return Fail("text \"literal\"");
+    if (t[1].kind != Token::TEXT || t[2].kind != Token::END) return Fail("expected text \"literal\"");
     AddCommand(CMD_MESSAGE_TEXT);
     AddArgument(0, 3, 0, t[1].text);
     return true;
@@ -540,13 +725,14 @@ bool Assembler::Line(const std::vector<Token>& t) {
   if (word == "if" || word == "elseif") {
     Expr cond;
     if (!ParseExpr(t, &at, &cond)) return false;
+    if (t[at].kind != Token::END) return Fail("unexpected text after the condition");
     if (word == "if") {
+      if (!OpenBlock(false)) return false;
       AddCommand(CMD_IF);
       AddArgument(0, 1, 0, cond.code);
-      Block b{false};
+      Block& b = f.blocks.back();
       b.nextAlternative = (int64_t)AddArgument(1, 1, 0, "");
       b.ends.push_back(AddArgument(2, 1, 0, ""));
-      f.blocks.push_back(b);
       f.blockDepth++;
       return true;
     }
@@ -564,47 +750,44 @@ bool Assembler::Line(const std::vector<Token>& t) {
     b.nextAlternative = (int64_t)AddArgument(1, 1, 0, "");
     return true;
   }
+  bool bare = t[1].kind == Token::END;
   if (word == "else") {
-    if (f.blocks.empty() || f.blocks.back().isLoop) {
-      AddCommand(CMD_ELSE);
-      return true;
-    }
+    if (!bare) return Fail("unexpected text after else");
     AddCommand(CMD_ELSE);
+    if (f.blocks.empty() || f.blocks.back().isLoop) return true;
     Block& b = f.blocks.back();
     if (b.nextAlternative >= 0) SetPosition((size_t)b.nextAlternative, NextPosition());
     b.nextAlternative = -1;
     return true;
   }
   if (word == "endif") {
-    if (f.blocks.empty() || f.blocks.back().isLoop) {
-      AddCommand(CMD_END_IF);
-      return true;
+    if (!bare) return Fail("unexpected text after endif");
+    if (!f.blocks.empty() && !f.blocks.back().isLoop) {
+      for (size_t a : f.blocks.back().ends) SetPosition(a, NextPosition());
+      f.blocks.pop_back();
+      f.blockDepth--;
     }
-    for (size_t a : f.blocks.back().ends) SetPosition(a, NextPosition());
-    f.blocks.pop_back();
-    f.blockDepth--;
     AddCommand(CMD_END_IF);
     return true;
   }
   if (word == "loop") {
     Expr count;
     if (!ParseExpr(t, &at, &count)) return false;
+    if (t[at].kind != Token::END) return Fail("unexpected text after the loop count");
+    if (!OpenBlock(true)) return false;
     AddCommand(CMD_LOOP);
     AddArgument(0, KindFor(0, count.type), 0, count.code);
-    Block b{true};
-    b.loopEnd = AddArgument(1, 1, 0, "");
-    f.blocks.push_back(b);
+    f.blocks.back().loopEnd = AddArgument(1, 1, 0, "");
     f.loopDepth++;
     return true;
   }
   if (word == "endloop") {
-    if (f.blocks.empty() || !f.blocks.back().isLoop) {
-      AddCommand(CMD_LOOP_END);
-      return true;
+    if (!bare) return Fail("unexpected text after endloop");
+    if (!f.blocks.empty() && f.blocks.back().isLoop) {
+      SetPosition(f.blocks.back().loopEnd, NextPosition());
+      f.blocks.pop_back();
+      f.loopDepth--;
     }
-    SetPosition(f.blocks.back().loopEnd, NextPosition());
-    f.blocks.pop_back();
-    f.loopDepth--;
     AddCommand(CMD_LOOP_END);
     return true;
   }
@@ -615,6 +798,7 @@ bool Assembler::Line(const std::vector<Token>& t) {
   if (word == "jump" || word == "call") {
     std::string code;
     if (t[1].kind == Token::IDENT) {
+      if (!TextLiteralFits(t[1].text, &error_)) return false;
       TextLiteral(&code, t[1].text);
       at = 2;
     } else {
@@ -629,13 +813,12 @@ bool Assembler::Line(const std::vector<Token>& t) {
     }
     AddCommand(CMD_CALL);
     AddArgument(0, 3, 0, code);
-    if (t[at].kind == Token::OP && t[at].text == ",") at++;
+    if (IsOp(t[at], ",")) at++;
     return Values(0, 16, 32, t, at);
   }
   if (word == "messageend" && t[at].kind == Token::INT) {
     // The compiler's marks: the record's first word is mark 1, its second mark 2.
-    if (t[at + 1].kind != Token::OP || t[at + 1].text != "," || t[at + 2].kind != Token::INT ||
-        t[at + 3].kind != Token::END)
+    if (!IsOp(t[at + 1], ",") || t[at + 2].kind != Token::INT || t[at + 3].kind != Token::END)
       return Fail("expected messageend MARK1, MARK2");
     uint32_t mark1 = (uint32_t)t[at].i;
     AddCommand(CMD_MESSAGE_END);
@@ -653,10 +836,7 @@ bool Assembler::Line(const std::vector<Token>& t) {
     at = 0;
     Expr target;
     if (!ParseExpr(t, &at, &target)) return false;
-    static const char* const kAssignOps[] = {"=", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^="};
-    int op = -1;
-    for (int k = 0; k < 9; k++)
-      if (t[at].kind == Token::OP && t[at].text == kAssignOps[k]) op = k;
+    int op = AssignOp(t[at]);
     if (op < 0) return Fail("expected an assignment operator");
     at++;
     Expr value;
@@ -670,21 +850,22 @@ bool Assembler::Line(const std::vector<Token>& t) {
     AddArgument(1, kind, 0, value.code);
     return true;
   }
+  // A name followed by an assignment or a subscript is a variable the listing never declared.
+  if (t[0].kind == Token::IDENT && (AssignOp(t[1]) >= 0 || IsOp(t[1], "[")))
+    return Fail("unknown variable " + word + " (declare it with global, local or dim)");
   int code = FindCommandCode(word);
-  if (code < 0) return Fail("unknown command " + word);
+  if (code < 0) return Fail(t[0].kind == Token::IDENT ? "unknown command " + word : "expected a command");
   AddCommand(code);
   const CommandSpec& command = CommandSpecs()[(size_t)code];
   while (t[at].kind == Token::IDENT) {
     int id = FindParamId(code, t[at].text);
     if (id < 0) return Fail("command " + word + " has no parameter " + t[at].text);
-    static const char* const kOps[] = {"=", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^="};
-    int op = -1;
-    for (int k = 0; k < 9; k++)
-      if (t[at + 1].kind == Token::OP && t[at + 1].text == kOps[k]) op = k;
+    int op = AssignOp(t[at + 1]);
     if (op < 0) return Fail("expected '=' after " + t[at].text);
     at += 2;
     Expr e;
     if (!ParseExpr(t, &at, &e)) return false;
+    if (!RoomForArgument()) return false;
     AddArgument((uint8_t)id, KindFor(command.params[(size_t)id].valueType, e.type), (uint8_t)op, e.code);
   }
   return t[at].kind == Token::END ? true : Fail("expected param=value");
@@ -732,11 +913,12 @@ void Assembler::Emit(AssembledSet* out) {
   for (int k = 0; k < 256; k++) kvc.U8((uint8_t)k);
   out->files["kvbin\\kvc.kbn"] = kvc.Data();
 
+  std::vector<MessageEntry> messages = CompleteMessageTable(messages_);
   BinaryWriter kve;
   kve.Bytes(std::string(8, '\0'));
-  kve.U32((uint32_t)messages_.size());
+  kve.U32((uint32_t)messages.size());
   kve.U32(0);
-  for (const auto& m : messages_) {
+  for (const auto& m : messages) {
     kve.U32((uint32_t)m.first);
     kve.Bytes(m.second.c_str(), m.second.size() + 1);
   }
@@ -844,33 +1026,60 @@ void Assembler::Emit(AssembledSet* out) {
   for (const auto& [name, info] : vars_) out->variables[name] = info.number;
 }
 
+// The checks that need the whole listing; the system variables the listing does not define
+// itself are defined here, so every game reads them.
+bool Assembler::Finish() {
+  for (const FileState& f : files_)
+    if (!f.blocks.empty()) {
+      const Block& b = f.blocks.back();
+      return FailAt(b.line, b.isLoop ? "this loop is not closed (endloop missing)" : "this if is not closed (endif missing)");
+    }
+  if (files_.size() > MAX_COUNT16) return Fail("more than 65535 script files");
+  std::set<int> defined;
+  for (const Definition& d : definitions_) defined.insert(d.number);
+  std::vector<Definition> system;
+  for (const SystemVariableRun& run : SystemVariableRuns())
+    for (int n = run.first; n <= run.last; n++)
+      if (!defined.count(n)) {
+        Definition d{1, 0, (uint16_t)n, run.type, {}, 0, 0, ""};
+        if (run.elements > 0) d.dims.push_back(run.elements);
+        system.push_back(d);
+      }
+  definitions_.insert(definitions_.begin(), system.begin(), system.end());
+  if (definitions_.size() > MAX_COUNT16) return Fail("more than 65535 definitions");
+  return true;
+}
+
 bool Assembler::Run(const std::string& listing, AssembledSet* out) {
+  for (const SystemVariableRun& run : SystemVariableRuns())
+    for (int n = run.first; n <= run.last; n++) numberTypes_[n] = run.type;
   std::istringstream in(listing);
   std::string text;
-  while (std::getline(in, text)) {
+  bool ok = true;
+  while (ok && std::getline(in, text)) {
     line_++;
-    std::vector<Token> tokens;
+    Tokens tokens;
     std::string error;
     // A file name is taken as written, up to the end of the line; "file" with parameters
     // (NAME=...) is the file command instead.
     size_t first = text.find_first_not_of(" \t");
     if (first != std::string::npos && text.compare(first, 5, "file ") == 0 && text.find('=', first) == std::string::npos) {
+      size_t start = text.find_first_not_of(" \t\r", first + 5);
       FileState f;
-      f.name = text.substr(text.find_first_not_of(" \t", first + 5));
-      while (!f.name.empty() && (f.name.back() == ' ' || f.name.back() == '\r')) f.name.pop_back();
+      f.name = start == std::string::npos ? "" : text.substr(start);
+      while (!f.name.empty() && (f.name.back() == ' ' || f.name.back() == '\t' || f.name.back() == '\r')) f.name.pop_back();
+      if (f.name.empty()) ok = Fail("file needs a name");
       files_.push_back(f);
       continue;
     }
-    if (!Tokenize(text, &tokens, &error) || !Line(tokens)) {
-      out->error = "line " + std::to_string(line_) + ": " + (error.empty() ? error_ : error);
-      return false;
-    }
+    if (!Tokenize(text, &tokens, &error)) ok = Fail(error);
+    else ok = Line(tokens);
   }
-  for (const FileState& f : files_)
-    if (!f.blocks.empty()) {
-      out->error = "file " + f.name + ": a block or loop is not closed";
-      return false;
-    }
+  if (ok) ok = Finish();
+  if (!ok) {
+    out->error = "line " + std::to_string(line_) + ": " + error_;
+    return false;
+  }
   Emit(out);
   return true;
 }
@@ -924,11 +1133,11 @@ bool AssembleListing(const std::string& listing, AssembledSet* out) {
 }
 
 bool CompileExpression(const std::string& text, std::string* code, std::string* error) {
-  std::vector<Token> tokens;
+  Tokens tokens;
   if (!Tokenize(text, &tokens, error)) return false;
   size_t at = 0;
   Expr e;
-  ExprParser p(tokens, &at, nullptr);
+  ExprParser p(tokens, &at, nullptr, nullptr);
   if (!p.Parse(&e, error)) return false;
   if (tokens[at].kind != Token::END) {
     *error = "unexpected text after the expression";

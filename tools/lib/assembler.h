@@ -1,11 +1,14 @@
 // The script assembler: a readable listing becomes a complete compiled set (every kvbin file),
-// written as loose files or into a pack. Test and demo tooling.
+// written as loose files or into a pack. Every set carries the text of every numbered message
+// the runtime raises (the listing's own `message` lines first) and defines every system
+// variable the listing does not define itself.
 //
 // Listing lines (one statement each; '#' starts a comment):
 //   config width=640 height=480 title="Game" show=1 debug=0 sound=0 gamethread=0
 //   message 101600 "text"                      a message text of kve.kbn
 //   global int NAME[3,4] = 5                    a variable definition (also real, str);
-//   global int NAME@48[17]                      ... with a fixed variable number
+//   global int NAME@1200[17]                    ... with a fixed variable number, which may
+//                                               also follow the sizes: NAME[17]@1200
 //   file NAME                                   starts the next script file (no '=' in NAME)
 //   local int NAME = 0                          a definition local to the current file
 //   *LABEL                                      a label at the next command

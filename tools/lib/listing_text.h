@@ -8,9 +8,11 @@
 bool IsUtf8(const std::string& bytes);
 
 // A listing (or any text file) read by a tool: UTF-8 text, with or without a byte-order mark,
-// is converted to code page 932; text that is not UTF-8 is taken as code page 932 already.
-// False when a UTF-8 line holds a character without a code page 932 form; `error` is then
-// "FILE:LINE: ..." naming the character.
+// and UTF-16 with its byte-order mark are converted to code page 932; text that is not UTF-8
+// must be code page 932 already and passes unchanged. False, with `error` as "FILE:LINE: ...",
+// at the first line that holds a character without a code page 932 form (named), that is
+// neither UTF-8 nor code page 932, that holds a NUL byte (UTF-16 without its mark), or that
+// breaks UTF-16.
 bool TextToCp932(const std::string& bytes, const std::string& file, std::string* out, std::string* error);
 
 // A name from the file system (UTF-8 on this host) as the engine spells it; a name that is not

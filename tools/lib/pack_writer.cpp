@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <map>
 
 #include <zlib.h>
 
@@ -140,4 +142,121 @@ bool WritePackFile(const std::string& path, const std::vector<PackWriterFile>& f
   ok = fclose(f) == 0 && ok;
   if (!ok && error) *error = "cannot write " + path;
   return ok;
+}
+
+bool IsMovieName(const std::string& name) {
+  static const char* const kExtensions[] = {".mpg", ".mpeg", ".m1v", ".m2v", ".mpv", ".avi", ".wmv", ".asf", ".mp4",
+                                            ".m4v", ".mov",  ".mkv", ".webm", ".ogv", ".flv", ".ts",  ".m2ts", ".swf"};
+  std::string lower = PackEntryName(name);
+  for (const char* e : kExtensions) {
+    size_t n = strlen(e);
+    if (lower.size() > n && lower.compare(lower.size() - n, n, e) == 0) return true;
+  }
+  return false;
+}
+
+bool FindPackNameClash(const std::vector<PackWriterFile>& files, std::string* first, std::string* second) {
+  std::map<std::string, const std::string*> seen;
+  for (const PackWriterFile& f : files) {
+    auto [it, added] = seen.emplace(PackEntryName(f.name), &f.name);
+    if (!added) {
+      *first = *it->second;
+      *second = f.name;
+      return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+// Little-endian reads inside a bounded buffer.
+struct PackReader {
+  const std::string& bytes;
+  uint64_t at;
+  bool Need(uint64_t n) const { return at <= bytes.size() && n <= bytes.size() - at; }
+  uint64_t Read(int n) {
+    uint64_t v = 0;
+    for (int k = 0; k < n; k++) v |= (uint64_t)(uint8_t)bytes[at + k] << (8 * k);
+    at += n;
+    return v;
+  }
+};
+
+// The bytes an entry's data and repair record take from `pos`, 0 when they do not fit.
+uint64_t StoredSpan(const std::string& pack, uint64_t pos, uint64_t stored) {
+  PackReader r{pack, pos + stored};
+  if (pos > pack.size() || stored > pack.size() - pos || !r.Need(4)) return 0;
+  uint32_t block = (uint32_t)r.Read(4);
+  if (block == 0) return stored + 4;
+  if (block != REPAIR_BLOCK || !r.Need(4)) return 0;
+  uint64_t blocks = r.Read(4);
+  uint64_t span = stored + 8 + blocks * 2 + REPAIR_BLOCK;
+  return span <= pack.size() - pos ? span : 0;
+}
+
+}  // namespace
+
+bool FilterPack(const std::string& pack, const std::function<bool(const std::string&)>& drop, std::string* out,
+                std::vector<std::string>* dropped, std::string* error) {
+  uint8_t table[256];
+  FillNameLengthTable(table);
+  PackReader r{pack, 0};
+  if (!r.Need(HEADER_BYTES) || pack.compare(0, 4, std::string("KPK\0", 4)) != 0) {
+    *error = "not a pack";
+    return false;
+  }
+  r.at = 4;
+  uint32_t version = (uint32_t)r.Read(4);
+  uint32_t count = (uint32_t)r.Read(4);
+  r.at = HEADER_BYTES;
+  struct Kept {
+    std::string directory;   // the entry without its data position and data hash
+    std::string span;        // data and repair record
+    uint32_t dataHash;
+  };
+  std::vector<Kept> kept;
+  for (uint32_t i = 0; i < count; i++) {
+    if (!r.Need(5)) break;
+    uint64_t start = r.at;
+    r.Read(4);
+    size_t length = table[255 - (uint8_t)r.Read(1)];
+    if (!r.Need(length + 22)) break;
+    std::string name;
+    for (size_t k = 0; k < length; k++) name.push_back((char)~(uint8_t)r.Read(1));
+    r.Read(2);
+    r.Read(4);
+    uint64_t stored = r.Read(4), pos = r.Read(8);
+    uint32_t dataHash = (uint32_t)r.Read(4);
+    uint64_t span = StoredSpan(pack, pos, stored);
+    if (span == 0) break;
+    if (drop(name)) {
+      dropped->push_back(name);
+      continue;
+    }
+    kept.push_back({pack.substr(start, r.at - start - 12), pack.substr(pos, span), dataHash});
+  }
+  if (kept.size() + dropped->size() != count) {
+    *error = "a broken pack";
+    return false;
+  }
+  uint64_t directorySize = 0;
+  for (const Kept& k : kept) directorySize += k.directory.size() + 12;
+  BinaryWriter directory, body;
+  for (const Kept& k : kept) {
+    directory.Bytes(k.directory);
+    directory.U64(HEADER_BYTES + directorySize + body.Size());
+    directory.U32(k.dataHash);
+    body.Bytes(k.span);
+  }
+  BinaryWriter w;
+  w.Bytes("KPK", 4);
+  w.U32(version);
+  w.U32((uint32_t)kept.size());
+  w.U32((uint32_t)directorySize);
+  for (int i = 0; i < 16; i++) w.U8(0);
+  w.Bytes(directory.Data());
+  w.Bytes(body.Data());
+  *out = w.Data();
+  return true;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,3 +37,16 @@ std::string BuildPack(const std::vector<PackWriterFile>& files, const PackWriter
                       std::vector<PackWriterEntryLayout>* layout, std::string* error);
 bool WritePackFile(const std::string& path, const std::vector<PackWriterFile>& files,
                    const PackWriterOptions& options, std::string* error);
+
+// Movies (and Flash movies) play only as loose files beside the pack: a name with one of their
+// extensions, whatever its case.
+bool IsMovieName(const std::string& name);
+
+// Two names that the pack would store as one (they differ only in case, or in '/' against
+// '\'): true with both names as given, the first pair in `files` order.
+bool FindPackNameClash(const std::vector<PackWriterFile>& files, std::string* first, std::string* second);
+
+// The pack without the entries whose stored name `drop` picks; `dropped` receives those names.
+// False (with `error`) when `pack` is not a whole pack of this format.
+bool FilterPack(const std::string& pack, const std::function<bool(const std::string&)>& drop, std::string* out,
+                std::vector<std::string>* dropped, std::string* error);
