@@ -13,6 +13,7 @@
 #include "app/engine.h"
 #include "app/format_keys.h"
 #include "files/files.h"
+#include "platform/headless/headless.h"
 #include "platform/platform.h"
 #include "tests/support/engine_fixture.h"
 #include "tests/support/loose_files.h"
@@ -159,6 +160,21 @@ TEST(ToolsReadme, TheExampleGameBuildsAndEndsNormally) {
   EXPECT_EQ(r.status, 0) << r.output;
   std::string log = ReadFile(folder.path() + "/hello/debuglog.txt");
   EXPECT_NE(log.find("hello: step 1\nhello: step 2\nhello: step 3\nhello: counted to 3\n"), std::string::npos) << log;
+}
+
+// The input script a game's CI would start from is read as the README shows it.
+TEST(ToolsReadme, TheInputScriptExampleReadsAsItIsDescribed) {
+  std::string readme = ReadFile(std::string(KIVOR_SOURCE_DIR) + "/tools/README.md");
+  std::vector<HeadlessTimedEvent> script;
+  std::string error;
+  ASSERT_TRUE(HeadlessParseInputScript(FencedBlock(readme, "```input"), &script, &error)) << error;
+  ASSERT_EQ(script.size(), 9u);
+  EXPECT_EQ(script[4].kind, HeadlessTimedEvent::BUTTON_ANSWER);
+  EXPECT_EQ(script[4].number, 1);
+  EXPECT_EQ(script[5].kind, HeadlessTimedEvent::TEXT_ANSWER);
+  EXPECT_EQ(script[5].text, "山田 太郎");
+  EXPECT_EQ(script[6].kind, HeadlessTimedEvent::SHOT);
+  EXPECT_EQ(script[6].text, "shots/title.png");
 }
 
 }  // namespace
