@@ -13,3 +13,6 @@ bool SdlX11SetShape(SDL_Window* window, const PlatRect* rects, int count, int to
 bool SdlX11Restack(SDL_Window* window, int how, SDL_Window* sibling);
 // The caption's maximise button shown or left out.
 bool SdlX11SetMaximizeBox(SDL_Window* window, bool shown);
+// Makes a window not yet shown a dialog of `owner` (which may be null): the window type dialog,
+// transient for the owner, a caption with only the close button and no resizing border.
+bool SdlX11MakeDialog(SDL_Window* window, SDL_Window* owner);

@@ -14,52 +14,9 @@
 
 #include "platform/platform.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/windows/xvfb_child.h"
 
 namespace {
-
-// Runs one disabled child test of this program under a virtual X server, at most five minutes. Each
-// test starts looking for a free server number at a number of its own, so tests running at the
-// same time never share a server.
-// These runs take their turns: two scripted desktops at once on a busy machine starve each other.
-int TakeXvfbTurn() {
-  for (int i = 0; i < 6000; i++) {
-    int lock = PlatLockAcquire("kivor-sdl-desktop-tests");
-    if (lock != -1) return lock;
-    PlatSleep(100);
-  }
-  return -2;
-}
-
-int RunChildUnderXvfb(const char* child, int display) {
-  // X and SDL keep allocations until exit; the child's run is about behaviour, not leaks.
-  setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-  setenv("KIVOR_XVFB_DESKTOP", "1", 1);
-  int turn = TakeXvfbTurn();
-  int status = PlatStartProcess({"timeout", "300", "xvfb-run", "-a", "-n", std::to_string(display), "-s", "-screen 0 800x600x24",
-                                 PlatExecutablePath(), std::string("--gtest_filter=") + child,
-                                 "--gtest_also_run_disabled_tests"},
-                                true);
-  PlatLockRelease(turn);
-  unsetenv("KIVOR_XVFB_DESKTOP");
-  return status;
-}
-
-bool XvfbToolsPresent() { return ProgramOnPath("xvfb-run") && ProgramOnPath("xdotool") && ProgramOnPath("timeout"); }
-
-// Starts an xdotool script in the background; `$id` holds the window whose name is `window`.
-// X delivers events in the order they were sent, so the steps need no pauses between them: what
-// a key opens is open before the next key is read.
-int Drive(const std::string& window, const std::string& steps) {
-  // The keys go where the focus is: the script gives it to the window and waits until it is there.
-  std::string script = FindXWindowStep("id", window) + "for i in $(seq 600); do xdotool windowfocus $id 2>/dev/null; " +
-                       "[ \"$(xdotool getwindowfocus)\" = \"$id\" ] && break; sleep 0.1; done; " + steps;
-  return PlatStartWatchedProcess({"/bin/sh", "-c", script});
-}
-
-// Waits for a script to end, at most a minute.
-void WaitFor(int process) {
-  for (int i = 0; i < 6000 && !PlatProcessEnded(process); i++) PlatSleep(10);
-}
 
 // A box's button row: the buttons of `count` at width 76 each, 8 apart, centred at the bottom.
 // The box named `window` is looked up again and clicked until it is gone: the id found first
@@ -73,14 +30,6 @@ std::string ClickButton(const std::string& window, int index, int count) {
          "sleep 0.5; done; ";
 }
 
-bool ChildRuns() { return getenv("KIVOR_XVFB_DESKTOP") != nullptr; }
-
-void OpenGameWindow() {
-  ASSERT_TRUE(PlatformInit("sdl"));
-  ASSERT_TRUE(g_Platform->CreateWindow(0, 320, 240, "game"));
-  g_Platform->ShowWindow(0, true);
-}
-
 TEST(SdlBoxes, TheTextInputBoxTakesTypedTextAndLeavesOnlyWithEnter) {
   if (!XvfbToolsPresent()) GTEST_SKIP() << "xvfb-run or xdotool is not installed";
   EXPECT_EQ(RunChildUnderXvfb("SdlBoxesChild.DISABLED_TextInput", 171), 0);
@@ -88,7 +37,7 @@ TEST(SdlBoxes, TheTextInputBoxTakesTypedTextAndLeavesOnlyWithEnter) {
 
 TEST(SdlBoxesChild, DISABLED_TextInput) {
   if (!ChildRuns()) GTEST_SKIP();
-  OpenGameWindow();
+  ASSERT_TRUE(OpenGameWindow());
   // Escape does not leave the box; Backspace, typing and Enter do what an edit line does.
   int driver = Drive("Name entry", "xdotool key End BackSpace; xdotool type --delay 30 'Taro'; "
                                    "xdotool key Escape; xdotool type --delay 30 '!'; xdotool key Return");
@@ -112,7 +61,7 @@ TEST(SdlBoxes, AMessageBoxAnswersKeysAndClicks) {
 
 TEST(SdlBoxesChild, DISABLED_MessageBox) {
   if (!ChildRuns()) GTEST_SKIP();
-  OpenGameWindow();
+  ASSERT_TRUE(OpenGameWindow());
   static const char* const kYesNoCancel[] = {"はい(&Y)", "いいえ(&N)", "キャンセル"};
   struct Case {
     const char* steps;
@@ -129,14 +78,14 @@ TEST(SdlBoxesChild, DISABLED_MessageBox) {
     // Each box has a name of its own, so the script never finds the one before.
     std::string caption = "Question " + std::to_string(++n);
     int driver = Drive(caption, c.steps);
-    EXPECT_EQ(g_Platform->ChoiceBox(caption.c_str(), "続けますか？", kYesNoCancel, 3, 0, 2), c.answer) << c.steps;
+    EXPECT_EQ(g_Platform->ChoiceBox(caption.c_str(), "続けますか？", kYesNoCancel, 3, 0, 2, PLAT_ICON_NONE), c.answer) << c.steps;
     WaitFor(driver);
   }
   // A click on the second of two buttons; a text of 8 KB of broken characters is cut to the screen.
   static const char* const kOkCancel[] = {"OK", "Cancel"};
   std::string huge(8192, '\xFF');
   int driver = Drive("Click", ClickButton("Click", 1, 2));
-  EXPECT_EQ(g_Platform->ChoiceBox("Click", huge.c_str(), kOkCancel, 2, 0, 1), 1);
+  EXPECT_EQ(g_Platform->ChoiceBox("Click", huge.c_str(), kOkCancel, 2, 0, 1, PLAT_ICON_NONE), 1);
   WaitFor(driver);
   PlatformQuit();
 }
@@ -148,7 +97,7 @@ TEST(SdlBoxes, ABoxOpenedWhileAnotherIsOpenShowsOnTopAndBothAnswer) {
 
 TEST(SdlBoxesChild, DISABLED_NestedBoxes) {
   if (!ChildRuns()) GTEST_SKIP();
-  OpenGameWindow();
+  ASSERT_TRUE(OpenGameWindow());
   static const char* const kOkCancel[] = {"OK", "Cancel"};
   // The second box comes from another thread while the first waits on the main thread.
   int second = -1;
@@ -156,7 +105,7 @@ TEST(SdlBoxesChild, DISABLED_NestedBoxes) {
     // Once the first box is up.
     PlatStartProcess({"/bin/sh", "-c", FindXWindowStep("first", "First")}, true);
     int driver = Drive("Second", ClickButton("Second", 1, 2));
-    second = g_Platform->ChoiceBox("Second", "two", kOkCancel, 2, 0, 1);
+    second = g_Platform->ChoiceBox("Second", "two", kOkCancel, 2, 0, 1, PLAT_ICON_NONE);
     WaitFor(driver);
   });
   // The first box is clicked once the second has come and gone (missing from three searches in a
@@ -166,7 +115,7 @@ TEST(SdlBoxesChild, DISABLED_NestedBoxes) {
                                   "if xdotool search --onlyvisible --name '^Second$' 2>/dev/null | grep -q .; "
                                   "then gone=0; else gone=$((gone+1)); fi; done; " +
                                   ClickButton("First", 0, 2));
-  int first = g_Platform->ChoiceBox("First", "one", kOkCancel, 2, 1, 1);
+  int first = g_Platform->ChoiceBox("First", "one", kOkCancel, 2, 1, 1, PLAT_ICON_NONE);
   other.join();
   WaitFor(driver);
   EXPECT_EQ(first, 0);
@@ -246,7 +195,7 @@ TEST(SdlMenus, TheMenuBarShowsItsMenusAndReportsTheChosenIds) {
 
 TEST(SdlMenusChild, DISABLED_MenuBar) {
   if (!ChildRuns()) GTEST_SKIP();
-  OpenGameWindow();
+  ASSERT_TRUE(OpenGameWindow());
   std::vector<PlatMenuItem> menus = SampleMenus();
   g_PlatformDesktop->SetMenuBar(0, menus.data(), (int)menus.size());
   g_Platform->SetWindowTitle(0, "Game");
@@ -319,7 +268,7 @@ TEST(SdlMenus, PopUpMenusOfManyItemsAndDeepSubMenusAnswerKeys) {
 
 TEST(SdlMenusChild, DISABLED_PopUps) {
   if (!ChildRuns()) GTEST_SKIP();
-  OpenGameWindow();
+  ASSERT_TRUE(OpenGameWindow());
   g_Platform->SetWindowTitle(0, "Game");
   std::vector<PlatMenuItem> menus = SampleMenus();
   // Menu 5: 2,000 items with ids 1..2000, one with an 8 KB caption and one with broken bytes.
@@ -363,17 +312,6 @@ TEST(SdlMenusChild, DISABLED_PopUps) {
 
 // ---------------------------------------------------------------------------------------------
 // Window styles and the tray icon.
-
-// Runs a command and gives back what it printed.
-std::string Output(const std::string& command) {
-  std::string text;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return text;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, p)) text += buffer;
-  pclose(p);
-  return text;
-}
 
 TEST(SdlWindowStyles, AFramelessWindowHasNoDecorationsAndAShape) {
   if (!XvfbToolsPresent() || !ProgramOnPath("xprop") || !ProgramOnPath("xwininfo"))
@@ -421,16 +359,7 @@ TEST(SdlTray, TheTrayIconRegistersOnTheSessionBusAndReportsClicks) {
   if (!XvfbToolsPresent() || !ProgramOnPath("dbus-run-session") ||
       system("/usr/bin/python3 -c 'import dbus, gi' 2>/dev/null") != 0)
     GTEST_SKIP() << "dbus-run-session or Python's D-Bus modules are missing";
-  setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-  setenv("KIVOR_XVFB_DESKTOP", "1", 1);
-  int turn = TakeXvfbTurn();
-  int status = PlatStartProcess({"timeout", "300", "dbus-run-session", "--", "xvfb-run", "-a", "-n", "231", "-s",
-                                 "-screen 0 800x600x24", PlatExecutablePath(), "--gtest_filter=SdlTrayChild.DISABLED_Tray",
-                                 "--gtest_also_run_disabled_tests"},
-                                true);
-  PlatLockRelease(turn);
-  unsetenv("KIVOR_XVFB_DESKTOP");
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(RunChildUnderXvfb("SdlTrayChild.DISABLED_Tray", 231, {"dbus-run-session", "--"}), 0);
 }
 
 TEST(SdlTrayChild, DISABLED_Tray) {
