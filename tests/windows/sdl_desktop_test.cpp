@@ -261,6 +261,52 @@ TEST(SdlMenusChild, DISABLED_MenuBar) {
   PlatformQuit();
 }
 
+TEST(SdlMenus, ANarrowMenuBarKeepsTheAccessKeysOfItsOverflowedItems) {
+  if (!XvfbToolsPresent()) GTEST_SKIP() << "xvfb-run or xdotool is not installed";
+  EXPECT_EQ(RunChildUnderXvfb("SdlMenusChild.DISABLED_NarrowBar", 205), 0);
+}
+
+// At 160 pixels the bar shows "ファイル(F) >>": View and Help lie in the overflow drop-down, and
+// Alt with their keys opens their menus there instead of reaching the game as keys.
+TEST(SdlMenusChild, DISABLED_NarrowBar) {
+  if (!ChildRuns()) GTEST_SKIP();
+  ASSERT_TRUE(OpenGameWindow());
+  g_Platform->SetWindowTitle(0, "Narrow");
+  g_Platform->SetWindowSize(0, 160, 120);
+  std::vector<PlatMenuItem> menus = {
+      {0, 1, 10, 0, 1, 0, "ファイル(&F)"}, {0, 2, 20, 0, 1, 0, "表示(&V)"},  {0, -1, 30, 0, 1, 0, "ヘルプ(&H)"},
+      {1, -1, 101, 0, 1, 0, "開く(&O)"},   {2, -1, 201, 0, 1, 0, "拡大(&Z)"}, {2, -1, 202, 0, 1, 0, "縮小(&S)"},
+  };
+  g_PlatformDesktop->SetMenuBar(0, menus.data(), (int)menus.size());
+  struct Case {
+    const char* steps;
+    uint32_t id;
+  };
+  const Case cases[] = {
+      {"xdotool key alt+v Down Return", 202},   // View's menu opens at its first item
+      {"xdotool key alt+v s", 202},             // and takes its access keys
+      {"xdotool key alt+h", 30},                // a plain overflowed item is chosen at once
+      {"xdotool key alt+f Return", 101},        // the item that fits is as before
+  };
+  for (const Case& c : cases) {
+    int driver = Drive("Narrow", std::string("xdotool mousemove 790 590; ") + c.steps);
+    uint32_t id = 0, start = PlatGetTicks();
+    bool keyReachedGame = false;
+    while (id == 0 && PlatGetTicks() - start < 60000) {
+      PlatEventRecord e;
+      while (g_Platform->PollEvent(&e)) {
+        if (e.type == PLAT_EVENT_MENU_COMMAND) id = (uint32_t)e.key;
+        if (e.type == PLAT_EVENT_KEY_DOWN && (e.key == 'V' || e.key == 'H' || e.key == 'S')) keyReachedGame = true;
+      }
+      PlatSleep(5);
+    }
+    WaitFor(driver);
+    EXPECT_EQ(id, c.id) << c.steps;
+    EXPECT_FALSE(keyReachedGame) << c.steps;
+  }
+  PlatformQuit();
+}
+
 TEST(SdlMenus, PopUpMenusOfManyItemsAndDeepSubMenusAnswerKeys) {
   if (!XvfbToolsPresent()) GTEST_SKIP() << "xvfb-run or xdotool is not installed";
   EXPECT_EQ(RunChildUnderXvfb("SdlMenusChild.DISABLED_PopUps", 211), 0);
