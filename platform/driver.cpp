@@ -31,6 +31,7 @@ void FillDesktopDefaults(PlatformDesktop* d) {
   if (!d->PopupMenu) d->PopupMenu = h.PopupMenu;
   if (!d->ShowTrayIcon) d->ShowTrayIcon = h.ShowTrayIcon;
   if (!d->RemoveTrayIcon) d->RemoveTrayIcon = h.RemoveTrayIcon;
+  if (!d->SetTrayMenu) d->SetTrayMenu = h.SetTrayMenu;
   if (!d->MinimizeWindow) d->MinimizeWindow = h.MinimizeWindow;
   if (!d->MaximizeWindow) d->MaximizeWindow = h.MaximizeWindow;
   if (!d->IsWindowMinimized) d->IsWindowMinimized = h.IsWindowMinimized;

@@ -323,6 +323,11 @@ struct PlatformDesktop {
   // when the host has no tray.
   bool (*ShowTrayIcon)(const uint8_t* bgra16x16, const char* tipUtf8);
   void (*RemoveTrayIcon)();
+  // The tray icon's menu: menu `menu` of a description (count 0: none). A tray that draws menus
+  // itself shows it on the icon's right click and reports the chosen item as a
+  // PLAT_EVENT_MENU_COMMAND for window 0; other trays report the click (PLAT_EVENT_TRAY) and the
+  // engine pops the menu up itself.
+  void (*SetTrayMenu)(const PlatMenuItem* items, int count, int menu);
   // Minimise and maximise as the caption buttons do; the host reports them as events.
   void (*MinimizeWindow)(int slot);
   void (*MaximizeWindow)(int slot);

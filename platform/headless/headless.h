@@ -158,6 +158,8 @@ struct HeadlessTrayState {
   bool customIcon = false;
   std::vector<uint8_t> icon;     // 16 x 16 BGRA when customIcon
   std::string tip;
+  std::vector<PlatMenuItem> menu;   // the tray menu's description, kept while the icon comes and goes
+  int menuShown = -1;               // the menu of it the tray shows
 };
 HeadlessTrayState HeadlessTray();
 

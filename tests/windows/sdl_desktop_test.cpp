@@ -408,12 +408,25 @@ TEST(SdlTray, TheTrayIconRegistersOnTheSessionBusAndReportsClicks) {
   EXPECT_EQ(RunChildUnderXvfb("SdlTrayChild.DISABLED_Tray", 231, {"dbus-run-session", "--"}), 0);
 }
 
+// The stand-in tray never answers the registration, and goes away at the end without a word.
 TEST(SdlTrayChild, DISABLED_Tray) {
   if (!ChildRuns()) GTEST_SKIP();
   ASSERT_TRUE(PlatformInit("sdl"));
   ASSERT_TRUE(g_Platform->CreateWindow(0, 320, 240, "game"));
   // A bus without a tray: showing fails.
   EXPECT_FALSE(g_PlatformDesktop->ShowTrayIcon(nullptr, "tip"));
+  // Menu 1: the tray menu, with a line, a sub-menu of 2,002 items, a checked, a greyed and a
+  // broken caption, an item that opens its own menu, and a chain 100 menus deep.
+  std::vector<PlatMenuItem> menus = {
+      {1, -1, 101, 0, 1, 0, "&Open"},    {1, -1, 0, 1, 0, 0, ""},          {1, 2, 102, 0, 1, 0, "Sub"},
+      {1, -1, 103, 0, 1, 1, "Check_me"}, {1, -1, 104, 0, 0, 0, "Grey"},    {1, 1, 105, 0, 1, 0, "Self"},
+      {1, -1, 106, 0, 1, 0, "\xFF broken"}, {1, -1, 107, 0, 1, 0, "&&Last"}, {1, 3, 108, 0, 1, 0, "Deep"},
+      {2, -1, 201, 0, 1, 0, "First"},    {2, -1, 202, 0, 1, 0, "Second"},
+  };
+  for (uint32_t i = 0; i < 2000; i++) menus.push_back({2, -1, 1000 + i, 0, 1, 0, "item " + std::to_string(i)});
+  for (int m = 3; m < 103; m++) menus.push_back({m, m + 1, (uint32_t)(5000 + m), 0, 1, 0, "Level " + std::to_string(m)});
+  menus.push_back({103, -1, 999, 0, 1, 0, "Bottom"});
+  g_PlatformDesktop->SetTrayMenu(menus.data(), (int)menus.size(), 1);
   TempFolder folder;
   std::string report = folder.path() + "/tray.txt";
   int watcher = PlatStartWatchedProcess(
@@ -426,19 +439,40 @@ TEST(SdlTrayChild, DISABLED_Tray) {
     if (!shown) PlatSleep(50);
   }
   ASSERT_TRUE(shown);
-  // The tray clicks the icon: the primary click, then the menu click.
+  // The tray clicks the icon (the primary click, then the secondary and the menu click), and
+  // chooses "Second" in the menu it read, all while our registration waits for its answer.
   std::vector<int> buttons;
-  for (int i = 0; i < 2000 && buttons.size() < 2; i++) {
+  uint32_t chosen = 0;
+  for (uint32_t start = PlatGetTicks(); PlatGetTicks() - start < 60000 && !PlatProcessEnded(watcher);) {
     PlatEventRecord e;
-    while (g_Platform->PollEvent(&e))
+    while (g_Platform->PollEvent(&e)) {
       if (e.type == PLAT_EVENT_TRAY) buttons.push_back(e.button);
+      if (e.type == PLAT_EVENT_MENU_COMMAND && e.window == 0) chosen = (uint32_t)e.key;
+    }
     PlatSleep(5);
   }
-  EXPECT_EQ(buttons, (std::vector<int>{0, 1}));
-  WaitFor(watcher);
+  // What came last, after the stand-in went.
+  for (int i = 0; i < 20; i++) {
+    PlatEventRecord e;
+    while (g_Platform->PollEvent(&e))
+      if (e.type == PLAT_EVENT_MENU_COMMAND && e.window == 0) chosen = (uint32_t)e.key;
+    PlatSleep(5);
+  }
+  EXPECT_EQ(buttons, (std::vector<int>{0, 1, 1}));
+  EXPECT_EQ(chosen, 202u);
   std::ifstream in(report);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(text, "tip=ゲーム\nsize=16\nfirst=255,30,20,10\n");
+  EXPECT_EQ(text,
+            "tip=ゲーム\nsize=16\nfirst=255,30,20,10\nmenu=/MenuBar itemismenu=0\nversion=3\n"
+            "bad=refused,refused,refused,refused,refused,refused,refused,refused,refused\n"
+            "groups=4242/77777\n"
+            // The root, 9 items, 2,002 in the sub-menu and 15 levels: the bus carries 16 levels of
+            // menus, the last without its items.
+            "nodes=2027 depth=16\n"
+            "top=_Open|-|Sub>|Check__me*|Grey~|Self|? broken|&Last|Deep>\n"
+            "shallow=0,label\nlabel=_Open\n");
+  // The bus still works for a tray that comes later.
+  EXPECT_TRUE(g_PlatformDesktop->ShowTrayIcon(nullptr, "again"));
   g_PlatformDesktop->RemoveTrayIcon();
   PlatformQuit();
 }
