@@ -43,7 +43,8 @@ SDL_Window* OpenBoxWindow(const char* caption, int width, int height) {
   SDL_ShowWindow(w);
   if (owner) SDL_SetWindowModalFor(w, owner);
   SDL_RaiseWindow(w);
-  SDL_SetWindowInputFocus(w);
+  // Without a window manager nobody else gives the box the keyboard.
+  if (!SdlX11Focus(w)) SDL_SetWindowInputFocus(w);
   return w;
 }
 
@@ -62,6 +63,13 @@ const PlatIcon* BoxIcon(int icon) {
     PlatLoadThemeIcon(kNames[i], ICON_SIDE, &icons[i]);
   }
   return icons[i].argb.empty() ? nullptr : &icons[i];
+}
+
+// A box is neither minimised nor maximised: a window manager that offers it anyway (some draw
+// the buttons on every window) sees the box come back as it was.
+void KeepBoxShape(SDL_Window* window, const SDL_Event& e) {
+  if (e.window.event == SDL_WINDOWEVENT_MINIMIZED && !SdlX11Deiconify(window)) SDL_RestoreWindow(window);
+  if (e.window.event == SDL_WINDOWEVENT_MAXIMIZED) SDL_RestoreWindow(window);
 }
 
 struct Button {
@@ -141,6 +149,7 @@ bool ChoiceBoxOnMainThread(const char* caption, const char* text, const char* co
     if (!WidgetEventFor(window, e)) return false;
     switch (e.type) {
       case SDL_WINDOWEVENT:
+        KeepBoxShape(window, e);
         if (e.window.event == SDL_WINDOWEVENT_CLOSE) choose(cancelIndex);
         else if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) draw();
         break;
@@ -345,6 +354,7 @@ bool TextInputBoxOnMainThread(const char* caption, const char* prompt, const cha
     if (!WidgetEventFor(window, e)) return false;
     switch (e.type) {
       case SDL_WINDOWEVENT:
+        KeepBoxShape(window, e);
         // The box has no close button of its own: only OK leaves it.
         if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) draw();
         return true;

@@ -247,7 +247,8 @@ bool OpenPanel(int menu, const std::vector<int>& rows, int x, int y, int avoidX)
   if (!p.window) return false;
   // Without a window manager SDL hands a new window the focus: it goes back to the game window.
   // Giving the focus back may raise the game window: the menu goes on top again.
-  if (SDL_Window* owner = SdlWindowOfSlot(g_Session.slot)) SDL_SetWindowInputFocus(owner);
+  if (SDL_Window* owner = SdlWindowOfSlot(g_Session.slot))
+    if (!SdlX11Focus(owner)) SDL_SetWindowInputFocus(owner);
   SdlX11Restack(p.window, 0, nullptr);
   g_Session.panels.push_back(std::move(p));
   DrawPanel(g_Session.panels.back());

@@ -54,6 +54,9 @@ void SetMotifHints(Display* d, Window w, unsigned long functions, unsigned long 
   XChangeProperty(d, w, motif, motif, 32, PropModeReplace, reinterpret_cast<unsigned char*>(hints), 5);
 }
 
+// Set while requests that may fail harmlessly are sent: their errors do not end the program.
+int IgnoreError(Display*, XErrorEvent*) { return 0; }
+
 }  // namespace
 
 bool SdlX11SetShape(SDL_Window* window, const PlatRect* rects, int count, int top) {
@@ -125,3 +128,33 @@ bool SdlX11MakeDialog(SDL_Window* window, SDL_Window* owner) {
   return true;
 }
 
+bool SdlX11Focus(SDL_Window* window) {
+  Display* d;
+  Window w;
+  if (!X11Window(window, &d, &w)) return false;
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(d, w, &a) || a.map_state != IsViewable) return true;
+  // The window may still stop being viewable before the server reads the request.
+  XSync(d, False);
+  int (*previous)(Display*, XErrorEvent*) = XSetErrorHandler(IgnoreError);
+  XSetInputFocus(d, w, RevertToParent, CurrentTime);
+  XSync(d, False);
+  XSetErrorHandler(previous);
+  return true;
+}
+
+bool SdlX11Deiconify(SDL_Window* window) {
+  Display* d;
+  Window w;
+  if (!X11Window(window, &d, &w)) return false;
+  XMapRaised(d, w);
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = w;
+  e.xclient.message_type = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = 1;   // from a normal application
+  XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+  XFlush(d);
+  return true;
+}

@@ -477,4 +477,135 @@ TEST(SdlTrayChild, DISABLED_Tray) {
   PlatformQuit();
 }
 
+// ---------------------------------------------------------------------------------------------
+// The tray menu in a real panel.
+
+// xfce4-panel's settings: one panel along the top holding only the tray.
+const char* const kPanelSettings = R"(<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="32"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray"/>
+  </property>
+</channel>
+)";
+
+TEST(SdlTray, TheTrayMenuOpensInXfcesPanelOnARightClickAndReportsTheChosenItem) {
+  if (!XvfbToolsPresent() || !ProgramOnPath("dbus-run-session") || !ProgramOnPath("xfce4-panel") ||
+      !ProgramOnPath("openbox") || !ProgramOnPath("import"))
+    GTEST_SKIP() << "dbus-run-session, xfce4-panel, openbox or import is missing";
+  // The panel and its settings service read their settings from the session's configuration
+  // folder, which the bus hands on to the services it starts.
+  TempFolder config;
+  config.Write("xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml", kPanelSettings);
+  EXPECT_EQ(RunChildUnderXvfb("SdlTrayChild.DISABLED_XfcePanel", 261,
+                              {"env", "XDG_CONFIG_HOME=" + config.path(), "dbus-run-session", "--"}),
+            0);
+}
+
+// Where the panel shows the icon (a magenta square): the middle of its magenta pixels in the
+// panel's strip along the top, false while there are none.
+bool FindTrayIcon(const std::string& path, int* x, int* y) {
+  if (PlatStartProcess({"import", "-window", "root", "-crop", "800x48+0+0", "-depth", "8", "rgb:" + path}, true) != 0)
+    return false;
+  std::ifstream in(path, std::ios::binary);
+  std::string rgb((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  long sx = 0, sy = 0, n = 0;
+  for (size_t i = 0; i + 2 < rgb.size() && i / 3 < (size_t)800 * 48; i += 3)
+    if ((uint8_t)rgb[i] == 255 && (uint8_t)rgb[i + 1] == 0 && (uint8_t)rgb[i + 2] == 255) {
+      sx += (long)(i / 3 % 800), sy += (long)(i / 3 / 800), n++;
+    }
+  if (n < 16) return false;
+  *x = (int)(sx / n), *y = (int)(sy / n);
+  return true;
+}
+
+// Whether a menu is open under the panel: the screen below it is black but for menus.
+bool MenuOpenBelowPanel(const std::string& path) {
+  if (PlatStartProcess({"import", "-window", "root", "-crop", "300x200+0+40", "-depth", "8", "rgb:" + path}, true) != 0)
+    return false;
+  std::ifstream in(path, std::ios::binary);
+  std::string rgb((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t light = 0;
+  for (size_t i = 0; i + 2 < rgb.size(); i += 3) light += (uint8_t)rgb[i] > 128 && (uint8_t)rgb[i + 1] > 128;
+  return light > 2000;
+}
+
+TEST(SdlTrayChild, DISABLED_XfcePanel) {
+  if (!ChildRuns()) GTEST_SKIP();
+  ASSERT_TRUE(StartWindowManager());
+  ASSERT_GE(PlatStartWatchedProcess({"/bin/sh", "-c", "exec xfce4-panel --disable-wm-check >/dev/null 2>&1"}), 0);
+  ASSERT_TRUE(OpenGameWindow());
+  std::vector<PlatMenuItem> menus = {
+      {1, -1, 11, 0, 1, 0, "&First"}, {1, -1, 12, 0, 1, 0, "&Second"}, {1, -1, 0, 1, 0, 0, ""},
+      {1, 2, 13, 0, 1, 0, "More"},    {2, -1, 21, 0, 1, 0, "Inner"},
+  };
+  g_PlatformDesktop->SetTrayMenu(menus.data(), (int)menus.size(), 1);
+  std::vector<uint8_t> icon(16 * 16 * 4);
+  for (size_t i = 0; i < icon.size(); i += 4) icon[i] = 255, icon[i + 1] = 0, icon[i + 2] = 255, icon[i + 3] = 255;
+  // The panel's tray comes up some time after the panel.
+  bool shown = false;
+  for (uint32_t start = PlatGetTicks(); !shown && PlatGetTicks() - start < 60000; PlatSleep(100))
+    shown = g_PlatformDesktop->ShowTrayIcon(icon.data(), "Tray");
+  ASSERT_TRUE(shown);
+  TempFolder folder;
+  std::string shot = folder.path() + "/panel.rgb";
+  std::vector<PlatEventRecord> events;
+  auto pump = [&] {
+    PlatEventRecord e;
+    while (g_Platform->PollEvent(&e))
+      if (e.type == PLAT_EVENT_TRAY || e.type == PLAT_EVENT_MENU_COMMAND) events.push_back(e);
+  };
+  int x = 0, y = 0;
+  bool found = false;
+  for (uint32_t start = PlatGetTicks(); !found && PlatGetTicks() - start < 60000; PlatSleep(100)) {
+    pump();
+    found = FindTrayIcon(shot, &x, &y);
+  }
+  ASSERT_TRUE(found);
+  std::string at = std::to_string(x) + " " + std::to_string(y);
+  // A left click is the Parts' left click: the tray activates the item.
+  int driver = PlatStartWatchedProcess({"/bin/sh", "-c", "xdotool mousemove " + at + " click 1"});
+  for (uint32_t start = PlatGetTicks(); events.empty() && PlatGetTicks() - start < 60000; PlatSleep(10)) pump();
+  WaitFor(driver);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].type, PLAT_EVENT_TRAY);
+  EXPECT_EQ(events[0].button, 0);
+  events.clear();
+  // A right click opens the menu the panel draws from ours; the keys choose its second item.
+  driver = PlatStartWatchedProcess({"/bin/sh", "-c", "xdotool mousemove " + at + " click 3"});
+  bool open = false;
+  for (uint32_t start = PlatGetTicks(); !open && PlatGetTicks() - start < 60000; PlatSleep(50)) {
+    pump();
+    open = MenuOpenBelowPanel(shot);
+  }
+  WaitFor(driver);
+  EXPECT_TRUE(open);
+  driver = PlatStartWatchedProcess({"/bin/sh", "-c", "xdotool key Down Down Return"});
+  uint32_t chosen = 0;
+  for (uint32_t start = PlatGetTicks(); chosen == 0 && PlatGetTicks() - start < 60000; PlatSleep(10)) {
+    pump();
+    for (const PlatEventRecord& e : events)
+      if (e.type == PLAT_EVENT_MENU_COMMAND && e.window == 0) chosen = (uint32_t)e.key;
+  }
+  WaitFor(driver);
+  EXPECT_EQ(chosen, 12u);
+  // The panel showed the menu itself: no click asked the engine for its own.
+  for (const PlatEventRecord& e : events) EXPECT_NE(e.type, PLAT_EVENT_TRAY);
+  g_PlatformDesktop->RemoveTrayIcon();
+  PlatformQuit();
+}
+
 }  // namespace

@@ -107,10 +107,11 @@ void ExpectDialogOf(const std::string& props, const std::string& ownerId) {
   snprintf(hex, sizeof hex, "0x%lx", strtoul(ownerId.c_str(), nullptr, 10));
   EXPECT_NE(props.find(std::string("WM_TRANSIENT_FOR(WINDOW): window id # ") + hex), std::string::npos) << props;
   // The caption's buttons: functions move and close only (4 + 32), decorations a border, a
-  // title and the window menu (2 + 8 + 16), so no minimise or maximise button is drawn.
+  // title and the window menu (2 + 8 + 16), so managers that follow the hints draw no minimise
+  // or maximise button (openbox draws its buttons on every titled window whatever the hints).
   EXPECT_NE(props.find("_MOTIF_WM_HINTS(_MOTIF_WM_HINTS) = 0x3, 0x24, 0x1a"), std::string::npos) << props;
   // The manager took them: it offers closing and moving, neither resizing nor maximising (it
-  // keeps minimising in its own window menu whatever the hints say).
+  // keeps minimising in its own window menu whatever the hints say; the box comes back).
   EXPECT_NE(props.find("_NET_WM_ACTION_CLOSE"), std::string::npos) << props;
   EXPECT_NE(props.find("_NET_WM_ACTION_MOVE"), std::string::npos) << props;
   EXPECT_EQ(props.find("_NET_WM_ACTION_MAXIMIZE"), std::string::npos) << props;
@@ -150,6 +151,14 @@ TEST(SdlDialogsChild, DISABLED_MessageBoxes) {
     EXPECT_TRUE(shown) << kIcons[icon - 1];
     ExpectDialogOf(props, gameId);
   }
+  // Minimised by the window manager (which offers it on every window), a box comes back.
+  std::string back = folder.path() + "/back";
+  int driver = Drive("Stay", "xdotool windowminimize $id; sleep 0.2; for i in $(seq 300); do "
+                             "xwininfo -id $id | grep -q IsViewable && echo back > " + back + " && break; sleep 0.1; done; "
+                             "xdotool windowfocus $id; sleep 0.2; xdotool key Return");
+  EXPECT_EQ(PlatMessageBox("Stay", "ここにいます", PLAT_MB_OK), PLAT_ID_OK);
+  WaitFor(driver);
+  EXPECT_EQ(ReadFile(back), "back\n");
   // The close question's box in either language looks exactly like a box given the labels
   // themselves, and N answers it No.
   struct Language {
@@ -292,6 +301,50 @@ TEST(SdlDialogsChild, DISABLED_TextField) {
   ASSERT_TRUE(g_Platform->TextInputBox("Long", "", "", 0, &text));
   longer.join();
   EXPECT_EQ(text, "終");
+  PlatformQuit();
+}
+
+// A real input method: the ibus daemon with its plain engine, whose Ctrl+Shift+U takes a
+// character by its code, composing "u3042" until Space confirms it.
+TEST(SdlDialogs, TheTextInputBoxTakesTheTextOfARealInputMethod) {
+  if (!DesktopToolsPresent() || !ProgramOnPath("ibus-daemon") || !ProgramOnPath("ibus") ||
+      !ProgramOnPath("dbus-run-session"))
+    GTEST_SKIP() << "ibus, dbus-run-session or the desktop tools are missing";
+  TempFolder config;
+  EXPECT_EQ(RunChildUnderXvfb("SdlDialogsChild.DISABLED_InputMethod", 271,
+                              {"env", "XDG_CONFIG_HOME=" + config.path(), "dbus-run-session", "--"}),
+            0);
+}
+
+TEST(SdlDialogsChild, DISABLED_InputMethod) {
+  if (!ChildRuns()) GTEST_SKIP();
+  ASSERT_TRUE(StartWindowManager());
+  // The daemon and its engine, before SDL starts and looks for an input method.
+  ASSERT_GE(PlatStartWatchedProcess({"/bin/sh", "-c", "exec ibus-daemon --panel=disable --xim >/dev/null 2>&1"}), 0);
+  ASSERT_EQ(PlatStartProcess({"/bin/sh", "-c",
+                              "for i in $(seq 600); do ibus engine xkb:us::eng >/dev/null 2>&1 && exit 0; sleep 0.1; "
+                              "done; exit 1"},
+                             true),
+            0);
+  ASSERT_TRUE(OpenGameWindow());
+  TempFolder folder;
+  std::string shotPath = folder.path() + "/field.rgb";
+  int underlineFrom = -1, underlineEnd = -1;
+  std::thread method([&] {
+    std::string id = WindowId("Method");
+    WaitFor(Drive("Method", "xdotool key ctrl+shift+u; xdotool type --delay 50 3042"));
+    Shot shot;
+    ShotWhen(id, shotPath, &shot, [&](const Shot& s) { return UnderlineFrom(s, &underlineEnd) >= 0; });
+    underlineFrom = UnderlineFrom(shot, &underlineEnd);
+    WaitFor(Drive("Method", "xdotool key space; sleep 0.5; xdotool key Return"));
+  });
+  std::string text;
+  ASSERT_TRUE(g_Platform->TextInputBox("Method", "", "x", 0, &text));
+  method.join();
+  // The text being composed shows after x, underlined.
+  EXPECT_EQ(underlineFrom, TEXT_X + HALF);
+  EXPECT_GT(underlineEnd, underlineFrom);
+  EXPECT_EQ(text, "xあ");
   PlatformQuit();
 }
 
