@@ -253,14 +253,27 @@ TEST(SdlDialogsChild, DISABLED_TextField) {
   EXPECT_EQ(clipboard, "TaroMr ");
   ExpectDialogOf(props, gameId);
 
-  // The mouse: a drag from between b and c to between f and g selects "cdef"; typing replaces it.
+  // The mouse: a drag from between b and c to between f and g selects "cdef", which shows on the
+  // selection's ground; typing replaces it.
   std::string drag = "xdotool mousemove --window $id " + std::to_string(TEXT_X + 2 * HALF) + " 47 mousedown 1 " +
                      "mousemove --window $id " + std::to_string(TEXT_X + 4 * HALF) + " 47 " +
-                     "mousemove --window $id " + std::to_string(TEXT_X + 6 * HALF) + " 47 mouseup 1; " +
-                     "xdotool type --delay 30 'X'; xdotool key Return";
-  driver = Drive("Mouse", drag);
+                     "mousemove --window $id " + std::to_string(TEXT_X + 6 * HALF) + " 47 mouseup 1";
+  bool selectionShown = false;
+  std::thread select([&] {
+    std::string id = WindowId("Mouse");
+    WaitFor(Drive("Mouse", drag));
+    Shot shot;
+    // The row just above the characters is the selection's ground from c to f, and only there.
+    selectionShown = ShotWhen(id, shotPath, &shot, [](const Shot& s) {
+      for (int x = TEXT_X; x < TEXT_X + 8 * HALF; x++)
+        if ((s.At(x, TEXT_Y - 1) == SELECT) != (x >= TEXT_X + 2 * HALF && x < TEXT_X + 6 * HALF)) return false;
+      return true;
+    });
+    WaitFor(Drive("Mouse", "xdotool type --delay 30 'X'; xdotool key Return"));
+  });
   ASSERT_TRUE(g_Platform->TextInputBox("Mouse", "", "abcdefgh", 0, &text));
-  WaitFor(driver);
+  select.join();
+  EXPECT_TRUE(selectionShown);
   EXPECT_EQ(text, "abXgh");
 
   // An input method: with the caret between a and b, the text being composed shows at the caret,
