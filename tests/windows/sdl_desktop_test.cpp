@@ -576,7 +576,7 @@ TEST(SdlTrayChild, DISABLED_XfcePanel) {
   }
   ASSERT_TRUE(found);
   std::string at = std::to_string(x) + " " + std::to_string(y);
-  // A left click is the Parts' left click: the tray activates the item.
+  // A left click activates the item: the window comes to the front.
   int driver = PlatStartWatchedProcess({"/bin/sh", "-c", "xdotool mousemove " + at + " click 1"});
   for (uint32_t start = PlatGetTicks(); events.empty() && PlatGetTicks() - start < 60000; PlatSleep(10)) pump();
   WaitFor(driver);
