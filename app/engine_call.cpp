@@ -27,7 +27,7 @@ int ShowCommentDialog() {
   std::string text;
   if (!PlatCp932ToUtf8(g_CommentInitial, strlen(g_CommentInitial), &text)) text = g_CommentInitial;
   static const char* const kButtons[] = {"OK", "ｷｬﾝｾﾙ"};
-  int choice = g_Platform->ChoiceBox("コメント編集", text.c_str(), kButtons, 2, 0, 1);
+  int choice = g_Platform->ChoiceBox("コメント編集", text.c_str(), kButtons, 2, 0, 1, PLAT_ICON_NONE);
   if (choice != 0) return 0;
   CopyTextBounded(g_CommentResult, sizeof g_CommentResult, g_CommentInitial);
   return 1;

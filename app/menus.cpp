@@ -350,7 +350,12 @@ int CmdTrayIcon() {
   if (ArgGiven(A_MENU)) {
     char path[OBJECT_PATH_BYTES];
     if (NormalizeMenuPath(A_MENU, path) < 0) return -1;
-    if (NameNode* folder = FindNodeByPath(g_MenuRoot, path, NAME_LOOKUP_ANY)) BuildPopupSet(MENU_SET_TRAY, folder);
+    if (NameNode* folder = FindNodeByPath(g_MenuRoot, path, NAME_LOOKUP_ANY)) {
+      BuildPopupSet(MENU_SET_TRAY, folder);
+      // A tray that draws menus itself is handed the menu now; others ask for it by a click.
+      const MenuSet* set = &g_MenuHandles[MENU_SET_TRAY];
+      g_PlatformDesktop->SetTrayMenu(set->mItems.data(), (int)set->mItems.size(), set->mItems[0].submenu);
+    }
   }
   return 0;
 }

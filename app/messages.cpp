@@ -346,9 +346,9 @@ void ShowErrorDialog(const char* text) {
   static const char* const kEditExit[] = {"編集(&E)", "終了(&X)"};
   static const char* const kExit[] = {"終了(&X)"};
   if (g_DebugMode == 1 && g_ErrorFile) {
-    while (g_Platform->ChoiceBox(title.c_str(), body.c_str(), kEditExit, 2, 0, 1) == 0) OpenErrorInEditor();
+    while (g_Platform->ChoiceBox(title.c_str(), body.c_str(), kEditExit, 2, 0, 1, PLAT_ICON_NONE) == 0) OpenErrorInEditor();
   } else {
-    g_Platform->ChoiceBox(title.c_str(), body.c_str(), kExit, 1, 0, 0);
+    g_Platform->ChoiceBox(title.c_str(), body.c_str(), kExit, 1, 0, 0, PLAT_ICON_NONE);
   }
 }
 

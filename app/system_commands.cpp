@@ -112,29 +112,30 @@ int RunTextInputDialog() {
   return 0;
 }
 
-enum BoxKind { BOX_OK, BOX_OK_CANCEL, BOX_YES_NO, BOX_YES_NO_CANCEL };
-
 int RunMessageBox() {
-  BoxKind kind = BOX_OK;
-  if (Arg(14)) kind = BOX_OK_CANCEL;
-  if (Arg(15)) kind = BOX_YES_NO;
-  if (Arg(16)) kind = BOX_YES_NO_CANCEL;
-  static const char* const kOkCancel[] = {"OK", "キャンセル"};
-  static const char* const kYesNoCancel[] = {"はい(&Y)", "いいえ(&N)", "キャンセル"};
-  const char* const* labels = kind == BOX_YES_NO || kind == BOX_YES_NO_CANCEL ? kYesNoCancel : kOkCancel;
-  int count = kind == BOX_OK ? 1 : kind == BOX_YES_NO_CANCEL ? 3 : 2;
+  int buttons = PLAT_MB_OK;
+  if (Arg(14)) buttons = PLAT_MB_OKCANCEL;
+  if (Arg(15)) buttons = PLAT_MB_YESNO;
+  if (Arg(16)) buttons = PLAT_MB_YESNOCANCEL;
   int64_t button = Arg(19) ? ArgInt(Arg(19)) : 1;
   int defaultIndex = button == 2 ? 1 : button == 3 ? 2 : 0;
-  if (defaultIndex >= count) defaultIndex = 0;
-  // The icon (argument 20) has no counterpart in the desktop's boxes here and is not shown.
+  int64_t icon = Arg(20) ? ArgInt(Arg(20)) : 0;
+  if (icon < PLAT_ICON_INFORMATION || icon > PLAT_ICON_ERROR) icon = PLAT_ICON_NONE;
   PrepareModalUi();
   ApplyCursorRequest();
-  int choice = g_Platform->ChoiceBox(ToDesktopText(ArgText(Arg(1))).c_str(), ToDesktopText(ArgText(Arg(2))).c_str(),
-                                     labels, count, defaultIndex, count - 1);
+  int answer = PlatMessageBox(ToDesktopText(ArgText(Arg(1))).c_str(), ToDesktopText(ArgText(Arg(2))).c_str(), buttons,
+                              (int)icon, defaultIndex);
   int result = Arg(12);
-  if (!result || choice < 0 || choice >= count) return 0;
+  if (!result) return 0;
   // OK and Yes give 1, Cancel of an OK box and No give 2, Cancel of a Yes/No box gives 3.
-  StoreNumber(result, choice + 1);
+  bool yesNo = buttons == PLAT_MB_YESNO || buttons == PLAT_MB_YESNOCANCEL;
+  switch (answer) {
+    case PLAT_ID_OK:
+    case PLAT_ID_YES: StoreNumber(result, 1); break;
+    case PLAT_ID_NO: StoreNumber(result, 2); break;
+    case PLAT_ID_CANCEL: StoreNumber(result, yesNo ? 3 : 2); break;
+    default: break;
+  }
   return 0;
 }
 

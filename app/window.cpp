@@ -97,7 +97,7 @@ bool OnCloseBox(WindowRecord* w) {
       PrepareModalUi();
       ApplyCursorRequest();
       int answer = PlatMessageBox(ToUtf8(g_WindowRecords[0]->mTitle).c_str(), "終了します。よろしいですか？",
-                                  PLAT_MB_YESNO);
+                                  PLAT_MB_YESNO, PLAT_ICON_INFORMATION);
       g_ModalSuspend = 0;
       if (answer != PLAT_ID_YES) return false;
       g_QuitFlag = 1;

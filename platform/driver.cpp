@@ -31,6 +31,7 @@ void FillDesktopDefaults(PlatformDesktop* d) {
   if (!d->PopupMenu) d->PopupMenu = h.PopupMenu;
   if (!d->ShowTrayIcon) d->ShowTrayIcon = h.ShowTrayIcon;
   if (!d->RemoveTrayIcon) d->RemoveTrayIcon = h.RemoveTrayIcon;
+  if (!d->SetTrayMenu) d->SetTrayMenu = h.SetTrayMenu;
   if (!d->MinimizeWindow) d->MinimizeWindow = h.MinimizeWindow;
   if (!d->MaximizeWindow) d->MaximizeWindow = h.MaximizeWindow;
   if (!d->IsWindowMinimized) d->IsWindowMinimized = h.IsWindowMinimized;
@@ -215,22 +216,34 @@ void PlatEchoAnswer(const char* caption, const char* answer) {
   fflush(stderr);
 }
 
-int PlatMessageBox(const char* caption, const char* text, int buttons) {
-  static const char* const kOk[] = {"OK"};
-  static const char* const kOkCancel[] = {"OK", "Cancel"};
-  static const char* const kYesNo[] = {"Yes", "No"};
-  static const char* const kYesNoCancel[] = {"Yes", "No", "Cancel"};
-  switch (buttons) {
-    case PLAT_MB_OKCANCEL:
-      return g_Platform->ChoiceBox(caption, text, kOkCancel, 2, 0, 1) == 0 ? PLAT_ID_OK : PLAT_ID_CANCEL;
-    case PLAT_MB_YESNO:
-      return g_Platform->ChoiceBox(caption, text, kYesNo, 2, 0, 1) == 0 ? PLAT_ID_YES : PLAT_ID_NO;
-    case PLAT_MB_YESNOCANCEL: {
-      int i = g_Platform->ChoiceBox(caption, text, kYesNoCancel, 3, 0, 2);
-      return i == 0 ? PLAT_ID_YES : i == 1 ? PLAT_ID_NO : PLAT_ID_CANCEL;
-    }
-    default:
-      g_Platform->ChoiceBox(caption, text, kOk, 1, 0, 0);
-      return PLAT_ID_OK;
+const char* PlatBoxLabel(int id) {
+  const char* locale = nullptr;
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    locale = getenv(name);
+    if (locale && locale[0]) break;
   }
+  bool japanese = locale && strncmp(locale, "ja", 2) == 0;
+  switch (id) {
+    case PLAT_ID_CANCEL: return japanese ? "キャンセル" : "Cancel";
+    case PLAT_ID_YES: return japanese ? "はい(&Y)" : "&Yes";
+    case PLAT_ID_NO: return japanese ? "いいえ(&N)" : "&No";
+    default: return "OK";
+  }
+}
+
+int PlatMessageBox(const char* caption, const char* text, int buttons, int icon, int defaultIndex) {
+  int ids[3] = {PLAT_ID_OK, PLAT_ID_CANCEL, 0};
+  int count = 2;
+  switch (buttons) {
+    case PLAT_MB_OKCANCEL: break;
+    case PLAT_MB_YESNO: ids[0] = PLAT_ID_YES, ids[1] = PLAT_ID_NO; break;
+    case PLAT_MB_YESNOCANCEL: ids[0] = PLAT_ID_YES, ids[1] = PLAT_ID_NO, ids[2] = PLAT_ID_CANCEL, count = 3; break;
+    default: count = 1; break;
+  }
+  const char* labels[3];
+  for (int i = 0; i < count; i++) labels[i] = PlatBoxLabel(ids[i]);
+  if (defaultIndex < 0 || defaultIndex >= count) defaultIndex = 0;
+  // Closing the box answers its last button: Cancel, No, or the one OK.
+  int i = g_Platform->ChoiceBox(caption, text, labels, count, defaultIndex, count - 1, icon);
+  return ids[i >= 0 && i < count ? i : count - 1];
 }

@@ -178,6 +178,9 @@ struct PlatGpuDriver;   // platform/gpu.h
 // Message box buttons and answers, in Windows' numbering so callers can keep their logic.
 enum : int { PLAT_MB_OK = 0, PLAT_MB_OKCANCEL = 1, PLAT_MB_YESNOCANCEL = 3, PLAT_MB_YESNO = 4 };
 enum : int { PLAT_ID_OK = 1, PLAT_ID_CANCEL = 2, PLAT_ID_YES = 6, PLAT_ID_NO = 7 };
+// Message box icons, numbered as the message-box command numbers them.
+enum : int { PLAT_ICON_NONE = 0, PLAT_ICON_INFORMATION = 1, PLAT_ICON_QUESTION = 2, PLAT_ICON_WARNING = 3,
+             PLAT_ICON_ERROR = 4 };
 
 // The driver record. Every slot is filled (`PlatformInit` gives unset slots safe defaults), so
 // callers never test for null. Unless a slot says otherwise, call it from the main thread.
@@ -191,11 +194,11 @@ struct PlatformDriver {
   // Sleep at least `ms` milliseconds. Any thread.
   void (*Sleep)(uint32_t ms);
 
-  // System-modal dialog with a text and up to four buttons (labels UTF-8, a '&' marks the
-  // access key and is not shown). Returns the index of the chosen button; closing the box
-  // chooses `cancelIndex`.
+  // System-modal dialog with a text, up to four buttons (labels UTF-8, a '&' marks the access
+  // key and is not shown) and an icon (PLAT_ICON_*). Returns the index of the chosen button;
+  // closing the box chooses `cancelIndex`.
   int (*ChoiceBox)(const char* caption, const char* text, const char* const* labels, int count,
-                   int defaultIndex, int cancelIndex);
+                   int defaultIndex, int cancelIndex, int icon);
 
   // Windows: slot 0..3. Sizes in client pixels. Create returns false on failure.
   bool (*CreateWindow)(int slot, int width, int height, const char* titleUtf8);
@@ -276,8 +279,14 @@ extern PlatformDriver* g_Platform;
 bool PlatformInit(const char* which);
 void PlatformQuit();
 
-// A message box of the classic kinds (PLAT_MB_*), answered with a PLAT_ID_* value.
-int PlatMessageBox(const char* captionUtf8, const char* textUtf8, int buttons);
+// A message box of the classic kinds (PLAT_MB_*), answered with a PLAT_ID_* value. The buttons
+// are labelled in the system's language (PlatBoxLabel); `defaultIndex` is the button Enter takes.
+int PlatMessageBox(const char* captionUtf8, const char* textUtf8, int buttons, int icon = PLAT_ICON_NONE,
+                   int defaultIndex = 0);
+// The label of a standard box button (PLAT_ID_*) with its access key, in the system's language:
+// the first of LC_ALL, LC_MESSAGES and LANG that is set names it, Japanese for "ja...", English
+// otherwise. Any thread.
+const char* PlatBoxLabel(int id);
 // Writes a box's caption and text to stderr as one UTF-8 line, "[caption] text" with the text's
 // line breaks shown as " / ". Every backend's ChoiceBox calls it before asking, so what a box
 // says is read even where the host cannot show one. Any thread.
@@ -317,6 +326,11 @@ struct PlatformDesktop {
   // when the host has no tray.
   bool (*ShowTrayIcon)(const uint8_t* bgra16x16, const char* tipUtf8);
   void (*RemoveTrayIcon)();
+  // The tray icon's menu: menu `menu` of a description (count 0: none). A tray that draws menus
+  // itself shows it on the icon's right click and reports the chosen item as a
+  // PLAT_EVENT_MENU_COMMAND for window 0; other trays report the click (PLAT_EVENT_TRAY) and the
+  // engine pops the menu up itself.
+  void (*SetTrayMenu)(const PlatMenuItem* items, int count, int menu);
   // Minimise and maximise as the caption buttons do; the host reports them as events.
   void (*MinimizeWindow)(int slot);
   void (*MaximizeWindow)(int slot);

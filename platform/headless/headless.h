@@ -82,7 +82,8 @@ void HeadlessQueueTextAnswer(const std::string& utf8);
 // The clipboard's text (UTF-8); null leaves it without text (as after a reset).
 void HeadlessSetClipboard(const char* utf8);
 
-// Every backend call, one line each ("ChoiceBox <caption>|<text>|<label>,<label>", "CreateWindow 0 640x480 <title>", ...).
+// Every backend call, one line each ("ChoiceBox <caption>|<text>|<label>,<label>", followed by
+// "|icon N" for a box with an icon, "CreateWindow 0 640x480 <title>", ...).
 std::vector<std::string> HeadlessCalls();
 void HeadlessClearCalls();
 
@@ -172,6 +173,8 @@ struct HeadlessTrayState {
   bool customIcon = false;
   std::vector<uint8_t> icon;     // 16 x 16 BGRA when customIcon
   std::string tip;
+  std::vector<PlatMenuItem> menu;   // the tray menu's description, kept while the icon comes and goes
+  int menuShown = -1;               // the menu of it the tray shows
 };
 HeadlessTrayState HeadlessTray();
 

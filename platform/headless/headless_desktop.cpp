@@ -60,7 +60,17 @@ bool HShowTrayIcon(const uint8_t* bgra, const char* tip) {
 void HRemoveTrayIcon() {
   HeadlessRecordCall("RemoveTrayIcon");
   std::lock_guard<std::mutex> g(g_DesktopLock);
-  g_TrayState = HeadlessTrayState{};
+  HeadlessTrayState kept;
+  kept.menu.swap(g_TrayState.menu);
+  kept.menuShown = g_TrayState.menuShown;
+  g_TrayState = kept;
+}
+
+void HSetTrayMenu(const PlatMenuItem* items, int count, int menu) {
+  HeadlessRecordCall("SetTrayMenu " + DescribeMenu(items, count, menu));
+  std::lock_guard<std::mutex> g(g_DesktopLock);
+  g_TrayState.menu.assign(items, items + (count > 0 ? count : 0));
+  g_TrayState.menuShown = count > 0 ? menu : -1;
 }
 
 // The host reports minimising and maximising as events, as a real window system does.
@@ -127,8 +137,9 @@ void HSetWindowFrame(int slot, bool framed) {
 }  // namespace
 
 PlatformDesktop g_HeadlessDesktop = {
-    HSetMenuBar,     HPopupMenu,         HShowTrayIcon,    HRemoveTrayIcon, HMinimizeWindow, HMaximizeWindow,
-    HIsWindowMinimized, HSetWindowZOrder, HSetMaximizeBox, HFlashWindow,    HSetWindowShape, HSetWindowFrame,
+    HSetMenuBar,        HPopupMenu,       HShowTrayIcon,   HRemoveTrayIcon, HSetTrayMenu,    HMinimizeWindow,
+    HMaximizeWindow,    HIsWindowMinimized, HSetWindowZOrder, HSetMaximizeBox, HFlashWindow, HSetWindowShape,
+    HSetWindowFrame,
 };
 
 void HeadlessQueueMenuChoice(uint32_t id) {

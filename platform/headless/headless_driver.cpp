@@ -145,10 +145,11 @@ void TakeScriptedAnswer(HeadlessTimedEvent::Kind kind) {
 }
 
 int HChoiceBox(const char* caption, const char* text, const char* const* labels, int count, int defaultIndex,
-               int cancelIndex) {
+               int cancelIndex, int icon) {
   PlatEchoBox(caption, text);
   std::string line = std::string("ChoiceBox ") + (caption ? caption : "") + "|" + (text ? text : "") + "|";
   for (int i = 0; i < count; i++) line += std::string(i ? "," : "") + labels[i];
+  if (icon != PLAT_ICON_NONE) line += "|icon " + std::to_string(icon);
   Record(line);
   std::lock_guard<std::mutex> g(g_Lock);
   TakeScriptedAnswer(HeadlessTimedEvent::BUTTON_ANSWER);

@@ -34,6 +34,7 @@ uint32_t SPopupMenu(int slot, const PlatMenuItem* items, int count, int menu, in
 
 bool SShowTrayIcon(const uint8_t* bgra, const char* tip) { return SdlTrayShow(bgra, tip); }
 void SRemoveTrayIcon() { SdlTrayRemove(); }
+void SSetTrayMenu(const PlatMenuItem* items, int count, int menu) { SdlTraySetMenu(items, count, menu); }
 
 void SMinimizeWindow(int slot) {
   if (SDL_Window* w = SdlWindowOfSlot(slot)) SDL_MinimizeWindow(w);
@@ -87,6 +88,7 @@ PlatformDesktop g_SdlDesktop = {
     SPopupMenu,
     SdlOnMain<SShowTrayIcon>::Call,
     SdlOnMain<SRemoveTrayIcon>::Call,
+    SdlOnMain<SSetTrayMenu>::Call,
     SdlOnMain<SMinimizeWindow>::Call,
     SdlOnMain<SMaximizeWindow>::Call,
     SdlOnMain<SIsWindowMinimized>::Call,

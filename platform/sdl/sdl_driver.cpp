@@ -108,14 +108,14 @@ void SSleep(uint32_t ms) {
 }
 
 int ShowChoiceBox(const char* caption, const char* text, const char* const* labels, int count, int defaultIndex,
-                  int cancelIndex) {
+                  int cancelIndex, int icon) {
   if (count < 1) return cancelIndex;
   if (count > 4) count = 4;
   // Our own box shows the game's Japanese text on any display; SDL's box is the fall-back (it
   // needs zenity or the X server's core fonts), and where neither shows, the box takes its
   // default answer as one nobody answered.
   int answer = cancelIndex;
-  if (WidgetChoiceBox(caption, text, labels, count, defaultIndex, cancelIndex, &answer))
+  if (WidgetChoiceBox(caption, text, labels, count, defaultIndex, cancelIndex, icon, &answer))
     return answer >= 0 && answer < count ? answer : cancelIndex;
   SDL_MessageBoxButtonData data[4];
   std::string shown[4];
@@ -128,17 +128,20 @@ int ShowChoiceBox(const char* caption, const char* text, const char* const* labe
     if (i == cancelIndex) flags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
     data[i] = {flags, i, shown[i].c_str()};
   }
-  SDL_MessageBoxData box = {SDL_MESSAGEBOX_INFORMATION, nullptr, caption ? caption : "", text ? text : "",
+  Uint32 kind = icon == PLAT_ICON_ERROR     ? SDL_MESSAGEBOX_ERROR
+                : icon == PLAT_ICON_WARNING ? SDL_MESSAGEBOX_WARNING
+                                            : SDL_MESSAGEBOX_INFORMATION;
+  SDL_MessageBoxData box = {kind, nullptr, caption ? caption : "", text ? text : "",
                             count, data, nullptr};
   if (SDL_ShowMessageBox(&box, &answer) != 0) return defaultIndex >= 0 && defaultIndex < count ? defaultIndex : cancelIndex;
   return answer >= 0 && answer < count ? answer : cancelIndex;
 }
 
 int SChoiceBox(const char* caption, const char* text, const char* const* labels, int count, int defaultIndex,
-               int cancelIndex) {
+               int cancelIndex, int icon) {
   // The text reaches stderr whether or not a box can be shown.
   PlatEchoBox(caption, text);
-  return ShowChoiceBox(caption, text, labels, count, defaultIndex, cancelIndex);
+  return ShowChoiceBox(caption, text, labels, count, defaultIndex, cancelIndex, icon);
 }
 
 bool SSetClipboardText(const char* utf8) { return SDL_SetClipboardText(utf8 ? utf8 : "") == 0; }
@@ -161,7 +164,7 @@ bool STextInputBox(const char* caption, const char* prompt, const char* defaultT
   if (!WidgetTextInputBox(caption, prompt, defaultText, maxLength, out)) {
     std::string text = std::string(prompt ? prompt : "") + "\n\n" + (defaultText ? defaultText : "");
     static const char* const kOk[] = {"OK"};
-    ShowChoiceBox(caption, text.c_str(), kOk, 1, 0, 0);
+    ShowChoiceBox(caption, text.c_str(), kOk, 1, 0, 0, PLAT_ICON_NONE);
     *out = defaultText ? defaultText : "";
   }
   PlatEchoAnswer(caption, out->c_str());
@@ -485,6 +488,10 @@ bool SPollEvent(PlatEventRecord* out) {
         out->window = SlotOfWindowId(e.wheel.windowID);
         out->wheel = (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y) * 120;
         return true;
+      case SDL_TEXTEDITING_EXT:
+        // A long composed text left over from a closed text-input box.
+        SDL_free(e.editExt.text);
+        continue;
       case SDL_DROPBEGIN:
         g_DropOpen = true;
         g_DropText.clear();

@@ -17,6 +17,12 @@ SDL_Window* SdlWindowOfSlot(int slot);
 struct SDL_Texture;
 void SdlUploadCanvas(int slot, SDL_Texture* texture, const uint8_t* pixels, int width, int height);
 
+// An input method's events as SDL reports them, queued for whichever window has the keyboard
+// (for tests that stand in for an input method): the text being composed with its caret (in
+// characters), and the text it commits. Any thread.
+void SdlQueueTextEditing(const char* utf8, int caret);
+void SdlQueueTextInput(const char* utf8);
+
 // Windows virtual-key code of an SDL scancode (0 when the key has none).
 int SdlScancodeToVirtualKey(int scancode);
 

@@ -247,7 +247,8 @@ bool OpenPanel(int menu, const std::vector<int>& rows, int x, int y, int avoidX)
   if (!p.window) return false;
   // Without a window manager SDL hands a new window the focus: it goes back to the game window.
   // Giving the focus back may raise the game window: the menu goes on top again.
-  if (SDL_Window* owner = SdlWindowOfSlot(g_Session.slot)) SDL_SetWindowInputFocus(owner);
+  if (SDL_Window* owner = SdlWindowOfSlot(g_Session.slot))
+    if (!SdlX11Focus(owner)) SDL_SetWindowInputFocus(owner);
   SdlX11Restack(p.window, 0, nullptr);
   g_Session.panels.push_back(std::move(p));
   DrawPanel(g_Session.panels.back());
@@ -501,10 +502,26 @@ void StartBarSession(int slot, int barItem, bool selectFirst) {
 }
 
 // Alt and an access key of the bar opens that bar item's menu; Alt or F10 alone do nothing.
-int BarItemOfAccessKey(int slot, SDL_Keycode sym) {
+// The bar slot with the access key; an item that did not fit the bar keeps its key: the answer
+// is then the overflow slot, and *overflowRow the item's row in the overflow drop-down (-1 for
+// an item on the bar).
+int BarItemOfAccessKey(int slot, SDL_Keycode sym, int* overflowRow) {
+  *overflowRow = -1;
   if (!HasBar(slot) || sym < 'a' || sym > 'z') return -1;
-  for (int i = 0; i < (int)g_Bars[slot].layout.size(); i++)
-    if (g_Bars[slot].layout[i].label.accessKey == (uint32_t)sym) return i;
+  Bar& bar = g_Bars[slot];
+  int width = 0, height = 0;
+  SDL_GetWindowSize(SdlWindowOfSlot(slot), &width, &height);
+  LayoutBar(slot, width);
+  int overflowSlot = -1;
+  for (int i = 0; i < (int)bar.layout.size(); i++) {
+    if (bar.layout[i].item < 0) overflowSlot = i;
+    else if (bar.layout[i].label.accessKey == (uint32_t)sym) return i;
+  }
+  for (int r = 0; overflowSlot >= 0 && r < (int)bar.overflow.size(); r++)
+    if (WidgetParseLabel(bar.items[bar.overflow[r]].caption).accessKey == (uint32_t)sym) {
+      *overflowRow = r;
+      return overflowSlot;
+    }
   return -1;
 }
 
@@ -660,14 +677,22 @@ int SdlMenuHandleEvent(const SDL_Event& e, PlatEventRecord* out) {
     if (e.type == SDL_MOUSEBUTTONDOWN && e.button.button == SDL_BUTTON_LEFT && at >= 0) StartBarSession(slot, at, false);
   } else if (e.type == SDL_KEYDOWN && (e.key.keysym.mod & KMOD_ALT)) {
     slot = SdlSlotOfWindowId(e.key.windowID);
-    at = BarItemOfAccessKey(slot, e.key.keysym.sym);
+    int overflowRow;
+    at = BarItemOfAccessKey(slot, e.key.keysym.sym, &overflowRow);
     if (at < 0) return 0;
-    StartBarSession(slot, at, true);
+    StartBarSession(slot, at, overflowRow < 0);
+    // An item that overflowed: the overflow drop-down opens at it, and opens its menu in turn.
+    if (overflowRow >= 0 && g_Session.active && !g_Session.panels.empty()) {
+      Select(0, overflowRow);
+      Activate(0, true);
+    }
   } else {
     return 0;
   }
-  if (g_Session.finished && !g_Session.active) {
+  // A plain item chosen at once (on the bar, or overflowed and named by its access key).
+  if (g_Session.finished) {
     uint32_t id = g_Session.chosen;
+    if (g_Session.active) EndSession();
     g_Session = Session{};
     if (id != 0) {
       *out = PlatEventRecord{};

@@ -26,6 +26,7 @@ Uint32 EventWindowId(const SDL_Event& e) {
     case SDL_KEYUP: return e.key.windowID;
     case SDL_TEXTINPUT: return e.text.windowID;
     case SDL_TEXTEDITING: return e.edit.windowID;
+    case SDL_TEXTEDITING_EXT: return e.editExt.windowID;
     case SDL_MOUSEMOTION: return e.motion.windowID;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: return e.button.windowID;
@@ -79,7 +80,8 @@ void SdlRunMainThreadJobs() {
 }
 
 bool WidgetEventFor(SDL_Window* window, const SDL_Event& e) {
-  bool keyboard = e.type == SDL_KEYDOWN || e.type == SDL_KEYUP || e.type == SDL_TEXTINPUT || e.type == SDL_TEXTEDITING;
+  bool keyboard = e.type == SDL_KEYDOWN || e.type == SDL_KEYUP || e.type == SDL_TEXTINPUT || e.type == SDL_TEXTEDITING ||
+                  e.type == SDL_TEXTEDITING_EXT;
   return keyboard || EventWindowId(e) == SDL_GetWindowID(window);
 }
 
@@ -89,7 +91,10 @@ void WidgetRunModal(const std::function<bool(const SDL_Event&)>& handle, const b
     SdlRunMainThreadJobs();
     SDL_Event e;
     if (!SDL_WaitEventTimeout(&e, 30)) continue;
-    if (handle(e)) continue;
+    bool taken = handle(e);
+    // A long composed text comes in memory of its own, which the handler has copied if it wanted.
+    if (e.type == SDL_TEXTEDITING_EXT) SDL_free(e.editExt.text);
+    if (taken) continue;
     Uint32 id = EventWindowId(e);
     if (e.type == SDL_QUIT || (e.type == SDL_WINDOWEVENT && SdlSlotOfWindowId(id) >= 0)) {
       if (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_EXPOSED) SdlRepaintGameWindows();

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "platform/fonts.h"
+#include "platform/icon_theme.h"
 #include "platform/sdl/sdl_widgets.h"
 
 namespace {
@@ -79,25 +80,26 @@ void WidgetFrame(WidgetCanvas* c, int x, int y, int width, int height, uint32_t 
   WidgetFill(c, x + width - 1, y, 1, height, colour);
 }
 
-uint32_t WidgetNextCodePoint(const std::string& text, size_t* at) {
-  size_t i = *at;
-  uint8_t b = (uint8_t)text[i];
-  int n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
-  if (n == 0 || i + n > text.size()) {
-    *at = i + 1;
-    return '?';
-  }
-  uint32_t cp = n == 1 ? b : n == 2 ? (b & 0x1F) : n == 3 ? (b & 0x0F) : (b & 0x07);
-  for (int k = 1; k < n; k++) {
-    uint8_t t = (uint8_t)text[i + k];
-    if ((t & 0xC0) != 0x80) {
-      *at = i + 1;
-      return '?';
+void WidgetDrawPicture(WidgetCanvas* c, int x, int y, int width, int height, const PlatIcon& picture) {
+  if (picture.width <= 0 || picture.height <= 0 || picture.argb.size() < (size_t)picture.width * picture.height) return;
+  for (int row = 0; row < height; row++) {
+    int yy = y + row;
+    if (yy < 0 || yy >= c->height) continue;
+    const uint32_t* source = &picture.argb[(size_t)(row * picture.height / height) * picture.width];
+    for (int col = 0; col < width; col++) {
+      int xx = x + col;
+      if (xx < 0 || xx >= c->width) continue;
+      uint32_t p = source[col * picture.width / width];
+      uint32_t a = p >> 24;
+      uint32_t& q = c->pixels[(size_t)yy * c->width + xx];
+      uint32_t out = 0xFF000000;
+      for (int shift = 0; shift < 24; shift += 8) {
+        uint32_t over = p >> shift & 0xFF, under = q >> shift & 0xFF;
+        out |= ((over * a + under * (255 - a) + 127) / 255) << shift;
+      }
+      q = out;
     }
-    cp = cp << 6 | (t & 0x3F);
   }
-  *at = i + n;
-  return cp;
 }
 
 WidgetLabel WidgetParseLabel(const std::string& utf8) {
@@ -121,13 +123,6 @@ WidgetLabel WidgetParseLabel(const std::string& utf8) {
     }
   }
   return label;
-}
-
-int WidgetCp932Bytes(uint32_t cp) {
-  if (cp < 0x80) return 1;
-  // Half-width katakana are single bytes of the code page.
-  if (cp >= 0xFF61 && cp <= 0xFF9F) return 1;
-  return 2;
 }
 
 int WidgetTextWidth(const std::string& utf8, int limit) {

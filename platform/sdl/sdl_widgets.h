@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sdl/widget_edit.h"
 
 // Colours, 0xAARRGGBB (BGRA bytes in memory).
 enum : uint32_t {
@@ -36,6 +37,9 @@ void WidgetResize(WidgetCanvas* c, int width, int height, uint32_t colour);
 void WidgetFill(WidgetCanvas* c, int x, int y, int width, int height, uint32_t colour);
 // A one-pixel rectangle outline.
 void WidgetFrame(WidgetCanvas* c, int x, int y, int width, int height, uint32_t colour);
+// A picture laid over the canvas by its alpha, scaled (nearest pixel) to width x height.
+struct PlatIcon;
+void WidgetDrawPicture(WidgetCanvas* c, int x, int y, int width, int height, const PlatIcon& picture);
 
 // A caption with its access key: '&x' marks x (shown underlined), '&&' is a plain '&'.
 struct WidgetLabel {
@@ -45,8 +49,6 @@ struct WidgetLabel {
 };
 WidgetLabel WidgetParseLabel(const std::string& utf8);
 
-// The next code point of a UTF-8 text at *at (advanced past it); a broken byte reads as '?'.
-uint32_t WidgetNextCodePoint(const std::string& text, size_t* at);
 // Pixel width of a text line, counting at most up to `limit` pixels (long texts stop early).
 int WidgetTextWidth(const std::string& utf8, int limit = 1 << 20);
 // Draws one line with its cell's top at y; characters past clipRight are left out. A mnemonic
@@ -56,8 +58,6 @@ int WidgetDrawText(WidgetCanvas* c, int x, int y, const std::string& utf8, uint3
 // Splits a text into lines at line ends and where a line would pass `width` pixels; at most
 // `maxLines` lines (the last one ends with "..." when text was left out).
 std::vector<std::string> WidgetWrapText(const std::string& utf8, int width, int maxLines);
-// The character counted as code page 932 bytes (1 or 2), as the engine will store it.
-int WidgetCp932Bytes(uint32_t codePoint);
 
 // Shows a canvas in a widget window (through the window's surface).
 void WidgetPresent(SDL_Window* window, const WidgetCanvas& c);
@@ -105,7 +105,7 @@ bool WidgetEventFor(SDL_Window* window, const SDL_Event& e);
 
 // The boxes. False when no window could be made (the caller falls back on SDL's own box).
 bool WidgetChoiceBox(const char* caption, const char* text, const char* const* labels, int count,
-                     int defaultIndex, int cancelIndex, int* answer);
+                     int defaultIndex, int cancelIndex, int icon, int* answer);
 bool WidgetTextInputBox(const char* caption, const char* prompt, const char* defaultText, int maxLength,
                         std::string* out);
 

@@ -1,6 +1,6 @@
 // Window details SDL2 cannot express, done through X11 where the window lives on an X server:
 // the window shape (shape extension), stacking at the bottom or right behind another window,
-// and a caption without the maximise button (Motif window-manager hints).
+// a caption without the maximise button (Motif window-manager hints) and dialog windows.
 #include <SDL.h>
 #include <SDL_syswm.h>
 #include <X11/Xatom.h>
@@ -39,6 +39,23 @@ void ChangeNetWmState(Display* d, Window w, bool add, const char* state) {
 
 short Short(int v) { return (short)std::clamp(v, -32768, 32767); }
 unsigned short Extent(int v) { return (unsigned short)std::clamp(v, 0, 65535); }
+
+// Motif window-manager hints: which functions and decorations the window has. With "all" set,
+// the functions named are the ones removed.
+enum : unsigned long {
+  MOTIF_FUNCTIONS = 1, MOTIF_DECORATIONS = 2,
+  MOTIF_FUNC_ALL = 1, MOTIF_FUNC_MOVE = 4, MOTIF_FUNC_MAXIMIZE = 16, MOTIF_FUNC_CLOSE = 32,
+  MOTIF_DECOR_ALL = 1, MOTIF_DECOR_BORDER = 2, MOTIF_DECOR_TITLE = 8, MOTIF_DECOR_MENU = 16,
+};
+
+void SetMotifHints(Display* d, Window w, unsigned long functions, unsigned long decorations) {
+  long hints[5] = {MOTIF_FUNCTIONS | MOTIF_DECORATIONS, (long)functions, (long)decorations, 0, 0};
+  Atom motif = XInternAtom(d, "_MOTIF_WM_HINTS", False);
+  XChangeProperty(d, w, motif, motif, 32, PropModeReplace, reinterpret_cast<unsigned char*>(hints), 5);
+}
+
+// Set while requests that may fail harmlessly are sent: their errors do not end the program.
+int IgnoreError(Display*, XErrorEvent*) { return 0; }
 
 }  // namespace
 
@@ -89,13 +106,55 @@ bool SdlX11SetMaximizeBox(SDL_Window* window, bool shown) {
   Display* d;
   Window w;
   if (!X11Window(window, &d, &w)) return false;
-  // Motif hints: functions and decorations. With "all" set, the functions named are removed.
-  enum : unsigned long { FUNCTIONS = 1, DECORATIONS = 2, FUNC_ALL = 1, FUNC_MAXIMIZE = 16 };
   bool bordered = !(SDL_GetWindowFlags(window) & SDL_WINDOW_BORDERLESS);
-  long hints[5] = {FUNCTIONS | DECORATIONS, (long)(shown ? FUNC_ALL : FUNC_ALL | FUNC_MAXIMIZE), bordered ? 1 : 0, 0,
-                   0};
-  Atom motif = XInternAtom(d, "_MOTIF_WM_HINTS", False);
-  XChangeProperty(d, w, motif, motif, 32, PropModeReplace, reinterpret_cast<unsigned char*>(hints), 5);
+  unsigned long functions = shown ? MOTIF_FUNC_ALL : MOTIF_FUNC_ALL | MOTIF_FUNC_MAXIMIZE;
+  SetMotifHints(d, w, functions, bordered ? (unsigned long)MOTIF_DECOR_ALL : 0);
+  XFlush(d);
+  return true;
+}
+
+bool SdlX11MakeDialog(SDL_Window* window, SDL_Window* owner) {
+  Display* d;
+  Window w;
+  if (!X11Window(window, &d, &w)) return false;
+  Atom type = XInternAtom(d, "_NET_WM_WINDOW_TYPE_DIALOG", False);
+  XChangeProperty(d, w, XInternAtom(d, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&type), 1);
+  Display* od;
+  Window ow;
+  if (X11Window(owner, &od, &ow) && od == d) XSetTransientForHint(d, w, ow);
+  SetMotifHints(d, w, MOTIF_FUNC_MOVE | MOTIF_FUNC_CLOSE, MOTIF_DECOR_BORDER | MOTIF_DECOR_TITLE | MOTIF_DECOR_MENU);
+  XFlush(d);
+  return true;
+}
+
+bool SdlX11Focus(SDL_Window* window) {
+  Display* d;
+  Window w;
+  if (!X11Window(window, &d, &w)) return false;
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(d, w, &a) || a.map_state != IsViewable) return true;
+  // The window may still stop being viewable before the server reads the request.
+  XSync(d, False);
+  int (*previous)(Display*, XErrorEvent*) = XSetErrorHandler(IgnoreError);
+  XSetInputFocus(d, w, RevertToParent, CurrentTime);
+  XSync(d, False);
+  XSetErrorHandler(previous);
+  return true;
+}
+
+bool SdlX11Deiconify(SDL_Window* window) {
+  Display* d;
+  Window w;
+  if (!X11Window(window, &d, &w)) return false;
+  XMapRaised(d, w);
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = w;
+  e.xclient.message_type = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = 1;   // from a normal application
+  XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
   XFlush(d);
   return true;
 }

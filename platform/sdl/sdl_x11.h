@@ -13,3 +13,12 @@ bool SdlX11SetShape(SDL_Window* window, const PlatRect* rects, int count, int to
 bool SdlX11Restack(SDL_Window* window, int how, SDL_Window* sibling);
 // The caption's maximise button shown or left out.
 bool SdlX11SetMaximizeBox(SDL_Window* window, bool shown);
+// Gives the window the keyboard focus when the server can: a window not viewable yet or any more
+// cannot have it, and is left alone rather than ending the program with an X error.
+bool SdlX11Focus(SDL_Window* window);
+// Brings a minimised window back: asks the window manager to map and activate it, without
+// waiting for it.
+bool SdlX11Deiconify(SDL_Window* window);
+// Makes a window not yet shown a dialog of `owner` (which may be null): the window type dialog,
+// transient for the owner, a caption with only the close button and no resizing border.
+bool SdlX11MakeDialog(SDL_Window* window, SDL_Window* owner);

@@ -231,7 +231,7 @@ TEST_F(Messages, HeadlessRepeatedBoxTakesItsCancelButton) {
                {"a", 0, 0},  {"a", -1, 0}, {"a", -1, 1}};
   for (const Step& s : steps) {
     if (s.queued >= 0) HeadlessQueueAnswer(s.queued);
-    EXPECT_EQ(g_Platform->ChoiceBox("c", s.text, kYesNo, 2, 0, 1), s.answer) << s.text << " " << s.queued;
+    EXPECT_EQ(g_Platform->ChoiceBox("c", s.text, kYesNo, 2, 0, 1, PLAT_ICON_NONE), s.answer) << s.text << " " << s.queued;
   }
 }
 

@@ -83,28 +83,45 @@ struct BoxCase {
   int64_t stored;           // -1: nothing stored
 };
 
+// The buttons are labelled in the system's language, with access keys; the icon argument
+// names the box's icon.
 TEST_F(SystemCommandTest, MessageBoxAnswersMapToTheScriptsNumbers) {
-  const BoxCase cases[] = {
+  const BoxCase english[] = {
       {"", 0, "OK", 1},
-      {"okcancel=1", 1, "OK,キャンセル", 2},
-      {"yesno=1", 0, "はい(&Y),いいえ(&N)", 1},
-      {"yesno=1", 1, "はい(&Y),いいえ(&N)", 2},
-      {"yesnocancel=1", 2, "はい(&Y),いいえ(&N),キャンセル", 3},
+      {"okcancel=1", 1, "OK,Cancel", 2},
+      {"yesno=1", 0, "&Yes,&No", 1},
+      {"yesno=1", 1, "&Yes,&No", 2},
+      {"yesnocancel=1", 2, "&Yes,&No,Cancel", 3},
       // The last given of the three kinds wins.
-      {"okcancel=1 yesno=1", 1, "はい(&Y),いいえ(&N)", 2},
-      {"yesnocancel=1 okcancel=1", 2, "はい(&Y),いいえ(&N),キャンセル", 3},
+      {"okcancel=1 yesno=1", 1, "&Yes,&No", 2},
+      {"yesnocancel=1 okcancel=1", 2, "&Yes,&No,Cancel", 3},
+      {"icon=1", 0, "OK|icon 1", 1},
+      {"yesno=1 icon=2", 0, "&Yes,&No|icon 2", 1},
+      {"okcancel=1 icon=3", 1, "OK,Cancel|icon 3", 2},
+      {"icon=4", 0, "OK|icon 4", 1},
+      {"icon=5", 0, "OK", 1},   // not an icon
   };
-  for (const BoxCase& c : cases) {
-    ClearMessage();
-    ResetScriptSet();
-    HeadlessClearCalls();
-    HeadlessQueueAnswer(c.answer);
-    ASSERT_TRUE(Run("global int r = -1\nglobal real f = -1.0\n",
-                    std::string("messagebox caption=\"Cap\" text=\"Body\" ") + c.args + " result=r"));
-    EXPECT_EQ(Int("r"), c.stored) << c.args;
-    std::vector<std::string> boxes = CallsStartingWith("ChoiceBox ");
-    ASSERT_EQ(boxes.size(), 1u) << c.args;
-    EXPECT_EQ(boxes[0], std::string("ChoiceBox Cap|Body|") + c.labels) << c.args;
+  const BoxCase japanese[] = {
+      {"okcancel=1", 1, "OK,キャンセル", 2},
+      {"yesnocancel=1 icon=2", 1, "はい(&Y),いいえ(&N),キャンセル|icon 2", 2},
+  };
+  for (bool inJapanese : {false, true}) {
+    ScopedLanguage language(inJapanese ? "ja_JP.UTF-8" : "C.UTF-8");
+    const BoxCase* cases = inJapanese ? japanese : english;
+    size_t count = inJapanese ? std::size(japanese) : std::size(english);
+    for (size_t i = 0; i < count; i++) {
+      const BoxCase& c = cases[i];
+      ClearMessage();
+      ResetScriptSet();
+      HeadlessClearCalls();
+      HeadlessQueueAnswer(c.answer);
+      ASSERT_TRUE(Run("global int r = -1\nglobal real f = -1.0\n",
+                      std::string("messagebox caption=\"Cap\" text=\"Body\" ") + c.args + " result=r"));
+      EXPECT_EQ(Int("r"), c.stored) << c.args;
+      std::vector<std::string> boxes = CallsStartingWith("ChoiceBox ");
+      ASSERT_EQ(boxes.size(), 1u) << c.args;
+      EXPECT_EQ(boxes[0], std::string("ChoiceBox Cap|Body|") + c.labels) << c.args;
+    }
   }
 }
 

@@ -109,7 +109,7 @@ TEST(GlXvfbScreenshot, TheDevicePresentsWhatTheCpuPathShows) {
 
 // Boxes of the child are answered at once (the failed rebuild shows one).
 std::vector<std::string> g_ChildBoxes;
-int AnswerBox(const char*, const char* text, const char* const*, int, int, int cancelIndex) {
+int AnswerBox(const char*, const char* text, const char* const*, int, int, int cancelIndex, int) {
   g_ChildBoxes.push_back(text ? text : "");
   return cancelIndex;
 }

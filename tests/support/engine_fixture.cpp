@@ -35,6 +35,27 @@ void HeadlessTest::SetUp() {
 
 void HeadlessTest::TearDown() { HeadlessReset(); }
 
+namespace {
+const char* const kLanguageVariables[3] = {"LANG", "LC_ALL", "LC_MESSAGES"};
+}  // namespace
+
+ScopedLanguage::ScopedLanguage(const char* lang) {
+  for (int i = 0; i < 3; i++) {
+    const char* v = getenv(kLanguageVariables[i]);
+    had_[i] = v != nullptr;
+    saved_[i] = v ? v : "";
+    if (i > 0) unsetenv(kLanguageVariables[i]);
+  }
+  setenv("LANG", lang, 1);
+}
+
+ScopedLanguage::~ScopedLanguage() {
+  for (int i = 0; i < 3; i++) {
+    if (had_[i]) setenv(kLanguageVariables[i], saved_[i].c_str(), 1);
+    else unsetenv(kLanguageVariables[i]);
+  }
+}
+
 bool ProgramOnPath(const char* program) {
   const char* path = getenv("PATH");
   std::string dirs = path ? path : "/usr/bin:/bin";

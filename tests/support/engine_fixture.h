@@ -28,6 +28,18 @@ bool ProgramOnPath(const char* program);
 // search is simply asked again.
 std::string FindXWindowStep(const std::string& var, const std::string& name);
 
+// The system's language for the boxes' labels while it lives: LANG set to `lang`, LC_ALL and
+// LC_MESSAGES unset; the three are put back as they were after.
+class ScopedLanguage {
+ public:
+  explicit ScopedLanguage(const char* lang);
+  ~ScopedLanguage();
+
+ private:
+  std::string saved_[3];
+  bool had_[3] = {};
+};
+
 // Resets the headless backend (clock at 0, no events, no answers) and the once-per-run
 // message state before each test.
 class HeadlessTest : public ::testing::Test {

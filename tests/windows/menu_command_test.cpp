@@ -261,6 +261,25 @@ TEST_F(MenuCommandTest, TrayClicksRaiseTheWindowAndRightClickShowsTheTrayMenu) {
   EXPECT_EQ(CallsStartingWith("RaiseWindow 0").size(), 2u);
 }
 
+// A tray that draws menus itself is handed the tray menu when the command builds it, and the item
+// chosen there comes back as the main window's menu command.
+TEST_F(MenuCommandTest, TheTrayMenuIsHandedToTheTrayAndItsChoiceIsTheMenuCommand) {
+  Run("menuitem path=\"tray/\" caption=\"T\" priority=1\n"
+      "menuitem path=\"tray/open\" caption=\"Open\" priority=1 id=76\n"
+      "menuitem path=\"tray/quit\" caption=\"Quit\" priority=2 id=0x10077\n"
+      "trayicon show=1 menu=\"tray/\"\n");
+  HeadlessTrayState t = HeadlessTray();
+  ASSERT_GE(t.menuShown, 0);
+  EXPECT_EQ(Describe(t.menu, t.menuShown), "Open:76,Quit:65655");
+  PlatEventRecord chosen = MakeEvent(PLAT_EVENT_MENU_COMMAND);
+  chosen.key = 0x10077;
+  Send(chosen);
+  EXPECT_EQ(g_MenuCommand, 0x77);
+  // The menu stays with the tray while the icon is taken away and shown again.
+  Run("trayicon show=0\ntrayicon show=1\n");
+  EXPECT_EQ(Describe(HeadlessTray().menu, HeadlessTray().menuShown), "Open:76,Quit:65655");
+}
+
 TEST_F(MenuCommandTest, ClosingTheMainWindowRemovesTheTrayIconAndTheMenuBar) {
   Run("menuitem path=\"bar/\" caption=\"B\" priority=1\n"
       "menuitem path=\"bar/a\" caption=\"A\" priority=1\n"

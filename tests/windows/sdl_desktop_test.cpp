@@ -14,52 +14,9 @@
 
 #include "platform/platform.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/windows/xvfb_child.h"
 
 namespace {
-
-// Runs one disabled child test of this program under a virtual X server, at most five minutes. Each
-// test starts looking for a free server number at a number of its own, so tests running at the
-// same time never share a server.
-// These runs take their turns: two scripted desktops at once on a busy machine starve each other.
-int TakeXvfbTurn() {
-  for (int i = 0; i < 6000; i++) {
-    int lock = PlatLockAcquire("kivor-sdl-desktop-tests");
-    if (lock != -1) return lock;
-    PlatSleep(100);
-  }
-  return -2;
-}
-
-int RunChildUnderXvfb(const char* child, int display) {
-  // X and SDL keep allocations until exit; the child's run is about behaviour, not leaks.
-  setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-  setenv("KIVOR_XVFB_DESKTOP", "1", 1);
-  int turn = TakeXvfbTurn();
-  int status = PlatStartProcess({"timeout", "300", "xvfb-run", "-a", "-n", std::to_string(display), "-s", "-screen 0 800x600x24",
-                                 PlatExecutablePath(), std::string("--gtest_filter=") + child,
-                                 "--gtest_also_run_disabled_tests"},
-                                true);
-  PlatLockRelease(turn);
-  unsetenv("KIVOR_XVFB_DESKTOP");
-  return status;
-}
-
-bool XvfbToolsPresent() { return ProgramOnPath("xvfb-run") && ProgramOnPath("xdotool") && ProgramOnPath("timeout"); }
-
-// Starts an xdotool script in the background; `$id` holds the window whose name is `window`.
-// X delivers events in the order they were sent, so the steps need no pauses between them: what
-// a key opens is open before the next key is read.
-int Drive(const std::string& window, const std::string& steps) {
-  // The keys go where the focus is: the script gives it to the window and waits until it is there.
-  std::string script = FindXWindowStep("id", window) + "for i in $(seq 600); do xdotool windowfocus $id 2>/dev/null; " +
-                       "[ \"$(xdotool getwindowfocus)\" = \"$id\" ] && break; sleep 0.1; done; " + steps;
-  return PlatStartWatchedProcess({"/bin/sh", "-c", script});
-}
-
-// Waits for a script to end, at most a minute.
-void WaitFor(int process) {
-  for (int i = 0; i < 6000 && !PlatProcessEnded(process); i++) PlatSleep(10);
-}
 
 // A box's button row: the buttons of `count` at width 76 each, 8 apart, centred at the bottom.
 // The box named `window` is looked up again and clicked until it is gone: the id found first
@@ -73,14 +30,6 @@ std::string ClickButton(const std::string& window, int index, int count) {
          "sleep 0.5; done; ";
 }
 
-bool ChildRuns() { return getenv("KIVOR_XVFB_DESKTOP") != nullptr; }
-
-void OpenGameWindow() {
-  ASSERT_TRUE(PlatformInit("sdl"));
-  ASSERT_TRUE(g_Platform->CreateWindow(0, 320, 240, "game"));
-  g_Platform->ShowWindow(0, true);
-}
-
 TEST(SdlBoxes, TheTextInputBoxTakesTypedTextAndLeavesOnlyWithEnter) {
   if (!XvfbToolsPresent()) GTEST_SKIP() << "xvfb-run or xdotool is not installed";
   EXPECT_EQ(RunChildUnderXvfb("SdlBoxesChild.DISABLED_TextInput", 171), 0);
@@ -88,7 +37,7 @@ TEST(SdlBoxes, TheTextInputBoxTakesTypedTextAndLeavesOnlyWithEnter) {
 
 TEST(SdlBoxesChild, DISABLED_TextInput) {
   if (!ChildRuns()) GTEST_SKIP();
-  OpenGameWindow();
+  ASSERT_TRUE(OpenGameWindow());
   // Escape does not leave the box; Backspace, typing and Enter do what an edit line does.
   int driver = Drive("Name entry", "xdotool key End BackSpace; xdotool type --delay 30 'Taro'; "
                                    "xdotool key Escape; xdotool type --delay 30 '!'; xdotool key Return");
@@ -112,7 +61,7 @@ TEST(SdlBoxes, AMessageBoxAnswersKeysAndClicks) {
 
 TEST(SdlBoxesChild, DISABLED_MessageBox) {
   if (!ChildRuns()) GTEST_SKIP();
-  OpenGameWindow();
+  ASSERT_TRUE(OpenGameWindow());
   static const char* const kYesNoCancel[] = {"はい(&Y)", "いいえ(&N)", "キャンセル"};
   struct Case {
     const char* steps;
@@ -129,14 +78,14 @@ TEST(SdlBoxesChild, DISABLED_MessageBox) {
     // Each box has a name of its own, so the script never finds the one before.
     std::string caption = "Question " + std::to_string(++n);
     int driver = Drive(caption, c.steps);
-    EXPECT_EQ(g_Platform->ChoiceBox(caption.c_str(), "続けますか？", kYesNoCancel, 3, 0, 2), c.answer) << c.steps;
+    EXPECT_EQ(g_Platform->ChoiceBox(caption.c_str(), "続けますか？", kYesNoCancel, 3, 0, 2, PLAT_ICON_NONE), c.answer) << c.steps;
     WaitFor(driver);
   }
   // A click on the second of two buttons; a text of 8 KB of broken characters is cut to the screen.
   static const char* const kOkCancel[] = {"OK", "Cancel"};
   std::string huge(8192, '\xFF');
   int driver = Drive("Click", ClickButton("Click", 1, 2));
-  EXPECT_EQ(g_Platform->ChoiceBox("Click", huge.c_str(), kOkCancel, 2, 0, 1), 1);
+  EXPECT_EQ(g_Platform->ChoiceBox("Click", huge.c_str(), kOkCancel, 2, 0, 1, PLAT_ICON_NONE), 1);
   WaitFor(driver);
   PlatformQuit();
 }
@@ -148,7 +97,7 @@ TEST(SdlBoxes, ABoxOpenedWhileAnotherIsOpenShowsOnTopAndBothAnswer) {
 
 TEST(SdlBoxesChild, DISABLED_NestedBoxes) {
   if (!ChildRuns()) GTEST_SKIP();
-  OpenGameWindow();
+  ASSERT_TRUE(OpenGameWindow());
   static const char* const kOkCancel[] = {"OK", "Cancel"};
   // The second box comes from another thread while the first waits on the main thread.
   int second = -1;
@@ -156,7 +105,7 @@ TEST(SdlBoxesChild, DISABLED_NestedBoxes) {
     // Once the first box is up.
     PlatStartProcess({"/bin/sh", "-c", FindXWindowStep("first", "First")}, true);
     int driver = Drive("Second", ClickButton("Second", 1, 2));
-    second = g_Platform->ChoiceBox("Second", "two", kOkCancel, 2, 0, 1);
+    second = g_Platform->ChoiceBox("Second", "two", kOkCancel, 2, 0, 1, PLAT_ICON_NONE);
     WaitFor(driver);
   });
   // The first box is clicked once the second has come and gone (missing from three searches in a
@@ -166,7 +115,7 @@ TEST(SdlBoxesChild, DISABLED_NestedBoxes) {
                                   "if xdotool search --onlyvisible --name '^Second$' 2>/dev/null | grep -q .; "
                                   "then gone=0; else gone=$((gone+1)); fi; done; " +
                                   ClickButton("First", 0, 2));
-  int first = g_Platform->ChoiceBox("First", "one", kOkCancel, 2, 1, 1);
+  int first = g_Platform->ChoiceBox("First", "one", kOkCancel, 2, 1, 1, PLAT_ICON_NONE);
   other.join();
   WaitFor(driver);
   EXPECT_EQ(first, 0);
@@ -246,7 +195,7 @@ TEST(SdlMenus, TheMenuBarShowsItsMenusAndReportsTheChosenIds) {
 
 TEST(SdlMenusChild, DISABLED_MenuBar) {
   if (!ChildRuns()) GTEST_SKIP();
-  OpenGameWindow();
+  ASSERT_TRUE(OpenGameWindow());
   std::vector<PlatMenuItem> menus = SampleMenus();
   g_PlatformDesktop->SetMenuBar(0, menus.data(), (int)menus.size());
   g_Platform->SetWindowTitle(0, "Game");
@@ -312,6 +261,52 @@ TEST(SdlMenusChild, DISABLED_MenuBar) {
   PlatformQuit();
 }
 
+TEST(SdlMenus, ANarrowMenuBarKeepsTheAccessKeysOfItsOverflowedItems) {
+  if (!XvfbToolsPresent()) GTEST_SKIP() << "xvfb-run or xdotool is not installed";
+  EXPECT_EQ(RunChildUnderXvfb("SdlMenusChild.DISABLED_NarrowBar", 205), 0);
+}
+
+// At 160 pixels the bar shows "ファイル(F) >>": View and Help lie in the overflow drop-down, and
+// Alt with their keys opens their menus there instead of reaching the game as keys.
+TEST(SdlMenusChild, DISABLED_NarrowBar) {
+  if (!ChildRuns()) GTEST_SKIP();
+  ASSERT_TRUE(OpenGameWindow());
+  g_Platform->SetWindowTitle(0, "Narrow");
+  g_Platform->SetWindowSize(0, 160, 120);
+  std::vector<PlatMenuItem> menus = {
+      {0, 1, 10, 0, 1, 0, "ファイル(&F)"}, {0, 2, 20, 0, 1, 0, "表示(&V)"},  {0, -1, 30, 0, 1, 0, "ヘルプ(&H)"},
+      {1, -1, 101, 0, 1, 0, "開く(&O)"},   {2, -1, 201, 0, 1, 0, "拡大(&Z)"}, {2, -1, 202, 0, 1, 0, "縮小(&S)"},
+  };
+  g_PlatformDesktop->SetMenuBar(0, menus.data(), (int)menus.size());
+  struct Case {
+    const char* steps;
+    uint32_t id;
+  };
+  const Case cases[] = {
+      {"xdotool key alt+v Down Return", 202},   // View's menu opens at its first item
+      {"xdotool key alt+v s", 202},             // and takes its access keys
+      {"xdotool key alt+h", 30},                // a plain overflowed item is chosen at once
+      {"xdotool key alt+f Return", 101},        // the item that fits is as before
+  };
+  for (const Case& c : cases) {
+    int driver = Drive("Narrow", std::string("xdotool mousemove 790 590; ") + c.steps);
+    uint32_t id = 0, start = PlatGetTicks();
+    bool keyReachedGame = false;
+    while (id == 0 && PlatGetTicks() - start < 60000) {
+      PlatEventRecord e;
+      while (g_Platform->PollEvent(&e)) {
+        if (e.type == PLAT_EVENT_MENU_COMMAND) id = (uint32_t)e.key;
+        if (e.type == PLAT_EVENT_KEY_DOWN && (e.key == 'V' || e.key == 'H' || e.key == 'S')) keyReachedGame = true;
+      }
+      PlatSleep(5);
+    }
+    WaitFor(driver);
+    EXPECT_EQ(id, c.id) << c.steps;
+    EXPECT_FALSE(keyReachedGame) << c.steps;
+  }
+  PlatformQuit();
+}
+
 TEST(SdlMenus, PopUpMenusOfManyItemsAndDeepSubMenusAnswerKeys) {
   if (!XvfbToolsPresent()) GTEST_SKIP() << "xvfb-run or xdotool is not installed";
   EXPECT_EQ(RunChildUnderXvfb("SdlMenusChild.DISABLED_PopUps", 211), 0);
@@ -319,7 +314,7 @@ TEST(SdlMenus, PopUpMenusOfManyItemsAndDeepSubMenusAnswerKeys) {
 
 TEST(SdlMenusChild, DISABLED_PopUps) {
   if (!ChildRuns()) GTEST_SKIP();
-  OpenGameWindow();
+  ASSERT_TRUE(OpenGameWindow());
   g_Platform->SetWindowTitle(0, "Game");
   std::vector<PlatMenuItem> menus = SampleMenus();
   // Menu 5: 2,000 items with ids 1..2000, one with an 8 KB caption and one with broken bytes.
@@ -363,17 +358,6 @@ TEST(SdlMenusChild, DISABLED_PopUps) {
 
 // ---------------------------------------------------------------------------------------------
 // Window styles and the tray icon.
-
-// Runs a command and gives back what it printed.
-std::string Output(const std::string& command) {
-  std::string text;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return text;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, p)) text += buffer;
-  pclose(p);
-  return text;
-}
 
 TEST(SdlWindowStyles, AFramelessWindowHasNoDecorationsAndAShape) {
   if (!XvfbToolsPresent() || !ProgramOnPath("xprop") || !ProgramOnPath("xwininfo"))
@@ -421,24 +405,28 @@ TEST(SdlTray, TheTrayIconRegistersOnTheSessionBusAndReportsClicks) {
   if (!XvfbToolsPresent() || !ProgramOnPath("dbus-run-session") ||
       system("/usr/bin/python3 -c 'import dbus, gi' 2>/dev/null") != 0)
     GTEST_SKIP() << "dbus-run-session or Python's D-Bus modules are missing";
-  setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-  setenv("KIVOR_XVFB_DESKTOP", "1", 1);
-  int turn = TakeXvfbTurn();
-  int status = PlatStartProcess({"timeout", "300", "dbus-run-session", "--", "xvfb-run", "-a", "-n", "231", "-s",
-                                 "-screen 0 800x600x24", PlatExecutablePath(), "--gtest_filter=SdlTrayChild.DISABLED_Tray",
-                                 "--gtest_also_run_disabled_tests"},
-                                true);
-  PlatLockRelease(turn);
-  unsetenv("KIVOR_XVFB_DESKTOP");
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(RunChildUnderXvfb("SdlTrayChild.DISABLED_Tray", 231, {"dbus-run-session", "--"}), 0);
 }
 
+// The stand-in tray never answers the registration, and goes away at the end without a word.
 TEST(SdlTrayChild, DISABLED_Tray) {
   if (!ChildRuns()) GTEST_SKIP();
   ASSERT_TRUE(PlatformInit("sdl"));
   ASSERT_TRUE(g_Platform->CreateWindow(0, 320, 240, "game"));
   // A bus without a tray: showing fails.
   EXPECT_FALSE(g_PlatformDesktop->ShowTrayIcon(nullptr, "tip"));
+  // Menu 1: the tray menu, with a line, a sub-menu of 2,002 items, a checked, a greyed and a
+  // broken caption, an item that opens its own menu, and a chain 100 menus deep.
+  std::vector<PlatMenuItem> menus = {
+      {1, -1, 101, 0, 1, 0, "&Open"},    {1, -1, 0, 1, 0, 0, ""},          {1, 2, 102, 0, 1, 0, "Sub"},
+      {1, -1, 103, 0, 1, 1, "Check_me"}, {1, -1, 104, 0, 0, 0, "Grey"},    {1, 1, 105, 0, 1, 0, "Self"},
+      {1, -1, 106, 0, 1, 0, "\xFF broken"}, {1, -1, 107, 0, 1, 0, "&&Last"}, {1, 3, 108, 0, 1, 0, "Deep"},
+      {2, -1, 201, 0, 1, 0, "First"},    {2, -1, 202, 0, 1, 0, "Second"},
+  };
+  for (uint32_t i = 0; i < 2000; i++) menus.push_back({2, -1, 1000 + i, 0, 1, 0, "item " + std::to_string(i)});
+  for (int m = 3; m < 103; m++) menus.push_back({m, m + 1, (uint32_t)(5000 + m), 0, 1, 0, "Level " + std::to_string(m)});
+  menus.push_back({103, -1, 999, 0, 1, 0, "Bottom"});
+  g_PlatformDesktop->SetTrayMenu(menus.data(), (int)menus.size(), 1);
   TempFolder folder;
   std::string report = folder.path() + "/tray.txt";
   int watcher = PlatStartWatchedProcess(
@@ -451,19 +439,171 @@ TEST(SdlTrayChild, DISABLED_Tray) {
     if (!shown) PlatSleep(50);
   }
   ASSERT_TRUE(shown);
-  // The tray clicks the icon: the primary click, then the menu click.
+  // The tray clicks the icon (the primary click, then the secondary and the menu click), and
+  // chooses "Second" in the menu it read, all while our registration waits for its answer.
   std::vector<int> buttons;
-  for (int i = 0; i < 2000 && buttons.size() < 2; i++) {
+  uint32_t chosen = 0;
+  for (uint32_t start = PlatGetTicks(); PlatGetTicks() - start < 60000 && !PlatProcessEnded(watcher);) {
     PlatEventRecord e;
-    while (g_Platform->PollEvent(&e))
+    while (g_Platform->PollEvent(&e)) {
       if (e.type == PLAT_EVENT_TRAY) buttons.push_back(e.button);
+      if (e.type == PLAT_EVENT_MENU_COMMAND && e.window == 0) chosen = (uint32_t)e.key;
+    }
     PlatSleep(5);
   }
-  EXPECT_EQ(buttons, (std::vector<int>{0, 1}));
-  WaitFor(watcher);
+  // What came last, after the stand-in went.
+  for (int i = 0; i < 20; i++) {
+    PlatEventRecord e;
+    while (g_Platform->PollEvent(&e))
+      if (e.type == PLAT_EVENT_MENU_COMMAND && e.window == 0) chosen = (uint32_t)e.key;
+    PlatSleep(5);
+  }
+  EXPECT_EQ(buttons, (std::vector<int>{0, 1, 1}));
+  EXPECT_EQ(chosen, 202u);
   std::ifstream in(report);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(text, "tip=ゲーム\nsize=16\nfirst=255,30,20,10\n");
+  EXPECT_EQ(text,
+            "tip=ゲーム\nsize=16\nfirst=255,30,20,10\nmenu=/MenuBar itemismenu=0\nversion=3\n"
+            "bad=refused,refused,refused,refused,refused,refused,refused,refused,refused\n"
+            "groups=4242/77777\n"
+            // The root, 9 items, 2,002 in the sub-menu and 15 levels: the bus carries 16 levels of
+            // menus, the last without its items.
+            "nodes=2027 depth=16\n"
+            "top=_Open|-|Sub>|Check__me*|Grey~|Self|? broken|&Last|Deep>\n"
+            "shallow=0,label\nlabel=_Open\n");
+  // The bus still works for a tray that comes later.
+  EXPECT_TRUE(g_PlatformDesktop->ShowTrayIcon(nullptr, "again"));
+  g_PlatformDesktop->RemoveTrayIcon();
+  PlatformQuit();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The tray menu in a real panel.
+
+// xfce4-panel's settings: one panel along the top holding only the tray.
+const char* const kPanelSettings = R"(<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="32"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray"/>
+  </property>
+</channel>
+)";
+
+TEST(SdlTray, TheTrayMenuOpensInXfcesPanelOnARightClickAndReportsTheChosenItem) {
+  if (!XvfbToolsPresent() || !ProgramOnPath("dbus-run-session") || !ProgramOnPath("xfce4-panel") ||
+      !ProgramOnPath("openbox") || !ProgramOnPath("import"))
+    GTEST_SKIP() << "dbus-run-session, xfce4-panel, openbox or import is missing";
+  // The panel and its settings service read their settings from the session's configuration
+  // folder, which the bus hands on to the services it starts.
+  TempFolder config;
+  config.Write("xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml", kPanelSettings);
+  EXPECT_EQ(RunChildUnderXvfb("SdlTrayChild.DISABLED_XfcePanel", 261,
+                              {"env", "XDG_CONFIG_HOME=" + config.path(), "dbus-run-session", "--"}),
+            0);
+}
+
+// Where the panel shows the icon (a magenta square): the middle of its magenta pixels in the
+// panel's strip along the top, false while there are none.
+bool FindTrayIcon(const std::string& path, int* x, int* y) {
+  if (PlatStartProcess({"import", "-window", "root", "-crop", "800x48+0+0", "-depth", "8", "rgb:" + path}, true) != 0)
+    return false;
+  std::ifstream in(path, std::ios::binary);
+  std::string rgb((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  long sx = 0, sy = 0, n = 0;
+  for (size_t i = 0; i + 2 < rgb.size() && i / 3 < (size_t)800 * 48; i += 3)
+    if ((uint8_t)rgb[i] == 255 && (uint8_t)rgb[i + 1] == 0 && (uint8_t)rgb[i + 2] == 255) {
+      sx += (long)(i / 3 % 800), sy += (long)(i / 3 / 800), n++;
+    }
+  if (n < 16) return false;
+  *x = (int)(sx / n), *y = (int)(sy / n);
+  return true;
+}
+
+// Whether a menu is open under the panel: the screen below it is black but for menus.
+bool MenuOpenBelowPanel(const std::string& path) {
+  if (PlatStartProcess({"import", "-window", "root", "-crop", "300x200+0+40", "-depth", "8", "rgb:" + path}, true) != 0)
+    return false;
+  std::ifstream in(path, std::ios::binary);
+  std::string rgb((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t light = 0;
+  for (size_t i = 0; i + 2 < rgb.size(); i += 3) light += (uint8_t)rgb[i] > 128 && (uint8_t)rgb[i + 1] > 128;
+  return light > 2000;
+}
+
+TEST(SdlTrayChild, DISABLED_XfcePanel) {
+  if (!ChildRuns()) GTEST_SKIP();
+  ASSERT_TRUE(StartWindowManager());
+  ASSERT_GE(PlatStartWatchedProcess({"/bin/sh", "-c", "exec xfce4-panel --disable-wm-check >/dev/null 2>&1"}), 0);
+  ASSERT_TRUE(OpenGameWindow());
+  std::vector<PlatMenuItem> menus = {
+      {1, -1, 11, 0, 1, 0, "&First"}, {1, -1, 12, 0, 1, 0, "&Second"}, {1, -1, 0, 1, 0, 0, ""},
+      {1, 2, 13, 0, 1, 0, "More"},    {2, -1, 21, 0, 1, 0, "Inner"},
+  };
+  g_PlatformDesktop->SetTrayMenu(menus.data(), (int)menus.size(), 1);
+  std::vector<uint8_t> icon(16 * 16 * 4);
+  for (size_t i = 0; i < icon.size(); i += 4) icon[i] = 255, icon[i + 1] = 0, icon[i + 2] = 255, icon[i + 3] = 255;
+  // The panel's tray comes up some time after the panel.
+  bool shown = false;
+  for (uint32_t start = PlatGetTicks(); !shown && PlatGetTicks() - start < 60000; PlatSleep(100))
+    shown = g_PlatformDesktop->ShowTrayIcon(icon.data(), "Tray");
+  ASSERT_TRUE(shown);
+  TempFolder folder;
+  std::string shot = folder.path() + "/panel.rgb";
+  std::vector<PlatEventRecord> events;
+  auto pump = [&] {
+    PlatEventRecord e;
+    while (g_Platform->PollEvent(&e))
+      if (e.type == PLAT_EVENT_TRAY || e.type == PLAT_EVENT_MENU_COMMAND) events.push_back(e);
+  };
+  int x = 0, y = 0;
+  bool found = false;
+  for (uint32_t start = PlatGetTicks(); !found && PlatGetTicks() - start < 60000; PlatSleep(100)) {
+    pump();
+    found = FindTrayIcon(shot, &x, &y);
+  }
+  ASSERT_TRUE(found);
+  std::string at = std::to_string(x) + " " + std::to_string(y);
+  // A left click activates the item: the window comes to the front.
+  int driver = PlatStartWatchedProcess({"/bin/sh", "-c", "xdotool mousemove " + at + " click 1"});
+  for (uint32_t start = PlatGetTicks(); events.empty() && PlatGetTicks() - start < 60000; PlatSleep(10)) pump();
+  WaitFor(driver);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].type, PLAT_EVENT_TRAY);
+  EXPECT_EQ(events[0].button, 0);
+  events.clear();
+  // A right click opens the menu the panel draws from ours; the keys choose its second item.
+  driver = PlatStartWatchedProcess({"/bin/sh", "-c", "xdotool mousemove " + at + " click 3"});
+  bool open = false;
+  for (uint32_t start = PlatGetTicks(); !open && PlatGetTicks() - start < 60000; PlatSleep(50)) {
+    pump();
+    open = MenuOpenBelowPanel(shot);
+  }
+  WaitFor(driver);
+  EXPECT_TRUE(open);
+  driver = PlatStartWatchedProcess({"/bin/sh", "-c", "xdotool key Down Down Return"});
+  uint32_t chosen = 0;
+  for (uint32_t start = PlatGetTicks(); chosen == 0 && PlatGetTicks() - start < 60000; PlatSleep(10)) {
+    pump();
+    for (const PlatEventRecord& e : events)
+      if (e.type == PLAT_EVENT_MENU_COMMAND && e.window == 0) chosen = (uint32_t)e.key;
+  }
+  WaitFor(driver);
+  EXPECT_EQ(chosen, 12u);
+  // The panel showed the menu itself: no click asked the engine for its own.
+  for (const PlatEventRecord& e : events) EXPECT_NE(e.type, PLAT_EVENT_TRAY);
   g_PlatformDesktop->RemoveTrayIcon();
   PlatformQuit();
 }

@@ -68,6 +68,33 @@ TEST_F(WindowEventTest, CloseBoxFollowsTheWindowsCloseMode) {
   }
 }
 
+// The close question is a Yes/No box with the information icon, its buttons in the system's
+// language with access keys, so N answers No on either.
+TEST_F(WindowEventTest, TheCloseQuestionAsksYesOrNoInTheSystemsLanguage) {
+  struct Case {
+    const char* lang;
+    const char* buttons;
+  };
+  const Case cases[] = {
+      {"ja_JP.UTF-8", "|はい(&Y),いいえ(&N)|icon 1"},
+      {"en_US.UTF-8", "|&Yes,&No|icon 1"},
+      {"C", "|&Yes,&No|icon 1"},
+  };
+  for (const Case& c : cases) {
+    ScopedLanguage language(c.lang);
+    main_->mCloseMode = WINDOW_CLOSE_ASK;
+    HeadlessClearCalls();
+    HeadlessQueueAnswer(1);
+    Send(MakeEvent(PLAT_EVENT_CLOSE));
+    std::string suffix = std::string("終了します。よろしいですか？") + c.buttons;
+    bool asked = false;
+    for (const std::string& line : HeadlessCalls())
+      asked |= line.size() >= suffix.size() && line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0;
+    EXPECT_TRUE(asked) << c.lang;
+    EXPECT_EQ(g_QuitFlag.load(), 0) << c.lang;
+  }
+}
+
 TEST_F(WindowEventTest, SubWindowSnapsBackToItsGameSize) {
   WindowRecord* sub = g_WindowRecords[1];
   sub->mWidth = 320;
