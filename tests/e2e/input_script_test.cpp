@@ -98,7 +98,7 @@ TEST_F(InputScriptTest, BoxesTakeTheirAnswersInOrderAndWaitForThem) {
   HeadlessSetTicks(200);
   EXPECT_FALSE(g_Platform->PollEvent(&e));   // the early text is queued, not an event
   const char* labels[] = {"Yes", "No", "Cancel"};
-  EXPECT_EQ(g_Platform->ChoiceBox("c", "t", labels, 3, 0, 2), 1);
+  EXPECT_EQ(g_Platform->ChoiceBox("c", "t", labels, 3, 0, 2, PLAT_ICON_NONE), 1);
   EXPECT_EQ(PlatGetTicks(), 500u);
   std::string typed;
   ASSERT_TRUE(g_Platform->TextInputBox("c", "p", "def", 0, &typed));
@@ -113,7 +113,7 @@ TEST_F(InputScriptTest, BoxesTakeTheirAnswersInOrderAndWaitForThem) {
   // No line left: the box takes its default.
   ASSERT_TRUE(g_Platform->TextInputBox("c", "p", "def", 0, &typed));
   EXPECT_EQ(typed, "def");
-  EXPECT_EQ(g_Platform->ChoiceBox("c", "t", labels, 3, 0, 2), 0);
+  EXPECT_EQ(g_Platform->ChoiceBox("c", "t", labels, 3, 0, 2, PLAT_ICON_NONE), 0);
 }
 
 TEST_F(InputScriptTest, BadLinesAreRefusedWithTheirNumber) {
