@@ -32,10 +32,15 @@ bool GlGpuWanted() {
   return g_DeviceExpected && (!which || (strcmp(which, "soft") != 0 && strcmp(which, "off") != 0));
 }
 
+bool GlGpuNamed() {
+  const char* which = getenv("KIVOR_GPU");
+  return which && !strcmp(which, "gl");
+}
+
 PlatGpuDriver* PlatChosenGpu() {
   const char* which = getenv("KIVOR_GPU");
   if (which && !strcmp(which, "soft")) return &g_SoftwareGpu;
-  if (which && !strcmp(which, "gl")) return &g_GlGpu;
+  if (GlGpuNamed()) return &g_GlGpu;
   g_Chosen = g_GlGpu;
   if (which && !strcmp(which, "off")) {
     g_Chosen.name = "off";

@@ -68,6 +68,10 @@ int GlGpuPresentations();
 // device and KIVOR_GPU is not "soft" or "off").
 bool GlGpuWanted();
 
+// Whether KIVOR_GPU names the OpenGL device ("gl"): it is then taken whatever draws it, so a
+// software rasterizer is not reported as such in its caps.
+bool GlGpuNamed();
+
 // The device a windowed run uses, chosen by KIVOR_GPU: "gl" the OpenGL device, "soft" the
 // software device, "off" none (every creation fails, so drawing falls back to the CPU); unset
 // or anything else: OpenGL when its first device can be made, the software device otherwise.

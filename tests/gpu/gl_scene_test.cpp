@@ -32,6 +32,8 @@ class GlSceneTest : public GpuTest {
  protected:
   void SetUp() override {
     if (!GlGpuContextAvailable()) GTEST_SKIP() << "no OpenGL context can be made here";
+    // Named, the device is taken also where it draws on the processor, as here under test.
+    setenv("KIVOR_GPU", "gl", 1);
     GpuTest::SetUp();
     GlGpuResetControls();
     HeadlessGpuUseDevice(&g_GlGpu);
@@ -42,6 +44,7 @@ class GlSceneTest : public GpuTest {
     GpuTest::TearDown();
     HeadlessGpuUseDevice(nullptr);
     GlGpuResetControls();
+    unsetenv("KIVOR_GPU");
     // Everything the scene made went with the device.
     EXPECT_TRUE(AllGone(GlGpuObjectCount()));
   }
