@@ -237,6 +237,15 @@ void HPresentFrame(int slot, const uint8_t* bgra, int width, int height, int pit
   Presented(slot);
 }
 
+void HPresentFrameChanges(int slot, const uint8_t* bgra, int width, int height, int pitch, int dx, int dy,
+                          const PlatRect& changed) {
+  if (!ValidSlot(slot)) return;
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (!g_Windows[slot].exists) return;
+  CanvasBlitChanges(&g_Canvas[slot], bgra, width, height, pitch, dx, dy, changed);
+  Presented(slot);
+}
+
 int g_DesktopMode[4] = {1920, 1080, 32, 60};
 
 void HGetDesktopMode(int* width, int* height, int* bitsPerPixel, int* refreshRate) {
@@ -499,6 +508,7 @@ bool HTextInputBox(const char* caption, const char* prompt, const char* defaultT
 PlatformDriver g_HeadlessDriver = {
     "headless",      HInit,          HQuit,           HGetTicks,      HSleep,        HChoiceBox,
     HCreateWindow,   HDestroyWindow, HShowWindow,     HSetWindowTitle, HSetWindowSize, HPresentFrame,
+    HPresentFrameChanges,
     HGetDesktopMode, HPollEvent,     HGetWindowRect,  HSetWindowPosition, HSetWindowSizeLimits,
     HSetWindowResizable, HRestoreWindow, HRaiseWindow, HBeginWindowDrag, HGetMonitors,  HGetWindowMonitor,
     HGetDisplayModes, HSetFullScreen, HShowCursor,   HSetCursorShape, HSetCustomCursor, HWarpMouse,

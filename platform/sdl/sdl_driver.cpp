@@ -372,6 +372,16 @@ void SPresentFrame(int slot, const uint8_t* bgra, int width, int height, int pit
   ShowPresented(w);
 }
 
+void SPresentFrameChanges(int slot, const uint8_t* bgra, int width, int height, int pitch, int dx, int dy,
+                          const PlatRect& changed) {
+  if (!ValidSlot(slot) || !bgra || width <= 0 || height <= 0) return;
+  SdlWindow& w = g_Windows[slot];
+  std::lock_guard<std::mutex> g(g_CanvasLock);
+  if (!w.window || (!w.renderer && !w.onDevice)) return;
+  CanvasBlitChanges(&w.canvas, bgra, width, height, pitch, dx, dy, changed);
+  ShowPresented(w);
+}
+
 void SGetDesktopMode(int* width, int* height, int* bitsPerPixel, int* refreshRate) {
   SDL_DisplayMode mode;
   if (SDL_GetDesktopDisplayMode(0, &mode) != 0) {
@@ -712,6 +722,7 @@ PlatformDriver g_SdlDriver = {
     SdlOnMain<SSetWindowTitle>::Call,
     SdlOnMain<SSetWindowSize>::Call,
     SPresentFrame,
+    SPresentFrameChanges,
     SdlOnMain<SGetDesktopMode>::Call,
     SPollEvent,
     SdlOnMain<SGetWindowRect>::Call,
