@@ -2,8 +2,6 @@
 // against the CPU compositor on the same layers, and the device's texture upload and read-back
 // against plain glTexSubImage2D / glReadPixels of the same sizes. On Mesa's llvmpipe this
 // measures the path, not a graphics card. Skipped where no OpenGL context can be made.
-#include <cstdlib>
-
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -63,8 +61,8 @@ void BM_GlSceneFrame(benchmark::State& state) {
   if (!SetUpEngine()) return state.SkipWithError("no OpenGL context can be made here");
   WindowRecord* main = BuildScene();
   HeadlessGpuUseDevice(&g_GlGpu);
-  // Named, so the device is measured also where it draws on the processor.
-  setenv("KIVOR_GPU", "gl", 1);
+  // Taken as named, so the device is measured also where it draws on the processor.
+  GlGpuTakeAsNamed(true);
   g_GpuSceneMode = 1;
   g_GpuFilterLevel = 3;
   g_TextureTileLimit = {512, 256};

@@ -1182,6 +1182,7 @@ void GlGpuResetControls() {
   g_RefuseCreations = 0;
   g_OnlyEs = false;
   g_CapsOverridden = false;
+  GlGpuTakeAsNamed(false);
 }
 
 bool GlGpuPlainUpload(const uint8_t* bgra, int width, int height) {

@@ -32,10 +32,10 @@ class GlSceneTest : public GpuTest {
  protected:
   void SetUp() override {
     if (!GlGpuContextAvailable()) GTEST_SKIP() << "no OpenGL context can be made here";
-    // Named, the device is taken also where it draws on the processor, as here under test.
-    setenv("KIVOR_GPU", "gl", 1);
     GpuTest::SetUp();
     GlGpuResetControls();
+    // Taken as named, the device is used also where it draws on the processor, as under test.
+    GlGpuTakeAsNamed(true);
     HeadlessGpuUseDevice(&g_GlGpu);
     UseSceneMode();
   }
@@ -44,7 +44,6 @@ class GlSceneTest : public GpuTest {
     GpuTest::TearDown();
     HeadlessGpuUseDevice(nullptr);
     GlGpuResetControls();
-    unsetenv("KIVOR_GPU");
     // Everything the scene made went with the device.
     EXPECT_TRUE(AllGone(GlGpuObjectCount()));
   }
