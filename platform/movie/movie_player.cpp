@@ -203,7 +203,8 @@ void DecodeLoop() {
       p.anyDecoded = true;
       if (p.voice) AddSound(p, g_Decoder.Audio(), g_Decoder.AudioMs());
     } else if (step == MOVIE_STEP_BLOCKED) {
-      p.blocked = true;
+      // Blocked for want of room for a picture that was taken meanwhile: on at once.
+      p.blocked = pictureRoom || p.queue.size() >= size_t(PLAT_MOVIE_QUEUE);
     } else {
       p.decodeDone = true;
     }
