@@ -158,6 +158,7 @@ int RunFrame() {
   if (g_DesktopRedrawCountdown) g_DesktopRedrawCountdown--;
   if (g_FrameStyleCountdown) g_FrameStyleCountdown--;
   UpdateInputState();
+  uint32_t moviesStarted = g_MovieStarts;
   do {
     g_ExtraPassRequest = 0;
     g_ScriptPassCounter++;
@@ -165,8 +166,9 @@ int RunFrame() {
     if (g_QuitFlag) return 1;
   } while (g_ExtraPassRequest);
   ApplyPendingLayerStateAll();
-  // A playing movie covers the main window: the game picture is neither drawn nor shown.
-  bool covered = MovieCoversWindow() != 0;
+  // A playing movie covers the main window: the game picture is neither drawn nor shown. The
+  // frame that starts one still is, so the movie plays over what its scripts left.
+  bool covered = MovieCoversWindow() != 0 && g_MovieStarts == moviesStarted;
   if (!g_SkipDrawing && !covered) {
     for (int i = 0; i < 4; i++)
       if (g_WindowRecords[i] && DrawWindow(g_WindowRecords[i]) != 0) return 1;

@@ -1,6 +1,15 @@
-// Movie speed: decoding, converting to BGRA and presenting 1080p H.264 and MPEG-2 against the
-// ffmpeg tool decoding the same file with as many threads in the same run, and the CPU time
+// Movie speed: the player decoding 1080p H.264, MPEG-2 and VP9 and showing every picture
+// converted to BGRA in the window's picture, as fast as the pictures come, against FFmpeg's
+// libraries driven directly on the same file in the same run (every picture decoded with as
+// many threads and converted to BGRA, as `ffmpeg -pix_fmt bgra -f null` does); and the CPU time
 // the player spends on each second of a 720p movie with sound.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -14,12 +23,15 @@
 #include "platform/audio.h"
 #include "platform/canvas.h"
 #include "platform/headless/headless.h"
-#include "platform/movie/movie_decoder.h"
+#include "platform/movie/movie_player.h"
 #include "platform/platform.h"
 
 namespace {
 
 constexpr int SECONDS = 5, FPS = 30;
+constexpr int OUT_W = 1920, OUT_H = 1080;
+// Rounds of the player and the libraries, taken in turns; the ratio is their median.
+constexpr int ROUNDS = 5;
 
 std::string Ffmpeg() {
   const char* path = getenv("PATH");
@@ -39,73 +51,171 @@ std::string Folder() {
 }
 
 // A movie of the test pattern made once per run: `name` in the bench folder, "" on failure.
-std::string Movie(const std::string& name, const std::string& size, double seconds, const std::vector<std::string>& codec) {
+// With `sound`, a tone plays along.
+std::string Movie(const std::string& name, const std::string& size, double seconds, const std::vector<std::string>& codec,
+                  bool sound) {
   std::string path = Folder() + "/" + name;
   if (PlatFileExists(path)) return path;
   std::vector<std::string> argv = {Ffmpeg(), "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
                                    "testsrc2=size=" + size + ":rate=" + std::to_string(FPS) + ":duration=" +
-                                       std::to_string(seconds),
-                                   "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=" +
                                        std::to_string(seconds)};
+  if (sound) {
+    for (const char* a : {"-f", "lavfi", "-i"}) argv.push_back(a);
+    argv.push_back("sine=frequency=440:sample_rate=48000:duration=" + std::to_string(seconds));
+  }
   argv.insert(argv.end(), codec.begin(), codec.end());
   argv.push_back(path);
   return PlatStartProcess(argv, true) == 0 ? path : std::string();
 }
 
-const std::vector<std::string> kH264 = {"-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p", "-c:a", "aac"};
-const std::vector<std::string> kMpeg2 = {"-c:v", "mpeg2video", "-q:v", "4", "-c:a", "mp2", "-f", "vob"};
+struct Codec {
+  const char* name;
+  const char* file;
+  std::vector<std::string> args;
+};
+const Codec kH264 = {"h264", "h264_1080p.mp4", {"-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p"}};
+const Codec kMpeg2 = {"mpeg2", "mpeg2_1080p.mpg", {"-c:v", "mpeg2video", "-q:v", "4", "-f", "vob"}};
+const Codec kVp9 = {"vp9", "vp9_1080p.webm",
+                    {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-row-mt", "1"}};
 
-double Seconds(const std::vector<std::string>& argv) {
-  auto t0 = std::chrono::steady_clock::now();
-  PlatStartProcess(argv, true);
+double SecondsSince(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-// The ffmpeg tool's decoding rate in pictures per second with `threads` threads: the whole
-// movie less a one-picture movie of the same kind, so its start-up does not count.
-double FfmpegRate(const std::string& longMovie, const std::string& shortMovie, int threads) {
-  auto run = [&](const std::string& m) {
-    return Seconds({Ffmpeg(), "-nostdin", "-loglevel", "error", "-threads", std::to_string(threads), "-i", m, "-an",
-                    "-f", "null", "-"});
+void KeepBuffer(void*, uint8_t*) {}
+
+// FFmpeg's libraries on their own: the file decoded on as many threads as the player's decoder
+// takes, each picture converted to BGRA into one buffer in the decoding loop. The time of the
+// whole file; `pictures` counts what was converted.
+double LibavSeconds(const std::string& path, int* pictures) {
+  auto t0 = std::chrono::steady_clock::now();
+  *pictures = 0;
+  AVFormatContext* format = nullptr;
+  if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return 0;
+  avformat_find_stream_info(format, nullptr);
+  int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  const AVCodec* codec = index >= 0 ? avcodec_find_decoder(format->streams[index]->codecpar->codec_id) : nullptr;
+  AVCodecContext* c = codec ? avcodec_alloc_context3(codec) : nullptr;
+  if (!c) return avformat_close_input(&format), 0;
+  avcodec_parameters_to_context(c, format->streams[index]->codecpar);
+  c->thread_count = 0;
+  c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  avcodec_open2(c, codec, nullptr);
+  AVPacket* packet = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  AVFrame* target = av_frame_alloc();
+  std::vector<uint8_t> bgra(size_t(OUT_W) * OUT_H * 4);
+  SwsContext* scaler = nullptr;
+  auto convert = [&] {
+    if (!scaler) {
+      scaler = sws_alloc_context();
+      av_opt_set_int(scaler, "srcw", frame->width, 0);
+      av_opt_set_int(scaler, "srch", frame->height, 0);
+      av_opt_set_int(scaler, "src_format", frame->format, 0);
+      av_opt_set_int(scaler, "dstw", OUT_W, 0);
+      av_opt_set_int(scaler, "dsth", OUT_H, 0);
+      av_opt_set_int(scaler, "dst_format", AV_PIX_FMT_BGRA, 0);
+      av_opt_set_int(scaler, "sws_flags", SWS_BILINEAR, 0);
+      sws_init_context(scaler, nullptr, nullptr);
+    }
+    target->buf[0] = av_buffer_create(bgra.data(), bgra.size(), KeepBuffer, nullptr, 0);
+    target->data[0] = bgra.data();
+    target->linesize[0] = OUT_W * 4;
+    target->width = OUT_W;
+    target->height = OUT_H;
+    target->format = AV_PIX_FMT_BGRA;
+    if (sws_scale_frame(scaler, target, frame) >= 0) ++*pictures;
+    av_frame_unref(target);
   };
-  double best = 1e9;
-  for (int i = 0; i < 3; i++) best = std::min(best, run(longMovie) - run(shortMovie));
-  return (SECONDS * FPS - 1) / std::max(best, 1e-6);
+  auto drain = [&] {
+    while (avcodec_receive_frame(c, frame) == 0) {
+      convert();
+      av_frame_unref(frame);
+    }
+  };
+  while (av_read_frame(format, packet) >= 0) {
+    if (packet->stream_index == index && avcodec_send_packet(c, packet) >= 0) drain();
+    av_packet_unref(packet);
+  }
+  avcodec_send_packet(c, nullptr);
+  drain();
+  sws_freeContext(scaler);
+  av_frame_free(&target);
+  av_frame_free(&frame);
+  av_packet_free(&packet);
+  avcodec_free_context(&c);
+  avformat_close_input(&format);
+  benchmark::DoNotOptimize(bgra.data());
+  return SecondsSince(t0);
 }
 
-// Every picture of the movie decoded, converted to BGRA at its size and put into a window's
-// surface, as the player and the present path do.
-void BM_DecodeConvertPresent(benchmark::State& state, const std::vector<std::string>* codec, const char* kind,
-                             const char* ext) {
-  if (Ffmpeg().empty()) return state.SkipWithError("the ffmpeg tool is not installed");
-  const int threads = int(state.range(0));
-  std::string movie = Movie(std::string(kind) + "_1080p" + ext, "1920x1080", SECONDS, *codec);
-  std::string one = Movie(std::string(kind) + "_1080p_one" + ext, "1920x1080", 1.0 / FPS, *codec);
-  if (movie.empty() || one.empty()) return state.SkipWithError("the movie could not be made");
+// The player over a 1920 x 1080 headless window: its clock moved to each picture's time and
+// that picture shown, composed into the window's picture as the backends show it. The time of
+// the whole movie; `pictures` counts what was shown.
+double PlayerSeconds(const std::string& path, int* pictures) {
+  *pictures = 0;
   PlatCanvas window;
-  CanvasResize(&window, 1920, 1080);
-  std::vector<uint8_t> picture(size_t(1920) * 1080 * 4);
-  int64_t pictures = 0;
+  CanvasResize(&window, OUT_W, OUT_H);
+  std::vector<uint8_t> shown(window.pixels.size());
+  HeadlessSetTicks(0);
+  auto t0 = std::chrono::steady_clock::now();
+  if (!PlatMovieOpen(0, path.c_str(), PlatRect{0, 0, OUT_W, OUT_H}, 0)) return 0;
+  int slot;
+  for (int i = 0;; i++) {
+    HeadlessSetTicks(uint32_t((i * 1000 + 500) / FPS));
+    if (PlatMovieTakeEnd(&slot, true)) break;
+    if (PlatMovieCompose(0, window.pixels.data(), shown.data(), OUT_W, OUT_H, OUT_W * 4, true)) ++*pictures;
+  }
+  PlatMovieClose();
+  benchmark::DoNotOptimize(shown.data());
+  return SecondsSince(t0);
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// The player's speed as a share of the libraries' (1.0: as fast; the aim is at least 0.95),
+// the median of rounds taken in turns, each pair timing the same file.
+void BM_PlayerAgainstLibav(benchmark::State& state, const Codec* codec) {
+  if (Ffmpeg().empty()) return state.SkipWithError("the ffmpeg tool is not installed");
+  std::string movie = Movie(codec->file, std::to_string(OUT_W) + "x" + std::to_string(OUT_H), SECONDS, codec->args, false);
+  if (movie.empty()) return state.SkipWithError("the movie could not be made");
+  PlatformInit("headless");
+  HeadlessReset();
+  std::vector<double> speed, player, libav;
+  int shown = 0, converted = 0;
   for (auto _ : state) {
-    MovieDecoder d;
-    if (!d.Open(movie.c_str(), threads, 48000, nullptr)) return state.SkipWithError(d.Error().c_str());
-    for (MovieStep s; (s = d.Step(true)) != MOVIE_STEP_END && s != MOVIE_STEP_ERROR;) {
-      if (s != MOVIE_STEP_VIDEO) continue;
-      d.ConvertVideo(picture.data(), 1920 * 4, 1920, 1080);
-      CanvasBlit(&window, picture.data(), 1920, 1080, 1920 * 4, 0, 0, 1920, 1080);
-      pictures++;
+    for (int round = 0; round < ROUNDS; round++) {
+      double a, b;
+      if (round % 2) {
+        b = PlayerSeconds(movie, &shown);
+        a = LibavSeconds(movie, &converted);
+      } else {
+        a = LibavSeconds(movie, &converted);
+        b = PlayerSeconds(movie, &shown);
+      }
+      if (a <= 0 || b <= 0) return state.SkipWithError("the movie did not play");
+      speed.push_back(a / b);
+      player.push_back(b);
+      libav.push_back(a);
     }
   }
-  state.SetItemsProcessed(pictures);
-  state.counters["fps"] = benchmark::Counter(double(pictures), benchmark::Counter::kIsRate);
-  state.counters["ffmpeg_fps"] = FfmpegRate(movie, one, threads);
+  state.counters["pictures"] = shown;
+  state.counters["libav_pictures"] = converted;
+  state.counters["player_ms"] = Median(player) * 1000.0;
+  state.counters["libav_ms"] = Median(libav) * 1000.0;
+  state.counters["speed_vs_libav"] = Median(speed);
+  HeadlessReset();
 }
 
 // The player itself on the headless backend, its clock moved picture by picture and the window
 // read each time: the process's CPU time (every thread) for each second of 720p movie.
 void BM_Player720pCpuPerMovieSecond(benchmark::State& state) {
   if (Ffmpeg().empty()) return state.SkipWithError("the ffmpeg tool is not installed");
-  std::string movie = Movie("h264_720p.mp4", "1280x720", SECONDS, kH264);
+  std::string movie = Movie("h264_720p.mp4", "1280x720", SECONDS,
+                            {"-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p", "-c:a", "aac"}, true);
   if (movie.empty()) return state.SkipWithError("the movie could not be made");
   PlatformInit("headless");
   HeadlessReset();
@@ -130,15 +240,9 @@ void BM_Player720pCpuPerMovieSecond(benchmark::State& state) {
   HeadlessReset();
 }
 
-void Threads(benchmark::internal::Benchmark* b) {
-  int n = std::max(1, PlatProcessorCount());
-  b->Arg(1);
-  if (n > 1) b->Arg(n);
-  b->Unit(benchmark::kMillisecond)->UseRealTime();
-}
-
-BENCHMARK_CAPTURE(BM_DecodeConvertPresent, h264, &kH264, "h264", ".mp4")->Apply(Threads);
-BENCHMARK_CAPTURE(BM_DecodeConvertPresent, mpeg2, &kMpeg2, "mpeg2", ".mpg")->Apply(Threads);
+BENCHMARK_CAPTURE(BM_PlayerAgainstLibav, h264, &kH264)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PlayerAgainstLibav, mpeg2, &kMpeg2)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PlayerAgainstLibav, vp9, &kVp9)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Player720pCpuPerMovieSecond)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 }  // namespace

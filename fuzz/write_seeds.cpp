@@ -1,6 +1,7 @@
 // Writes the seed inputs of every fuzz target into OUT/<target>/, made by the project's own
 // writers (the format writers of tools/lib, the assembler, the engine's image writers and its
-// save command), libpng, libjpeg and libvorbis. Usage: write_seeds OUT DEMO_LISTING
+// save command), libpng, libjpeg and libvorbis; fuzz/CMakeLists.txt adds movies made by the
+// ffmpeg tool. Usage: write_seeds OUT DEMO_LISTING
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@
 #include "script/vars.h"
 #include "tools/lib/binary_writer.h"
 #include "tools/lib/image_formats.h"
+#include "tools/lib/movie_writer.h"
 #include "tools/lib/pack_writer.h"
 #include "tools/lib/program_bundle.h"
 #include "tools/lib/title_images.h"
@@ -516,6 +518,19 @@ void TaskStateSeeds() {
   FuzzUseMemoryFiles({});
 }
 
+// Movies of uncompressed pictures at ordinary and hostile rates, a header claiming more than
+// a game can show, and lists that name other files, among them the input itself (the target
+// writes every input to "fuzz.mpg").
+void MovieSeeds() {
+  Seed("movie", "raw.avi", RawAviMovie(32, 16, 1, 25, 6));
+  Seed("movie", "odd_size.avi", RawAviMovie(7, 5, 1, 10, 3));
+  Seed("movie", "zero_rate.avi", RawAviMovie(8, 8, 0, 0, 3));
+  Seed("movie", "slow_rate.avi", RawAviMovie(16, 8, 100000, 1, 2));
+  Seed("movie", "wide_header.avi", RawAviMovie(8193, 16, 1, 25, 0));
+  Seed("movie", "concat_list", "ffconcat version 1.0\nfile fuzz.mpg\n");
+  Seed("movie", "playlist", "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:1.0,\nfuzz.mpg\n#EXT-X-ENDLIST\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -532,5 +547,6 @@ int main(int argc, char** argv) {
   KvasmSeeds(argv[2]);
   SaveDataSeeds();
   TaskStateSeeds();
+  MovieSeeds();
   return 0;
 }

@@ -37,6 +37,8 @@ void CloseMciMovie();
 void OnMovieEnd();
 // 1 while a movie covers the main window, so the frame neither draws nor presents.
 int MovieCoversWindow();
+// Movies the scripts have started playing (command 62 with play 1 that opened one).
+extern uint32_t g_MovieStarts;
 // The main window's client area changed: scale factors output (or client) size / game size.
 void RepositionMovieWindow(double scaleX, double scaleY);
 

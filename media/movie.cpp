@@ -15,6 +15,7 @@ int32_t g_MovieVolume = 256;
 char g_MovieFileName[MOVIE_NAME_BYTES];
 uint8_t g_MoviePlaying;
 int32_t g_MciMovieOpen;
+uint32_t g_MovieStarts;
 
 namespace {
 
@@ -218,6 +219,7 @@ int CmdMovie() {
       if (OpenMciMovie(r)) {
         SetMciMovieVolume(g_MovieVolume);
         g_MoviePlaying = 1;
+        g_MovieStarts++;
       }
       return 0;
     }
@@ -225,6 +227,7 @@ int CmdMovie() {
     if (result == -1) return ReportScriptError(101510, 0), -1;
     if (result == -2) return ReportScriptError(101520, 0), -1;
     g_MoviePlaying = 1;
+    g_MovieStarts++;
   } else if (ArgInt(M_PLAY) == 0) {
     if (GraphBackend() ? g_MovieGraphOpen : g_MciMovieOpen != 0) g_PlatformMedia->MoviePause();
     g_MoviePlaying = 0;

@@ -57,6 +57,7 @@ void FillDefaults(PlatformDriver* d) {
   if (!d->SetWindowTitle) d->SetWindowTitle = h.SetWindowTitle;
   if (!d->SetWindowSize) d->SetWindowSize = h.SetWindowSize;
   if (!d->PresentFrame) d->PresentFrame = h.PresentFrame;
+  if (!d->PresentFrameChanges) d->PresentFrameChanges = h.PresentFrameChanges;
   if (!d->GetDesktopMode) d->GetDesktopMode = h.GetDesktopMode;
   if (!d->PollEvent) d->PollEvent = h.PollEvent;
   if (!d->GetWindowRect) d->GetWindowRect = h.GetWindowRect;

@@ -23,6 +23,9 @@ enum : int { PLAT_GPU_FORMAT_ARGB8 = 21, PLAT_GPU_FORMAT_ARGB4 = 26 };
 struct PlatGpuCaps {
   int maxTextureWidth, maxTextureHeight;
   int pixelShaderRank;   // 30 for 3.0 and above, 20 for 2.0, 14 for 1.4 ... 0 for none
+  // The device draws on the processor (a software rasterizer such as Mesa's llvmpipe), slower
+  // than the CPU compositor, and the user did not ask for it by name (KIVOR_GPU).
+  bool softwareRasterizer;
 };
 
 // Texture-stage operations and arguments, blend factors and blend operations of the fixed

@@ -213,6 +213,11 @@ struct PlatformDriver {
   // system is bound to the main thread shows the picture at the main thread's next poll.
   void (*PresentFrame)(int slot, const uint8_t* bgra, int width, int height, int pitch, int dx, int dy,
                        int dw, int dh);
+  // PresentFrame of an unstretched picture at dx, dy of which only `changed` (picture pixels)
+  // may differ from the picture presented there last: the backend copies just that part while
+  // it still holds that picture at the same place and size, and the whole picture otherwise.
+  void (*PresentFrameChanges)(int slot, const uint8_t* bgra, int width, int height, int pitch, int dx, int dy,
+                              const PlatRect& changed);
   // The desktop's mode: size in pixels, bits per pixel and refresh rate in Hz.
   void (*GetDesktopMode)(int* width, int* height, int* bitsPerPixel, int* refreshRate);
   // Takes the next pending event; false when there is none.

@@ -73,6 +73,9 @@ int CreateDirect3D() {
 int CheckDeviceCaps() {
   if (g_CapsPassed) return 0;
   g_MaxTextureSize = {g_DeviceCaps.maxTextureWidth, g_DeviceCaps.maxTextureHeight};
+  // A device that draws on the processor is slower than the CPU compositor: unfit like a card
+  // without shaders, though its shaders are complete, so the shader box would not be true.
+  if (g_DeviceCaps.softwareRasterizer) return 1;
   if (g_DeviceCaps.pixelShaderRank < 20) {
     ShowErrorBox(ToCp932Text("環境チェック").c_str(),
                  ToCp932Text("ご使用のビデオカードはピクセルシェーダー2.0以降に対応していません。\n"

@@ -1,5 +1,6 @@
 // Presentation: each changed window's picture onto its platform window, the main window's
 // scaled to the output size and centred in full screen or while maximised.
+#include <algorithm>
 #include <cstring>
 
 #include "app/fullscreen.h"
@@ -30,6 +31,16 @@ void ScaleRootIntoScreen(const LayerRecord* root, ScaleKind kind) {
   }
 }
 
+// An unscaled picture goes out whole only when the backend no longer holds the last one: what
+// changed since is the redrawn rectangle, as composition wrote only there.
+void PresentRoot(int slot, const LayerRecord* root, int x, int y) {
+  const int64_t* r = root->mRedrawnRect;
+  int64_t x0 = std::max<int64_t>(r[0], 0), y0 = std::max<int64_t>(r[1], 0);
+  int64_t x1 = std::min<int64_t>(r[2] + 1, root->mWidth), y1 = std::min<int64_t>(r[3] + 1, root->mHeight);
+  PlatRect changed{(int)x0, (int)y0, (int)std::max<int64_t>(x1 - x0, 0), (int)std::max<int64_t>(y1 - y0, 0)};
+  g_Platform->PresentFrameChanges(slot, root->mPixels, root->mWidth, root->mHeight, root->mWidth * 4, x, y, changed);
+}
+
 }  // namespace
 
 void PresentFrame(WindowRecord* w, LayerRecord* root) {
@@ -40,10 +51,7 @@ void PresentFrame(WindowRecord* w, LayerRecord* root) {
   int32_t rw = root->mWidth, rh = root->mHeight;
   if (rw <= 0 || rh <= 0) return;
   int slot = w->mIndex;
-  if (slot != 0) {
-    g_Platform->PresentFrame(slot, root->mPixels, rw, rh, rw * 4, (int)root->mX, (int)root->mY, rw, rh);
-    return;
-  }
+  if (slot != 0) return PresentRoot(slot, root, (int)root->mX, (int)root->mY);
   bool scaledArea = g_FullScreen || g_WindowMaximized;
   if (scaledArea) {
     g_LetterboxOffset = {(g_ClientAreaSize.width - g_OutputSize.width) / 2,
@@ -57,8 +65,7 @@ void PresentFrame(WindowRecord* w, LayerRecord* root) {
     else if (g_FitMode != 0) kind = SCALE_NEAREST;
     else kind = SCALE_NONE;
   } else if (rw == g_OutputSize.width && rh == g_OutputSize.height) {
-    g_Platform->PresentFrame(0, root->mPixels, rw, rh, rw * 4, (int)root->mX, (int)root->mY, rw, rh);
-    return;
+    return PresentRoot(0, root, (int)root->mX, (int)root->mY);
   } else {
     kind = g_BilinearScaling ? SCALE_BILINEAR : SCALE_NEAREST;
   }

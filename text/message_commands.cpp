@@ -5,6 +5,7 @@
 
 #include "app/engine.h"
 #include "layers/layer.h"
+#include "layers/pixel_kernels.h"
 #include "script/nametree.h"
 #include "script/script_set.h"
 #include "script/task.h"
@@ -36,6 +37,24 @@ const char* CommandName() {
   return name ? name : "";
 }
 
+// A layer given a size without an image (an empty file name) is opaque black with the blank
+// pixel at its top-left, drawn without its alpha. Typed into, its first page would stay a black
+// box until the first page turn clears it to transparent; so it starts as a page turn leaves
+// every later page: cleared, its alpha in use as the glyphs would set it. An image of its own,
+// or a blank one drawn on since, is left as it is.
+void StartOnAClearPage(NameNode* node) {
+  LayerRecord* r = GetLayerRecord(node);
+  if (!r || !r->mPixels || r->mHasAlpha || r->mWidth < 1 || r->mHeight < 1) return;
+  const uint32_t* pixel = reinterpret_cast<const uint32_t*>(r->mPixels);
+  size_t count = size_t(r->mWidth) * size_t(r->mHeight);
+  if (pixel[0] != g_TransparentFill) return;
+  for (size_t i = 1; i < count; i++)
+    if (pixel[i] != 0xFF000000u) return;
+  g_PixelKernels.zeroFill(r->mPixels, count * 4);
+  r->mHasAlpha = 1;
+  InvalidateLayer(node);
+}
+
 int SetMessageLayer(const char* path) {
   char normalized[OBJECT_PATH_BYTES];
   if (NormalizeObjectPath(normalized, path, g_LayerFolder, false) < 0) return -1;
@@ -45,6 +64,7 @@ int SetMessageLayer(const char* path) {
   if (!node) return ReportScriptErrorF(101250, 1, CommandName(), path), -1;
   g_Message->mLayer = node;
   if (LayerRecord* r = GetLayerRecord(node)) r->mIsMessageLayer = 1;
+  StartOnAClearPage(node);
   return 0;
 }
 

@@ -8,6 +8,7 @@ namespace {
 
 PlatGpuDriver g_Chosen;
 bool g_DeviceExpected = true;
+bool g_TakenAsNamed = false;
 
 bool Refuse(int, int, PlatGpuCaps*) { return false; }
 
@@ -32,10 +33,17 @@ bool GlGpuWanted() {
   return g_DeviceExpected && (!which || (strcmp(which, "soft") != 0 && strcmp(which, "off") != 0));
 }
 
+void GlGpuTakeAsNamed(bool named) { g_TakenAsNamed = named; }
+
+bool GlGpuNamed() {
+  const char* which = getenv("KIVOR_GPU");
+  return g_TakenAsNamed || (which && !strcmp(which, "gl"));
+}
+
 PlatGpuDriver* PlatChosenGpu() {
   const char* which = getenv("KIVOR_GPU");
   if (which && !strcmp(which, "soft")) return &g_SoftwareGpu;
-  if (which && !strcmp(which, "gl")) return &g_GlGpu;
+  if (GlGpuNamed()) return &g_GlGpu;
   g_Chosen = g_GlGpu;
   if (which && !strcmp(which, "off")) {
     g_Chosen.name = "off";

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -704,6 +705,16 @@ void GlReleaseDevice() {
   d.status = PLAT_GPU_READY;
 }
 
+// Whether the context's renderer is one of Mesa's rasterizers that draw on the processor.
+bool SoftwareRenderer() {
+  const char* renderer = reinterpret_cast<const char*>(gl.GetString(GL_RENDERER));
+  std::string name = renderer ? renderer : "";
+  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+  for (const char* software : {"llvmpipe", "softpipe", "swrast", "software rasterizer"})
+    if (name.find(software) != std::string::npos) return true;
+  return false;
+}
+
 bool GlCreateDevice(int width, int height, PlatGpuCaps* caps) {
   GlReleaseDevice();
   Device& d = g_Device;
@@ -723,7 +734,7 @@ bool GlCreateDevice(int width, int height, PlatGpuCaps* caps) {
     gl.GetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxRenderbuffer);
     gl.GetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
     int side = std::min({MAX_SIDE, (int)maxTexture, (int)maxRenderbuffer, (int)viewport[0], (int)viewport[1]});
-    d.caps = PlatGpuCaps{side, side, 30};
+    d.caps = PlatGpuCaps{side, side, 30, SoftwareRenderer() && !GlGpuNamed()};
     if (g_CapsOverridden) d.caps = g_CapsOverride;
     // The back buffer and the window-sized textures must fit the device.
     ok = major >= 3 && width <= d.caps.maxTextureWidth && height <= d.caps.maxTextureHeight;
@@ -1171,6 +1182,7 @@ void GlGpuResetControls() {
   g_RefuseCreations = 0;
   g_OnlyEs = false;
   g_CapsOverridden = false;
+  GlGpuTakeAsNamed(false);
 }
 
 bool GlGpuPlainUpload(const uint8_t* bgra, int width, int height) {

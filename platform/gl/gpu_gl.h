@@ -32,6 +32,8 @@ void GlGpuSetCaps(const PlatGpuCaps* caps);
 void GlGpuUseOnlyEs(bool only);
 // Whether the current device runs on an OpenGL ES context.
 bool GlGpuIsEs();
+// Devices made from now on are taken as KIVOR_GPU=gl takes them, whatever draws them.
+void GlGpuTakeAsNamed(bool named);
 // Clears the controls above.
 void GlGpuResetControls();
 
@@ -67,6 +69,10 @@ int GlGpuPresentations();
 // Whether the windows of this run want the OpenGL device to present them (start-up expects a
 // device and KIVOR_GPU is not "soft" or "off").
 bool GlGpuWanted();
+
+// Whether KIVOR_GPU names the OpenGL device ("gl"), or a test control takes it as named: it is
+// then taken whatever draws it, so a software rasterizer is not reported as such in its caps.
+bool GlGpuNamed();
 
 // The device a windowed run uses, chosen by KIVOR_GPU: "gl" the OpenGL device, "soft" the
 // software device, "off" none (every creation fails, so drawing falls back to the CPU); unset

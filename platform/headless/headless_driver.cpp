@@ -34,8 +34,8 @@ std::string g_Clipboard;
 std::vector<std::string> g_Calls;
 HeadlessWindowState g_Windows[4];
 PlatCanvas g_Canvas[4];
-// The window's frame is the canvas as last presented and has not been copied out yet: without a
-// movie over it or anyone watching the presents, the copy waits until the picture is asked for.
+// The window's frame is not the canvas as last presented (with the movie due now over it): without
+// a movie over it or anyone watching the presents, the copy waits until the picture is asked for.
 bool g_FrameBehind[4];
 int g_SavedSize[4][4];   // x, y, width, height before full screen
 std::vector<PlatRect> g_Monitors;
@@ -225,20 +225,25 @@ void HSetWindowSize(int slot, int width, int height) {
   if (g_Windows[slot].exists) Resize(slot, width, height);
 }
 
-void HPresentFrame(int slot, const uint8_t* bgra, int width, int height, int pitch, int dx, int dy, int dw,
-                   int dh) {
-  if (!ValidSlot(slot)) return;
-  std::lock_guard<std::mutex> g(g_Lock);
+// The window's frame from its canvas, with the movie due now over it; g_Lock held. A frame with
+// a movie picture in it is made again when it is next asked for.
+void ShowCanvas(int slot) {
   HeadlessWindowState& w = g_Windows[slot];
-  if (!w.exists) return;
-  CanvasBlit(&g_Canvas[slot], bgra, width, height, pitch, dx, dy, dw, dh);
+  const PlatCanvas& c = g_Canvas[slot];
+  w.frame.resize(c.pixels.size());
+  bool movie = !c.pixels.empty() &&
+               PlatMovieCompose(slot, c.pixels.data(), w.frame.data(), c.width, c.height, c.width * 4, true);
+  if (!movie) w.frame = c.pixels;
+  g_FrameBehind[slot] = movie;
+}
+
+// What every presented picture does after it reached the canvas; g_Lock held.
+void Presented(int slot) {
+  HeadlessWindowState& w = g_Windows[slot];
   w.frameWidth = g_Canvas[slot].width;
   w.frameHeight = g_Canvas[slot].height;
   g_FrameBehind[slot] = !g_PresentObserver && !PlatMovieIsOpen();
-  if (!g_FrameBehind[slot]) {
-    w.frame = g_Canvas[slot].pixels;
-    PlatMovieOverlay(slot, w.frame.data(), w.frameWidth, w.frameHeight, w.frameWidth * 4, true);
-  }
+  if (!g_FrameBehind[slot]) ShowCanvas(slot);
   w.presents++;
   // A scripted run says when its first picture came, on the steady clock that a launcher of the
   // program reads too, so start-up is measured from outside the process; and how much processor
@@ -252,6 +257,24 @@ void HPresentFrame(int slot, const uint8_t* bgra, int width, int height, int pit
     fflush(stdout);
   }
   if (g_PresentObserver) g_PresentObserver(slot, w);
+}
+
+void HPresentFrame(int slot, const uint8_t* bgra, int width, int height, int pitch, int dx, int dy, int dw,
+                   int dh) {
+  if (!ValidSlot(slot)) return;
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (!g_Windows[slot].exists) return;
+  CanvasBlit(&g_Canvas[slot], bgra, width, height, pitch, dx, dy, dw, dh);
+  Presented(slot);
+}
+
+void HPresentFrameChanges(int slot, const uint8_t* bgra, int width, int height, int pitch, int dx, int dy,
+                          const PlatRect& changed) {
+  if (!ValidSlot(slot)) return;
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (!g_Windows[slot].exists) return;
+  CanvasBlitChanges(&g_Canvas[slot], bgra, width, height, pitch, dx, dy, changed);
+  Presented(slot);
 }
 
 int g_DesktopMode[4] = {1920, 1080, 32, 60};
@@ -289,17 +312,14 @@ PlatMemoryStatus HGetMemoryStatus() {
 // The window as it is seen now; under the lock.
 HeadlessWindowState WindowNow(int slot) {
   if (!ValidSlot(slot)) return HeadlessWindowState{};
-  if (g_FrameBehind[slot]) {
-    g_Windows[slot].frame = g_Canvas[slot].pixels;
-    g_FrameBehind[slot] = false;
-  }
-  HeadlessWindowState w = g_Windows[slot];
+  HeadlessWindowState& w = g_Windows[slot];
   // A movie over the window is seen as it is due now, whether or not the game presented since.
   if (w.exists && PlatMovieIsOpen()) {
-    w.frame = g_Canvas[slot].pixels;
     w.frameWidth = g_Canvas[slot].width;
     w.frameHeight = g_Canvas[slot].height;
-    PlatMovieOverlay(slot, w.frame.data(), w.frameWidth, w.frameHeight, w.frameWidth * 4, true);
+    ShowCanvas(slot);
+  } else if (g_FrameBehind[slot]) {
+    ShowCanvas(slot);
   }
   return w;
 }
@@ -550,6 +570,7 @@ bool HTextInputBox(const char* caption, const char* prompt, const char* defaultT
 PlatformDriver g_HeadlessDriver = {
     "headless",      HInit,          HQuit,           HGetTicks,      HSleep,        HChoiceBox,
     HCreateWindow,   HDestroyWindow, HShowWindow,     HSetWindowTitle, HSetWindowSize, HPresentFrame,
+    HPresentFrameChanges,
     HGetDesktopMode, HPollEvent,     HGetWindowRect,  HSetWindowPosition, HSetWindowSizeLimits,
     HSetWindowResizable, HRestoreWindow, HRaiseWindow, HBeginWindowDrag, HGetMonitors,  HGetWindowMonitor,
     HGetDisplayModes, HSetFullScreen, HShowCursor,   HSetCursorShape, HSetCustomCursor, HWarpMouse,

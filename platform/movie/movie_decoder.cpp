@@ -1,5 +1,6 @@
-// The movie decoder on FFmpeg: demuxing, decoding, picture conversion (libswscale) and sound
-// resampling (libswresample), with every size, rate and time from the file bounded before use.
+// The movie decoder on FFmpeg: demuxing (of the movie's own file only), decoding, picture
+// conversion (libswscale) and sound resampling (libswresample), with every size, rate and time
+// from the file bounded before use.
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -12,6 +13,9 @@ extern "C" {
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/movie/movie_decoder.h"
 #include "platform/platform.h"
@@ -44,6 +48,11 @@ namespace {
   X(AVUTIL, av_frame_alloc)                     \
   X(AVUTIL, av_frame_free)                      \
   X(AVUTIL, av_frame_unref)                     \
+  X(AVUTIL, av_frame_move_ref)                  \
+  X(AVUTIL, av_frame_clone)                     \
+  X(AVUTIL, av_opt_set)                         \
+  X(AVUTIL, av_dict_set_int)                    \
+  X(AVUTIL, av_dict_free)                       \
   X(AVUTIL, av_channel_layout_default)          \
   X(AVUTIL, av_channel_layout_copy)             \
   X(AVUTIL, av_channel_layout_uninit)           \
@@ -106,6 +115,15 @@ constexpr int MAX_CHANNELS = 64;
 constexpr size_t MAX_QUEUED_PACKETS = 512;
 constexpr size_t MAX_QUEUED_BYTES = 32u << 20;
 
+// The decoder's own slack over the pixel budget: it checks its buffers' sizes with their rows
+// rounded up, and the budget itself is held to on every picture it gives.
+constexpr int64_t DECODER_MAX_PIXELS = MOVIE_MAX_PIXELS + 64 * MOVIE_MAX_SIDE;
+
+bool InBounds(int width, int height) {
+  return width > 0 && height > 0 && width <= MOVIE_MAX_SIDE && height <= MOVIE_MAX_SIDE &&
+         int64_t(width) * height <= MOVIE_MAX_PIXELS;
+}
+
 int Interrupt(void* opaque) {
   const std::atomic<bool>* cancel = static_cast<const std::atomic<bool>*>(opaque);
   return cancel && cancel->load() ? 1 : 0;
@@ -113,7 +131,40 @@ int Interrupt(void* opaque) {
 
 void KeepBuffer(void*, uint8_t*) {}
 
+// Every file FFmpeg opens goes through here. Only the address each open decoder gave it for its
+// own movie, from that decoder's own context, is let through to FFmpeg's default opening (which
+// keeps to the file protocol); anything a file names inside itself is refused.
+struct OpenGate {
+  std::mutex lock;
+  std::vector<std::pair<const AVFormatContext*, std::string>> allowed;
+  decltype(AVFormatContext::io_open) defaultOpen = nullptr;
+};
+OpenGate g_Gate;
+
+int OpenOnlyTheMovie(AVFormatContext* s, AVIOContext** pb, const char* url, int flags, AVDictionary** options) {
+  decltype(AVFormatContext::io_open) open = nullptr;
+  {
+    std::lock_guard<std::mutex> g(g_Gate.lock);
+    for (const auto& a : g_Gate.allowed)
+      if (a.first == s && url && a.second == url && !(flags & AVIO_FLAG_WRITE)) open = g_Gate.defaultOpen;
+  }
+  return open ? open(s, pb, url, flags, options) : AVERROR(EPERM);
+}
+
+void AllowOpen(const AVFormatContext* s, const std::string& url) {
+  std::lock_guard<std::mutex> g(g_Gate.lock);
+  g_Gate.allowed.emplace_back(s, url);
+}
+
+void ForbidOpen(const AVFormatContext* s) {
+  std::lock_guard<std::mutex> g(g_Gate.lock);
+  for (size_t i = 0; i < g_Gate.allowed.size(); i++)
+    if (g_Gate.allowed[i].first == s) g_Gate.allowed.erase(g_Gate.allowed.begin() + ptrdiff_t(i--));
+}
+
 }  // namespace
+
+const char* const MOVIE_CONTAINERS = "mpeg,mpegts,mpegvideo,avi,asf,mov,matroska,ogg";
 
 struct MovieDecoderState {
   AVFormatContext* format = nullptr;
@@ -123,10 +174,6 @@ struct MovieDecoderState {
   AVPacket* packet = nullptr;
   AVFrame* picture = nullptr;
   AVFrame* sound = nullptr;
-  AVFrame* target = nullptr;
-  SwsContext* scaler = nullptr;
-  int scalerKey[5] = {};   // source width, height, format; target width, height
-  int threads = 0;
   SwrContext* resampler = nullptr;
   int resamplerKey[3] = {};   // source format, rate, channels
   int outRate = 44100;
@@ -149,12 +196,11 @@ void MovieDecoder::Close() {
   for (AVPacket* p : s_->videoPackets) g_Ff.av_packet_free(&p);
   g_Ff.avcodec_free_context(&s_->video);
   g_Ff.avcodec_free_context(&s_->audio);
+  ForbidOpen(s_->format);
   g_Ff.avformat_close_input(&s_->format);
   g_Ff.av_packet_free(&s_->packet);
   g_Ff.av_frame_free(&s_->picture);
   g_Ff.av_frame_free(&s_->sound);
-  g_Ff.av_frame_free(&s_->target);
-  g_Ff.sws_freeContext(s_->scaler);
   g_Ff.swr_free(&s_->resampler);
   delete s_;
   s_ = nullptr;
@@ -173,7 +219,7 @@ AVCodecContext* OpenCodec(AVStream* stream, int threads) {
   }
   c->thread_count = threads;
   c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-  c->max_pixels = int64_t(MOVIE_MAX_SIDE - 1) * (MOVIE_MAX_SIDE - 1);
+  c->max_pixels = DECODER_MAX_PIXELS;
   c->pkt_timebase = stream->time_base;
   if (g_Ff.avcodec_open2(c, codec, nullptr) < 0) g_Ff.avcodec_free_context(&c);
   return c;
@@ -190,20 +236,38 @@ bool MovieDecoder::Open(const char* path, int threads, int audioRate, const std:
   // A damaged file would fill the log with the decoders' complaints; the player reports itself.
   g_Ff.av_log_set_level(AV_LOG_FATAL);
   s_ = new MovieDecoderState;
-  s_->threads = threads;
   s_->outRate = audioRate;
   s_->format = g_Ff.avformat_alloc_context();
   if (!s_->format) return error_ = "out of memory", Close(), false;
   s_->format->interrupt_callback = {Interrupt, const_cast<std::atomic<bool>*>(cancel)};
-  if (g_Ff.avformat_open_input(&s_->format, path, nullptr, nullptr) < 0)
+  // The movie's own file by the file protocol, whatever its name looks like, in one of the
+  // containers movies come in; and FFmpeg's every other open refused at the gate.
+  std::string url = std::string("file:") + path;
+  if (g_Ff.av_opt_set(s_->format, "format_whitelist", MOVIE_CONTAINERS, 0) < 0 ||
+      g_Ff.av_opt_set(s_->format, "protocol_whitelist", "file", 0) < 0)
+    return error_ = "out of memory", Close(), false;
+  {
+    std::lock_guard<std::mutex> g(g_Gate.lock);
+    if (!g_Gate.defaultOpen) g_Gate.defaultOpen = s_->format->io_open;
+  }
+  s_->format->io_open = OpenOnlyTheMovie;
+  AllowOpen(s_->format, url);
+  // A failed open frees the context; the gate forgets it before its address can come again.
+  AVFormatContext* opening = s_->format;
+  if (g_Ff.avformat_open_input(&s_->format, url.c_str(), nullptr, nullptr) < 0) {
+    ForbidOpen(opening);
     return error_ = "cannot open the file as a movie", Close(), false;
-  if (g_Ff.avformat_find_stream_info(s_->format, nullptr) < 0) return error_ = "not a movie", Close(), false;
+  }
+  // The decoders that look into the streams before playing keep to the pixel budget too.
+  std::vector<AVDictionary*> probing(s_->format->nb_streams, nullptr);
+  for (AVDictionary*& d : probing) g_Ff.av_dict_set_int(&d, "max_pixels", DECODER_MAX_PIXELS, 0);
+  int found = g_Ff.avformat_find_stream_info(s_->format, probing.data());
+  for (AVDictionary*& d : probing) g_Ff.av_dict_free(&d);
+  if (found < 0) return error_ = "not a movie", Close(), false;
   s_->videoIndex = g_Ff.av_find_best_stream(s_->format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (s_->videoIndex < 0) return error_ = "no video stream", Close(), false;
   AVStream* vs = s_->format->streams[s_->videoIndex];
-  int w = vs->codecpar->width, h = vs->codecpar->height;
-  if (w <= 0 || h <= 0 || w >= MOVIE_MAX_SIDE || h >= MOVIE_MAX_SIDE)
-    return error_ = "frame size out of bounds", Close(), false;
+  if (!InBounds(vs->codecpar->width, vs->codecpar->height)) return error_ = "picture size out of bounds", Close(), false;
   if (!GoodTimeBase(vs->time_base)) return error_ = "no time base", Close(), false;
   s_->video = OpenCodec(vs, threads);
   if (!s_->video) return error_ = "no decoder for the video", Close(), false;
@@ -227,8 +291,7 @@ bool MovieDecoder::Open(const char* path, int threads, int audioRate, const std:
   s_->packet = g_Ff.av_packet_alloc();
   s_->picture = g_Ff.av_frame_alloc();
   s_->sound = g_Ff.av_frame_alloc();
-  s_->target = g_Ff.av_frame_alloc();
-  if (!s_->packet || !s_->picture || !s_->sound || !s_->target) return error_ = "out of memory", Close(), false;
+  if (!s_->packet || !s_->picture || !s_->sound) return error_ = "out of memory", Close(), false;
   return true;
 }
 
@@ -330,6 +393,12 @@ MovieStep MovieDecoder::Step(bool pictureRoom) {
   for (;;) {
     if (pictureRoom && s->videoPending) {
       int r = g_Ff.avcodec_receive_frame(s->video, s->picture);
+      // A picture larger than the bounds (the stream changed its size) is never handed on.
+      if (r == 0 && (!InBounds(s->picture->width, s->picture->height) || s->picture->format < 0)) {
+        g_Ff.av_frame_unref(s->picture);
+        if (++s->badPackets > MAX_BAD_PACKETS) return error_ = "too many pictures out of bounds", MOVIE_STEP_ERROR;
+        continue;
+      }
       if (r == 0) {
         s->badPackets = 0;
         s->videoMs = PictureTime(s);
@@ -412,15 +481,73 @@ MovieStep MovieDecoder::Step(bool pictureRoom) {
   }
 }
 
-bool MovieDecoder::ConvertVideo(uint8_t* dest, int pitch, int width, int height) {
-  if (!s_ || width <= 0 || height <= 0 || width >= MOVIE_MAX_SIDE || height >= MOVIE_MAX_SIDE || pitch < width * 4)
+MoviePicture MovieDecoder::TakeVideo() {
+  MoviePicture p;
+  if (!s_ || !s_->picture->buf[0]) return p;
+  p.frame_ = g_Ff.av_frame_alloc();
+  if (!p.frame_) {
+    g_Ff.av_frame_unref(s_->picture);
+    return p;
+  }
+  g_Ff.av_frame_move_ref(p.frame_, s_->picture);
+  p.ms_ = s_->videoMs;
+  return p;
+}
+
+MoviePicture::MoviePicture(MoviePicture&& other) noexcept : frame_(other.frame_), ms_(other.ms_) {
+  other.frame_ = nullptr;
+}
+
+MoviePicture& MoviePicture::operator=(MoviePicture&& other) noexcept {
+  if (this != &other) {
+    if (frame_) g_Ff.av_frame_free(&frame_);
+    frame_ = other.frame_;
+    ms_ = other.ms_;
+    other.frame_ = nullptr;
+  }
+  return *this;
+}
+
+MoviePicture::~MoviePicture() {
+  if (frame_) g_Ff.av_frame_free(&frame_);
+}
+
+int MoviePicture::Width() const { return frame_ ? frame_->width : 0; }
+int MoviePicture::Height() const { return frame_ ? frame_->height : 0; }
+
+MoviePicture MoviePicture::Share() const {
+  MoviePicture p;
+  if (!frame_) return p;
+  p.frame_ = g_Ff.av_frame_clone(frame_);
+  p.ms_ = ms_;
+  return p;
+}
+
+struct MovieScalerState {
+  SwsContext* scaler = nullptr;
+  int key[5] = {};   // source width, height, format; target width, height
+  AVFrame* target = nullptr;
+};
+
+MovieScaler::~MovieScaler() {
+  if (!s_) return;
+  g_Ff.sws_freeContext(s_->scaler);
+  g_Ff.av_frame_free(&s_->target);
+  delete s_;
+}
+
+bool MovieScaler::Convert(const MoviePicture& picture, uint8_t* dest, int pitch, int width, int height) {
+  const AVFrame* src = picture.frame_;
+  if (!src || !dest || width <= 0 || height <= 0 || width > MOVIE_MAX_SIDE || height > MOVIE_MAX_SIDE ||
+      pitch < width * 4 || !InBounds(src->width, src->height) || src->format < 0)
     return false;
-  const AVFrame* src = s_->picture;
-  if (src->width <= 0 || src->height <= 0 || src->width >= MOVIE_MAX_SIDE || src->height >= MOVIE_MAX_SIDE ||
-      src->format < 0)
-    return false;
+  if (!s_) {
+    s_ = new MovieScalerState;
+    s_->target = g_Ff.av_frame_alloc();
+  }
+  if (!s_->target) return false;
   int key[5] = {src->width, src->height, src->format, width, height};
-  if (!s_->scaler || memcmp(key, s_->scalerKey, sizeof key) != 0) {
+  if (!s_->scaler || memcmp(key, s_->key, sizeof key) != 0) {
     g_Ff.sws_freeContext(s_->scaler);
     s_->scaler = g_Ff.sws_alloc_context();
     if (!s_->scaler) return false;
@@ -431,17 +558,18 @@ bool MovieDecoder::ConvertVideo(uint8_t* dest, int pitch, int width, int height)
     g_Ff.av_opt_set_int(s_->scaler, "dsth", height, 0);
     g_Ff.av_opt_set_int(s_->scaler, "dst_format", AV_PIX_FMT_BGRA, 0);
     g_Ff.av_opt_set_int(s_->scaler, "sws_flags", SWS_BILINEAR, 0);
-    g_Ff.av_opt_set_int(s_->scaler, "threads", s_->threads, 0);
+    g_Ff.av_opt_set_int(s_->scaler, "threads", threads_, 0);
     if (g_Ff.sws_init_context(s_->scaler, nullptr, nullptr) < 0) {
       g_Ff.sws_freeContext(s_->scaler);
       s_->scaler = nullptr;
       return false;
     }
-    memcpy(s_->scalerKey, key, sizeof key);
+    memcpy(s_->key, key, sizeof key);
   }
+  // The destination is the caller's memory, lent to FFmpeg for this call only.
   AVFrame* t = s_->target;
   g_Ff.av_frame_unref(t);
-  t->buf[0] = g_Ff.av_buffer_create(dest, size_t(pitch) * height, KeepBuffer, nullptr, 0);
+  t->buf[0] = g_Ff.av_buffer_create(dest, size_t(pitch) * (height - 1) + size_t(width) * 4, KeepBuffer, nullptr, 0);
   if (!t->buf[0]) return false;
   t->data[0] = dest;
   t->linesize[0] = pitch;

@@ -1,6 +1,7 @@
-// The movie player: a decoding thread filling a short queue of converted pictures and a sound
+// The movie player: a decoding thread filling a short queue of decoded pictures and a sound
 // queue, a clock that follows the mixer's consumption of the movie's voice (or the platform's
-// clock without a sound device), and the overlay of the picture due now.
+// clock without a sound device), and the picture due now converted into the window's picture
+// as it is shown.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -17,9 +18,9 @@
 
 namespace {
 
-constexpr size_t QUEUE_PICTURES = 3;
-// Pictures are converted at the rectangle's size, but never larger than this: a script's
-// rectangle may be absurd, and then the picture is stretched when laid.
+// A rectangle that does not lie inside its window is converted into a picture of its own, at
+// the rectangle's size but never larger than this (a script's rectangle may be absurd), and then
+// stretched as it is laid.
 constexpr int MAX_OUT_SIDE = 4096;
 constexpr double MAX_OUT_PIXELS = 4096.0 * 2304.0;
 constexpr auto SETTLE_LIMIT = std::chrono::seconds(5);
@@ -27,12 +28,6 @@ constexpr auto START_LIMIT = std::chrono::seconds(3);
 constexpr auto IDLE_WAIT = std::chrono::milliseconds(5);
 // The clock is moved to the sound's when they drift further apart than this.
 constexpr double RESYNC_MS = 30.0;
-
-struct Picture {
-  double ms = 0;
-  int width = 0, height = 0;
-  std::vector<uint8_t> bgra;
-};
 
 struct Player {
   std::mutex lock;
@@ -47,10 +42,9 @@ struct Player {
   double frameMs = 40;
   bool needsShow[4] = {};
 
-  std::deque<Picture> queue;
-  std::vector<Picture> spare;
-  Picture shown;
-  bool hasShown = false;
+  std::deque<MoviePicture> queue;
+  MoviePicture shown;          // empty until the first picture is due
+  PlatMovieHolding held{};
   bool anyDecoded = false;
   bool blocked = false;        // the decoder can do nothing until a picture is taken
   bool decodeDone = false;
@@ -75,6 +69,15 @@ struct Player {
 Player g_Player;
 MovieDecoder g_Decoder;   // the decoding thread's while it runs
 
+// Conversion for the threads that show pictures, one at a time; apart from the player's lock so
+// the decoding thread goes on meanwhile.
+struct Converter {
+  std::mutex lock;
+  MovieScaler scaler{1};
+  std::vector<uint8_t> picture;   // a rectangle's own picture, while it does not fit its window
+};
+Converter g_Converter;
+
 double ClockAt(const Player& p, uint32_t now) {
   return p.started && p.playing ? p.anchorMs + double(uint32_t(now - p.anchorTicks)) : p.anchorMs;
 }
@@ -92,16 +95,14 @@ void OutSize(Player& p) {
   p.outHeight = std::max(1, int(h * f));
 }
 
-void Recycle(Player& p, Picture&& pic) {
-  if (p.spare.size() < QUEUE_PICTURES + 1) p.spare.push_back(std::move(pic));
+void NoteHeld(Player& p) {
+  int decoded = int(p.queue.size()) + (p.shown.Empty() ? 0 : 1);
+  p.held.decoded = std::max(p.held.decoded, decoded);
 }
 
 // Pictures the clock has passed by a later one are never shown.
 void DropSuperseded(Player& p, double clock) {
-  while (p.queue.size() >= 2 && p.queue[1].ms <= clock) {
-    Recycle(p, std::move(p.queue.front()));
-    p.queue.pop_front();
-  }
+  while (p.queue.size() >= 2 && p.queue[1].Ms() <= clock) p.queue.pop_front();
 }
 
 // Follows the mixer's play cursor, clears what it played (so a starved voice plays silence,
@@ -183,40 +184,30 @@ void DecodeLoop() {
       p.changed.wait_for(l, IDLE_WAIT);
       continue;
     }
-    bool pictureRoom = p.queue.size() < QUEUE_PICTURES;
-    int width = p.outWidth, height = p.outHeight;
-    Picture pic;
-    if (!p.spare.empty()) {
-      pic = std::move(p.spare.back());
-      p.spare.pop_back();
-    }
+    bool pictureRoom = p.queue.size() < size_t(PLAT_MOVIE_QUEUE);
     l.unlock();
 
     MovieStep step = g_Decoder.Step(pictureRoom);
-    bool converted = false;
-    if (step == MOVIE_STEP_VIDEO) {
-      pic.ms = g_Decoder.VideoMs();
-      pic.width = width;
-      pic.height = height;
-      pic.bgra.resize(size_t(width) * height * 4);
-      converted = g_Decoder.ConvertVideo(pic.bgra.data(), width * 4, width, height);
-    }
+    MoviePicture picture;
+    if (step == MOVIE_STEP_VIDEO) picture = g_Decoder.TakeVideo();
     l.lock();
     if (step == MOVIE_STEP_VIDEO) {
-      p.lastPictureMs = std::max(p.lastPictureMs, pic.ms);
-      if (converted) {
+      p.lastPictureMs = std::max(p.lastPictureMs, g_Decoder.VideoMs());
+      if (!picture.Empty()) {
         p.anyDecoded = true;
-        p.queue.push_back(std::move(pic));
+        p.held.largestPicture = std::max(p.held.largestPicture, int64_t(picture.Width()) * picture.Height());
+        p.queue.push_back(std::move(picture));
+        NoteHeld(p);
       }
     } else if (step == MOVIE_STEP_AUDIO) {
       p.anyDecoded = true;
       if (p.voice) AddSound(p, g_Decoder.Audio(), g_Decoder.AudioMs());
     } else if (step == MOVIE_STEP_BLOCKED) {
-      p.blocked = true;
+      // Blocked for want of room for a picture that was taken meanwhile: on at once.
+      p.blocked = pictureRoom || p.queue.size() >= size_t(PLAT_MOVIE_QUEUE);
     } else {
       p.decodeDone = true;
     }
-    if (step != MOVIE_STEP_VIDEO || !converted) Recycle(p, std::move(pic));
     p.changed.notify_all();
   }
 }
@@ -224,28 +215,65 @@ void DecodeLoop() {
 // Whether the decoder has caught up with the clock: the picture due now is known.
 bool Settled(const Player& p, uint32_t now) {
   if (!p.open || !p.started || !p.playing || p.decodeDone || p.ended) return true;
-  return !p.queue.empty() && p.queue.back().ms > ClockAt(p, now);
+  return !p.queue.empty() && p.queue.back().Ms() > ClockAt(p, now);
 }
 
 void Settle(Player& p, std::unique_lock<std::mutex>& l, uint32_t now) {
   p.changed.wait_for(l, SETTLE_LIMIT, [&] { return Settled(p, now); });
 }
 
-// Copies a picture into the rectangle, stretched by nearest pixel and clipped to the target.
-void Lay(const Picture& pic, const PlatRect& r, uint8_t* dest, int width, int height, int pitch) {
-  if (r.width <= 0 || r.height <= 0 || pic.width <= 0 || pic.height <= 0) return;
+// Copies a picture into the rectangle, stretched by nearest pixel and clipped to the target;
+// the part of the target written.
+PlatRect Lay(const uint8_t* bgra, int pw, int ph, const PlatRect& r, uint8_t* dest, int width, int height,
+             int pitch) {
+  if (r.width <= 0 || r.height <= 0 || pw <= 0 || ph <= 0) return PlatRect{};
   int64_t x0 = std::max<int64_t>(0, r.x), x1 = std::min<int64_t>(width, int64_t(r.x) + r.width);
   int64_t y0 = std::max<int64_t>(0, r.y), y1 = std::min<int64_t>(height, int64_t(r.y) + r.height);
-  if (x0 >= x1 || y0 >= y1) return;
+  if (x0 >= x1 || y0 >= y1) return PlatRect{};
   for (int64_t y = y0; y < y1; y++) {
-    int64_t sy = (y - r.y) * pic.height / r.height;
-    const uint8_t* src = pic.bgra.data() + size_t(sy) * pic.width * 4;
+    int64_t sy = (y - r.y) * ph / r.height;
+    const uint8_t* src = bgra + size_t(sy) * pw * 4;
     uint8_t* row = dest + size_t(y) * pitch;
-    if (pic.width == r.width) {
+    if (pw == r.width) {
       memcpy(row + x0 * 4, src + (x0 - r.x) * 4, size_t(x1 - x0) * 4);
       continue;
     }
-    for (int64_t x = x0; x < x1; x++) memcpy(row + x * 4, src + ((x - r.x) * pic.width / r.width) * 4, 4);
+    for (int64_t x = x0; x < x1; x++) memcpy(row + x * 4, src + ((x - r.x) * pw / r.width) * 4, 4);
+  }
+  return PlatRect{int(x0), int(y0), int(x1 - x0), int(y1 - y0)};
+}
+
+// Draws the picture at the rectangle into the window's picture; the part written (none when
+// there is no picture or it cannot be converted). With g_Converter's lock held.
+PlatRect DrawPicture(const MoviePicture& picture, const PlatRect& r, int outWidth, int outHeight, uint8_t* dest,
+                     int width, int height, int pitch) {
+  Converter& c = g_Converter;
+  if (picture.Empty() || r.width <= 0 || r.height <= 0) return PlatRect{};
+  bool inside = r.x >= 0 && r.y >= 0 && int64_t(r.x) + r.width <= width && int64_t(r.y) + r.height <= height;
+  if (inside) {
+    c.picture = std::vector<uint8_t>();
+    uint8_t* at = dest + size_t(r.y) * pitch + size_t(r.x) * 4;
+    return c.scaler.Convert(picture, at, pitch, r.width, r.height) ? r : PlatRect{};
+  }
+  c.picture.resize(size_t(outWidth) * outHeight * 4);
+  if (!c.scaler.Convert(picture, c.picture.data(), outWidth * 4, outWidth, outHeight)) return PlatRect{};
+  return Lay(c.picture.data(), outWidth, outHeight, r, dest, width, height, pitch);
+}
+
+// Copies what the drawn part leaves of the window's picture from `under`.
+void CopyUncovered(const uint8_t* under, uint8_t* dest, int width, int height, int pitch, const PlatRect& drawn) {
+  size_t row = size_t(width) * 4;
+  int top = drawn.width > 0 ? drawn.y : height, bottom = drawn.width > 0 ? drawn.y + drawn.height : height;
+  for (int y = 0; y < height; y++) {
+    const uint8_t* from = under + size_t(y) * row;
+    uint8_t* to = dest + size_t(y) * pitch;
+    if (y < top || y >= bottom) {
+      memcpy(to, from, row);
+      continue;
+    }
+    memcpy(to, from, size_t(drawn.x) * 4);
+    size_t right = size_t(drawn.x + drawn.width) * 4;
+    memcpy(to + right, from + right, row - right);
   }
 }
 
@@ -263,9 +291,9 @@ bool PlatMovieOpen(int slot, const char* path, const PlatRect& rect, int32_t vol
   {
     std::lock_guard<std::mutex> g(p.lock);
     p.queue.clear();
-    p.spare.clear();
-    p.shown = Picture{};
-    p.hasShown = p.anyDecoded = p.decodeDone = p.blocked = false;
+    p.shown = MoviePicture();
+    p.held = PlatMovieHolding{};
+    p.anyDecoded = p.decodeDone = p.blocked = false;
     p.lastPictureMs = p.soundEndMs = 0;
     p.started = p.playing = p.ended = p.endTaken = false;
     p.anchorMs = 0;
@@ -292,7 +320,7 @@ bool PlatMovieOpen(int slot, const char* path, const PlatRect& rect, int32_t vol
   std::unique_lock<std::mutex> l(p.lock);
   // The first picture and a little sound first, so the movie does not start late.
   p.changed.wait_for(l, START_LIMIT, [&] {
-    bool sound = !p.voice || p.fifo.size() >= p.ringFrames || p.queue.size() >= QUEUE_PICTURES;
+    bool sound = !p.voice || p.fifo.size() >= p.ringFrames || p.queue.size() >= size_t(PLAT_MOVIE_QUEUE);
     return p.decodeDone || (!p.queue.empty() && sound);
   });
   if (!p.anyDecoded && p.decodeDone) {
@@ -319,16 +347,18 @@ void PlatMovieClose() {
   }
   if (p.thread.joinable()) p.thread.join();
   g_Decoder.Close();
-  std::lock_guard<std::mutex> g(p.lock);
-  PlatSoundBufferRelease(p.voice);
-  p.voice = nullptr;
-  p.open = false;
-  p.queue.clear();
-  p.spare.clear();
-  p.fifo.clear();
-  p.shown = Picture{};
-  p.hasShown = false;
-  p.needsShow[p.slot] = true;
+  {
+    std::lock_guard<std::mutex> g(p.lock);
+    PlatSoundBufferRelease(p.voice);
+    p.voice = nullptr;
+    p.open = false;
+    p.queue.clear();
+    p.fifo.clear();
+    p.shown = MoviePicture();
+    p.needsShow[p.slot] = true;
+  }
+  std::lock_guard<std::mutex> c(g_Converter.lock);
+  g_Converter.picture = std::vector<uint8_t>();
 }
 
 void PlatMovieSetRect(const PlatRect& rect) {
@@ -399,24 +429,39 @@ bool PlatMovieNeedsShow(int slot) {
     p.needsShow[slot] = false;
     return true;
   }
-  return p.open && p.slot == slot && !p.queue.empty() && p.queue.front().ms <= ClockAt(p, now);
+  return p.open && p.slot == slot && !p.queue.empty() && p.queue.front().Ms() <= ClockAt(p, now);
 }
 
-bool PlatMovieOverlay(int slot, uint8_t* bgra, int width, int height, int pitch, bool settle) {
+bool PlatMovieCompose(int slot, const uint8_t* under, uint8_t* dest, int width, int height, int pitch, bool settle) {
   Player& p = g_Player;
+  if (!under || !dest || width <= 0 || height <= 0 || pitch < width * 4) return false;
   uint32_t now = PlatGetTicks();
-  std::unique_lock<std::mutex> l(p.lock);
-  if (!p.open || p.slot != slot) return false;
-  if (settle) Settle(p, l, now);
-  double clock = ClockAt(p, now);
-  while (!p.queue.empty() && p.queue.front().ms <= clock) {
-    if (p.hasShown) Recycle(p, std::move(p.shown));
-    p.shown = std::move(p.queue.front());
-    p.queue.pop_front();
-    p.hasShown = true;
-    p.changed.notify_all();
+  MoviePicture picture;
+  PlatRect rect;
+  int outWidth, outHeight;
+  {
+    std::unique_lock<std::mutex> l(p.lock);
+    if (!p.open || p.slot != slot) return false;
+    if (settle) Settle(p, l, now);
+    double clock = ClockAt(p, now);
+    while (!p.queue.empty() && p.queue.front().Ms() <= clock) {
+      p.shown = std::move(p.queue.front());
+      p.queue.pop_front();
+      p.changed.notify_all();
+    }
+    // The picture is shared, not copied: the decoding thread may drop it meanwhile.
+    picture = p.shown.Share();
+    rect = p.rect;
+    outWidth = p.outWidth;
+    outHeight = p.outHeight;
   }
-  if (p.hasShown && bgra) Lay(p.shown, p.rect, bgra, width, height, pitch);
+  std::lock_guard<std::mutex> c(g_Converter.lock);
+  PlatRect drawn = DrawPicture(picture, rect, outWidth, outHeight, dest, width, height, pitch);
+  if (!g_Converter.picture.empty()) {
+    std::lock_guard<std::mutex> g(p.lock);
+    p.held.converted = 1;
+  }
+  if (under != dest) CopyUncovered(under, dest, width, height, pitch, drawn);
   return true;
 }
 
@@ -427,4 +472,9 @@ uint32_t PlatMovieSoundAhead() {
   if (!p.open || !p.voice) return 0;
   FeedVoice(p, now);
   return uint32_t(p.written - p.consumed);
+}
+
+PlatMovieHolding PlatMovieHeld() {
+  std::lock_guard<std::mutex> g(g_Player.lock);
+  return g_Player.held;
 }

@@ -309,9 +309,9 @@ void ShowOnDevice(SdlWindow& w) {
   if (w.canvas.width <= 0 || w.canvas.height <= 0) return;
   const uint8_t* pixels = w.canvas.pixels.data();
   if (PlatMovieIsOpen()) {
-    w.frame = w.canvas.pixels;
-    PlatMovieOverlay(slot, w.frame.data(), w.canvas.width, w.canvas.height, w.canvas.width * 4, false);
-    pixels = w.frame.data();
+    w.frame.resize(w.canvas.pixels.size());
+    if (PlatMovieCompose(slot, pixels, w.frame.data(), w.canvas.width, w.canvas.height, w.canvas.width * 4, false))
+      pixels = w.frame.data();
   }
   bool bar = !w.bar.empty() && w.barWidth > 0;
   GlGpuPicture picture{pixels, w.canvas.width, w.canvas.height, SdlMenuBarHeight(slot),
@@ -356,6 +356,15 @@ void ShowCanvas(SdlWindow& w) {
   SayFirstPresent();
 }
 
+// Shows the canvas a picture has just reached; g_CanvasLock held.
+void ShowPresented(SdlWindow& w) {
+  // The renderer belongs to the main thread; a picture from another thread waits for its poll.
+  // The device presents on the thread that draws, which is the one that has its context.
+  if (std::this_thread::get_id() == g_MainThread) ShowCanvas(w);
+  else if (w.onDevice) ShowOnDevice(w);
+  else w.canvasDirty = true;
+}
+
 void SPresentFrame(int slot, const uint8_t* bgra, int width, int height, int pitch, int dx, int dy, int dw,
                    int dh) {
   if (!ValidSlot(slot) || !bgra || width <= 0 || height <= 0) return;
@@ -363,11 +372,17 @@ void SPresentFrame(int slot, const uint8_t* bgra, int width, int height, int pit
   std::lock_guard<std::mutex> g(g_CanvasLock);
   if (!w.window || (!w.renderer && !w.onDevice)) return;
   CanvasBlit(&w.canvas, bgra, width, height, pitch, dx, dy, dw, dh);
-  // The renderer belongs to the main thread; a picture from another thread waits for its poll.
-  // The device presents on the thread that draws, which is the one that has its context.
-  if (std::this_thread::get_id() == g_MainThread) ShowCanvas(w);
-  else if (w.onDevice) ShowOnDevice(w);
-  else w.canvasDirty = true;
+  ShowPresented(w);
+}
+
+void SPresentFrameChanges(int slot, const uint8_t* bgra, int width, int height, int pitch, int dx, int dy,
+                          const PlatRect& changed) {
+  if (!ValidSlot(slot) || !bgra || width <= 0 || height <= 0) return;
+  SdlWindow& w = g_Windows[slot];
+  std::lock_guard<std::mutex> g(g_CanvasLock);
+  if (!w.window || (!w.renderer && !w.onDevice)) return;
+  CanvasBlitChanges(&w.canvas, bgra, width, height, pitch, dx, dy, changed);
+  ShowPresented(w);
 }
 
 void SGetDesktopMode(int* width, int* height, int* bitsPerPixel, int* refreshRate) {
@@ -714,6 +729,7 @@ PlatformDriver g_SdlDriver = {
     SdlOnMain<SSetWindowTitle>::Call,
     SdlOnMain<SSetWindowSize>::Call,
     SPresentFrame,
+    SPresentFrameChanges,
     SdlOnMain<SGetDesktopMode>::Call,
     SPollEvent,
     SdlOnMain<SGetWindowRect>::Call,

@@ -38,8 +38,9 @@ void SdlUploadCanvas(int slot, SDL_Texture* texture, const uint8_t* pixels, int 
   int pitch;
   if (SDL_LockTexture(texture, nullptr, &locked, &pitch) != 0) return;
   uint8_t* rows = static_cast<uint8_t*>(locked);
-  for (int y = 0; y < height; y++) memcpy(rows + size_t(y) * pitch, pixels + size_t(y) * width * 4, size_t(width) * 4);
-  PlatMovieOverlay(slot, rows, width, height, pitch, false);
+  // The movie's picture is converted straight into the texture.
+  if (!PlatMovieCompose(slot, pixels, rows, width, height, pitch, false))
+    for (int y = 0; y < height; y++) memcpy(rows + size_t(y) * pitch, pixels + size_t(y) * width * 4, size_t(width) * 4);
   SDL_UnlockTexture(texture);
 }
 

@@ -9,6 +9,16 @@ namespace {
 
 const char* const kFallbackBox = "|GPU描画が出来ませんでした。CPU描画に移行します。";
 
+// Start-up went on drawing on the CPU: no quit, the flags of the fall-back, no device.
+void ExpectCpuDrawing() {
+  EXPECT_EQ(g_QuitFlag, 0);
+  EXPECT_EQ(g_GpuSceneMode, 0);
+  EXPECT_EQ(g_GpuDrawing, 0);
+  EXPECT_EQ(g_GpuFilterLevel, 0);
+  EXPECT_EQ(g_BilinearScaling, 1);
+  EXPECT_EQ(g_D3D.mDevice, 0);
+}
+
 TEST_F(GpuTest, EachDrawingMethodSetsItsModeFlagsAndOnlyGpuMethodsMakeADevice) {
   struct Case {
     uint32_t method;
@@ -50,12 +60,7 @@ TEST_F(GpuTest, ADeviceThatCannotBeMadeFallsBackToTheCpuWithItsBoxes) {
   UseSceneMode();
   HeadlessGpuRefuseDevice(-1);
   EXPECT_EQ(StartDirect3D(), 0);
-  EXPECT_EQ(g_QuitFlag, 0);
-  EXPECT_EQ(g_GpuSceneMode, 0);
-  EXPECT_EQ(g_GpuDrawing, 0);
-  EXPECT_EQ(g_GpuFilterLevel, 0);
-  EXPECT_EQ(g_BilinearScaling, 1);
-  EXPECT_EQ(g_D3D.mDevice, 0);
+  ExpectCpuDrawing();
   std::vector<std::string> boxes = Boxes();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0], "Error|[Direct3D初期化エラー]Direct3Dの初期化に失敗しました。");
@@ -73,6 +78,31 @@ TEST_F(GpuTest, ACardWithoutPixelShaderTwoIsRefusedAndTheRunGoesOnOnTheCpu) {
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].rfind("環境チェック|", 0), 0u);
   EXPECT_EQ(boxes[1], kFallbackBox);
+}
+
+TEST_F(GpuTest, ASoftwareRasterizerIsRefusedWithoutTheShaderBoxAndTheRunGoesOnOnTheCpu) {
+  struct Case {
+    bool scene;
+  } cases[] = {{false}, {true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scene);
+    HeadlessGpuReset();
+    HeadlessClearCalls();
+    if (c.scene) {
+      UseSceneMode();
+    } else {
+      g_GpuDrawing = 1;
+      g_GpuFilterLevel = 3;
+    }
+    // Complete shaders and large textures: only the rasterizer makes the device unfit.
+    HeadlessGpuSetCaps({8192, 8192, 30, true});
+    EXPECT_EQ(StartDirect3D(), 0);
+    ExpectCpuDrawing();
+    EXPECT_EQ(HeadlessGpuCalls().releaseDevice, HeadlessGpuCalls().createDevice);
+    std::vector<std::string> boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], kFallbackBox);
+  }
 }
 
 TEST_F(GpuTest, ARenderTargetThatCannotBeMadeEndsTheRun) {

@@ -34,6 +34,8 @@ class GlSceneTest : public GpuTest {
     if (!GlGpuContextAvailable()) GTEST_SKIP() << "no OpenGL context can be made here";
     GpuTest::SetUp();
     GlGpuResetControls();
+    // Taken as named, the device is used also where it draws on the processor, as under test.
+    GlGpuTakeAsNamed(true);
     HeadlessGpuUseDevice(&g_GlGpu);
     UseSceneMode();
   }

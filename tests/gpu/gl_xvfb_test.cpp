@@ -114,6 +114,22 @@ int AnswerBox(const char*, const char* text, const char* const*, int, int, int c
   return cancelIndex;
 }
 
+// A child's start: the SDL platform with its boxes answered at once, the tables, and the main
+// window's record of W x H; null when the platform or the records cannot be made.
+WindowRecord* StartChild(const char* title) {
+  if (!PlatformInit("sdl")) return nullptr;
+  g_Platform->ChoiceBox = AnswerBox;
+  InitPixelKernels();
+  InitProductTables();
+  InitBlendTables();
+  if (CreateWindowRecords() != 0) return nullptr;
+  WindowRecord* main = g_WindowRecords[0];
+  main->mWidth = W;
+  main->mHeight = H;
+  SetupWindowRecord(main, title);
+  return main;
+}
+
 // The client area and the menu bar above it, R, G, B rows, from the root window's shot.
 std::vector<uint8_t> LookAtWindow(const std::string& file, const PlatRect& client, int barHeight) {
   std::vector<uint8_t> rgb((size_t)SCREEN_W * SCREEN_H * 3);
@@ -138,16 +154,8 @@ TEST(GlXvfbChild, DISABLED_PresentsTheGpuSceneOnTheDisplay) {
   const ShotCase* c = CaseNamed(getenv("KIVOR_XVFB_CASE"));
   if (!shot || !device || !c) GTEST_SKIP() << "runs only under the screenshot test";
   bool onGl = strcmp(device, "gl") == 0;
-  ASSERT_TRUE(PlatformInit("sdl"));
-  g_Platform->ChoiceBox = AnswerBox;
-  InitPixelKernels();
-  InitProductTables();
-  InitBlendTables();
-  ASSERT_EQ(CreateWindowRecords(), 0);
-  WindowRecord* main = g_WindowRecords[0];
-  main->mWidth = W;
-  main->mHeight = H;
-  SetupWindowRecord(main, "gpu shot");
+  WindowRecord* main = StartChild("gpu shot");
+  ASSERT_NE(main, nullptr);
   g_DesktopSize = {SCREEN_W, SCREEN_H, 24, 60};
   Size2 output = c->scaled ? Size2{OUT_W, OUT_H} : Size2{W, H};
   g_ClientAreaSize = g_OutputSize = output;
@@ -302,6 +310,61 @@ TEST(GlXvfbChild, DISABLED_PresentsTheGpuSceneOnTheDisplay) {
     EXPECT_EQ(after.programs, before.programs);
     EXPECT_EQ(after.textureRecords, before.textureRecords);
     EXPECT_TRUE(g_ChildBoxes.empty());
+  }
+  ShutdownDirect3D();
+  g_Platform->DestroyWindow(0);
+  PlatformQuit();
+}
+
+// The device set-up on the virtual X server, whose OpenGL is always Mesa drawing on the
+// processor: by default the capability check finds it unfit and the run takes the CPU path;
+// named by KIVOR_GPU=gl it is taken as it is.
+TEST(GlXvfbChoice, ASoftwareOpenGlIsUnfitUnlessNamed) {
+  if (!ProgramOnPath("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
+  for (const char* named : {"", "gl"}) {
+    SCOPED_TRACE(named);
+    if (named[0]) setenv("KIVOR_GPU", named, 1);
+    else unsetenv("KIVOR_GPU");
+    setenv("KIVOR_XVFB_CHOICE", "1", 1);
+    setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+    int status = PlatStartProcess({"xvfb-run", "-a", "-n", "171", "-s", "-screen 0 320x240x24", PlatExecutablePath(),
+                                   "--gtest_filter=GlXvfbChild.DISABLED_SetsUpTheDeviceKivorGpuAllows",
+                                   "--gtest_also_run_disabled_tests"},
+                                  true);
+    unsetenv("KIVOR_XVFB_CHOICE");
+    unsetenv("KIVOR_GPU");
+    EXPECT_EQ(status, 0);
+  }
+}
+
+// Runs inside the virtual X server, started by the test above.
+TEST(GlXvfbChild, DISABLED_SetsUpTheDeviceKivorGpuAllows) {
+  if (!getenv("KIVOR_XVFB_CHOICE")) GTEST_SKIP() << "runs only under the choice test";
+  bool named = getenv("KIVOR_GPU") != nullptr;
+  WindowRecord* main = StartChild("gpu choice");
+  ASSERT_NE(main, nullptr);
+  g_ClientAreaSize = g_OutputSize = {W, H};
+  ASSERT_TRUE(CreateGameWindow(main, "gpu choice"));
+  if (!named && !GlGpuContextAvailable()) GTEST_SKIP() << "no OpenGL context can be made here";
+  g_GpuSceneMode = 1;
+  g_GpuFilterLevel = 3;
+  g_TextureFormat = PLAT_GPU_FORMAT_ARGB8;
+  ASSERT_EQ(StartDirect3D(), 0);
+  EXPECT_EQ(g_QuitFlag, 0);
+  if (named) {
+    EXPECT_EQ(g_D3D.mDevice, 1);
+    EXPECT_STREQ(PlatGpu()->name, "opengl");
+    EXPECT_EQ(g_GpuSceneMode, 1);
+    EXPECT_TRUE(g_ChildBoxes.empty());
+  } else {
+    EXPECT_EQ(g_D3D.mDevice, 0);
+    EXPECT_EQ(g_GpuSceneMode, 0);
+    EXPECT_EQ(g_GpuFilterLevel, 0);
+    EXPECT_FALSE(PlatGpuPresentsFrames());
+    ASSERT_EQ(g_ChildBoxes.size(), 1u);
+    EXPECT_EQ(g_ChildBoxes[0], "GPU描画が出来ませんでした。CPU描画に移行します。");
+    GlGpuObjects left = GlGpuObjectCount();
+    EXPECT_EQ(left.textures + left.framebuffers + left.buffers + left.vertexArrays + left.programs + left.shaders, 0);
   }
   ShutdownDirect3D();
   g_Platform->DestroyWindow(0);

@@ -17,6 +17,7 @@
 #include "platform/headless/headless.h"
 #include "platform/movie/movie_player.h"
 #include "tests/support/engine_fixture.h"
+#include "tools/lib/movie_writer.h"
 
 namespace {
 
@@ -87,18 +88,6 @@ bool RunAll(const std::vector<std::vector<std::string>>& commands) {
   return true;
 }
 
-// A YUV4MPEG2 stream written by hand, for frame sizes and rates no encoder would make.
-std::string Y4m(int width, int height, const char* rate, int frames) {
-  std::string s = "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F" + rate +
-                  " Ip A1:1 C420jpeg\n";
-  for (int i = 0; i < frames; i++) {
-    s += "FRAME\n";
-    s += std::string(size_t(width) * height, char(40 + i * 30));
-    s += std::string(size_t(width / 2) * (height / 2) * 2, char(128));
-  }
-  return s;
-}
-
 class MoviePlay : public HeadlessTest {
  protected:
   static void SetUpTestSuite() {
@@ -118,7 +107,18 @@ class MoviePlay : public HeadlessTest {
     }
     make.push_back({ffmpeg, "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
                     "sine=frequency=440:sample_rate=44100:duration=1", "-c:a", "libvorbis", base + "tone.ogg"});
+    // A stream that grows past the pixel budget midway: a transport stream of small pictures
+    // followed by one of a 4096 x 4096 picture; and a Matroska movie over the budget.
+    make.push_back({ffmpeg, "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                    "testsrc=size=" + size + ":rate=" + std::to_string(FPS) + ":duration=0.4", "-c:v", "libx264",
+                    "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-f", "mpegts", base + "small.ts"});
+    make.push_back({ffmpeg, "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                    "color=c=gray:size=4096x4096:rate=25:duration=0.08", "-c:v", "libx264", "-preset", "ultrafast",
+                    "-pix_fmt", "yuv420p", "-f", "mpegts", base + "big.ts"});
+    make.push_back({ffmpeg, "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                    "color=c=gray:size=4200x2400:rate=25:duration=0.04", "-c:v", "ffv1", base + "over.mkv"});
     ASSERT_TRUE(RunAll(make));
+    folder_->Write("grow.ts", ReadAll(base + "small.ts") + ReadAll(base + "big.ts"));
     // FFmpeg's own decode of each: every picture in BGRA at its size, the sound as our mixer
     // takes it (stereo 16-bit at the mixer's rate).
     std::vector<std::vector<std::string>> decode;
@@ -335,15 +335,15 @@ TEST_F(MoviePlay, BadFilesAreRefusedOrEndWithoutHarm) {
   folder_->Write("corrupt.mpg", corrupt);
   folder_->Write("text.mpg", std::string(4000, 'x'));
   folder_->Write("empty.avi", "");
-  folder_->Write("huge.y4m", Y4m(16384, 16, "25:1", 1));
-  folder_->Write("tall.y4m", Y4m(16, 16384, "25:1", 1));
-  folder_->Write("zero_rate.y4m", Y4m(32, 16, "0:1", 4));
-  folder_->Write("absurd_rate.y4m", Y4m(32, 16, "1000000000:1", 4));
-  folder_->Write("slow_rate.y4m", Y4m(32, 16, "1:100000", 4));
+  folder_->Write("huge.avi", RawAviMovie(8193, 16, 1, 25, 1));
+  folder_->Write("tall.avi", RawAviMovie(16, 8193, 1, 25, 1));
+  folder_->Write("zero_rate.avi", RawAviMovie(32, 16, 0, 0, 4));
+  folder_->Write("absurd_rate.avi", RawAviMovie(32, 16, 1, 1000000000, 4));
+  folder_->Write("slow_rate.avi", RawAviMovie(32, 16, 100000, 1, 4));
   const BadCase cases[] = {{"missing.mpg", false},   {"text.mpg", false},     {"empty.avi", false},
-                           {"tone.ogg", false},      {"huge.y4m", false},     {"tall.y4m", false},
-                           {"truncated.mpg", true},  {"corrupt.mpg", true},   {"zero_rate.y4m", true},
-                           {"absurd_rate.y4m", true}, {"slow_rate.y4m", true}};
+                           {"tone.ogg", false},      {"huge.avi", false},     {"tall.avi", false},
+                           {"truncated.mpg", true},  {"corrupt.mpg", true},   {"zero_rate.avi", true},
+                           {"absurd_rate.avi", true}, {"slow_rate.avi", true}};
   for (const BadCase& c : cases) {
     SCOPED_TRACE(c.name);
     HeadlessSetTicks(0);
@@ -362,6 +362,39 @@ TEST_F(MoviePlay, BadFilesAreRefusedOrEndWithoutHarm) {
     }
     EXPECT_EQ(ends, 1);
     EXPECT_FALSE(g_PlatformMedia->MovieIsPlaying());
+    g_PlatformMedia->MovieClose();
+  }
+}
+
+TEST_F(MoviePlay, PicturesBeyondTheBoundsAreNeverTakenNorShown) {
+  // Over the budget from its headers on: refused.
+  EXPECT_FALSE(Open("over.mkv"));
+  // Growing midway: the small pictures play, the large one is dropped, and the movie ends.
+  ASSERT_TRUE(Open("grow.ts"));
+  int ends = 0;
+  for (uint32_t t = 40; t <= 2000 && !ends; t += 40) {
+    ShownAt(t);
+    ends += PollEnds();
+  }
+  EXPECT_EQ(ends, 1);
+  EXPECT_EQ(PlatMovieHeld().largestPicture, int64_t(W) * H);
+}
+
+TEST_F(MoviePlay, TheConvertedPicturesHeldAreNoMoreThanStated) {
+  struct Case {
+    PlatRect rect;
+    int converted;   // a rectangle inside the window is converted straight into its picture
+  };
+  const Case cases[] = {{kRect, 0}, {{0, 0, WIN_W, WIN_H}, 0}, {{-8, -8, 4096, 2304}, 1}, {{40, 30, 4096, 2304}, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.rect.x << "," << c.rect.y << " " << c.rect.width << "x" << c.rect.height);
+    HeadlessSetTicks(0);
+    ASSERT_TRUE(Open("h.mp4", c.rect));
+    for (uint32_t t = 0; t <= 600; t += FRAME_MS) ShownAt(t);
+    PlatMovieHolding held = PlatMovieHeld();
+    EXPECT_EQ(held.converted, c.converted);
+    EXPECT_GE(held.decoded, 1);
+    EXPECT_LE(held.decoded, PLAT_MOVIE_QUEUE + 1);
     g_PlatformMedia->MovieClose();
   }
 }

@@ -11,6 +11,7 @@
 #include "render/render.h"
 #include "script/vars.h"
 #include "tests/media/media_fixture.h"
+#include "tools/lib/movie_writer.h"
 
 namespace {
 
@@ -108,6 +109,25 @@ TEST_F(Movie, GraphPlayerFailureIsReportedAndNotFatal) {
   EXPECT_EQ(g_QuitFlag, 0);
   EXPECT_EQ(g_MoviePlaying, 0);
   EXPECT_EQ(MovieCoversWindow(), 0);
+}
+
+TEST_F(Movie, APictureLargerThanTheGameCanShowIsTheMoviesMessage) {
+  struct Case {
+    int width, height;
+  };
+  const Case cases[] = {{8193, 16}, {4096, 2305}, {16000, 16000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+    TearDown();
+    SetUp();
+    HeadlessUseFakeMovies(false);
+    folder_.Write("big.avi", RawAviMovie(c.width, c.height, 1, 25, 0));
+    g_MovieBackend = 1;
+    ASSERT_TRUE(RunScript("movie file=\"big.avi\" play=1\nr = 1"));
+    EXPECT_EQ(ShownMessage(), 101520);
+    EXPECT_EQ(g_QuitFlag, 0);
+    EXPECT_EQ(MovieCoversWindow(), 0);
+  }
 }
 
 TEST_F(Movie, GraphPlayersEndUncoversTheWindow) {

@@ -2,6 +2,7 @@
 // and the one black paint of a window that shows nothing.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -131,6 +132,85 @@ TEST_F(PresentTest, NothingIsPresentedForAnEmptyRedrawnRectangleOrNoOutput) {
   g_OutputSize = {0, 480};
   PresentWindow(main_);
   EXPECT_EQ(HeadlessWindow(0).presents, 0);
+}
+
+// What the window shows after a picture B is presented with only `changed` said to differ from
+// what was presented before it (A, or the situation the case sets up).
+struct ChangesCase {
+  const char* name;
+  void (*before)(const std::vector<uint8_t>& a);
+  bool onlyChangedCopied;   // else the whole of B is copied
+};
+
+constexpr PlatRect kTile = {100, 50, 128, 128};
+
+const ChangesCase kChangesCases[] = {
+    {"the same place and size",
+     [](const std::vector<uint8_t>& a) { g_Platform->PresentFrame(0, a.data(), 640, 480, 640 * 4, 0, 0, 640, 480); },
+     true},
+    {"a new window size since",
+     [](const std::vector<uint8_t>& a) {
+       g_Platform->PresentFrame(0, a.data(), 640, 480, 640 * 4, 0, 0, 640, 480);
+       g_Platform->SetWindowSize(0, 600, 400);
+       g_Platform->SetWindowSize(0, 640, 480);
+     },
+     false},
+    {"another place",
+     [](const std::vector<uint8_t>& a) { g_Platform->PresentFrame(0, a.data(), 640, 480, 640 * 4, 4, 0, 640, 480); },
+     false},
+    {"a stretched picture",
+     [](const std::vector<uint8_t>& a) { g_Platform->PresentFrame(0, a.data(), 320, 240, 640 * 4, 0, 0, 640, 480); },
+     false},
+    {"nothing presented yet", [](const std::vector<uint8_t>&) {}, false},
+};
+
+TEST_F(PresentTest, APictureWhoseChangesAreNamedIsCopiedOnlyWhereItChangedWhileTheWindowHoldsTheLastOne) {
+  std::vector<uint8_t> a(640 * 480 * 4), b(640 * 480 * 4);
+  for (size_t i = 0; i < a.size(); i += 4) {
+    uint32_t va = 0xFF102030, vb = 0xFFC0B0A0;
+    memcpy(&a[i], &va, 4);
+    memcpy(&b[i], &vb, 4);
+  }
+  for (const ChangesCase& c : kChangesCases) {
+    SCOPED_TRACE(c.name);
+    g_Platform->DestroyWindow(0);
+    ASSERT_TRUE(g_Platform->CreateWindow(0, 640, 480, "changes"));
+    c.before(a);
+    g_Platform->PresentFrameChanges(0, b.data(), 640, 480, 640 * 4, 0, 0, kTile);
+    HeadlessWindowState w = HeadlessWindow(0);
+    ASSERT_EQ(w.frameWidth, 640);
+    EXPECT_EQ(PixelOf(w.frame, 640, kTile.x, kTile.y), 0xFFC0B0A0u);
+    EXPECT_EQ(PixelOf(w.frame, 640, kTile.x + kTile.width - 1, kTile.y + kTile.height - 1), 0xFFC0B0A0u);
+    uint32_t outside = c.onlyChangedCopied ? 0xFF102030u : 0xFFC0B0A0u;
+    EXPECT_EQ(PixelOf(w.frame, 640, kTile.x - 1, kTile.y), outside);
+    EXPECT_EQ(PixelOf(w.frame, 640, kTile.x + kTile.width, kTile.y + kTile.height), outside);
+    EXPECT_EQ(PixelOf(w.frame, 640, 639, 479), outside);
+  }
+}
+
+TEST_F(PresentTest, OnlyTheRedrawnRectangleOfAnUnscaledWindowGoesToTheScreen) {
+  Present(main_);
+  // The root changes everywhere behind the compositor's back; only the redrawn rectangle is
+  // said to have changed, so only it may reach the window.
+  for (size_t i = 0; i < 640 * 480; i++) {
+    uint32_t v = 0xFF00FF00;
+    memcpy(root_->mPixels + i * 4, &v, 4);
+  }
+  root_->mChanged = 1;
+  root_->mRedrawnRect[0] = kTile.x;
+  root_->mRedrawnRect[1] = kTile.y;
+  root_->mRedrawnRect[2] = kTile.x + kTile.width - 1;
+  root_->mRedrawnRect[3] = kTile.y + kTile.height - 1;
+  PresentWindow(main_);
+  HeadlessWindowState w = HeadlessWindow(0);
+  EXPECT_EQ(PixelOf(w.frame, 640, kTile.x, kTile.y), 0xFF00FF00u);
+  EXPECT_EQ(PixelOf(w.frame, 640, kTile.x + kTile.width - 1, kTile.y + kTile.height - 1), 0xFF00FF00u);
+  EXPECT_EQ(PixelOf(w.frame, 640, kTile.x - 1, kTile.y), 0xFF0000FFu);
+  EXPECT_EQ(PixelOf(w.frame, 640, kTile.x, kTile.y + kTile.height), 0xFF0000FFu);
+  EXPECT_EQ(PixelOf(w.frame, 640, 639, 479), 0xFFFF0000u);
+  // A repaint presents the whole root.
+  InvalidateScreen(main_);
+  EXPECT_EQ(PixelOf(HeadlessWindow(0).frame, 640, 639, 479), 0xFF00FF00u);
 }
 
 }  // namespace
