@@ -116,7 +116,8 @@ double LibavSeconds(const std::string& path, int* pictures) {
       av_opt_set_int(scaler, "dsth", OUT_H, 0);
       av_opt_set_int(scaler, "dst_format", AV_PIX_FMT_BGRA, 0);
       av_opt_set_int(scaler, "sws_flags", SWS_BILINEAR, 0);
-      sws_init_context(scaler, nullptr, nullptr);
+      // A converter the library refuses converts nothing, and the row then counts no pictures.
+      if (sws_init_context(scaler, nullptr, nullptr) < 0) return;
     }
     target->buf[0] = av_buffer_create(bgra.data(), bgra.size(), KeepBuffer, nullptr, 0);
     target->data[0] = bgra.data();

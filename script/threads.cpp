@@ -199,7 +199,7 @@ int32_t DecodeTaskState(const char* text, size_t length, ScriptTask* task) {
   static DecodedState s;
   memset(&s, 0, sizeof s);
   StateReader r{text, length, sizeof kStateMagic};
-  uint32_t v, w, x, y, z;
+  uint32_t v = 0, w = 0, x = 0, y = 0, z = 0;
   bool ok = r.Take(2, &v) && v <= MAX_STATE_DEPTH;
   s.blockDepth = (uint8_t)v;
   for (int d = 0; ok && d < s.blockDepth; d++) {
