@@ -190,7 +190,7 @@ int OpenParentFolder(const std::string& path, std::string* last) {
     if (end > at) parts.push_back(absolute.substr(at, end - at));
     at = end + 1;
   }
-  if (parts.empty()) {
+  if (parts.empty() || absolute.back() == '/') {   // a folder, not a file in one
     errno = EISDIR;
     return -1;
   }
@@ -344,8 +344,9 @@ bool PlatIsProgramFile(const std::string& realPath) {
 }
 
 bool PlatCreateFolder(const std::string& realPath) {
-  std::string name;
-  int dir = OpenParentFolder(realPath, &name);
+  std::string folder = realPath, name;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  int dir = OpenParentFolder(folder, &name);
   if (dir < 0) return false;
   bool made = mkdirat(dir, name.c_str(), 0777) == 0;
   int err = errno;

@@ -125,6 +125,16 @@ TEST(TemporaryFiles, EachHasANameOfItsOwn) {
   EXPECT_TRUE(PlatFileExists(first) && PlatFileExists(second));
 }
 
+// A path that ends in a separator names a folder: no file of that name is made for it, but a
+// folder is.
+TEST(TemporaryFiles, APathEndingInASeparatorIsNoFile) {
+  TempFolder folder;
+  EXPECT_EQ(PlatFileOpen(folder.path() + "/x/", "wb"), nullptr);
+  EXPECT_FALSE(PlatFileExists(folder.path() + "/x"));
+  EXPECT_TRUE(PlatCreateFolder(folder.path() + "/x/"));
+  EXPECT_TRUE(PlatFolderExists(folder.path() + "/x"));
+}
+
 // The debug log, which a script appends to a line at a time, is such a file too.
 TEST_F(WrittenFiles, TheDebugLogDoesNotFollowAnotherUsersLink) {
   g_ExeFolderReal = Path("links");
