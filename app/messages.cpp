@@ -70,11 +70,44 @@ void FormatWithoutArguments(char* dest, size_t destSize, const char* text) {
   dest[o] = 0;
 }
 
+// The message about to be shown, by its id, on stderr and in the debug log: the box shows only
+// what the game's table says (perhaps no more than the unknown-id text), and a player or an
+// author reading the log still learns which message it was. The library notices are no error.
+void NameShownMessage(int32_t id, int fatal, const char* text) {
+  if (g_ErrorDialogShown || id == 100000) return;
+  fprintf(stderr, "kivor: message %d (%s)\n", (int)id, fatal ? "fatal" : "not fatal");
+  fflush(stderr);
+  if (g_ExeFolderReal.empty()) return;
+  char line[MESSAGE_TEXT_BYTES + 64];
+  int n = snprintf(line, sizeof line, "message %d (%s): ", (int)id, fatal ? "fatal" : "not fatal");
+  const size_t start = n > 0 ? (size_t)n : 0;
+  size_t o = start;
+  // One line of the log, as a box's echo on stderr is: each run of line breaks within the text
+  // becomes " / ".
+  bool pendingBreak = false;
+  for (size_t i = 0; text[i] && o + 5 < sizeof line; i++) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      pendingBreak = true;
+      continue;
+    }
+    if (pendingBreak && o > start) {
+      memcpy(line + o, " / ", 3);
+      o += 3;
+    }
+    pendingBreak = false;
+    if (g_LeadByteTable[(uint8_t)text[i]] && text[i + 1]) line[o++] = text[i++];   // a character stays whole
+    line[o++] = text[i];
+  }
+  line[o] = 0;
+  AppendDebugLog(line);
+}
+
 void Report(int32_t id, int fatal, bool located, const MessageArg* args, int count) {
   const char* text = located ? BuildLocatedMessage(id, fatal) : BuildMessage(id, fatal);
   if (fatal) g_FatalReported = 1;
   if (args) FormatMessageText(g_FinalText, sizeof g_FinalText, text, args, count);
   else FormatWithoutArguments(g_FinalText, sizeof g_FinalText, text);
+  NameShownMessage(id, fatal, g_FinalText);
   ShowErrorDialog(g_FinalText);
 }
 

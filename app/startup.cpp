@@ -56,6 +56,45 @@ namespace {
 std::string g_ExePathReal;     // the running program, for a restart
 std::string g_GameArgument;    // the --game folder as given, handed on to a restart
 
+// The command line: this program's options first, then the game's arguments. The options end
+// at "--" or at the first argument that does not start with '-' (a lone "-" is an argument);
+// from there on every argument goes to the scripts as it stands, whatever it looks like.
+struct ProgramOptions {
+  const char* game = nullptr;        // --game's folder
+  bool gameWithoutFolder = false;    // --game was the last argument
+  bool help = false, version = false;
+  const char* unknown = nullptr;     // the first option this program does not know
+  int firstArgument = 1;             // index of the game's first argument
+};
+
+ProgramOptions ReadOptions(int argc, char** argv) {
+  ProgramOptions o;
+  int i = 1;
+  for (; i < argc; i++) {
+    const char* a = argv[i];
+    if (!strcmp(a, "--")) {
+      i++;
+      break;
+    }
+    if (a[0] != '-' || !a[1]) break;
+    if (!strcmp(a, "--game")) {
+      if (i + 1 >= argc) {
+        o.gameWithoutFolder = true;
+        continue;
+      }
+      o.game = argv[++i];
+    } else if (!strcmp(a, "--help") || !strcmp(a, "-h")) {
+      o.help = true;
+    } else if (!strcmp(a, "--version")) {
+      o.version = true;
+    } else if (!o.unknown) {
+      o.unknown = a;
+    }
+  }
+  o.firstArgument = i;
+  return o;
+}
+
 // A folder holds a game when the compiled project or a pack is there.
 bool FolderHoldsGame(const std::string& folder) {
   std::vector<std::string> names;
@@ -172,7 +211,13 @@ void InitPaths() {
   std::string path = std::string(g_ExeFolder) + exeName;
   CopyTextBounded(g_ExePath, sizeof g_ExePath, path.c_str());
   ToLowerAscii(g_ExePath);
-  CopyTextBounded(g_InstanceName, sizeof g_InstanceName, g_ExePath);
+  // The instance is named after the game folder itself, not the way this start spelled it
+  // (a link, "..", a relative path), so every start of the game meets the same lock.
+  char canonical[MAX_PATH_BYTES + 1];
+  ToEngineFolder(PlatCanonicalPath(g_ExeFolderReal), canonical, sizeof canonical);
+  std::string instance = std::string(canonical) + exeName;
+  CopyTextBounded(g_InstanceName, sizeof g_InstanceName, instance.c_str());
+  ToLowerAscii(g_InstanceName);
   for (unsigned char* p = reinterpret_cast<unsigned char*>(g_InstanceName); *p;) {
     if (g_LeadByteTable[*p] && p[1]) {
       p += 2;
@@ -193,17 +238,17 @@ void InitPaths() {
 void CopyCommandLine(int argc, char** argv) {
   memset(g_CommandArgs, 0, sizeof g_CommandArgs);
   g_CommandArgCount = 0;
+  ProgramOptions options = ReadOptions(argc, argv);
+  // "--game DIR" names the game folder and is not one of the game's arguments.
+  if (options.game) {
+    std::string real;
+    PlatResolvePath(PlatCurrentFolder(), options.game, &real);
+    g_ExeFolderReal = real;
+    g_GameArgument = real;
+  }
   int slot = 0;
-  for (int i = 0; i < argc; i++) {
-    // "--game DIR" names the game folder and is not one of the game's arguments.
-    if (i > 0 && !strcmp(argv[i], "--game") && i + 1 < argc) {
-      std::string real;
-      PlatResolvePath(PlatCurrentFolder(), argv[i + 1], &real);
-      g_ExeFolderReal = real;
-      g_GameArgument = real;
-      i++;
-      continue;
-    }
+  if (argc > 0) StoreArgument(slot++, argv[0]);
+  for (int i = options.firstArgument; i < argc; i++) {
     if (slot < COMMAND_ARG_SLOTS) StoreArgument(slot++, argv[i]);
     else slot++;
   }
@@ -229,8 +274,8 @@ void InitGlobalsOnce() {
 }
 
 void CheckFolderWritable() {
-  std::string probe = g_ProjectFolderReal + "/ini" + std::to_string(PlatGetTicks() & 0xFFFF) + ".tmp";
-  PlatFile* f = PlatFileOpen(probe, "wb");
+  std::string probe;
+  PlatFile* f = PlatFileCreateTemporary(g_ProjectFolderReal + "/ini", &probe);
   if (!f) {
     g_ReadOnlyFolder = 1;
     return;
@@ -384,12 +429,14 @@ namespace {
 
 const char kVersion[] = "kivor 0.1.0";
 
+const char kUsageLine[] = "Usage: kivor [--game FOLDER] [--] [ARGUMENT]...\n";
+
 const char kUsage[] =
-    "Usage: kivor [--game FOLDER] [ARGUMENT]...\n"
     "Plays the KIVOR game in FOLDER, a folder holding kvbin/ or .kpk packs; without --game, the\n"
     "game in the program's own folder. The ARGUMENTs (at most 8) are handed to the game's\n"
     "scripts; as the first of them, /info shows the library notices and /kvcfg starts the\n"
-    "settings tool.\n"
+    "settings tool. The options come first: the first ARGUMENT, or \"--\", ends them, and what\n"
+    "follows reaches the scripts as it stands (after \"--\" also an ARGUMENT that starts with -).\n"
     "\n"
     "  --game FOLDER  the game folder\n"
     "  --help         show this text and end\n"
@@ -404,7 +451,7 @@ const char kUsage[] =
     "Exit status: 0 the game ended or the player quit (or the game is already running);\n"
     "1 the game could not start or stopped on an error; 2 a bad command line or no game\n"
     "found; 3 a headless run ended waiting for input it had no way to get; 128+N ended\n"
-    "by signal N (SIGTERM, SIGINT).\n";
+    "by signal N (SIGTERM, SIGINT and SIGHUP end the game cleanly).\n";
 
 void Say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Say(const char* format, ...) {
@@ -420,22 +467,24 @@ void Say(const char* format, ...) {
 // (with `done` set when the run ends here).
 int ReadProgramOptions(int argc, char** argv, bool* done) {
   *done = true;
-  for (int i = 1; i < argc; i++) {
-    if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
-      fputs(kUsage, stdout);
-      return EXIT_NORMAL;
-    }
-    if (!strcmp(argv[i], "--version")) {
-      printf("%s\n", kVersion);
-      return EXIT_NORMAL;
-    }
-    if (!strcmp(argv[i], "--game")) {
-      if (i + 1 >= argc) {
-        Say("--game needs a folder (kivor --help)");
-        return EXIT_USAGE;
-      }
-      i++;
-    }
+  ProgramOptions options = ReadOptions(argc, argv);
+  if (options.unknown) {
+    Say("unknown option %s (kivor --help)", options.unknown);
+    fputs(kUsageLine, stderr);
+    return EXIT_USAGE;
+  }
+  if (options.help) {
+    fputs(kUsageLine, stdout);
+    fputs(kUsage, stdout);
+    return EXIT_NORMAL;
+  }
+  if (options.version) {
+    printf("%s\n", kVersion);
+    return EXIT_NORMAL;
+  }
+  if (options.gameWithoutFolder) {
+    Say("--game needs a folder (kivor --help)");
+    return EXIT_USAGE;
   }
   *done = false;
   return EXIT_NORMAL;
@@ -461,6 +510,7 @@ bool GameFound() {
 }  // namespace
 
 int EngineMain(int argc, char** argv) {
+  PlatGuardStandardStreams();
   bool done;
   int status = ReadProgramOptions(argc, argv, &done);
   if (done) return status;
@@ -474,7 +524,15 @@ int EngineMain(int argc, char** argv) {
       return EXIT_USAGE;
     }
   }
+  // The game's first argument as a folder, from where the program was started: it may be the
+  // game meant, when no other is found.
+  ProgramOptions options = ReadOptions(argc, argv);
+  std::string firstArgument = options.firstArgument < argc ? argv[options.firstArgument] : "", firstAsFolder;
+  if (!firstArgument.empty()) PlatResolvePath(PlatCurrentFolder(), firstArgument.c_str(), &firstAsFolder);
   InitPaths();
+  // From here a quit signal ends the run cleanly, and every other signal that ends it still
+  // takes the lock files with it.
+  PlatCatchQuitSignals(true);
   // Starts of other games wait here for a moment rather than end: only this game's own lock
   // below means that it already runs.
   std::string why;
@@ -485,6 +543,7 @@ int EngineMain(int argc, char** argv) {
     // Another start of this game runs; it keeps the player's attention.
     Say("the game in %s is already running", g_ExeFolderReal.c_str());
     PlatLockRelease(startupLock);
+    PlatCatchQuitSignals(false);
     return EXIT_NORMAL;
   }
   if (instanceLock == -2) Say("cannot take the game's lock (%s); a second start will not be noticed", why.c_str());
@@ -497,24 +556,26 @@ int EngineMain(int argc, char** argv) {
   g_DesktopSize = {w, h, bpp, refresh < 60 ? -1 : refresh};
   ResetMessageState();
   g_ExitStatus = EXIT_NORMAL;
-  if (ReadAppendedBlock(g_ExePathReal) != 0) {
+  auto endBeforeStart = [&](int code) {
     PlatformQuit();
     PlatLockRelease(instanceLock);
-    return EXIT_NORMAL;
-  }
+    PlatCatchQuitSignals(false);
+    return code;
+  };
+  if (ReadAppendedBlock(g_ExePathReal) != 0) return endBeforeStart(EXIT_NORMAL);
   bool switchOnly = IsSwitch(g_CommandArgs[1], "/info") || IsSwitch(g_CommandArgs[1], "/kvcfg");
   bool noGame = !switchOnly && !GameFound();
   if (noGame) {
     Say("no game found in %s: it holds no kvbin/ folder and no .kpk pack", g_ExeFolderReal.c_str());
     if (g_GameArgument.empty()) {
       // Nobody named a folder: a usage hint serves better than the notices box.
-      Say("start a game with: kivor --game FOLDER (kivor --help)");
-      PlatformQuit();
-      PlatLockRelease(instanceLock);
-      return EXIT_USAGE;
+      if (!firstAsFolder.empty() && FolderHoldsGame(firstAsFolder))
+        Say("%s holds a game: start it with kivor --game %s", firstArgument.c_str(), firstArgument.c_str());
+      else
+        Say("start a game with: kivor --game FOLDER (kivor --help)");
+      return endBeforeStart(EXIT_USAGE);
     }
   }
-  PlatCatchQuitSignals(true);
   g_QuitFlag = 0;
   g_Running = 1;
   int8_t started = StartEngine();
@@ -533,7 +594,7 @@ int EngineMain(int argc, char** argv) {
   g_ScreenBuffer = nullptr;
   if (noGame) return EXIT_USAGE;
   if (signalNumber) {
-    Say("ended by signal %d", signalNumber);
+    Say("ended by signal %d (%s)", signalNumber, PlatSignalName(signalNumber));
     return 128 + signalNumber;
   }
   if (g_FatalReported && !switchOnly) return EXIT_ERROR;

@@ -108,8 +108,8 @@ void CopyFileReplacing(const char* from, const char* to) {
   if (!PlatFileExists(source)) return;
   PlatFile* in = PlatFileOpen(source, "rb");
   if (!in) return;
-  std::string temporary = target + ".kvcopy";
-  PlatFile* out = PlatFileOpen(temporary, "wb");
+  std::string temporary;
+  PlatFile* out = PlatFileCreateTemporary(target, &temporary);
   if (!out) {
     PlatFileClose(in);
     return;

@@ -345,11 +345,12 @@ const char* ErrorNumberText(int err) {
   return "";
 }
 
-// Writes `bytes` to a temporary file beside `real`, flushes it and renames it over `real`, so
-// a failed write never touches the old file. 0, or the error number.
+// Writes `bytes` to a temporary file of this writer's own beside `real`, flushes it and renames
+// it over `real`, so a failed write never touches the old file and two writers never write into
+// one temporary file. 0, or the error number.
 int ReplaceFile(const std::string& real, const std::vector<uint8_t>& bytes) {
-  std::string temp = real + ".tmp";
-  PlatFile* f = PlatFileOpen(temp, "wb");
+  std::string temp;
+  PlatFile* f = PlatFileCreateTemporary(real, &temp);
   if (!f) return errno ? errno : EIO;
   bool ok = PlatFileWrite(f, bytes.data(), bytes.size()) == bytes.size() && PlatFileFlush(f);
   int err = ok ? 0 : (errno ? errno : ENOSPC);

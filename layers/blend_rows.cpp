@@ -134,6 +134,11 @@ const int32_t* SoftLightCornerFactors() {
   return factors.data();
 }
 
+BlendRow StepRowAvx2(int32_t mode, bool alpha, bool full) {
+  return CpuHasAvx2() ? LookupStepRowAvx2(mode, alpha, full) : nullptr;
+}
+RuleRow RuleRowAvx2(int32_t mode, bool alpha) { return CpuHasAvx2() ? LookupRuleRowAvx2(mode, alpha) : nullptr; }
+
 // The widest vector rows the processor runs.
 static BlendRow VectorStepRow(int32_t mode, bool alpha, bool full) {
   BlendRow row = StepRowAvx2(mode, alpha, full);

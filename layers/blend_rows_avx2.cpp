@@ -13,10 +13,8 @@
 #include "layers/kernels_local.h"
 #include "layers/pixel_kernels.h"
 
-// Only the lane operations and the rows built from them are made for AVX2; the headers above
-// stay plain.
-#pragma GCC push_options
-#pragma GCC target("avx2")
+// The whole file is built for AVX2 (CMakeLists.txt): nothing in it runs before the processor
+// is known to have it (the gates are in blend_rows.cpp).
 
 namespace {
 
@@ -82,11 +80,5 @@ struct Avx2 {
 
 #include "layers/blend_rows_simd.h"
 
-#pragma GCC pop_options
-
-BlendRow StepRowAvx2(int32_t mode, bool alpha, bool full) {
-  return CpuHasAvx2() ? StepRows<Avx2>::Lookup(mode, alpha, full) : nullptr;
-}
-RuleRow RuleRowAvx2(int32_t mode, bool alpha) {
-  return CpuHasAvx2() ? StepRows<Avx2>::LookupRule(mode, alpha) : nullptr;
-}
+BlendRow LookupStepRowAvx2(int32_t mode, bool alpha, bool full) { return StepRows<Avx2>::Lookup(mode, alpha, full); }
+RuleRow LookupRuleRowAvx2(int32_t mode, bool alpha) { return StepRows<Avx2>::LookupRule(mode, alpha); }

@@ -17,6 +17,9 @@ BlendRow StepRowAvx2(int32_t mode, bool alpha, bool full);
 RuleRow RuleRowReference(int32_t mode, bool alpha);
 RuleRow RuleRowFast(int32_t mode, bool alpha);
 RuleRow RuleRowAvx2(int32_t mode, bool alpha);
+// The AVX2 rows themselves (blend_rows_avx2.cpp, built for AVX2): only where CpuHasAvx2().
+BlendRow LookupStepRowAvx2(int32_t mode, bool alpha, bool full);
+RuleRow LookupRuleRowAvx2(int32_t mode, bool alpha);
 
 // Soft light's factor for a light source (s >= 128) over a dark destination (d = 0..32):
 // T(s, d) = d + (((s - 128) * factor[d]) >> 15), which stays within 0..255 there. Built on

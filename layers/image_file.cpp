@@ -6,14 +6,9 @@
 #include "layers/image_codecs.h"
 #include "platform/platform.h"
 
-namespace {
-
-std::string TemporaryOf(const std::string& realPath) { return realPath + ".tmp"; }
-
-}  // namespace
-
 PlatFile* BeginImageFile(const std::string& realPath) {
-  PlatFile* f = PlatFileOpen(TemporaryOf(realPath), "wb");
+  std::string temporary;
+  PlatFile* f = PlatFileCreateTemporary(realPath, &temporary);
   if (!f) ShowErrorBox("", "File Create Error.");
   return f;
 }
@@ -21,9 +16,10 @@ PlatFile* BeginImageFile(const std::string& realPath) {
 int FinishImageFile(PlatFile* f, const std::string& realPath, bool encoded) {
   bool written = encoded && PlatFileFlush(f);
   bool deviceFailed = PlatFileWriteFailed(f) || (encoded && !written);
+  std::string temporary = PlatFilePath(f);
   PlatFileClose(f);
-  if (written && PlatRenameReplace(TemporaryOf(realPath), realPath)) return 0;
-  PlatDeleteFile(TemporaryOf(realPath));
+  if (written && PlatRenameReplace(temporary, realPath)) return 0;
+  PlatDeleteFile(temporary);
   // A full disk or a failing device: the old file stays as it was, and the player hears of it.
   if (deviceFailed || written) ShowErrorBox("", "File Write Error.");
   return -2;

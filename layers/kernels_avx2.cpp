@@ -8,9 +8,8 @@
 #include "layers/kernels_local.h"
 #include "layers/pixel_kernels.h"
 
-// Only the routines below are built for AVX2; the headers above stay plain.
-#pragma GCC push_options
-#pragma GCC target("avx2")
+// The whole file is built for AVX2 (CMakeLists.txt): nothing in it runs before the processor
+// is known to have it (CpuHasAvx2, in kernels_probe.cpp).
 
 namespace {
 
@@ -149,10 +148,6 @@ void Avx2ComposeOverAlpha(uint8_t* dst, const uint8_t* src, size_t n) {
 }
 
 }  // namespace
-
-#pragma GCC pop_options
-
-bool CpuHasAvx2() { return __builtin_cpu_supports("avx2"); }
 
 void UseAvx2Kernels(PixelKernels* set, int32_t level) {
   set->composeOverAlpha = Avx2ComposeOverAlpha;

@@ -63,6 +63,8 @@ int32_t ChooseKernelLevel(const uint8_t features[CPU_FEATURE_COUNT], uint8_t all
   return level;
 }
 
+bool CpuHasAvx2() { return __builtin_cpu_supports("avx2"); }
+
 void InstallPixelKernels(int32_t level) {
   g_KernelLevel = level < 1 ? 1 : level > 3 ? 3 : level;
   g_PixelKernels = g_FastKernels[g_KernelLevel == 1 ? 0 : 1];

@@ -23,6 +23,9 @@ bool PlatUtf8ToCp932(const char* utf8, size_t length, std::string* out);
 // then `out` holds the best guess (existing prefix plus the remaining components as given),
 // which is what a caller creating a new file should use.
 bool PlatResolvePath(const std::string& base, const char* name, std::string* out);
+// The one absolute path of an existing file or folder, with no link, "." or ".." left in it;
+// the path as given when it cannot be resolved.
+std::string PlatCanonicalPath(const std::string& realPath);
 bool PlatFileExists(const std::string& realPath);   // a regular file
 bool PlatFolderExists(const std::string& realPath);
 bool PlatIsProgramFile(const std::string& realPath);   // a regular file the user may execute
@@ -39,9 +42,17 @@ std::string PlatStartFolder();
 bool PlatListFolder(const std::string& realPath, std::vector<std::string>* names);
 
 // Whole-file and stream I/O on real paths. A PlatFile is owned by its opener and closed with
-// PlatFileClose. Modes are "rb", "wb", "ab", "r+b".
+// PlatFileClose. Modes are "rb", "wb", "ab", "r+b". Writing (like making a folder or renaming
+// into one) walks the path a name at a time and follows a link on the way only when the link
+// and the place it leads to belong to this user or the system: a link someone else planted
+// never takes a written file elsewhere (errno EACCES).
 struct PlatFile;
 PlatFile* PlatFileOpen(const std::string& realPath, const char* mode);
+// A new, empty file beside `target` under a name of this writer's own (the process and a
+// counter), opened "wb"; its path goes to `temporary`. Two writers of one target never share
+// a temporary file. Null (errno set) when it cannot be made.
+PlatFile* PlatFileCreateTemporary(const std::string& target, std::string* temporary);
+const std::string& PlatFilePath(PlatFile* f);   // the path it was opened by
 int64_t PlatFileSize(PlatFile* f);
 bool PlatFileSeek(PlatFile* f, int64_t offset);
 size_t PlatFileRead(PlatFile* f, void* buffer, size_t bytes);
@@ -64,18 +75,32 @@ int PlatStartProcess(const std::vector<std::string>& argv, bool wait);
 // Named locks between processes of one user, in place of named mutexes: the lock is held
 // until released (which removes its file) or until the process ends. With `wait`, waits while
 // another process holds it. Returns a lock id (>= 0) when taken, -1 when another process
-// holds it, -2 when the lock file cannot be made or opened (`why` then says why).
+// holds it, -2 when the lock file cannot be made or opened (`why` then says why). The lock
+// files lie in the user's private folder below /tmp, whatever the environment says, so every
+// start of one user finds the same lock.
 int PlatLockAcquire(const std::string& name, bool wait = false, std::string* why = nullptr);
 void PlatLockRelease(int lockId);
 // Whether a folder is fit for one user's private files: a real folder (not a link) owned by
 // `owner` that no other user may write; otherwise `why` says what is wrong.
 bool PlatCheckPrivateFolder(const std::string& folder, uint32_t owner, std::string* why);
+// Test hook: the folder below which each user's private folder "kivor-UID" is made (the lock
+// files, and the home of a user who has none); "" gives back /tmp.
+void PlatSetPrivateFolderBase(const std::string& base);
 
-// While caught (on), SIGTERM and SIGINT ask for a clean end instead of killing the process:
-// PlatQuitSignal gives the number of the first such signal received since the call (0: none).
-// A second signal ends the process at once. Off gives both their default action back.
+// While caught (on), SIGTERM, SIGINT and SIGHUP ask for a clean end instead of killing the
+// process: PlatQuitSignal gives the number of the first such signal received since the call
+// (0: none). A second one ends the process at once. The other signals whose default ends a
+// program (SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM and the like) still end it so, but first remove
+// the files of the locks held and say so on stderr, as a second quit signal does. Off gives
+// them all their default action back.
 void PlatCatchQuitSignals(bool on);
 int PlatQuitSignal();
+const char* PlatSignalName(int sig);   // "SIGTERM", or "?" for one this program does not name
+// For a program whose output may go nowhere; once, before anything is written: a closed
+// descriptor 0-2 is opened on /dev/null (so no file opened later takes its number), and a write
+// to a pipe whose reader has gone fails instead of ending the program with SIGPIPE. Programs
+// it starts get SIGPIPE's default back.
+void PlatGuardStandardStreams();
 
 // A program the caller watches until it ends: an id (>= 0) once started, -1 on failure.
 // PlatProcessEnded is true once it has ended (and then forgets the id).

@@ -1,7 +1,8 @@
 // Processes, the single-instance lock, shared libraries, host facts and auto-reset events.
 #include <dlfcn.h>
-#include <signal.h>
 #include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -34,25 +36,57 @@ std::string PlatExecutablePath() {
 
 namespace {
 
-std::string HomeFolder() {
-  const char* home = getenv("HOME");
-  return home && *home ? home : "/tmp";
+// The folder the private folders lie below (a function's own, so a test may set it before
+// this file's globals exist).
+std::string& PrivateFolderBase() {
+  static std::string base = "/tmp";
+  return base;
 }
 
-std::string EnvFolder(const char* var, const std::string& fallback) {
-  const char* v = getenv(var);
-  if (v && v[0] == '/') return v;
-  return fallback;
+// This user's private folder below the base: made when missing, and refused when it is a link,
+// belongs to another user or may be written by others (`why` then says why).
+bool PrivateUserFolder(std::string* folder, std::string* why) {
+  *folder = PrivateFolderBase() + "/kivor-" + std::to_string((unsigned long)geteuid());
+  if (mkdir(folder->c_str(), 0700) != 0 && errno != EEXIST) {
+    *why = std::string("cannot create ") + *folder + ": " + strerror(errno);
+    return false;
+  }
+  return PlatCheckPrivateFolder(*folder, (uint32_t)geteuid(), why);
+}
+
+// The user's home: $HOME when it names a folder, else the one the user database gives, else the
+// user's private folder. "" when none is fit: what would be written below it then fails.
+std::string HomeFolder() {
+  const char* home = getenv("HOME");
+  if (home && home[0] == '/') return home;
+  std::vector<char> buffer(16384);
+  struct passwd entry, *found = nullptr;
+  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir &&
+      found->pw_dir[0] == '/' && PlatFolderExists(found->pw_dir))
+    return found->pw_dir;
+  std::string folder, why;
+  if (PrivateUserFolder(&folder, &why)) return folder;
+  fprintf(stderr, "kivor: no home folder (%s)\n", why.c_str());
+  return "";
 }
 
 }  // namespace
 
-std::string PlatAppDataFolder() { return EnvFolder("XDG_DATA_HOME", HomeFolder() + "/.local/share"); }
+void PlatSetPrivateFolderBase(const std::string& base) { PrivateFolderBase() = base.empty() ? "/tmp" : base; }
 
-std::string PlatConfigFolder() { return EnvFolder("XDG_CONFIG_HOME", HomeFolder() + "/.config"); }
+std::string PlatAppDataFolder() {
+  const char* v = getenv("XDG_DATA_HOME");
+  return v && v[0] == '/' ? v : HomeFolder() + "/.local/share";
+}
+
+std::string PlatConfigFolder() {
+  const char* v = getenv("XDG_CONFIG_HOME");
+  return v && v[0] == '/' ? v : HomeFolder() + "/.config";
+}
 
 std::string PlatDocumentsFolder() {
-  return EnvFolder("XDG_DOCUMENTS_DIR", HomeFolder() + "/Documents");
+  const char* v = getenv("XDG_DOCUMENTS_DIR");
+  return v && v[0] == '/' ? v : HomeFolder() + "/Documents";
 }
 
 int PlatStartProcess(const std::vector<std::string>& argv, bool wait) {
@@ -60,8 +94,18 @@ int PlatStartProcess(const std::vector<std::string>& argv, bool wait) {
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  // This program ignores SIGPIPE; a program it starts gets the default back, as from a shell.
+  posix_spawnattr_t attributes;
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t pid;
-  if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return -1;
+  int spawned = posix_spawnp(&pid, args[0], nullptr, &attributes, args.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  if (spawned != 0) return -1;
   if (!wait) {
     // Nobody waits for it, so a small thread collects its exit and it never lingers as a zombie.
     std::thread([pid] {
@@ -85,23 +129,40 @@ namespace {
 std::mutex g_LockTableLock;
 std::vector<std::pair<int, std::string>> g_HeldLocks;
 
-// The folder of this user's lock files: the session's runtime folder, or else a folder of
-// this user's own below the temporary folder. A folder that another user owns, that others
-// may write, or that is a link is refused: locks there could be held or replaced by others.
-bool LockFolder(std::string* folder, std::string* why) {
-  const char* runtime = getenv("XDG_RUNTIME_DIR");
-  if (runtime && runtime[0] == '/') {
-    *folder = runtime;
-    return true;
+// The same files again for a signal that ends the process, which may not take a lock or touch
+// the heap: fixed slots, a path written before its slot is marked held. Locks beyond the slots
+// still work; only a signal's end would leave their files behind.
+constexpr int SIGNAL_LOCK_SLOTS = 16;
+struct SignalLockSlot {
+  std::atomic<int> held;   // lock-free, so a handler on any thread may read it
+  char path[PATH_MAX];
+};
+SignalLockSlot g_SignalLockSlots[SIGNAL_LOCK_SLOTS];
+
+void RememberForSignals(const std::string& path) {
+  if (path.size() >= PATH_MAX) return;
+  for (SignalLockSlot& slot : g_SignalLockSlots) {
+    if (slot.held.load(std::memory_order_acquire)) continue;
+    memcpy(slot.path, path.c_str(), path.size() + 1);
+    slot.held.store(1, std::memory_order_release);
+    return;
   }
-  std::string tmp = EnvFolder("TMPDIR", "/tmp");
-  *folder = tmp + "/kivor-" + std::to_string((unsigned long)geteuid());
-  if (mkdir(folder->c_str(), 0700) != 0 && errno != EEXIST) {
-    *why = std::string("cannot create ") + *folder + ": " + strerror(errno);
-    return false;
-  }
-  return PlatCheckPrivateFolder(*folder, (uint32_t)geteuid(), why);
 }
+
+void ForgetForSignals(const std::string& path) {
+  for (SignalLockSlot& slot : g_SignalLockSlots)
+    if (slot.held.load(std::memory_order_acquire) && path == slot.path) slot.held.store(0, std::memory_order_release);
+}
+
+// In a signal handler: removes the files of the locks still held.
+void RemoveHeldLockFiles() {
+  for (SignalLockSlot& slot : g_SignalLockSlots)
+    if (slot.held.load(std::memory_order_acquire)) unlink(slot.path);
+}
+
+// The folder of this user's lock files. It does not depend on the environment, so every start
+// of a game by one user finds the same lock, whatever its session variables say.
+bool LockFolder(std::string* folder, std::string* why) { return PrivateUserFolder(folder, why); }
 
 }  // namespace
 
@@ -158,6 +219,7 @@ int PlatLockAcquire(const std::string& name, bool wait, std::string* why) {
         held.st_dev == current.st_dev) {
       std::lock_guard<std::mutex> g(g_LockTableLock);
       g_HeldLocks.emplace_back(fd, path);
+      RememberForSignals(path);
       return fd;
     }
     close(fd);
@@ -171,6 +233,7 @@ void PlatLockRelease(int lockId) {
     for (size_t i = 0; i < g_HeldLocks.size(); i++) {
       if (g_HeldLocks[i].first != lockId) continue;
       // Removed while still held, so no other process can be holding the name's file now.
+      ForgetForSignals(g_HeldLocks[i].second);
       unlink(g_HeldLocks[i].second.c_str());
       g_HeldLocks.erase(g_HeldLocks.begin() + (long)i);
       break;
@@ -182,31 +245,101 @@ void PlatLockRelease(int lockId) {
 
 namespace {
 
-volatile sig_atomic_t g_QuitSignal;
+// Lock-free, so the handler may set it on any thread while another reads it; two quit signals
+// handled at once on two threads still give one first and one second.
+std::atomic<int> g_QuitSignal;
+static_assert(std::atomic<int>::is_always_lock_free);
 
-// The first SIGTERM or SIGINT asks for a clean end; a second one ends the process as the
-// signal's default would, for when the first could not be answered.
-void OnQuitSignal(int sig) {
-  if (g_QuitSignal) {
-    signal(sig, SIG_DFL);
-    raise(sig);
-    return;
-  }
-  g_QuitSignal = sig;
+// The signals that end the game cleanly, as the player's quit does.
+const int kQuitSignals[] = {SIGTERM, SIGINT, SIGHUP};
+// The other signals whose default ends a program: they still end it so (with a core dump where
+// the default makes one), but not before the lock files are gone and stderr has a line.
+const int kEndingSignals[] = {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGXCPU, SIGXFSZ, SIGIO, SIGPWR, SIGSTKFLT};
+
+struct SignalName {
+  int number;
+  const char* name;
+};
+const SignalName kSignalNames[] = {
+    {SIGHUP, "SIGHUP"},     {SIGINT, "SIGINT"},   {SIGQUIT, "SIGQUIT"}, {SIGUSR1, "SIGUSR1"},
+    {SIGUSR2, "SIGUSR2"},   {SIGALRM, "SIGALRM"}, {SIGTERM, "SIGTERM"}, {SIGVTALRM, "SIGVTALRM"},
+    {SIGXCPU, "SIGXCPU"},   {SIGXFSZ, "SIGXFSZ"}, {SIGIO, "SIGIO"},     {SIGPWR, "SIGPWR"},
+    {SIGSTKFLT, "SIGSTKFLT"},
+};
+
+// Appends text to a fixed buffer; safe in a signal handler.
+size_t Append(char* buffer, size_t used, size_t size, const char* text) {
+  while (*text && used + 1 < size) buffer[used++] = *text++;
+  buffer[used] = 0;
+  return used;
 }
 
+// Ends the process by `sig` as its default action does, after removing the lock files and
+// saying why on stderr. Only async-signal-safe calls.
+void EndBySignal(int sig, const char* how) {
+  RemoveHeldLockFiles();
+  char line[128], digits[12];
+  int n = sig, d = (int)sizeof digits - 1;
+  digits[d] = 0;
+  do digits[--d] = (char)('0' + n % 10), n /= 10;
+  while (n > 0 && d > 0);
+  size_t used = Append(line, 0, sizeof line, "kivor: ");
+  used = Append(line, used, sizeof line, how);
+  used = Append(line, used, sizeof line, " by signal ");
+  used = Append(line, used, sizeof line, digits + d);
+  used = Append(line, used, sizeof line, " (");
+  used = Append(line, used, sizeof line, PlatSignalName(sig));
+  used = Append(line, used, sizeof line, ")\n");
+  ssize_t ignored = write(STDERR_FILENO, line, used);
+  (void)ignored;
+  signal(sig, SIG_DFL);
+  raise(sig);   // blocked while the handler runs: it ends the process as the handler returns
+}
+
+// The first SIGTERM, SIGINT or SIGHUP asks for a clean end; a second one ends the process at
+// once, for when the first could not be answered.
+void OnQuitSignal(int sig) {
+  int none = 0;
+  if (!g_QuitSignal.compare_exchange_strong(none, sig)) EndBySignal(sig, "ended at once");
+}
+
+void OnEndingSignal(int sig) { EndBySignal(sig, "ended"); }
+
 }  // namespace
+
+const char* PlatSignalName(int sig) {
+  for (const SignalName& s : kSignalNames)
+    if (s.number == sig) return s.name;
+  return "?";
+}
 
 void PlatCatchQuitSignals(bool on) {
   g_QuitSignal = 0;
   struct sigaction action {};
-  action.sa_handler = on ? OnQuitSignal : SIG_DFL;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
+  action.sa_handler = on ? OnQuitSignal : SIG_DFL;
+  for (int sig : kQuitSignals) sigaction(sig, &action, nullptr);
+  action.sa_handler = on ? OnEndingSignal : SIG_DFL;
+  for (int sig : kEndingSignals) sigaction(sig, &action, nullptr);
 }
 
 int PlatQuitSignal() { return g_QuitSignal; }
+
+void PlatGuardStandardStreams() {
+  // A descriptor 0-2 closed by whoever started us would be the next file opened, and then every
+  // line meant for the terminal would land in a save or a lock file.
+  for (int fd = 0; fd <= 2; fd++) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int null = open("/dev/null", O_RDWR);
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+  // A reader that has gone away (`kivor | head`) makes a write fail; what it would have read is
+  // dropped, and the game goes on.
+  signal(SIGPIPE, SIG_IGN);
+}
 
 void* PlatLoadLibrary(const std::string& realPath) { return dlopen(realPath.c_str(), RTLD_NOW | RTLD_LOCAL); }
 

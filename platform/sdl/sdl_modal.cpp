@@ -87,7 +87,8 @@ bool WidgetEventFor(SDL_Window* window, const SDL_Event& e) {
 
 void WidgetRunModal(const std::function<bool(const SDL_Event&)>& handle, const bool* done) {
   std::vector<SDL_Event> held;
-  while (!*done) {
+  // A quit signal leaves the widget as its way out would (no choice), so the game can end.
+  while (!*done && !PlatQuitSignal()) {
     SdlRunMainThreadJobs();
     SDL_Event e;
     if (!SDL_WaitEventTimeout(&e, 30)) continue;

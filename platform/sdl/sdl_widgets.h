@@ -98,7 +98,8 @@ int SdlSlotOfWindowId(Uint32 id);
 
 // Modal widgets: `handle` is offered every event first and says whether it took it; of the rest,
 // quit and the game windows' own events are held back until the loop ends (their pictures are
-// shown again when exposed) and input is dropped. Returns when `done` is set.
+// shown again when exposed) and input is dropped. Returns when `done` is set, or when a quit
+// signal has come (the widget then answers as if left without a choice).
 void WidgetRunModal(const std::function<bool(const SDL_Event&)>& handle, const bool* done);
 // Whether an event belongs to a box's window: its own events and the whole keyboard.
 bool WidgetEventFor(SDL_Window* window, const SDL_Event& e);

@@ -8,12 +8,9 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
-#include <functional>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,42 +21,11 @@
 #include "platform/headless/headless.h"
 #include "platform/platform.h"
 #include "tests/support/game_start_fixture.h"
+#include "tests/support/runtime_process.h"
 #include "tests/support/script_fixture.h"
 #include "tools/lib/assembler.h"
 
 namespace {
-
-// A game that writes "looping" to its debug log and then runs a loop without a wait.
-const char kSpinningGame[] =
-    "config width=160 height=48 title=\"Spin\" show=1 gamethread=%d\n"
-    "global str note = \"\"\n"
-    "file start.txt\n*SYSTEM_START\n"
-    "wait frames=1\n"
-    "note = \"looping\"\nenginecall code=51 text=note\n"
-    "*spin\njump spin\n";
-
-std::string SpinningGameListing(int gameThread) {
-  char listing[sizeof kSpinningGame + 8];
-  snprintf(listing, sizeof listing, kSpinningGame, gameThread);
-  return listing;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Waits, without a time limit of its own (ctest's covers a hang), until the file holds `text`;
-// false when the run ended first.
-bool WaitForText(const std::string& path, const std::string& text, const std::function<bool()>& ended) {
-  while (ReadFile(path).find(text) == std::string::npos) {
-    if (ended()) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 class ExitStatus : public GameStartTest {
  protected:
@@ -257,6 +223,73 @@ TEST_F(ExitStatus, ASecondStartSaysTheGameIsAlreadyRunning) {
   PlatLockRelease(held);
 }
 
+// A mistyped option, or a game folder given without --game, ends at once with status 2 and a
+// word that says what to type; "GAME" stands for the name of a folder that holds a game, given
+// relative to the folder the program starts in.
+TEST_F(ExitStatus, AMistypedCommandLineSaysWhatToType) {
+  WriteGame("config width=160 height=48\nfile start.txt\n*SYSTEM_START\nend\n");
+  std::string parent = game_.path().substr(0, game_.path().rfind('/'));
+  std::string name = game_.path().substr(parent.size() + 1);
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> says;
+  };
+  const Case cases[] = {
+      {{"--gmae", "night"}, {"unknown option --gmae", "Usage: kivor [--game FOLDER]"}},
+      {{"--game=" + name}, {"unknown option --game=", "Usage: kivor [--game FOLDER]"}},
+      {{"-x", "--game", name}, {"unknown option -x", "Usage: kivor [--game FOLDER]"}},
+      {{name}, {name + " holds a game: start it with kivor --game " + name}},
+      {{name, "--fast"}, {name + " holds a game: start it with kivor --game " + name}},
+      {{"night"}, {"start a game with: kivor --game FOLDER"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    PlatSetCurrentFolder(parent);
+    HeadlessClearCalls();
+    std::vector<std::string> args{"kivor"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::string err;
+    EXPECT_EQ(RunCaptured(args, &err), EXIT_USAGE);
+    for (const std::string& word : c.says) EXPECT_NE(err.find(word), std::string::npos) << err;
+    EXPECT_TRUE(HeadlessCalls().empty());   // no window, no dialog
+  }
+}
+
+// The options come first; from the first argument that is not one, or after "--", every
+// argument goes to the scripts as it stands.
+TEST_F(ExitStatus, ArgumentsAfterTheOptionsReachTheScriptsAsTheyStand) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> slots;   // the scripts' arguments 1...
+  };
+  const Case cases[] = {
+      {{"--game", game_.path(), "alpha", "--version", "-x", "--game", "g"}, {"alpha", "--version", "-x", "--game", "g"}},
+      {{"--game", game_.path(), "--", "--game", "x"}, {"--game", "x"}},
+      {{"--", "-d"}, {"-d"}},
+      {{"--game", game_.path(), "-", "--"}, {"-", "--"}},
+      {{"/info", "--game", game_.path()}, {"/info", "--game", game_.path()}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args.back());
+    std::vector<std::string> args{"kivor"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    CopyCommandLine((int)argv.size(), argv.data());
+    EXPECT_EQ(g_CommandArgCount, (int)c.slots.size());
+    for (size_t i = 0; i < c.slots.size(); i++) EXPECT_EQ(g_CommandArgs[i + 1], c.slots[i]);
+  }
+  // A game started with such arguments plays: "--version" there is the game's to read.
+  WriteGame("config width=160 height=48\nglobal str note = \"\"\nfile start.txt\n*SYSTEM_START\n"
+            "note = \"played\"\nenginecall code=51 text=note\nend\n");
+  std::string out = game_.path() + "/out.txt";
+  pid_t pid = StartRuntime({"--game", game_.path(), "alpha", "--version"}, [&] { OutputToFile(out, true); });
+  int status = WaitForEnd(pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == EXIT_NORMAL) << status;
+  EXPECT_EQ(ReadWholeFile(out).find("kivor 0."), std::string::npos) << ReadWholeFile(out);
+  EXPECT_NE(ReadWholeFile(game_.path() + "/debuglog.txt").find("played"), std::string::npos);
+}
+
 // A close while a loop without a wait spins is still answered, and the run ends as the player
 // asked: without the game-logic thread the loop runs on the main thread, with it the main
 // thread must stop that thread before the window goes. One run per test (the parameter says
@@ -299,27 +332,24 @@ TEST_F(ExitStatus, QuitSignalsEndASpinningGameCleanly) {
   struct SignalCase {
     int signal, gameThread;
   };
-  for (SignalCase c : {SignalCase{SIGTERM, 0}, SignalCase{SIGINT, 1}}) {
+  for (SignalCase c : {SignalCase{SIGTERM, 0}, SignalCase{SIGINT, 1}, SignalCase{SIGHUP, 0}, SignalCase{SIGHUP, 1}}) {
     SCOPED_TRACE(c.signal);
     WriteGame(SpinningGameListing(c.gameThread));
     PlatDeleteFile(game_.path() + "/debuglog.txt");
     std::string errPath = game_.path() + "/stderr.txt";
-    pid_t pid = fork();
+    pid_t pid = StartRuntime({"--game", game_.path()}, [&] { OutputToFile(errPath); });
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      freopen(errPath.c_str(), "w", stderr);
-      execl(KIVOR_PROGRAM, KIVOR_PROGRAM, "--game", game_.path().c_str(), (char*)nullptr);
-      _exit(127);
-    }
     int status = 0;
     bool looping = WaitForText(game_.path() + "/debuglog.txt", "looping",
                                [&] { return waitpid(pid, &status, WNOHANG) == pid; });
-    ASSERT_TRUE(looping) << "the game ended before its loop: " << ReadFile(errPath);
+    ASSERT_TRUE(looping) << "the game ended before its loop: " << ReadWholeFile(errPath);
+    EXPECT_EQ(GameLockFiles(game_.path()).size(), 1u);
     kill(pid, c.signal);
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 128 + c.signal);
-    EXPECT_NE(ReadFile(errPath).find("ended by signal " + std::to_string(c.signal)), std::string::npos);
+    EXPECT_NE(ReadWholeFile(errPath).find("ended by signal " + std::to_string(c.signal)), std::string::npos);
+    EXPECT_EQ(GameLockFiles(game_.path()).size(), 0u);
   }
 }
 

@@ -1,6 +1,7 @@
-// The single-instance locks as users meet them: each user's locks in a folder of their own,
-// "held by another process" told apart from "cannot be made", lock files that go with their
-// holder, and starts of different games at the same moment that all run.
+// The single-instance locks as users meet them: each user's locks in a folder of their own that
+// every start finds whatever its environment, "held by another process" told apart from "cannot
+// be made", lock files that go with their holder, and starts of different games at the same
+// moment that all run.
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,29 +17,23 @@
 
 #include "platform/platform.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/runtime_process.h"
 #include "tools/lib/assembler.h"
 
 namespace {
 
-// Runs the body with XDG_RUNTIME_DIR unset and TMPDIR at `tmp`; both are given back after.
-class WithoutRuntimeFolder {
- public:
-  explicit WithoutRuntimeFolder(const std::string& tmp) {
-    const char* runtime = getenv("XDG_RUNTIME_DIR");
-    const char* oldTmp = getenv("TMPDIR");
-    runtime_ = runtime ? runtime : "";
-    tmp_ = oldTmp ? oldTmp : "";
-    unsetenv("XDG_RUNTIME_DIR");
-    setenv("TMPDIR", tmp.c_str(), 1);
-  }
-  ~WithoutRuntimeFolder() {
-    if (!runtime_.empty()) setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
-    if (tmp_.empty()) unsetenv("TMPDIR");
-    else setenv("TMPDIR", tmp_.c_str(), 1);
-  }
+// This test program's own lock folder (tests/support/own_runtime_dir.cpp gives each test program
+// a place of its own for it).
+std::string OwnLockFolder() {
+  return std::string(getenv("KIVOR_TEST_PRIVATE_BASE")) + "/kivor-" + std::to_string((unsigned long)geteuid());
+}
 
- private:
-  std::string runtime_, tmp_;
+// Runs the body with the private folders below `base`; the test program's own are given back
+// after.
+class PrivateFoldersBelow {
+ public:
+  explicit PrivateFoldersBelow(const std::string& base) { PlatSetPrivateFolderBase(base); }
+  ~PrivateFoldersBelow() { PlatSetPrivateFolderBase(getenv("KIVOR_TEST_PRIVATE_BASE")); }
 };
 
 int CountLockFiles(const std::string& folder) {
@@ -51,7 +46,7 @@ int CountLockFiles(const std::string& folder) {
 }
 
 TEST(Locks, ALockFileGoesWithItsHolder) {
-  std::string folder = getenv("XDG_RUNTIME_DIR");
+  std::string folder = OwnLockFolder();
   int before = CountLockFiles(folder);
   int lock = PlatLockAcquire("kivor-lock-file-test");
   ASSERT_GE(lock, 0);
@@ -99,12 +94,12 @@ TEST(Locks, OnlyAFolderOfOurOwnThatNobodyElseWritesHoldsOurLocks) {
   }
 }
 
-TEST(Locks, WithoutARuntimeFolderAnUnfitLockFolderIsCannotOpenNotAlreadyRunning) {
+TEST(Locks, AnUnfitLockFolderIsCannotOpenNotAlreadyRunning) {
   TempFolder tmp;
   std::string own = tmp.path() + "/kivor-" + std::to_string((unsigned long)geteuid());
   ASSERT_EQ(mkdir(own.c_str(), 0700), 0);
   ASSERT_EQ(chmod(own.c_str(), 0777), 0);
-  WithoutRuntimeFolder scope(tmp.path());
+  PrivateFoldersBelow scope(tmp.path());
   std::string why;
   EXPECT_EQ(PlatLockAcquire("kivor-unfit-folder-test", false, &why), -2);
   EXPECT_NE(why.find("may be written by other users"), std::string::npos) << why;
@@ -118,6 +113,64 @@ TEST(Locks, WithoutARuntimeFolderAnUnfitLockFolderIsCannotOpenNotAlreadyRunning)
   PlatLockRelease(lock);
 }
 
+// A start with the session's runtime folder set and one without it, or with another temporary
+// folder, look for the lock in the same place: the second is kept out while the first holds it.
+// The child is the start-up test's (startup_test.cpp), which tries the name it is given.
+TEST(Locks, EveryStartFindsTheLockWhateverItsEnvironment) {
+  std::string name = "kivor-environment-test-" + std::to_string((long)getpid());
+  int held = PlatLockAcquire(name);
+  ASSERT_GE(held, 0);
+  TempFolder elsewhere;
+  struct Environment {
+    const char* runtime;   // XDG_RUNTIME_DIR, null for unset
+    const char* tmp;       // TMPDIR, null for unset
+  };
+  for (Environment e : {Environment{nullptr, nullptr}, Environment{elsewhere.path().c_str(), nullptr},
+                        Environment{nullptr, elsewhere.path().c_str()}}) {
+    SCOPED_TRACE(std::string(e.runtime ? "runtime folder set" : "no runtime folder") + (e.tmp ? ", TMPDIR set" : ""));
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      setenv("KIVOR_TEST_PROBE_LOCK", name.c_str(), 1);
+      if (e.runtime) setenv("XDG_RUNTIME_DIR", e.runtime, 1);
+      else unsetenv("XDG_RUNTIME_DIR");
+      if (e.tmp) setenv("TMPDIR", e.tmp, 1);
+      else unsetenv("TMPDIR");
+      std::string self = PlatExecutablePath();
+      execl(self.c_str(), self.c_str(), "--gtest_also_run_disabled_tests",
+            "--gtest_filter=InstanceLockChild.DISABLED_CannotTakeTheHeldLock", (char*)nullptr);
+      _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child took the held lock";
+  }
+  PlatLockRelease(held);
+}
+
+// The same with the runtime itself, as the player starts it twice: the first start with the
+// session's runtime folder set, the second from a shell without it.
+TEST(Locks, ASecondStartWithoutTheRuntimeFolderSeesTheFirst) {
+  TempFolder game, runtimeFolder;
+  AssembledSet set;
+  ASSERT_TRUE(AssembleListing(SpinningGameListing(0), &set)) << set.error;
+  ASSERT_TRUE(WritePackedSet(game.path(), set));
+  std::string err = game.path() + "/stderr.txt";
+  pid_t first = StartRuntime({"--game", game.path()}, [&] { setenv("XDG_RUNTIME_DIR", runtimeFolder.path().c_str(), 1); });
+  int status = 0;
+  ASSERT_TRUE(WaitForText(game.path() + "/debuglog.txt", "looping", [&] { return waitpid(first, &status, WNOHANG) == first; }));
+  pid_t second = StartRuntime({"--game", game.path()}, [&] {
+    unsetenv("XDG_RUNTIME_DIR");
+    OutputToFile(err);
+  });
+  status = WaitForEnd(second, 120);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_NE(ReadWholeFile(err).find("is already running"), std::string::npos) << ReadWholeFile(err);
+  kill(first, SIGTERM);
+  status = WaitForEnd(first);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << "status " << status;
+}
+
 // Run by the test below as another user: it takes the lock root holds, in its own folder.
 TEST(LocksOtherUser, DISABLED_TakesTheNameRootHolds) {
   std::string why;
@@ -128,9 +181,6 @@ TEST(LocksOtherUser, DISABLED_TakesTheNameRootHolds) {
 
 TEST(Locks, ASecondUserStartsAfterRootHasRun) {
   if (geteuid() != 0 || !ProgramOnPath("setpriv")) GTEST_SKIP() << "needs root and setpriv to be another user";
-  TempFolder tmp;
-  ASSERT_EQ(chmod(tmp.path().c_str(), 01777), 0);
-  WithoutRuntimeFolder scope(tmp.path());
   int held = PlatLockAcquire("kivor-two-users-test");
   ASSERT_GE(held, 0);
   std::vector<std::string> child{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
@@ -138,7 +188,7 @@ TEST(Locks, ASecondUserStartsAfterRootHasRun) {
                                  "--gtest_filter=LocksOtherUser.DISABLED_TakesTheNameRootHolds"};
   EXPECT_EQ(PlatStartProcess(child, true), 0);
   PlatLockRelease(held);
-  EXPECT_TRUE(PlatFolderExists(tmp.path() + "/kivor-65534"));
+  EXPECT_TRUE(PlatFolderExists(std::string(getenv("KIVOR_TEST_PRIVATE_BASE")) + "/kivor-65534"));
 }
 
 // Different games started at the same moment all run: none takes another's start for its own.

@@ -302,4 +302,43 @@ TEST_F(DebugLog, LargeLogGetsTheWarningBeforeEveryLine) {
   EXPECT_EQ(tail.substr(tail.size() - 2), "b\n");
 }
 
+// The box shows what the game's table says, perhaps no more than the unknown-id text; stderr
+// and the debug log name the id that was raised, whatever the table holds.
+TEST_F(DebugLog, TheShownMessageIsNamedByItsIdOnStderrAndInTheLog) {
+  AddTableText(101520, Cp932("動画を\n再生できません。"));
+  AddTableText(101530, Cp932("\n\n前後の改行\n"));
+  struct Case {
+    int32_t id;
+    int fatal;
+    const char* box;     // what the box says (UTF-8)
+    const char* named;   // the line on stderr
+    const char* logged;  // the line in the debug log (UTF-8)
+  };
+  const Case cases[] = {
+      {123456, 1, "エラー文字列の指定ミスです。", "kivor: message 123456 (fatal)\n",
+       "message 123456 (fatal): [内部エラー] / エラー文字列の指定ミスです。 / システム開発者までお問い合わせください。\n"},
+      {101520, 0, "動画を\n再生できません。", "kivor: message 101520 (not fatal)\n",
+       "message 101520 (not fatal): 動画を / 再生できません。\n"},
+      {101530, 1, "前後の改行", "kivor: message 101530 (fatal)\n", "message 101530 (fatal): 前後の改行\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    ResetMessageState();
+    PlatDeleteFile(folder_.path() + "/debuglog.txt");
+    g_DebugLogHeaderDone = 1;
+    testing::internal::CaptureStderr();
+    ReportError(c.id, c.fatal);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(Utf8(LastErrorDialogText()).find(c.box), std::string::npos);
+    EXPECT_EQ(std::string(LastErrorDialogText()).find(std::to_string(c.id)), std::string::npos);
+    EXPECT_EQ(err.rfind(c.named, 0), 0u) << err;
+    EXPECT_EQ(Utf8(Log()), c.logged);
+  }
+  // Only the message shown is named: a later one of the same run shows nothing.
+  testing::internal::CaptureStderr();
+  ReportError(900050, 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(Utf8(Log()), cases[2].logged);
+}
+
 }  // namespace

@@ -1,5 +1,7 @@
 // Start-up as a player meets it: the game folder, the command line the scripts see, the
 // switches, the single-instance rule between processes, and a clean end without a game.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -101,6 +103,30 @@ TEST_F(Startup, InstanceNamesFollowTheGameFolder) {
     EXPECT_EQ(names[i].find('\\'), std::string::npos);   // colons stand for the separators
   }
   EXPECT_NE(names[0], names[1]);
+}
+
+// However a start spells the game folder (through a link, with "..", relative to where it was
+// started), the instance is the same game's, so the second start meets the first one's lock.
+TEST_F(Startup, EverySpellingOfTheGameFolderNamesOneInstance) {
+  TempFolder other;
+  std::string link = other.path() + "/link";
+  ASSERT_EQ(symlink(game_.path().c_str(), link.c_str()), 0);
+  ASSERT_TRUE(PlatCreateFolder(other.path() + "/sub"));
+  std::string parent = game_.path().substr(0, game_.path().rfind('/'));
+  std::string name = game_.path().substr(parent.size() + 1);
+  const std::string spellings[] = {game_.path(), link, other.path() + "/sub/../link", name};
+  std::string first;
+  for (const std::string& folder : spellings) {
+    SCOPED_TRACE(folder);
+    PlatSetCurrentFolder(parent);
+    std::vector<std::string> args{"kivor", "--game", folder};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    CopyCommandLine((int)argv.size(), argv.data());
+    InitPaths();
+    if (first.empty()) first = g_InstanceName;
+    EXPECT_EQ(g_InstanceName, first);
+  }
 }
 
 // Run by the test below in a second process: it must not get a lock the first one holds.

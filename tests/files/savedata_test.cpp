@@ -78,6 +78,15 @@ class SaveData : public ScriptTest {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   void WriteSaveFile(const std::string& name, const std::string& bytes) { folder_.Write("save/" + name, bytes); }
+  // Runs a script that saves the int n = `value` into slot 1 of `file`, or that loads n back.
+  bool SaveN(int value, const std::string& file) {
+    return Run("global int n = 0\nfile main.txt\n*SYSTEM_START\nn = " + std::to_string(value) +
+               "\nsavewrite slot=1 var=n file=\"" + file + "\"\nwait frames=1\n");
+  }
+  bool LoadN(const std::string& file) {
+    return Run("global int n = 0\nfile main.txt\n*SYSTEM_START\nsaveload file=\"" + file +
+               "\" slot=1 var=n\nwait frames=1\n");
+  }
   // The payload of a slot, inflated.
   std::string Payload(const std::string& file, int slot) {
     uint32_t at = U32(file, 16 + 4 * (slot - 1));
@@ -332,26 +341,12 @@ saveload file="m" slot=1 var=)") + c.target + "\nwait frames=1\n"));
 }
 
 TEST_F(SaveData, FailedWriteKeepsTheOldSaveReadable) {
-  ASSERT_TRUE(Run(R"(
-global int n = 0
-file main.txt
-*SYSTEM_START
-n = 41
-savewrite slot=1 var=n file="keep"
-wait frames=1
-)"));
+  ASSERT_TRUE(SaveN(41, "keep"));
   std::string before = SaveFile("keep.sd");
   ASSERT_FALSE(before.empty());
   ClearMessage();
   PlatSimulateDiskFull(4120);   // the disk fills up half way through the new file
-  ASSERT_TRUE(Run(R"(
-global int n = 0
-file main.txt
-*SYSTEM_START
-n = 99
-savewrite slot=1 var=n file="keep"
-wait frames=1
-)"));
+  ASSERT_TRUE(SaveN(99, "keep"));
   PlatSimulateDiskFull(-1);
   EXPECT_EQ(ShownMessage(), 102140);
   // The error number's text comes from the compiled set, in the C runtime's wording.
@@ -360,15 +355,24 @@ wait frames=1
   EXPECT_EQ(SaveFile("keep.sd"), before);
   ClearMessage();
   g_QuitFlag = 0;
-  ASSERT_TRUE(Run(R"(
-global int n = 0
-file main.txt
-*SYSTEM_START
-saveload file="keep" slot=1 var=n
-wait frames=1
-)"));
+  ASSERT_TRUE(LoadN("keep"));
   EXPECT_EQ(ShownMessage(), 0);
   EXPECT_EQ(Int("n"), 41);
+}
+
+// Another writer of the same save (a second start, say) is half way through its own temporary
+// file: this save neither writes into it nor takes it over, and leaves no file of its own.
+TEST_F(SaveData, AnotherWritersTemporaryFileIsLeftAlone) {
+  WriteSaveFile("both.sd.tmp", "the other writer's half");
+  ASSERT_TRUE(SaveN(7, "both"));
+  EXPECT_EQ(ShownMessage(), 0);
+  EXPECT_EQ(SaveFile("both.sd.tmp"), "the other writer's half");
+  std::vector<std::string> names;
+  ASSERT_TRUE(PlatListFolder(folder_.path() + "/save", &names));
+  EXPECT_EQ(names, (std::vector<std::string>{"both.sd", "both.sd.tmp"}));
+  ClearMessage();
+  ASSERT_TRUE(LoadN("both"));
+  EXPECT_EQ(Int("n"), 7);
 }
 
 // A valid save of one whole int[2] variable, for the hostile cases to damage.

@@ -7,6 +7,7 @@
 
 #include "app/engine.h"
 #include "platform/headless/headless.h"
+#include "platform/platform.h"
 
 TempFolder::TempFolder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "kivor-test-XXXXXX").string();
@@ -67,6 +68,12 @@ bool ProgramOnPath(const char* program) {
     start = end + 1;
   }
   return false;
+}
+
+int RunTestChildUnderXvfb(const std::string& child, int display) {
+  return PlatStartProcess({"timeout", "300", "xvfb-run", "-a", "-n", std::to_string(display), "-s", "-screen 0 800x600x24",
+                           PlatExecutablePath(), "--gtest_filter=" + child, "--gtest_also_run_disabled_tests"},
+                          true);
 }
 
 std::string FindXWindowStep(const std::string& var, const std::string& name) {

@@ -40,6 +40,11 @@ class ScopedLanguage {
   bool had_[3] = {};
 };
 
+// Runs one disabled child test of this program (`child`, a gtest filter) on a virtual X server
+// of 800 x 600 pixels, at most five minutes; xvfb-run takes the first free server number from
+// `display` on. Gives the child's exit status.
+int RunTestChildUnderXvfb(const std::string& child, int display);
+
 // Resets the headless backend (clock at 0, no events, no answers) and the once-per-run
 // message state before each test.
 class HeadlessTest : public ::testing::Test {

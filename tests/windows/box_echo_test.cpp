@@ -57,7 +57,8 @@ TEST_F(BoxEcho, AFatalMessageOfTheGameReachesStderr) {
   ReportErrorF(104060, 1, name.c_str());
   std::string echoed = testing::internal::GetCapturedStderr();
   EXPECT_NE(echoed.find("[画像.png]ファイルが / 存在しません。\n"), std::string::npos) << echoed;
-  EXPECT_EQ(echoed.rfind("[KIVOR Debug Info.] ", 0), 0u) << echoed;
+  // The box's line follows the one that names the message.
+  EXPECT_EQ(echoed.rfind("kivor: message 104060 (fatal)\n[KIVOR Debug Info.] ", 0), 0u) << echoed;
 }
 
 TEST_F(BoxEcho, ATextInputBoxEchoesItsPromptAndTheAnswerItTook) {
