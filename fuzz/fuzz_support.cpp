@@ -68,8 +68,8 @@ void FuzzStart() {
   if (!mkdtemp(pattern.data())) abort();
   g_FuzzFolder = pattern;
   atexit(RemoveFuzzFolder);
-  // Locks and runtime files of the platform layer stay inside the scratch folder.
-  setenv("XDG_RUNTIME_DIR", g_FuzzFolder.c_str(), 1);
+  // Locks and the files a game writes stay inside the scratch folder.
+  PlatSetPrivateFolderBase(g_FuzzFolder);
   setenv("XDG_DATA_HOME", g_FuzzFolder.c_str(), 1);
   setenv("KIVOR_PLATFORM", "headless", 1);
   unsetenv("KIVOR_INPUT_SCRIPT");

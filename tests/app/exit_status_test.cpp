@@ -172,9 +172,9 @@ TEST_F(ExitStatus, GameSizesStartOrSayWhyWithTheSdlBackend) {
   EXPECT_EQ(status, 0);
   for (size_t i = 0; i < folders.size(); i++) {
     SCOPED_TRACE(folders[i]);
-    std::string err = ReadFile(folders[i] + "/stderr.txt");
-    EXPECT_EQ(atoi(ReadFile(folders[i] + "/status.txt").c_str()), cases[i].status) << err;
-    bool started = ReadFile(folders[i] + "/debuglog.txt").find("started") != std::string::npos;
+    std::string err = ReadWholeFile(folders[i] + "/stderr.txt");
+    EXPECT_EQ(atoi(ReadWholeFile(folders[i] + "/status.txt").c_str()), cases[i].status) << err;
+    bool started = ReadWholeFile(folders[i] + "/debuglog.txt").find("started") != std::string::npos;
     EXPECT_EQ(started, cases[i].status == EXIT_NORMAL) << err;
     if (cases[i].status != EXIT_NORMAL)
       EXPECT_NE(err.find("ゲーム画面サイズが範囲外です。"), std::string::npos) << err;
