@@ -3,13 +3,16 @@
 // The arithmetic loop is also run beside the same loop in Lua 5.4 through its C API.
 #include <lua5.4/lauxlib.h>
 #include <lua5.4/lua.h>
+#include <lua5.4/lualib.h>
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 
@@ -19,6 +22,7 @@
 #include "files/files.h"
 #include "platform/platform.h"
 #include "script/eval.h"
+#include "script/nametree.h"
 #include "script/script_set.h"
 #include "script/task.h"
 #include "script/vars.h"
@@ -83,6 +87,11 @@ bool BootListing(const char* listing) {
   ResetMessageState();
   g_QuitFlag = 0;
   return BootScripts() == 0;
+}
+
+double MedianOf(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0.0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 // One script pass runs the whole loop: 1,000,000 passes of `perPass` commands.
@@ -181,10 +190,75 @@ void BM_ArithmeticLoopVsLua(benchmark::State& state) {
   lua_close(lua);
 }
 
+// A frame of `tasks` tasks that each wait one frame and jump back, as many small tasks of a
+// game do, against Lua resuming as many coroutines that each yield at once.
+std::string TaskListing(int tasks) {
+  return "global int k = 0\nglobal int turns = 0\nfile bench.txt\n*SYSTEM_START\nloop " + std::to_string(tasks) +
+         "\n  taskstart name=(\"w\" + str(k)) label=\"WORKER\"\n  k += 1\nendloop\n"
+         "*IDLE\nwait frames=1\njump IDLE\n*WORKER\nturns += 1\nwait frames=1\njump WORKER\n";
+}
+
+const char* const kLuaTasks = R"(
+function make(n)
+  tasks = {}
+  for k = 1, n do
+    tasks[k] = coroutine.create(function() while true do coroutine.yield() end end)
+  end
+end
+function frame()
+  for k = #tasks, 1, -1 do coroutine.resume(tasks[k]) end
+  return #tasks
+end
+)";
+
+void BM_TaskPassVsLua(benchmark::State& state) {
+  int tasks = (int)state.range(0);
+  lua_State* lua = luaL_newstate();
+  luaL_openlibs(lua);
+  if (luaL_dostring(lua, kLuaTasks) != LUA_OK) return state.SkipWithError("Lua refused the tasks");
+  lua_getglobal(lua, "make");
+  lua_pushinteger(lua, tasks);
+  lua_call(lua, 1, 0);
+  if (!BootListing(TaskListing(tasks).c_str())) return state.SkipWithError("the listing did not boot");
+  // The first pass starts the tasks; the second gives each its first turn.
+  for (int k = 0; k < 2; k++) {
+    g_ScriptPassCounter++;
+    RunScriptTasks();
+  }
+  // Variable 1001 is `turns`, which every task raises in each of its turns.
+  int64_t turnsBefore = ReadIntElement(1001, 0);
+  std::vector<double> ratios, ours, theirs;
+  for (auto _ : state) {
+    std::clock_t start = std::clock();
+    for (int frame = 0; frame < 20; frame++) {
+      g_ScriptPassCounter++;
+      RunScriptTasks();
+    }
+    double kivor = 1000.0 * (double)(std::clock() - start) / CLOCKS_PER_SEC / 20;
+    start = std::clock();
+    for (int frame = 0; frame < 20; frame++) {
+      lua_getglobal(lua, "frame");
+      lua_call(lua, 0, 1);
+      lua_pop(lua, 1);
+    }
+    double coroutines = 1000.0 * (double)(std::clock() - start) / CLOCKS_PER_SEC / 20;
+    ours.push_back(kivor);
+    theirs.push_back(coroutines);
+    ratios.push_back(kivor / coroutines);
+  }
+  if (g_QuitFlag) state.SkipWithError(LastErrorDialogText());
+  state.counters["ms_per_frame"] = MedianOf(ours);
+  state.counters["lua_ms_per_frame"] = MedianOf(theirs);
+  state.counters["x_lua"] = MedianOf(ratios);
+  state.counters["turns_per_frame"] = (double)(ReadIntElement(1001, 0) - turnsBefore) / (20.0 * (double)state.iterations());
+  lua_close(lua);
+}
+
 BENCHMARK(BM_ArithmeticLoop)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ArithmeticLoopLua)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ArithmeticLoopVsLua)->Unit(benchmark::kMillisecond)->Iterations(30);
 BENCHMARK(BM_ConcatenationLoop)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TaskPassVsLua)->Arg(1000)->Arg(2000)->Arg(3000)->Unit(benchmark::kMillisecond)->Iterations(7);
 
 }  // namespace
 

@@ -384,8 +384,11 @@ bool SwitchTaskFile(ScriptTask* task, int32_t n) {
 }
 
 int RunTaskChildren(NameNode* node) {
-  for (int32_t k = node->mChildCount; k >= 1; k--) {
-    NameNode* child = GetNthChild(node, k);
+  // Child k from the child count down to 1, as it stands when its turn comes: tasks that end,
+  // start or move during the pass shift the children after them, and the walk follows.
+  ChildWalk walk;
+  for (OpenChildWalk(&walk, node); walk.mIndex >= 1; StepChildWalk(&walk)) {
+    NameNode* child = walk.mAt;
     if (!child || !child->mPayload) continue;
     ScriptTask* task = static_cast<ScriptTask*>(child->mPayload);
     if ((task->mRunFlag1 & task->mRunFlag2) == 0) continue;
@@ -405,6 +408,7 @@ int RunTaskChildren(NameNode* node) {
     RunTurn(task);
     if (g_QuitFlag) break;
   }
+  CloseChildWalk(&walk);
   return 0;
 }
 
