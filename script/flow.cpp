@@ -179,9 +179,10 @@ int CmdJump() {
   return GoToLabel(task, label) ? 0 : -1;
 }
 
-int CmdCall() {
+int CmdCall() { return DecodeCallArguments(CMD_CALL) != 0 ? -1 : CallDecoded(); }
+
+int CallDecoded() {
   ScriptTask* task = g_CurrentTask;
-  if (DecodeCallArguments(CMD_CALL) != 0) return -1;
   int depth = task->mCallDepth;
   if (depth >= MAX_OPEN_LEVELS) return TooDeep(CMD_CALL);
   if (!EnsureRecord(&task->mFrames[depth + 1])) return -1;
@@ -215,9 +216,10 @@ int CmdCall() {
   return GoToLabel(task, g_Labels.mRecords[index]) ? 0 : -1;
 }
 
-int CmdReturn() {
+int CmdReturn() { return DecodeCommandArguments(CMD_RETURN) != 0 ? -1 : ReturnDecoded(); }
+
+int ReturnDecoded() {
   ScriptTask* task = g_CurrentTask;
-  if (DecodeCommandArguments(CMD_RETURN) != 0) return -1;
   if (task->mCallDepth == 0) {
     if (task->mIsMain) return Structure(CMD_RETURN, CMD_RETURN, CMD_CALL);
     EndTaskNode(g_CurrentTaskNode);
@@ -244,16 +246,25 @@ int CmdIf() {
     ReportScriptError(MSG_BROKEN_COMMAND, 1);
     return -1;
   }
+  if (task->mBlockDepth >= MAX_OPEN_LEVELS) return TooDeep(CMD_IF);
+  if (!EnterIfBlock(task, g_CurrentCommand, args)) return -1;
+  if (EvalArgumentInt(&args[0]) == 0) SkipIfBranch(task, args);
+  return 0;
+}
+
+bool EnterIfBlock(ScriptTask* task, int32_t command, const CommandArgument* args) {
   int depth = task->mBlockDepth;
-  if (depth >= MAX_OPEN_LEVELS) return TooDeep(CMD_IF);
   BlockRecord* block = task->mBlocks[depth];
-  block->mOpener = g_CurrentCommand;
+  block->mOpener = command;
   block->mLoopDepth = task->mLoopDepth;
   block->mEnd = PositionOf(args[2]);
-  if (!EnsureRecord(&task->mBlocks[depth + 1])) return -1;
+  if (!EnsureRecord(&task->mBlocks[depth + 1])) return false;
   task->mBlockDepth = (uint8_t)(depth + 1);
-  if (EvalArgumentInt(&args[0]) == 0) task->mCommandIndex = PositionOf(args[1]) ? PositionOf(args[1]) : block->mEnd;
-  return 0;
+  return true;
+}
+
+void SkipIfBranch(ScriptTask* task, const CommandArgument* args) {
+  task->mCommandIndex = PositionOf(args[1]) ? PositionOf(args[1]) : task->mBlocks[task->mBlockDepth - 1]->mEnd;
 }
 
 int CmdElseIf() {
@@ -262,7 +273,11 @@ int CmdElseIf() {
   uint8_t count;
   CommandArgument* args = CurrentArguments(&count);
   if (count == 0) return 0;
-  if (EvalArgumentInt(&args[0]) != 0) return 0;
+  return ElseIfDecided(task, args, count, EvalArgumentInt(&args[0]) != 0);
+}
+
+int ElseIfDecided(ScriptTask* task, const CommandArgument* args, uint8_t count, bool holds) {
+  if (holds) return 0;
   int32_t next = count >= 2 ? PositionOf(args[1]) : 0;
   if (next) {
     task->mCommandIndex = next;

@@ -13,6 +13,7 @@
 #include "script/eval.h"
 #include "script/fused.h"
 #include "script/nametree.h"
+#include "script/operators_local.h"
 #include "script/task.h"
 #include "script/vars.h"
 
@@ -59,54 +60,79 @@ constexpr CheckRange kCheckRanges[] = {
     {128, 1024}, {0, 2048}, {1, 2048}, {0, 8192}, {1, 8192}, {16, 8192}, {128, 8192},
 };
 
-// Applies check kind `kind` of (command, parameter) to `value`; false after its message.
-bool CheckArgument(int code, int id, uint8_t kind, int64_t value) {
-  const char* command = g_CommandDefs[code].mName ? g_CommandDefs[code].mName : "";
-  const char* param = g_CommandDefs[code].mParamNames[id] ? g_CommandDefs[code].mParamNames[id] : "";
-  long long shown = (long long)value;
+int32_t MainWindowSize(bool height) {
+  const WindowRecord* main = g_WindowRecords[0];
+  return main ? (height ? main->mHeight : main->mWidth) : 0;
+}
+
+// Whether `value` passes check kind `kind`.
+bool ArgumentCheckPasses(uint8_t kind, int64_t value) {
   uint32_t low = (uint32_t)value;
   switch (kind) {
-    case 0:
-      return true;
+    case 0: return true;
     case 1:
-    case 2:
-      if (value >= kind - 1) return true;
-      ReportScriptErrorF(101010, 1, command, param, shown, kind - 1);
-      return false;
-    case 24:
-      if (low + 1u <= 0x1000000u) return true;
-      ReportScriptErrorF(101020, 1, command, param, shown);
-      return false;
-    case 25:
-      if (low <= 0xFFFFFFu) return true;
-      ReportScriptErrorF(101030, 1, command, param, shown);
-      return false;
+    case 2: return value >= kind - 1;
+    case 24: return low + 1u <= 0x1000000u;
+    case 25: return low <= 0xFFFFFFu;
     case 26:
-    case 27: {
-      const WindowRecord* main = g_WindowRecords[0];
-      int32_t size = main ? (kind == 26 ? main->mWidth : main->mHeight) : 0;
-      if (low <= (uint32_t)(size - 1)) return true;
-      ReportScriptErrorF(101000, 1, command, param, shown, 0, size - 1);
-      return false;
-    }
-    case 28:
-      if (value < 0) {
-        ReportScriptErrorF(101220, 1, command, param, shown);
-        return false;
-      }
-      if (value > 3) {
-        ReportScriptErrorF(101210, 1, command, param, shown, 3);
-        return false;
-      }
-      return true;
+    case 27: return low <= (uint32_t)(MainWindowSize(kind == 27) - 1);
+    case 28: return value >= 0 && value <= 3;
     default: {
       if (kind < 3 || kind > 23) return true;
       CheckRange r = kCheckRanges[kind - 3];
-      if (low - (uint32_t)r.min <= (uint32_t)(r.max - r.min)) return true;
-      ReportScriptErrorF(101000, 1, command, param, shown, r.min, r.max);
-      return false;
+      return low - (uint32_t)r.min <= (uint32_t)(r.max - r.min);
     }
   }
+}
+
+// Applies check kind `kind` of (command, parameter) to `value`; false after its message.
+bool CheckArgument(int code, int id, uint8_t kind, int64_t value) {
+  if (ArgumentCheckPasses(kind, value)) return true;
+  const char* command = g_CommandDefs[code].mName ? g_CommandDefs[code].mName : "";
+  const char* param = g_CommandDefs[code].mParamNames[id] ? g_CommandDefs[code].mParamNames[id] : "";
+  long long shown = (long long)value;
+  switch (kind) {
+    case 1:
+    case 2: ReportScriptErrorF(101010, 1, command, param, shown, kind - 1); break;
+    case 24: ReportScriptErrorF(101020, 1, command, param, shown); break;
+    case 25: ReportScriptErrorF(101030, 1, command, param, shown); break;
+    case 26:
+    case 27: {
+      int32_t size = MainWindowSize(kind == 27);
+      ReportScriptErrorF(101000, 1, command, param, shown, 0, size - 1);
+      break;
+    }
+    case 28:
+      if (value < 0) ReportScriptErrorF(101220, 1, command, param, shown);
+      else ReportScriptErrorF(101210, 1, command, param, shown, 3);
+      break;
+    default: {
+      CheckRange r = kCheckRanges[kind - 3];
+      ReportScriptErrorF(101000, 1, command, param, shown, r.min, r.max);
+      break;
+    }
+  }
+  return false;
+}
+
+// The slots of position p that every record fills, whatever its value type.
+void FillArgumentSlot(int p, const CommandArgument& a) {
+  g_ArgParamId[p] = a.mParamId;
+  g_ArgKind[p] = a.mKind;
+  g_ArgOperator[p] = a.mOperator;
+  g_ArgExprLength[p] = a.mExprLength;
+  g_ArgExprOffset[p] = a.mExprOffset;
+  g_ParamSlot[a.mParamId] = (uint8_t)p;
+  // A position's code pointer belongs to this command only, so no stale pointer meets a new
+  // record's length.
+  g_ArgCode[p] = nullptr;
+}
+
+// A code parameter's expression, when it lies inside the task's expression segment.
+const uint8_t* ArgumentCode(const CommandArgument& a) {
+  const ScriptTask* task = g_CurrentTask;
+  uint64_t end = (uint64_t)a.mExprOffset + a.mExprLength;
+  return task->mExpressions && end <= task->mExpressionSize ? task->mExpressions + a.mExprOffset : nullptr;
 }
 
 int BadKind() {
@@ -130,16 +156,8 @@ int Decode(int code, bool callVariant) {
       ReportScriptError(MSG_BROKEN_COMMAND, 1);
       return -1;
     }
-    g_ArgParamId[p] = id;
-    g_ArgKind[p] = a.mKind;
-    g_ArgOperator[p] = a.mOperator;
-    g_ArgExprLength[p] = a.mExprLength;
-    g_ArgExprOffset[p] = a.mExprOffset;
-    g_ParamSlot[id] = (uint8_t)p;
+    FillArgumentSlot(p, a);
     uint8_t type = def.mValueTypes[id];
-    // A position's code pointer belongs to this command only, so no stale pointer meets a new
-    // record's length.
-    g_ArgCode[p] = nullptr;
     if (type == VALUE_INTEGER) {
       g_ArgInteger[p] = EvalArgumentInt(&a);
       g_ArgReference[p] = g_RefVariable;
@@ -160,9 +178,7 @@ int Decode(int code, bool callVariant) {
       g_ArgRefFlag[p] = g_RefBare;
     } else {
       // Code is evaluated (and checked) by the handler; some records only carry a position.
-      const ScriptTask* task = g_CurrentTask;
-      uint64_t end = (uint64_t)a.mExprOffset + a.mExprLength;
-      g_ArgCode[p] = task->mExpressions && end <= task->mExpressionSize ? task->mExpressions + a.mExprOffset : nullptr;
+      g_ArgCode[p] = ArgumentCode(a);
     }
     if (!CheckArgument(code, id, def.mCheckKinds[id], g_ArgInteger[p])) return -1;
   }
@@ -249,7 +265,7 @@ double EvalArgumentReal(const CommandArgument* a, int offset) {
   uint32_t length;
   int64_t value;
   if (a->mProgram && (a->mKind == 1 || a->mKind == 3) && g_RealEvaluators[a->mKind + offset] == EvalIntegerExprToReal &&
-      RunIntProgram(a->mProgram, &value))
+      RunArgumentProgram(a->mProgram, &value))
     return (double)value;
   if (a->mKind < 1 || a->mKind > 4) return BadKind();
   if (!ArgumentExpression(a, &expr, &length)) return 0.0;
@@ -278,6 +294,45 @@ CommandArgument* CurrentArguments(uint8_t* count) {
 
 int DecodeCommandArguments(int code) { return Decode(code, false); }
 int DecodeCallArguments(int code) { return Decode(code, true); }
+
+bool CommitDecodedArguments(int code, const DecodedArgument* values) {
+  uint8_t count;
+  const CommandArgument* args = CurrentArguments(&count);
+  if (code < 0 || code >= COMMAND_COUNT) return false;
+  const CommandDef& def = g_CommandDefs[code];
+  for (int p = 1; p <= count; p++) {
+    uint8_t id = args[p - 1].mParamId;
+    if (id >= def.mParamCount) return false;
+    uint8_t type = def.mValueTypes[id];
+    if (type == VALUE_STRING && !g_ArgString[p]) return false;
+    if (!ArgumentCheckPasses(def.mCheckKinds[id], type == VALUE_INTEGER ? values[p].mInt : g_ArgInteger[p]))
+      return false;
+  }
+  memset(g_ParamSlot, 0, sizeof g_ParamSlot);
+  g_CurrentArgCount = count;
+  for (int p = 1; p <= count; p++) {
+    const CommandArgument& a = args[p - 1];
+    FillArgumentSlot(p, a);
+    uint8_t type = def.mValueTypes[a.mParamId];
+    const DecodedArgument& v = values[p];
+    if (type == VALUE_INTEGER || type == VALUE_STRING) {
+      if (type == VALUE_INTEGER) {
+        g_ArgInteger[p] = v.mInt;
+      } else if (v.mText) {
+        // As the text evaluator copies a result: cut to fit, never splitting a character.
+        size_t n = FittingLength(v.mText, v.mTextLength, TEXT_VALUE_BYTES - 1);
+        memcpy(g_ArgString[p], v.mText, n);
+        g_ArgString[p][n] = 0;
+      }
+      g_ArgReference[p] = v.mRefVariable;
+      g_ArgRefElement[p] = v.mRefElement;
+      g_ArgRefFlag[p] = v.mRefBare;
+    } else {
+      g_ArgCode[p] = ArgumentCode(a);
+    }
+  }
+  return true;
+}
 
 int CmdReserved0() { return DecodeCommandArguments(0) != 0 ? -1 : 0; }
 
@@ -363,7 +418,6 @@ bool SwitchTaskFile(ScriptTask* task, int32_t n) {
     task->mExpressions = nullptr;
     task->mExpressionSize = 0;
     task->mLines = nullptr;
-    task->mAssignPrograms = nullptr;
     task->mFused = nullptr;
     char name[32];
     snprintf(name, sizeof name, "kvbin\\kvt%05d.kbn", (int)(uint16_t)n);
@@ -378,7 +432,6 @@ bool SwitchTaskFile(ScriptTask* task, int32_t n) {
   task->mExpressions = file->mExpressions;
   task->mExpressionSize = file->mExpressionSize;
   task->mLines = file->mLines;
-  task->mAssignPrograms = file->mAssignPrograms;
   task->mFused = file->mFused;
   return true;
 }

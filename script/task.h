@@ -5,9 +5,9 @@
 #include <cstdint>
 
 #include "script/eval.h"
+#include "script/fused.h"
 #include "script/script_set.h"
 
-struct FusedCommand;
 struct NameNode;
 
 constexpr int TASK_STACK_SLOTS = 64;   // 63 open levels each; the 64th is refused
@@ -70,7 +70,6 @@ struct ScriptTask {
   uint8_t* mExpressions;
   uint32_t mExpressionSize;
   uint32_t* mLines;
-  const IntProgramOp** mAssignPrograms;
   FusedCommand* mFused;
   uint16_t mScriptFile;
   uint8_t mBlockDepth;
@@ -113,6 +112,21 @@ inline int ParamPosition(int id) { return id >= 0 && id < MAX_COMMAND_PARAMS ? g
 int DecodeCommandArguments(int code);
 // The same, but text parameters always use the text evaluator of entry 3.
 int DecodeCallArguments(int code);
+// The values and references that the evaluations of the current command's argument records
+// gave, by position 1..count: an integer parameter's value, a text parameter's text (null: the
+// evaluation gave none, and the buffer keeps what it held).
+struct DecodedArgument {
+  int64_t mInt;
+  const char* mText;
+  uint32_t mTextLength;
+  int32_t mRefVariable;
+  int64_t mRefElement;
+  uint8_t mRefBare;
+};
+// Fills the argument slots from `values` exactly as decoding the current command (`code`)
+// would, when every check passes and every text buffer exists; else writes nothing and gives
+// false, and the command is decoded (and its check reported) the usual way.
+bool CommitDecodedArguments(int code, const DecodedArgument* values);
 int CmdReserved0();
 
 // The expression of an argument record of the current task: false (after a message) when the
@@ -124,7 +138,7 @@ int64_t EvalArgumentIntBytes(const CommandArgument* a);
 inline int64_t EvalArgumentInt(const CommandArgument* a) {
   int64_t value;
   if (a->mProgram && (a->mKind == 1 || a->mKind == 3) && g_IntEvaluators[a->mKind] == EvalIntegerExpr &&
-      RunIntProgram(a->mProgram, &value))
+      RunArgumentProgram(a->mProgram, &value))
     return value;
   return EvalArgumentIntBytes(a);
 }
@@ -157,6 +171,17 @@ bool CurrentScriptLocation(const char** file, int32_t* line);
 
 // Flow-control commands.
 int CmdJump();
+// The call and return commands after their arguments are decoded (fused code decodes them its
+// own way, then does the rest here).
+int CallDecoded();
+int ReturnDecoded();
+// The if command's block, opened at `command` with its records `args` (the record of the next
+// depth is made when missing; false after 100010); and the jump to its alternative or end when
+// its condition does not hold.
+bool EnterIfBlock(ScriptTask* task, int32_t command, const CommandArgument* args);
+void SkipIfBranch(ScriptTask* task, const CommandArgument* args);
+// The else-if command once its condition is known (`count` records, block depth above 0).
+int ElseIfDecided(ScriptTask* task, const CommandArgument* args, uint8_t count, bool holds);
 int CmdCall();
 int CmdReturn();
 int CmdIf();
