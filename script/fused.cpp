@@ -10,6 +10,7 @@
 
 #include "app/engine.h"
 #include "script/eval.h"
+#include "script/flow_local.h"
 #include "script/fused_local.h"
 #include "script/script_set.h"
 #include "script/task.h"
@@ -17,13 +18,14 @@
 
 namespace {
 
-constexpr int MAX_OPEN_LEVELS = TASK_STACK_SLOTS - 1;
-
-// Texts built at each level of the text stack, the decoded text arguments kept until their
-// decode, and the joined text of a '+=' assignment.
+// Texts built at each level of the text stack, and the joined text of a '+=' assignment.
 char g_TextScratch[FUSED_TEXT_STACK][TEXT_VALUE_BYTES];
-char g_ArgumentTexts[FUSED_DECODED_ARGS + 1][TEXT_VALUE_BYTES];
 char g_JoinedText[TEXT_VALUE_BYTES];
+
+// The element of the last element read, and the assignment's target element: what an
+// evaluation's end names as the references' element. (Kept here, not in the loop's registers,
+// which its op pointer and stack tops need more.)
+int64_t g_ElementRead, g_TargetElement;
 
 bool StandardEvaluators() {
   for (int k = 1; k <= 4; k++) {
@@ -39,10 +41,17 @@ bool StandardEvaluators() {
 // What a handler may change among the conditions of fused code.
 inline bool TurnFlagsAllow() { return !g_DebugMode && (g_KeepRunningInactive || !g_InactivePause); }
 
+// Reals share the one value stack with integers, as their bits: the lanes of an expression
+// never meet but in a conversion, and one stack keeps one register for its top.
 inline double RealBits(int64_t bits) {
   double d;
   memcpy(&d, &bits, sizeof d);
   return d;
+}
+inline int64_t BitsOf(double d) {
+  int64_t bits;
+  memcpy(&bits, &d, sizeof bits);
+  return bits;
 }
 
 int64_t InnermostLoopCounter() {
@@ -72,18 +81,31 @@ bool ElementIndex(const VarRecord* var, int32_t v, const int64_t* subs, int coun
   return true;
 }
 
-// The element an access names: its subscripts on the integer stack (the last in `top`, the
+// Whether an if command can open its block without the handler (which makes missing records
+// and refuses a 64th level).
+inline bool IfBlockFits(const ScriptTask* task) {
+  int depth = task->mBlockDepth;
+  return depth < FLOW_MAX_LEVELS && task->mBlocks[depth] && task->mBlocks[depth + 1];
+}
+
+// The subscripts of an access that lie on the value stack (a literal one is the op's own).
+inline int StackSubscripts(const FusedOp* o) { return (int)o->mCount - ((o->mFlags & FUSED_CONST_OPERAND) ? 1 : 0); }
+
+// The element an access names: its subscripts (a literal one, or the last in `top` and the
 // others below `sp`), written to the subscript list as the walk writes them, then checked.
 inline bool AccessedElement(const FusedOp* o, int64_t top, const int64_t* sp, int64_t* index) {
   int count = o->mCount;
   if (count == 1 && o->mLimit) {
-    g_Subscripts[0] = top;
-    if ((uint64_t)top >= (uint64_t)o->mLimit) return false;
-    *index = (int64_t)((uint64_t)top * (uint64_t)o->mStride);
+    int64_t sub = (o->mFlags & FUSED_CONST_OPERAND) ? o->mValue : top;
+    g_Subscripts[0] = sub;
+    if ((uint64_t)sub >= (uint64_t)o->mLimit) return false;
+    *index = (int64_t)((uint64_t)sub * (uint64_t)o->mStride);
     return true;
   }
   int64_t subs[EVAL_MAX_SUBSCRIPTS];
-  for (int k = 0; k < count; k++) subs[k] = k == count - 1 ? top : sp[k - count + 1];
+  if (o->mFlags & FUSED_CONST_OPERAND) subs[0] = o->mValue;
+  else
+    for (int k = 0; k < count; k++) subs[k] = k == count - 1 ? top : sp[k - count + 1];
   for (int k = 0; k < count; k++) g_Subscripts[k] = subs[k];
   return ElementIndex(static_cast<const VarRecord*>(o->mRightSlot), o->mVariable, subs, count, index);
 }
@@ -136,9 +158,14 @@ int Interpret(ScriptTask* task, FusedCommand* program, uint32_t* steps, FusedRes
     kCode[F_IF] = &&f_if;
     kCode[F_ELSE_IF_ENTER] = &&f_else_if_enter;
     kCode[F_ELSE_IF] = &&f_else_if;
+    kCode[F_ELSE] = &&f_else;
+    kCode[F_END_IF] = &&f_end_if;
+    kCode[F_LOOP_END] = &&f_loop_end;
     kCode[F_FLOW] = &&f_flow;
+    kCode[F_DECODE] = &&f_decode;
     kCode[F_ARG_I] = &&f_arg_i;
     kCode[F_ARG_T] = &&f_arg_t;
+    kCode[F_ARG_C] = &&f_arg_c;
     kCode[F_CALL] = &&f_decoded;
     kCode[F_RETURN] = &&f_decoded;
     kCode[P_INT] = &&p_int;
@@ -163,9 +190,14 @@ int Interpret(ScriptTask* task, FusedCommand* program, uint32_t* steps, FusedRes
   kCode[S_INT + code] = &&s_int_##name;         \
   kCode[S_INT_E + code] = &&s_int_e_##name;     \
   kCode[S_REAL + code] = &&s_real_##name;       \
-  kCode[S_REAL_E + code] = &&s_real_e_##name;
+  kCode[S_REAL_E + code] = &&s_real_e_##name;   \
+  kCode[S_INTK + code] = &&s_intk_##name;       \
+  kCode[S_INTK_E + code] = &&s_intk_e_##name;   \
+  kCode[S_REALK + code] = &&s_realk_##name;     \
+  kCode[S_REALK_E + code] = &&s_realk_e_##name;
     KIVOR_ASSIGN_OPERATORS(KIVOR_STORES)
 #undef KIVOR_STORES
+    g_GenericFusedOp.mLabel = &&generic;
   }
 
   FusedCommand* commands = nullptr;
@@ -174,98 +206,72 @@ int Interpret(ScriptTask* task, FusedCommand* program, uint32_t* steps, FusedRes
   int32_t i = 0;
   uint32_t n = steps ? *steps : 0;
   int yield = 0;
-  // The references as the evaluations so far have left them, handed to the globals before
-  // anything can read them.
-  int32_t refVariable = g_RefVariable;
-  int64_t refElement = g_RefElement;
-  uint8_t refBare = g_RefBare;
-  int32_t refSubscripts = g_SubscriptCount;
-  // The element of the last element read, and the assignment's target element.
-  int64_t elem = 0, target = 0;
-  int64_t istack[FUSED_STACK + 1], *sp = istack, tos = 0, a, b;
-  double rstack[FUSED_STACK + 1], *rsp = rstack, rtos = 0;
+  int64_t istack[FUSED_STACK + 1], *sp = istack, tos = 0;
   const char* tp[FUSED_TEXT_STACK];
   uint32_t tn[FUSED_TEXT_STACK];
   int td = 0;
-  DecodedArgument decoded[FUSED_DECODED_ARGS + 1];
   const FusedOp* o;
-  const CommandArgument* args;
-  const VarRecord* var;
-  int depth;
 
-#define KIVOR_NEXT goto* kCode[(++o)->mRun]
-#define KIVOR_FLUSH()                 \
-  do {                                \
-    g_RefVariable = refVariable;      \
-    g_RefElement = refElement;        \
-    g_RefBare = refBare;              \
-    g_SubscriptCount = refSubscripts; \
-  } while (0)
-#define KIVOR_RELOAD()                \
-  do {                                \
-    refVariable = g_RefVariable;      \
-    refElement = g_RefElement;        \
-    refBare = g_RefBare;              \
-    refSubscripts = g_SubscriptCount; \
-  } while (0)
-// An evaluation has ended at this op: the references it leaves.
+#define KIVOR_NEXT goto*(++o)->mLabel
+// An evaluation has ended at this op: the references it leaves (the globals are the
+// references as the evaluations so far have left them).
 #define KIVOR_END_EVALUATION()                                                                 \
   do {                                                                                         \
     if (o->mRefVariable >= 0) {                                                                \
-      refVariable = o->mRefVariable;                                                           \
-      refElement = o->mRefElement == REF_ELEMENT_READ ? elem : o->mRefElement == REF_ELEMENT_TARGET ? target : 0; \
+      g_RefVariable = o->mRefVariable;                                                         \
+      g_RefElement = o->mRefElement == REF_ELEMENT_READ ? g_ElementRead : o->mRefElement == REF_ELEMENT_TARGET ? g_TargetElement : 0; \
     }                                                                                          \
-    refBare = o->mRefBare;                                                                     \
-    refSubscripts = o->mRefSubscripts;                                                         \
+    g_RefBare = o->mRefBare;                                                                   \
+    g_SubscriptCount = o->mRefSubscripts;                                                      \
   } while (0)
-// The command is done: count it and go on with command `to`.
-#define KIVOR_GO_ON(to) \
-  do {                  \
-    i = (to);           \
-    goto counted;       \
+// The command is done: count it and go on with command `to`. Each command op dispatches the
+// next command itself, so each has its own indirect branch to predict.
+#define KIVOR_GO_ON(to)                                                                                \
+  do {                                                                                                 \
+    i = (to);                                                                                          \
+    if ((++n & (LONG_TURN_POLL_STEPS - 1)) == 0 && n >= LONG_TURN_STEPS) goto long_turn;               \
+    if ((uint32_t)i >= count) goto off_the_end;                                                        \
+    g_CurrentCommand = i;                                                                              \
+    o = commands[i].mEpoch == epoch ? commands[i].mRun : ResolveFusedCommand(&commands[i], epoch, kCode);     \
+    sp = istack;                                                                                       \
+    td = 0;                                                                                            \
+    goto* o->mLabel;                                                                              \
   } while (0)
 
   if (program) {
-    o = program->mEpoch == epoch ? program->mRun : ResolveFusedCommand(program, epoch);
-    goto* kCode[o->mRun];
+    o = program->mEpoch == epoch ? program->mRun : ResolveFusedCommand(program, epoch, kCode);
+    goto* o->mLabel;
   }
   commands = task->mFused;
   count = (uint32_t)task->mCommandCount;
   i = task->mCommandIndex;
   goto dispatch;
 
-counted:
+long_turn:
   // As in the plain loop: a turn this long is a loop without a wait; answer the window now and
   // then.
-  if ((++n & (LONG_TURN_POLL_STEPS - 1)) == 0 && n >= LONG_TURN_STEPS) {
-    KIVOR_FLUSH();
-    task->mCommandIndex = i;
-    *steps = n;
-    AnswerWindowDuringLongTurn();
-    if (g_QuitFlag || !FusedTurnAllowed() || task->mFused != commands) return 0;
-    epoch = g_VariableShapeEpoch;
-  }
+  task->mCommandIndex = i;
+  *steps = n;
+  AnswerWindowDuringLongTurn();
+  if (g_QuitFlag || !FusedTurnAllowed() || task->mFused != commands) return 0;
+  epoch = g_VariableShapeEpoch;
 dispatch:
-  if ((uint32_t)i >= count) {
-    // Off the end of the file: the plain loop reports it.
-    KIVOR_FLUSH();
-    task->mCommandIndex = i;
-    *steps = n;
-    return 0;
-  }
+  if ((uint32_t)i >= count) goto off_the_end;
   g_CurrentCommand = i;
-  o = commands[i].mEpoch == epoch ? commands[i].mRun : ResolveFusedCommand(&commands[i], epoch);
+  o = commands[i].mEpoch == epoch ? commands[i].mRun : ResolveFusedCommand(&commands[i], epoch, kCode);
   sp = istack;
-  rsp = rstack;
   td = 0;
-  goto* kCode[o->mRun];
+  goto* o->mLabel;
+off_the_end:
+  // Off the end of the file: the plain loop reports it.
+  task->mCommandIndex = i;
+  *steps = n;
+  return 0;
 
 generic:
   if (program) return 0;
-  KIVOR_FLUSH();
   task->mCommandIndex = i + 1;
   yield = task->mHandlers[i]();
-  KIVOR_RELOAD();
   // The handler may have switched files, changed variables or the conditions of this loop.
   if (!TurnFlagsAllow()) {
     if (++n >= LONG_TURN_STEPS && (n & (LONG_TURN_POLL_STEPS - 1)) == 0) AnswerWindowDuringLongTurn();
@@ -279,7 +285,6 @@ handled:
   }
   *steps = n;
   if (yield != 0 || g_QuitFlag || !task->mFused) {
-    KIVOR_FLUSH();
     return yield;
   }
   commands = task->mFused;
@@ -323,76 +328,66 @@ i_neg:
 
   // Real pushes.
 r_const:
-  *rsp++ = rtos;
-  rtos = RealBits(o->mValue);
+  *sp++ = tos;
+  tos = o->mValue;
   KIVOR_NEXT;
 r_int:
-  *rsp++ = rtos;
-  rtos = (double)*static_cast<const int64_t*>(o->mSlot);
+  *sp++ = tos;
+  tos = BitsOf((double)*static_cast<const int64_t*>(o->mSlot));
   KIVOR_NEXT;
 r_realv:
-  *rsp++ = rtos;
-  rtos = *static_cast<const double*>(o->mSlot);
+  *sp++ = tos;
+  tos = *static_cast<const int64_t*>(o->mSlot);
   KIVOR_NEXT;
 r_sys:
-  *rsp++ = rtos;
-  rtos = (double)ReadSystemIntVariable(o->mVariable, 0);
+  *sp++ = tos;
+  tos = BitsOf((double)ReadSystemIntVariable(o->mVariable, 0));
   KIVOR_NEXT;
 r_sysr:
-  *rsp++ = rtos;
-  rtos = ReadSystemRealVariable(o->mVariable, 0);
+  *sp++ = tos;
+  tos = BitsOf(ReadSystemRealVariable(o->mVariable, 0));
   KIVOR_NEXT;
 r_ref:
-  *rsp++ = rtos;
-  rtos = 0.0;
+  *sp++ = tos;
+  tos = BitsOf(0.0);
   KIVOR_NEXT;
 r_neg:
-  rtos = -rtos;
+  tos = BitsOf(-RealBits(tos));
   KIVOR_NEXT;
 cvt_ri:
-  *sp++ = tos;
-  tos = RealToInt64(rtos);
-  rtos = *--rsp;
+  tos = RealToInt64(RealBits(tos));
   KIVOR_NEXT;
 
-  // Elements. An integer access replaces its subscripts with the element; a real or text
-  // access pops them and pushes the element in its own lane.
-#define KIVOR_POP_SUBSCRIPTS()      \
-  do {                              \
-    if (o->mCount > 0) {            \
-      sp -= o->mCount;              \
-      tos = *sp;                    \
-    }                               \
+  // Elements: an access replaces its subscripts on the stack with the element.
+#define KIVOR_POP_SUBSCRIPTS()            \
+  do {                                    \
+    if (int popped = StackSubscripts(o)) { \
+      sp -= popped;                       \
+      tos = *sp;                          \
+    }                                     \
   } while (0)
-#define KIVOR_INT_ELEMENT(label, value)              \
-  label : if (!AccessedElement(o, tos, sp, &elem)) goto generic; \
-  if (o->mCount == 0) *sp++ = tos;                   \
-  else sp -= o->mCount - 1;                          \
+#define KIVOR_ELEMENT(label, value)                  \
+  label : if (!AccessedElement(o, tos, sp, &g_ElementRead)) goto generic; \
+  if (int stacked = StackSubscripts(o)) sp -= stacked - 1;      \
+  else *sp++ = tos;                                  \
   tos = (value);                                     \
   KIVOR_NEXT;
-  KIVOR_INT_ELEMENT(i_elem_int, static_cast<const int64_t*>(o->mSlot)[elem])
-  KIVOR_INT_ELEMENT(i_elem_real, RealToInt64(static_cast<const double*>(o->mSlot)[elem]))
-  KIVOR_INT_ELEMENT(i_elem_sys, ReadSystemIntVariable(o->mVariable, (int32_t)elem))
-  KIVOR_INT_ELEMENT(i_elem_sysr, RealToInt64(ReadSystemRealVariable(o->mVariable, (int32_t)elem)))
-#undef KIVOR_INT_ELEMENT
-#define KIVOR_REAL_ELEMENT(label, value)             \
-  label : if (!AccessedElement(o, tos, sp, &elem)) goto generic; \
-  KIVOR_POP_SUBSCRIPTS();                            \
-  *rsp++ = rtos;                                     \
-  rtos = (value);                                    \
-  KIVOR_NEXT;
-  KIVOR_REAL_ELEMENT(r_elem_int, (double)static_cast<const int64_t*>(o->mSlot)[elem])
-  KIVOR_REAL_ELEMENT(r_elem_real, static_cast<const double*>(o->mSlot)[elem])
-  KIVOR_REAL_ELEMENT(r_elem_sys, (double)ReadSystemIntVariable(o->mVariable, (int32_t)elem))
-  KIVOR_REAL_ELEMENT(r_elem_sysr, ReadSystemRealVariable(o->mVariable, (int32_t)elem))
-#undef KIVOR_REAL_ELEMENT
+  KIVOR_ELEMENT(i_elem_int, static_cast<const int64_t*>(o->mSlot)[g_ElementRead])
+  KIVOR_ELEMENT(i_elem_real, RealToInt64(static_cast<const double*>(o->mSlot)[g_ElementRead]))
+  KIVOR_ELEMENT(i_elem_sys, ReadSystemIntVariable(o->mVariable, (int32_t)g_ElementRead))
+  KIVOR_ELEMENT(i_elem_sysr, RealToInt64(ReadSystemRealVariable(o->mVariable, (int32_t)g_ElementRead)))
+  KIVOR_ELEMENT(r_elem_int, BitsOf((double)static_cast<const int64_t*>(o->mSlot)[g_ElementRead]))
+  KIVOR_ELEMENT(r_elem_real, static_cast<const int64_t*>(o->mSlot)[g_ElementRead])
+  KIVOR_ELEMENT(r_elem_sys, BitsOf((double)ReadSystemIntVariable(o->mVariable, (int32_t)g_ElementRead)))
+  KIVOR_ELEMENT(r_elem_sysr, BitsOf(ReadSystemRealVariable(o->mVariable, (int32_t)g_ElementRead)))
+#undef KIVOR_ELEMENT
 t_elem_text:
-  if (!AccessedElement(o, tos, sp, &elem)) goto generic;
+  if (!AccessedElement(o, tos, sp, &g_ElementRead)) goto generic;
   KIVOR_POP_SUBSCRIPTS();
-  tp[td] = static_cast<char* const*>(o->mSlot)[elem];
+  tp[td] = static_cast<char* const*>(o->mSlot)[g_ElementRead];
   goto text_pushed;
 a_target:
-  if (!AccessedElement(o, tos, sp, &target)) goto generic;
+  if (!AccessedElement(o, tos, sp, &g_TargetElement)) goto generic;
   KIVOR_POP_SUBSCRIPTS();
   KIVOR_NEXT;
 
@@ -416,10 +411,10 @@ t_str:
   tos = *--sp;
   KIVOR_NEXT;
 t_strr:
-  tn[td] = (uint32_t)FormatReal(g_TextScratch[td], rtos);
+  tn[td] = (uint32_t)FormatReal(g_TextScratch[td], RealBits(tos));
   tp[td] = g_TextScratch[td];
   td++;
-  rtos = *--rsp;
+  tos = *--sp;
   KIVOR_NEXT;
 t_cat: {
   // The left text is extended in its own level's buffer, as the walk extends its pool entry.
@@ -448,15 +443,15 @@ t_none_i:
   tn[td++] = 0;
   KIVOR_NEXT;
 t_none_r:
-  rtos = *--rsp;
+  tos = *--sp;
   tp[td] = nullptr;
   tn[td++] = 0;
   KIVOR_NEXT;
 
   // Integer and real binary operators in their forms.
 #define KIVOR_FORMS(name, code)                                                                       \
-  i_##name##_ss : a = *--sp;                                                                          \
-  tos = IntBinary<code>(a, tos);                                                                      \
+  i_##name##_ss : tos = IntBinary<code>(sp[-1], tos);                                                \
+  sp--;                                                                                               \
   KIVOR_NEXT;                                                                                         \
   i_##name##_tk : tos = IntBinary<code>(tos, o->mValue);                                              \
   KIVOR_NEXT;                                                                                         \
@@ -466,40 +461,47 @@ t_none_r:
   tos = IntBinary<code>(*static_cast<const int64_t*>(o->mSlot), o->mValue);                           \
   KIVOR_NEXT;                                                                                         \
   i_##name##_vv : *sp++ = tos;                                                                        \
-  a = *static_cast<const int64_t*>(o->mSlot);                                                         \
-  b = *static_cast<const int64_t*>(o->mRightSlot);                                                    \
-  tos = IntBinary<code>(a, b);                                                                        \
+  tos = IntBinary<code>(*static_cast<const int64_t*>(o->mSlot), *static_cast<const int64_t*>(o->mRightSlot)); \
   KIVOR_NEXT;                                                                                         \
   i_##name##_kv : *sp++ = tos;                                                                        \
   tos = IntBinary<code>(o->mValue, *static_cast<const int64_t*>(o->mSlot));                           \
   KIVOR_NEXT;                                                                                         \
-  r_##name##_ss : rtos = RealBinary<code>(*--rsp, rtos);                                              \
+  r_##name##_ss : tos = BitsOf(RealBinary<code>(RealBits(sp[-1]), RealBits(tos)));                     \
+  sp--;                                                                                               \
   KIVOR_NEXT;                                                                                         \
-  r_##name##_tk : rtos = RealBinary<code>(rtos, RealBits(o->mValue));                                 \
+  r_##name##_tk : tos = BitsOf(RealBinary<code>(RealBits(tos), RealBits(o->mValue)));                 \
   KIVOR_NEXT;                                                                                         \
-  r_##name##_tv : rtos = RealBinary<code>(rtos, *static_cast<const double*>(o->mSlot));               \
+  r_##name##_tv : tos = BitsOf(RealBinary<code>(RealBits(tos), *static_cast<const double*>(o->mSlot))); \
   KIVOR_NEXT;                                                                                         \
-  r_##name##_vk : *rsp++ = rtos;                                                                      \
-  rtos = RealBinary<code>(*static_cast<const double*>(o->mSlot), RealBits(o->mValue));                \
+  r_##name##_vk : *sp++ = tos;                                                                        \
+  tos = BitsOf(RealBinary<code>(*static_cast<const double*>(o->mSlot), RealBits(o->mValue)));         \
   KIVOR_NEXT;                                                                                         \
-  r_##name##_vv : *rsp++ = rtos;                                                                      \
-  rtos = RealBinary<code>(*static_cast<const double*>(o->mSlot), *static_cast<const double*>(o->mRightSlot)); \
+  r_##name##_vv : *sp++ = tos;                                                                        \
+  tos = BitsOf(RealBinary<code>(*static_cast<const double*>(o->mSlot), *static_cast<const double*>(o->mRightSlot))); \
   KIVOR_NEXT;                                                                                         \
-  r_##name##_kv : *rsp++ = rtos;                                                                      \
-  rtos = RealBinary<code>(RealBits(o->mValue), *static_cast<const double*>(o->mSlot));                \
+  r_##name##_kv : *sp++ = tos;                                                                        \
+  tos = BitsOf(RealBinary<code>(RealBits(o->mValue), *static_cast<const double*>(o->mSlot)));         \
   KIVOR_NEXT;
   KIVOR_BINARY_OPERATORS(KIVOR_FORMS)
 #undef KIVOR_FORMS
 
-  // Assignments: the operator table's arithmetic on the scalar or the target element.
+  // Assignments: the operator table's arithmetic on the scalar or the g_TargetElement element.
 #define KIVOR_STORES(name, code)                                         \
   s_int_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot), tos);   \
   goto stored;                                                           \
-  s_int_e_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot) + target, tos); \
+  s_int_e_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot) + g_TargetElement, tos); \
   goto stored;                                                           \
-  s_real_##name : RealAssign<code>(static_cast<double*>(o->mSlot), rtos); \
+  s_real_##name : RealAssign<code>(static_cast<double*>(o->mSlot), RealBits(tos)); \
   goto stored;                                                           \
-  s_real_e_##name : RealAssign<code>(static_cast<double*>(o->mSlot) + target, rtos); \
+  s_real_e_##name : RealAssign<code>(static_cast<double*>(o->mSlot) + g_TargetElement, RealBits(tos)); \
+  goto stored;                                                           \
+  s_intk_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot), o->mValue); \
+  goto stored;                                                           \
+  s_intk_e_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot) + g_TargetElement, o->mValue); \
+  goto stored;                                                           \
+  s_realk_##name : RealAssign<code>(static_cast<double*>(o->mSlot), RealBits(o->mValue)); \
+  goto stored;                                                           \
+  s_realk_e_##name : RealAssign<code>(static_cast<double*>(o->mSlot) + g_TargetElement, RealBits(o->mValue)); \
   goto stored;
   KIVOR_ASSIGN_OPERATORS(KIVOR_STORES)
 #undef KIVOR_STORES
@@ -509,14 +511,14 @@ stored:
 s_text: {
   // As the assignment command stores a text: '=' the value cut to a text value; '+=' the
   // element's text, then as much of the value as still fits.
-  int32_t e = o->mRun == S_TEXT_E ? (int32_t)target : 0;
+  int32_t e = o->mRun == S_TEXT_E ? (int32_t)g_TargetElement : 0;
   const char* value = tp[td - 1];
   uint32_t length = tn[td - 1];
   if (o->mValue == 0) {
     StoreStringElementN(o->mVariable, e, value ? value : "",
                         value ? FittingLength(value, length, TEXT_VALUE_BYTES - 1) : 0);
   } else {
-    var = static_cast<const VarRecord*>(o->mSlot);
+    const VarRecord* var = static_cast<const VarRecord*>(o->mSlot);
     CopyTextBounded(g_JoinedText, TEXT_VALUE_BYTES, var->mTexts[e] ? var->mTexts[e] : "");
     size_t used = strlen(g_JoinedText);
     size_t add = value ? FittingLength(value, length, TEXT_VALUE_BYTES - 1 - used) : 0;
@@ -526,7 +528,6 @@ s_text: {
   KIVOR_END_EVALUATION();
   if (g_QuitFlag) {
     // A store that ran out of memory has given its fatal message: the plain loop stops here.
-    KIVOR_FLUSH();
     task->mCommandIndex = i + 1;
     *steps = n + 1;
     return 0;
@@ -537,23 +538,40 @@ s_text: {
   // Blocks: the checks the handler makes before it evaluates (else it is the handler's), the
   // condition, then the block record and the jump the handler's own code makes.
 f_if_enter:
-  depth = task->mBlockDepth;
-  if (depth >= MAX_OPEN_LEVELS || !task->mBlocks[depth] || !task->mBlocks[depth + 1]) goto generic;
+  if (!IfBlockFits(task)) goto generic;
   KIVOR_NEXT;
-f_if:
+f_if: {
+  // The record of the next depth exists: opening the block cannot fail.
+  if (!IfBlockFits(task)) goto generic;
   KIVOR_END_EVALUATION();
-  args = task->mArgRecords[i];
-  EnterIfBlock(task, i, args);
-  if (tos != 0) KIVOR_GO_ON(i + 1);
-  SkipIfBranch(task, args);
-  KIVOR_GO_ON(task->mCommandIndex);
+  const CommandArgument* args = task->mArgRecords[i];
+  RecordIfBlock(task, i, args);
+  task->mBlockDepth++;
+  KIVOR_GO_ON(tos != 0 ? i + 1 : IfSkipTarget(task, args));
+}
 f_else_if_enter:
   if (task->mBlockDepth == 0) goto generic;
   KIVOR_NEXT;
 f_else_if:
+  if (task->mBlockDepth == 0) goto generic;
   KIVOR_END_EVALUATION();
   task->mCommandIndex = i + 1;
   yield = ElseIfDecided(task, task->mArgRecords[i], task->mArgCounts[i], tos != 0);
+  goto stepped;
+
+  // Else, end-if and loop end: the handlers' own steps.
+f_else:
+  task->mCommandIndex = i + 1;
+  yield = ElseStep(task);
+  goto stepped;
+f_end_if:
+  task->mCommandIndex = i + 1;
+  yield = EndIfStep(task);
+  goto stepped;
+f_loop_end:
+  task->mCommandIndex = i + 1;
+  yield = LoopEndStep(task);
+stepped:
   if (yield == 0) KIVOR_GO_ON(task->mCommandIndex);
   goto handled;
 
@@ -561,34 +579,66 @@ f_else_if:
 f_flow:
   task->mCommandIndex = i + 1;
   yield = task->mHandlers[i]();
+  if (yield == 0 && !g_QuitFlag && task->mFused == commands) KIVOR_GO_ON(task->mCommandIndex);
   goto handled;
 
-  // The call and return commands: each argument kept as its evaluation left it, then the
-  // slots filled as decoding fills them and the command's own work done by its code.
+  // The call and return commands, decoded as decoding goes: the table of positions cleared,
+  // then each record's slots filled once its value has passed its check (a value that fails
+  // is the handler's to report, having decoded what it decodes before it), then the command's
+  // own work.
+f_decode:
+  ClearParamSlots();
+  g_CurrentArgCount = task->mArgCounts[i];
+  KIVOR_NEXT;
+#define KIVOR_BEGIN_DECODE()                   \
+  do {                                         \
+    if (o->mFlags & FUSED_FIRST_ARGUMENT) {    \
+      ClearParamSlots();                       \
+      g_CurrentArgCount = task->mArgCounts[i]; \
+    }                                          \
+  } while (0)
 f_arg_i:
+  if (o->mRight && !ArgumentCheckPasses((uint8_t)o->mRight, tos)) goto generic;
   KIVOR_END_EVALUATION();
-  decoded[o->mCount] = DecodedArgument{tos, nullptr, 0, refVariable, refElement, refBare};
+  KIVOR_BEGIN_DECODE();
+  FillArgumentSlot(o->mCount, task->mArgRecords[i][o->mCount - 1]);
+  g_ArgInteger[o->mCount] = tos;
+  g_ArgReference[o->mCount] = g_RefVariable;
+  g_ArgRefElement[o->mCount] = g_RefElement;
+  g_ArgRefFlag[o->mCount] = g_RefBare;
   tos = *--sp;
   KIVOR_NEXT;
 f_arg_t: {
+  char* slot = g_ArgString[o->mCount];
+  if (!slot || (o->mRight && !ArgumentCheckPasses((uint8_t)o->mRight, g_ArgInteger[o->mCount]))) goto generic;
   KIVOR_END_EVALUATION();
-  const char* text = tp[td - 1];
-  uint32_t length = tn[td - 1];
-  // A text built in a level's buffer would be overwritten by the next argument's.
-  if (text && text >= g_TextScratch[0] && text < g_TextScratch[FUSED_TEXT_STACK]) {
-    memcpy(g_ArgumentTexts[o->mCount], text, length);
-    text = g_ArgumentTexts[o->mCount];
+  KIVOR_BEGIN_DECODE();
+  FillArgumentSlot(o->mCount, task->mArgRecords[i][o->mCount - 1]);
+  // As the text evaluator copies a result: cut to fit; no text leaves the buffer as it was.
+  bool literal = o->mFlags & FUSED_CONST_OPERAND;
+  const char* text = literal ? static_cast<const char*>(o->mSlot) : tp[td - 1];
+  if (text) {
+    size_t length = FittingLength(text, literal ? (uint32_t)o->mEnd : tn[td - 1], TEXT_VALUE_BYTES - 1);
+    memcpy(slot, text, length);
+    slot[length] = 0;
   }
-  decoded[o->mCount] = DecodedArgument{0, text, length, refVariable, refElement, refBare};
-  td--;
+  g_ArgReference[o->mCount] = g_RefVariable;
+  g_ArgRefElement[o->mCount] = g_RefElement;
+  g_ArgRefFlag[o->mCount] = g_RefBare;
+  if (!literal) td--;
   KIVOR_NEXT;
 }
+f_arg_c:
+  if (o->mRight && !ArgumentCheckPasses((uint8_t)o->mRight, g_ArgInteger[o->mCount])) goto generic;
+  KIVOR_BEGIN_DECODE();
+  FillArgumentSlot(o->mCount, task->mArgRecords[i][o->mCount - 1]);
+  g_ArgCode[o->mCount] = ArgumentCode(task->mArgRecords[i][o->mCount - 1]);
+  KIVOR_NEXT;
+#undef KIVOR_BEGIN_DECODE
 f_decoded:
-  if (!CommitDecodedArguments((int)o->mValue, decoded)) goto generic;
-  KIVOR_FLUSH();
   task->mCommandIndex = i + 1;
-  yield = o->mRun == F_CALL ? CallDecoded() : ReturnDecoded();
-  KIVOR_RELOAD();
+  yield = o->mRun == F_CALL ? CallDecoded(o->mTarget) : ReturnDecoded();
+  if (yield == 0 && !g_QuitFlag && task->mFused == commands) KIVOR_GO_ON(task->mCommandIndex);
   goto handled;
 
   // The end of an argument program.
@@ -596,20 +646,17 @@ p_int:
   result->mInt = tos;
   goto program_done;
 p_real:
-  result->mReal = rtos;
+  result->mReal = RealBits(tos);
   goto program_done;
 p_text:
   result->mText = tp[td - 1];
   result->mTextLength = tn[td - 1];
 program_done:
   KIVOR_END_EVALUATION();
-  KIVOR_FLUSH();
   return 1;
 #undef KIVOR_POP_SUBSCRIPTS
 #undef KIVOR_GO_ON
 #undef KIVOR_END_EVALUATION
-#undef KIVOR_RELOAD
-#undef KIVOR_FLUSH
 #undef KIVOR_NEXT
 }
 

@@ -16,11 +16,13 @@ struct ScriptTask;
 // looked up for last (an op that reads "a variable" becomes a read of an integer, of a real,
 // of a system variable...).
 struct FusedOp {
+  const void* mLabel;       // where the running loop carries out mRun
   uint16_t mCode;
   uint16_t mRun;
   uint16_t mVariable;       // the variable the op reads or writes
   uint16_t mRight;          // the right operand's variable in a form that reads two
   uint8_t mCount;           // an element's subscripts; a decoded argument's position
+  uint8_t mFlags;           // FUSED_* flags
   uint8_t mRefElement;      // after an evaluation: where the references' element comes from
   uint8_t mRefBare;         // after an evaluation: the bare-reference flag it leaves
   uint8_t mRefSubscripts;   // after an evaluation: the subscript count it leaves

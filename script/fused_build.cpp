@@ -14,7 +14,7 @@
 #include "script/task.h"
 #include "script/vars.h"
 
-const FusedOp g_GenericFusedOp{};
+FusedOp g_GenericFusedOp{};
 
 namespace {
 
@@ -37,9 +37,14 @@ struct Entry {
 };
 
 inline bool IsCommandEnd(uint16_t code) {
-  return code == F_IF || code == F_ELSE_IF || code == F_FLOW || code == F_CALL || code == F_RETURN ||
-         code == P_INT || code == P_REAL || code == P_TEXT || code == S_TEXT || code == S_TEXT_E ||
-         (code >= S_INT && code < F_CODES);
+  return code == F_IF || code == F_ELSE_IF || code == F_ELSE || code == F_END_IF || code == F_LOOP_END ||
+         code == F_FLOW || code == F_CALL || code == F_RETURN || code == P_INT || code == P_REAL || code == P_TEXT ||
+         code == S_TEXT || code == S_TEXT_E || (code >= S_INT && code < F_CODES);
+}
+
+// The store codes: whether a store writes reals, writes the target element, takes a literal.
+inline bool StoresReal(uint16_t code) {
+  return (code >= S_REAL && code < S_INTK) || code >= S_REALK;
 }
 
 uint8_t TypeNow(int32_t v) {
@@ -68,12 +73,37 @@ class Builder {
   }
 
   // Appends the ops of an expression evaluated in `mode` (EVAL_MODE_*). The value ends on the
-  // integer stack (modes 1 and 3 with a numeric result), the real stack (mode 2) or the text
-  // stack (modes 3 and 4; a numeric result becomes "no text"). With `target`, the expression
+  // value stack (an integer in modes 1 and 3, a real in mode 2) or on the text stack (modes 3
+  // and 4; a numeric result becomes "no text"). With `target`, the expression
   // must be an assignment target: one variable, whose element (if subscripted) is checked and
   // kept by A_TARGET. false when the expression is left to the byte walk.
   bool Expression(const uint8_t* expr, uint32_t length, uint8_t mode, bool target = false);
   int32_t TargetVariable() const { return targetVariable_; }
+  // The text of the ops from `first` on when they are one text literal, else null.
+  const char* LiteralSince(size_t first, size_t* length) const {
+    if (ops_->size() != first + 1 || (*ops_)[first].mCode != T_LIT) return nullptr;
+    *length = (size_t)(*ops_)[first].mEnd;
+    return texts_->data() + (*ops_)[first].mValue;
+  }
+  size_t OpCount() const { return ops_->size(); }
+  // Whether the ops from `first` on read an element (which writes the subscript list).
+  bool ReadsElementSince(size_t first) const {
+    for (size_t k = first; k < ops_->size(); k++) {
+      uint16_t c = (*ops_)[k].mCode;
+      if (c == I_ELEM || c == R_ELEM || c == T_ELEM) return true;
+    }
+    return false;
+  }
+  // The ops from `first` on when they are one literal push of `code`: its value, and the op
+  // dropped.
+  bool TakeLiteralSince(size_t first, uint16_t code, int64_t* value) {
+    if (ops_->size() != first + 1 || (*ops_)[first].mCode != code) return false;
+    *value = (*ops_)[first].mValue;
+    ops_->pop_back();
+    return true;
+  }
+  FusedOp* OpAt(size_t k) { return &(*ops_)[k]; }
+  void DropOp(size_t k) { ops_->erase(ops_->begin() + (ptrdiff_t)k); }
   bool TargetIsElement() const { return targetElement_; }
 
   FusedOp* Add(uint16_t code) {
@@ -124,7 +154,9 @@ bool Builder::Push(Entry e) {
   walk_++;
   if (walk_ > MAX_WALK_SLOTS) return Refuse();
   if (e.lane == LANE_TEXT && (++poolTexts_ > MAX_POOL_TEXTS || LaneDepth(LANE_TEXT) > FUSED_TEXT_STACK)) return Refuse();
-  if ((e.lane == LANE_INT || e.lane == LANE_REAL) && LaneDepth(e.lane) >= FUSED_STACK) return Refuse();
+  // Integers and reals share one stack.
+  if ((e.lane == LANE_INT || e.lane == LANE_REAL) && LaneDepth(LANE_INT) + LaneDepth(LANE_REAL) >= FUSED_STACK)
+    return Refuse();
   return true;
 }
 
@@ -161,6 +193,10 @@ bool Builder::CloseElement(bool target, bool last) {
   if (count > EVAL_MAX_SUBSCRIPTS) return Refuse();
   for (size_t k = open; k < stack_.size(); k++)
     if (stack_[k].lane != LANE_INT) return Refuse();
+  // One literal subscript pushed just before becomes the access's operand.
+  bool literal = count == 1 && LastIsLeaf(stack_.back(), I_CONST, I_CONST);
+  int64_t subscript = literal ? ops_->back().mValue : 0;
+  if (literal) ops_->pop_back();
   stack_.resize(open - 1);
   depth_--;
   walk_ = access.walkBase;
@@ -172,6 +208,10 @@ bool Builder::CloseElement(bool target, bool last) {
     FusedOp* op = Add(A_TARGET);
     op->mVariable = (uint16_t)v;
     op->mCount = (uint8_t)count;
+    if (literal) {
+      op->mFlags = FUSED_CONST_OPERAND;
+      op->mValue = subscript;
+    }
     refElement_ = REF_ELEMENT_TARGET;
     targetVariable_ = v;
     targetElement_ = true;
@@ -193,6 +233,10 @@ bool Builder::CloseElement(bool target, bool last) {
   FusedOp* op = Add(code);
   op->mVariable = (uint16_t)v;
   op->mCount = (uint8_t)count;
+  if (literal) {
+    op->mFlags = FUSED_CONST_OPERAND;
+    op->mValue = subscript;
+  }
   return Push(Entry{lane, -1, -1, 0});
 }
 
@@ -308,7 +352,7 @@ bool Builder::Binary(int op) {
       if (!((mode_ & 1) || depth_ > 0)) return Refuse();
       Add(op == BIN_EQ ? I_TEQ : I_TNE);
       a.lane = LANE_INT;
-      if (LaneDepth(LANE_INT) >= FUSED_STACK) return Refuse();
+      if (LaneDepth(LANE_INT) + LaneDepth(LANE_REAL) >= FUSED_STACK) return Refuse();
     } else {
       return Refuse();
     }
@@ -483,14 +527,20 @@ bool FuseAssignment(Builder* b, const ScriptFileRecord* file, const CommandArgum
   uint8_t type = TypeNow(v);
   uint8_t op = args[0].mOperator;
   FusedOp* store;
+  size_t first = b->OpCount();
+  int64_t literal;
   if (type == VAR_INT) {
     if (!IntegerValue(b, file, args[1])) return false;
-    store = b->Add((uint16_t)((element ? S_INT_E : S_INT) + op));
+    bool constant = b->TakeLiteralSince(first, I_CONST, &literal);
+    store = b->Add((uint16_t)((constant ? (element ? S_INTK_E : S_INTK) : (element ? S_INT_E : S_INT)) + op));
+    if (constant) store->mValue = literal;
   } else if (type == VAR_REAL) {
     if (!ValidKind(args[1].mKind) || !RecordExpression(file, args[1], &expr, &length) ||
         !b->Expression(expr, length, EVAL_MODE_REAL))
       return false;
-    store = b->Add((uint16_t)((element ? S_REAL_E : S_REAL) + op));
+    bool constant = b->TakeLiteralSince(first, R_CONST, &literal);
+    store = b->Add((uint16_t)((constant ? (element ? S_REALK_E : S_REALK) : (element ? S_REAL_E : S_REAL)) + op));
+    if (constant) store->mValue = literal;
   } else if (type == VAR_STRING && op <= 1) {
     if (!TextValue(b, file, args[1], args[1].mKind)) return false;
     store = b->Add(element ? S_TEXT_E : S_TEXT);
@@ -503,29 +553,54 @@ bool FuseAssignment(Builder* b, const ScriptFileRecord* file, const CommandArgum
   return true;
 }
 
-// The call and return commands: each argument record evaluated as DecodeCommandArguments would
-// and kept, then the decode and the command's own work in one op.
+// The call and return commands: their arguments decoded as DecodeCommandArguments decodes them,
+// record by record, then the command's own work.
 bool FuseDecodedCommand(Builder* b, const ScriptFileRecord* file, int code, const CommandArgument* args, uint8_t count) {
-  if (count > FUSED_DECODED_ARGS || code < 0 || code >= COMMAND_COUNT) return false;
+  if (code < 0 || code >= COMMAND_COUNT) return false;
   const CommandDef& def = g_CommandDefs[code];
+  // The first record's op begins the decode; without records an op of its own does.
+  if (count == 0) b->Add(F_DECODE);
+  // A call whose label text is a constant, and whose label the link could not keep (label 0
+  // reads as unresolved), has it looked up once here, as the call would each time.
+  int32_t namedLabel = -1;
   for (uint8_t p = 1; p <= count; p++) {
     const CommandArgument& a = args[p - 1];
     if (a.mParamId >= def.mParamCount) return false;
     uint8_t type = def.mValueTypes[a.mParamId];
     FusedOp* keep;
+    size_t first = b->OpCount();
     if (type == VALUE_INTEGER) {
       if (!IntegerValue(b, file, a)) return false;
       keep = b->Add(F_ARG_I);
+      b->EndEvaluation(keep);
     } else if (type == VALUE_STRING) {
       if (!TextValue(b, file, a, code == CMD_CALL ? 3 : a.mKind)) return false;
+      size_t length;
+      const char* text = b->LiteralSince(first, &length);
+      if (code == CMD_CALL && a.mParamId == 0) {
+        // The call looks the text up as far as its first zero byte.
+        namedLabel = text ? FindLabel(text, strnlen(text, length)) : -1;
+      }
+      int64_t offset = text ? b->OpAt(first)->mValue : 0;
+      if (text) b->TakeLiteralSince(first, T_LIT, &offset);
       keep = b->Add(F_ARG_T);
+      if (text) {
+        // A literal text is copied from where it lies.
+        keep->mFlags = FUSED_CONST_OPERAND;
+        keep->mValue = offset;
+        keep->mEnd = (int32_t)length;
+      }
+      b->EndEvaluation(keep);
     } else {
-      continue;
+      if (code == CMD_CALL && a.mParamId == 0) namedLabel = -1;
+      keep = b->Add(F_ARG_C);
     }
     keep->mCount = p;
-    b->EndEvaluation(keep);
+    keep->mRight = def.mCheckKinds[a.mParamId];
+    if (p == 1) keep->mFlags |= FUSED_FIRST_ARGUMENT;
   }
-  b->Add(code == CMD_CALL ? F_CALL : F_RETURN)->mValue = code;
+  FusedOp* op = b->Add(code == CMD_CALL ? F_CALL : F_RETURN);
+  op->mTarget = namedLabel;
   return true;
 }
 
@@ -540,14 +615,22 @@ bool FuseCommand(Builder* b, const ScriptFileRecord* file, int32_t i) {
   if (handler == CmdIf || (handler == CmdElseIf && count > 0)) {
     bool opening = handler == CmdIf;
     if (opening && count < 3) return false;
+    // The checks come ahead of the condition only when its evaluation writes the subscript
+    // list, which the handler, refusing, would not write.
+    size_t enter = b->OpCount();
     b->Add(opening ? F_IF_ENTER : F_ELSE_IF_ENTER);
     if (!IntegerValue(b, file, args[0])) return false;
+    if (!b->ReadsElementSince(enter)) b->DropOp(enter);
     b->EndEvaluation(b->Add(opening ? F_IF : F_ELSE_IF));
+    return true;
+  }
+  if (handler == CmdElse || handler == CmdEndIf || handler == CmdLoopEnd) {
+    b->Add(handler == CmdElse ? F_ELSE : handler == CmdEndIf ? F_END_IF : F_LOOP_END);
     return true;
   }
   // Commands that evaluate nothing are called as they are, without handing over the loop.
   bool resolvedJump = handler == CmdJump && count > 0 && (args[0].mExprLength & ~LABEL_INDEX_MASK);
-  if (handler == CmdElse || handler == CmdEndIf || handler == CmdLoopEnd || handler == CmdElseIf || resolvedJump) {
+  if (handler == CmdElseIf || resolvedJump) {
     b->Add(F_FLOW);
     return true;
   }
@@ -643,8 +726,7 @@ bool ResolveElement(FusedOp* o, bool target) {
 // The type an assignment's store was compiled for.
 uint8_t StoreType(uint16_t code) {
   if (code == S_TEXT || code == S_TEXT_E) return VAR_STRING;
-  if (code >= S_REAL && code < F_CODES) return VAR_REAL;
-  return VAR_INT;
+  return StoresReal(code) ? VAR_REAL : VAR_INT;
 }
 
 // Looks one op's variables up; false when the op cannot be taken for them.
@@ -698,7 +780,7 @@ bool ResolveOp(FusedOp* o) {
     return true;
   }
   if (c >= S_INT && c < F_CODES) {
-    bool real = c >= S_REAL;
+    bool real = StoresReal(c);
     VarRecord* var = GetVariable(o->mVariable);
     if (!var) return false;
     if (real) o->mSlot = var->mType == VAR_REAL && var->mCount > 0 ? var->mReals : nullptr;
@@ -710,12 +792,13 @@ bool ResolveOp(FusedOp* o) {
 
 }  // namespace
 
-const FusedOp* ResolveFusedCommand(FusedCommand* c, uint64_t epoch) {
+const FusedOp* ResolveFusedCommand(FusedCommand* c, uint64_t epoch, const void* const* labels) {
   c->mEpoch = epoch;
   c->mRun = &g_GenericFusedOp;
   if (!c->mOps) return c->mRun;
   for (FusedOp* o = c->mOps;; o++) {
     if (!ResolveOp(o)) return c->mRun;
+    o->mLabel = labels[o->mRun];
     if (IsCommandEnd(o->mCode)) break;
   }
   return c->mRun = c->mOps;
@@ -726,7 +809,8 @@ namespace {
 // Gives every op its final pointers once the op and text stores have their places.
 void PlaceOps(FusedOp* ops, size_t count, const char* texts) {
   for (size_t k = 0; k < count; k++)
-    if (ops[k].mCode == T_LIT) ops[k].mSlot = const_cast<char*>(texts + ops[k].mValue);
+    if (ops[k].mCode == T_LIT || (ops[k].mCode == F_ARG_T && (ops[k].mFlags & FUSED_CONST_OPERAND)))
+      ops[k].mSlot = const_cast<char*>(texts + ops[k].mValue);
 }
 
 }  // namespace

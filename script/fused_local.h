@@ -13,8 +13,8 @@
 constexpr int FORM_STACK = 0, FORM_TOP_CONST = 1, FORM_TOP_VAR = 2, FORM_VAR_CONST = 3, FORM_VAR_VAR = 4,
               FORM_CONST_VAR = 5, FORM_COUNT = 6;
 
-// Op codes. Integer ops work on the integer stack (its top in a register), real ops on the real
-// stack, text ops on a small stack of text views. Codes marked "compiled" are looked up into one
+// Op codes. Integer and real ops work on one value stack (its top in a register; reals as their
+// bits), text ops on a small stack of text views. Codes marked "compiled" are looked up into one
 // of the codes after them; every other code runs as it is.
 enum : uint16_t {
   F_GENERIC,   // the command's handler (or, for an argument program, the byte walk)
@@ -25,8 +25,8 @@ enum : uint16_t {
   R_CONST, R_VAR, R_LOAD, R_INT, R_REALV, R_SYS, R_SYSR, R_REF, R_NEG,
   // The real top as an integer (truncated), for integer consumers of real arithmetic.
   CVT_RI,
-  // An element: mCount subscripts popped from the integer stack, the element pushed in the
-  // lane of the access (compiled: I_ELEM, R_ELEM, T_ELEM).
+  // An element: mCount subscripts (integers) popped from the value stack, the element pushed
+  // in the lane of the access (compiled: I_ELEM, R_ELEM, T_ELEM).
   I_ELEM, I_ELEM_INT, I_ELEM_REAL, I_ELEM_SYS, I_ELEM_SYSR,
   R_ELEM, R_ELEM_INT, R_ELEM_REAL, R_ELEM_SYS, R_ELEM_SYSR,
   T_ELEM, T_ELEM_TEXT,
@@ -37,22 +37,30 @@ enum : uint16_t {
   A_TARGET,
   // A text assignment to a scalar or to the target element; mValue 0 '=' or 1 '+='.
   S_TEXT, S_TEXT_E,
-  // Commands: the checks an if or an else-if makes before it evaluates, their ends, a handler
-  // that evaluates nothing (else, end-if, loop end, a resolved jump), a decoded argument kept
-  // for the decode (an integer, a text), and the call and return commands whose arguments
-  // those are.
-  F_IF_ENTER, F_IF, F_ELSE_IF_ENTER, F_ELSE_IF, F_FLOW, F_ARG_I, F_ARG_T, F_CALL, F_RETURN,
+  // Commands: the checks an if or an else-if makes before it evaluates (ahead of a condition
+  // that writes the subscript list; otherwise the end makes them), their ends; else, end-if
+  // and loop end; a handler that evaluates nothing (an else-if without records, a resolved
+  // jump); the decoding of a call's or a return's arguments (begun, then an integer, a text or
+  // a code parameter at position mCount, checked by the check kind in mRight) and the
+  // command's own work.
+  F_IF_ENTER, F_IF, F_ELSE_IF_ENTER, F_ELSE_IF, F_ELSE, F_END_IF, F_LOOP_END, F_FLOW, F_DECODE, F_ARG_I, F_ARG_T,
+  F_ARG_C, F_CALL, F_RETURN,
   // The end of an argument program: its result.
   P_INT, P_REAL, P_TEXT,
   // Binary operators, at I_BIN (or R_BIN) + FORM_COUNT * operator + form.
   I_BIN,
   R_BIN = I_BIN + FORM_COUNT * BIN_COUNT,
-  // Stores by assignment operator: integer scalar, integer target element, real, real element.
+  // Stores by assignment operator: integer scalar, integer target element, real, real element;
+  // then the same with the value the literal in mValue.
   S_INT = R_BIN + FORM_COUNT * BIN_COUNT,
   S_INT_E = S_INT + ASSIGN_OPERATOR_COUNT,
   S_REAL = S_INT_E + ASSIGN_OPERATOR_COUNT,
   S_REAL_E = S_REAL + ASSIGN_OPERATOR_COUNT,
-  F_CODES = S_REAL_E + ASSIGN_OPERATOR_COUNT
+  S_INTK = S_REAL_E + ASSIGN_OPERATOR_COUNT,
+  S_INTK_E = S_INTK + ASSIGN_OPERATOR_COUNT,
+  S_REALK = S_INTK_E + ASSIGN_OPERATOR_COUNT,
+  S_REALK_E = S_REALK + ASSIGN_OPERATOR_COUNT,
+  F_CODES = S_REALK_E + ASSIGN_OPERATOR_COUNT
 };
 
 // Where the references' element comes from after an evaluation: element 0, the element of the
@@ -60,10 +68,15 @@ enum : uint16_t {
 enum : uint8_t { REF_ELEMENT_ZERO, REF_ELEMENT_READ, REF_ELEMENT_TARGET };
 
 // Limits of compiled expressions; longer ones keep the byte walk.
-constexpr int FUSED_STACK = 64;         // values in one lane
+constexpr int FUSED_STACK = 64;         // integers and reals at once
 constexpr int FUSED_TEXT_STACK = 8;     // texts at once
-constexpr int FUSED_DECODED_ARGS = 24;  // argument records of a fused call or return
 
-// Looks the ops of `c` up for the current variable shapes (fused_build.cpp).
-const FusedOp* ResolveFusedCommand(FusedCommand* c, uint64_t epoch);
-extern const FusedOp g_GenericFusedOp;
+// Op flags: the operand is the literal in mValue (a subscript, a stored value) or the text in
+// mSlot, not a value on a stack; a decoded argument is the first its decode fills.
+constexpr uint8_t FUSED_CONST_OPERAND = 1, FUSED_FIRST_ARGUMENT = 2;
+
+// Looks the ops of `c` up for the current variable shapes (fused_build.cpp), giving each op the
+// label of its run code in `labels`.
+const FusedOp* ResolveFusedCommand(FusedCommand* c, uint64_t epoch, const void* const* labels);
+// The op of a list that cannot run now: its label is the handler's (set by the loop).
+extern FusedOp g_GenericFusedOp;

@@ -65,7 +65,11 @@ int32_t MainWindowSize(bool height) {
   return main ? (height ? main->mHeight : main->mWidth) : 0;
 }
 
-// Whether `value` passes check kind `kind`.
+}  // namespace
+
+uint8_t g_GivenParamIds[MAX_COMMAND_ARGS];
+int g_GivenParamCount;
+
 bool ArgumentCheckPasses(uint8_t kind, int64_t value) {
   uint32_t low = (uint32_t)value;
   switch (kind) {
@@ -84,6 +88,14 @@ bool ArgumentCheckPasses(uint8_t kind, int64_t value) {
     }
   }
 }
+
+const uint8_t* ArgumentCode(const CommandArgument& a) {
+  const ScriptTask* task = g_CurrentTask;
+  uint64_t end = (uint64_t)a.mExprOffset + a.mExprLength;
+  return task->mExpressions && end <= task->mExpressionSize ? task->mExpressions + a.mExprOffset : nullptr;
+}
+
+namespace {
 
 // Applies check kind `kind` of (command, parameter) to `value`; false after its message.
 bool CheckArgument(int code, int id, uint8_t kind, int64_t value) {
@@ -115,33 +127,13 @@ bool CheckArgument(int code, int id, uint8_t kind, int64_t value) {
   return false;
 }
 
-// The slots of position p that every record fills, whatever its value type.
-void FillArgumentSlot(int p, const CommandArgument& a) {
-  g_ArgParamId[p] = a.mParamId;
-  g_ArgKind[p] = a.mKind;
-  g_ArgOperator[p] = a.mOperator;
-  g_ArgExprLength[p] = a.mExprLength;
-  g_ArgExprOffset[p] = a.mExprOffset;
-  g_ParamSlot[a.mParamId] = (uint8_t)p;
-  // A position's code pointer belongs to this command only, so no stale pointer meets a new
-  // record's length.
-  g_ArgCode[p] = nullptr;
-}
-
-// A code parameter's expression, when it lies inside the task's expression segment.
-const uint8_t* ArgumentCode(const CommandArgument& a) {
-  const ScriptTask* task = g_CurrentTask;
-  uint64_t end = (uint64_t)a.mExprOffset + a.mExprLength;
-  return task->mExpressions && end <= task->mExpressionSize ? task->mExpressions + a.mExprOffset : nullptr;
-}
-
 int BadKind() {
   ReportScriptError(MSG_BROKEN_COMMAND, 1);
   return 0;
 }
 
 int Decode(int code, bool callVariant) {
-  memset(g_ParamSlot, 0, sizeof g_ParamSlot);
+  ClearParamSlots();
   uint8_t count;
   CommandArgument* args = CurrentArguments(&count);
   g_CurrentArgCount = count;
@@ -294,45 +286,6 @@ CommandArgument* CurrentArguments(uint8_t* count) {
 
 int DecodeCommandArguments(int code) { return Decode(code, false); }
 int DecodeCallArguments(int code) { return Decode(code, true); }
-
-bool CommitDecodedArguments(int code, const DecodedArgument* values) {
-  uint8_t count;
-  const CommandArgument* args = CurrentArguments(&count);
-  if (code < 0 || code >= COMMAND_COUNT) return false;
-  const CommandDef& def = g_CommandDefs[code];
-  for (int p = 1; p <= count; p++) {
-    uint8_t id = args[p - 1].mParamId;
-    if (id >= def.mParamCount) return false;
-    uint8_t type = def.mValueTypes[id];
-    if (type == VALUE_STRING && !g_ArgString[p]) return false;
-    if (!ArgumentCheckPasses(def.mCheckKinds[id], type == VALUE_INTEGER ? values[p].mInt : g_ArgInteger[p]))
-      return false;
-  }
-  memset(g_ParamSlot, 0, sizeof g_ParamSlot);
-  g_CurrentArgCount = count;
-  for (int p = 1; p <= count; p++) {
-    const CommandArgument& a = args[p - 1];
-    FillArgumentSlot(p, a);
-    uint8_t type = def.mValueTypes[a.mParamId];
-    const DecodedArgument& v = values[p];
-    if (type == VALUE_INTEGER || type == VALUE_STRING) {
-      if (type == VALUE_INTEGER) {
-        g_ArgInteger[p] = v.mInt;
-      } else if (v.mText) {
-        // As the text evaluator copies a result: cut to fit, never splitting a character.
-        size_t n = FittingLength(v.mText, v.mTextLength, TEXT_VALUE_BYTES - 1);
-        memcpy(g_ArgString[p], v.mText, n);
-        g_ArgString[p][n] = 0;
-      }
-      g_ArgReference[p] = v.mRefVariable;
-      g_ArgRefElement[p] = v.mRefElement;
-      g_ArgRefFlag[p] = v.mRefBare;
-    } else {
-      g_ArgCode[p] = ArgumentCode(a);
-    }
-  }
-  return true;
-}
 
 int CmdReserved0() { return DecodeCommandArguments(0) != 0 ? -1 : 0; }
 

@@ -212,6 +212,16 @@ void StoreSystemValue(int32_t slot, int64_t value) {
 }
 
 int64_t ReadSystemIntVariable(int32_t v, int32_t k) {
+  // The loop counter and the call values are read in the loops of many scripts: they come
+  // before the key variables (whose numbers they are not).
+  switch (v) {
+    case 48: return InnermostLoopCounter();
+    case 50:
+    case 53:
+    case 54:
+    case 57: return CallValue(v, k);
+    default: break;
+  }
   bool press;
   int32_t slot = KeyVariableSlot(v, k, &press);
   if (slot >= 0) return press ? Presses(slot) : Hold(slot);

@@ -112,21 +112,31 @@ inline int ParamPosition(int id) { return id >= 0 && id < MAX_COMMAND_PARAMS ? g
 int DecodeCommandArguments(int code);
 // The same, but text parameters always use the text evaluator of entry 3.
 int DecodeCallArguments(int code);
-// The values and references that the evaluations of the current command's argument records
-// gave, by position 1..count: an integer parameter's value, a text parameter's text (null: the
-// evaluation gave none, and the buffer keeps what it held).
-struct DecodedArgument {
-  int64_t mInt;
-  const char* mText;
-  uint32_t mTextLength;
-  int32_t mRefVariable;
-  int64_t mRefElement;
-  uint8_t mRefBare;
-};
-// Fills the argument slots from `values` exactly as decoding the current command (`code`)
-// would, when every check passes and every text buffer exists; else writes nothing and gives
-// false, and the command is decoded (and its check reported) the usual way.
-bool CommitDecodedArguments(int code, const DecodedArgument* values);
+// Decoding, piece by piece, for code that decodes a command its own way and must leave the
+// slots exactly as DecodeCommandArguments would: the table of positions by parameter id
+// cleared (only the ids the last decode gave a position are non-zero), the slots of position p
+// that every record fills, whether a value passes a check kind, and a code parameter's
+// expression (null when it lies outside the task's expression segment).
+extern uint8_t g_GivenParamIds[MAX_COMMAND_ARGS];
+extern int g_GivenParamCount;
+inline void ClearParamSlots() {
+  for (int k = 0; k < g_GivenParamCount; k++) g_ParamSlot[g_GivenParamIds[k]] = 0;
+  g_GivenParamCount = 0;
+}
+inline void FillArgumentSlot(int p, const CommandArgument& a) {
+  if (g_GivenParamCount < MAX_COMMAND_ARGS) g_GivenParamIds[g_GivenParamCount++] = a.mParamId;
+  g_ArgParamId[p] = a.mParamId;
+  g_ArgKind[p] = a.mKind;
+  g_ArgOperator[p] = a.mOperator;
+  g_ArgExprLength[p] = a.mExprLength;
+  g_ArgExprOffset[p] = a.mExprOffset;
+  g_ParamSlot[a.mParamId] = (uint8_t)p;
+  // A position's code pointer belongs to this command only, so no stale pointer meets a new
+  // record's length.
+  g_ArgCode[p] = nullptr;
+}
+bool ArgumentCheckPasses(uint8_t kind, int64_t value);
+const uint8_t* ArgumentCode(const CommandArgument& a);
 int CmdReserved0();
 
 // The expression of an argument record of the current task: false (after a message) when the
@@ -171,15 +181,19 @@ bool CurrentScriptLocation(const char** file, int32_t* line);
 
 // Flow-control commands.
 int CmdJump();
-// The call and return commands after their arguments are decoded (fused code decodes them its
-// own way, then does the rest here).
-int CallDecoded();
-int ReturnDecoded();
-// The if command's block, opened at `command` with its records `args` (the record of the next
-// depth is made when missing; false after 100010); and the jump to its alternative or end when
-// its condition does not hold.
-bool EnterIfBlock(ScriptTask* task, int32_t command, const CommandArgument* args);
-void SkipIfBranch(ScriptTask* task, const CommandArgument* args);
+// The if command at `command` with its records `args`: the record of the block it opens at the
+// task's block depth; and, once the block is open, where it goes when its condition does not
+// hold (the next alternative, else the block end).
+inline void RecordIfBlock(ScriptTask* task, int32_t command, const CommandArgument* args) {
+  BlockRecord* block = task->mBlocks[task->mBlockDepth];
+  block->mOpener = command;
+  block->mLoopDepth = task->mLoopDepth;
+  block->mEnd = (int32_t)args[2].mExprLength;
+}
+inline int32_t IfSkipTarget(const ScriptTask* task, const CommandArgument* args) {
+  int32_t next = (int32_t)args[1].mExprLength;
+  return next ? next : task->mBlocks[task->mBlockDepth - 1]->mEnd;
+}
 // The else-if command once its condition is known (`count` records, block depth above 0).
 int ElseIfDecided(ScriptTask* task, const CommandArgument* args, uint8_t count, bool holds);
 int CmdCall();
