@@ -348,6 +348,36 @@ function run()
   return total
 end
 )"},
+    {"call_plain", R"(
+global int i = 0
+global int total = 0
+file shapes.txt
+*SYSTEM_START
+i = 0
+loop 1000000
+  call STEP
+  i += 1
+endloop
+wait frames=1
+jump SYSTEM_START
+*STEP
+total += i % 7
+return
+)",
+     R"(
+local total, i = 0, 0
+local function step()
+  total = total + i % 7
+end
+function run()
+  i = 0
+  for _ = 1, 1000000 do
+    step()
+    i = i + 1
+  end
+  return total
+end
+)"},
     {"texts", R"(
 global str line = ""
 global int hits = 0

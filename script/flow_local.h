@@ -51,47 +51,93 @@ inline bool GoToLabel(ScriptTask* task, const LabelRecord& label) {
   return true;
 }
 
-// Fills values 1..count of a frame from the decoded parameters: integer ids first + k, real
-// ids realBase + k (evaluated here), text ids textBase + k.
-inline bool FillValues(int count, int intBase, int realBase, int textBase, int64_t* ints, double* reals,
-                       char** texts, size_t* capacities, uint8_t* given) {
-  for (int k = 1; k <= count; k++) {
-    int p = ParamPosition(intBase + k);
-    int q = ParamPosition(realBase + k);
-    int t = ParamPosition(textBase + k);
-    given[k] = 1;
-    if (p) {
-      ints[k] = g_ArgInteger[p];
-    } else if (q) {
-      reals[k] = g_ArgCode[q] ? EvalRealExpr(g_ArgCode[q], g_ArgExprLength[q]) : 0.0;
-    } else if (t) {
-      if (!CopyFrameString(&texts[k], &capacities[k], g_ArgString[t])) return false;
-    } else {
+// Where value k of a call or a return comes from: an integer, a real's expression (evaluated
+// as the frame is filled), a text, or nothing given.
+enum : uint8_t { FRAME_VALUE_NONE, FRAME_VALUE_INT, FRAME_VALUE_REAL, FRAME_VALUE_TEXT };
+struct FrameValue {
+  uint8_t mFrom;
+  int64_t mInt;
+  const uint8_t* mCode;
+  uint32_t mCodeLength;
+  const char* mText;
+};
+
+// Value k of a frame, from where it comes. A value not given empties the text and reads 0.
+inline bool FillFrameValue(int k, const FrameValue& v, int64_t* ints, double* reals, char** texts, size_t* capacities,
+                           uint8_t* given) {
+  given[k] = 1;
+  switch (v.mFrom) {
+    case FRAME_VALUE_INT:
+      ints[k] = v.mInt;
+      return true;
+    case FRAME_VALUE_REAL:
+      reals[k] = v.mCode ? EvalRealExpr(v.mCode, v.mCodeLength) : 0.0;
+      return true;
+    case FRAME_VALUE_TEXT:
+      return CopyFrameString(&texts[k], &capacities[k], v.mText);
+    default:
       ints[k] = 0;
       reals[k] = 0.0;
       if (!CopyFrameString(&texts[k], &capacities[k], nullptr)) return false;
       given[k] = 0;
-    }
+      return true;
   }
-  return true;
+}
+
+// Where a value comes from after decoding: the integer parameter `intId` when given, else the
+// real parameter `realId`, else the text parameter `textId`.
+inline FrameValue DecodedFrameValue(int intId, int realId, int textId) {
+  int p = ParamPosition(intId), q = ParamPosition(realId), t = ParamPosition(textId);
+  if (p) return FrameValue{FRAME_VALUE_INT, g_ArgInteger[p], nullptr, 0, nullptr};
+  if (q) return FrameValue{FRAME_VALUE_REAL, 0, g_ArgCode[q], g_ArgExprLength[q], nullptr};
+  if (t) return FrameValue{FRAME_VALUE_TEXT, 0, nullptr, 0, g_ArgString[t]};
+  return FrameValue{FRAME_VALUE_NONE, 0, nullptr, 0, nullptr};
+}
+
+// A call's frame: the frame of the next depth made when missing, given the values (from(k) for
+// k 1..values; none when the call gives only its label). 0, or -1 after a message.
+template <typename From>
+inline int FillCallFrame(ScriptTask* task, int values, bool onlyLabel, From from) {
+  int depth = task->mCallDepth;
+  if (depth >= FLOW_MAX_LEVELS) return ReportTooDeep(FLOW_CALL);
+  if (!EnsureRecord(&task->mFrames[depth + 1])) return -1;
+  CallFrame* frame = task->mFrames[depth + 1];
+  frame->mArgCount = (uint8_t)values;
+  if (onlyLabel) return 0;
+  for (int k = 1; k <= values; k++)
+    if (!FillFrameValue(k, from(k), frame->mIntArgs, frame->mRealArgs, frame->mTextArgs, frame->mTextArgCapacity,
+                        frame->mArgGiven))
+      return -1;
+  return 0;
+}
+
+// A call whose frame is filled goes to label `index`: where it was called from is kept in the
+// frame of the current depth, and the depth is raised.
+inline int EnterCall(ScriptTask* task, int32_t index) {
+  CallFrame* site = task->mFrames[task->mCallDepth];
+  site->mReturnPosition = g_CurrentCommand + 1;
+  site->mScriptFile = task->mScriptFile;
+  site->mLine = task->mLines ? (int32_t)task->mLines[g_CurrentCommand] : 0;
+  site->mBlockDepth = task->mBlockDepth;
+  site->mLoopDepth = task->mLoopDepth;
+  task->mCallDepth++;
+  return GoToLabel(task, g_Labels.mRecords[index]) ? 0 : -1;
+}
+
+// The values (1..values) a command gives; the count the command's byte 2 gives, 16 at most.
+inline int FrameValueCount(const ScriptTask* task) {
+  int values = task->mCallCounts[g_CurrentCommand];
+  return values > FLOW_MAX_VALUES ? FLOW_MAX_VALUES : values;
 }
 
 // The call command once decoded. `namedLabel` is the label that the call's label text names
 // when that text is a constant already looked up, else -1.
 inline int CallDecoded(int32_t namedLabel) {
   ScriptTask* task = g_CurrentTask;
-  int depth = task->mCallDepth;
-  if (depth >= FLOW_MAX_LEVELS) return ReportTooDeep(FLOW_CALL);
-  if (!EnsureRecord(&task->mFrames[depth + 1])) return -1;
-  CallFrame* frame = task->mFrames[depth + 1];
-  int values = task->mCallCounts[g_CurrentCommand];
-  if (values > FLOW_MAX_VALUES) values = FLOW_MAX_VALUES;
-  frame->mArgCount = (uint8_t)values;
+  int values = FrameValueCount(task);
   int labelPos = ParamPosition(0);
-  bool onlyLabel = g_CurrentArgCount == 1 && labelPos == 1;
-  if (!onlyLabel && !FillValues(values, 0, 16, 32, frame->mIntArgs, frame->mRealArgs, frame->mTextArgs,
-                                frame->mTextArgCapacity, frame->mArgGiven))
-    return -1;
+  auto from = [](int k) { return DecodedFrameValue(k, 16 + k, 32 + k); };
+  if (FillCallFrame(task, values, g_CurrentArgCount == 1 && labelPos == 1, from) != 0) return -1;
   if (!labelPos) return ReportMissingLabel("");
   const CommandArgument& record = task->mArgRecords[g_CurrentCommand][labelPos - 1];
   int32_t index = record.mKind | record.mOperator << 8;
@@ -104,35 +150,36 @@ inline int CallDecoded(int32_t namedLabel) {
   } else if (index >= g_Labels.mCount) {
     return ReportMissingLabel("");
   }
-  CallFrame* site = task->mFrames[depth];
-  site->mReturnPosition = g_CurrentCommand + 1;
-  site->mScriptFile = task->mScriptFile;
-  site->mLine = task->mLines ? (int32_t)task->mLines[g_CurrentCommand] : 0;
-  site->mBlockDepth = task->mBlockDepth;
-  site->mLoopDepth = task->mLoopDepth;
-  task->mCallDepth = (uint8_t)(depth + 1);
-  return GoToLabel(task, g_Labels.mRecords[index]) ? 0 : -1;
+  return EnterCall(task, index);
 }
 
-// The return command once decoded.
-inline int ReturnDecoded() {
-  ScriptTask* task = g_CurrentTask;
+// The return command once its values are known (from(k) for k 1..values; none filled unless
+// `fill`).
+template <typename From>
+inline int ReturnWithValues(ScriptTask* task, int values, bool fill, From from) {
   if (task->mCallDepth == 0) {
     if (task->mIsMain) return ReportStructure(FLOW_RETURN, FLOW_RETURN, FLOW_CALL);
     EndTaskNode(g_CurrentTaskNode);
     return -1;
   }
   CallFrame* frame = task->mFrames[task->mCallDepth - 1];
-  int values = task->mCallCounts[g_CurrentCommand];
-  if (values > FLOW_MAX_VALUES) values = FLOW_MAX_VALUES;
   frame->mReturnCount = (uint8_t)values;
-  if (g_CurrentArgCount > 0 && !FillValues(values, -1, 15, 31, frame->mIntReturns, frame->mRealReturns,
-                                           frame->mTextReturns, frame->mTextReturnCapacity, frame->mReturnGiven))
-    return -1;
+  if (fill)
+    for (int k = 1; k <= values; k++)
+      if (!FillFrameValue(k, from(k), frame->mIntReturns, frame->mRealReturns, frame->mTextReturns,
+                          frame->mTextReturnCapacity, frame->mReturnGiven))
+        return -1;
   task->mCallDepth--;
   task->mCommandIndex = frame->mReturnPosition;
   if (frame->mScriptFile != task->mScriptFile) return SwitchTaskFile(task, frame->mScriptFile) ? 0 : -1;
   return 0;
+}
+
+// The return command once decoded.
+inline int ReturnDecoded() {
+  ScriptTask* task = g_CurrentTask;
+  auto from = [](int k) { return DecodedFrameValue(k - 1, 15 + k, 31 + k); };
+  return ReturnWithValues(task, FrameValueCount(task), g_CurrentArgCount > 0, from);
 }
 
 // The else command: reached when a branch ends, it goes to the end of the innermost block.

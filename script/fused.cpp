@@ -13,6 +13,7 @@
 #include "script/flow_local.h"
 #include "script/fused_local.h"
 #include "script/script_set.h"
+#include "script/sysvars.h"
 #include "script/task.h"
 #include "script/vars.h"
 
@@ -137,6 +138,10 @@ int Interpret(ScriptTask* task, FusedCommand* program, uint32_t* steps, FusedRes
     kCode[I_ELEM_REAL] = &&i_elem_real;
     kCode[I_ELEM_SYS] = &&i_elem_sys;
     kCode[I_ELEM_SYSR] = &&i_elem_sysr;
+    kCode[I_ELEM_CALL] = &&i_elem_call;
+    kCode[R_ELEM_CALL] = &&r_elem_call;
+    kCode[I_CALLK] = &&i_callk;
+    kCode[R_CALLK] = &&r_callk;
     kCode[R_ELEM_INT] = &&r_elem_int;
     kCode[R_ELEM_REAL] = &&r_elem_real;
     kCode[R_ELEM_SYS] = &&r_elem_sys;
@@ -162,7 +167,6 @@ int Interpret(ScriptTask* task, FusedCommand* program, uint32_t* steps, FusedRes
     kCode[F_END_IF] = &&f_end_if;
     kCode[F_LOOP_END] = &&f_loop_end;
     kCode[F_FLOW] = &&f_flow;
-    kCode[F_DECODE] = &&f_decode;
     kCode[F_ARG_I] = &&f_arg_i;
     kCode[F_ARG_T] = &&f_arg_t;
     kCode[F_ARG_C] = &&f_arg_c;
@@ -250,6 +254,7 @@ int Interpret(ScriptTask* task, FusedCommand* program, uint32_t* steps, FusedRes
 long_turn:
   // As in the plain loop: a turn this long is a loop without a wait; answer the window now and
   // then.
+  WritePendingSlots();
   task->mCommandIndex = i;
   *steps = n;
   AnswerWindowDuringLongTurn();
@@ -264,12 +269,14 @@ dispatch:
   goto* o->mLabel;
 off_the_end:
   // Off the end of the file: the plain loop reports it.
+  WritePendingSlots();
   task->mCommandIndex = i;
   *steps = n;
   return 0;
 
 generic:
   if (program) return 0;
+  WritePendingSlots();
   task->mCommandIndex = i + 1;
   yield = task->mHandlers[i]();
   // The handler may have switched files, changed variables or the conditions of this loop.
@@ -285,6 +292,7 @@ handled:
   }
   *steps = n;
   if (yield != 0 || g_QuitFlag || !task->mFused) {
+    WritePendingSlots();
     return yield;
   }
   commands = task->mFused;
@@ -376,6 +384,20 @@ cvt_ri:
   KIVOR_ELEMENT(i_elem_real, RealToInt64(static_cast<const double*>(o->mSlot)[g_ElementRead]))
   KIVOR_ELEMENT(i_elem_sys, ReadSystemIntVariable(o->mVariable, (int32_t)g_ElementRead))
   KIVOR_ELEMENT(i_elem_sysr, RealToInt64(ReadSystemRealVariable(o->mVariable, (int32_t)g_ElementRead)))
+  KIVOR_ELEMENT(i_elem_call, CallFrameValue(o->mVariable, (int32_t)g_ElementRead))
+  KIVOR_ELEMENT(r_elem_call, BitsOf((double)CallFrameValue(o->mVariable, (int32_t)g_ElementRead)))
+i_callk:
+  g_Subscripts[0] = o->mValue;
+  g_ElementRead = o->mEnd;
+  *sp++ = tos;
+  tos = CallFrameValue(o->mVariable, o->mEnd);
+  KIVOR_NEXT;
+r_callk:
+  g_Subscripts[0] = o->mValue;
+  g_ElementRead = o->mEnd;
+  *sp++ = tos;
+  tos = BitsOf((double)CallFrameValue(o->mVariable, o->mEnd));
+  KIVOR_NEXT;
   KIVOR_ELEMENT(r_elem_int, BitsOf((double)static_cast<const int64_t*>(o->mSlot)[g_ElementRead]))
   KIVOR_ELEMENT(r_elem_real, static_cast<const int64_t*>(o->mSlot)[g_ElementRead])
   KIVOR_ELEMENT(r_elem_sys, BitsOf((double)ReadSystemIntVariable(o->mVariable, (int32_t)g_ElementRead)))
@@ -528,6 +550,7 @@ s_text: {
   KIVOR_END_EVALUATION();
   if (g_QuitFlag) {
     // A store that ran out of memory has given its fatal message: the plain loop stops here.
+    WritePendingSlots();
     task->mCommandIndex = i + 1;
     *steps = n + 1;
     return 0;
@@ -582,62 +605,82 @@ f_flow:
   if (yield == 0 && !g_QuitFlag && task->mFused == commands) KIVOR_GO_ON(task->mCommandIndex);
   goto handled;
 
-  // The call and return commands, decoded as decoding goes: the table of positions cleared,
-  // then each record's slots filled once its value has passed its check (a value that fails
-  // is the handler's to report, having decoded what it decodes before it), then the command's
-  // own work.
-f_decode:
-  ClearParamSlots();
-  g_CurrentArgCount = task->mArgCounts[i];
-  KIVOR_NEXT;
-#define KIVOR_BEGIN_DECODE()                   \
-  do {                                         \
-    if (o->mFlags & FUSED_FIRST_ARGUMENT) {    \
-      ClearParamSlots();                       \
-      g_CurrentArgCount = task->mArgCounts[i]; \
-    }                                          \
+  // The call and return commands, decoded as decoding goes: each record's value once it has
+  // passed its check (a value that fails is the handler's to report, having decoded what it
+  // decodes before it), written where decoding writes values, the rest noted; then the
+  // command's own work, from the values' places worked out when the file was fused.
+#define KIVOR_NOTE_RECORD(code) NoteDecodedRecord(o->mCount, &task->mArgRecords[i][o->mCount - 1], code)
+#define KIVOR_KEEP_REFERENCES()                     \
+  do {                                              \
+    g_ArgReference[o->mCount] = g_RefVariable;      \
+    g_ArgRefElement[o->mCount] = g_RefElement;      \
+    g_ArgRefFlag[o->mCount] = g_RefBare;            \
   } while (0)
 f_arg_i:
   if (o->mRight && !ArgumentCheckPasses((uint8_t)o->mRight, tos)) goto generic;
   KIVOR_END_EVALUATION();
-  KIVOR_BEGIN_DECODE();
-  FillArgumentSlot(o->mCount, task->mArgRecords[i][o->mCount - 1]);
+  KIVOR_NOTE_RECORD(nullptr);
   g_ArgInteger[o->mCount] = tos;
-  g_ArgReference[o->mCount] = g_RefVariable;
-  g_ArgRefElement[o->mCount] = g_RefElement;
-  g_ArgRefFlag[o->mCount] = g_RefBare;
+  KIVOR_KEEP_REFERENCES();
   tos = *--sp;
   KIVOR_NEXT;
 f_arg_t: {
   char* slot = g_ArgString[o->mCount];
   if (!slot || (o->mRight && !ArgumentCheckPasses((uint8_t)o->mRight, g_ArgInteger[o->mCount]))) goto generic;
   KIVOR_END_EVALUATION();
-  KIVOR_BEGIN_DECODE();
-  FillArgumentSlot(o->mCount, task->mArgRecords[i][o->mCount - 1]);
-  // As the text evaluator copies a result: cut to fit; no text leaves the buffer as it was.
-  bool literal = o->mFlags & FUSED_CONST_OPERAND;
-  const char* text = literal ? static_cast<const char*>(o->mSlot) : tp[td - 1];
-  if (text) {
-    size_t length = FittingLength(text, literal ? (uint32_t)o->mEnd : tn[td - 1], TEXT_VALUE_BYTES - 1);
-    memcpy(slot, text, length);
-    slot[length] = 0;
+  KIVOR_NOTE_RECORD(nullptr);
+  if (o->mFlags & FUSED_CONST_OPERAND) {
+    // A literal is copied when the slots are written.
+    g_PendingText[o->mCount] = static_cast<const char*>(o->mSlot);
+    g_PendingTextLength[o->mCount] = (uint32_t)o->mEnd;
+  } else {
+    // As the text evaluator copies a result: cut to fit; no text leaves the buffer as it was
+    // (and a literal still noted for it is what it holds).
+    if (tp[td - 1]) {
+      g_PendingText[o->mCount] = nullptr;
+      size_t length = FittingLength(tp[td - 1], tn[td - 1], TEXT_VALUE_BYTES - 1);
+      memcpy(slot, tp[td - 1], length);
+      slot[length] = 0;
+    }
+    td--;
   }
-  g_ArgReference[o->mCount] = g_RefVariable;
-  g_ArgRefElement[o->mCount] = g_RefElement;
-  g_ArgRefFlag[o->mCount] = g_RefBare;
-  if (!literal) td--;
+  KIVOR_KEEP_REFERENCES();
   KIVOR_NEXT;
 }
 f_arg_c:
   if (o->mRight && !ArgumentCheckPasses((uint8_t)o->mRight, g_ArgInteger[o->mCount])) goto generic;
-  KIVOR_BEGIN_DECODE();
-  FillArgumentSlot(o->mCount, task->mArgRecords[i][o->mCount - 1]);
-  g_ArgCode[o->mCount] = ArgumentCode(task->mArgRecords[i][o->mCount - 1]);
+  KIVOR_NOTE_RECORD(ArgumentCode(task->mArgRecords[i][o->mCount - 1]));
   KIVOR_NEXT;
-#undef KIVOR_BEGIN_DECODE
+#undef KIVOR_KEEP_REFERENCES
+#undef KIVOR_NOTE_RECORD
 f_decoded:
+  NoteDecodedCommand(task->mArgRecords[i], task->mArgCounts[i]);
   task->mCommandIndex = i + 1;
-  yield = o->mRun == F_CALL ? CallDecoded(o->mTarget) : ReturnDecoded();
+  if (o->mFlags & FUSED_PLANNED) {
+    // Value k from its place in the plan: the integer or text the decode kept there, or the
+    // real parameter's expression.
+    const uint8_t* plan = static_cast<const uint8_t*>(o->mRightSlot);
+    const CommandArgument* records = task->mArgRecords[i];
+    auto from = [plan, records](int k) {
+      uint8_t at = plan[2 * k - 1];
+      switch (plan[2 * k - 2]) {
+        case FRAME_VALUE_INT: return FrameValue{FRAME_VALUE_INT, g_ArgInteger[at], nullptr, 0, nullptr};
+        case FRAME_VALUE_REAL:
+          return FrameValue{FRAME_VALUE_REAL, 0, g_PendingCode[at], records[at - 1].mExprLength, nullptr};
+        case FRAME_VALUE_TEXT: return FrameValue{FRAME_VALUE_TEXT, 0, nullptr, 0, g_PendingText[at]};
+        default: return FrameValue{FRAME_VALUE_NONE, 0, nullptr, 0, nullptr};
+      }
+    };
+    if (o->mRun == F_CALL) {
+      yield = FillCallFrame(task, o->mCount, o->mFlags & FUSED_ONLY_LABEL, from);
+      if (yield == 0) yield = EnterCall(task, o->mTarget);
+    } else {
+      yield = ReturnWithValues(task, o->mCount, task->mArgCounts[i] > 0, from);
+    }
+  } else {
+    WritePendingSlots();
+    yield = o->mRun == F_CALL ? CallDecoded(o->mTarget) : ReturnDecoded();
+  }
   if (yield == 0 && !g_QuitFlag && task->mFused == commands) KIVOR_GO_ON(task->mCommandIndex);
   goto handled;
 

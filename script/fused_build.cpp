@@ -9,8 +9,10 @@
 
 #include "app/engine.h"
 #include "script/eval.h"
+#include "script/flow_local.h"
 #include "script/fused_local.h"
 #include "script/script_set.h"
+#include "script/sysvars.h"
 #include "script/task.h"
 #include "script/vars.h"
 
@@ -104,6 +106,12 @@ class Builder {
   }
   FusedOp* OpAt(size_t k) { return &(*ops_)[k]; }
   void DropOp(size_t k) { ops_->erase(ops_->begin() + (ptrdiff_t)k); }
+  // Bytes kept with the file's texts; their offset.
+  int64_t AddText(const std::string& bytes) {
+    int64_t at = (int64_t)texts_->size();
+    texts_->append(bytes);
+    return at;
+  }
   bool TargetIsElement() const { return targetElement_; }
 
   FusedOp* Add(uint16_t code) {
@@ -553,16 +561,44 @@ bool FuseAssignment(Builder* b, const ScriptFileRecord* file, const CommandArgum
   return true;
 }
 
-// The call and return commands: their arguments decoded as DecodeCommandArguments decodes them,
-// record by record, then the command's own work.
-bool FuseDecodedCommand(Builder* b, const ScriptFileRecord* file, int code, const CommandArgument* args, uint8_t count) {
-  if (code < 0 || code >= COMMAND_COUNT) return false;
+// Where value k (1..16) of a call or return comes from once decoded, as FillCallFrame and
+// ReturnWithValues take it: the integer, real or text parameter's position, or none. Worked out
+// from the records alone, as decoding would set the table of positions. false when a value
+// would come from a slot the decode does not set (a parameter of another value type, a text
+// that is not a literal): such a command writes its slots first and takes them from there.
+bool PlanFrameValues(const CommandDef& def, const CommandArgument* args, uint8_t count, int values, int intBase,
+                     int realBase, int textBase, const bool* literal, std::string* plan) {
+  uint8_t position[MAX_COMMAND_PARAMS] = {};
+  for (uint8_t p = 1; p <= count; p++) position[args[p - 1].mParamId] = p;
+  auto typeAt = [&](int p) { return def.mValueTypes[args[p - 1].mParamId]; };
+  for (int k = 1; k <= values; k++) {
+    int id[3] = {intBase + k, realBase + k, textBase + k};
+    uint8_t from = FRAME_VALUE_NONE, at = 0;
+    for (int j = 0; j < 3 && !at; j++) {
+      if (id[j] < 0 || id[j] >= MAX_COMMAND_PARAMS || !position[id[j]]) continue;
+      at = position[id[j]];
+      from = j == 0 ? FRAME_VALUE_INT : j == 1 ? FRAME_VALUE_REAL : FRAME_VALUE_TEXT;
+      uint8_t want = j == 0 ? VALUE_INTEGER : j == 1 ? VALUE_CODE : VALUE_STRING;
+      if (typeAt(at) != want || (from == FRAME_VALUE_TEXT && !literal[at])) return false;
+    }
+    plan->push_back((char)from);
+    plan->push_back((char)at);
+  }
+  return true;
+}
+
+// The call and return commands: each argument record evaluated as DecodeCommandArguments would
+// evaluate it and kept, then the command's own work. When the values' places and the label
+// are known here, the decode is only noted, and written to the slots when anything may read
+// them; the frame is filled from the kept values.
+bool FuseDecodedCommand(Builder* b, const ScriptFileRecord* file, int32_t i, int code, const CommandArgument* args,
+                        uint8_t count) {
+  if (code < 0 || code >= COMMAND_COUNT || count > FUSED_DECODED_ARGS) return false;
   const CommandDef& def = g_CommandDefs[code];
-  // The first record's op begins the decode; without records an op of its own does.
-  if (count == 0) b->Add(F_DECODE);
   // A call whose label text is a constant, and whose label the link could not keep (label 0
   // reads as unresolved), has it looked up once here, as the call would each time.
   int32_t namedLabel = -1;
+  bool literal[FUSED_DECODED_ARGS + 1] = {};
   for (uint8_t p = 1; p <= count; p++) {
     const CommandArgument& a = args[p - 1];
     if (a.mParamId >= def.mParamCount) return false;
@@ -589,6 +625,7 @@ bool FuseDecodedCommand(Builder* b, const ScriptFileRecord* file, int code, cons
         keep->mFlags = FUSED_CONST_OPERAND;
         keep->mValue = offset;
         keep->mEnd = (int32_t)length;
+        literal[p] = true;
       }
       b->EndEvaluation(keep);
     } else {
@@ -597,10 +634,32 @@ bool FuseDecodedCommand(Builder* b, const ScriptFileRecord* file, int code, cons
     }
     keep->mCount = p;
     keep->mRight = def.mCheckKinds[a.mParamId];
-    if (p == 1) keep->mFlags |= FUSED_FIRST_ARGUMENT;
   }
   FusedOp* op = b->Add(code == CMD_CALL ? F_CALL : F_RETURN);
+  op->mValue = code;
   op->mTarget = namedLabel;
+  // The static plan: the values' places, the call's label and whether it gives only that.
+  int values = file->mCallCounts[i] > FLOW_MAX_VALUES ? FLOW_MAX_VALUES : file->mCallCounts[i];
+  std::string plan;
+  bool planned = code == CMD_CALL ? PlanFrameValues(def, args, count, values, 0, 16, 32, literal, &plan)
+                                  : PlanFrameValues(def, args, count, values, -1, 15, 31, literal, &plan);
+  if (code == CMD_CALL && planned) {
+    uint8_t labelPos = 0;
+    for (uint8_t p = 1; p <= count; p++)
+      if (args[p - 1].mParamId == 0) labelPos = p;
+    int32_t index = labelPos ? args[labelPos - 1].mKind | args[labelPos - 1].mOperator << 8 : -1;
+    if (index == 0) index = namedLabel;
+    planned = index >= 0 && index < g_Labels.mCount;
+    op->mTarget = index;
+    if (count == 1 && labelPos == 1) op->mFlags |= FUSED_ONLY_LABEL;
+  }
+  if (planned) {
+    op->mFlags |= FUSED_PLANNED;
+    op->mCount = (uint8_t)values;
+    op->mStride = b->AddText(plan);
+  } else {
+    op->mTarget = namedLabel;
+  }
   return true;
 }
 
@@ -634,8 +693,8 @@ bool FuseCommand(Builder* b, const ScriptFileRecord* file, int32_t i) {
     b->Add(F_FLOW);
     return true;
   }
-  if (handler == CmdCall) return FuseDecodedCommand(b, file, CMD_CALL, args, count);
-  if (handler == CmdReturn) return FuseDecodedCommand(b, file, CMD_RETURN, args, count);
+  if (handler == CmdCall) return FuseDecodedCommand(b, file, i, CMD_CALL, args, count);
+  if (handler == CmdReturn) return FuseDecodedCommand(b, file, i, CMD_RETURN, args, count);
   return false;
 }
 
@@ -707,12 +766,26 @@ bool ResolveElement(FusedOp* o, bool target) {
       o->mStride = (int64_t)stride;
     }
   }
+  // A call value by a literal subscript inside the sizes: its element is known now.
+  bool known = !user && type == VAR_INT && IsCallValueVariable(v) && o->mLimit && (o->mFlags & FUSED_CONST_OPERAND) &&
+               (uint64_t)o->mValue < (uint64_t)o->mLimit;
+  if (known) {
+    uint64_t element = (uint64_t)o->mValue * (uint64_t)o->mStride;
+    known = element <= INT32_MAX;
+    o->mEnd = (int32_t)element;
+  }
+  if (known && (o->mCode == I_ELEM || o->mCode == R_ELEM)) {
+    o->mRun = o->mCode == I_ELEM ? I_CALLK : R_CALLK;
+    return true;
+  }
   switch (o->mCode) {
     case I_ELEM:
-      o->mRun = !user ? (type == VAR_INT ? I_ELEM_SYS : I_ELEM_SYSR) : type == VAR_INT ? I_ELEM_INT : I_ELEM_REAL;
+      o->mRun = !user ? (type == VAR_INT ? (IsCallValueVariable(v) ? I_ELEM_CALL : I_ELEM_SYS) : I_ELEM_SYSR)
+                      : type == VAR_INT ? I_ELEM_INT : I_ELEM_REAL;
       return user ? type != VAR_STRING : true;
     case R_ELEM:
-      o->mRun = !user ? (type == VAR_INT ? R_ELEM_SYS : R_ELEM_SYSR) : type == VAR_INT ? R_ELEM_INT : R_ELEM_REAL;
+      o->mRun = !user ? (type == VAR_INT ? (IsCallValueVariable(v) ? R_ELEM_CALL : R_ELEM_SYS) : R_ELEM_SYSR)
+                      : type == VAR_INT ? R_ELEM_INT : R_ELEM_REAL;
       return user ? type != VAR_STRING : true;
     case T_ELEM:
       o->mRun = T_ELEM_TEXT;
@@ -811,6 +884,8 @@ void PlaceOps(FusedOp* ops, size_t count, const char* texts) {
   for (size_t k = 0; k < count; k++)
     if (ops[k].mCode == T_LIT || (ops[k].mCode == F_ARG_T && (ops[k].mFlags & FUSED_CONST_OPERAND)))
       ops[k].mSlot = const_cast<char*>(texts + ops[k].mValue);
+    else if ((ops[k].mCode == F_CALL || ops[k].mCode == F_RETURN) && (ops[k].mFlags & FUSED_PLANNED))
+      ops[k].mRightSlot = const_cast<char*>(texts + ops[k].mStride);
 }
 
 }  // namespace

@@ -27,8 +27,10 @@ enum : uint16_t {
   CVT_RI,
   // An element: mCount subscripts (integers) popped from the value stack, the element pushed
   // in the lane of the access (compiled: I_ELEM, R_ELEM, T_ELEM).
-  I_ELEM, I_ELEM_INT, I_ELEM_REAL, I_ELEM_SYS, I_ELEM_SYSR,
-  R_ELEM, R_ELEM_INT, R_ELEM_REAL, R_ELEM_SYS, R_ELEM_SYSR,
+  // (A call value, 50, 53, 54 or 57, is read from the frame in place; by a literal subscript
+  // found inside its sizes, at the element in mEnd.)
+  I_ELEM, I_ELEM_INT, I_ELEM_REAL, I_ELEM_SYS, I_ELEM_SYSR, I_ELEM_CALL, I_CALLK,
+  R_ELEM, R_ELEM_INT, R_ELEM_REAL, R_ELEM_SYS, R_ELEM_SYSR, R_ELEM_CALL, R_CALLK,
   T_ELEM, T_ELEM_TEXT,
   // Texts: a literal, a text variable (compiled T_VAR), a number as text, two texts joined,
   // two texts compared (an integer 1 or 0), and a number where a text result has none.
@@ -40,11 +42,11 @@ enum : uint16_t {
   // Commands: the checks an if or an else-if makes before it evaluates (ahead of a condition
   // that writes the subscript list; otherwise the end makes them), their ends; else, end-if
   // and loop end; a handler that evaluates nothing (an else-if without records, a resolved
-  // jump); the decoding of a call's or a return's arguments (begun, then an integer, a text or
-  // a code parameter at position mCount, checked by the check kind in mRight) and the
-  // command's own work.
-  F_IF_ENTER, F_IF, F_ELSE_IF_ENTER, F_ELSE_IF, F_ELSE, F_END_IF, F_LOOP_END, F_FLOW, F_DECODE, F_ARG_I, F_ARG_T,
-  F_ARG_C, F_CALL, F_RETURN,
+  // jump); the decoding of a call's or a return's arguments (an integer, a text or a code
+  // parameter at position mCount, checked by the check kind in mRight) and the command's own
+  // work.
+  F_IF_ENTER, F_IF, F_ELSE_IF_ENTER, F_ELSE_IF, F_ELSE, F_END_IF, F_LOOP_END, F_FLOW, F_ARG_I, F_ARG_T, F_ARG_C,
+  F_CALL, F_RETURN,
   // The end of an argument program: its result.
   P_INT, P_REAL, P_TEXT,
   // Binary operators, at I_BIN (or R_BIN) + FORM_COUNT * operator + form.
@@ -70,10 +72,13 @@ enum : uint8_t { REF_ELEMENT_ZERO, REF_ELEMENT_READ, REF_ELEMENT_TARGET };
 // Limits of compiled expressions; longer ones keep the byte walk.
 constexpr int FUSED_STACK = 64;         // integers and reals at once
 constexpr int FUSED_TEXT_STACK = 8;     // texts at once
+constexpr int FUSED_DECODED_ARGS = 24;  // argument records of a fused call or return
 
 // Op flags: the operand is the literal in mValue (a subscript, a stored value) or the text in
-// mSlot, not a value on a stack; a decoded argument is the first its decode fills.
-constexpr uint8_t FUSED_CONST_OPERAND = 1, FUSED_FIRST_ARGUMENT = 2;
+// mSlot, not a value on a stack; a call or return has its values' places (mCount values, a
+// (from, position) byte pair each at mRightSlot) and its label (mTarget) worked out; a call
+// gives only its label.
+constexpr uint8_t FUSED_CONST_OPERAND = 1, FUSED_PLANNED = 4, FUSED_ONLY_LABEL = 8;
 
 // Looks the ops of `c` up for the current variable shapes (fused_build.cpp), giving each op the
 // label of its run code in `labels`.

@@ -133,6 +133,7 @@ int BadKind() {
 }
 
 int Decode(int code, bool callVariant) {
+  WritePendingSlots();
   ClearParamSlots();
   uint8_t count;
   CommandArgument* args = CurrentArguments(&count);
@@ -282,6 +283,51 @@ CommandArgument* CurrentArguments(uint8_t* count) {
   }
   *count = task->mArgCounts[i];
   return task->mArgRecords[i];
+}
+
+bool g_SlotsPending;
+bool g_PendingCommand;
+const CommandArgument* g_PendingRecords;
+uint8_t g_PendingRecordCount;
+const CommandArgument* g_PendingRecord[MAX_COMMAND_ARGS + 1];
+const uint8_t* g_PendingCode[MAX_COMMAND_ARGS + 1];
+const char* g_PendingText[MAX_COMMAND_ARGS + 1];
+uint32_t g_PendingTextLength[MAX_COMMAND_ARGS + 1];
+int g_PendingTop;
+
+void WritePendingSlots() {
+  if (!g_SlotsPending) return;
+  g_SlotsPending = false;
+  for (int p = 1; p <= g_PendingTop; p++) {
+    if (const CommandArgument* a = g_PendingRecord[p]) {
+      g_ArgParamId[p] = a->mParamId;
+      g_ArgKind[p] = a->mKind;
+      g_ArgOperator[p] = a->mOperator;
+      g_ArgExprLength[p] = a->mExprLength;
+      g_ArgExprOffset[p] = a->mExprOffset;
+      g_ArgCode[p] = g_PendingCode[p];
+      g_PendingRecord[p] = nullptr;
+    }
+    if (const char* text = g_PendingText[p]) {
+      // As the text evaluator copies a result: cut to fit.
+      size_t n = FittingLength(text, g_PendingTextLength[p], TEXT_VALUE_BYTES - 1);
+      memcpy(g_ArgString[p], text, n);
+      g_ArgString[p][n] = 0;
+      g_PendingText[p] = nullptr;
+    }
+  }
+  g_PendingTop = 0;
+  // The table of positions is the last decode's alone. A decode that was left to its handler
+  // part of the way has noted no command: the handler's own decode sets the table.
+  if (!g_PendingCommand) return;
+  g_PendingCommand = false;
+  ClearParamSlots();
+  for (int p = 1; p <= g_PendingRecordCount; p++) {
+    uint8_t id = g_PendingRecords[p - 1].mParamId;
+    g_GivenParamIds[g_GivenParamCount++] = id;
+    g_ParamSlot[id] = (uint8_t)p;
+  }
+  g_CurrentArgCount = g_PendingRecordCount;
 }
 
 int DecodeCommandArguments(int code) { return Decode(code, false); }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "script/task.h"
+
 constexpr int32_t MSG_NOT_WRITABLE = 101150;     // fatal, located: assignment to a read-only number
 constexpr int32_t MSG_NO_DROPPED_FILE = 107010;  // fatal, located: dropped file past the count
 
@@ -11,3 +13,22 @@ constexpr int32_t MSG_NO_DROPPED_FILE = 107010;  // fatal, located: dropped file
 // takes only a negative value (any other stores 0), a key that is down only a positive one.
 // A script can so lengthen or shorten a press or a release but never turn one into the other.
 void StoreSystemValue(int32_t slot, int64_t value);
+
+// The integer call values of the running task's innermost frame: variable 50 (argument k), 53
+// (k 0 the argument count, else whether argument k was given), 54 (return value k), 57 (k 0 the
+// return count, else whether return value k was given); 0 for a k above the count. Also read
+// in place by fused code.
+inline bool IsCallValueVariable(int32_t v) { return v == 50 || v == 53 || v == 54 || v == 57; }
+inline int64_t CallFrameValue(int32_t v, int32_t k) {
+  const ScriptTask* task = g_CurrentTask;
+  const CallFrame* f = task ? task->mFrames[task->mCallDepth] : nullptr;
+  if (!f) return 0;
+  uint8_t count = v == 50 || v == 53 ? f->mArgCount : f->mReturnCount;
+  bool inside = k >= 1 && k < CALL_VALUE_SLOTS && k <= count;
+  switch (v) {
+    case 50: return inside ? f->mIntArgs[k] : 0;
+    case 53: return k == 0 ? f->mArgCount : inside ? f->mArgGiven[k] : 0;
+    case 54: return inside ? f->mIntReturns[k] : 0;
+    default: return k == 0 ? f->mReturnCount : inside ? f->mReturnGiven[k] : 0;
+  }
+}

@@ -137,6 +137,35 @@ inline void FillArgumentSlot(int p, const CommandArgument& a) {
 }
 bool ArgumentCheckPasses(uint8_t kind, int64_t value);
 const uint8_t* ArgumentCode(const CommandArgument& a);
+
+// Decoding noted but not written. Fused code writes the values of a decode (integers, texts
+// that are not literals, references) as decoding does, and notes the rest: the records of the
+// command last decoded, and per position its record, its code pointer and its literal text.
+// WritePendingSlots writes what was noted, so the slots hold exactly what decoding would have
+// left; it runs before any handler (DecodeCommandArguments makes sure) and wherever fused code
+// leaves its loop.
+extern bool g_SlotsPending;
+extern bool g_PendingCommand;   // a whole command's decode was noted
+extern const CommandArgument* g_PendingRecords;
+extern uint8_t g_PendingRecordCount;
+extern const CommandArgument* g_PendingRecord[MAX_COMMAND_ARGS + 1];
+extern const uint8_t* g_PendingCode[MAX_COMMAND_ARGS + 1];
+extern const char* g_PendingText[MAX_COMMAND_ARGS + 1];
+extern uint32_t g_PendingTextLength[MAX_COMMAND_ARGS + 1];
+extern int g_PendingTop;   // the highest position noted
+inline void NoteDecodedCommand(const CommandArgument* records, uint8_t count) {
+  g_SlotsPending = true;
+  g_PendingCommand = true;
+  g_PendingRecords = records;
+  g_PendingRecordCount = count;
+}
+inline void NoteDecodedRecord(int p, const CommandArgument* record, const uint8_t* code) {
+  g_SlotsPending = true;
+  g_PendingRecord[p] = record;
+  g_PendingCode[p] = code;
+  if (p > g_PendingTop) g_PendingTop = p;
+}
+void WritePendingSlots();
 int CmdReserved0();
 
 // The expression of an argument record of the current task: false (after a message) when the
