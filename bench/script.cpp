@@ -1,6 +1,8 @@
 // Script speed: commands per second of a loop of 1,000,000 passes over integer arithmetic with a
 // conditional, and over text concatenation; the heap must not grow per evaluated expression.
-// The arithmetic loop is also run beside the same loop in Lua 5.4 through its C API.
+// Each common shape of a script loop (integers, the loop counter, arrays, reals, calls, texts)
+// runs beside the same loop in Lua 5.4 through its C API, and a frame of 1,000 to 3,000 tasks
+// beside Lua resuming as many coroutines; x_lua is our time over Lua's in the same run.
 #include <lua5.4/lauxlib.h>
 #include <lua5.4/lua.h>
 #include <lua5.4/lualib.h>

@@ -77,6 +77,18 @@ int ReportNoStackMemory() {
   return -1;
 }
 
+int MakeCallFrame(ScriptTask* task) {
+  int depth = task->mCallDepth;
+  if (depth >= MAX_OPEN_LEVELS) return TooDeep(CMD_CALL);
+  return EnsureRecord(&task->mFrames[depth + 1]) ? 0 : -1;
+}
+
+int ReturnFromDepthZero(ScriptTask* task) {
+  if (task->mIsMain) return Structure(CMD_RETURN, CMD_RETURN, CMD_CALL);
+  EndTaskNode(g_CurrentTaskNode);
+  return -1;
+}
+
 bool CopyFrameString(char** slot, size_t* capacity, const char* text) {
   size_t length = text ? strlen(text) : 0;
   if (!*slot || *capacity < length + 1) {

@@ -27,6 +27,12 @@ int ReportNoStackMemory();
 // Grows (never shrinks) an owned text buffer to hold `text`; a missing text empties it. false
 // after 100010.
 bool CopyFrameString(char** slot, size_t* capacity, const char* text);
+// The frame of the call depth after the task's: refused at the 64th level (101600), else made
+// when missing. 0, or -1 after a message.
+int MakeCallFrame(ScriptTask* task);
+// A return with no call to return from: the main task's is refused (101300), any other task
+// ends. -1.
+int ReturnFromDepthZero(ScriptTask* task);
 
 // A stack record that is made, zero-filled, when missing; false after 100010.
 template <typename T>
@@ -99,9 +105,9 @@ inline FrameValue DecodedFrameValue(int intId, int realId, int textId) {
 template <typename From>
 inline int FillCallFrame(ScriptTask* task, int values, bool onlyLabel, From from) {
   int depth = task->mCallDepth;
-  if (depth >= FLOW_MAX_LEVELS) return ReportTooDeep(FLOW_CALL);
-  if (!EnsureRecord(&task->mFrames[depth + 1])) return -1;
-  CallFrame* frame = task->mFrames[depth + 1];
+  CallFrame* frame = depth < FLOW_MAX_LEVELS ? task->mFrames[depth + 1] : nullptr;
+  if (!frame && MakeCallFrame(task) != 0) return -1;
+  frame = task->mFrames[depth + 1];
   frame->mArgCount = (uint8_t)values;
   if (onlyLabel) return 0;
   for (int k = 1; k <= values; k++)
@@ -157,11 +163,7 @@ inline int CallDecoded(int32_t namedLabel) {
 // `fill`).
 template <typename From>
 inline int ReturnWithValues(ScriptTask* task, int values, bool fill, From from) {
-  if (task->mCallDepth == 0) {
-    if (task->mIsMain) return ReportStructure(FLOW_RETURN, FLOW_RETURN, FLOW_CALL);
-    EndTaskNode(g_CurrentTaskNode);
-    return -1;
-  }
+  if (task->mCallDepth == 0) return ReturnFromDepthZero(task);
   CallFrame* frame = task->mFrames[task->mCallDepth - 1];
   frame->mReturnCount = (uint8_t)values;
   if (fill)

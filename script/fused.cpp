@@ -141,6 +141,8 @@ int Interpret(ScriptTask* task, FusedCommand* program, uint32_t* steps, FusedRes
     kCode[I_ELEM_CALL] = &&i_elem_call;
     kCode[R_ELEM_CALL] = &&r_elem_call;
     kCode[I_CALLK] = &&i_callk;
+    kCode[I_CALLK_ARG] = &&i_callk_arg;
+    kCode[I_CALLK_RETURN] = &&i_callk_return;
     kCode[R_CALLK] = &&r_callk;
     kCode[R_ELEM_INT] = &&r_elem_int;
     kCode[R_ELEM_REAL] = &&r_elem_real;
@@ -168,6 +170,7 @@ int Interpret(ScriptTask* task, FusedCommand* program, uint32_t* steps, FusedRes
     kCode[F_LOOP_END] = &&f_loop_end;
     kCode[F_FLOW] = &&f_flow;
     kCode[F_ARG_I] = &&f_arg_i;
+    kCode[F_ARG_IV] = &&f_arg_iv;
     kCode[F_ARG_T] = &&f_arg_t;
     kCode[F_ARG_C] = &&f_arg_c;
     kCode[F_CALL] = &&f_decoded;
@@ -392,6 +395,18 @@ i_callk:
   *sp++ = tos;
   tos = CallFrameValue(o->mVariable, o->mEnd);
   KIVOR_NEXT;
+i_callk_arg:
+  g_Subscripts[0] = o->mValue;
+  g_ElementRead = o->mEnd;
+  *sp++ = tos;
+  tos = CallFrameValueIn<50>(InnermostFrame(), o->mEnd);
+  KIVOR_NEXT;
+i_callk_return:
+  g_Subscripts[0] = o->mValue;
+  g_ElementRead = o->mEnd;
+  *sp++ = tos;
+  tos = CallFrameValueIn<54>(InnermostFrame(), o->mEnd);
+  KIVOR_NEXT;
 r_callk:
   g_Subscripts[0] = o->mValue;
   g_ElementRead = o->mEnd;
@@ -508,28 +523,32 @@ t_none_r:
 #undef KIVOR_FORMS
 
   // Assignments: the operator table's arithmetic on the scalar or the g_TargetElement element.
-#define KIVOR_STORES(name, code)                                         \
-  s_int_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot), tos);   \
-  goto stored;                                                           \
-  s_int_e_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot) + g_TargetElement, tos); \
-  goto stored;                                                           \
-  s_real_##name : RealAssign<code>(static_cast<double*>(o->mSlot), RealBits(tos)); \
-  goto stored;                                                           \
+// Each store ends its command and dispatches the next itself.
+#define KIVOR_STORED()         \
+  do {                         \
+    KIVOR_END_EVALUATION();    \
+    KIVOR_GO_ON(i + 1);        \
+  } while (0)
+#define KIVOR_STORES(name, code)                                                             \
+  s_int_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot), tos);                       \
+  KIVOR_STORED();                                                                            \
+  s_int_e_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot) + g_TargetElement, tos);   \
+  KIVOR_STORED();                                                                            \
+  s_real_##name : RealAssign<code>(static_cast<double*>(o->mSlot), RealBits(tos));            \
+  KIVOR_STORED();                                                                            \
   s_real_e_##name : RealAssign<code>(static_cast<double*>(o->mSlot) + g_TargetElement, RealBits(tos)); \
-  goto stored;                                                           \
-  s_intk_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot), o->mValue); \
-  goto stored;                                                           \
+  KIVOR_STORED();                                                                            \
+  s_intk_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot), o->mValue);                \
+  KIVOR_STORED();                                                                            \
   s_intk_e_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot) + g_TargetElement, o->mValue); \
-  goto stored;                                                           \
-  s_realk_##name : RealAssign<code>(static_cast<double*>(o->mSlot), RealBits(o->mValue)); \
-  goto stored;                                                           \
+  KIVOR_STORED();                                                                            \
+  s_realk_##name : RealAssign<code>(static_cast<double*>(o->mSlot), RealBits(o->mValue));     \
+  KIVOR_STORED();                                                                            \
   s_realk_e_##name : RealAssign<code>(static_cast<double*>(o->mSlot) + g_TargetElement, RealBits(o->mValue)); \
-  goto stored;
+  KIVOR_STORED();
   KIVOR_ASSIGN_OPERATORS(KIVOR_STORES)
 #undef KIVOR_STORES
-stored:
-  KIVOR_END_EVALUATION();
-  KIVOR_GO_ON(i + 1);
+#undef KIVOR_STORED
 s_text: {
   // As the assignment command stores a text: '=' the value cut to a text value; '+=' the
   // element's text, then as much of the value as still fits.
@@ -580,23 +599,23 @@ f_else_if:
   KIVOR_END_EVALUATION();
   task->mCommandIndex = i + 1;
   yield = ElseIfDecided(task, task->mArgRecords[i], task->mArgCounts[i], tos != 0);
-  goto stepped;
-
-  // Else, end-if and loop end: the handlers' own steps.
-f_else:
-  task->mCommandIndex = i + 1;
-  yield = ElseStep(task);
-  goto stepped;
-f_end_if:
-  task->mCommandIndex = i + 1;
-  yield = EndIfStep(task);
-  goto stepped;
-f_loop_end:
-  task->mCommandIndex = i + 1;
-  yield = LoopEndStep(task);
-stepped:
   if (yield == 0) KIVOR_GO_ON(task->mCommandIndex);
   goto handled;
+
+  // Else, end-if and loop end: the handlers' own steps.
+#define KIVOR_STEP(step)                                    \
+  do {                                                      \
+    task->mCommandIndex = i + 1;                            \
+    if ((yield = step(task)) == 0) KIVOR_GO_ON(task->mCommandIndex); \
+    goto handled;                                           \
+  } while (0)
+f_else:
+  KIVOR_STEP(ElseStep);
+f_end_if:
+  KIVOR_STEP(EndIfStep);
+f_loop_end:
+  KIVOR_STEP(LoopEndStep);
+#undef KIVOR_STEP
 
   // A handler that evaluates nothing and changes no variable: called in the loop.
 f_flow:
@@ -609,7 +628,7 @@ f_flow:
   // passed its check (a value that fails is the handler's to report, having decoded what it
   // decodes before it), written where decoding writes values, the rest noted; then the
   // command's own work, from the values' places worked out when the file was fused.
-#define KIVOR_NOTE_RECORD(code) NoteDecodedRecord(o->mCount, &task->mArgRecords[i][o->mCount - 1], code)
+#define KIVOR_NOTE_RECORD(code) NoteDecodedRecord(o->mCount, static_cast<const CommandArgument*>(o->mRightSlot), code)
 #define KIVOR_KEEP_REFERENCES()                     \
   do {                                              \
     g_ArgReference[o->mCount] = g_RefVariable;      \
@@ -624,6 +643,15 @@ f_arg_i:
   KIVOR_KEEP_REFERENCES();
   tos = *--sp;
   KIVOR_NEXT;
+f_arg_iv: {
+  int64_t value = *static_cast<const int64_t*>(o->mSlot);
+  if (o->mRight && !ArgumentCheckPasses((uint8_t)o->mRight, value)) goto generic;
+  KIVOR_END_EVALUATION();
+  KIVOR_NOTE_RECORD(nullptr);
+  g_ArgInteger[o->mCount] = value;
+  KIVOR_KEEP_REFERENCES();
+  KIVOR_NEXT;
+}
 f_arg_t: {
   char* slot = g_ArgString[o->mCount];
   if (!slot || (o->mRight && !ArgumentCheckPasses((uint8_t)o->mRight, g_ArgInteger[o->mCount]))) goto generic;
@@ -649,18 +677,18 @@ f_arg_t: {
 }
 f_arg_c:
   if (o->mRight && !ArgumentCheckPasses((uint8_t)o->mRight, g_ArgInteger[o->mCount])) goto generic;
-  KIVOR_NOTE_RECORD(ArgumentCode(task->mArgRecords[i][o->mCount - 1]));
+  KIVOR_NOTE_RECORD(ArgumentCode(*static_cast<const CommandArgument*>(o->mRightSlot)));
   KIVOR_NEXT;
 #undef KIVOR_KEEP_REFERENCES
 #undef KIVOR_NOTE_RECORD
 f_decoded:
-  NoteDecodedCommand(task->mArgRecords[i], task->mArgCounts[i]);
+  NoteDecodedCommand(static_cast<const CommandArgument*>(o->mSlot), (uint8_t)o->mEnd);
   task->mCommandIndex = i + 1;
   if (o->mFlags & FUSED_PLANNED) {
     // Value k from its place in the plan: the integer or text the decode kept there, or the
     // real parameter's expression.
     const uint8_t* plan = static_cast<const uint8_t*>(o->mRightSlot);
-    const CommandArgument* records = task->mArgRecords[i];
+    const CommandArgument* records = static_cast<const CommandArgument*>(o->mSlot);
     auto from = [plan, records](int k) {
       uint8_t at = plan[2 * k - 1];
       switch (plan[2 * k - 2]) {
@@ -671,11 +699,20 @@ f_decoded:
         default: return FrameValue{FRAME_VALUE_NONE, 0, nullptr, 0, nullptr};
       }
     };
+    // Integers only (the common case): the same frame work with the value kind known here.
+    auto integer = [plan](int k) {
+      return FrameValue{FRAME_VALUE_INT, g_ArgInteger[plan[2 * k - 1]], nullptr, 0, nullptr};
+    };
+    bool integers = o->mFlags & FUSED_INT_VALUES;
     if (o->mRun == F_CALL) {
-      yield = FillCallFrame(task, o->mCount, o->mFlags & FUSED_ONLY_LABEL, from);
+      bool onlyLabel = o->mFlags & FUSED_ONLY_LABEL;
+      yield = integers ? FillCallFrame(task, o->mCount, onlyLabel, integer)
+                       : FillCallFrame(task, o->mCount, onlyLabel, from);
       if (yield == 0) yield = EnterCall(task, o->mTarget);
     } else {
-      yield = ReturnWithValues(task, o->mCount, task->mArgCounts[i] > 0, from);
+      bool fill = o->mEnd > 0;
+      yield = integers ? ReturnWithValues(task, o->mCount, fill, integer)
+                       : ReturnWithValues(task, o->mCount, fill, from);
     }
   } else {
     WritePendingSlots();

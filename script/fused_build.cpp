@@ -607,7 +607,15 @@ bool FuseDecodedCommand(Builder* b, const ScriptFileRecord* file, int32_t i, int
     size_t first = b->OpCount();
     if (type == VALUE_INTEGER) {
       if (!IntegerValue(b, file, a)) return false;
+      // An integer variable alone is read by the op itself.
+      int64_t unused;
+      uint16_t variable = b->OpCount() == first + 1 ? b->OpAt(first)->mVariable : 0;
+      bool alone = b->TakeLiteralSince(first, I_VAR, &unused);
       keep = b->Add(F_ARG_I);
+      if (alone) {
+        keep->mFlags = FUSED_VAR_OPERAND;
+        keep->mVariable = variable;
+      }
       b->EndEvaluation(keep);
     } else if (type == VALUE_STRING) {
       if (!TextValue(b, file, a, code == CMD_CALL ? 3 : a.mKind)) return false;
@@ -634,10 +642,13 @@ bool FuseDecodedCommand(Builder* b, const ScriptFileRecord* file, int32_t i, int
     }
     keep->mCount = p;
     keep->mRight = def.mCheckKinds[a.mParamId];
+    keep->mRightSlot = const_cast<CommandArgument*>(&a);
   }
   FusedOp* op = b->Add(code == CMD_CALL ? F_CALL : F_RETURN);
   op->mValue = code;
   op->mTarget = namedLabel;
+  op->mSlot = const_cast<CommandArgument*>(args);
+  op->mEnd = count;
   // The static plan: the values' places, the call's label and whether it gives only that.
   int values = file->mCallCounts[i] > FLOW_MAX_VALUES ? FLOW_MAX_VALUES : file->mCallCounts[i];
   std::string plan;
@@ -655,6 +666,9 @@ bool FuseDecodedCommand(Builder* b, const ScriptFileRecord* file, int32_t i, int
   }
   if (planned) {
     op->mFlags |= FUSED_PLANNED;
+    bool integers = true;
+    for (size_t k = 0; k < plan.size(); k += 2) integers = integers && plan[k] == (char)FRAME_VALUE_INT;
+    if (integers) op->mFlags |= FUSED_INT_VALUES;
     op->mCount = (uint8_t)values;
     op->mStride = b->AddText(plan);
   } else {
@@ -775,7 +789,7 @@ bool ResolveElement(FusedOp* o, bool target) {
     o->mEnd = (int32_t)element;
   }
   if (known && (o->mCode == I_ELEM || o->mCode == R_ELEM)) {
-    o->mRun = o->mCode == I_ELEM ? I_CALLK : R_CALLK;
+    o->mRun = o->mCode == R_ELEM ? R_CALLK : v == 50 ? I_CALLK_ARG : v == 54 ? I_CALLK_RETURN : I_CALLK;
     return true;
   }
   switch (o->mCode) {
@@ -834,6 +848,10 @@ bool ResolveOp(FusedOp* o) {
       o->mSlot = var->mTexts;
       return true;
     }
+    case F_ARG_I:
+      if (!(o->mFlags & FUSED_VAR_OPERAND)) return true;
+      o->mRun = F_ARG_IV;
+      return (o->mSlot = PlainInts(o->mVariable)) != nullptr;
     case S_TEXT:
     case S_TEXT_E: {
       VarRecord* var = GetVariable(o->mVariable);

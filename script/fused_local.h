@@ -29,7 +29,7 @@ enum : uint16_t {
   // in the lane of the access (compiled: I_ELEM, R_ELEM, T_ELEM).
   // (A call value, 50, 53, 54 or 57, is read from the frame in place; by a literal subscript
   // found inside its sizes, at the element in mEnd.)
-  I_ELEM, I_ELEM_INT, I_ELEM_REAL, I_ELEM_SYS, I_ELEM_SYSR, I_ELEM_CALL, I_CALLK,
+  I_ELEM, I_ELEM_INT, I_ELEM_REAL, I_ELEM_SYS, I_ELEM_SYSR, I_ELEM_CALL, I_CALLK, I_CALLK_ARG, I_CALLK_RETURN,
   R_ELEM, R_ELEM_INT, R_ELEM_REAL, R_ELEM_SYS, R_ELEM_SYSR, R_ELEM_CALL, R_CALLK,
   T_ELEM, T_ELEM_TEXT,
   // Texts: a literal, a text variable (compiled T_VAR), a number as text, two texts joined,
@@ -42,11 +42,12 @@ enum : uint16_t {
   // Commands: the checks an if or an else-if makes before it evaluates (ahead of a condition
   // that writes the subscript list; otherwise the end makes them), their ends; else, end-if
   // and loop end; a handler that evaluates nothing (an else-if without records, a resolved
-  // jump); the decoding of a call's or a return's arguments (an integer, a text or a code
+  // jump); the decoding of a call's or a return's arguments (an integer, one that is an
+  // integer variable's value (compiled F_ARG_I with FUSED_VAR_OPERAND), a text or a code
   // parameter at position mCount, checked by the check kind in mRight) and the command's own
   // work.
-  F_IF_ENTER, F_IF, F_ELSE_IF_ENTER, F_ELSE_IF, F_ELSE, F_END_IF, F_LOOP_END, F_FLOW, F_ARG_I, F_ARG_T, F_ARG_C,
-  F_CALL, F_RETURN,
+  F_IF_ENTER, F_IF, F_ELSE_IF_ENTER, F_ELSE_IF, F_ELSE, F_END_IF, F_LOOP_END, F_FLOW, F_ARG_I, F_ARG_IV, F_ARG_T,
+  F_ARG_C, F_CALL, F_RETURN,
   // The end of an argument program: its result.
   P_INT, P_REAL, P_TEXT,
   // Binary operators, at I_BIN (or R_BIN) + FORM_COUNT * operator + form.
@@ -78,7 +79,8 @@ constexpr int FUSED_DECODED_ARGS = 24;  // argument records of a fused call or r
 // mSlot, not a value on a stack; a call or return has its values' places (mCount values, a
 // (from, position) byte pair each at mRightSlot) and its label (mTarget) worked out; a call
 // gives only its label.
-constexpr uint8_t FUSED_CONST_OPERAND = 1, FUSED_PLANNED = 4, FUSED_ONLY_LABEL = 8;
+constexpr uint8_t FUSED_CONST_OPERAND = 1, FUSED_VAR_OPERAND = 2, FUSED_PLANNED = 4, FUSED_ONLY_LABEL = 8,
+                  FUSED_INT_VALUES = 16;   // a planned call's or return's values are all integers
 
 // Looks the ops of `c` up for the current variable shapes (fused_build.cpp), giving each op the
 // label of its run code in `labels`.

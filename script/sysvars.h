@@ -19,16 +19,26 @@ void StoreSystemValue(int32_t slot, int64_t value);
 // return count, else whether return value k was given); 0 for a k above the count. Also read
 // in place by fused code.
 inline bool IsCallValueVariable(int32_t v) { return v == 50 || v == 53 || v == 54 || v == 57; }
-inline int64_t CallFrameValue(int32_t v, int32_t k) {
+inline const CallFrame* InnermostFrame() {
   const ScriptTask* task = g_CurrentTask;
-  const CallFrame* f = task ? task->mFrames[task->mCallDepth] : nullptr;
+  return task ? task->mFrames[task->mCallDepth] : nullptr;
+}
+template <int V>
+inline int64_t CallFrameValueIn(const CallFrame* f, int32_t k) {
   if (!f) return 0;
-  uint8_t count = v == 50 || v == 53 ? f->mArgCount : f->mReturnCount;
+  uint8_t count = V == 50 || V == 53 ? f->mArgCount : f->mReturnCount;
   bool inside = k >= 1 && k < CALL_VALUE_SLOTS && k <= count;
+  if constexpr (V == 50) return inside ? f->mIntArgs[k] : 0;
+  else if constexpr (V == 53) return k == 0 ? f->mArgCount : inside ? f->mArgGiven[k] : 0;
+  else if constexpr (V == 54) return inside ? f->mIntReturns[k] : 0;
+  else return k == 0 ? f->mReturnCount : inside ? f->mReturnGiven[k] : 0;
+}
+inline int64_t CallFrameValue(int32_t v, int32_t k) {
+  const CallFrame* f = InnermostFrame();
   switch (v) {
-    case 50: return inside ? f->mIntArgs[k] : 0;
-    case 53: return k == 0 ? f->mArgCount : inside ? f->mArgGiven[k] : 0;
-    case 54: return inside ? f->mIntReturns[k] : 0;
-    default: return k == 0 ? f->mReturnCount : inside ? f->mReturnGiven[k] : 0;
+    case 50: return CallFrameValueIn<50>(f, k);
+    case 53: return CallFrameValueIn<53>(f, k);
+    case 54: return CallFrameValueIn<54>(f, k);
+    default: return CallFrameValueIn<57>(f, k);
   }
 }
