@@ -96,6 +96,26 @@ double MedianOf(std::vector<double> v) {
   return v.empty() ? 0.0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
+// CPU time in ms since `start`.
+double MsSince(std::clock_t start) { return 1000.0 * (double)(std::clock() - start) / CLOCKS_PER_SEC; }
+
+// Our time and Lua's, taken in turn within each iteration so both see the same machine load;
+// reported as medians, with x_lua the median of the per-iteration ratios.
+struct SameRun {
+  std::vector<double> ours, theirs, ratios;
+  void Add(double kivor, double lua) {
+    ours.push_back(kivor);
+    theirs.push_back(lua);
+    ratios.push_back(kivor / lua);
+  }
+  void Report(benchmark::State& state, const char* oursName, const char* luaName) const {
+    if (g_QuitFlag) state.SkipWithError(LastErrorDialogText());
+    state.counters[oursName] = MedianOf(ours);
+    state.counters[luaName] = MedianOf(theirs);
+    state.counters["x_lua"] = MedianOf(ratios);
+  }
+};
+
 // One script pass runs the whole loop: 1,000,000 passes of `perPass` commands.
 void RunLoop(benchmark::State& state, const char* listing, int perPass) {
   if (!BootListing(listing)) {
@@ -154,7 +174,7 @@ double RunLua(lua_State* lua, const char* function) {
   lua_call(lua, 0, 1);
   benchmark::DoNotOptimize(lua_tointeger(lua, -1));
   lua_pop(lua, 1);
-  return 1000.0 * (double)(std::clock() - start) / CLOCKS_PER_SEC;
+  return MsSince(start);
 }
 
 void BM_ArithmeticLoopLua(benchmark::State& state) {
@@ -178,7 +198,7 @@ void BM_ArithmeticLoopVsLua(benchmark::State& state) {
     std::clock_t start = std::clock();
     g_ScriptPassCounter++;
     RunScriptTasks();
-    ours += 1000.0 * (double)(std::clock() - start) / CLOCKS_PER_SEC;
+    ours += MsSince(start);
     locals += RunLua(lua, "with_locals");
     globals += RunLua(lua, "with_globals");
   }
@@ -422,21 +442,15 @@ void BM_ShapeVsLua(benchmark::State& state) {
   if (!BootListing(shape.listing)) return state.SkipWithError("the listing did not boot");
   g_ScriptPassCounter++;
   RunScriptTasks();
-  std::vector<double> ratios, ours, theirs;
+  SameRun run;
   for (auto _ : state) {
     std::clock_t start = std::clock();
     g_ScriptPassCounter++;
     RunScriptTasks();
-    double kivor = 1000.0 * (double)(std::clock() - start) / CLOCKS_PER_SEC;
-    double lua_ms = RunLua(lua, "run");
-    ours.push_back(kivor);
-    theirs.push_back(lua_ms);
-    ratios.push_back(kivor / lua_ms);
+    double kivor = MsSince(start);
+    run.Add(kivor, RunLua(lua, "run"));
   }
-  if (g_QuitFlag) state.SkipWithError(LastErrorDialogText());
-  state.counters["kivor_ms"] = MedianOf(ours);
-  state.counters["lua_ms"] = MedianOf(theirs);
-  state.counters["x_lua"] = MedianOf(ratios);
+  run.Report(state, "kivor_ms", "lua_ms");
   lua_close(lua);
 }
 
@@ -477,29 +491,23 @@ void BM_TaskPassVsLua(benchmark::State& state) {
   }
   // Variable 1001 is `turns`, which every task raises in each of its turns.
   int64_t turnsBefore = ReadIntElement(1001, 0);
-  std::vector<double> ratios, ours, theirs;
+  SameRun run;
   for (auto _ : state) {
     std::clock_t start = std::clock();
     for (int frame = 0; frame < 20; frame++) {
       g_ScriptPassCounter++;
       RunScriptTasks();
     }
-    double kivor = 1000.0 * (double)(std::clock() - start) / CLOCKS_PER_SEC / 20;
+    double kivor = MsSince(start) / 20;
     start = std::clock();
     for (int frame = 0; frame < 20; frame++) {
       lua_getglobal(lua, "frame");
       lua_call(lua, 0, 1);
       lua_pop(lua, 1);
     }
-    double coroutines = 1000.0 * (double)(std::clock() - start) / CLOCKS_PER_SEC / 20;
-    ours.push_back(kivor);
-    theirs.push_back(coroutines);
-    ratios.push_back(kivor / coroutines);
+    run.Add(kivor, MsSince(start) / 20);
   }
-  if (g_QuitFlag) state.SkipWithError(LastErrorDialogText());
-  state.counters["ms_per_frame"] = MedianOf(ours);
-  state.counters["lua_ms_per_frame"] = MedianOf(theirs);
-  state.counters["x_lua"] = MedianOf(ratios);
+  run.Report(state, "ms_per_frame", "lua_ms_per_frame");
   state.counters["turns_per_frame"] = (double)(ReadIntElement(1001, 0) - turnsBefore) / (20.0 * (double)state.iterations());
   lua_close(lua);
 }

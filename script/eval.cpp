@@ -497,16 +497,11 @@ int RunExpression(const uint8_t* expr, uint32_t length) {
   g_SubscriptCount = 0;
   g_RefBare = 0;
   g_Stack[0].text = 0;
-  uint32_t at = 0;
-  while (at + 3 <= length) {
-    uint8_t op = expr[at];
-    uint32_t n = (uint32_t)expr[at + 1] | (uint32_t)expr[at + 2] << 8;
-    // An operand that runs past the expression is cut to what is there.
-    uint32_t room = length - at - 3;
-    if (n > room) n = room;
-    if (g_OpcodeTable[op](expr + at + 3, n) != 0) return -1;
-    at += 3 + n;
-  }
+  uint32_t at = 0, n;
+  uint8_t op;
+  const uint8_t* operand;
+  while (NextExpressionItem(expr, length, &at, &op, &operand, &n))
+    if (g_OpcodeTable[op](operand, n) != 0) return -1;
   return 0;
 }
 

@@ -50,6 +50,20 @@ extern IntEvaluator g_IntEvaluators[5];
 extern RealEvaluator g_RealEvaluators[15];
 extern StringEvaluator g_StringEvaluators[5];
 
+// The next item of a compiled expression at `*at`: its opcode and operand (an operand that runs
+// past the expression is cut to what is there); false after the last item. Moves `*at` on.
+inline bool NextExpressionItem(const uint8_t* expr, uint32_t length, uint32_t* at, uint8_t* op,
+                               const uint8_t** operand, uint32_t* operandLength) {
+  if (*at + 3 > length) return false;
+  *op = expr[*at];
+  uint32_t n = (uint32_t)expr[*at + 1] | (uint32_t)expr[*at + 2] << 8;
+  uint32_t room = length - *at - 3;
+  *operandLength = n > room ? room : n;
+  *operand = expr + *at + 3;
+  *at += 3 + *operandLength;
+  return true;
+}
+
 // The parts of compiled items that the op compiler reads as the walk does: up to `n` operand
 // bytes little-endian (bytes the operand lacks read as 0), a variable item's number, and a
 // text literal's text (`out` holds TEXT_VALUE_BYTES; returns the length).

@@ -125,6 +125,12 @@ class Builder {
 
  private:
   bool Refuse() { return false; }
+  // The variable a variable item names, which the evaluation now refers to (element 0).
+  int32_t ReferTo(const uint8_t* operand, uint32_t length) {
+    refVariable_ = OperandVariableNumber(operand, length);
+    refElement_ = REF_ELEMENT_ZERO;
+    return refVariable_;
+  }
   bool PushNumber(uint8_t lane, int64_t i, double r);
   bool PushVariable(uint8_t lane, int32_t v);
   bool CloseElement(bool target, bool last);
@@ -383,15 +389,11 @@ bool Builder::Expression(const uint8_t* expr, uint32_t length, uint8_t mode, boo
   subscripts_ = 0;
   targetVariable_ = -1;
   targetElement_ = false;
-  uint32_t at = 0;
+  uint32_t at = 0, n;
+  uint8_t item;
+  const uint8_t* p;
   int items = 0;
-  while (at + 3 <= length) {
-    uint8_t item = expr[at];
-    uint32_t n = (uint32_t)expr[at + 1] | (uint32_t)expr[at + 2] << 8;
-    uint32_t room = length - at - 3;
-    if (n > room) n = room;
-    const uint8_t* p = expr + at + 3;
-    at += 3 + n;
+  while (NextExpressionItem(expr, length, &at, &item, &p, &n)) {
     bool last = at + 3 > length;
     if (item == ',') continue;
     items++;
@@ -429,9 +431,7 @@ bool Builder::Expression(const uint8_t* expr, uint32_t length, uint8_t mode, boo
         break;
       }
       case 'H': {
-        int32_t v = OperandVariableNumber(p, n);
-        refVariable_ = v;
-        refElement_ = REF_ELEMENT_ZERO;
+        int32_t v = ReferTo(p, n);
         if (target && depth_ == 0) {
           // The target alone: its value is read and dropped, which changes nothing.
           if (!last || v < FIRST_USER_VARIABLE) return Refuse();
@@ -442,18 +442,14 @@ bool Builder::Expression(const uint8_t* expr, uint32_t length, uint8_t mode, boo
         break;
       }
       case 'v': {
-        int32_t v = OperandVariableNumber(p, n);
-        refVariable_ = v;
-        refElement_ = REF_ELEMENT_ZERO;
+        int32_t v = ReferTo(p, n);
         bare_ = 1;
         Add(lane == LANE_INT ? I_REF : R_REF)->mVariable = (uint16_t)v;
         ok = Push(Entry{lane, -1, -1, 0});
         break;
       }
       case 'V': {
-        int32_t v = OperandVariableNumber(p, n);
-        refVariable_ = v;
-        refElement_ = REF_ELEMENT_ZERO;
+        int32_t v = ReferTo(p, n);
         // The walk keeps the opening position in 8 bits and its depth below 128.
         if (depth_ >= MAX_SUBSCRIPT_DEPTH || walk_ >= 255) return Refuse();
         depth_++;
