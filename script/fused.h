@@ -20,18 +20,20 @@ struct FusedOp {
   uint16_t mCode;
   uint16_t mRun;
   uint16_t mVariable;       // the variable the op reads or writes
-  uint16_t mRight;          // the right operand's variable in a form that reads two
-  uint8_t mCount;           // an element's subscripts; a decoded argument's position
-  uint8_t mFlags;           // FUSED_* flags
+  uint16_t mRight;          // the right operand's variable in a form that reads two; a check kind
+  uint8_t mCount;           // an element's subscripts; a decoded argument's position; a call's values
+  uint8_t mFlags;           // FUSED_* flags (fused_local.h)
   uint8_t mRefElement;      // after an evaluation: where the references' element comes from
   uint8_t mRefBare;         // after an evaluation: the bare-reference flag it leaves
   uint8_t mRefSubscripts;   // after an evaluation: the subscript count it leaves
   int32_t mRefVariable;     // after an evaluation: the variable the references name, -1 as before
-  int32_t mTarget, mEnd;    // command positions; a text literal's length in mEnd
-  int64_t mValue;           // an integer literal, a real literal's bits, an assignment operator
+  int32_t mTarget;          // a command position; a call's label
+  int32_t mEnd;             // a block end; a text literal's length; a known element; a record count
+  int64_t mValue;           // an integer literal, a real literal's bits, a text's offset, a command code
   int64_t mLimit, mStride;  // looked up: the bound and stride of an element's one subscript
-  void* mSlot;              // looked up: element 0 (or the storage) of mVariable; a text literal
-  void* mRightSlot;         // looked up: element 0 of mRight; an element's variable record
+  void* mSlot;              // looked up: the storage of mVariable; a literal text; a command's records
+  void* mRightSlot;         // looked up: mRight's storage; an element's variable record; a
+                            // decoded record; a call's plan of values
 };
 
 // The ops of one command or argument program. mRun is mOps while every variable the ops name

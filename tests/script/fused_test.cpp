@@ -583,6 +583,53 @@ endif
   }
 }
 
+// Every shape of a loop is taken by fused ops: loop counter, array elements read and written,
+// reals, texts built and compared, a call passing a value and the return bringing one back, the
+// block and loop ends and a resolved jump. Only the loop start and the wait go to handlers.
+TEST_F(FusedTest, EveryShapeRunsInFusedOps) {
+  std::string listing = std::string(kShapeVariables) + R"(
+file main.txt
+*SYSTEM_START
+loop 3
+  a += counter * 3
+  out[counter] = out[counter - 1] + 1
+  r = r * 1.5 + rs[1]
+  s = "n" + str(counter)
+  if s == "n2" && r > 1.0
+    call SUB counter
+    b += ret[1]
+  endif
+endloop
+jump DONE
+*SUB
+return arg[1] * 2
+*DONE
+wait frames=1
+)";
+  ExpectSameRuns(listing);
+  Run(listing, false);
+  const ScriptFileRecord* file = g_ScriptFiles[0];
+  ASSERT_NE(file, nullptr);
+  ASSERT_NE(file->mFused, nullptr);
+  int taken = 0;
+  for (int32_t i = 0; i < file->mCommandCount; i++) {
+    CommandHandler h = file->mHandlers[i];
+    const FusedCommand& c = file->mFused[i];
+    if (h == CmdLoop || h == CmdWait) {
+      EXPECT_EQ(c.mOps, nullptr) << i;
+      continue;
+    }
+    ASSERT_NE(c.mOps, nullptr) << "command " << i;
+    EXPECT_NE(c.mEpoch, 0u) << "command " << i << " did not run";
+    EXPECT_EQ(c.mRun, c.mOps) << "command " << i << " went to its handler";
+    taken++;
+  }
+  EXPECT_EQ(taken, 11);
+  // b starts at 3; at counter 2 (r is 6.25 by then) the call doubles 2 and b takes the 4.
+  EXPECT_EQ(Int("b"), 7);
+  EXPECT_EQ(Text("s"), "n3");
+}
+
 // Random programs of the shapes: integer, real and text assignments to variables and elements,
 // conditions over all three, loops that read their counter, and calls with values.
 class RandomShapes {
