@@ -522,7 +522,7 @@ t_none_r:
   KIVOR_BINARY_OPERATORS(KIVOR_FORMS)
 #undef KIVOR_FORMS
 
-  // Assignments: the operator table's arithmetic on the scalar or the g_TargetElement element.
+  // Assignments: the operator table's arithmetic on the scalar or the target element.
 // Each store ends its command and dispatches the next itself.
 #define KIVOR_STORED()         \
   do {                         \

@@ -415,6 +415,42 @@ TEST_F(ProgramTest, WhatTheOpsTakeAndWhatTheWalkKeeps) {
   EXPECT_EQ(EvalIntegerExpr(P(code), (uint32_t)code.size()), 1);
 }
 
+// A variable, or a value just computed, divided by a literal: quotients truncate toward zero and
+// remainders take the dividend's sign, as the walk gives them. $1000 holds INT64_MIN
+// (-9223372036854775808) and $1001 holds -1.
+TEST_F(ProgramTest, DivisionByALiteralTruncatesAsTheWalkDoes) {
+  const IntCase cases[] = {
+      {"$1000 / 7", -1317624576693539401},
+      {"$1000 % 7", -1},
+      {"$1000 / -7", 1317624576693539401},
+      {"$1000 % -7", -1},
+      {"$1000 / 2", -4611686018427387904},
+      {"$1000 % -2", 0},
+      {"$1000 / 1000", -9223372036854775},
+      {"$1000 % 1000", -808},
+      {"$1000 / 0x7FFFFFFFFFFFFFFF", -1},
+      {"$1000 % 0x7FFFFFFFFFFFFFFF", -1},
+      {"($1001 * 9) / 2", -4},
+      {"($1001 * 9) % 2", -1},
+      {"($1001 * 9) / -2", 4},
+      {"($1001 * -9) % -2", 1},
+      {"($1000 + 1) / (0 - 0x7FFFFFFFFFFFFFFF - 1)", 0},
+      {"($1000 + 1) % (0 - 0x7FFFFFFFFFFFFFFF - 1)", -9223372036854775807},
+      {"$1001 / 1", -1},
+      {"$1001 % -1", 0},
+  };
+  for (const IntCase& c : cases) {
+    std::string code = Code(c.expr);
+    FusedCommand* program = CompileExpressionProgram(P(code), (uint32_t)code.size(), EVAL_MODE_INT);
+    ASSERT_NE(program, nullptr) << c.expr;
+    FusedResult result{};
+    EXPECT_TRUE(RunExpressionProgram(program, &result)) << c.expr;
+    EXPECT_EQ(result.mInt, c.expected) << c.expr;
+    EXPECT_EQ(EvalIntegerExpr(P(code), (uint32_t)code.size()), c.expected) << c.expr;
+    FreeExpressionProgram(program);
+  }
+}
+
 // Declarations collect names instead of reading them, and label mode refuses variables: both
 // belong to the byte walk.
 TEST_F(ProgramTest, DeclarationAndLabelModesDecline) {
