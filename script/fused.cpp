@@ -23,10 +23,12 @@ namespace {
 char g_TextScratch[FUSED_TEXT_STACK][TEXT_VALUE_BYTES];
 char g_JoinedText[TEXT_VALUE_BYTES];
 
-// The element of the last element read, and the assignment's target element: what an
-// evaluation's end names as the references' element. (Kept here, not in the loop's registers,
-// which its op pointer and stack tops need more.)
-int64_t g_ElementRead, g_TargetElement;
+// By REF_ELEMENT_*: 0, the element of the last element read, and the assignment's target
+// element: what an evaluation's end names as the references' element. (Kept here, not in the
+// loop's registers, which its op pointer and stack tops need more.)
+int64_t g_RefElements[3];
+int64_t& g_ElementRead = g_RefElements[REF_ELEMENT_READ];
+int64_t& g_TargetElement = g_RefElements[REF_ELEMENT_TARGET];
 
 bool StandardEvaluators() {
   for (int k = 1; k <= 4; k++) {
@@ -175,6 +177,8 @@ int Interpret(ScriptTask* task, FusedCommand* program, uint32_t* steps, FusedRes
     kCode[F_ARG_C] = &&f_arg_c;
     kCode[F_CALL] = &&f_decoded;
     kCode[F_RETURN] = &&f_decoded;
+    kCode[F_CALL_INTS] = &&f_call_ints;
+    kCode[F_RETURN_INTS] = &&f_return_ints;
     kCode[P_INT] = &&p_int;
     kCode[P_REAL] = &&p_real;
     kCode[P_TEXT] = &&p_text;
@@ -226,7 +230,7 @@ int Interpret(ScriptTask* task, FusedCommand* program, uint32_t* steps, FusedRes
   do {                                                                                         \
     if (o->mRefVariable >= 0) {                                                                \
       g_RefVariable = o->mRefVariable;                                                         \
-      g_RefElement = o->mRefElement == REF_ELEMENT_READ ? g_ElementRead : o->mRefElement == REF_ELEMENT_TARGET ? g_TargetElement : 0; \
+      g_RefElement = g_RefElements[o->mRefElement];                                            \
     }                                                                                          \
     g_RefBare = o->mRefBare;                                                                   \
     g_SubscriptCount = o->mRefSubscripts;                                                      \
@@ -399,13 +403,19 @@ i_callk_arg:
   g_Subscripts[0] = o->mValue;
   g_ElementRead = o->mEnd;
   *sp++ = tos;
-  tos = CallFrameValueIn<50>(InnermostFrame(), o->mEnd);
+  {
+    const CallFrame* f = InnermostFrame();
+    tos = f ? CallSlotValue<50>(f, o->mEnd) : 0;
+  }
   KIVOR_NEXT;
 i_callk_return:
   g_Subscripts[0] = o->mValue;
   g_ElementRead = o->mEnd;
   *sp++ = tos;
-  tos = CallFrameValueIn<54>(InnermostFrame(), o->mEnd);
+  {
+    const CallFrame* f = InnermostFrame();
+    tos = f ? CallSlotValue<54>(f, o->mEnd) : 0;
+  }
   KIVOR_NEXT;
 r_callk:
   g_Subscripts[0] = o->mValue;
@@ -699,27 +709,39 @@ f_decoded:
         default: return FrameValue{FRAME_VALUE_NONE, 0, nullptr, 0, nullptr};
       }
     };
-    // Integers only (the common case): the same frame work with the value kind known here.
-    auto integer = [plan](int k) {
-      return FrameValue{FRAME_VALUE_INT, g_ArgInteger[plan[2 * k - 1]], nullptr, 0, nullptr};
-    };
-    bool integers = o->mFlags & FUSED_INT_VALUES;
     if (o->mRun == F_CALL) {
-      bool onlyLabel = o->mFlags & FUSED_ONLY_LABEL;
-      yield = integers ? FillCallFrame(task, o->mCount, onlyLabel, integer)
-                       : FillCallFrame(task, o->mCount, onlyLabel, from);
+      yield = FillCallFrame(task, o->mCount, o->mFlags & FUSED_ONLY_LABEL, from);
       if (yield == 0) yield = EnterCall(task, o->mTarget);
     } else {
-      bool fill = o->mEnd > 0;
-      yield = integers ? ReturnWithValues(task, o->mCount, fill, integer)
-                       : ReturnWithValues(task, o->mCount, fill, from);
+      yield = ReturnWithValues(task, o->mCount, o->mEnd > 0, from);
     }
   } else {
     WritePendingSlots();
     yield = o->mRun == F_CALL ? CallDecoded(o->mTarget) : ReturnDecoded();
   }
+decoded:
   if (yield == 0 && !g_QuitFlag && task->mFused == commands) KIVOR_GO_ON(task->mCommandIndex);
   goto handled;
+  // Planned with integers only (the common case): the same frame work with the value kind known.
+#define KIVOR_INTEGERS()                                                                    \
+  const uint8_t* plan = static_cast<const uint8_t*>(o->mRightSlot);                         \
+  auto integer = [plan](int k) {                                                            \
+    return FrameValue{FRAME_VALUE_INT, g_ArgInteger[plan[2 * k - 1]], nullptr, 0, nullptr}; \
+  };                                                                                        \
+  NoteDecodedCommand(static_cast<const CommandArgument*>(o->mSlot), (uint8_t)o->mEnd);      \
+  task->mCommandIndex = i + 1
+f_call_ints: {
+  KIVOR_INTEGERS();
+  yield = FillCallFrame(task, o->mCount, o->mFlags & FUSED_ONLY_LABEL, integer);
+  if (yield == 0) yield = EnterCall(task, o->mTarget);
+  goto decoded;
+}
+f_return_ints: {
+  KIVOR_INTEGERS();
+  yield = ReturnWithValues(task, o->mCount, o->mEnd > 0, integer);
+  goto decoded;
+}
+#undef KIVOR_INTEGERS
 
   // The end of an argument program.
 p_int:

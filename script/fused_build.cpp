@@ -785,7 +785,10 @@ bool ResolveElement(FusedOp* o, bool target) {
     o->mEnd = (int32_t)element;
   }
   if (known && (o->mCode == I_ELEM || o->mCode == R_ELEM)) {
-    o->mRun = o->mCode == R_ELEM ? R_CALLK : v == 50 ? I_CALLK_ARG : v == 54 ? I_CALLK_RETURN : I_CALLK;
+    // An argument or return value of a slot is read without the subscript's range check.
+    bool slot = o->mEnd >= 1 && o->mEnd < CALL_VALUE_SLOTS;
+    if (o->mCode == R_ELEM) o->mRun = R_CALLK;
+    else o->mRun = slot && v == 50 ? I_CALLK_ARG : slot && v == 54 ? I_CALLK_RETURN : I_CALLK;
     return true;
   }
   switch (o->mCode) {
@@ -844,6 +847,11 @@ bool ResolveOp(FusedOp* o) {
       o->mSlot = var->mTexts;
       return true;
     }
+    case F_CALL:
+    case F_RETURN:
+      if ((o->mFlags & FUSED_PLANNED) && (o->mFlags & FUSED_INT_VALUES))
+        o->mRun = c == F_CALL ? F_CALL_INTS : F_RETURN_INTS;
+      return true;
     case F_ARG_I:
       if (!(o->mFlags & FUSED_VAR_OPERAND)) return true;
       o->mRun = F_ARG_IV;

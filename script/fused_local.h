@@ -48,6 +48,8 @@ enum : uint16_t {
   // work.
   F_IF_ENTER, F_IF, F_ELSE_IF_ENTER, F_ELSE_IF, F_ELSE, F_END_IF, F_LOOP_END, F_FLOW, F_ARG_I, F_ARG_IV, F_ARG_T,
   F_ARG_C, F_CALL, F_RETURN,
+  // A planned call or return whose values are all integers (run codes of F_CALL and F_RETURN).
+  F_CALL_INTS, F_RETURN_INTS,
   // The end of an argument program: its result.
   P_INT, P_REAL, P_TEXT,
   // Binary operators, at I_BIN (or R_BIN) + FORM_COUNT * operator + form.

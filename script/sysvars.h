@@ -23,15 +23,20 @@ inline const CallFrame* InnermostFrame() {
   const ScriptTask* task = g_CurrentTask;
   return task ? task->mFrames[task->mCallDepth] : nullptr;
 }
+// Value k of frame f for a k of a slot (1 to CALL_VALUE_SLOTS - 1).
+template <int V>
+inline int64_t CallSlotValue(const CallFrame* f, int32_t k) {
+  if (k > (V == 50 || V == 53 ? f->mArgCount : f->mReturnCount)) return 0;
+  if constexpr (V == 50) return f->mIntArgs[k];
+  else if constexpr (V == 53) return f->mArgGiven[k];
+  else if constexpr (V == 54) return f->mIntReturns[k];
+  else return f->mReturnGiven[k];
+}
 template <int V>
 inline int64_t CallFrameValueIn(const CallFrame* f, int32_t k) {
   if (!f) return 0;
-  uint8_t count = V == 50 || V == 53 ? f->mArgCount : f->mReturnCount;
-  bool inside = k >= 1 && k < CALL_VALUE_SLOTS && k <= count;
-  if constexpr (V == 50) return inside ? f->mIntArgs[k] : 0;
-  else if constexpr (V == 53) return k == 0 ? f->mArgCount : inside ? f->mArgGiven[k] : 0;
-  else if constexpr (V == 54) return inside ? f->mIntReturns[k] : 0;
-  else return k == 0 ? f->mReturnCount : inside ? f->mReturnGiven[k] : 0;
+  if (k == 0 && (V == 53 || V == 57)) return V == 53 ? f->mArgCount : f->mReturnCount;
+  return k >= 1 && k < CALL_VALUE_SLOTS ? CallSlotValue<V>(f, k) : 0;
 }
 inline int64_t CallFrameValue(int32_t v, int32_t k) {
   const CallFrame* f = InnermostFrame();
