@@ -393,36 +393,19 @@ cvt_ri:
   KIVOR_ELEMENT(i_elem_sysr, RealToInt64(ReadSystemRealVariable(o->mVariable, (int32_t)g_ElementRead)))
   KIVOR_ELEMENT(i_elem_call, CallFrameValue(o->mVariable, (int32_t)g_ElementRead))
   KIVOR_ELEMENT(r_elem_call, BitsOf((double)CallFrameValue(o->mVariable, (int32_t)g_ElementRead)))
-i_callk:
-  g_Subscripts[0] = o->mValue;
-  g_ElementRead = o->mEnd;
-  *sp++ = tos;
-  tos = CallFrameValue(o->mVariable, o->mEnd);
+  // A call value by a literal subscript (its element in mEnd).
+#define KIVOR_CALLK(label, value) \
+  label:                          \
+  g_Subscripts[0] = o->mValue;    \
+  g_ElementRead = o->mEnd;        \
+  *sp++ = tos;                    \
+  tos = (value);                  \
   KIVOR_NEXT;
-i_callk_arg:
-  g_Subscripts[0] = o->mValue;
-  g_ElementRead = o->mEnd;
-  *sp++ = tos;
-  {
-    const CallFrame* f = InnermostFrame();
-    tos = f ? CallSlotValue<50>(f, o->mEnd) : 0;
-  }
-  KIVOR_NEXT;
-i_callk_return:
-  g_Subscripts[0] = o->mValue;
-  g_ElementRead = o->mEnd;
-  *sp++ = tos;
-  {
-    const CallFrame* f = InnermostFrame();
-    tos = f ? CallSlotValue<54>(f, o->mEnd) : 0;
-  }
-  KIVOR_NEXT;
-r_callk:
-  g_Subscripts[0] = o->mValue;
-  g_ElementRead = o->mEnd;
-  *sp++ = tos;
-  tos = BitsOf((double)CallFrameValue(o->mVariable, o->mEnd));
-  KIVOR_NEXT;
+  KIVOR_CALLK(i_callk, CallFrameValue(o->mVariable, o->mEnd))
+  KIVOR_CALLK(i_callk_arg, InnermostSlotValue<50>(o->mEnd))
+  KIVOR_CALLK(i_callk_return, InnermostSlotValue<54>(o->mEnd))
+  KIVOR_CALLK(r_callk, BitsOf((double)CallFrameValue(o->mVariable, o->mEnd)))
+#undef KIVOR_CALLK
   KIVOR_ELEMENT(r_elem_int, BitsOf((double)static_cast<const int64_t*>(o->mSlot)[g_ElementRead]))
   KIVOR_ELEMENT(r_elem_real, static_cast<const int64_t*>(o->mSlot)[g_ElementRead])
   KIVOR_ELEMENT(r_elem_sys, BitsOf((double)ReadSystemIntVariable(o->mVariable, (int32_t)g_ElementRead)))
