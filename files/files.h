@@ -134,18 +134,28 @@ struct PackFile {
 extern PackFile g_PackPaths[MAX_PACKS];
 extern int32_t g_PackCount;
 
-// The merged directory, sorted by name hash: parallel arrays, one element per entry. Per
-// entry: the stored hash (0 or 1 once a later update pack replaced it), the pack number and
-// the position of its name-length byte; the unscrambled name, its type code and a live flag
-// are kept beside them so that a lookup needs no disk access.
+// One entry of the merged directory: the stored name hash (0 or 1 once a later update pack
+// replaced it), the pack number and the position of its name-length byte; the unscrambled
+// name, its type code and a live flag are kept beside them so that a lookup needs no disk
+// access. A lookup touches one record and the name.
+struct PackEntry {
+  uint32_t mHash;
+  int32_t mPackNumber;
+  int32_t mNamePos;
+  uint32_t mNameOffset;   // into PackIndex::mNames
+  uint8_t mNameLength;
+  uint8_t mType;
+  uint8_t mLive;
+};
+
+// The merged directory, sorted by name hash (entries of equal hash in registration order).
+// `mBuckets` holds, for each value of the hash's top `32 - mBucketShift` bits, the first entry
+// at or past it, and one more for the end, so a lookup goes straight to the entries of its
+// hash and walks them in index order.
 struct PackIndex {
-  std::vector<uint32_t> mHash;
-  std::vector<int32_t> mPackNumber;
-  std::vector<int32_t> mNamePos;
-  std::vector<uint8_t> mType;
-  std::vector<uint8_t> mLive;
-  std::vector<uint32_t> mNameOffset;   // into mNames
-  std::vector<uint8_t> mNameLength;
+  std::vector<PackEntry> mEntries;
+  std::vector<uint32_t> mBuckets;
+  uint32_t mBucketShift;
   std::string mNames;
   int32_t mCount;
 };

@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <numeric>
 #include <string>
-#include <unordered_map>
 
 #include "app/engine.h"
 #include "app/format_keys.h"
@@ -101,51 +99,21 @@ struct ScanFolder {
   int depth;
 };
 
-// Adds one directory entry to the index; false after a reported duplicate.
-bool IndexEntry(int32_t packNumber, bool updatePack, const uint8_t* entry, uint32_t length,
-                int32_t namePos, std::unordered_map<std::string, int32_t>* seen) {
-  PackIndex& x = g_PackIndex;
-  int32_t j = x.mCount;
-  uint32_t hash = GetU32(entry);
-  char name[256];
-  for (uint32_t i = 0; i < length; i++) name[i] = (char)~entry[5 + i];
-  name[length] = 0;
-  x.mHash[j] = hash;
-  x.mPackNumber[j] = packNumber;
-  x.mNamePos[j] = namePos;
-  x.mType[j] = entry[5 + length];
-  x.mLive[j] = 1;
-  x.mNameOffset[j] = (uint32_t)x.mNames.size();
-  x.mNameLength[j] = (uint8_t)length;
-  x.mNames.append(name, length);
-  x.mCount++;
-  if (length == 15 && EqualNameNoCase(name, "kvbin\\kvcfg.kbn", 15)) g_PackedRelease = 1;
+// The first failure of the index build besides a duplicate, kept until the entries read before
+// it have been checked: a duplicate among them is the earlier fault and is reported instead.
+struct PackFailure {
+  int32_t mMessage;   // 0 none
+  int32_t mPack;
+};
 
-  // Same rule as comparing with every earlier entry of equal hash, in one step: the key holds
-  // the stored hash and the stored name, still complemented, with ASCII case folded over its
-  // whole length. A complemented letter is no letter, so names that differ only in ASCII case
-  // are different entries, as packers that keep a file's own spelling rely on.
-  std::string key(reinterpret_cast<const char*>(entry), 4);
-  for (uint32_t i = 0; i < length; i++) key += (char)FoldAscii(entry[5 + i]);
-  auto [it, fresh] = seen->try_emplace(key, j);
-  if (fresh) return true;
-  if (!updatePack) {
-    ReportErrorF(104150, 0, name);
-    return false;
-  }
-  int32_t u = it->second;
-  x.mHash[u] = x.mHash[u] == 0 ? 1 : 0;
-  x.mLive[u] = 0;
-  it->second = j;
-  return true;
-}
-
-// Reads one pack's directory into the index; false after a message.
-bool IndexPack(int32_t number, std::unordered_map<std::string, int32_t>* seen) {
+// Reads one pack's directory and appends its entries to the index in directory order; false
+// with `failure` set (the entries before a broken one stay, as they were read before it).
+bool ReadPackDirectory(int32_t number, int64_t* packedReleaseAt, PackFailure* failure) {
   const PackFile& file = g_PackPaths[number];
+  PackIndex& x = g_PackIndex;
   PackHandle pack;
   if (OpenPack(&pack, file.mRealPath) != 0) {
-    ReportErrorF(901040, 1, file.mPath.c_str());
+    *failure = PackFailure{901040, number};
     return false;
   }
   uint8_t header[PACK_HEADER_BYTES];
@@ -156,7 +124,7 @@ bool IndexPack(int32_t number, std::unordered_map<std::string, int32_t>* seen) {
   // must be the one registered (a pack that changed since is refused like a foreign one).
   ok = ok && directorySize <= pack.mSize - PACK_HEADER_BYTES && directorySize <= INT32_MAX - PACK_HEADER_BYTES &&
        (uint64_t)count * DIRECTORY_ENTRY_FIXED <= directorySize &&
-       (int64_t)g_PackIndex.mCount + count <= (int64_t)g_PackIndex.mHash.size();
+       (int64_t)x.mEntries.size() + count <= g_RegisteredEntries;
   std::vector<uint8_t> directory;
   if (ok) {
     directory.resize(directorySize);
@@ -164,46 +132,121 @@ bool IndexPack(int32_t number, std::unordered_map<std::string, int32_t>* seen) {
   }
   ClosePack(&pack);
   if (!ok) {
-    ReportErrorF(104120, 1, file.mPath.c_str());
+    *failure = PackFailure{104120, number};
     return false;
   }
-  bool updatePack = UpdatePackNumber(file.mPath) != 0;
   uint32_t offset = 0;
   for (uint32_t e = 0; e < count; e++) {
-    if (directorySize - offset < DIRECTORY_ENTRY_FIXED) {
-      ReportErrorF(104120, 1, file.mPath.c_str());
-      return false;
-    }
     const uint8_t* entry = directory.data() + offset;
-    uint32_t length = g_NameLengthTable[255 - entry[4]];
-    if (directorySize - offset - DIRECTORY_ENTRY_FIXED < length) {
-      ReportErrorF(104120, 1, file.mPath.c_str());
+    uint32_t length = directorySize - offset >= DIRECTORY_ENTRY_FIXED ? g_NameLengthTable[255 - entry[4]] : 0;
+    if (directorySize - offset < DIRECTORY_ENTRY_FIXED || directorySize - offset - DIRECTORY_ENTRY_FIXED < length) {
+      *failure = PackFailure{104120, number};
       return false;
     }
-    int32_t namePos = (int32_t)(PACK_HEADER_BYTES + offset + 4);
-    if (!IndexEntry(number, updatePack, entry, length, namePos, seen)) return false;
+    PackEntry p;
+    p.mHash = GetU32(entry);
+    p.mPackNumber = number;
+    p.mNamePos = (int32_t)(PACK_HEADER_BYTES + offset + 4);
+    p.mNameOffset = (uint32_t)x.mNames.size();
+    p.mNameLength = (uint8_t)length;
+    p.mType = entry[5 + length];
+    p.mLive = 1;
+    size_t at = x.mNames.size();
+    x.mNames.resize(at + length);
+    char* name = x.mNames.data() + at;
+    for (uint32_t i = 0; i < length; i++) name[i] = (char)~entry[5 + i];
+    if (*packedReleaseAt < 0 && length == 15 && EqualNameNoCase(name, "kvbin\\kvcfg.kbn", 15))
+      *packedReleaseAt = (int64_t)x.mEntries.size();
+    x.mEntries.push_back(p);
     offset += DIRECTORY_ENTRY_FIXED + length;
   }
   return true;
 }
 
-// Sorts the index by hash; entries of equal hash keep their registration order.
+// Entry numbers in ascending order of hash, entries of equal hash in ascending number: a stable
+// radix sort in three passes of 11 bits.
+std::vector<int32_t> OrderByHash(const std::vector<PackEntry>& entries) {
+  struct Key {
+    uint32_t hash;
+    int32_t entry;
+  };
+  std::vector<Key> keys(entries.size()), next(entries.size());
+  for (size_t j = 0; j < entries.size(); j++) keys[j] = Key{entries[j].mHash, (int32_t)j};
+  for (int shift = 0; shift < 32; shift += 11) {
+    uint32_t counts[2049] = {};
+    for (const Key& k : keys) counts[((k.hash >> shift) & 2047) + 1]++;
+    for (int d = 1; d <= 2048; d++) counts[d] += counts[d - 1];
+    for (const Key& k : keys) next[counts[(k.hash >> shift) & 2047]++] = k;
+    keys.swap(next);
+  }
+  std::vector<int32_t> order(entries.size());
+  for (size_t i = 0; i < keys.size(); i++) order[i] = keys[i].entry;
+  return order;
+}
+
+// The duplicate rule's order of stored names: the stored bytes (still complemented) with ASCII
+// case folded, shorter names first. A complemented letter is no letter, so names that differ
+// only in ASCII case are different entries, as packers that keep a file's own spelling rely on.
+bool StoredNameBefore(const PackEntry& a, const PackEntry& b) {
+  if (a.mNameLength != b.mNameLength) return a.mNameLength < b.mNameLength;
+  const char* p = g_PackIndex.mNames.data() + a.mNameOffset;
+  const char* q = g_PackIndex.mNames.data() + b.mNameOffset;
+  for (uint32_t i = 0; i < a.mNameLength; i++) {
+    uint8_t x = FoldAscii((uint8_t)~p[i]), y = FoldAscii((uint8_t)~q[i]);
+    if (x != y) return x < y;
+  }
+  return false;
+}
+
+// Applies the duplicate rule to entries of equal hash and stored name, taken in registration
+// order: a later one in an update pack disables the one before it; a later one in another pack
+// is a duplicate. Returns the first duplicate's entry number, or -1. Comparing each entry with
+// every earlier one of equal hash gives the same result; grouping by name keeps a directory
+// full of one hash from costing the square of its size.
+int64_t ApplyDuplicateRule(const std::vector<int32_t>& order, const std::vector<uint8_t>& updatePack) {
+  std::vector<PackEntry>& entries = g_PackIndex.mEntries;
+  int64_t first = -1;
+  std::vector<int32_t> run;
+  for (size_t s = 0, e; s < order.size(); s = e) {
+    for (e = s + 1; e < order.size() && entries[(size_t)order[e]].mHash == entries[(size_t)order[s]].mHash; e++) {
+    }
+    if (e - s < 2) continue;
+    // Within the run the entries are in registration order; a stable sort by name keeps it.
+    run.assign(order.begin() + (ptrdiff_t)s, order.begin() + (ptrdiff_t)e);
+    std::stable_sort(run.begin(), run.end(),
+                     [&](int32_t a, int32_t b) { return StoredNameBefore(entries[(size_t)a], entries[(size_t)b]); });
+    for (size_t k = 1; k < run.size(); k++) {
+      const PackEntry& earlier = entries[(size_t)run[k - 1]];
+      const PackEntry& later = entries[(size_t)run[k]];
+      if (StoredNameBefore(earlier, later)) continue;
+      if (updatePack[(size_t)later.mPackNumber]) {
+        entries[(size_t)run[k - 1]].mLive = 0;
+      } else if (first < 0 || run[k] < first) {
+        first = run[k];
+      }
+    }
+  }
+  return first;
+}
+
+// Puts the entries in hash order and fills the bucket table.
 void SortIndexByHash() {
   PackIndex& x = g_PackIndex;
-  std::vector<int32_t> order((size_t)x.mCount);
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return x.mHash[a] < x.mHash[b]; });
-  auto permute = [&](auto& v) {
-    auto copy = v;
-    for (size_t i = 0; i < order.size(); i++) v[i] = copy[(size_t)order[i]];
-  };
-  permute(x.mHash);
-  permute(x.mPackNumber);
-  permute(x.mNamePos);
-  permute(x.mType);
-  permute(x.mLive);
-  permute(x.mNameOffset);
-  permute(x.mNameLength);
+  std::vector<int32_t> order = OrderByHash(x.mEntries);
+  std::vector<PackEntry> sorted(x.mEntries.size());
+  for (size_t i = 0; i < order.size(); i++) sorted[i] = x.mEntries[(size_t)order[i]];
+  x.mEntries.swap(sorted);
+  uint32_t bits = 1;
+  while (bits < 24 && ((size_t)1 << bits) < x.mEntries.size()) bits++;
+  x.mBucketShift = 32 - bits;
+  uint32_t buckets = 1u << bits;
+  x.mBuckets.resize((size_t)buckets + 1);
+  size_t i = 0;
+  for (uint32_t b = 0; b < buckets; b++) {
+    while (i < x.mEntries.size() && (x.mEntries[i].mHash >> x.mBucketShift) < b) i++;
+    x.mBuckets[b] = (uint32_t)i;
+  }
+  x.mBuckets[buckets] = (uint32_t)x.mEntries.size();
 }
 
 void ReportDamaged(const PackFile& file, const char* name) {
@@ -325,20 +368,32 @@ static int FillPackIndex() {
       return -1;
   }
   PackIndex& x = g_PackIndex;
-  size_t total = (size_t)g_RegisteredEntries;
-  x.mHash.resize(total);
-  x.mPackNumber.resize(total);
-  x.mNamePos.resize(total);
-  x.mType.resize(total);
-  x.mLive.resize(total);
-  x.mNameOffset.resize(total);
-  x.mNameLength.resize(total);
-  x.mCount = 0;
-  std::unordered_map<std::string, int32_t> seen;
-  seen.reserve(total);
+  x.mEntries.reserve((size_t)g_RegisteredEntries);
+  std::vector<uint8_t> updatePack((size_t)g_PackCount);
+  PackFailure failure{0, 0};
+  int64_t packedReleaseAt = -1;
   for (int32_t p = 0; p < g_PackCount; p++) {
-    if (!IndexPack(p, &seen)) return -1;
+    updatePack[(size_t)p] = UpdatePackNumber(g_PackPaths[p].mPath) != 0;
+    if (!ReadPackDirectory(p, &packedReleaseAt, &failure)) break;
   }
+  x.mCount = (int32_t)x.mEntries.size();
+  // Entries are checked in registration order: the first duplicate, or the first broken pack,
+  // ends the build, and the project settings count only when they were reached before it.
+  int64_t duplicate = ApplyDuplicateRule(OrderByHash(x.mEntries), updatePack);
+  int64_t reached = duplicate >= 0 ? duplicate : (int64_t)x.mEntries.size();
+  if (packedReleaseAt >= 0 && packedReleaseAt <= reached) g_PackedRelease = 1;
+  if (duplicate >= 0) {
+    const PackEntry& e = x.mEntries[(size_t)duplicate];
+    ReportErrorF(104150, 0, std::string(x.mNames.data() + e.mNameOffset, e.mNameLength).c_str());
+    return -1;
+  }
+  if (failure.mMessage) {
+    ReportErrorF(failure.mMessage, 1, g_PackPaths[failure.mPack].mPath.c_str());
+    return -1;
+  }
+  // A replaced entry's hash becomes 0, or 1 when it was 0: no longer the hash of its name.
+  for (PackEntry& e : x.mEntries)
+    if (!e.mLive) e.mHash = e.mHash == 0 ? 1 : 0;
   SortIndexByHash();
   return 0;
 }
@@ -352,17 +407,24 @@ int BuildPackIndex() {
 
 int FindInPacks(FileLocation* location, const char* name) {
   const PackIndex& x = g_PackIndex;
+  if (x.mCount == 0) return 0;
   size_t length = strlen(name);
   uint32_t hash = NameHash(name, length);
-  auto first = std::lower_bound(x.mHash.begin(), x.mHash.begin() + x.mCount, hash);
-  for (int32_t i = (int32_t)(first - x.mHash.begin()); i < x.mCount && x.mHash[i] == hash; i++) {
-    if (!x.mLive[i] || x.mNameLength[i] != length) continue;
-    if (!EqualNameNoCase(x.mNames.data() + x.mNameOffset[i], name, length)) continue;
+  uint32_t bucket = hash >> x.mBucketShift;
+  for (uint32_t i = x.mBuckets[bucket], end = x.mBuckets[bucket + 1]; i < end; i++) {
+    const PackEntry& e = x.mEntries[i];
+    if (e.mHash != hash) {
+      if (e.mHash > hash) break;
+      continue;
+    }
+    if (!e.mLive || e.mNameLength != length) continue;
+    const char* stored = x.mNames.data() + e.mNameOffset;
+    if (memcmp(stored, name, length) != 0 && !EqualNameNoCase(stored, name, length)) continue;
     location->mSource = FILE_SOURCE_PACK;
-    location->mPackEntry = i;
-    location->mPackNumber = x.mPackNumber[i];
-    location->mType = x.mType[i];
-    location->mEntryPos = (uint64_t)x.mNamePos[i] + 1 + length + 1;
+    location->mPackEntry = (int32_t)i;
+    location->mPackNumber = e.mPackNumber;
+    location->mType = e.mType;
+    location->mEntryPos = (uint64_t)e.mNamePos + 1 + length + 1;
     return FILE_SOURCE_PACK;
   }
   return 0;

@@ -63,7 +63,8 @@ void FuzzReadEveryPackEntry(int limit) {
   const PackIndex& x = g_PackIndex;
   std::vector<std::string> names;
   for (int32_t i = 0; i < x.mCount && (int)names.size() < limit; i++)
-    if (x.mLive[i]) names.emplace_back(x.mNames.data() + x.mNameOffset[i], x.mNameLength[i]);
+    if (x.mEntries[(size_t)i].mLive)
+      names.emplace_back(x.mNames.data() + x.mEntries[(size_t)i].mNameOffset, x.mEntries[(size_t)i].mNameLength);
   for (const std::string& name : names) {
     FileLocation location{};
     if (LocateFile(&location, name.c_str(), true) <= 0) continue;

@@ -406,6 +406,9 @@ global int grid[3,4] = 7
 global real x = 1.5
 global str name = "abc"
 global str parts[4] = ""
+global int counter@48 = 0
+global int arg@50[17] = 0
+global int ret@54[17] = 0
 file main.txt
 local int k = 3
 *SYSTEM_START
@@ -428,6 +431,10 @@ loop 4
   grid[i % 3, i % 4] = i * i
 endloop
 call SUB i, x, name
+loop 3
+  total += counter * 2 + ret[1] - grid[counter % 3, 1]
+  call ADD counter
+endloop
 taskstart name="W" label="WORKER" priority=2
 layer name="box" file="" width=16 height=8 x=3 y=4 priority=1 visible=1 opacity=128 blend=3
 layerquery name="box" out=grid[0,0] width=1
@@ -439,6 +446,8 @@ wait frames=1
 jump (("END"))
 *SUB
 return 1, 2.0, "r"
+*ADD
+return arg[1] + arg[0] * 3
 *WORKER
 loop 3
   total += 1

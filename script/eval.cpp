@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "app/engine.h"
-#include "script/int_program_local.h"
+#include "script/operators_local.h"
 #include "script/vars.h"
 
 int32_t g_RefVariable;
@@ -60,12 +60,7 @@ int Limit() {
   return 1;
 }
 
-// Reads up to `n` operand bytes little-endian; bytes the operand lacks read as 0.
-uint64_t ReadOperand(const uint8_t* p, uint32_t length, uint32_t n) {
-  uint64_t v = 0;
-  for (uint32_t k = 0; k < n && k < length; k++) v |= (uint64_t)p[k] << (8 * k);
-  return v;
-}
+uint64_t ReadOperand(const uint8_t* p, uint32_t length, uint32_t n) { return ReadExpressionOperand(p, length, n); }
 
 int PushNumber(int64_t i, double r) {
   if (g_StackPos >= EVAL_STACK_SLOTS) return Limit();
@@ -91,18 +86,6 @@ char* NewPoolText(Slot* s) {
   g_Pool[index][0] = 0;
   g_PoolLength[index] = 0;
   return g_Pool[index];
-}
-
-// The length of `text` cut to fit a text value without splitting a double-byte character.
-size_t FittingLength(const char* text, size_t length, size_t room) {
-  if (length <= room) return length;
-  size_t n = 0;
-  while (n < room) {
-    size_t c = g_LeadByteTable[(uint8_t)text[n]] ? 2 : 1;
-    if (n + c > room) break;
-    n += c;
-  }
-  return n;
 }
 
 int PushText(Slot* s, const char* text, size_t length) {
@@ -171,9 +154,7 @@ int FetchVariable(int32_t v, int64_t element) {
   return PushNumber(0, 0.0);
 }
 
-int32_t OperandVariable(const uint8_t* p, uint32_t length) {
-  return (int32_t)((ReadOperand(p, length, 3) >> 8) & 0xFFFF);
-}
+int32_t OperandVariable(const uint8_t* p, uint32_t length) { return OperandVariableNumber(p, length); }
 
 // ---------------------------------------------------------------------------------------------
 // Opcode handlers.
@@ -208,8 +189,6 @@ int OpReal(const uint8_t* p, uint32_t n) {
   return PushNumber(RealToInt64(d), d);
 }
 
-// The text between the operand's first byte (the delimiter) and its next occurrence, with
-// backslash escapes; scanned within the operand only.
 int OpStringLiteral(const uint8_t* p, uint32_t n) {
   if (g_StackPos >= EVAL_STACK_SLOTS) return Limit();
   Slot* s = &g_Stack[g_StackPos++];
@@ -219,36 +198,7 @@ int OpStringLiteral(const uint8_t* p, uint32_t n) {
     g_QuitFlag = 1;
     return 1;
   }
-  uint32_t o = 0;
-  if (n > 0) {
-    uint8_t delimiter = p[0];
-    for (uint32_t k = 1; k < n;) {
-      uint8_t c = p[k];
-      if (c == '\\' && k + 1 < n) {
-        uint8_t next = p[k + 1];
-        if (next == '\\' || next == 'n' || next == 't') {
-          if (o + 1 < TEXT_VALUE_BYTES) out[o++] = next == 'n' ? '\n' : next == 't' ? '\t' : '\\';
-          k += 2;
-          continue;
-        }
-        k++;
-        c = next;
-      }
-      if (c == delimiter) break;
-      if (g_LeadByteTable[c] && k + 1 < n) {
-        if (o + 2 < TEXT_VALUE_BYTES) {
-          out[o++] = (char)c;
-          out[o++] = (char)p[k + 1];
-        }
-        k += 2;
-        continue;
-      }
-      if (o + 1 < TEXT_VALUE_BYTES) out[o++] = (char)c;
-      k++;
-    }
-  }
-  out[o] = 0;
-  g_PoolLength[s->text] = o;
+  g_PoolLength[s->text] = DecodeTextLiteral(p, n, out);
   return 0;
 }
 
@@ -368,6 +318,30 @@ int MixedText() {
   return 1;
 }
 
+// Integer arithmetic on the integer values, real arithmetic on the real values; these
+// operators do not look at texts (a text's values are 0).
+template <int kOp>
+void ApplyNumeric(Slot* a, const Slot* b) {
+  if (IntegerArithmetic()) {
+    int64_t v = IntBinary<kOp>(a->i, b->i);
+    if (GivesTruth(kOp)) SetTruth(a, v != 0);
+    else SetInt(a, v);
+  } else if (!RealLeavesLeft(kOp)) {
+    double v = RealBinary<kOp>(a->r, b->r);
+    if (GivesTruth(kOp)) SetTruth(a, v != 0.0);
+    else SetReal(a, v);
+  }
+}
+
+template <int kOp>
+int OpNumeric(const uint8_t*, uint32_t) {
+  Slot *a, *b;
+  if (!TakeTwo(&a, &b)) return Underflow();
+  ApplyNumeric<kOp>(a, b);
+  return 0;
+}
+
+// '+' joins two texts; a text with a number is refused.
 int OpAdd(const uint8_t*, uint32_t) {
   Slot *a, *b;
   if (!TakeTwo(&a, &b)) return Underflow();
@@ -382,123 +356,30 @@ int OpAdd(const uint8_t*, uint32_t) {
     g_PoolLength[a->text] = used;
     return 0;
   }
-  if (IntegerArithmetic()) SetInt(a, (int64_t)((uint64_t)a->i + (uint64_t)b->i));
-  else SetReal(a, a->r + b->r);
+  ApplyNumeric<BIN_ADD>(a, b);
   return 0;
 }
 
-int OpSubtract(const uint8_t*, uint32_t) {
-  Slot *a, *b;
-  if (!TakeTwo(&a, &b)) return Underflow();
-  if (IntegerArithmetic()) SetInt(a, (int64_t)((uint64_t)a->i - (uint64_t)b->i));
-  else SetReal(a, a->r - b->r);
-  return 0;
-}
-
-int OpMultiply(const uint8_t*, uint32_t) {
-  Slot *a, *b;
-  if (!TakeTwo(&a, &b)) return Underflow();
-  if (IntegerArithmetic()) SetInt(a, (int64_t)((uint64_t)a->i * (uint64_t)b->i));
-  else SetReal(a, a->r * b->r);
-  return 0;
-}
-
-}  // namespace
-
-// Shared with the assignment operators: wrap-around division and remainder that never trap.
-int64_t WrapDivide(int64_t a, int64_t b) {
-  if (b == 0) return 0;
-  if (b == -1) return (int64_t)(0 - (uint64_t)a);
-  return a / b;
-}
-int64_t WrapModulo(int64_t a, int64_t b) {
-  if (b == 0 || b == -1) return 0;
-  return a % b;
-}
-
-namespace {
-
-int OpDivide(const uint8_t*, uint32_t) {
-  Slot *a, *b;
-  if (!TakeTwo(&a, &b)) return Underflow();
-  if (IntegerArithmetic()) SetInt(a, WrapDivide(a->i, b->i));
-  else SetReal(a, (b->r != 0.0 && !std::isnan(b->r)) ? a->r / b->r : 0.0);
-  return 0;
-}
-
-int OpModulo(const uint8_t*, uint32_t) {
-  Slot *a, *b;
-  if (!TakeTwo(&a, &b)) return Underflow();
-  if (IntegerArithmetic()) SetInt(a, WrapModulo(a->i, b->i));
-  return 0;
-}
-
+// '=' and '!' compare two texts byte for byte; a text with a number is refused.
 template <int kOp>
-int OpBits(const uint8_t*, uint32_t) {
-  Slot *a, *b;
-  if (!TakeTwo(&a, &b)) return Underflow();
-  if (!IntegerArithmetic()) return 0;
-  int64_t v = kOp == 0 ? (a->i & b->i) : kOp == 1 ? (a->i | b->i) : (a->i ^ b->i);
-  SetInt(a, v);
-  return 0;
-}
-
-inline bool RealTrue(double v) { return v < 0.0 || v > 0.0; }
-
-int OpLogicalAnd(const uint8_t*, uint32_t) {
-  Slot *a, *b;
-  if (!TakeTwo(&a, &b)) return Underflow();
-  if (IntegerArithmetic()) SetTruth(a, a->i != 0 && b->i != 0);
-  else SetTruth(a, RealTrue(a->r) && RealTrue(b->r));
-  return 0;
-}
-
-int OpLogicalOr(const uint8_t*, uint32_t) {
-  Slot *a, *b;
-  if (!TakeTwo(&a, &b)) return Underflow();
-  if (IntegerArithmetic()) SetTruth(a, a->i != 0 || b->i != 0);
-  else SetTruth(a, RealTrue(a->r) || RealTrue(b->r));
-  return 0;
-}
-
-int CompareEquality(bool wantEqual) {
+int OpEquality(const uint8_t*, uint32_t) {
   Slot *a, *b;
   if (!TakeTwo(&a, &b)) return Underflow();
   if (a->text || b->text) {
     if (!a->text || !b->text) return MixedText();
     bool same = g_PoolLength[a->text] == g_PoolLength[b->text] &&
                 memcmp(g_Pool[a->text], g_Pool[b->text], g_PoolLength[a->text]) == 0;
-    SetTruth(a, same == wantEqual);
+    SetTruth(a, same == (kOp == BIN_EQ));
     return 0;
   }
-  bool same = IntegerArithmetic() ? a->i == b->i : a->r == b->r;
-  SetTruth(a, same == wantEqual);
-  return 0;
-}
-
-int OpEqual(const uint8_t*, uint32_t) { return CompareEquality(true); }
-int OpNotEqual(const uint8_t*, uint32_t) { return CompareEquality(false); }
-
-// 0 greater, 1 less, 2 greater-or-equal, 3 less-or-equal. In real arithmetic less and
-// less-or-equal are the negations of greater-or-equal and greater, so a NaN makes them true.
-template <int kOp>
-int OpCompare(const uint8_t*, uint32_t) {
-  Slot *a, *b;
-  if (!TakeTwo(&a, &b)) return Underflow();
-  bool v;
-  if (IntegerArithmetic()) {
-    v = kOp == 0 ? a->i > b->i : kOp == 1 ? a->i < b->i : kOp == 2 ? a->i >= b->i : a->i <= b->i;
-  } else {
-    v = kOp == 0 ? a->r > b->r : kOp == 1 ? !(a->r >= b->r) : kOp == 2 ? a->r >= b->r : !(a->r > b->r);
-  }
-  SetTruth(a, v);
+  ApplyNumeric<kOp>(a, b);
   return 0;
 }
 
 int OpNegate(const uint8_t*, uint32_t) {
   if (g_StackPos < 1) return Underflow();
   Slot* s = &g_Stack[g_StackPos - 1];
-  if (IntegerArithmetic()) SetInt(s, (int64_t)(0 - (uint64_t)s->i));
+  if (IntegerArithmetic()) SetInt(s, IntNegate(s->i));
   else SetReal(s, -s->r);
   return 0;
 }
@@ -506,10 +387,9 @@ int OpNegate(const uint8_t*, uint32_t) {
 int OpToString(const uint8_t*, uint32_t) {
   if (g_StackPos < 1) return Underflow();
   Slot* s = &g_Stack[g_StackPos - 1];
-  char text[400];
-  if (IntegerArithmetic()) snprintf(text, sizeof text, "%lld", (long long)s->i);
-  else snprintf(text, sizeof text, "%f", s->r);
-  return PushText(s, text, strlen(text));
+  char text[REAL_TEXT_BYTES];
+  size_t n = IntegerArithmetic() ? FormatInteger(text, s->i) : FormatReal(text, s->r);
+  return PushText(s, text, n);
 }
 
 int OpToNumber(const uint8_t*, uint32_t) {
@@ -593,21 +473,21 @@ void InitOpcodeTable(int normal) {
   g_OpcodeTable['s'] = OpToString;
   g_OpcodeTable['i'] = OpToNumber;
   g_OpcodeTable['+'] = OpAdd;
-  g_OpcodeTable['-'] = OpSubtract;
-  g_OpcodeTable['*'] = OpMultiply;
-  g_OpcodeTable['/'] = OpDivide;
-  g_OpcodeTable['%'] = OpModulo;
-  g_OpcodeTable['A'] = OpBits<0>;
-  g_OpcodeTable['O'] = OpBits<1>;
-  g_OpcodeTable['^'] = OpBits<2>;
-  g_OpcodeTable['&'] = OpLogicalAnd;
-  g_OpcodeTable['|'] = OpLogicalOr;
-  g_OpcodeTable['='] = OpEqual;
-  g_OpcodeTable['!'] = OpNotEqual;
-  g_OpcodeTable['>'] = OpCompare<0>;
-  g_OpcodeTable['<'] = OpCompare<1>;
-  g_OpcodeTable['Z'] = OpCompare<2>;
-  g_OpcodeTable['S'] = OpCompare<3>;
+  g_OpcodeTable['-'] = OpNumeric<BIN_SUB>;
+  g_OpcodeTable['*'] = OpNumeric<BIN_MUL>;
+  g_OpcodeTable['/'] = OpNumeric<BIN_DIV>;
+  g_OpcodeTable['%'] = OpNumeric<BIN_MOD>;
+  g_OpcodeTable['A'] = OpNumeric<BIN_AND>;
+  g_OpcodeTable['O'] = OpNumeric<BIN_OR>;
+  g_OpcodeTable['^'] = OpNumeric<BIN_XOR>;
+  g_OpcodeTable['&'] = OpNumeric<BIN_LAND>;
+  g_OpcodeTable['|'] = OpNumeric<BIN_LOR>;
+  g_OpcodeTable['='] = OpEquality<BIN_EQ>;
+  g_OpcodeTable['!'] = OpEquality<BIN_NE>;
+  g_OpcodeTable['>'] = OpNumeric<BIN_GT>;
+  g_OpcodeTable['<'] = OpNumeric<BIN_LT>;
+  g_OpcodeTable['Z'] = OpNumeric<BIN_GE>;
+  g_OpcodeTable['S'] = OpNumeric<BIN_LE>;
 }
 
 int RunExpression(const uint8_t* expr, uint32_t length) {
@@ -617,16 +497,11 @@ int RunExpression(const uint8_t* expr, uint32_t length) {
   g_SubscriptCount = 0;
   g_RefBare = 0;
   g_Stack[0].text = 0;
-  uint32_t at = 0;
-  while (at + 3 <= length) {
-    uint8_t op = expr[at];
-    uint32_t n = (uint32_t)expr[at + 1] | (uint32_t)expr[at + 2] << 8;
-    // An operand that runs past the expression is cut to what is there.
-    uint32_t room = length - at - 3;
-    if (n > room) n = room;
-    if (g_OpcodeTable[op](expr + at + 3, n) != 0) return -1;
-    at += 3 + n;
-  }
+  uint32_t at = 0, n;
+  uint8_t op;
+  const uint8_t* operand;
+  while (NextExpressionItem(expr, length, &at, &op, &operand, &n))
+    if (g_OpcodeTable[op](operand, n) != 0) return -1;
   return 0;
 }
 
@@ -681,266 +556,49 @@ void InitEvaluatorTables() {
   if (!g_OpcodeTable[0]) InitOpcodeTable(1);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Integer programs.
-
-namespace {
-
-// The binary operator of an opcode byte, or -1.
-int BinaryOperator(uint8_t op) {
-  switch (op) {
-    case '+': return BIN_ADD;
-    case '-': return BIN_SUB;
-    case '*': return BIN_MUL;
-    case '/': return BIN_DIV;
-    case '%': return BIN_MOD;
-    case 'A': return BIN_AND;
-    case 'O': return BIN_OR;
-    case '^': return BIN_XOR;
-    case '&': return BIN_LAND;
-    case '|': return BIN_LOR;
-    case '=': return BIN_EQ;
-    case '!': return BIN_NE;
-    case '>': return BIN_GT;
-    case '<': return BIN_LT;
-    case 'Z': return BIN_GE;
-    case 'S': return BIN_LE;
-    default: return -1;
-  }
-}
-
-// The integer-mode arithmetic of the opcode handlers above.
-int64_t ApplyBinary(int op, int64_t a, int64_t b) {
-  switch (op) {
-    case BIN_ADD: return (int64_t)((uint64_t)a + (uint64_t)b);
-    case BIN_SUB: return (int64_t)((uint64_t)a - (uint64_t)b);
-    case BIN_MUL: return (int64_t)((uint64_t)a * (uint64_t)b);
-    case BIN_DIV: return WrapDivide(a, b);
-    case BIN_MOD: return WrapModulo(a, b);
-    case BIN_AND: return a & b;
-    case BIN_OR: return a | b;
-    case BIN_XOR: return a ^ b;
-    case BIN_LAND: return a != 0 && b != 0;
-    case BIN_LOR: return a != 0 || b != 0;
-    case BIN_EQ: return a == b;
-    case BIN_NE: return a != b;
-    case BIN_GT: return a > b;
-    case BIN_LT: return a < b;
-    case BIN_GE: return a >= b;
-    default: return a <= b;
-  }
-}
-
-// The integer-mode value of a user variable that holds a plain integer, read as the byte walk
-// would; false for anything else, which the byte walk then handles.
-inline bool ReadPlainInt(int32_t v, int64_t* value) {
-  const int64_t* slot = PlainIntSlot(v);
-  if (!slot) return false;
-  *value = *slot;
-  return true;
-}
-
-}  // namespace
-
-int CompileIntProgram(const uint8_t* expr, uint32_t length, IntProgramOp* out) {
-  int ops = 0, depth = 0;
-  int64_t last = -1;
-  uint32_t at = 0;
-  while (at + 3 <= length) {
-    uint8_t op = expr[at];
-    uint32_t n = (uint32_t)expr[at + 1] | (uint32_t)expr[at + 2] << 8;
-    uint32_t room = length - at - 3;
-    if (n > room) n = room;
-    const uint8_t* p = expr + at + 3;
-    at += 3 + n;
-    if (op == ',') continue;
-    // Room for this op and the closing one.
-    if (ops + 2 > INT_PROGRAM_MAX_OPS) return 0;
-    int binary = BinaryOperator(op);
-    if (op == 'B' || op == 'W' || op == 'I' || op == 'L') {
-      uint64_t bits = ReadOperand(p, n, op == 'B' ? 1 : op == 'W' ? 2 : op == 'I' ? 4 : 8);
-      int64_t v = op == 'B' ? (int8_t)bits : op == 'W' ? (int16_t)bits : op == 'I' ? (int32_t)bits : (int64_t)bits;
-      out[ops++] = IntProgramOp{IP_CONST, 0, 0, v};
-      depth++;
-    } else if (op == 'H') {
-      int32_t v = OperandVariable(p, n);
-      // System variables are computed when read; they keep the byte walk.
-      if (v < FIRST_USER_VARIABLE) return 0;
-      out[ops++] = IntProgramOp{IP_VARIABLE, (uint16_t)v, 0, 0};
-      last = v;
-      depth++;
-    } else if (op == 'R') {
-      if (depth < 1) return 0;
-      out[ops++] = IntProgramOp{IP_NEGATE, 0, 0, 0};
-    } else if (binary >= 0) {
-      if (depth < 2) return 0;
-      depth--;
-      // Literals and variables pushed just before become operands of the op itself.
-      IntProgramOp* right = ops > 0 && (out[ops - 1].mCode == IP_CONST || out[ops - 1].mCode == IP_VARIABLE)
-                                ? &out[ops - 1]
-                                : nullptr;
-      IntProgramOp* left = right && ops > 1 && (out[ops - 2].mCode == IP_CONST || out[ops - 2].mCode == IP_VARIABLE)
-                               ? &out[ops - 2]
-                               : nullptr;
-      uint8_t base = (uint8_t)(IP_BINARY + FORM_COUNT * binary);
-      if (left && left->mCode == IP_CONST && right->mCode == IP_CONST) {
-        left->mValue = ApplyBinary(binary, left->mValue, right->mValue);
-        ops--;
-      } else if (left) {
-        bool leftVar = left->mCode == IP_VARIABLE, rightVar = right->mCode == IP_VARIABLE;
-        *left = IntProgramOp{(uint8_t)(base + (!rightVar ? FORM_VAR_CONST : leftVar ? FORM_VAR_VAR : FORM_CONST_VAR)),
-                             leftVar ? left->mVariable : right->mVariable, right->mVariable,
-                             leftVar ? right->mValue : left->mValue};
-        ops--;
-      } else if (right) {
-        right->mCode = (uint8_t)(base + (right->mCode == IP_CONST ? FORM_TOP_CONST : FORM_TOP_VAR));
-      } else {
-        out[ops++] = IntProgramOp{(uint8_t)(base + FORM_STACK), 0, 0, 0};
-      }
-    } else {
-      return 0;
-    }
-  }
-  // A result other than one value is left to the byte walk.
-  if (depth != 1) return 0;
-  out[ops] = IntProgramOp{IP_END, 0, 0, last};
-  return ops + 1;
-}
-
 bool NormalOpcodeTable() { return g_NormalOpcodes; }
 
-int32_t IntProgramVariable(const IntProgramOp* program) {
-  return program[0].mCode == IP_VARIABLE && program[1].mCode == IP_END ? program[0].mVariable : -1;
+uint64_t ReadExpressionOperand(const uint8_t* p, uint32_t length, uint32_t n) {
+  uint64_t v = 0;
+  for (uint32_t k = 0; k < n && k < length; k++) v |= (uint64_t)p[k] << (8 * k);
+  return v;
 }
 
-int CompileIntAssignment(const IntProgramOp* value, int32_t variable, uint8_t op, IntProgramOp* out) {
-  if (op >= ASSIGN_OPERATOR_COUNT || variable < FIRST_USER_VARIABLE || variable > 0xFFFF) return 0;
-  int n = 0;
-  for (; value[n].mCode != IP_END; n++) out[n] = value[n];
-  out[n] = IntProgramOp{(uint8_t)(IP_STORE + op), (uint16_t)variable, 0, 0};
-  // The target is read first, the value after it: the value's last variable, if any, is the
-  // one the references name.
-  out[n + 1] = IntProgramOp{IP_END, 0, 0, value[n].mValue >= 0 ? value[n].mValue : variable};
-  return n + 2;
+int32_t OperandVariableNumber(const uint8_t* p, uint32_t length) {
+  return (int32_t)((ReadExpressionOperand(p, length, 3) >> 8) & 0xFFFF);
 }
 
-// What the closing op sets: the references as the byte walk leaves them.
-inline void CloseIntProgram(const IntProgramOp& end) {
-  g_RefBare = 0;
-  g_SubscriptCount = 0;
-  if (end.mValue >= 0) {
-    g_RefVariable = (int32_t)end.mValue;
-    g_RefElement = 0;
+uint32_t DecodeTextLiteral(const uint8_t* p, uint32_t n, char* out) {
+  uint32_t o = 0;
+  if (n > 0) {
+    uint8_t delimiter = p[0];
+    for (uint32_t k = 1; k < n;) {
+      uint8_t c = p[k];
+      if (c == '\\' && k + 1 < n) {
+        uint8_t next = p[k + 1];
+        if (next == '\\' || next == 'n' || next == 't') {
+          if (o + 1 < TEXT_VALUE_BYTES) out[o++] = next == 'n' ? '\n' : next == 't' ? '\t' : '\\';
+          k += 2;
+          continue;
+        }
+        k++;
+        c = next;
+      }
+      if (c == delimiter) break;
+      if (g_LeadByteTable[c] && k + 1 < n) {
+        if (o + 2 < TEXT_VALUE_BYTES) {
+          out[o++] = (char)c;
+          out[o++] = (char)p[k + 1];
+        }
+        k += 2;
+        continue;
+      }
+      if (o + 1 < TEXT_VALUE_BYTES) out[o++] = (char)c;
+      k++;
+    }
   }
-}
-
-bool RunIntProgram(const IntProgramOp* program, int64_t* result) {
-  if (g_DeclarationMode || !g_NormalOpcodes) return false;
-  // A lone literal or variable (assignment targets, most values) needs no dispatch.
-  if (program[1].mCode == IP_END && (program[0].mCode == IP_CONST || program[0].mCode == IP_VARIABLE)) {
-    int64_t value = program[0].mValue;
-    if (program[0].mCode == IP_VARIABLE && !ReadPlainInt(program[0].mVariable, &value)) return false;
-    *result = value;
-    CloseIntProgram(program[1]);
-    return true;
-  }
-  // Direct threading: every op ends with its own jump to the next op's code.
-  static void* const kCode[IP_CODES] = {
-      &&end, &&push_const, &&push_variable, &&negate,
-#define KIVOR_FORMS(op) &&op##_ss, &&op##_tk, &&op##_tv, &&op##_vk, &&op##_vv, &&op##_kv,
-      KIVOR_FORMS(add) KIVOR_FORMS(sub) KIVOR_FORMS(mul) KIVOR_FORMS(div) KIVOR_FORMS(mod) KIVOR_FORMS(band)
-      KIVOR_FORMS(bor) KIVOR_FORMS(bxor) KIVOR_FORMS(land) KIVOR_FORMS(lor) KIVOR_FORMS(eq) KIVOR_FORMS(ne)
-      KIVOR_FORMS(gt) KIVOR_FORMS(lt) KIVOR_FORMS(ge) KIVOR_FORMS(le)
-#undef KIVOR_FORMS
-      &&store_set, &&store_add, &&store_sub, &&store_mul, &&store_div, &&store_mod, &&store_and, &&store_or,
-      &&store_xor,
-  };
-  int64_t* slot;
-  int64_t stack[INT_PROGRAM_MAX_OPS];
-  int64_t* sp = stack;
-  int64_t tos = 0, a, b;
-  const IntProgramOp* o = program;
-#define KIVOR_NEXT goto* kCode[(++o)->mCode]
-  goto* kCode[o->mCode];
-end:
-  *result = tos;
-  CloseIntProgram(*o);
-  return true;
-push_const:
-  *sp++ = tos;
-  tos = o->mValue;
-  KIVOR_NEXT;
-push_variable:
-  if (!ReadPlainInt(o->mVariable, &b)) return false;
-  *sp++ = tos;
-  tos = b;
-  KIVOR_NEXT;
-negate:
-  tos = (int64_t)(0 - (uint64_t)tos);
-  KIVOR_NEXT;
-#define KIVOR_BINARY(op, value)                                                        \
-  op##_ss : a = *--sp;                                                                 \
-  b = tos;                                                                             \
-  tos = (value);                                                                       \
-  KIVOR_NEXT;                                                                          \
-  op##_tk : a = tos;                                                                   \
-  b = o->mValue;                                                                       \
-  tos = (value);                                                                       \
-  KIVOR_NEXT;                                                                          \
-  op##_tv : if (!ReadPlainInt(o->mVariable, &b)) return false;                         \
-  a = tos;                                                                             \
-  tos = (value);                                                                       \
-  KIVOR_NEXT;                                                                          \
-  op##_vk : if (!ReadPlainInt(o->mVariable, &a)) return false;                         \
-  b = o->mValue;                                                                       \
-  *sp++ = tos;                                                                         \
-  tos = (value);                                                                       \
-  KIVOR_NEXT;                                                                          \
-  op##_vv : if (!ReadPlainInt(o->mVariable, &a) || !ReadPlainInt(o->mRight, &b)) return false; \
-  *sp++ = tos;                                                                         \
-  tos = (value);                                                                       \
-  KIVOR_NEXT;                                                                          \
-  op##_kv : if (!ReadPlainInt(o->mRight, &b)) return false;                            \
-  a = o->mValue;                                                                       \
-  *sp++ = tos;                                                                         \
-  tos = (value);                                                                       \
-  KIVOR_NEXT;
-  KIVOR_BINARY(add, (int64_t)((uint64_t)a + (uint64_t)b))
-  KIVOR_BINARY(sub, (int64_t)((uint64_t)a - (uint64_t)b))
-  KIVOR_BINARY(mul, (int64_t)((uint64_t)a * (uint64_t)b))
-  KIVOR_BINARY(div, WrapDivide(a, b))
-  KIVOR_BINARY(mod, WrapModulo(a, b))
-  KIVOR_BINARY(band, a & b)
-  KIVOR_BINARY(bor, a | b)
-  KIVOR_BINARY(bxor, a ^ b)
-  KIVOR_BINARY(land, a != 0 && b != 0)
-  KIVOR_BINARY(lor, a != 0 || b != 0)
-  KIVOR_BINARY(eq, a == b)
-  KIVOR_BINARY(ne, a != b)
-  KIVOR_BINARY(gt, a > b)
-  KIVOR_BINARY(lt, a < b)
-  KIVOR_BINARY(ge, a >= b)
-  KIVOR_BINARY(le, a <= b)
-#undef KIVOR_BINARY
-  // The stores: the integer assignment operators on element 0, which exists in a plain integer.
-  // A store is always followed by the closing op, which it carries out itself.
-#define KIVOR_STORE(op, statement)                         \
-  store_##op : if (!(slot = PlainIntSlot(o->mVariable))) return false; \
-  statement;                                               \
-  *result = tos;                                           \
-  CloseIntProgram(o[1]);                                   \
-  return true;
-  KIVOR_STORE(set, *slot = tos)
-  KIVOR_STORE(add, *slot = (int64_t)((uint64_t)*slot + (uint64_t)tos))
-  KIVOR_STORE(sub, *slot = (int64_t)((uint64_t)*slot - (uint64_t)tos))
-  KIVOR_STORE(mul, *slot = (int64_t)((uint64_t)*slot * (uint64_t)tos))
-  KIVOR_STORE(div, if (tos != 0) *slot = WrapDivide(*slot, tos))
-  KIVOR_STORE(mod, if (tos != 0) *slot = WrapModulo(*slot, tos))
-  KIVOR_STORE(and, *slot &= tos)
-  KIVOR_STORE(or, *slot |= tos)
-  KIVOR_STORE(xor, *slot ^= tos)
-#undef KIVOR_STORE
-#undef KIVOR_NEXT
+  out[o] = 0;
+  return o;
 }
 
 int64_t ParseHexDigits(const char* text) {

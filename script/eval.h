@@ -50,33 +50,26 @@ extern IntEvaluator g_IntEvaluators[5];
 extern RealEvaluator g_RealEvaluators[15];
 extern StringEvaluator g_StringEvaluators[5];
 
-// Integer programs: an integer-mode expression pre-decoded at link time into a compact form,
-// so the hot path neither re-reads operand bytes nor keeps a real value beside each integer.
-// Only expressions of integer literals, user variables and the integer operators that evaluate
-// without an error are compiled; everything else keeps the byte walk.
-constexpr int INT_PROGRAM_MAX_OPS = 48;   // longer expressions stay with the byte walk
-struct IntProgramOp {
-  uint8_t mCode;
-  uint16_t mVariable;   // the variable read (the left operand's when an op reads two)
-  uint16_t mRight;      // the right operand's variable when an op reads two
-  int64_t mValue;       // the literal; in the closing op the variable read last (-1 none)
-};
-// Compiles `expr` into `out` (room for INT_PROGRAM_MAX_OPS ops) and returns the op count with
-// the closing op, or 0 when the expression is not compiled.
-int CompileIntProgram(const uint8_t* expr, uint32_t length, IntProgramOp* out);
-// Runs a program in integer mode. false, with nothing changed, when the evaluation cannot take
-// the short way now (a variable that is not a plain integer, declaration or label mode): the
-// caller then evaluates the expression bytes, which gives the same value, reference and
-// messages.
-bool RunIntProgram(const IntProgramOp* program, int64_t* result);
-// The variable of a program that only reads one variable, else -1.
-int32_t IntProgramVariable(const IntProgramOp* program);
-// The assignment program of "variable op= value" from the value's program: the value, the
-// store into element 0 of the variable by assignment operator `op` (0-8, the integer operators'
-// arithmetic) and the references the assignment command leaves. `out` has room for
-// INT_PROGRAM_MAX_OPS + 1 ops; returns the op count. Run by RunIntProgram, it declines (having
-// stored nothing) when the variable is not a plain integer.
-int CompileIntAssignment(const IntProgramOp* value, int32_t variable, uint8_t op, IntProgramOp* out);
+// The next item of a compiled expression at `*at`: its opcode and operand (an operand that runs
+// past the expression is cut to what is there); false after the last item. Moves `*at` on.
+inline bool NextExpressionItem(const uint8_t* expr, uint32_t length, uint32_t* at, uint8_t* op,
+                               const uint8_t** operand, uint32_t* operandLength) {
+  if (*at + 3 > length) return false;
+  *op = expr[*at];
+  uint32_t n = (uint32_t)expr[*at + 1] | (uint32_t)expr[*at + 2] << 8;
+  uint32_t room = length - *at - 3;
+  *operandLength = n > room ? room : n;
+  *operand = expr + *at + 3;
+  *at += 3 + *operandLength;
+  return true;
+}
+
+// The parts of compiled items that the op compiler reads as the walk does: up to `n` operand
+// bytes little-endian (bytes the operand lacks read as 0), a variable item's number, and a
+// text literal's text (`out` holds TEXT_VALUE_BYTES; returns the length).
+uint64_t ReadExpressionOperand(const uint8_t* p, uint32_t length, uint32_t n);
+int32_t OperandVariableNumber(const uint8_t* p, uint32_t length);
+uint32_t DecodeTextLiteral(const uint8_t* operand, uint32_t length, char* out);
 
 // The hexadecimal helpers. ParseHexDigits reads digits up to an 'h' or 'H' (-1 for a letter
 // past 'f'); ParseHexText refuses texts over 1023 bytes; HexTextToDecimal turns "0x..." (1 to
@@ -84,7 +77,3 @@ int CompileIntAssignment(const IntProgramOp* value, int32_t variable, uint8_t op
 int64_t ParseHexDigits(const char* text);
 int64_t ParseHexText(const char* text);
 int HexTextToDecimal(char* out, const char* text);
-
-// Signed 64-bit division and remainder that wrap instead of trapping; a divisor of 0 gives 0.
-int64_t WrapDivide(int64_t a, int64_t b);
-int64_t WrapModulo(int64_t a, int64_t b);

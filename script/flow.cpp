@@ -6,6 +6,7 @@
 #include "app/engine.h"
 #include "platform/platform.h"
 #include "script/eval.h"
+#include "script/flow_local.h"
 #include "script/nametree.h"
 #include "script/task.h"
 #include "script/vars.h"
@@ -26,7 +27,6 @@ constexpr int CMD_CONTINUE_LOOP = 49;
 constexpr int CMD_RETURN = 68;
 constexpr int CMD_WAIT = 93;
 constexpr int MAX_OPEN_LEVELS = TASK_STACK_SLOTS - 1;
-constexpr int MAX_CALL_VALUES = CALL_VALUE_SLOTS - 1;
 constexpr size_t LABEL_TEXT_BYTES = 1024;
 
 constexpr int32_t MSG_NO_MEMORY = 100010;
@@ -38,47 +38,57 @@ constexpr int32_t MSG_WRONG_TYPE = 101140;
 
 const char* CommandName(int code) { return g_CommandDefs[code].mName ? g_CommandDefs[code].mName : ""; }
 
-int TooDeep(int code) {
-  ReportScriptErrorF(MSG_TOO_DEEP, 1, CommandName(code), CommandName(code), 64);
-  return -1;
-}
-
-int Structure(int a, int b, int c) {
-  ReportScriptErrorF(MSG_STRUCTURE, 1, CommandName(a), CommandName(b), CommandName(c));
-  return -1;
-}
-
-int MissingLabel(const char* text) {
-  ReportScriptErrorF(MSG_MISSING_LABEL, 1, text);
-  return -1;
-}
-
-template <typename T>
-bool EnsureRecord(T** slot) {
-  if (*slot) return true;
-  *slot = static_cast<T*>(calloc(1, sizeof(T)));
-  if (*slot) return true;
-  ReportScriptError(MSG_NO_MEMORY, 1);
-  return false;
-}
+int TooDeep(int code) { return ReportTooDeep(code); }
+int Structure(int a, int b, int c) { return ReportStructure(a, b, c); }
+int MissingLabel(const char* text) { return ReportMissingLabel(text); }
 
 // A position stored in a record's length field, as the command index it names.
 inline int32_t PositionOf(const CommandArgument& a) { return (int32_t)a.mExprLength; }
-
-// Whether command `position` of the task's file is run by `kind`. Block and loop records are
-// followed only onto the command they were made for: a record left over from a jump into a
-// structure, or one that points elsewhere, could otherwise send the task round a circle of
-// its own jumps for ever.
-bool LandsOn(const ScriptTask* task, int64_t position, CommandHandler kind) {
-  return task->mHandlers && position >= 0 && position < task->mCommandCount && task->mHandlers[position] == kind;
-}
 
 // The flat element of a reference, or -1 when it cannot name an element.
 inline int32_t ElementOf(int64_t element) {
   return element >= 0 && element <= INT32_MAX ? (int32_t)element : -1;
 }
 
-// Grows (never shrinks) an owned text buffer to hold `text`; a missing text empties it.
+}  // namespace
+
+int ReportTooDeep(int code) {
+  ReportScriptErrorF(MSG_TOO_DEEP, 1, CommandName(code), CommandName(code), 64);
+  return -1;
+}
+
+int ReportStructure(int a, int b, int c) {
+  ReportScriptErrorF(MSG_STRUCTURE, 1, CommandName(a), CommandName(b), CommandName(c));
+  return -1;
+}
+
+int ReportMissingLabel(const char* text) {
+  ReportScriptErrorF(MSG_MISSING_LABEL, 1, text);
+  return -1;
+}
+
+int ReportLoopEnd() {
+  ReportScriptError(MSG_LOOP_END, 1);
+  return -1;
+}
+
+int ReportNoStackMemory() {
+  ReportScriptError(MSG_NO_MEMORY, 1);
+  return -1;
+}
+
+int MakeCallFrame(ScriptTask* task) {
+  int depth = task->mCallDepth;
+  if (depth >= MAX_OPEN_LEVELS) return TooDeep(CMD_CALL);
+  return EnsureRecord(&task->mFrames[depth + 1]) ? 0 : -1;
+}
+
+int ReturnFromDepthZero(ScriptTask* task) {
+  if (task->mIsMain) return Structure(CMD_RETURN, CMD_RETURN, CMD_CALL);
+  EndTaskNode(g_CurrentTaskNode);
+  return -1;
+}
+
 bool CopyFrameString(char** slot, size_t* capacity, const char* text) {
   size_t length = text ? strlen(text) : 0;
   if (!*slot || *capacity < length + 1) {
@@ -94,40 +104,6 @@ bool CopyFrameString(char** slot, size_t* capacity, const char* text) {
   (*slot)[length] = 0;
   return true;
 }
-
-// Moves the task to label `index`'s position, switching files when the label's differs.
-bool GoToLabel(ScriptTask* task, const LabelRecord& label) {
-  task->mCommandIndex = label.mPosition;
-  if (label.mScriptFile != task->mScriptFile || !task->mHandlers) return SwitchTaskFile(task, label.mScriptFile);
-  return true;
-}
-
-// Fills values 1..count of a frame from the decoded parameters: integer ids first + k, real
-// ids realBase + k (evaluated here), text ids textBase + k.
-bool FillValues(int count, int intBase, int realBase, int textBase, int64_t* ints, double* reals, char** texts,
-                size_t* capacities, uint8_t* given) {
-  for (int k = 1; k <= count; k++) {
-    int p = ParamPosition(intBase + k);
-    int q = ParamPosition(realBase + k);
-    int t = ParamPosition(textBase + k);
-    given[k] = 1;
-    if (p) {
-      ints[k] = g_ArgInteger[p];
-    } else if (q) {
-      reals[k] = g_ArgCode[q] ? EvalRealExpr(g_ArgCode[q], g_ArgExprLength[q]) : 0.0;
-    } else if (t) {
-      if (!CopyFrameString(&texts[k], &capacities[k], g_ArgString[t])) return false;
-    } else {
-      ints[k] = 0;
-      reals[k] = 0.0;
-      if (!CopyFrameString(&texts[k], &capacities[k], nullptr)) return false;
-      given[k] = 0;
-    }
-  }
-  return true;
-}
-
-}  // namespace
 
 bool EnsureTaskStacks(ScriptTask* task) {
   if (task->mBlockDepth > MAX_OPEN_LEVELS) {
@@ -179,62 +155,9 @@ int CmdJump() {
   return GoToLabel(task, label) ? 0 : -1;
 }
 
-int CmdCall() {
-  ScriptTask* task = g_CurrentTask;
-  if (DecodeCallArguments(CMD_CALL) != 0) return -1;
-  int depth = task->mCallDepth;
-  if (depth >= MAX_OPEN_LEVELS) return TooDeep(CMD_CALL);
-  if (!EnsureRecord(&task->mFrames[depth + 1])) return -1;
-  CallFrame* frame = task->mFrames[depth + 1];
-  int values = task->mCallCounts[g_CurrentCommand];
-  if (values > MAX_CALL_VALUES) values = MAX_CALL_VALUES;
-  frame->mArgCount = (uint8_t)values;
-  int labelPos = ParamPosition(0);
-  bool onlyLabel = g_CurrentArgCount == 1 && labelPos == 1;
-  if (!onlyLabel && !FillValues(values, 0, 16, 32, frame->mIntArgs, frame->mRealArgs, frame->mTextArgs,
-                                frame->mTextArgCapacity, frame->mArgGiven))
-    return -1;
-  if (!labelPos) return MissingLabel("");
-  uint8_t n;
-  const CommandArgument& record = CurrentArguments(&n)[labelPos - 1];
-  int32_t index = record.mKind | record.mOperator << 8;
-  if (index == 0) {
-    const char* text = g_ArgString[labelPos] ? g_ArgString[labelPos] : "";
-    index = FindLabel(text, strlen(text));
-    if (index < 0) return MissingLabel(text);
-  } else if (index >= g_Labels.mCount) {
-    return MissingLabel("");
-  }
-  CallFrame* site = task->mFrames[depth];
-  site->mReturnPosition = g_CurrentCommand + 1;
-  site->mScriptFile = task->mScriptFile;
-  site->mLine = task->mLines ? (int32_t)task->mLines[g_CurrentCommand] : 0;
-  site->mBlockDepth = task->mBlockDepth;
-  site->mLoopDepth = task->mLoopDepth;
-  task->mCallDepth = (uint8_t)(depth + 1);
-  return GoToLabel(task, g_Labels.mRecords[index]) ? 0 : -1;
-}
+int CmdCall() { return DecodeCallArguments(CMD_CALL) != 0 ? -1 : CallDecoded(-1); }
 
-int CmdReturn() {
-  ScriptTask* task = g_CurrentTask;
-  if (DecodeCommandArguments(CMD_RETURN) != 0) return -1;
-  if (task->mCallDepth == 0) {
-    if (task->mIsMain) return Structure(CMD_RETURN, CMD_RETURN, CMD_CALL);
-    EndTaskNode(g_CurrentTaskNode);
-    return -1;
-  }
-  CallFrame* frame = task->mFrames[task->mCallDepth - 1];
-  int values = task->mCallCounts[g_CurrentCommand];
-  if (values > MAX_CALL_VALUES) values = MAX_CALL_VALUES;
-  frame->mReturnCount = (uint8_t)values;
-  if (g_CurrentArgCount > 0 && !FillValues(values, -1, 15, 31, frame->mIntReturns, frame->mRealReturns,
-                                           frame->mTextReturns, frame->mTextReturnCapacity, frame->mReturnGiven))
-    return -1;
-  task->mCallDepth--;
-  task->mCommandIndex = frame->mReturnPosition;
-  if (frame->mScriptFile != task->mScriptFile) return SwitchTaskFile(task, frame->mScriptFile) ? 0 : -1;
-  return 0;
-}
+int CmdReturn() { return DecodeCommandArguments(CMD_RETURN) != 0 ? -1 : ReturnDecoded(); }
 
 int CmdIf() {
   ScriptTask* task = g_CurrentTask;
@@ -246,13 +169,10 @@ int CmdIf() {
   }
   int depth = task->mBlockDepth;
   if (depth >= MAX_OPEN_LEVELS) return TooDeep(CMD_IF);
-  BlockRecord* block = task->mBlocks[depth];
-  block->mOpener = g_CurrentCommand;
-  block->mLoopDepth = task->mLoopDepth;
-  block->mEnd = PositionOf(args[2]);
+  RecordIfBlock(task, g_CurrentCommand, args);
   if (!EnsureRecord(&task->mBlocks[depth + 1])) return -1;
   task->mBlockDepth = (uint8_t)(depth + 1);
-  if (EvalArgumentInt(&args[0]) == 0) task->mCommandIndex = PositionOf(args[1]) ? PositionOf(args[1]) : block->mEnd;
+  if (EvalArgumentInt(&args[0]) == 0) task->mCommandIndex = IfSkipTarget(task, args);
   return 0;
 }
 
@@ -262,7 +182,11 @@ int CmdElseIf() {
   uint8_t count;
   CommandArgument* args = CurrentArguments(&count);
   if (count == 0) return 0;
-  if (EvalArgumentInt(&args[0]) != 0) return 0;
+  return ElseIfDecided(task, args, count, EvalArgumentInt(&args[0]) != 0);
+}
+
+int ElseIfDecided(ScriptTask* task, const CommandArgument* args, uint8_t count, bool holds) {
+  if (holds) return 0;
   int32_t next = count >= 2 ? PositionOf(args[1]) : 0;
   if (next) {
     task->mCommandIndex = next;
@@ -274,22 +198,9 @@ int CmdElseIf() {
   return 0;
 }
 
-int CmdElse() {
-  ScriptTask* task = g_CurrentTask;
-  if (task->mBlockDepth == 0) return Structure(CMD_ELSE_IF, CMD_ELSE_IF, CMD_IF);
-  int32_t end = task->mBlocks[task->mBlockDepth - 1]->mEnd;
-  if (!LandsOn(task, end, CmdEndIf)) return Structure(CMD_ELSE_IF, CMD_ELSE_IF, CMD_IF);
-  task->mCommandIndex = end;
-  return 0;
-}
+int CmdElse() { return ElseStep(g_CurrentTask); }
 
-int CmdEndIf() {
-  ScriptTask* task = g_CurrentTask;
-  if (task->mBlockDepth == 0) return Structure(CMD_END_IF, CMD_END_IF, CMD_IF);
-  task->mBlockDepth--;
-  task->mBlocks[task->mBlockDepth]->mEnd = 0;
-  return 0;
-}
+int CmdEndIf() { return EndIfStep(g_CurrentTask); }
 
 namespace {
 
@@ -363,29 +274,7 @@ int CmdLoop() {
   return 0;
 }
 
-int CmdLoopEnd() {
-  ScriptTask* task = g_CurrentTask;
-  if (task->mLoopDepth == 0) {
-    ReportScriptError(MSG_LOOP_END, 1);
-    return -1;
-  }
-  LoopRecord* loop = task->mLoops[task->mLoopDepth - 1];
-  if (loop->mLimit == -1 || loop->mCounter < loop->mLimit) {
-    if (!LandsOn(task, (int64_t)loop->mStart - 1, CmdLoop)) {
-      ReportScriptError(MSG_LOOP_END, 1);
-      return -1;
-    }
-    loop->mCounter++;
-    task->mCommandIndex = loop->mStart;
-    task->mBlockDepth = loop->mBlockDepth;
-    return 0;
-  }
-  task->mLoopDepth--;
-  loop->mCounter = 0;
-  loop->mLimit = 0;
-  loop->mStart = 0;
-  return 0;
-}
+int CmdLoopEnd() { return LoopEndStep(g_CurrentTask); }
 
 int CmdBreakLoop() {
   ScriptTask* task = g_CurrentTask;

@@ -1,401 +1,769 @@
-// Fused command code: built from a linked file's integer programs and flow records, and run by
-// one direct-threaded loop. Values, references, stack records and positions come out exactly as
-// the handlers leave them; an op that cannot be taken has changed nothing yet and hands its
-// command to the handler, which then decides (and reports) as it always does.
+// Running fused code: one direct-threaded loop over the ops of a task's commands, or of one
+// argument program. Values, references, stack records and positions come out exactly as the
+// byte walk and the handlers leave them; an op that cannot be taken has changed nothing the
+// handler would not change in the same way, and hands its command to the handler, which then
+// decides (and reports) as it always does.
 #include "script/fused.h"
 
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "app/engine.h"
 #include "script/eval.h"
-#include "script/int_program_local.h"
+#include "script/flow_local.h"
+#include "script/fused_local.h"
 #include "script/script_set.h"
+#include "script/sysvars.h"
 #include "script/task.h"
 #include "script/vars.h"
 
 namespace {
 
-// Fused op codes: those of integer programs, whose closing op is never fused and whose code
-// calls the handler here, then the command ops (the stores of assignments come before these).
-enum : int { F_GENERIC = IP_END, F_IF = IP_CODES, F_ELSE_IF, F_ELSE, F_END_IF, F_LOOP_END, F_JUMP, F_CODES };
-static_assert(F_CODES <= 256, "fused op codes are bytes");
+// Texts built at each level of the text stack, and the joined text of a '+=' assignment.
+char g_TextScratch[FUSED_TEXT_STACK][TEXT_VALUE_BYTES];
+char g_JoinedText[TEXT_VALUE_BYTES];
 
-constexpr int MAX_OPEN_LEVELS = TASK_STACK_SLOTS - 1;
+// By REF_ELEMENT_*: 0, the element of the last element read, and the assignment's target
+// element: what an evaluation's end names as the references' element. (Kept here, not in the
+// loop's registers, which its op pointer and stack tops need more.)
+int64_t g_RefElements[3];
+int64_t& g_ElementRead = g_RefElements[REF_ELEMENT_READ];
+int64_t& g_TargetElement = g_RefElements[REF_ELEMENT_TARGET];
 
-const FusedOp kGenericOp{};
-
-// Whether command `position` of the task's file is run by `kind`: the handlers refuse records
-// that lead anywhere else, so such a command goes to its handler.
-inline bool LandsOn(const ScriptTask* task, int64_t position, CommandHandler kind) {
-  return position >= 0 && position < task->mCommandCount && task->mHandlers[position] == kind;
-}
-
-inline bool CommandOp(int code) { return code >= IP_STORE || code == F_GENERIC; }
-
-// Which variable fields an op reads or writes.
-uint8_t ReadsOf(int code) {
-  if (code == IP_VARIABLE || (code >= IP_STORE && code < IP_CODES)) return 1;
-  if (code < IP_BINARY || code >= IP_STORE) return 0;
-  switch ((code - IP_BINARY) % FORM_COUNT) {
-    case FORM_TOP_VAR:
-    case FORM_VAR_CONST: return 1;
-    case FORM_VAR_VAR: return 3;
-    case FORM_CONST_VAR: return 2;
-    default: return 0;
+bool StandardEvaluators() {
+  for (int k = 1; k <= 4; k++) {
+    bool real = k == 2 || k == 4;
+    if (g_IntEvaluators[k] != (real ? EvalRealExprToInteger : EvalIntegerExpr)) return false;
+    if (g_RealEvaluators[k + 5] != (real ? EvalRealExpr : EvalIntegerExprToReal)) return false;
+    if (g_RealEvaluators[k + 10] != EvalRealExpr) return false;
+    if (g_StringEvaluators[k] != (k == 4 ? EvalStringExprReal : EvalStringExpr)) return false;
   }
-}
-
-// Appends a program's ops without its closing op; returns the closing op's value (the variable
-// the evaluation refers to last, -1 none).
-int64_t AppendProgram(std::vector<FusedOp>* ops, const IntProgramOp* program) {
-  int k = 0;
-  for (; program[k].mCode != IP_END; k++) {
-    const IntProgramOp& p = program[k];
-    FusedOp f{};
-    f.mCode = p.mCode;
-    f.mReads = ReadsOf(p.mCode);
-    f.mVariable = p.mVariable;
-    f.mRight = p.mRight;
-    f.mValue = p.mValue;
-    ops->push_back(f);
-  }
-  return program[k].mValue;
-}
-
-// The argument records that EvalArgumentInt hands to the integer program of their kind.
-inline bool IntegerProgram(const CommandArgument& a) { return a.mProgram && (a.mKind == 1 || a.mKind == 3); }
-
-void AppendCommandOp(std::vector<FusedOp>* ops, int code, int64_t value, int32_t target, int32_t end) {
-  FusedOp f{};
-  f.mCode = (uint8_t)code;
-  f.mValue = value;
-  f.mTarget = target;
-  f.mEnd = end;
-  ops->push_back(f);
-}
-
-// Appends the fused form of command i; false when it runs through its handler alone. The
-// choice goes by the linked handler, so a handler slot filled otherwise is always called.
-bool FuseCommand(const ScriptFileRecord* file, int32_t i, std::vector<FusedOp>* ops) {
-  CommandHandler handler = file->mHandlers[i];
-  const CommandArgument* a = file->mArgRecords[i];
-  uint8_t count = file->mArgCounts[i];
-  if (handler == CmdAssignPlainInt && file->mAssignPrograms && file->mAssignPrograms[i]) {
-    int64_t last = AppendProgram(ops, file->mAssignPrograms[i]);
-    ops->back().mValue = last;   // the store carries the references the command leaves
-    return true;
-  }
-  if (handler == CmdIf && count >= 3 && IntegerProgram(a[0])) {
-    int64_t last = AppendProgram(ops, a[0].mProgram);
-    AppendCommandOp(ops, F_IF, last, (int32_t)a[1].mExprLength, (int32_t)a[2].mExprLength);
-    return true;
-  }
-  if (handler == CmdElseIf && count >= 1 && IntegerProgram(a[0])) {
-    int64_t last = AppendProgram(ops, a[0].mProgram);
-    AppendCommandOp(ops, F_ELSE_IF, last, count >= 2 ? (int32_t)a[1].mExprLength : 0, 0);
-    return true;
-  }
-  if (handler == CmdJump && count > 0 && (a[0].mExprLength & ~LABEL_INDEX_MASK)) {
-    AppendCommandOp(ops, F_JUMP, a[0].mExprLength & LABEL_INDEX_MASK, 0, 0);
-    return true;
-  }
-  int code = handler == CmdElse ? F_ELSE : handler == CmdEndIf ? F_END_IF : handler == CmdLoopEnd ? F_LOOP_END : -1;
-  if (code < 0) return false;
-  AppendCommandOp(ops, code, -1, 0, 0);
   return true;
 }
 
-// Looks up the elements a command's ops name for the current variable shapes: its ops when all
-// of them hold plain integers, else the handler's op.
-const FusedOp* Resolve(FusedCommand* c, uint64_t epoch) {
-  c->mEpoch = epoch;
-  c->mRun = &kGenericOp;
-  if (!c->mOps) return c->mRun;
-  for (FusedOp* o = c->mOps;; o++) {
-    if ((o->mReads & 1) && !(o->mSlot = PlainIntSlot(o->mVariable))) return c->mRun;
-    if ((o->mReads & 2) && !(o->mRightSlot = PlainIntSlot(o->mRight))) return c->mRun;
-    if (CommandOp(o->mCode)) break;
-  }
-  return c->mRun = c->mOps;
+// What a handler may change among the conditions of fused code.
+inline bool TurnFlagsAllow() { return !g_DebugMode && (g_KeepRunningInactive || !g_InactivePause); }
+
+// Reals share the one value stack with integers, as their bits: the lanes of an expression
+// never meet but in a conversion, and one stack keeps one register for its top.
+inline double RealBits(int64_t bits) {
+  double d;
+  memcpy(&d, &bits, sizeof d);
+  return d;
+}
+inline int64_t BitsOf(double d) {
+  int64_t bits;
+  memcpy(&bits, &d, sizeof bits);
+  return bits;
 }
 
-}  // namespace
+int64_t InnermostLoopCounter() {
+  const ScriptTask* t = g_CurrentTask;
+  if (!t || t->mLoopDepth == 0 || !t->mLoops[t->mLoopDepth - 1]) return 0;
+  return t->mLoops[t->mLoopDepth - 1]->mCounter;
+}
 
-bool FuseScriptFile(ScriptFileRecord* file) {
-  int32_t n = file->mCommandCount;
-  if (n <= 0 || !file->mHandlers) return true;
-  std::vector<FusedOp> ops;
-  std::vector<size_t> starts((size_t)n, SIZE_MAX);
-  for (int32_t i = 0; i < n; i++) {
-    size_t at = ops.size();
-    if (FuseCommand(file, i, &ops)) starts[(size_t)i] = at;
+// The flat element of `count` subscripts of `var` (number v), computed and checked as the
+// walk does; false where the walk refuses (and where its index would fall outside storage).
+bool ElementIndex(const VarRecord* var, int32_t v, const int64_t* subs, int count, int64_t* index) {
+  uint64_t at = 0;
+  for (int k = 0; k < count; k++) {
+    int64_t sub = subs[k];
+    if (k >= var->mDimCount) {
+      if (sub != 0) return false;
+      continue;
+    }
+    if (sub < 0 || sub >= var->mDims[k]) return false;
+    uint64_t stride = 1;
+    for (int j = k + 1; j < var->mDimCount && j < VAR_MAX_DIMS; j++) stride *= (uint64_t)(int64_t)var->mDims[j];
+    at += (uint64_t)sub * stride;
   }
-  FusedCommand* commands = static_cast<FusedCommand*>(calloc((size_t)n, sizeof(FusedCommand)));
-  FusedOp* store = static_cast<FusedOp*>(malloc((ops.size() > 0 ? ops.size() : 1) * sizeof(FusedOp)));
-  if (!commands || !store) {
-    free(commands);
-    free(store);
-    return false;
-  }
-  if (!ops.empty()) memcpy(store, ops.data(), ops.size() * sizeof(FusedOp));
-  for (int32_t i = 0; i < n; i++) {
-    // Epoch 0 is older than any shape, so each command looks its variables up when first run.
-    commands[i].mRun = &kGenericOp;
-    commands[i].mOps = starts[(size_t)i] != SIZE_MAX ? store + starts[(size_t)i] : nullptr;
-  }
-  file->mFused = commands;
-  file->mFusedOps = store;
+  int64_t flat = (int64_t)at;
+  if (v >= FIRST_USER_VARIABLE && (flat < 0 || flat >= var->mCount)) return false;
+  *index = flat;
   return true;
 }
 
-bool FusedTurnAllowed() {
-  return !g_DebugMode && (g_KeepRunningInactive || !g_InactivePause) && !g_DeclarationMode && NormalOpcodeTable() &&
-         g_IntEvaluators[1] == EvalIntegerExpr && g_IntEvaluators[3] == EvalIntegerExpr && BuiltinIntAssignOperators();
+// Whether an if command can open its block without the handler (which makes missing records
+// and refuses a 64th level).
+inline bool IfBlockFits(const ScriptTask* task) {
+  int depth = task->mBlockDepth;
+  return depth < FLOW_MAX_LEVELS && task->mBlocks[depth] && task->mBlocks[depth + 1];
 }
 
-int RunFusedCommands(ScriptTask* task, uint32_t* steps) {
-  // Direct threading: every op ends with its own jump to the next op's code.
-  static void* const kCode[F_CODES] = {
-      &&generic, &&push_const, &&push_variable, &&negate,
-#define KIVOR_FORMS(op) &&op##_ss, &&op##_tk, &&op##_tv, &&op##_vk, &&op##_vv, &&op##_kv,
-      KIVOR_FORMS(add) KIVOR_FORMS(sub) KIVOR_FORMS(mul) KIVOR_FORMS(div) KIVOR_FORMS(mod) KIVOR_FORMS(band)
-      KIVOR_FORMS(bor) KIVOR_FORMS(bxor) KIVOR_FORMS(land) KIVOR_FORMS(lor) KIVOR_FORMS(eq) KIVOR_FORMS(ne)
-      KIVOR_FORMS(gt) KIVOR_FORMS(lt) KIVOR_FORMS(ge) KIVOR_FORMS(le)
+// The subscripts of an access that lie on the value stack (a literal one is the op's own).
+inline int StackSubscripts(const FusedOp* o) { return (int)o->mCount - ((o->mFlags & FUSED_CONST_OPERAND) ? 1 : 0); }
+
+// The element an access names: its subscripts (a literal one, or the last in `top` and the
+// others below `sp`), written to the subscript list as the walk writes them, then checked.
+inline bool AccessedElement(const FusedOp* o, int64_t top, const int64_t* sp, int64_t* index) {
+  int count = o->mCount;
+  if (count == 1 && o->mLimit) {
+    int64_t sub = (o->mFlags & FUSED_CONST_OPERAND) ? o->mValue : top;
+    g_Subscripts[0] = sub;
+    if ((uint64_t)sub >= (uint64_t)o->mLimit) return false;
+    *index = (int64_t)((uint64_t)sub * (uint64_t)o->mStride);
+    return true;
+  }
+  int64_t subs[EVAL_MAX_SUBSCRIPTS];
+  if (o->mFlags & FUSED_CONST_OPERAND) subs[0] = o->mValue;
+  else
+    for (int k = 0; k < count; k++) subs[k] = k == count - 1 ? top : sp[k - count + 1];
+  for (int k = 0; k < count; k++) g_Subscripts[k] = subs[k];
+  return ElementIndex(static_cast<const VarRecord*>(o->mRightSlot), o->mVariable, subs, count, index);
+}
+
+// Runs ops: a task's commands from its command index (program null), or one argument program.
+// For commands returns as RunFusedCommands; for a program 1 with `result` set, or 0 when the
+// program cannot run now.
+int Interpret(ScriptTask* task, FusedCommand* program, uint32_t* steps, FusedResult* result) {
+  static void* kCode[F_CODES];
+  if (!kCode[F_GENERIC]) {
+    for (void*& c : kCode) c = &&generic;
+    kCode[I_CONST] = &&i_const;
+    kCode[I_INT] = &&i_int;
+    kCode[I_REALV] = &&i_realv;
+    kCode[I_SYS] = &&i_sys;
+    kCode[I_SYSR] = &&i_sysr;
+    kCode[I_LOOP] = &&i_loop;
+    kCode[I_REF] = &&i_ref;
+    kCode[I_NEG] = &&i_neg;
+    kCode[R_CONST] = &&r_const;
+    kCode[R_INT] = &&r_int;
+    kCode[R_REALV] = &&r_realv;
+    kCode[R_SYS] = &&r_sys;
+    kCode[R_SYSR] = &&r_sysr;
+    kCode[R_REF] = &&r_ref;
+    kCode[R_NEG] = &&r_neg;
+    kCode[CVT_RI] = &&cvt_ri;
+    kCode[I_ELEM_INT] = &&i_elem_int;
+    kCode[I_ELEM_REAL] = &&i_elem_real;
+    kCode[I_ELEM_SYS] = &&i_elem_sys;
+    kCode[I_ELEM_SYSR] = &&i_elem_sysr;
+    kCode[I_ELEM_CALL] = &&i_elem_call;
+    kCode[R_ELEM_CALL] = &&r_elem_call;
+    kCode[I_CALLK] = &&i_callk;
+    kCode[I_CALLK_ARG] = &&i_callk_arg;
+    kCode[I_CALLK_RETURN] = &&i_callk_return;
+    kCode[R_CALLK] = &&r_callk;
+    kCode[R_ELEM_INT] = &&r_elem_int;
+    kCode[R_ELEM_REAL] = &&r_elem_real;
+    kCode[R_ELEM_SYS] = &&r_elem_sys;
+    kCode[R_ELEM_SYSR] = &&r_elem_sysr;
+    kCode[T_ELEM_TEXT] = &&t_elem_text;
+    kCode[T_LIT] = &&t_lit;
+    kCode[T_VARV] = &&t_varv;
+    kCode[T_STR] = &&t_str;
+    kCode[T_STRR] = &&t_strr;
+    kCode[T_CAT] = &&t_cat;
+    kCode[I_TEQ] = &&i_teq;
+    kCode[I_TNE] = &&i_tne;
+    kCode[T_NONE_I] = &&t_none_i;
+    kCode[T_NONE_R] = &&t_none_r;
+    kCode[A_TARGET] = &&a_target;
+    kCode[S_TEXT] = &&s_text;
+    kCode[S_TEXT_E] = &&s_text;
+    kCode[F_IF_ENTER] = &&f_if_enter;
+    kCode[F_IF] = &&f_if;
+    kCode[F_ELSE_IF_ENTER] = &&f_else_if_enter;
+    kCode[F_ELSE_IF] = &&f_else_if;
+    kCode[F_ELSE] = &&f_else;
+    kCode[F_END_IF] = &&f_end_if;
+    kCode[F_LOOP_END] = &&f_loop_end;
+    kCode[F_FLOW] = &&f_flow;
+    kCode[F_ARG_I] = &&f_arg_i;
+    kCode[F_ARG_IV] = &&f_arg_iv;
+    kCode[F_ARG_T] = &&f_arg_t;
+    kCode[F_ARG_C] = &&f_arg_c;
+    kCode[F_CALL] = &&f_decoded;
+    kCode[F_RETURN] = &&f_decoded;
+    kCode[F_CALL_INTS] = &&f_call_ints;
+    kCode[F_RETURN_INTS] = &&f_return_ints;
+    kCode[P_INT] = &&p_int;
+    kCode[P_REAL] = &&p_real;
+    kCode[P_TEXT] = &&p_text;
+#define KIVOR_FORMS(name, code)                                        \
+  kCode[I_BIN + FORM_COUNT * code + FORM_STACK] = &&i_##name##_ss;     \
+  kCode[I_BIN + FORM_COUNT * code + FORM_TOP_CONST] = &&i_##name##_tk; \
+  kCode[I_BIN + FORM_COUNT * code + FORM_TOP_VAR] = &&i_##name##_tv;   \
+  kCode[I_BIN + FORM_COUNT * code + FORM_VAR_CONST] = &&i_##name##_vk; \
+  kCode[I_BIN + FORM_COUNT * code + FORM_VAR_VAR] = &&i_##name##_vv;   \
+  kCode[I_BIN + FORM_COUNT * code + FORM_CONST_VAR] = &&i_##name##_kv; \
+  kCode[R_BIN + FORM_COUNT * code + FORM_STACK] = &&r_##name##_ss;     \
+  kCode[R_BIN + FORM_COUNT * code + FORM_TOP_CONST] = &&r_##name##_tk; \
+  kCode[R_BIN + FORM_COUNT * code + FORM_TOP_VAR] = &&r_##name##_tv;   \
+  kCode[R_BIN + FORM_COUNT * code + FORM_VAR_CONST] = &&r_##name##_vk; \
+  kCode[R_BIN + FORM_COUNT * code + FORM_VAR_VAR] = &&r_##name##_vv;   \
+  kCode[R_BIN + FORM_COUNT * code + FORM_CONST_VAR] = &&r_##name##_kv;
+    KIVOR_BINARY_OPERATORS(KIVOR_FORMS)
 #undef KIVOR_FORMS
-      &&store_set, &&store_add, &&store_sub, &&store_mul, &&store_div, &&store_mod, &&store_and, &&store_or,
-      &&store_xor, &&f_if, &&f_else_if, &&f_else, &&f_end_if, &&f_loop_end, &&f_jump,
-  };
-  FusedCommand* commands = task->mFused;
-  uint32_t count = (uint32_t)task->mCommandCount;
+#define KIVOR_STORES(name, code)                 \
+  kCode[S_INT + code] = &&s_int_##name;         \
+  kCode[S_INT_E + code] = &&s_int_e_##name;     \
+  kCode[S_REAL + code] = &&s_real_##name;       \
+  kCode[S_REAL_E + code] = &&s_real_e_##name;   \
+  kCode[S_INTK + code] = &&s_intk_##name;       \
+  kCode[S_INTK_E + code] = &&s_intk_e_##name;   \
+  kCode[S_REALK + code] = &&s_realk_##name;     \
+  kCode[S_REALK_E + code] = &&s_realk_e_##name;
+    KIVOR_ASSIGN_OPERATORS(KIVOR_STORES)
+#undef KIVOR_STORES
+    g_GenericFusedOp.mLabel = &&generic;
+  }
+
+  FusedCommand* commands = nullptr;
+  uint32_t count = 0;
   uint64_t epoch = g_VariableShapeEpoch;
-  int32_t i = task->mCommandIndex;   // the command running (or about to run)
-  int32_t last = g_CurrentCommand;   // the command that ran last
-  uint32_t n = *steps;
-  // The references of the evaluations run here, handed to the globals before anything that
-  // can read them: whether any ran, and the variable read last (-1 none).
-  bool evaluated = false;
-  int64_t lastVariable = -1;
-  int64_t stack[INT_PROGRAM_MAX_OPS + 1];
-  int64_t* sp = stack;
-  int64_t tos = 0, a, b;
-  int64_t* slot;
+  int32_t i = 0;
+  uint32_t n = steps ? *steps : 0;
+  int yield = 0;
+  int64_t istack[FUSED_STACK + 1], *sp = istack, tos = 0;
+  const char* tp[FUSED_TEXT_STACK];
+  uint32_t tn[FUSED_TEXT_STACK];
+  int td = 0;
   const FusedOp* o;
-  int depth, blocks, loops, yield;
-  BlockRecord* block;
-  LoopRecord* loop;
-  const LabelRecord* label;
 
-#define KIVOR_NEXT goto* kCode[(++o)->mCode]
-// The command is done: count it and go on with command `to`.
-#define KIVOR_GO_ON(to) \
-  do {                  \
-    last = i;           \
-    i = (to);           \
-    goto counted;       \
+#define KIVOR_NEXT goto*(++o)->mLabel
+// An evaluation has ended at this op: the references it leaves (the globals are the
+// references as the evaluations so far have left them).
+#define KIVOR_END_EVALUATION()                                                                 \
+  do {                                                                                         \
+    if (o->mRefVariable >= 0) {                                                                \
+      g_RefVariable = o->mRefVariable;                                                         \
+      g_RefElement = g_RefElements[o->mRefElement];                                            \
+    }                                                                                          \
+    g_RefBare = o->mRefBare;                                                                   \
+    g_SubscriptCount = o->mRefSubscripts;                                                      \
   } while (0)
-#define KIVOR_FLUSH()                                 \
-  do {                                                \
-    if (evaluated) {                                  \
-      g_RefBare = 0;                                  \
-      g_SubscriptCount = 0;                           \
-      if (lastVariable >= 0) {                        \
-        g_RefVariable = (int32_t)lastVariable;        \
-        g_RefElement = 0;                             \
-      }                                               \
-    }                                                 \
-    evaluated = false;                                \
-    lastVariable = -1;                                \
-    g_CurrentCommand = last;                          \
+// The command is done: count it and go on with command `to`. Each command op dispatches the
+// next command itself, so each has its own indirect branch to predict.
+#define KIVOR_GO_ON(to)                                                                                \
+  do {                                                                                                 \
+    i = (to);                                                                                          \
+    if ((++n & (LONG_TURN_POLL_STEPS - 1)) == 0 && n >= LONG_TURN_STEPS) goto long_turn;               \
+    if ((uint32_t)i >= count) goto off_the_end;                                                        \
+    g_CurrentCommand = i;                                                                              \
+    o = commands[i].mEpoch == epoch ? commands[i].mRun : ResolveFusedCommand(&commands[i], epoch, kCode);     \
+    sp = istack;                                                                                       \
+    td = 0;                                                                                            \
+    goto* o->mLabel;                                                                              \
   } while (0)
 
+  if (program) {
+    o = program->mEpoch == epoch ? program->mRun : ResolveFusedCommand(program, epoch, kCode);
+    goto* o->mLabel;
+  }
+  commands = task->mFused;
+  count = (uint32_t)task->mCommandCount;
+  i = task->mCommandIndex;
   goto dispatch;
-counted:
+
+long_turn:
   // As in the plain loop: a turn this long is a loop without a wait; answer the window now and
   // then.
-  if ((++n & (LONG_TURN_POLL_STEPS - 1)) == 0 && n >= LONG_TURN_STEPS) {
-    KIVOR_FLUSH();
-    task->mCommandIndex = i;
-    *steps = n;
-    AnswerWindowDuringLongTurn();
-    if (g_QuitFlag || !FusedTurnAllowed() || task->mFused != commands) return 0;
-    epoch = g_VariableShapeEpoch;
-  }
+  WritePendingSlots();
+  task->mCommandIndex = i;
+  *steps = n;
+  AnswerWindowDuringLongTurn();
+  if (g_QuitFlag || !FusedTurnAllowed() || task->mFused != commands) return 0;
+  epoch = g_VariableShapeEpoch;
 dispatch:
-  if ((uint32_t)i >= count) {
-    // Off the end of the file: the plain loop reports it.
-    KIVOR_FLUSH();
-    task->mCommandIndex = i;
-    *steps = n;
-    return 0;
-  }
-  o = commands[i].mEpoch == epoch ? commands[i].mRun : Resolve(&commands[i], epoch);
-  sp = stack;
-  goto* kCode[o->mCode];
+  if ((uint32_t)i >= count) goto off_the_end;
+  g_CurrentCommand = i;
+  o = commands[i].mEpoch == epoch ? commands[i].mRun : ResolveFusedCommand(&commands[i], epoch, kCode);
+  sp = istack;
+  td = 0;
+  goto* o->mLabel;
+off_the_end:
+  // Off the end of the file: the plain loop reports it.
+  WritePendingSlots();
+  task->mCommandIndex = i;
+  *steps = n;
+  return 0;
 
 generic:
-  KIVOR_FLUSH();
+  if (program) return 0;
+  WritePendingSlots();
   task->mCommandIndex = i + 1;
-  g_CurrentCommand = i;
   yield = task->mHandlers[i]();
+  // The handler may have switched files, changed variables or the conditions of this loop.
+  if (!TurnFlagsAllow()) {
+    if (++n >= LONG_TURN_STEPS && (n & (LONG_TURN_POLL_STEPS - 1)) == 0) AnswerWindowDuringLongTurn();
+    *steps = n;
+    return yield;
+  }
+handled:
   if (++n >= LONG_TURN_STEPS && (n & (LONG_TURN_POLL_STEPS - 1)) == 0) {
     *steps = n;
     AnswerWindowDuringLongTurn();
   }
   *steps = n;
-  if (yield != 0 || g_QuitFlag) return yield;
-  // The handler may have switched files, changed variables or the conditions of this loop.
-  if (!task->mFused || !FusedTurnAllowed()) return 0;
+  if (yield != 0 || g_QuitFlag || !task->mFused) {
+    WritePendingSlots();
+    return yield;
+  }
   commands = task->mFused;
   count = (uint32_t)task->mCommandCount;
   epoch = g_VariableShapeEpoch;
-  last = i;
   i = task->mCommandIndex;
   goto dispatch;
 
-push_const:
+  // Integer pushes.
+i_const:
   *sp++ = tos;
   tos = o->mValue;
   KIVOR_NEXT;
-push_variable:
+i_int:
   *sp++ = tos;
-  tos = *o->mSlot;
+  tos = *static_cast<const int64_t*>(o->mSlot);
   KIVOR_NEXT;
-negate:
-  tos = (int64_t)(0 - (uint64_t)tos);
+i_realv:
+  *sp++ = tos;
+  tos = RealToInt64(*static_cast<const double*>(o->mSlot));
   KIVOR_NEXT;
-#define KIVOR_BINARY(op, value) \
-  op##_ss : a = *--sp;          \
-  b = tos;                      \
-  tos = (value);                \
-  KIVOR_NEXT;                   \
-  op##_tk : a = tos;            \
-  b = o->mValue;                \
-  tos = (value);                \
-  KIVOR_NEXT;                   \
-  op##_tv : a = tos;            \
-  b = *o->mSlot;                \
-  tos = (value);                \
-  KIVOR_NEXT;                   \
-  op##_vk : a = *o->mSlot;      \
-  b = o->mValue;                \
-  *sp++ = tos;                  \
-  tos = (value);                \
-  KIVOR_NEXT;                   \
-  op##_vv : a = *o->mSlot;      \
-  b = *o->mRightSlot;           \
-  *sp++ = tos;                  \
-  tos = (value);                \
-  KIVOR_NEXT;                   \
-  op##_kv : a = o->mValue;      \
-  b = *o->mRightSlot;           \
-  *sp++ = tos;                  \
-  tos = (value);                \
+i_sys:
+  *sp++ = tos;
+  tos = ReadSystemIntVariable(o->mVariable, 0);
   KIVOR_NEXT;
-  KIVOR_BINARY(add, (int64_t)((uint64_t)a + (uint64_t)b))
-  KIVOR_BINARY(sub, (int64_t)((uint64_t)a - (uint64_t)b))
-  KIVOR_BINARY(mul, (int64_t)((uint64_t)a * (uint64_t)b))
-  KIVOR_BINARY(div, WrapDivide(a, b))
-  KIVOR_BINARY(mod, WrapModulo(a, b))
-  KIVOR_BINARY(band, a & b)
-  KIVOR_BINARY(bor, a | b)
-  KIVOR_BINARY(bxor, a ^ b)
-  KIVOR_BINARY(land, a != 0 && b != 0)
-  KIVOR_BINARY(lor, a != 0 || b != 0)
-  KIVOR_BINARY(eq, a == b)
-  KIVOR_BINARY(ne, a != b)
-  KIVOR_BINARY(gt, a > b)
-  KIVOR_BINARY(lt, a < b)
-  KIVOR_BINARY(ge, a >= b)
-  KIVOR_BINARY(le, a <= b)
-#undef KIVOR_BINARY
+i_sysr:
+  *sp++ = tos;
+  tos = RealToInt64(ReadSystemRealVariable(o->mVariable, 0));
+  KIVOR_NEXT;
+i_loop:
+  *sp++ = tos;
+  tos = InnermostLoopCounter();
+  KIVOR_NEXT;
+i_ref:
+  *sp++ = tos;
+  tos = 0;
+  KIVOR_NEXT;
+i_neg:
+  tos = IntNegate(tos);
+  KIVOR_NEXT;
 
-  // Assignments: the integer operators on element 0 of a plain integer, as the operator table
-  // computes them.
-#define KIVOR_STORE(op, statement) \
-  store_##op : slot = o->mSlot;    \
-  statement;                       \
-  goto assigned;
-  KIVOR_STORE(set, *slot = tos)
-  KIVOR_STORE(add, *slot = (int64_t)((uint64_t)*slot + (uint64_t)tos))
-  KIVOR_STORE(sub, *slot = (int64_t)((uint64_t)*slot - (uint64_t)tos))
-  KIVOR_STORE(mul, *slot = (int64_t)((uint64_t)*slot * (uint64_t)tos))
-  KIVOR_STORE(div, if (tos != 0) *slot = WrapDivide(*slot, tos))
-  KIVOR_STORE(mod, if (tos != 0) *slot = WrapModulo(*slot, tos))
-  KIVOR_STORE(and, *slot &= tos)
-  KIVOR_STORE(or, *slot |= tos)
-  KIVOR_STORE(xor, *slot ^= tos)
-#undef KIVOR_STORE
-assigned:
-  evaluated = true;
-  lastVariable = o->mValue;
+  // Real pushes.
+r_const:
+  *sp++ = tos;
+  tos = o->mValue;
+  KIVOR_NEXT;
+r_int:
+  *sp++ = tos;
+  tos = BitsOf((double)*static_cast<const int64_t*>(o->mSlot));
+  KIVOR_NEXT;
+r_realv:
+  *sp++ = tos;
+  tos = *static_cast<const int64_t*>(o->mSlot);
+  KIVOR_NEXT;
+r_sys:
+  *sp++ = tos;
+  tos = BitsOf((double)ReadSystemIntVariable(o->mVariable, 0));
+  KIVOR_NEXT;
+r_sysr:
+  *sp++ = tos;
+  tos = BitsOf(ReadSystemRealVariable(o->mVariable, 0));
+  KIVOR_NEXT;
+r_ref:
+  *sp++ = tos;
+  tos = BitsOf(0.0);
+  KIVOR_NEXT;
+r_neg:
+  tos = BitsOf(-RealBits(tos));
+  KIVOR_NEXT;
+cvt_ri:
+  tos = RealToInt64(RealBits(tos));
+  KIVOR_NEXT;
+
+  // Elements: an access replaces its subscripts on the stack with the element.
+#define KIVOR_POP_SUBSCRIPTS()            \
+  do {                                    \
+    if (int popped = StackSubscripts(o)) { \
+      sp -= popped;                       \
+      tos = *sp;                          \
+    }                                     \
+  } while (0)
+#define KIVOR_ELEMENT(label, value)                  \
+  label : if (!AccessedElement(o, tos, sp, &g_ElementRead)) goto generic; \
+  if (int stacked = StackSubscripts(o)) sp -= stacked - 1;      \
+  else *sp++ = tos;                                  \
+  tos = (value);                                     \
+  KIVOR_NEXT;
+  KIVOR_ELEMENT(i_elem_int, static_cast<const int64_t*>(o->mSlot)[g_ElementRead])
+  KIVOR_ELEMENT(i_elem_real, RealToInt64(static_cast<const double*>(o->mSlot)[g_ElementRead]))
+  KIVOR_ELEMENT(i_elem_sys, ReadSystemIntVariable(o->mVariable, (int32_t)g_ElementRead))
+  KIVOR_ELEMENT(i_elem_sysr, RealToInt64(ReadSystemRealVariable(o->mVariable, (int32_t)g_ElementRead)))
+  KIVOR_ELEMENT(i_elem_call, CallFrameValue(o->mVariable, (int32_t)g_ElementRead))
+  KIVOR_ELEMENT(r_elem_call, BitsOf((double)CallFrameValue(o->mVariable, (int32_t)g_ElementRead)))
+  // A call value by a literal subscript (its element in mEnd).
+#define KIVOR_CALLK(label, value) \
+  label:                          \
+  g_Subscripts[0] = o->mValue;    \
+  g_ElementRead = o->mEnd;        \
+  *sp++ = tos;                    \
+  tos = (value);                  \
+  KIVOR_NEXT;
+  KIVOR_CALLK(i_callk, CallFrameValue(o->mVariable, o->mEnd))
+  KIVOR_CALLK(i_callk_arg, InnermostSlotValue<50>(o->mEnd))
+  KIVOR_CALLK(i_callk_return, InnermostSlotValue<54>(o->mEnd))
+  KIVOR_CALLK(r_callk, BitsOf((double)CallFrameValue(o->mVariable, o->mEnd)))
+#undef KIVOR_CALLK
+  KIVOR_ELEMENT(r_elem_int, BitsOf((double)static_cast<const int64_t*>(o->mSlot)[g_ElementRead]))
+  KIVOR_ELEMENT(r_elem_real, static_cast<const int64_t*>(o->mSlot)[g_ElementRead])
+  KIVOR_ELEMENT(r_elem_sys, BitsOf((double)ReadSystemIntVariable(o->mVariable, (int32_t)g_ElementRead)))
+  KIVOR_ELEMENT(r_elem_sysr, BitsOf(ReadSystemRealVariable(o->mVariable, (int32_t)g_ElementRead)))
+#undef KIVOR_ELEMENT
+t_elem_text:
+  if (!AccessedElement(o, tos, sp, &g_ElementRead)) goto generic;
+  KIVOR_POP_SUBSCRIPTS();
+  tp[td] = static_cast<char* const*>(o->mSlot)[g_ElementRead];
+  goto text_pushed;
+a_target:
+  if (!AccessedElement(o, tos, sp, &g_TargetElement)) goto generic;
+  KIVOR_POP_SUBSCRIPTS();
+  KIVOR_NEXT;
+
+  // Texts.
+t_lit:
+  tp[td] = static_cast<const char*>(o->mSlot);
+  tn[td++] = (uint32_t)o->mEnd;
+  KIVOR_NEXT;
+t_varv:
+  tp[td] = static_cast<char* const*>(o->mSlot)[0];
+text_pushed:
+  // A variable's text is taken as the walk copies it: cut to fit a text value.
+  if (!tp[td]) tp[td] = "";
+  tn[td] = (uint32_t)FittingLength(tp[td], strlen(tp[td]), TEXT_VALUE_BYTES - 1);
+  td++;
+  KIVOR_NEXT;
+t_str:
+  tn[td] = (uint32_t)FormatInteger(g_TextScratch[td], tos);
+  tp[td] = g_TextScratch[td];
+  td++;
+  tos = *--sp;
+  KIVOR_NEXT;
+t_strr:
+  tn[td] = (uint32_t)FormatReal(g_TextScratch[td], RealBits(tos));
+  tp[td] = g_TextScratch[td];
+  td++;
+  tos = *--sp;
+  KIVOR_NEXT;
+t_cat: {
+  // The left text is extended in its own level's buffer, as the walk extends its pool entry.
+  char* buffer = g_TextScratch[td - 2];
+  if (tp[td - 2] != buffer) {
+    memcpy(buffer, tp[td - 2], tn[td - 2]);
+    tp[td - 2] = buffer;
+  }
+  size_t add = FittingLength(tp[td - 1], tn[td - 1], TEXT_VALUE_BYTES - 1 - tn[td - 2]);
+  memmove(buffer + tn[td - 2], tp[td - 1], add);
+  tn[td - 2] += (uint32_t)add;
+  td--;
+  KIVOR_NEXT;
+}
+i_teq:
+i_tne: {
+  bool same = tn[td - 2] == tn[td - 1] && memcmp(tp[td - 2], tp[td - 1], tn[td - 1]) == 0;
+  td -= 2;
+  *sp++ = tos;
+  tos = same == (o->mRun == I_TEQ);
+  KIVOR_NEXT;
+}
+t_none_i:
+  tos = *--sp;
+  tp[td] = nullptr;
+  tn[td++] = 0;
+  KIVOR_NEXT;
+t_none_r:
+  tos = *--sp;
+  tp[td] = nullptr;
+  tn[td++] = 0;
+  KIVOR_NEXT;
+
+  // Integer and real binary operators in their forms.
+#define KIVOR_FORMS(name, code)                                                                       \
+  i_##name##_ss : tos = IntBinary<code>(sp[-1], tos);                                                \
+  sp--;                                                                                               \
+  KIVOR_NEXT;                                                                                         \
+  i_##name##_tk : tos = IntBinary<code>(tos, o->mValue);                                              \
+  KIVOR_NEXT;                                                                                         \
+  i_##name##_tv : tos = IntBinary<code>(tos, *static_cast<const int64_t*>(o->mSlot));                 \
+  KIVOR_NEXT;                                                                                         \
+  i_##name##_vk : *sp++ = tos;                                                                        \
+  tos = IntBinary<code>(*static_cast<const int64_t*>(o->mSlot), o->mValue);                           \
+  KIVOR_NEXT;                                                                                         \
+  i_##name##_vv : *sp++ = tos;                                                                        \
+  tos = IntBinary<code>(*static_cast<const int64_t*>(o->mSlot), *static_cast<const int64_t*>(o->mRightSlot)); \
+  KIVOR_NEXT;                                                                                         \
+  i_##name##_kv : *sp++ = tos;                                                                        \
+  tos = IntBinary<code>(o->mValue, *static_cast<const int64_t*>(o->mSlot));                           \
+  KIVOR_NEXT;                                                                                         \
+  r_##name##_ss : tos = BitsOf(RealBinary<code>(RealBits(sp[-1]), RealBits(tos)));                     \
+  sp--;                                                                                               \
+  KIVOR_NEXT;                                                                                         \
+  r_##name##_tk : tos = BitsOf(RealBinary<code>(RealBits(tos), RealBits(o->mValue)));                 \
+  KIVOR_NEXT;                                                                                         \
+  r_##name##_tv : tos = BitsOf(RealBinary<code>(RealBits(tos), *static_cast<const double*>(o->mSlot))); \
+  KIVOR_NEXT;                                                                                         \
+  r_##name##_vk : *sp++ = tos;                                                                        \
+  tos = BitsOf(RealBinary<code>(*static_cast<const double*>(o->mSlot), RealBits(o->mValue)));         \
+  KIVOR_NEXT;                                                                                         \
+  r_##name##_vv : *sp++ = tos;                                                                        \
+  tos = BitsOf(RealBinary<code>(*static_cast<const double*>(o->mSlot), *static_cast<const double*>(o->mRightSlot))); \
+  KIVOR_NEXT;                                                                                         \
+  r_##name##_kv : *sp++ = tos;                                                                        \
+  tos = BitsOf(RealBinary<code>(RealBits(o->mValue), *static_cast<const double*>(o->mSlot)));         \
+  KIVOR_NEXT;
+  KIVOR_BINARY_OPERATORS(KIVOR_FORMS)
+#undef KIVOR_FORMS
+
+  // Assignments: the operator table's arithmetic on the scalar or the target element.
+// Each store ends its command and dispatches the next itself.
+#define KIVOR_STORED()         \
+  do {                         \
+    KIVOR_END_EVALUATION();    \
+    KIVOR_GO_ON(i + 1);        \
+  } while (0)
+#define KIVOR_STORES(name, code)                                                             \
+  s_int_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot), tos);                       \
+  KIVOR_STORED();                                                                            \
+  s_int_e_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot) + g_TargetElement, tos);   \
+  KIVOR_STORED();                                                                            \
+  s_real_##name : RealAssign<code>(static_cast<double*>(o->mSlot), RealBits(tos));            \
+  KIVOR_STORED();                                                                            \
+  s_real_e_##name : RealAssign<code>(static_cast<double*>(o->mSlot) + g_TargetElement, RealBits(tos)); \
+  KIVOR_STORED();                                                                            \
+  s_intk_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot), o->mValue);                \
+  KIVOR_STORED();                                                                            \
+  s_intk_e_##name : IntAssign<code>(static_cast<int64_t*>(o->mSlot) + g_TargetElement, o->mValue); \
+  KIVOR_STORED();                                                                            \
+  s_realk_##name : RealAssign<code>(static_cast<double*>(o->mSlot), RealBits(o->mValue));     \
+  KIVOR_STORED();                                                                            \
+  s_realk_e_##name : RealAssign<code>(static_cast<double*>(o->mSlot) + g_TargetElement, RealBits(o->mValue)); \
+  KIVOR_STORED();
+  KIVOR_ASSIGN_OPERATORS(KIVOR_STORES)
+#undef KIVOR_STORES
+#undef KIVOR_STORED
+s_text: {
+  // As the assignment command stores a text: '=' the value cut to a text value; '+=' the
+  // element's text, then as much of the value as still fits.
+  int32_t e = o->mRun == S_TEXT_E ? (int32_t)g_TargetElement : 0;
+  const char* value = tp[td - 1];
+  uint32_t length = tn[td - 1];
+  if (o->mValue == 0) {
+    StoreStringElementN(o->mVariable, e, value ? value : "",
+                        value ? FittingLength(value, length, TEXT_VALUE_BYTES - 1) : 0);
+  } else {
+    const VarRecord* var = static_cast<const VarRecord*>(o->mSlot);
+    CopyTextBounded(g_JoinedText, TEXT_VALUE_BYTES, var->mTexts[e] ? var->mTexts[e] : "");
+    size_t used = strlen(g_JoinedText);
+    size_t add = value ? FittingLength(value, length, TEXT_VALUE_BYTES - 1 - used) : 0;
+    if (add) memcpy(g_JoinedText + used, value, add);
+    StoreStringElementN(o->mVariable, e, g_JoinedText, used + add);
+  }
+  KIVOR_END_EVALUATION();
+  if (g_QuitFlag) {
+    // A store that ran out of memory has given its fatal message: the plain loop stops here.
+    WritePendingSlots();
+    task->mCommandIndex = i + 1;
+    *steps = n + 1;
+    return 0;
+  }
   KIVOR_GO_ON(i + 1);
+}
 
-f_if:
-  depth = task->mBlockDepth;
-  if (depth >= MAX_OPEN_LEVELS || !task->mBlocks[depth] || !task->mBlocks[depth + 1]) goto generic;
-  block = task->mBlocks[depth];
-  block->mOpener = i;
-  block->mLoopDepth = task->mLoopDepth;
-  block->mEnd = o->mEnd;
-  task->mBlockDepth = (uint8_t)(depth + 1);
-  evaluated = true;
-  if (o->mValue >= 0) lastVariable = o->mValue;
-  KIVOR_GO_ON(tos != 0 ? i + 1 : o->mTarget ? o->mTarget : o->mEnd);
+  // Blocks: the checks the handler makes before it evaluates (else it is the handler's), the
+  // condition, then the block record and the jump the handler's own code makes.
+f_if_enter:
+  if (!IfBlockFits(task)) goto generic;
+  KIVOR_NEXT;
+f_if: {
+  // The record of the next depth exists: opening the block cannot fail.
+  if (!IfBlockFits(task)) goto generic;
+  KIVOR_END_EVALUATION();
+  const CommandArgument* args = task->mArgRecords[i];
+  RecordIfBlock(task, i, args);
+  task->mBlockDepth++;
+  KIVOR_GO_ON(tos != 0 ? i + 1 : IfSkipTarget(task, args));
+}
+f_else_if_enter:
+  if (task->mBlockDepth == 0) goto generic;
+  KIVOR_NEXT;
 f_else_if:
-  depth = task->mBlockDepth;
-  if (depth == 0) goto generic;
-  blocks = tos != 0 ? i + 1 : o->mTarget ? o->mTarget : task->mBlocks[depth - 1]->mEnd;
-  if (tos == 0 && !o->mTarget && !LandsOn(task, blocks, CmdEndIf)) goto generic;
-  evaluated = true;
-  if (o->mValue >= 0) lastVariable = o->mValue;
-  KIVOR_GO_ON(blocks);
+  if (task->mBlockDepth == 0) goto generic;
+  KIVOR_END_EVALUATION();
+  task->mCommandIndex = i + 1;
+  yield = ElseIfDecided(task, task->mArgRecords[i], task->mArgCounts[i], tos != 0);
+  if (yield == 0) KIVOR_GO_ON(task->mCommandIndex);
+  goto handled;
+
+  // Else, end-if and loop end: the handlers' own steps.
+#define KIVOR_STEP(step)                                    \
+  do {                                                      \
+    task->mCommandIndex = i + 1;                            \
+    if ((yield = step(task)) == 0) KIVOR_GO_ON(task->mCommandIndex); \
+    goto handled;                                           \
+  } while (0)
 f_else:
-  depth = task->mBlockDepth;
-  if (depth == 0 || !LandsOn(task, task->mBlocks[depth - 1]->mEnd, CmdEndIf)) goto generic;
-  KIVOR_GO_ON(task->mBlocks[depth - 1]->mEnd);
+  KIVOR_STEP(ElseStep);
 f_end_if:
-  depth = task->mBlockDepth;
-  if (depth == 0) goto generic;
-  task->mBlockDepth = (uint8_t)(depth - 1);
-  task->mBlocks[depth - 1]->mEnd = 0;
-  KIVOR_GO_ON(i + 1);
+  KIVOR_STEP(EndIfStep);
 f_loop_end:
-  depth = task->mLoopDepth;
-  if (depth == 0) goto generic;
-  loop = task->mLoops[depth - 1];
-  if (loop->mLimit == -1 || loop->mCounter < loop->mLimit) {
-    if (!LandsOn(task, (int64_t)loop->mStart - 1, CmdLoop)) goto generic;
-    loop->mCounter++;
-    task->mBlockDepth = loop->mBlockDepth;
-    KIVOR_GO_ON(loop->mStart);
+  KIVOR_STEP(LoopEndStep);
+#undef KIVOR_STEP
+
+  // A handler that evaluates nothing and changes no variable: called in the loop.
+f_flow:
+  task->mCommandIndex = i + 1;
+  yield = task->mHandlers[i]();
+  if (yield == 0 && !g_QuitFlag && task->mFused == commands) KIVOR_GO_ON(task->mCommandIndex);
+  goto handled;
+
+  // The call and return commands, decoded as decoding goes: each record's value once it has
+  // passed its check (a value that fails is the handler's to report, having decoded what it
+  // decodes before it), written where decoding writes values, the rest noted; then the
+  // command's own work, from the values' places worked out when the file was fused.
+#define KIVOR_NOTE_RECORD(code) NoteDecodedRecord(o->mCount, static_cast<const CommandArgument*>(o->mRightSlot), code)
+#define KIVOR_KEEP_REFERENCES()                     \
+  do {                                              \
+    g_ArgReference[o->mCount] = g_RefVariable;      \
+    g_ArgRefElement[o->mCount] = g_RefElement;      \
+    g_ArgRefFlag[o->mCount] = g_RefBare;            \
+  } while (0)
+f_arg_i:
+  if (o->mRight && !ArgumentCheckPasses((uint8_t)o->mRight, tos)) goto generic;
+  KIVOR_END_EVALUATION();
+  KIVOR_NOTE_RECORD(nullptr);
+  g_ArgInteger[o->mCount] = tos;
+  KIVOR_KEEP_REFERENCES();
+  tos = *--sp;
+  KIVOR_NEXT;
+f_arg_iv: {
+  int64_t value = *static_cast<const int64_t*>(o->mSlot);
+  if (o->mRight && !ArgumentCheckPasses((uint8_t)o->mRight, value)) goto generic;
+  KIVOR_END_EVALUATION();
+  KIVOR_NOTE_RECORD(nullptr);
+  g_ArgInteger[o->mCount] = value;
+  KIVOR_KEEP_REFERENCES();
+  KIVOR_NEXT;
+}
+f_arg_t: {
+  char* slot = g_ArgString[o->mCount];
+  if (!slot || (o->mRight && !ArgumentCheckPasses((uint8_t)o->mRight, g_ArgInteger[o->mCount]))) goto generic;
+  KIVOR_END_EVALUATION();
+  KIVOR_NOTE_RECORD(nullptr);
+  if (o->mFlags & FUSED_CONST_OPERAND) {
+    // A literal is copied when the slots are written.
+    g_PendingText[o->mCount] = static_cast<const char*>(o->mSlot);
+    g_PendingTextLength[o->mCount] = (uint32_t)o->mEnd;
+  } else {
+    // As the text evaluator copies a result: cut to fit; no text leaves the buffer as it was
+    // (and a literal still noted for it is what it holds).
+    if (tp[td - 1]) {
+      g_PendingText[o->mCount] = nullptr;
+      size_t length = FittingLength(tp[td - 1], tn[td - 1], TEXT_VALUE_BYTES - 1);
+      memcpy(slot, tp[td - 1], length);
+      slot[length] = 0;
+    }
+    td--;
   }
-  task->mLoopDepth = (uint8_t)(depth - 1);
-  loop->mCounter = 0;
-  loop->mLimit = 0;
-  loop->mStart = 0;
-  KIVOR_GO_ON(i + 1);
-f_jump:
-  // A resolved label in this file; another file's label goes through the handler.
-  if (o->mValue >= g_Labels.mCount) goto generic;
-  label = &g_Labels.mRecords[o->mValue];
-  if (label->mScriptFile != task->mScriptFile) goto generic;
-  blocks = label->mBlockDepth;
-  loops = label->mLoopDepth;
-  if (task->mCallDepth > 0) {
-    blocks += task->mFrames[task->mCallDepth - 1]->mBlockDepth;
-    loops += task->mFrames[task->mCallDepth - 1]->mLoopDepth;
+  KIVOR_KEEP_REFERENCES();
+  KIVOR_NEXT;
+}
+f_arg_c:
+  if (o->mRight && !ArgumentCheckPasses((uint8_t)o->mRight, g_ArgInteger[o->mCount])) goto generic;
+  KIVOR_NOTE_RECORD(ArgumentCode(*static_cast<const CommandArgument*>(o->mRightSlot)));
+  KIVOR_NEXT;
+#undef KIVOR_KEEP_REFERENCES
+#undef KIVOR_NOTE_RECORD
+f_decoded:
+  NoteDecodedCommand(static_cast<const CommandArgument*>(o->mSlot), (uint8_t)o->mEnd);
+  task->mCommandIndex = i + 1;
+  if (o->mFlags & FUSED_PLANNED) {
+    // Value k from its place in the plan: the integer or text the decode kept there, or the
+    // real parameter's expression.
+    const uint8_t* plan = static_cast<const uint8_t*>(o->mRightSlot);
+    const CommandArgument* records = static_cast<const CommandArgument*>(o->mSlot);
+    auto from = [plan, records](int k) {
+      uint8_t at = plan[2 * k - 1];
+      switch (plan[2 * k - 2]) {
+        case FRAME_VALUE_INT: return FrameValue{FRAME_VALUE_INT, g_ArgInteger[at], nullptr, 0, nullptr};
+        case FRAME_VALUE_REAL:
+          return FrameValue{FRAME_VALUE_REAL, 0, g_PendingCode[at], records[at - 1].mExprLength, nullptr};
+        case FRAME_VALUE_TEXT: return FrameValue{FRAME_VALUE_TEXT, 0, nullptr, 0, g_PendingText[at]};
+        default: return FrameValue{FRAME_VALUE_NONE, 0, nullptr, 0, nullptr};
+      }
+    };
+    if (o->mRun == F_CALL) {
+      yield = FillCallFrame(task, o->mCount, o->mFlags & FUSED_ONLY_LABEL, from);
+      if (yield == 0) yield = EnterCall(task, o->mTarget);
+    } else {
+      yield = ReturnWithValues(task, o->mCount, o->mEnd > 0, from);
+    }
+  } else {
+    WritePendingSlots();
+    yield = o->mRun == F_CALL ? CallDecoded(o->mTarget) : ReturnDecoded();
   }
-  if (blocks > MAX_OPEN_LEVELS || loops > MAX_OPEN_LEVELS) goto generic;
-  for (depth = 0; depth <= blocks; depth++)
-    if (!task->mBlocks[depth]) goto generic;
-  for (depth = 0; depth <= loops; depth++)
-    if (!task->mLoops[depth]) goto generic;
-  task->mBlockDepth = (uint8_t)blocks;
-  task->mLoopDepth = (uint8_t)loops;
-  KIVOR_GO_ON(label->mPosition);
+decoded:
+  if (yield == 0 && !g_QuitFlag && task->mFused == commands) KIVOR_GO_ON(task->mCommandIndex);
+  goto handled;
+  // Planned with integers only (the common case): the same frame work with the value kind known.
+#define KIVOR_INTEGERS()                                                                    \
+  const uint8_t* plan = static_cast<const uint8_t*>(o->mRightSlot);                         \
+  auto integer = [plan](int k) {                                                            \
+    return FrameValue{FRAME_VALUE_INT, g_ArgInteger[plan[2 * k - 1]], nullptr, 0, nullptr}; \
+  };                                                                                        \
+  NoteDecodedCommand(static_cast<const CommandArgument*>(o->mSlot), (uint8_t)o->mEnd);      \
+  task->mCommandIndex = i + 1
+f_call_ints: {
+  KIVOR_INTEGERS();
+  yield = FillCallFrame(task, o->mCount, o->mFlags & FUSED_ONLY_LABEL, integer);
+  if (yield == 0) yield = EnterCall(task, o->mTarget);
+  goto decoded;
+}
+f_return_ints: {
+  KIVOR_INTEGERS();
+  yield = ReturnWithValues(task, o->mCount, o->mEnd > 0, integer);
+  goto decoded;
+}
+#undef KIVOR_INTEGERS
+
+  // The end of an argument program.
+p_int:
+  result->mInt = tos;
+  goto program_done;
+p_real:
+  result->mReal = RealBits(tos);
+  goto program_done;
+p_text:
+  result->mText = tp[td - 1];
+  result->mTextLength = tn[td - 1];
+program_done:
+  KIVOR_END_EVALUATION();
+  return 1;
+#undef KIVOR_POP_SUBSCRIPTS
 #undef KIVOR_GO_ON
-#undef KIVOR_FLUSH
+#undef KIVOR_END_EVALUATION
 #undef KIVOR_NEXT
+}
+
+}  // namespace
+
+bool FusedTurnAllowed() {
+  return TurnFlagsAllow() && !g_DeclarationMode && NormalOpcodeTable() && StandardEvaluators() &&
+         BuiltinAssignOperators();
+}
+
+int RunFusedCommands(ScriptTask* task, uint32_t* steps) { return Interpret(task, nullptr, steps, nullptr); }
+
+bool RunArgumentProgram(FusedCommand* program, int64_t* value) {
+  if (g_DeclarationMode || !NormalOpcodeTable()) return false;
+  FusedResult result{};
+  if (!Interpret(g_CurrentTask, program, nullptr, &result)) return false;
+  *value = result.mInt;
+  return true;
+}
+
+bool RunExpressionProgram(FusedCommand* program, FusedResult* result) {
+  if (!program || g_DeclarationMode || !NormalOpcodeTable()) return false;
+  *result = FusedResult{};
+  return Interpret(g_CurrentTask, program, nullptr, result) != 0;
 }

@@ -50,65 +50,6 @@ bool Refuse(int32_t n) {
   return false;
 }
 
-// Whether command i is an assignment of an integer program to one user variable.
-bool PlainIntAssignment(const ScriptFileRecord* file, int32_t i) {
-  const CommandArgument* a = file->mArgRecords[i];
-  return file->mHandlers[i] == CmdAssign && file->mArgCounts[i] == 2 && a[0].mProgram && a[1].mProgram &&
-         IntProgramVariable(a[0].mProgram) >= 0 && (a[0].mKind == 1 || a[0].mKind == 3) &&
-         (a[1].mKind == 1 || a[1].mKind == 3) && a[0].mOperator < ASSIGN_OPERATOR_COUNT;
-}
-
-// Pre-decodes every argument expression that is plain integer arithmetic, and every assignment
-// of one to a user variable, into one array of programs; false after 100010.
-bool CompilePrograms(ScriptFileRecord* file, size_t records) {
-  std::vector<IntProgramOp> programs;
-  std::vector<size_t> starts(records, SIZE_MAX);
-  IntProgramOp ops[INT_PROGRAM_MAX_OPS + 1];
-  for (size_t k = 0; k < records; k++) {
-    const CommandArgument& a = file->mArgStore[k];
-    if ((uint64_t)a.mExprOffset + a.mExprLength > file->mExpressionSize) continue;
-    int n = CompileIntProgram(file->mExpressions + a.mExprOffset, a.mExprLength, ops);
-    if (n == 0) continue;
-    starts[k] = programs.size();
-    programs.insert(programs.end(), ops, ops + n);
-  }
-  if (programs.empty()) return true;
-  // The records point into `programs` while the assignments are built from them, and into the
-  // file's array once it has its final place.
-  for (size_t k = 0; k < records; k++)
-    if (starts[k] != SIZE_MAX) file->mArgStore[k].mProgram = programs.data() + starts[k];
-  std::vector<IntProgramOp> assignments;
-  std::vector<size_t> assignmentStarts((size_t)file->mCommandCount, SIZE_MAX);
-  for (int32_t i = 0; i < file->mCommandCount; i++) {
-    if (!PlainIntAssignment(file, i)) continue;
-    const CommandArgument* a = file->mArgRecords[i];
-    int n = CompileIntAssignment(a[1].mProgram, IntProgramVariable(a[0].mProgram), a[0].mOperator, ops);
-    if (n == 0) continue;
-    assignmentStarts[(size_t)i] = programs.size() + assignments.size();
-    assignments.insert(assignments.end(), ops, ops + n);
-  }
-  size_t total = programs.size() + assignments.size();
-  file->mPrograms = static_cast<IntProgramOp*>(malloc(total * sizeof(IntProgramOp)));
-  file->mAssignPrograms = static_cast<const IntProgramOp**>(
-      calloc(file->mCommandCount > 0 ? (size_t)file->mCommandCount : 1, sizeof(IntProgramOp*)));
-  if (!file->mPrograms || !file->mAssignPrograms) {
-    for (size_t k = 0; k < records; k++) file->mArgStore[k].mProgram = nullptr;
-    ReportError(100010, 1);
-    return false;
-  }
-  memcpy(file->mPrograms, programs.data(), programs.size() * sizeof(IntProgramOp));
-  if (!assignments.empty())
-    memcpy(file->mPrograms + programs.size(), assignments.data(), assignments.size() * sizeof(IntProgramOp));
-  for (size_t k = 0; k < records; k++)
-    if (starts[k] != SIZE_MAX) file->mArgStore[k].mProgram = file->mPrograms + starts[k];
-  for (int32_t i = 0; i < file->mCommandCount; i++) {
-    if (assignmentStarts[(size_t)i] == SIZE_MAX) continue;
-    file->mAssignPrograms[i] = file->mPrograms + assignmentStarts[(size_t)i];
-    file->mHandlers[i] = CmdAssignPlainInt;
-  }
-  return true;
-}
-
 // Builds the record's arrays from the image; false (after a message) when any field points
 // outside the file or outside the tables it indexes.
 bool Link(int32_t n, ScriptFileRecord* file, uint8_t* data, size_t size) {
@@ -168,7 +109,7 @@ bool Link(int32_t n, ScriptFileRecord* file, uint8_t* data, size_t size) {
     file->mLines[i] = ReadU32(segD + (size_t)i * 4);
   }
   file->mCommandCount = count;
-  if (!CompilePrograms(file, used)) return false;
+  file->mArgStoreCount = used;
 
   InitOpcodeTable(0);
   for (int32_t i = 0; i < count; i++) {
@@ -192,8 +133,6 @@ bool Link(int32_t n, ScriptFileRecord* file, uint8_t* data, size_t size) {
     }
   }
   InitOpcodeTable(1);
-  // Without memory for its fused code the file runs through its handlers alone.
-  FuseScriptFile(file);
   return true;
 }
 
@@ -209,10 +148,7 @@ void FreeScriptFileRecord(ScriptFileRecord* file) {
   free(file->mArgStore);
   free(file->mLines);
   free(file->mImage);
-  free(file->mPrograms);
-  free(file->mAssignPrograms);
-  free(file->mFused);
-  free(file->mFusedOps);
+  FreeFusedCode(file);
   free(file);
 }
 
@@ -237,6 +173,9 @@ int LinkScriptFile(int32_t n, uint8_t* data, size_t size) {
   }
   file->mLinked = 1;
   CreateScriptVariables(n);
+  // Fused code takes its forms from the variables' types, the file's own among them. Without
+  // memory for it the file runs through its handlers alone.
+  FuseScriptFile(file);
   return 1;
 }
 

@@ -190,9 +190,23 @@ NameNode* FindNodeByPath(NameNode* start, const char* path, uint8_t mode) {
   return nullptr;
 }
 
+namespace {
+
+ChildWalk* g_OpenWalks;   // innermost first
+uint64_t g_LastLinkStamp;
+
+// Whether sibling `a` stands before sibling `b`: by key, and among equal keys the later
+// linked first.
+inline bool StandsBefore(const NameNode* a, const NameNode* b) {
+  return a->mOrderKey < b->mOrderKey || (a->mOrderKey == b->mOrderKey && a->mLinkStamp > b->mLinkStamp);
+}
+
+}  // namespace
+
 NameNode* InsertChildByPriority(NameNode* parent, NameNode* node, int64_t key) {
   node->mParent = parent;
   node->mOrderKey = key;
+  node->mLinkStamp = ++g_LastLinkStamp;
   parent->mChildCount++;
   NameNode* at = parent->mFirstChild;
   while (at && at->mOrderKey < key) at = at->mNext;
@@ -203,19 +217,36 @@ NameNode* InsertChildByPriority(NameNode* parent, NameNode* node, int64_t key) {
     if (parent->mLastChild) parent->mLastChild->mNext = node;
     else parent->mFirstChild = node;
     parent->mLastChild = node;
-    return parent;
+  } else {
+    node->mNext = at;
+    node->mPrev = at->mPrev;
+    if (at->mPrev) at->mPrev->mNext = node;
+    else parent->mFirstChild = node;
+    at->mPrev = node;
   }
-  node->mNext = at;
-  node->mPrev = at->mPrev;
-  if (at->mPrev) at->mPrev->mNext = node;
-  else parent->mFirstChild = node;
-  at->mPrev = node;
+  // A walk's child moves one place on when the new node comes before it; the walk's position
+  // then holds the child before it. A walk past the end reaches the last child.
+  for (ChildWalk* w = g_OpenWalks; w; w = w->mOuter) {
+    if (w->mParent != parent) continue;
+    if (!w->mAt) {
+      if (w->mIndex == parent->mChildCount) w->mAt = parent->mLastChild;
+    } else if (StandsBefore(node, w->mAt)) {
+      w->mAt = w->mAt->mPrev;
+    }
+  }
   return parent;
 }
 
 void UnlinkNode(NameNode* node) {
   if (!node || !node->mParent) return;
   NameNode* parent = node->mParent;
+  // A walk standing on the node takes the child after it; one whose child comes after the
+  // node sees that child move one place back, and takes the child after that.
+  for (ChildWalk* w = g_OpenWalks; w; w = w->mOuter) {
+    if (w->mParent != parent || !w->mAt) continue;
+    if (w->mAt == node) w->mAt = node->mNext;
+    else if (StandsBefore(node, w->mAt)) w->mAt = w->mAt->mNext;
+  }
   if (node->mPrev) node->mPrev->mNext = node->mNext;
   else parent->mFirstChild = node->mNext;
   if (node->mNext) node->mNext->mPrev = node->mPrev;
@@ -228,6 +259,28 @@ NameNode* GetNthChild(NameNode* node, int32_t n) {
   NameNode* c = node->mFirstChild;
   for (int32_t i = 1; c && i < n; i++) c = c->mNext;
   return c;
+}
+
+void OpenChildWalk(ChildWalk* walk, NameNode* parent) {
+  walk->mParent = parent;
+  walk->mIndex = parent->mChildCount;
+  walk->mAt = parent->mLastChild;
+  walk->mOuter = g_OpenWalks;
+  g_OpenWalks = walk;
+}
+
+void StepChildWalk(ChildWalk* walk) {
+  walk->mIndex--;
+  if (walk->mAt) walk->mAt = walk->mAt->mPrev;
+  else if (walk->mIndex == walk->mParent->mChildCount) walk->mAt = walk->mParent->mLastChild;
+}
+
+void CloseChildWalk(ChildWalk* walk) {
+  for (ChildWalk** w = &g_OpenWalks; *w; w = &(*w)->mOuter) {
+    if (*w != walk) continue;
+    *w = walk->mOuter;
+    return;
+  }
 }
 
 NameNode* CreateTreeNode(NameNode* root, const char* path, bool group, int64_t key) {

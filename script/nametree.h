@@ -18,6 +18,9 @@ struct NameNode {
   int64_t mOrderKey;
   uint8_t mIsGroup;
   void* mPayload;         // LayerRecord, ScriptTask, SoundRecord or MenuItemRecord
+  // When the node was last linked: a new node goes before every sibling of its key, so
+  // siblings of one key stand in descending order of this stamp.
+  uint64_t mLinkStamp;
 };
 
 // Payload of a menu-tree node. The caption buffer (MENU_CAPTION_BYTES) is owned by the record;
@@ -55,6 +58,23 @@ NameNode* FindGroupChild(NameNode* node, const char* name, int32_t length);
 NameNode* InsertChildByPriority(NameNode* parent, NameNode* node, int64_t key);
 void UnlinkNode(NameNode* node);
 NameNode* GetNthChild(NameNode* node, int32_t n);
+
+// A walk over a node's children by position, from the last to the first: each step visits
+// the child that is at that position at that moment, exactly as GetNthChild would find it,
+// while children are linked and unlinked between the steps. Links and unlinks under the
+// parent keep every open walk on its position, so a step costs the same however many
+// children there are. Walks nest; each must be closed, innermost first.
+struct ChildWalk {
+  NameNode* mParent;
+  NameNode* mAt;        // the child now at position mIndex, null when there are fewer children
+  int32_t mIndex;       // from the child count at the start down to 1
+  ChildWalk* mOuter;
+};
+// Starts at position mChildCount (the last child).
+void OpenChildWalk(ChildWalk* walk, NameNode* parent);
+// Moves to the position before.
+void StepChildWalk(ChildWalk* walk);
+void CloseChildWalk(ChildWalk* walk);
 
 // Allocates a zero-filled node named after the last component of `path`, hashed, with the
 // group flag and key, linked under FindParentNode's node. Null after a message.

@@ -13,6 +13,7 @@
 #include "script/eval.h"
 #include "script/fused.h"
 #include "script/nametree.h"
+#include "script/operators_local.h"
 #include "script/task.h"
 #include "script/vars.h"
 
@@ -59,54 +60,71 @@ constexpr CheckRange kCheckRanges[] = {
     {128, 1024}, {0, 2048}, {1, 2048}, {0, 8192}, {1, 8192}, {16, 8192}, {128, 8192},
 };
 
-// Applies check kind `kind` of (command, parameter) to `value`; false after its message.
-bool CheckArgument(int code, int id, uint8_t kind, int64_t value) {
-  const char* command = g_CommandDefs[code].mName ? g_CommandDefs[code].mName : "";
-  const char* param = g_CommandDefs[code].mParamNames[id] ? g_CommandDefs[code].mParamNames[id] : "";
-  long long shown = (long long)value;
+int32_t MainWindowSize(bool height) {
+  const WindowRecord* main = g_WindowRecords[0];
+  return main ? (height ? main->mHeight : main->mWidth) : 0;
+}
+
+}  // namespace
+
+uint8_t g_GivenParamIds[MAX_COMMAND_ARGS];
+int g_GivenParamCount;
+
+bool ArgumentCheckPasses(uint8_t kind, int64_t value) {
   uint32_t low = (uint32_t)value;
   switch (kind) {
-    case 0:
-      return true;
+    case 0: return true;
     case 1:
-    case 2:
-      if (value >= kind - 1) return true;
-      ReportScriptErrorF(101010, 1, command, param, shown, kind - 1);
-      return false;
-    case 24:
-      if (low + 1u <= 0x1000000u) return true;
-      ReportScriptErrorF(101020, 1, command, param, shown);
-      return false;
-    case 25:
-      if (low <= 0xFFFFFFu) return true;
-      ReportScriptErrorF(101030, 1, command, param, shown);
-      return false;
+    case 2: return value >= kind - 1;
+    case 24: return low + 1u <= 0x1000000u;
+    case 25: return low <= 0xFFFFFFu;
     case 26:
-    case 27: {
-      const WindowRecord* main = g_WindowRecords[0];
-      int32_t size = main ? (kind == 26 ? main->mWidth : main->mHeight) : 0;
-      if (low <= (uint32_t)(size - 1)) return true;
-      ReportScriptErrorF(101000, 1, command, param, shown, 0, size - 1);
-      return false;
-    }
-    case 28:
-      if (value < 0) {
-        ReportScriptErrorF(101220, 1, command, param, shown);
-        return false;
-      }
-      if (value > 3) {
-        ReportScriptErrorF(101210, 1, command, param, shown, 3);
-        return false;
-      }
-      return true;
+    case 27: return low <= (uint32_t)(MainWindowSize(kind == 27) - 1);
+    case 28: return value >= 0 && value <= 3;
     default: {
       if (kind < 3 || kind > 23) return true;
       CheckRange r = kCheckRanges[kind - 3];
-      if (low - (uint32_t)r.min <= (uint32_t)(r.max - r.min)) return true;
-      ReportScriptErrorF(101000, 1, command, param, shown, r.min, r.max);
-      return false;
+      return low - (uint32_t)r.min <= (uint32_t)(r.max - r.min);
     }
   }
+}
+
+const uint8_t* ArgumentCode(const CommandArgument& a) {
+  const ScriptTask* task = g_CurrentTask;
+  uint64_t end = (uint64_t)a.mExprOffset + a.mExprLength;
+  return task->mExpressions && end <= task->mExpressionSize ? task->mExpressions + a.mExprOffset : nullptr;
+}
+
+namespace {
+
+// Applies check kind `kind` of (command, parameter) to `value`; false after its message.
+bool CheckArgument(int code, int id, uint8_t kind, int64_t value) {
+  if (ArgumentCheckPasses(kind, value)) return true;
+  const char* command = g_CommandDefs[code].mName ? g_CommandDefs[code].mName : "";
+  const char* param = g_CommandDefs[code].mParamNames[id] ? g_CommandDefs[code].mParamNames[id] : "";
+  long long shown = (long long)value;
+  switch (kind) {
+    case 1:
+    case 2: ReportScriptErrorF(101010, 1, command, param, shown, kind - 1); break;
+    case 24: ReportScriptErrorF(101020, 1, command, param, shown); break;
+    case 25: ReportScriptErrorF(101030, 1, command, param, shown); break;
+    case 26:
+    case 27: {
+      int32_t size = MainWindowSize(kind == 27);
+      ReportScriptErrorF(101000, 1, command, param, shown, 0, size - 1);
+      break;
+    }
+    case 28:
+      if (value < 0) ReportScriptErrorF(101220, 1, command, param, shown);
+      else ReportScriptErrorF(101210, 1, command, param, shown, 3);
+      break;
+    default: {
+      CheckRange r = kCheckRanges[kind - 3];
+      ReportScriptErrorF(101000, 1, command, param, shown, r.min, r.max);
+      break;
+    }
+  }
+  return false;
 }
 
 int BadKind() {
@@ -115,7 +133,8 @@ int BadKind() {
 }
 
 int Decode(int code, bool callVariant) {
-  memset(g_ParamSlot, 0, sizeof g_ParamSlot);
+  WritePendingSlots();
+  ClearParamSlots();
   uint8_t count;
   CommandArgument* args = CurrentArguments(&count);
   g_CurrentArgCount = count;
@@ -130,16 +149,8 @@ int Decode(int code, bool callVariant) {
       ReportScriptError(MSG_BROKEN_COMMAND, 1);
       return -1;
     }
-    g_ArgParamId[p] = id;
-    g_ArgKind[p] = a.mKind;
-    g_ArgOperator[p] = a.mOperator;
-    g_ArgExprLength[p] = a.mExprLength;
-    g_ArgExprOffset[p] = a.mExprOffset;
-    g_ParamSlot[id] = (uint8_t)p;
+    FillArgumentSlot(p, a);
     uint8_t type = def.mValueTypes[id];
-    // A position's code pointer belongs to this command only, so no stale pointer meets a new
-    // record's length.
-    g_ArgCode[p] = nullptr;
     if (type == VALUE_INTEGER) {
       g_ArgInteger[p] = EvalArgumentInt(&a);
       g_ArgReference[p] = g_RefVariable;
@@ -160,9 +171,7 @@ int Decode(int code, bool callVariant) {
       g_ArgRefFlag[p] = g_RefBare;
     } else {
       // Code is evaluated (and checked) by the handler; some records only carry a position.
-      const ScriptTask* task = g_CurrentTask;
-      uint64_t end = (uint64_t)a.mExprOffset + a.mExprLength;
-      g_ArgCode[p] = task->mExpressions && end <= task->mExpressionSize ? task->mExpressions + a.mExprOffset : nullptr;
+      g_ArgCode[p] = ArgumentCode(a);
     }
     if (!CheckArgument(code, id, def.mCheckKinds[id], g_ArgInteger[p])) return -1;
   }
@@ -249,7 +258,7 @@ double EvalArgumentReal(const CommandArgument* a, int offset) {
   uint32_t length;
   int64_t value;
   if (a->mProgram && (a->mKind == 1 || a->mKind == 3) && g_RealEvaluators[a->mKind + offset] == EvalIntegerExprToReal &&
-      RunIntProgram(a->mProgram, &value))
+      RunArgumentProgram(a->mProgram, &value))
     return (double)value;
   if (a->mKind < 1 || a->mKind > 4) return BadKind();
   if (!ArgumentExpression(a, &expr, &length)) return 0.0;
@@ -274,6 +283,51 @@ CommandArgument* CurrentArguments(uint8_t* count) {
   }
   *count = task->mArgCounts[i];
   return task->mArgRecords[i];
+}
+
+bool g_SlotsPending;
+bool g_PendingCommand;
+const CommandArgument* g_PendingRecords;
+uint8_t g_PendingRecordCount;
+const CommandArgument* g_PendingRecord[MAX_COMMAND_ARGS + 1];
+const uint8_t* g_PendingCode[MAX_COMMAND_ARGS + 1];
+const char* g_PendingText[MAX_COMMAND_ARGS + 1];
+uint32_t g_PendingTextLength[MAX_COMMAND_ARGS + 1];
+int g_PendingTop;
+
+void WritePendingSlots() {
+  if (!g_SlotsPending) return;
+  g_SlotsPending = false;
+  for (int p = 1; p <= g_PendingTop; p++) {
+    if (const CommandArgument* a = g_PendingRecord[p]) {
+      g_ArgParamId[p] = a->mParamId;
+      g_ArgKind[p] = a->mKind;
+      g_ArgOperator[p] = a->mOperator;
+      g_ArgExprLength[p] = a->mExprLength;
+      g_ArgExprOffset[p] = a->mExprOffset;
+      g_ArgCode[p] = g_PendingCode[p];
+      g_PendingRecord[p] = nullptr;
+    }
+    if (const char* text = g_PendingText[p]) {
+      // As the text evaluator copies a result: cut to fit.
+      size_t n = FittingLength(text, g_PendingTextLength[p], TEXT_VALUE_BYTES - 1);
+      memcpy(g_ArgString[p], text, n);
+      g_ArgString[p][n] = 0;
+      g_PendingText[p] = nullptr;
+    }
+  }
+  g_PendingTop = 0;
+  // The table of positions is the last decode's alone. A decode that was left to its handler
+  // part of the way has noted no command: the handler's own decode sets the table.
+  if (!g_PendingCommand) return;
+  g_PendingCommand = false;
+  ClearParamSlots();
+  for (int p = 1; p <= g_PendingRecordCount; p++) {
+    uint8_t id = g_PendingRecords[p - 1].mParamId;
+    g_GivenParamIds[g_GivenParamCount++] = id;
+    g_ParamSlot[id] = (uint8_t)p;
+  }
+  g_CurrentArgCount = g_PendingRecordCount;
 }
 
 int DecodeCommandArguments(int code) { return Decode(code, false); }
@@ -363,7 +417,6 @@ bool SwitchTaskFile(ScriptTask* task, int32_t n) {
     task->mExpressions = nullptr;
     task->mExpressionSize = 0;
     task->mLines = nullptr;
-    task->mAssignPrograms = nullptr;
     task->mFused = nullptr;
     char name[32];
     snprintf(name, sizeof name, "kvbin\\kvt%05d.kbn", (int)(uint16_t)n);
@@ -378,14 +431,16 @@ bool SwitchTaskFile(ScriptTask* task, int32_t n) {
   task->mExpressions = file->mExpressions;
   task->mExpressionSize = file->mExpressionSize;
   task->mLines = file->mLines;
-  task->mAssignPrograms = file->mAssignPrograms;
   task->mFused = file->mFused;
   return true;
 }
 
 int RunTaskChildren(NameNode* node) {
-  for (int32_t k = node->mChildCount; k >= 1; k--) {
-    NameNode* child = GetNthChild(node, k);
+  // Child k from the child count down to 1, as it stands when its turn comes: tasks that end,
+  // start or move during the pass shift the children after them, and the walk follows.
+  ChildWalk walk;
+  for (OpenChildWalk(&walk, node); walk.mIndex >= 1; StepChildWalk(&walk)) {
+    NameNode* child = walk.mAt;
     if (!child || !child->mPayload) continue;
     ScriptTask* task = static_cast<ScriptTask*>(child->mPayload);
     if ((task->mRunFlag1 & task->mRunFlag2) == 0) continue;
@@ -405,6 +460,7 @@ int RunTaskChildren(NameNode* node) {
     RunTurn(task);
     if (g_QuitFlag) break;
   }
+  CloseChildWalk(&walk);
   return 0;
 }
 

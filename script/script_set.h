@@ -7,7 +7,6 @@
 
 struct FusedCommand;
 struct FusedOp;
-struct IntProgramOp;
 
 constexpr int COMMAND_COUNT = 110;
 // A command's parameter count and each record's parameter id are bytes, and a compiler uses
@@ -35,7 +34,7 @@ struct CommandArgument {
   uint8_t mOperator;    // assignment operator 0-8
   uint32_t mExprLength;
   uint32_t mExprOffset;
-  const IntProgramOp* mProgram;   // the expression's integer program, null when it has none
+  FusedCommand* mProgram;   // the expression's integer program, null when it has none
 };
 
 using CommandHandler = int (*)();
@@ -50,15 +49,16 @@ struct ScriptFileRecord {
   uint8_t* mArgCounts;            // per command: argument record count
   CommandArgument** mArgRecords;  // per command: its first argument record
   CommandArgument* mArgStore;     // every record of the file
+  size_t mArgStoreCount;
   uint8_t* mExpressions;          // segment C
   uint32_t mExpressionSize;
   uint32_t* mLines;               // per command: source line
   uint8_t* mCommandCodes;         // per command
   uint8_t* mImage;                // the file as read, unscrambled; segments C and D live in it
-  IntProgramOp* mPrograms;        // the integer programs the argument records point into
-  const IntProgramOp** mAssignPrograms;   // per command: its assignment program, or null
   FusedCommand* mFused;           // per command: its fused form; null when the file has none
-  FusedOp* mFusedOps;             // the ops the fused commands point into
+  FusedCommand* mFusedPrograms;   // per argument record: its integer program
+  FusedOp* mFusedOps;             // the ops the fused commands and programs point into
+  char* mFusedTexts;              // the text literals the ops point into
 };
 
 struct LabelRecord {

@@ -69,17 +69,6 @@ const CallFrame* CurrentFrame() {
 
 bool ValueIndex(int32_t k, uint8_t count) { return k >= 1 && k < CALL_VALUE_SLOTS && k <= count; }
 
-int64_t CallValue(int32_t v, int32_t k) {
-  const CallFrame* f = CurrentFrame();
-  if (!f) return 0;
-  switch (v) {
-    case 50: return ValueIndex(k, f->mArgCount) ? f->mIntArgs[k] : 0;
-    case 53: return k == 0 ? f->mArgCount : ValueIndex(k, f->mArgCount) ? f->mArgGiven[k] : 0;
-    case 54: return ValueIndex(k, f->mReturnCount) ? f->mIntReturns[k] : 0;
-    default: return k == 0 ? f->mReturnCount : ValueIndex(k, f->mReturnCount) ? f->mReturnGiven[k] : 0;
-  }
-}
-
 int64_t InnermostLoopCounter() {
   const ScriptTask* task = g_CurrentTask;
   if (!task || task->mLoopDepth == 0 || !task->mLoops[task->mLoopDepth - 1]) return 0;
@@ -212,6 +201,16 @@ void StoreSystemValue(int32_t slot, int64_t value) {
 }
 
 int64_t ReadSystemIntVariable(int32_t v, int32_t k) {
+  // The loop counter and the call values are read in the loops of many scripts: they come
+  // before the key variables (whose numbers they are not).
+  switch (v) {
+    case 48: return InnermostLoopCounter();
+    case 50:
+    case 53:
+    case 54:
+    case 57: return CallFrameValue(v, k);
+    default: break;
+  }
   bool press;
   int32_t slot = KeyVariableSlot(v, k, &press);
   if (slot >= 0) return press ? Presses(slot) : Hold(slot);
@@ -239,10 +238,6 @@ int64_t ReadSystemIntVariable(int32_t v, int32_t k) {
     case 15: return DroppedCount();
     case 48: return InnermostLoopCounter();
     case 49: return 999;
-    case 50:
-    case 53:
-    case 54:
-    case 57: return CallValue(v, k);
     case 58: return TaskParamIndex(k) ? g_CurrentTask->mIntParams[k] : 0;
     case 98: return 480;
     case 99: return (int64_t)g_FrameCounter;

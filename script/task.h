@@ -5,9 +5,9 @@
 #include <cstdint>
 
 #include "script/eval.h"
+#include "script/fused.h"
 #include "script/script_set.h"
 
-struct FusedCommand;
 struct NameNode;
 
 constexpr int TASK_STACK_SLOTS = 64;   // 63 open levels each; the 64th is refused
@@ -70,7 +70,6 @@ struct ScriptTask {
   uint8_t* mExpressions;
   uint32_t mExpressionSize;
   uint32_t* mLines;
-  const IntProgramOp** mAssignPrograms;
   FusedCommand* mFused;
   uint16_t mScriptFile;
   uint8_t mBlockDepth;
@@ -113,6 +112,60 @@ inline int ParamPosition(int id) { return id >= 0 && id < MAX_COMMAND_PARAMS ? g
 int DecodeCommandArguments(int code);
 // The same, but text parameters always use the text evaluator of entry 3.
 int DecodeCallArguments(int code);
+// Decoding, piece by piece, for code that decodes a command its own way and must leave the
+// slots exactly as DecodeCommandArguments would: the table of positions by parameter id
+// cleared (only the ids the last decode gave a position are non-zero), the slots of position p
+// that every record fills, whether a value passes a check kind, and a code parameter's
+// expression (null when it lies outside the task's expression segment).
+extern uint8_t g_GivenParamIds[MAX_COMMAND_ARGS];
+extern int g_GivenParamCount;
+inline void ClearParamSlots() {
+  for (int k = 0; k < g_GivenParamCount; k++) g_ParamSlot[g_GivenParamIds[k]] = 0;
+  g_GivenParamCount = 0;
+}
+inline void FillArgumentSlot(int p, const CommandArgument& a) {
+  if (g_GivenParamCount < MAX_COMMAND_ARGS) g_GivenParamIds[g_GivenParamCount++] = a.mParamId;
+  g_ArgParamId[p] = a.mParamId;
+  g_ArgKind[p] = a.mKind;
+  g_ArgOperator[p] = a.mOperator;
+  g_ArgExprLength[p] = a.mExprLength;
+  g_ArgExprOffset[p] = a.mExprOffset;
+  g_ParamSlot[a.mParamId] = (uint8_t)p;
+  // A position's code pointer belongs to this command only, so no stale pointer meets a new
+  // record's length.
+  g_ArgCode[p] = nullptr;
+}
+bool ArgumentCheckPasses(uint8_t kind, int64_t value);
+const uint8_t* ArgumentCode(const CommandArgument& a);
+
+// Decoding noted but not written. Fused code writes the values of a decode (integers, texts
+// that are not literals, references) as decoding does, and notes the rest: the records of the
+// command last decoded, and per position its record, its code pointer and its literal text.
+// WritePendingSlots writes what was noted, so the slots hold exactly what decoding would have
+// left; it runs before any handler (DecodeCommandArguments makes sure) and wherever fused code
+// leaves its loop.
+extern bool g_SlotsPending;
+extern bool g_PendingCommand;   // a whole command's decode was noted
+extern const CommandArgument* g_PendingRecords;
+extern uint8_t g_PendingRecordCount;
+extern const CommandArgument* g_PendingRecord[MAX_COMMAND_ARGS + 1];
+extern const uint8_t* g_PendingCode[MAX_COMMAND_ARGS + 1];
+extern const char* g_PendingText[MAX_COMMAND_ARGS + 1];
+extern uint32_t g_PendingTextLength[MAX_COMMAND_ARGS + 1];
+extern int g_PendingTop;   // the highest position noted
+inline void NoteDecodedCommand(const CommandArgument* records, uint8_t count) {
+  g_SlotsPending = true;
+  g_PendingCommand = true;
+  g_PendingRecords = records;
+  g_PendingRecordCount = count;
+}
+inline void NoteDecodedRecord(int p, const CommandArgument* record, const uint8_t* code) {
+  g_SlotsPending = true;
+  g_PendingRecord[p] = record;
+  g_PendingCode[p] = code;
+  if (p > g_PendingTop) g_PendingTop = p;
+}
+void WritePendingSlots();
 int CmdReserved0();
 
 // The expression of an argument record of the current task: false (after a message) when the
@@ -124,7 +177,7 @@ int64_t EvalArgumentIntBytes(const CommandArgument* a);
 inline int64_t EvalArgumentInt(const CommandArgument* a) {
   int64_t value;
   if (a->mProgram && (a->mKind == 1 || a->mKind == 3) && g_IntEvaluators[a->mKind] == EvalIntegerExpr &&
-      RunIntProgram(a->mProgram, &value))
+      RunArgumentProgram(a->mProgram, &value))
     return value;
   return EvalArgumentIntBytes(a);
 }
@@ -157,6 +210,21 @@ bool CurrentScriptLocation(const char** file, int32_t* line);
 
 // Flow-control commands.
 int CmdJump();
+// The if command at `command` with its records `args`: the record of the block it opens at the
+// task's block depth; and, once the block is open, where it goes when its condition does not
+// hold (the next alternative, else the block end).
+inline void RecordIfBlock(ScriptTask* task, int32_t command, const CommandArgument* args) {
+  BlockRecord* block = task->mBlocks[task->mBlockDepth];
+  block->mOpener = command;
+  block->mLoopDepth = task->mLoopDepth;
+  block->mEnd = (int32_t)args[2].mExprLength;
+}
+inline int32_t IfSkipTarget(const ScriptTask* task, const CommandArgument* args) {
+  int32_t next = (int32_t)args[1].mExprLength;
+  return next ? next : task->mBlocks[task->mBlockDepth - 1]->mEnd;
+}
+// The else-if command once its condition is known (`count` records, block depth above 0).
+int ElseIfDecided(ScriptTask* task, const CommandArgument* args, uint8_t count, bool holds);
 int CmdCall();
 int CmdReturn();
 int CmdIf();

@@ -10,6 +10,7 @@
 #include "app/hooks.h"
 #include "app/memory_budget.h"
 #include "script/eval.h"
+#include "script/operators_local.h"
 #include "script/script_set.h"
 #include "script/task.h"
 
@@ -113,66 +114,21 @@ inline double* RealSlot(int32_t v, int32_t element) {
   return &var->mReals[element];
 }
 
-inline uint64_t U(int64_t v) { return (uint64_t)v; }
-
-void AssignInt(int32_t v, int32_t e, int64_t x) {
-  if (int64_t* p = IntSlot(v, e)) *p = x;
-}
-void AddAssignInt(int32_t v, int32_t e, int64_t x) {
-  if (int64_t* p = IntSlot(v, e)) *p = (int64_t)(U(*p) + U(x));
-}
-void SubAssignInt(int32_t v, int32_t e, int64_t x) {
-  if (int64_t* p = IntSlot(v, e)) *p = (int64_t)(U(*p) - U(x));
-}
-void MulAssignInt(int32_t v, int32_t e, int64_t x) {
-  if (int64_t* p = IntSlot(v, e)) *p = (int64_t)(U(*p) * U(x));
-}
-void DivAssignInt(int32_t v, int32_t e, int64_t x) {
-  if (int64_t* p = IntSlot(v, e); p && x != 0) *p = WrapDivide(*p, x);
-}
-void ModAssignInt(int32_t v, int32_t e, int64_t x) {
-  if (int64_t* p = IntSlot(v, e); p && x != 0) *p = WrapModulo(*p, x);
-}
-void AndAssignInt(int32_t v, int32_t e, int64_t x) {
-  if (int64_t* p = IntSlot(v, e)) *p &= x;
-}
-void OrAssignInt(int32_t v, int32_t e, int64_t x) {
-  if (int64_t* p = IntSlot(v, e)) *p |= x;
-}
-void XorAssignInt(int32_t v, int32_t e, int64_t x) {
-  if (int64_t* p = IntSlot(v, e)) *p ^= x;
-}
-
-void AssignReal(int32_t v, int32_t e, double x) {
-  if (double* p = RealSlot(v, e)) *p = x;
-}
-void AddAssignReal(int32_t v, int32_t e, double x) {
-  if (double* p = RealSlot(v, e)) *p += x;
-}
-void SubAssignReal(int32_t v, int32_t e, double x) {
-  if (double* p = RealSlot(v, e)) *p -= x;
-}
-void MulAssignReal(int32_t v, int32_t e, double x) {
-  if (double* p = RealSlot(v, e)) *p *= x;
-}
-void DivAssignReal(int32_t v, int32_t e, double x) {
-  if (double* p = RealSlot(v, e); p && x != 0.0 && !std::isnan(x)) *p /= x;
-}
-void ModAssignReal(int32_t v, int32_t e, double x) {
-  double* p = RealSlot(v, e);
-  int64_t divisor = RealToInt64(x);
-  if (p && divisor != 0) *p = (double)WrapModulo(RealToInt64(*p), divisor);
+template <int kOp>
+void AssignIntElement(int32_t v, int32_t e, int64_t x) {
+  if (int64_t* p = IntSlot(v, e)) IntAssign<kOp>(p, x);
 }
 template <int kOp>
-void BitsAssignReal(int32_t v, int32_t e, double x) {
-  double* p = RealSlot(v, e);
-  if (!p) return;
-  int64_t a = RealToInt64(*p), b = RealToInt64(x);
-  *p = (double)(kOp == 0 ? (a & b) : kOp == 1 ? (a | b) : (a ^ b));
+void AssignRealElement(int32_t v, int32_t e, double x) {
+  if (double* p = RealSlot(v, e)) RealAssign<kOp>(p, x);
 }
 
-const IntAssignOperator kIntAssignOperators[ASSIGN_OPERATOR_COUNT] = {
-    AssignInt, AddAssignInt, SubAssignInt, MulAssignInt, DivAssignInt, ModAssignInt, AndAssignInt, OrAssignInt, XorAssignInt};
+#define KIVOR_INT_ENTRY(name, code) AssignIntElement<code>,
+#define KIVOR_REAL_ENTRY(name, code) AssignRealElement<code>,
+const IntAssignOperator kIntAssignOperators[ASSIGN_OPERATOR_COUNT] = {KIVOR_ASSIGN_OPERATORS(KIVOR_INT_ENTRY)};
+const RealAssignOperator kRealAssignOperators[ASSIGN_OPERATOR_COUNT] = {KIVOR_ASSIGN_OPERATORS(KIVOR_REAL_ENTRY)};
+#undef KIVOR_INT_ENTRY
+#undef KIVOR_REAL_ENTRY
 
 // ---------------------------------------------------------------------------------------------
 // The definitions file.
@@ -521,12 +477,8 @@ int ParseVariableDefinitions(const uint8_t* data, size_t size) {
 }
 
 void InitAssignOperatorTable() {
-  const IntAssignOperator* ints = kIntAssignOperators;
-  RealAssignOperator reals[] = {AssignReal,    AddAssignReal,     SubAssignReal,
-                                MulAssignReal, DivAssignReal,     ModAssignReal,
-                                BitsAssignReal<0>, BitsAssignReal<1>, BitsAssignReal<2>};
-  memcpy(g_IntAssignOperators, ints, sizeof g_IntAssignOperators);
-  memcpy(g_RealAssignOperators, reals, sizeof reals);
+  memcpy(g_IntAssignOperators, kIntAssignOperators, sizeof g_IntAssignOperators);
+  memcpy(g_RealAssignOperators, kRealAssignOperators, sizeof g_RealAssignOperators);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -632,20 +584,7 @@ int CmdAssign() {
   return -1;
 }
 
-bool BuiltinIntAssignOperators() {
-  return memcmp(g_IntAssignOperators, kIntAssignOperators, sizeof g_IntAssignOperators) == 0;
-}
-
-int CmdAssignPlainInt() {
-  const ScriptTask* task = g_CurrentTask;
-  const CommandArgument* args = task->mArgRecords[g_CurrentCommand];
-  uint8_t op = args[0].mOperator;
-  int64_t unused;
-  // The short way holds while both expressions go to the integer evaluator and the operator
-  // is the integer table's own; otherwise, or when the program declines, the command runs whole.
-  if (!g_QuitFlag && g_IntEvaluators[args[0].mKind] == EvalIntegerExpr &&
-      g_IntEvaluators[args[1].mKind] == EvalIntegerExpr && g_IntAssignOperators[op] == kIntAssignOperators[op] &&
-      RunIntProgram(task->mAssignPrograms[g_CurrentCommand], &unused))
-    return 0;
-  return CmdAssign();
+bool BuiltinAssignOperators() {
+  return memcmp(g_IntAssignOperators, kIntAssignOperators, sizeof g_IntAssignOperators) == 0 &&
+         memcmp(g_RealAssignOperators, kRealAssignOperators, sizeof g_RealAssignOperators) == 0;
 }

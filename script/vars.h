@@ -85,17 +85,13 @@ using IntAssignOperator = void (*)(int32_t v, int32_t element, int64_t value);
 using RealAssignOperator = void (*)(int32_t v, int32_t element, double value);
 extern IntAssignOperator g_IntAssignOperators[ASSIGN_OPERATOR_COUNT];
 extern RealAssignOperator g_RealAssignOperators[ASSIGN_OPERATOR_COUNT];
-// Whether the integer table holds the routines InitAssignOperatorTable puts there.
-bool BuiltinIntAssignOperators();
+// Whether both tables hold the routines InitAssignOperatorTable puts there.
+bool BuiltinAssignOperators();
 
 int CmdDeclareInt();
 int CmdDeclareReal();
 int CmdDeclareString();
 int CmdAssign();
-// The assignment command linked where the target is one user variable, the value an integer
-// program and the operator valid: the command's assignment program (value, store and the
-// references the command leaves) runs in one go, and anything it cannot take goes to CmdAssign.
-int CmdAssignPlainInt();
 
 // System variables (numbers below 1000), computed when read and assigned by the assignment
 // command; defined by the system-variable code.

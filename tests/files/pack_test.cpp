@@ -295,3 +295,66 @@ TEST_F(FilesTest, HostileEntriesAreRefusedWhenRead) {
     EXPECT_EQ(Load("ok.txt"), "fine") << c.what;
   }
 }
+
+// Entries are found by their stored hash, and entries of one hash in index order: the packs'
+// order of registration, then each directory's order. A directory in which many names share
+// one hash still builds, and a name given twice among them is still a duplicate.
+TEST_F(FilesTest, EntriesOfOneHashAreTakenInIndexOrder) {
+  auto forge = [](std::string* pack, const PackWriterEntryLayout& entry, uint32_t hash, const char* stored) {
+    PutU32(pack, entry.directoryPos, hash);
+    for (size_t i = 0; stored && stored[i]; i++) (*pack)[entry.directoryPos + 5 + i] = (char)~stored[i];
+  };
+  uint32_t hash = MurmurHash2("x.txt", 5, 0);
+  PackWriterOptions options;
+  std::string error;
+  std::vector<PackWriterEntryLayout> layout;
+  // The program folder's packs register before those of "pac": "X.TXT" comes first.
+  std::string first = BuildPack({Stored("y.txt", "first y"), Stored("x.txt", "first")}, options, &layout, &error);
+  forge(&first, layout[1], hash, "X.TXT");
+  // "y.txt" stored under the hash of "x.txt" is no longer found by its own name.
+  forge(&first, layout[0], hash, nullptr);
+  folder_.Write("data.kpk", first);
+  WritePack("pac/more.kpk", {Stored("x.txt", "second")});
+  ClearMessage();
+  ASSERT_EQ(BuildPackIndex(), 0) << LastErrorDialogText();
+  EXPECT_EQ(g_PackIndex.mCount, 3);
+  EXPECT_EQ(Load("x.txt"), "first");
+  EXPECT_EQ(Load("y.txt"), "<none>");
+
+  // 3,000 names under one hash; then one of them twice.
+  std::vector<PackWriterFile> files;
+  for (int i = 0; i < 3000; i++) files.push_back(Stored("n" + std::to_string(i) + ".txt", std::to_string(i)));
+  std::string crowd = BuildPack(files, options, &layout, &error);
+  for (const PackWriterEntryLayout& entry : layout) forge(&crowd, entry, hash, nullptr);
+  TempFolder other;
+  g_ExeFolderReal = other.path();
+  other.Write("data.kpk", crowd);
+  ClearMessage();
+  ASSERT_EQ(BuildPackIndex(), 0) << LastErrorDialogText();
+  EXPECT_EQ(g_PackIndex.mCount, 3000);
+  forge(&crowd, layout[2999], hash, "n1234.txt");
+  other.Write("data.kpk", crowd);
+  ClearMessage();
+  EXPECT_EQ(BuildPackIndex(), -1);
+  EXPECT_TRUE(DialogShows("重複しています。")) << LastErrorDialogText();
+  EXPECT_NE(std::string(LastErrorDialogText()).find("n1234.txt"), std::string::npos) << LastErrorDialogText();
+}
+
+// The index is built pack by pack, entry by entry: a duplicate is the fault reported when it
+// comes before a pack whose directory is broken.
+TEST_F(FilesTest, ADuplicateBeforeABrokenPackIsTheFaultReported) {
+  WritePack("data.kpk", {Stored("a.txt", "1"), Stored("A.txt", "2")});
+  std::string broken = WritePack("pac/broken.kpk", {Stored("b.txt", "3")});
+  PutU32(&broken, 12, 0x7FFFFFF0);
+  folder_.Write("pac/broken.kpk", broken);
+  ClearMessage();
+  EXPECT_EQ(BuildPackIndex(), -1);
+  EXPECT_TRUE(DialogShows("重複しています。")) << LastErrorDialogText();
+  EXPECT_EQ(g_QuitFlag.load(), 0);
+  // Without the duplicate the broken pack is the fault.
+  WritePack("data.kpk", {Stored("a.txt", "1")});
+  ClearMessage();
+  EXPECT_EQ(BuildPackIndex(), -1);
+  EXPECT_TRUE(DialogShows("パックファイル仕様が現在の仕様と一致しません。")) << LastErrorDialogText();
+  EXPECT_EQ(g_QuitFlag.load(), 1);
+}

@@ -1,15 +1,18 @@
 // The expression evaluator over compiled expressions: integer and real arithmetic, texts,
 // conversions, and hostile expressions that must stop without overrunning anything.
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/engine.h"
 #include "app/hooks.h"
 #include "script/eval.h"
+#include "script/fused.h"
 #include "script/vars.h"
 #include "tests/support/engine_fixture.h"
 #include "tools/lib/assembler.h"
@@ -191,9 +194,10 @@ TEST_F(EvalTest, LabelModeRefusesVariables) {
   InitOpcodeTable(1);
 }
 
-// Variables 1000-1005 of every shape an integer program may meet: plain integers holding the
-// ends of the range, a real, a text, an integer array and a variable never declared.
-class IntProgramTest : public EvalTest {
+// Variables of every shape compiled ops may meet: plain integers holding the ends of the range,
+// a real, a text, an integer array, a variable never declared, a real array of 2 x 3, a text
+// array; and system variables: the loop counter (48), pi (10) and the call arguments (50).
+class ProgramTest : public EvalTest {
  protected:
   void SetUp() override {
     EvalTest::SetUp();
@@ -206,6 +210,20 @@ class IntProgramTest : public EvalTest {
     g_VariableTable[1004].mDimCount = 1;
     g_VariableTable[1004].mDims[0] = 3;
     ASSERT_EQ(AllocIntArray(1004, 9), 0);
+    g_VariableTable[1006].mDimCount = 2;
+    g_VariableTable[1006].mDims[0] = 2;
+    g_VariableTable[1006].mDims[1] = 3;
+    ASSERT_EQ(AllocRealArray(1006, -0.75), 0);
+    g_VariableTable[1006].mReals[4] = 1e300;
+    g_VariableTable[1007].mDimCount = 1;
+    g_VariableTable[1007].mDims[0] = 3;
+    ASSERT_EQ(AllocStringArray(1007, "ab", 2), 0);
+    ASSERT_EQ(StoreStringElement(1007, 1, "\x82\xa0x"), 0);
+    ASSERT_EQ(AllocIntArray(48, 0), 0);
+    ASSERT_EQ(AllocRealArray(10, 0.0), 0);
+    g_VariableTable[50].mDimCount = 1;
+    g_VariableTable[50].mDims[0] = 17;
+    ASSERT_EQ(AllocIntArray(50, 0), 0);
   }
   void TearDown() override {
     FreeVariableTable();
@@ -216,14 +234,45 @@ class IntProgramTest : public EvalTest {
     g_RefElement = -9;
     g_RefBare = 5;
     g_SubscriptCount = 3;
+    for (int64_t& s : g_Subscripts) s = -5;
   }
+  // What an evaluation leaves: its value (as text) and the references.
   struct Outcome {
-    int64_t value, element;
+    std::string value;
+    int64_t element;
     int32_t variable, subscripts;
     uint8_t bare;
+    std::vector<int64_t> subscriptList;
     bool operator==(const Outcome&) const = default;
   };
-  static Outcome Now(int64_t value) { return {value, g_RefElement, g_RefVariable, g_SubscriptCount, g_RefBare}; }
+  static Outcome Now(const std::string& value) {
+    std::vector<int64_t> list(g_Subscripts, g_Subscripts + EVAL_MAX_SUBSCRIPTS);
+    return {value, g_RefElement, g_RefVariable, g_SubscriptCount, g_RefBare, list};
+  }
+  static std::string RealText(double d) {
+    uint64_t bits;
+    memcpy(&bits, &d, sizeof bits);
+    return std::to_string(bits);
+  }
+  // The byte walk's value in `mode`, as text.
+  static std::string Walk(const std::string& code, uint8_t mode) {
+    const uint8_t* p = P(code);
+    uint32_t n = (uint32_t)code.size();
+    if (mode == EVAL_MODE_INT) return std::to_string(EvalIntegerExpr(p, n));
+    if (mode == EVAL_MODE_REAL) return RealText(EvalRealExpr(p, n));
+    char buffer[TEXT_VALUE_BYTES] = "<none>";
+    int32_t length = mode == EVAL_MODE_TEXT_INT ? EvalStringExpr(buffer, sizeof buffer, p, n)
+                                                : EvalStringExprReal(buffer, sizeof buffer, p, n);
+    return std::string(buffer) + ":" + std::to_string(length);
+  }
+  // A program's value in `mode`, as the walk's evaluator would give it.
+  static std::string Value(const FusedResult& r, uint8_t mode) {
+    if (mode == EVAL_MODE_INT) return std::to_string(r.mInt);
+    if (mode == EVAL_MODE_REAL) return RealText(r.mReal);
+    if (!r.mText) return "<none>:0";
+    std::string text(r.mText, r.mTextLength);
+    return text + ":" + std::to_string(text.size());
+  }
 };
 
 std::string Item(char op, const std::string& operand) {
@@ -236,23 +285,26 @@ std::string Literal(char op, int64_t v, size_t bytes) {
   return Item(op, operand);
 }
 
-std::string VariableItem(int v) { return Item('H', std::string{'\0', (char)(v & 0xFF), (char)(v >> 8)}); }
+std::string VariableItem(int v, char op = 'H') { return Item(op, std::string{'\0', (char)(v & 0xFF), (char)(v >> 8)}); }
 
-// Random compiled expressions, well-formed or not: each one a program accepts must give the byte
-// walk's value and references, and each run it declines must leave the references alone.
-TEST_F(IntProgramTest, ProgramsGiveTheByteWalksValueAndReferences) {
-  const int64_t literals[] = {0, 1, -1, 3, 7, -7, 1000000000, INT64_MIN, INT64_MAX, 0x7F, -0x80};
-  const int variables[] = {1000, 1001, 1002, 1003, 1004, 1005, 1009, 1010, 4000, 5};
-  const char operators[] = "+-*/%AO^&|=!><ZSR,";
+// Random compiled expressions, well-formed or not, in each of the four modes: each one the ops
+// take must give the byte walk's value, references and subscript list, without a message; each
+// run they decline must leave the references alone.
+TEST_F(ProgramTest, ProgramsGiveTheByteWalksValueAndReferences) {
+  const int64_t literals[] = {0, 1, -1, 2, 3, 7, -7, 1000000000, INT64_MIN, INT64_MAX, 0x7F, -0x80};
+  const double reals[] = {0.5, -2.25, 0.0, -0.0, 1e300, 3.0, NAN, INFINITY};
+  const int variables[] = {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1009, 1010, 4000, 48, 10, 5, 50};
+  const int arrays[] = {1004, 1006, 1007, 50, 1000, 1005, 10};
+  const char operators[] = "+-*/%AO^&|=!><ZSRs,";
+  const uint8_t modes[] = {EVAL_MODE_INT, EVAL_MODE_REAL, EVAL_MODE_TEXT_INT, EVAL_MODE_TEXT_REAL};
   std::mt19937 random(22);
   int compiled = 0, ran = 0, declined = 0;
-  for (int round = 0; round < 20000; round++) {
+  for (int round = 0; round < 40000; round++) {
     std::string code;
-    int items = 1 + (int)(random() % 9), depth = 0;
+    int items = 1 + (int)(random() % 10), depth = 0, open = 0;
     for (int k = 0; k < items; k++) {
       // Mostly what a compiler writes (operators only with two values there), now and then not.
-      int what = random() % 8 == 0 ? (int)(random() % 3) : depth < 2 ? (int)(random() % 2) : 2;
-      depth += what == 2 ? -1 : 1;
+      int what = random() % 8 == 0 ? (int)(random() % 6) : depth < 2 ? (int)(random() % 5) : 5;
       if (what == 0) {
         const char kinds[] = "BWIL";
         int kind = (int)(random() % 4);
@@ -260,104 +312,162 @@ TEST_F(IntProgramTest, ProgramsGiveTheByteWalksValueAndReferences) {
         // Now and then an operand shorter than its kind, as a broken file may hold.
         if (random() % 16 == 0) bytes = random() % bytes;
         code += Literal(kinds[kind], literals[random() % std::size(literals)], bytes);
+        depth++;
       } else if (what == 1) {
         code += VariableItem(variables[random() % std::size(variables)]);
+        depth++;
+      } else if (what == 2) {
+        double d = reals[random() % std::size(reals)];
+        int64_t bits;
+        memcpy(&bits, &d, sizeof bits);
+        code += random() % 3 ? Literal('F', bits, 8) : Item('M', random() % 2 ? "\"ab\"" : "'7'");
+        depth++;
+      } else if (what == 3) {
+        // An element: 'V', one or two subscripts, ')'.
+        int v = arrays[random() % std::size(arrays)];
+        code += VariableItem(v, 'V');
+        int subs = 1 + (int)(random() % 2);
+        for (int s = 0; s < subs; s++) {
+          if (s) code += Item(',', "");
+          code += Literal('B', (int64_t)(random() % 5) - 1, 1);
+        }
+        code += Item(')', "");
+        depth++;
+      } else if (what == 4 && open == 0 && random() % 4 == 0) {
+        code += VariableItem(variables[random() % std::size(variables)], random() % 2 ? 'v' : 'V');
+        open++;
+        depth++;
       } else {
-        code += Item(operators[random() % (sizeof operators - 1)], "");
+        char op = operators[random() % (sizeof operators - 1)];
+        if (open && random() % 3 == 0) {
+          op = ')';
+          open--;
+        }
+        code += Item(op, "");
+        if (op != 'R' && op != 's' && op != ',' && op != ')') depth--;
       }
     }
-    IntProgramOp program[INT_PROGRAM_MAX_OPS];
-    if (CompileIntProgram(P(code), (uint32_t)code.size(), program) == 0) continue;
-    compiled++;
-    ResetMessageState();
-    g_QuitFlag = 0;
-    MarkReferences();
-    int64_t value = 0;
-    bool took = RunIntProgram(program, &value);
-    Outcome fast = Now(value);
-    MarkReferences();
-    Outcome walk = Now(EvalIntegerExpr(P(code), (uint32_t)code.size()));
-    if (took) {
-      ran++;
-      EXPECT_EQ(fast, walk) << round;
-      EXPECT_EQ(g_QuitFlag, 0) << round;
-    } else {
-      declined++;
-      EXPECT_EQ(fast.variable, -7) << round;
-      EXPECT_EQ(fast.bare, 5) << round;
-      continue;
+    for (uint8_t mode : modes) {
+      FusedCommand* program = CompileExpressionProgram(P(code), (uint32_t)code.size(), mode);
+      if (!program) continue;
+      compiled++;
+      ResetMessageState();
+      g_QuitFlag = 0;
+      MarkReferences();
+      FusedResult result{};
+      bool took = RunExpressionProgram(program, &result);
+      Outcome fast = Now(took ? Value(result, mode) : "");
+      MarkReferences();
+      Outcome walk = Now(Walk(code, mode));
+      FreeExpressionProgram(program);
+      if (took) {
+        ran++;
+        EXPECT_EQ(fast, walk) << round << " mode " << (int)mode;
+        EXPECT_EQ(g_QuitFlag, 0) << round << " mode " << (int)mode;
+      } else {
+        declined++;
+        EXPECT_EQ(fast.variable, -7) << round;
+        EXPECT_EQ(fast.bare, 5) << round;
+      }
+      if (HasFailure()) return;
     }
-    // The same value assigned to a variable by an operator: the store and references of the
-    // assignment command, which reads the target and then the value.
-    const int targets[] = {1000, 1001, 1002, 1004};
-    int target = targets[random() % std::size(targets)];
-    uint8_t op = (uint8_t)(random() % ASSIGN_OPERATOR_COUNT);
-    IntProgramOp assignment[INT_PROGRAM_MAX_OPS + 1];
-    ASSERT_GT(CompileIntAssignment(program, target, op, assignment), 0);
-    const int64_t saved[] = {g_VariableTable[1000].mInts[0], g_VariableTable[1001].mInts[0],
-                             g_VariableTable[1004].mInts[0]};
-    MarkReferences();
-    took = RunIntProgram(assignment, &value);
-    Outcome assigned = Now(0);
-    int64_t stored = took ? *PlainIntSlot(target) : 0;
-    g_VariableTable[1000].mInts[0] = saved[0];
-    g_VariableTable[1001].mInts[0] = saved[1];
-    g_VariableTable[1004].mInts[0] = saved[2];
-    if (!took) {
-      EXPECT_EQ(target, 1002) << round;
-      EXPECT_EQ(assigned.variable, -7) << round;
-      continue;
-    }
-    MarkReferences();
-    std::string read = VariableItem(target);
-    EvalIntegerExpr(P(read), (uint32_t)read.size());
-    g_IntAssignOperators[op](target, 0, EvalIntegerExpr(P(code), (uint32_t)code.size()));
-    EXPECT_EQ(assigned, Now(0)) << round;
-    EXPECT_EQ(stored, *PlainIntSlot(target)) << round;
-    g_VariableTable[1000].mInts[0] = saved[0];
-    g_VariableTable[1001].mInts[0] = saved[1];
-    g_VariableTable[1004].mInts[0] = saved[2];
   }
-  EXPECT_GT(ran, 1000);
+  EXPECT_GT(ran, 10000);
   EXPECT_GT(declined, 100);
 }
 
-TEST_F(IntProgramTest, OnlyPlainIntegerArithmeticIsCompiled) {
-  const char* compiled[] = {"$1000 + $1001 * 3 - $1001 / 7", "$1000 > 1000000000", "1", "-$1001",
-                            "(0 - 0x7FFFFFFFFFFFFFFF - 1) / -1", "$1000 % $1001 == 0"};
-  const char* refused[] = {"1.5 + 2", "\"a\"", "str(1)", "num(\"1\")", "ref($1000)", "$5 + 1"};
-  IntProgramOp program[INT_PROGRAM_MAX_OPS];
-  for (const char* text : compiled) {
-    std::string c = Code(text);
-    EXPECT_GT(CompileIntProgram(P(c), (uint32_t)c.size(), program), 0) << text;
+TEST_F(ProgramTest, WhatTheOpsTakeAndWhatTheWalkKeeps) {
+  struct Case {
+    const char* text;
+    uint8_t mode;
+    bool compiled;
+  } cases[] = {
+      {"$1000 + $1001 * 3 - $1001 / 7", EVAL_MODE_INT, true},
+      {"$1000 % $1001 == 0", EVAL_MODE_INT, true},
+      {"(0 - 0x7FFFFFFFFFFFFFFF - 1) / -1", EVAL_MODE_INT, true},
+      {"1.5 + 2", EVAL_MODE_INT, true},
+      {"1.5 + 2", EVAL_MODE_REAL, true},
+      {"$5 + 1", EVAL_MODE_INT, true},
+      {"$1004[2] + $1006[1, 2]", EVAL_MODE_REAL, true},
+      {"\"a\" + str($1001)", EVAL_MODE_TEXT_INT, true},
+      {"$1003 == \"7\"", EVAL_MODE_INT, true},
+      {"ref($1000)", EVAL_MODE_INT, true},
+      {"1 + 2", EVAL_MODE_TEXT_INT, true},
+      // A text where a number is wanted, a text mixed with a number, text to number, and a
+      // system text: the walk's.
+      {"\"a\"", EVAL_MODE_INT, false},
+      {"\"a\" + 1", EVAL_MODE_TEXT_INT, false},
+      {"num(\"1\")", EVAL_MODE_INT, false},
+      {"$93 == \"x\"", EVAL_MODE_INT, false},
+  };
+  for (const Case& c : cases) {
+    std::string code = Code(c.text);
+    FusedCommand* program = CompileExpressionProgram(P(code), (uint32_t)code.size(), c.mode);
+    EXPECT_EQ(program != nullptr, c.compiled) << c.text << " mode " << (int)c.mode;
+    FreeExpressionProgram(program);
   }
-  for (const char* text : refused) {
-    std::string c = Code(text);
-    EXPECT_EQ(CompileIntProgram(P(c), (uint32_t)c.size(), program), 0) << text;
+  // Nesting deeper than the ops' stacks stays with the walk, which gives the value: with $1001
+  // at -1, each level turns 1 into -2 and -2 into 1, so an even number of levels gives 1.
+  std::string deep = "1";
+  for (int k = 0; k < 70; k++) deep = "$1001 - (" + deep + ")";
+  std::string code = Code(deep);
+  EXPECT_EQ(CompileExpressionProgram(P(code), (uint32_t)code.size(), EVAL_MODE_INT), nullptr);
+  EXPECT_EQ(EvalIntegerExpr(P(code), (uint32_t)code.size()), 1);
+}
+
+// A variable, or a value just computed, divided by a literal: quotients truncate toward zero and
+// remainders take the dividend's sign, as the walk gives them. $1000 holds INT64_MIN
+// (-9223372036854775808) and $1001 holds -1.
+TEST_F(ProgramTest, DivisionByALiteralTruncatesAsTheWalkDoes) {
+  const IntCase cases[] = {
+      {"$1000 / 7", -1317624576693539401},
+      {"$1000 % 7", -1},
+      {"$1000 / -7", 1317624576693539401},
+      {"$1000 % -7", -1},
+      {"$1000 / 2", -4611686018427387904},
+      {"$1000 % -2", 0},
+      {"$1000 / 1000", -9223372036854775},
+      {"$1000 % 1000", -808},
+      {"$1000 / 0x7FFFFFFFFFFFFFFF", -1},
+      {"$1000 % 0x7FFFFFFFFFFFFFFF", -1},
+      {"($1001 * 9) / 2", -4},
+      {"($1001 * 9) % 2", -1},
+      {"($1001 * 9) / -2", 4},
+      {"($1001 * -9) % -2", 1},
+      {"($1000 + 1) / (0 - 0x7FFFFFFFFFFFFFFF - 1)", 0},
+      {"($1000 + 1) % (0 - 0x7FFFFFFFFFFFFFFF - 1)", -9223372036854775807},
+      {"$1001 / 1", -1},
+      {"$1001 % -1", 0},
+  };
+  for (const IntCase& c : cases) {
+    std::string code = Code(c.expr);
+    FusedCommand* program = CompileExpressionProgram(P(code), (uint32_t)code.size(), EVAL_MODE_INT);
+    ASSERT_NE(program, nullptr) << c.expr;
+    FusedResult result{};
+    EXPECT_TRUE(RunExpressionProgram(program, &result)) << c.expr;
+    EXPECT_EQ(result.mInt, c.expected) << c.expr;
+    EXPECT_EQ(EvalIntegerExpr(P(code), (uint32_t)code.size()), c.expected) << c.expr;
+    FreeExpressionProgram(program);
   }
-  std::string longSum = "1";
-  for (int k = 0; k < INT_PROGRAM_MAX_OPS; k++) longSum += " + $1001";
-  std::string c = Code(longSum);
-  EXPECT_EQ(CompileIntProgram(P(c), (uint32_t)c.size(), program), 0);
-  EXPECT_EQ(EvalIntegerExpr(P(c), (uint32_t)c.size()), 1 - INT_PROGRAM_MAX_OPS);
 }
 
 // Declarations collect names instead of reading them, and label mode refuses variables: both
 // belong to the byte walk.
-TEST_F(IntProgramTest, DeclarationAndLabelModesDecline) {
+TEST_F(ProgramTest, DeclarationAndLabelModesDecline) {
   std::string c = Code("$1001 + 1");
-  IntProgramOp program[INT_PROGRAM_MAX_OPS];
-  ASSERT_GT(CompileIntProgram(P(c), (uint32_t)c.size(), program), 0);
-  int64_t value = 5;
+  FusedCommand* program = CompileExpressionProgram(P(c), (uint32_t)c.size(), EVAL_MODE_INT);
+  ASSERT_NE(program, nullptr);
+  FusedResult result{};
   g_DeclarationMode = 1;
-  EXPECT_FALSE(RunIntProgram(program, &value));
+  EXPECT_FALSE(RunExpressionProgram(program, &result));
   g_DeclarationMode = 0;
   InitOpcodeTable(0);
-  EXPECT_FALSE(RunIntProgram(program, &value));
+  EXPECT_FALSE(RunExpressionProgram(program, &result));
   InitOpcodeTable(1);
-  EXPECT_TRUE(RunIntProgram(program, &value));
-  EXPECT_EQ(value, 0);
+  EXPECT_TRUE(RunExpressionProgram(program, &result));
+  EXPECT_EQ(result.mInt, 0);
   EXPECT_EQ(g_RefVariable, 1001);
+  FreeExpressionProgram(program);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // Fused command code against the general path: every listing runs once through fused code and
 // once with every command through its handler and every expression through the byte walk, and
-// the two runs must leave the same variables, references, task stacks, positions and messages.
+// the two runs must leave the same variables, references, argument slots, task stacks, call
+// frames, positions and messages.
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,14 +15,34 @@
 #include "script/eval.h"
 #include "script/fused.h"
 #include "script/script_set.h"
+#include "script/task.h"
 #include "script/vars.h"
 #include "tests/support/script_fixture.h"
 
 namespace {
 
-// The integer evaluator under another address: neither fused code nor integer programs take
-// expressions that go to it, so everything runs the general way.
-int64_t GeneralIntegerEvaluator(const uint8_t* expr, uint32_t length) { return EvalIntegerExpr(expr, length); }
+// The evaluators under other addresses: neither fused code nor argument programs take
+// expressions that go to them, so everything runs the general way.
+int64_t GeneralInteger(const uint8_t* expr, uint32_t length) { return EvalIntegerExpr(expr, length); }
+int64_t GeneralRealToInteger(const uint8_t* expr, uint32_t length) { return EvalRealExprToInteger(expr, length); }
+double GeneralIntegerToReal(const uint8_t* expr, uint32_t length) { return EvalIntegerExprToReal(expr, length); }
+double GeneralReal(const uint8_t* expr, uint32_t length) { return EvalRealExpr(expr, length); }
+int32_t GeneralText(char* buffer, size_t size, const uint8_t* expr, uint32_t length) {
+  return EvalStringExpr(buffer, size, expr, length);
+}
+int32_t GeneralTextReal(char* buffer, size_t size, const uint8_t* expr, uint32_t length) {
+  return EvalStringExprReal(buffer, size, expr, length);
+}
+
+void UseGeneralEvaluators() {
+  for (int k = 1; k <= 4; k++) {
+    bool real = k == 2 || k == 4;
+    g_IntEvaluators[k] = real ? GeneralRealToInteger : GeneralInteger;
+    g_RealEvaluators[k + 5] = real ? GeneralReal : GeneralIntegerToReal;
+    g_RealEvaluators[k + 10] = GeneralReal;
+    g_StringEvaluators[k] = k == 4 ? GeneralTextReal : GeneralText;
+  }
+}
 
 // What a run leaves behind, as text, so a difference shows where it is.
 struct RunState {
@@ -35,6 +57,25 @@ std::ostream& operator<<(std::ostream& out, const RunState& s) {
 
 class FusedTest : public ScriptTest {
  protected:
+  // Both runs start from the same argument slots and references.
+  static void ClearArgumentSlots() {
+    memset(g_ParamSlot, 0, sizeof g_ParamSlot);
+    for (int p = 0; p <= MAX_COMMAND_ARGS; p++) {
+      g_ArgParamId[p] = g_ArgKind[p] = g_ArgOperator[p] = g_ArgRefFlag[p] = 0;
+      g_ArgExprLength[p] = g_ArgExprOffset[p] = 0;
+      g_ArgInteger[p] = g_ArgRefElement[p] = 0;
+      g_ArgReference[p] = 0;
+      g_ArgCode[p] = nullptr;
+      if (g_ArgString[p]) g_ArgString[p][0] = 0;
+    }
+    g_CurrentArgCount = 0;
+    g_RefVariable = 0;
+    g_RefElement = 0;
+    g_RefBare = 0;
+    g_SubscriptCount = 0;
+    for (int64_t& v : g_Subscripts) v = 0;
+  }
+
   // Boots `listing` afresh and runs `passes` passes, through fused code unless `general`.
   RunState Run(const std::string& listing, bool general, int passes = 1) {
     ClearMessage();
@@ -43,7 +84,8 @@ class FusedTest : public ScriptTest {
       ADD_FAILURE() << "the listing did not boot";
       return {{"no boot"}};
     }
-    if (general) g_IntEvaluators[1] = g_IntEvaluators[3] = GeneralIntegerEvaluator;
+    ClearArgumentSlots();
+    if (general) UseGeneralEvaluators();
     EXPECT_EQ(FusedTurnAllowed(), !general);
     RunPasses(passes);
     InitEvaluatorTables();
@@ -71,8 +113,35 @@ class FusedTest : public ScriptTest {
         s.lines.push_back("loop" + std::to_string(d) + ":" + std::to_string(l->mStart) + ":" + std::to_string(l->mEnd) +
                           ":" + std::to_string(l->mCounter) + ":" + std::to_string(l->mLimit) + ":" +
                           std::to_string(l->mBlockDepth));
-    s.lines.push_back("refs:" + std::to_string(g_RefVariable) + ":" + std::to_string(g_RefElement) + ":" +
-                      std::to_string(g_RefBare) + ":" + std::to_string(g_SubscriptCount));
+    for (int d = 0; d <= t->mCallDepth && d < TASK_STACK_SLOTS; d++) {
+      const CallFrame* f = t->mFrames[d];
+      if (!f) continue;
+      std::string line = "frame" + std::to_string(d) + ":" + std::to_string(f->mReturnPosition) + ":" +
+                         std::to_string(f->mScriptFile) + ":" + std::to_string(f->mLine) + ":" +
+                         std::to_string(f->mBlockDepth) + ":" + std::to_string(f->mLoopDepth) + ":" +
+                         std::to_string(f->mArgCount) + ":" + std::to_string(f->mReturnCount);
+      for (int k = 1; k < CALL_VALUE_SLOTS; k++)
+        line += "|" + std::to_string(f->mArgGiven[k]) + "," + std::to_string(f->mIntArgs[k]) + "," +
+                std::to_string(f->mRealArgs[k]) + "," + (f->mTextArgs[k] ? f->mTextArgs[k] : "-") + "," +
+                std::to_string(f->mReturnGiven[k]) + "," + std::to_string(f->mIntReturns[k]) + "," +
+                std::to_string(f->mRealReturns[k]) + "," + (f->mTextReturns[k] ? f->mTextReturns[k] : "-");
+      s.lines.push_back(line);
+    }
+    std::string subscripts = "refs:" + std::to_string(g_RefVariable) + ":" + std::to_string(g_RefElement) + ":" +
+                             std::to_string(g_RefBare) + ":" + std::to_string(g_SubscriptCount);
+    for (int64_t v : g_Subscripts) subscripts += ":" + std::to_string(v);
+    s.lines.push_back(subscripts);
+    std::string slots = "slots:" + std::to_string(g_CurrentArgCount);
+    for (int id = 0; id < MAX_COMMAND_PARAMS; id++)
+      if (g_ParamSlot[id]) slots += " id" + std::to_string(id) + "@" + std::to_string(g_ParamSlot[id]);
+    for (int p = 1; p <= 20; p++)
+      slots += " [" + std::to_string(g_ArgParamId[p]) + "," + std::to_string(g_ArgKind[p]) + "," +
+               std::to_string(g_ArgOperator[p]) + "," + std::to_string(g_ArgExprLength[p]) + "," +
+               std::to_string(g_ArgExprOffset[p]) + "," + std::to_string(g_ArgInteger[p]) + "," +
+               (g_ArgString[p] ? g_ArgString[p] : "-") + "," + std::to_string(g_ArgCode[p] != nullptr) + "," +
+               std::to_string(g_ArgReference[p]) + "," + std::to_string(g_ArgRefElement[p]) + "," +
+               std::to_string(g_ArgRefFlag[p]) + "]";
+    s.lines.push_back(slots);
     s.lines.push_back("run:" + std::to_string(g_CurrentCommand) + ":" + std::to_string(g_LastYield) + ":" +
                       std::to_string(g_QuitFlag) + ":" + std::to_string(ShownMessage()));
     return s;
@@ -360,6 +429,347 @@ TEST_F(FusedTest, RandomProgramsLeaveWhatTheHandlersLeave) {
     std::string body = RandomListing(seed).Make();
     SCOPED_TRACE(body);
     ExpectSameRuns(std::string(kVariables) + "file main.txt\n*SYSTEM_START\n" + body + "wait frames=1\n");
+    if (HasFailure()) break;
+  }
+}
+
+// The shapes of every kind fused code takes, with system variables, arrays of one and two
+// dimensions, reals, texts, and calls with values of each type going and coming back.
+const char* const kShapeVariables = R"(
+global int a = 0
+global int b = 3
+global int c = -2
+global int m = 7
+global int out[8] = 0
+global int grid[3,4] = 1
+global real r = 2.5
+global real q = -0.5
+global real rs[4] = 0.25
+global str s = "t"
+global str names[3] = "n"
+global int counter@48 = 0
+global int arg@50[17] = 0
+global real rarg@51[17] = 0
+global str sarg@52[17] = ""
+global int argc@53[17] = 0
+global int ret@54[17] = 0
+global real rret@55[17] = 0
+global str sret@56[17] = ""
+global int retc@57[17] = 0
+)";
+
+// Each case is one behaviour of the shapes beyond plain integers.
+TEST_F(FusedTest, EveryShapeLeavesWhatTheHandlersLeave) {
+  const char* const cases[] = {
+      // The loop counter, in conditions and values, in nested loops.
+      R"(
+loop 5
+  a += counter * 3 % 7
+  loop 2
+    b = b + counter
+  endloop
+  if counter % 2 == 0
+    m += 1
+  endif
+endloop
+c = counter
+)",
+      // Arrays written and summed, one and two dimensions, element operators, and an element
+      // outside its array, which is the handler's to refuse.
+      R"(
+a = 0
+loop 8
+  out[a] = a * a - 3
+  out[a] += 2
+  grid[a % 3, a % 4] *= a + 1
+  a += 1
+endloop
+b = out[7] + out[0] * grid[2, 3] - grid[1, 1]
+rs[1] = out[3] / 2
+rs[2] += rs[1] * 1.5
+m = rs[2]
+out[2] /= 0
+out[3] %= -1
+c = out[a]
+)",
+      // Reals: every operator and assignment operator, division by zero, NaN, mixed with
+      // integers, truncation into integers, comparisons in conditions.
+      R"(
+r = r * 1.5 + 0.25
+q = q / 0.0 + r
+r -= q * 2
+r *= -1
+r /= 0
+r %= 2
+rs[3] = r
+rs[3] &= 6.9
+rs[0] |= 1
+rs[0] ^= 3.5
+a = r * 10
+b = r / 3 + a
+if r > 1.5 && q <= 0.0 || r == 2.5
+  m = 1
+elseif r < 0.0
+  m = 2
+else
+  m = 3
+endif
+q = a / 4
+r = (r - r) / (r - r)
+c = r == r
+q = q % 2 + (q & 3) - (q | 1) * (q ^ 2)
+)",
+      // Texts built, joined, cut and compared, in variables and arrays.
+      R"(
+s = "item" + str(a % 100)
+names[1] = s + "-" + str(r)
+names[2] += names[1]
+names[2] += "\n"
+s += str(-9223372036854775807 - 1)
+if s == "item0-9223372036854775808"
+  a = 1
+endif
+if names[1] != "x" && names[0] == "n"
+  b = 2
+endif
+c = s == names[2]
+)",
+      // Calls and returns: integer, real and text values each way, values not given, nested
+      // calls, and the system variables that read them.
+      R"(
+call ADD 5, 1.5, "x"
+a = ret[1] + retc[0] + retc[1]
+r = rret[2]
+s = sret[3]
+call ADD a, r
+call EMPTY
+b = retc[0]
+call ADD
+jump DONE
+*ADD
+m += arg[1] + argc[0] + argc[2]
+r += rarg[2]
+s += sarg[3]
+call EMPTY
+return arg[1] * 2, r, s + "!"
+*EMPTY
+return
+*DONE
+c = ret[1]
+)",
+      // Commands handed to their handlers between fused ones: declarations that change a
+      // variable's type, resizes, and a text system variable.
+      R"(
+loop 3
+  dim real a = 1.5
+  r = a + 1
+  dim int a = 2
+  a = a + r
+endloop
+dim int out[2] = 5
+out[1] += 3
+varutil a=out size=6
+out[5] = out[1] + 1
+s = "folder"
+if $120 == ""
+  m = 4
+endif
+)",
+  };
+  for (const char* body : cases) {
+    SCOPED_TRACE(body);
+    std::string listing = std::string(kShapeVariables) + "file main.txt\n*SYSTEM_START\n" + body + "wait frames=1\n";
+    ExpectSameRuns(listing);
+  }
+}
+
+// Every shape of a loop is taken by fused ops: loop counter, array elements read and written,
+// reals, texts built and compared, a call passing a value and the return bringing one back, the
+// block and loop ends and a resolved jump. Only the loop start and the wait go to handlers.
+TEST_F(FusedTest, EveryShapeRunsInFusedOps) {
+  std::string listing = std::string(kShapeVariables) + R"(
+file main.txt
+*SYSTEM_START
+loop 3
+  a += counter * 3
+  out[counter] = out[counter - 1] + 1
+  r = r * 1.5 + rs[1]
+  s = "n" + str(counter)
+  if s == "n2" && r > 1.0
+    call SUB counter
+    b += ret[1]
+  endif
+endloop
+jump DONE
+*SUB
+return arg[1] * 2
+*DONE
+wait frames=1
+)";
+  ExpectSameRuns(listing);
+  Run(listing, false);
+  const ScriptFileRecord* file = g_ScriptFiles[0];
+  ASSERT_NE(file, nullptr);
+  ASSERT_NE(file->mFused, nullptr);
+  int taken = 0;
+  for (int32_t i = 0; i < file->mCommandCount; i++) {
+    CommandHandler h = file->mHandlers[i];
+    const FusedCommand& c = file->mFused[i];
+    if (h == CmdLoop || h == CmdWait) {
+      EXPECT_EQ(c.mOps, nullptr) << i;
+      continue;
+    }
+    ASSERT_NE(c.mOps, nullptr) << "command " << i;
+    EXPECT_NE(c.mEpoch, 0u) << "command " << i << " did not run";
+    EXPECT_EQ(c.mRun, c.mOps) << "command " << i << " went to its handler";
+    taken++;
+  }
+  EXPECT_EQ(taken, 11);
+  // b starts at 3; at counter 2 (r is 6.25 by then) the call doubles 2 and b takes the 4.
+  EXPECT_EQ(Int("b"), 7);
+  EXPECT_EQ(Text("s"), "n3");
+}
+
+// Random programs of the shapes: integer, real and text assignments to variables and elements,
+// conditions over all three, loops that read their counter, and calls with values.
+class RandomShapes {
+ public:
+  explicit RandomShapes(uint32_t seed) : random_(seed) {}
+
+  std::string Make() {
+    text_.clear();
+    Statements(0, 0, 5 + (int)(random_() % 10));
+    Line(0, "jump DONE");
+    Line(0, "*SUB");
+    Statements(1, 0, 1 + (int)(random_() % 3));
+    Line(0, "return " + Values());
+    Line(0, "*DONE");
+    return text_;
+  }
+
+ private:
+  int Pick(int n) { return (int)(random_() % (uint32_t)n); }
+  std::string Index(int size) {
+    // Now and then an index outside the array, which ends the run with the same message.
+    if (Pick(40) == 0) return std::to_string(size);
+    return Pick(3) ? std::to_string(Pick(size)) : "(a % " + std::to_string(size) + " + " + std::to_string(size) + ") % " + std::to_string(size);
+  }
+  std::string IntAtom() {
+    switch (Pick(12)) {
+      case 0: return "out[" + Index(8) + "]";
+      case 1: return "grid[" + Index(3) + ", " + Index(4) + "]";
+      case 2: return "counter";
+      case 3: return "arg[" + std::to_string(Pick(4)) + "]";
+      case 4: return "ret[" + std::to_string(Pick(4)) + "]";
+      case 5: return std::to_string(Pick(9) - 2);
+      case 6: return "0x7FFFFFFFFFFFFFFF";
+      default: {
+        static const char* const names[] = {"a", "b", "c", "m"};
+        return names[Pick(4)];
+      }
+    }
+  }
+  std::string RealAtom() {
+    switch (Pick(8)) {
+      case 0: return "rs[" + Index(4) + "]";
+      case 1: return "rarg[" + std::to_string(Pick(3)) + "]";
+      case 2: return "1.5";
+      case 3: return "0.25";
+      case 4: return "q";
+      case 5: return "r";
+      default: return IntAtom();
+    }
+  }
+  std::string Numeric(int depth, bool real) {
+    if (depth == 0 || Pick(3) == 0) return real ? RealAtom() : IntAtom();
+    static const char* const ops[] = {"+", "-", "*", "/", "%", "&", "|", "^", "&&", "||", "==", "!=", "<", ">", "<=", ">="};
+    if (Pick(10) == 0) return "-" + Numeric(depth - 1, real);
+    return "(" + Numeric(depth - 1, real) + " " + ops[Pick(16)] + " " + Numeric(depth - 1, real) + ")";
+  }
+  std::string TextAtom() {
+    switch (Pick(6)) {
+      case 0: return "s";
+      case 1: return "names[" + Index(3) + "]";
+      case 2: return "str(" + Numeric(1, false) + ")";
+      case 3: return "sarg[" + std::to_string(Pick(3)) + "]";
+      case 4: return "sret[" + std::to_string(Pick(3)) + "]";
+      default: return Pick(2) ? "\"ab\"" : "\"t\"";
+    }
+  }
+  std::string Text(int depth) {
+    if (depth == 0 || Pick(2) == 0) return TextAtom();
+    return Text(depth - 1) + " + " + TextAtom();
+  }
+  std::string Condition() {
+    switch (Pick(4)) {
+      case 0: return TextAtom() + (Pick(2) ? " == " : " != ") + TextAtom();
+      case 1: return Numeric(2, true);
+      default: return Numeric(2, false);
+    }
+  }
+  std::string Values() {
+    std::string v;
+    int n = Pick(4);
+    for (int k = 0; k < n; k++) {
+      if (k) v += ", ";
+      int kind = Pick(3);
+      v += kind == 0 ? Numeric(2, false) : kind == 1 ? "(" + Numeric(1, true) + " + 0.5)" : Text(1);
+    }
+    return v;
+  }
+  void Line(int indent, const std::string& line) { text_ += std::string((size_t)indent * 2, ' ') + line + "\n"; }
+  void Statements(int indent, int loops, int count) {
+    static const char* const assigns[] = {"=", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^="};
+    static const char* const ints[] = {"a", "b", "c", "m"};
+    for (int k = 0; k < count; k++) {
+      int kind = Pick(24);
+      if (kind < 6 || indent >= 3) {
+        std::string target = Pick(3) ? ints[Pick(4)] : Pick(2) ? "out[" + Index(8) + "]" : "grid[" + Index(3) + ", " + Index(4) + "]";
+        Line(indent, target + " " + assigns[Pick(9)] + " " + Numeric(3, Pick(4) == 0));
+      } else if (kind < 9) {
+        std::string target = Pick(2) ? (Pick(2) ? "r" : "q") : "rs[" + Index(4) + "]";
+        Line(indent, target + " " + assigns[Pick(9)] + " " + Numeric(2, true));
+      } else if (kind < 11) {
+        std::string target = Pick(2) ? "s" : "names[" + Index(3) + "]";
+        Line(indent, target + (Pick(2) ? " = " : " += ") + Text(2));
+      } else if (kind < 15) {
+        Line(indent, "if " + Condition());
+        Statements(indent + 1, loops, 1 + Pick(3));
+        for (int j = Pick(3); j > 0; j--) {
+          Line(indent, "elseif " + Condition());
+          Statements(indent + 1, loops, 1 + Pick(2));
+        }
+        if (Pick(2)) {
+          Line(indent, "else");
+          Statements(indent + 1, loops, 1 + Pick(2));
+        }
+        Line(indent, "endif");
+      } else if (kind < 17) {
+        Line(indent, "loop " + std::to_string(Pick(4)));
+        Statements(indent + 1, loops + 1, 1 + Pick(4));
+        Line(indent, "endloop");
+      } else if (kind < 19 && indent < 2) {
+        std::string values = Values();
+        Line(indent, "call SUB" + (values.empty() ? "" : " " + values));
+      } else if (kind == 19 && loops > 0) {
+        Line(indent, Pick(2) ? "break" : "continue");
+      } else if (kind == 20) {
+        Line(indent, Pick(4) ? "dim int c = " + Numeric(1, false) : "dim real c = 1.5");
+      } else {
+        Line(indent, "a = " + Numeric(2, false));
+      }
+    }
+  }
+
+  std::mt19937 random_;
+  std::string text_;
+};
+
+TEST_F(FusedTest, RandomShapesLeaveWhatTheHandlersLeave) {
+  for (uint32_t seed = 1; seed <= 150; seed++) {
+    std::string body = RandomShapes(seed).Make();
+    SCOPED_TRACE(body);
+    ExpectSameRuns(std::string(kShapeVariables) + "file main.txt\n*SYSTEM_START\n" + body + "wait frames=1\n");
     if (HasFailure()) break;
   }
 }

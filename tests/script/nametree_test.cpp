@@ -2,6 +2,7 @@
 // name hash and the menu tree's root.
 #include <cstdint>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -240,6 +241,59 @@ TEST_F(NameTreeTest, UnlinkKeepsTheListWhole) {
   }
   UnlinkNode(nullptr);
   UnlinkNode(root_);   // a root has no parent list to leave
+}
+
+// Between the steps of a walk, children are linked (keys from a small range, so many are
+// equal), unlinked (the walk's own child among them) and moved; at every step the walk stands
+// on the child that GetNthChild finds at its position, and two nested walks over the same
+// parent both keep their places.
+TEST_F(NameTreeTest, AChildWalkStandsWhereGetNthChildLooks) {
+  std::mt19937 random(7);
+  std::vector<NameNode*> unlinked;
+  int made = 0;
+  auto mutate = [&]() {
+    int what = (int)(random() % 6);
+    if (what < 2 || root_->mChildCount < 2) {
+      Add(("n" + std::to_string(made++)).c_str(), false, (int64_t)(random() % 4));
+    } else if (what < 4) {
+      NameNode* victim = GetNthChild(root_, 1 + (int32_t)(random() % (uint32_t)root_->mChildCount));
+      UnlinkNode(victim);
+      victim->mPrev = victim->mNext = nullptr;
+      victim->mParent = nullptr;
+      unlinked.push_back(victim);
+    } else {
+      NameNode* moved = GetNthChild(root_, 1 + (int32_t)(random() % (uint32_t)root_->mChildCount));
+      UnlinkNode(moved);
+      moved->mPrev = moved->mNext = nullptr;
+      InsertChildByPriority(root_, moved, (int64_t)(random() % 4));
+    }
+  };
+  auto stands = [&](const ChildWalk& w) {
+    return w.mAt == (w.mIndex <= root_->mChildCount ? GetNthChild(root_, w.mIndex) : nullptr);
+  };
+  for (int round = 0; round < 40; round++) {
+    for (int k = 0; k < 12; k++) Add(("n" + std::to_string(made++)).c_str(), false, (int64_t)(random() % 4));
+    ChildWalk outer;
+    int steps = 0;
+    for (OpenChildWalk(&outer, root_); outer.mIndex >= 1; StepChildWalk(&outer), steps++) {
+      ASSERT_TRUE(stands(outer)) << round << " " << outer.mIndex;
+      int changes = (int)(random() % 4);
+      for (int c = 0; c < changes; c++) mutate();
+      ASSERT_TRUE(stands(outer)) << round << " " << outer.mIndex;
+      if (steps % 5 == 0) {
+        ChildWalk inner;
+        for (OpenChildWalk(&inner, root_); inner.mIndex >= 1; StepChildWalk(&inner)) {
+          ASSERT_TRUE(stands(inner));
+          if (random() % 3 == 0) mutate();
+          ASSERT_TRUE(stands(inner));
+          ASSERT_TRUE(stands(outer));
+        }
+        CloseChildWalk(&inner);
+      }
+    }
+    CloseChildWalk(&outer);
+  }
+  for (NameNode* n : unlinked) FreeNodeShell(n);
 }
 
 TEST(MenuTreeRoot, HoldsTheM0FolderWithAFreshRecord) {

@@ -86,6 +86,64 @@ TEST_F(RunnerTest, RunFlagsHideTasksAndWholeGroups) {
   EXPECT_EQ(Text("order"), "S3531");
 }
 
+// A listing whose tasks T1-T4, TA, TB and TN each add their letter to `order` once a pass;
+// task `actor` also carries out `action`, in its first turn only.
+std::string MidPassListing(const std::string& actor, const std::string& action) {
+  std::string s = "global str order = \"\"\nglobal int acted = 0\nfile main.txt\n*SYSTEM_START\nwait frames=1000\n";
+  for (std::string t : {"1", "2", "3", "4", "a", "b", "n"}) {
+    s += "*T" + t + "\norder += \"" + t + "\"\n";
+    if (t == actor) s += "if acted == 0\n  acted = 1\n  " + action + "\nendif\n";
+    s += "wait frames=1\njump T" + t + "\n";
+  }
+  return s;
+}
+
+// A pass takes child k, from the child count at its start down to 1, as the k-th child stands
+// when k's turn comes. Tasks t1-t4 have keys 1-4; "SYSTEM" and the nameless group (key 100)
+// are children 5 and 6 and run no letter. Ending a task below shifts the children after it
+// down a place; a start or a move below shifts them up; a task reached again is skipped.
+TEST_F(RunnerTest, TasksThatEndStartAndMoveMidPassShiftThePositionsAfterThem) {
+  struct Case {
+    const char* what;
+    const char* actor;
+    const char* action;
+    const char* twoPasses;
+  } cases[] = {
+      {"ends itself", "3", "taskend", "4321" "421"},
+      // t3 ends t1: t3 becomes child 2 (already run), t2 child 1.
+      {"ends a task not yet run", "3", "taskend name=\"t1\"", "432" "432"},
+      {"ends the task right after it", "3", "taskend name=\"t2\"", "431" "431"},
+      {"ends a task that has run", "3", "taskend name=\"t4\"", "4321" "321"},
+      // n (key 1) goes before t1: t1 becomes child 2 and n child 1; t2 waits a pass.
+      {"starts a task below", "3", "taskstart name=\"n\" label=\"Tn\"", "431n" "4321n"},
+      {"starts a task above", "3", "taskstart name=\"n\" label=\"Tn\" priority=10", "4321" "n4321"},
+      {"moves itself up", "3", "taskstart priority=50", "4321" "3421"},
+      // t4 moves before t1: t1 becomes child 2, t4 child 1 (already run).
+      {"moves a task that has run below", "3", "taskstart name=\"t4\" priority=1", "431" "3214"},
+      {"moves itself below", "3", "taskstart priority=1", "431" "4213"},
+      // Two ends below t4: "SYSTEM" becomes child 3 and t4 child 2, both already run.
+      {"ends two tasks", "4", "taskend name=\"t1\"\n  taskend name=\"t2\"", "43" "43"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(ResetScriptEngine(folder_.path()));
+    ASSERT_TRUE(Boot(MidPassListing(c.actor, c.action)));
+    for (int k = 1; k <= 4; k++) AddTask(g_TaskRoot, ("t" + std::to_string(k)).c_str(), false, k, ("T" + std::to_string(k)).c_str());
+    RunPasses(2);
+    EXPECT_EQ(Text("order"), c.twoPasses);
+    EXPECT_EQ(ShownMessage(), 0);
+  }
+  // Inside a group: b starts g/n (key 1), which goes before a; a waits a pass.
+  ASSERT_TRUE(ResetScriptEngine(folder_.path()));
+  ASSERT_TRUE(Boot(MidPassListing("b", "taskstart name=\"g/n\" label=\"Tn\"")));
+  AddTask(g_TaskRoot, "t1", false, 1, "T1");
+  AddTask(g_TaskRoot, "g", true, 5, nullptr);
+  AddTask(g_TaskRoot, "g/a", false, 1, "Ta");
+  AddTask(g_TaskRoot, "g/b", false, 2, "Tb");
+  RunPasses(2);
+  EXPECT_EQ(Text("order"), "bn1" "ban1");
+}
+
 TEST_F(RunnerTest, InactivePauseEndsTheTurnBeforeTheCommand) {
   ASSERT_TRUE(Boot(kOrderProject));
   ASSERT_EQ(CreateWindowRecords(), 0);
