@@ -220,7 +220,8 @@ struct PlatformDriver {
   void (*SetWindowResizable)(int slot, bool resizable);
   void (*RestoreWindow)(int slot);   // leaves the minimised or maximised state
   void (*RaiseWindow)(int slot);     // to the front, with the input focus
-  // The window follows the mouse while the left button stays down, as a caption drag does.
+  // The window follows the mouse while the left button stays down, as a caption drag does
+  // (the window manager moves it where it can).
   void (*BeginWindowDrag)(int slot);
 
   // Monitors (desktop rectangles, in the system's order) and their display modes. Each fills
@@ -314,7 +315,9 @@ struct PlatformDesktop {
   // when the host has no tray.
   bool (*ShowTrayIcon)(const uint8_t* bgra16x16, const char* tipUtf8);
   void (*RemoveTrayIcon)();
-  // Minimise and maximise as the caption buttons do; the host reports them as events.
+  // Minimise and maximise as the caption buttons do. A minimise is reported as an event; a
+  // maximise asked for here need not be (SDL does not), and a window the user may not resize
+  // may stay as it is (a window manager refuses it).
   void (*MinimizeWindow)(int slot);
   void (*MaximizeWindow)(int slot);
   bool (*IsWindowMinimized)(int slot);

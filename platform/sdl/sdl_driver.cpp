@@ -20,6 +20,7 @@
 #include "platform/sdl/sdl_driver.h"
 #include "platform/sdl/sdl_tray.h"
 #include "platform/sdl/sdl_widgets.h"
+#include "platform/sdl/sdl_x11.h"
 
 namespace {
 
@@ -72,6 +73,9 @@ bool SInit() {
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   // A click that activates a window is a click too, as on Windows (and a box never misses one).
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+  // Closing the last window is the window's close, which the game's close mode answers (a game
+  // may take it and go on); SDL would make it a quit of the whole program as well.
+  SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
   if (SDL_GetNumVideoDisplays() < 1) {
     SDL_Quit();
@@ -229,8 +233,15 @@ void SDestroyWindow(int slot) {
 
 void SShowWindow(int slot, bool show) {
   if (!ValidSlot(slot) || !g_Windows[slot].window) return;
-  if (show) SDL_ShowWindow(g_Windows[slot].window);
-  else SDL_HideWindow(g_Windows[slot].window);
+  SDL_Window* w = g_Windows[slot].window;
+  if (!show) {
+    SDL_HideWindow(w);
+    return;
+  }
+  // A window without frame keeps out of the taskbar each time it is shown: the window manager
+  // forgets the states of a hidden window.
+  if (SDL_GetWindowFlags(w) & SDL_WINDOW_BORDERLESS) SdlX11SetSkipTaskbar(w);
+  SDL_ShowWindow(w);
 }
 
 void SSetWindowTitle(int slot, const char* title) {
@@ -389,6 +400,15 @@ int MouseButton(Uint8 b) {
   }
 }
 
+// The pointer on the desktop; true while its left button is down. Asked of the X server where
+// the windows live on one, SDL's remembered answer elsewhere.
+bool GlobalPointer(int* x, int* y) {
+  bool leftDown = false;
+  for (const SdlWindow& w : g_Windows)
+    if (w.window && SdlX11Pointer(w.window, x, y, &leftDown)) return leftDown;
+  return SDL_GetGlobalMouseState(x, y) & SDL_BUTTON_LMASK;
+}
+
 // Moves a dragged window with the mouse; true while the drag swallows the event.
 bool FollowDrag(const SDL_Event& e) {
   if (g_DragSlot < 0 || !g_Windows[g_DragSlot].window) return false;
@@ -398,7 +418,7 @@ bool FollowDrag(const SDL_Event& e) {
   }
   if (e.type != SDL_MOUSEMOTION) return false;
   int gx, gy;
-  if (!(SDL_GetGlobalMouseState(&gx, &gy) & SDL_BUTTON_LMASK)) {
+  if (!GlobalPointer(&gx, &gy)) {
     g_DragSlot = -1;
     return false;
   }
@@ -529,7 +549,10 @@ void SSetWindowSizeLimits(int slot, int minWidth, int minHeight, int maxWidth, i
   SDL_Window* w = g_Windows[slot].window;
   int top = SdlMenuBarHeight(slot);
   SDL_SetWindowMinimumSize(w, minWidth > 0 ? minWidth : 1, (minHeight > 0 ? minHeight : 1) + top);
-  if (maxWidth > 0 && maxHeight > 0) SDL_SetWindowMaximumSize(w, maxWidth, maxHeight + top);
+  // SDL takes no "none" for a largest size: one far beyond any screen stands for it.
+  constexpr int NO_LIMIT = 32768;
+  bool limited = maxWidth > 0 && maxHeight > 0;
+  SDL_SetWindowMaximumSize(w, limited ? maxWidth : NO_LIMIT, limited ? maxHeight + top : NO_LIMIT);
 }
 
 void SSetWindowResizable(int slot, bool resizable) {
@@ -538,7 +561,22 @@ void SSetWindowResizable(int slot, bool resizable) {
 }
 
 void SRestoreWindow(int slot) {
-  if (ValidSlot(slot) && g_Windows[slot].window) SDL_RestoreWindow(g_Windows[slot].window);
+  if (!ValidSlot(slot) || !g_Windows[slot].window) return;
+  SDL_Window* w = g_Windows[slot].window;
+  int width = 0, height = 0;
+  SDL_GetWindowSize(w, &width, &height);
+  bool maximized = SdlX11IsMaximized(w);
+  SDL_RestoreWindow(w);
+  // A window manager restores in its own time, and SDL makes a sizing-border change or a new
+  // size from what it last heard: the caller's next step must meet the restored window, not the
+  // maximised one. So the restored size is waited for (a second at most).
+  for (int i = 0; maximized && i < 200; i++) {
+    SDL_PumpEvents();
+    int nowWidth = 0, nowHeight = 0;
+    SDL_GetWindowSize(w, &nowWidth, &nowHeight);
+    if (nowWidth != width || nowHeight != height) break;
+    SDL_Delay(5);
+  }
 }
 
 void SRaiseWindow(int slot) {
@@ -547,8 +585,11 @@ void SRaiseWindow(int slot) {
 
 void SBeginWindowDrag(int slot) {
   if (!ValidSlot(slot) || !g_Windows[slot].window) return;
+  // The window manager moves the window as by its caption where it can; otherwise the window
+  // follows the mouse here.
+  if (SdlX11BeginMove(g_Windows[slot].window)) return;
   int gx, gy, wx, wy;
-  if (!(SDL_GetGlobalMouseState(&gx, &gy) & SDL_BUTTON_LMASK)) return;
+  if (!GlobalPointer(&gx, &gy)) return;
   SDL_GetWindowPosition(g_Windows[slot].window, &wx, &wy);
   g_DragSlot = slot;
   g_DragOffsetX = gx - wx;
@@ -669,7 +710,7 @@ bool SReadJoystick(int index, PlatJoystickState* out) {
 }
 
 bool SGetCursorPosition(int* x, int* y) {
-  SDL_GetGlobalMouseState(x, y);
+  GlobalPointer(x, y);
   return true;
 }
 

@@ -13,3 +13,14 @@ bool SdlX11SetShape(SDL_Window* window, const PlatRect* rects, int count, int to
 bool SdlX11Restack(SDL_Window* window, int how, SDL_Window* sibling);
 // The caption's maximise button shown or left out.
 bool SdlX11SetMaximizeBox(SDL_Window* window, bool shown);
+// Hands a left-button drag that began in the window to the window manager, which moves the
+// window as by its caption (_NET_WM_MOVERESIZE); false when no manager does that.
+bool SdlX11BeginMove(SDL_Window* window);
+// The pointer's place on the screen of the window and whether its left button is down, asked
+// of the X server: SDL keeps its own answer from input events that a pointer moved by another
+// program (XTest) need not cause.
+bool SdlX11Pointer(SDL_Window* window, int* x, int* y, bool* leftDown);
+// Whether the window manager has the window maximised.
+bool SdlX11IsMaximized(SDL_Window* window);
+// Keeps the window out of the taskbar.
+bool SdlX11SetSkipTaskbar(SDL_Window* window);

@@ -20,21 +20,11 @@ namespace {
 // Runs one disabled child test of this program under a virtual X server, at most five minutes. Each
 // test starts looking for a free server number at a number of its own, so tests running at the
 // same time never share a server.
-// These runs take their turns: two scripted desktops at once on a busy machine starve each other.
-int TakeXvfbTurn() {
-  for (int i = 0; i < 6000; i++) {
-    int lock = PlatLockAcquire("kivor-sdl-desktop-tests");
-    if (lock != -1) return lock;
-    PlatSleep(100);
-  }
-  return -2;
-}
-
 int RunChildUnderXvfb(const char* child, int display) {
   // X and SDL keep allocations until exit; the child's run is about behaviour, not leaks.
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
   setenv("KIVOR_XVFB_DESKTOP", "1", 1);
-  int turn = TakeXvfbTurn();
+  int turn = TakeDesktopTestTurn();
   int status = PlatStartProcess({"timeout", "300", "xvfb-run", "-a", "-n", std::to_string(display), "-s", "-screen 0 800x600x24",
                                  PlatExecutablePath(), std::string("--gtest_filter=") + child,
                                  "--gtest_also_run_disabled_tests"},
@@ -364,17 +354,6 @@ TEST(SdlMenusChild, DISABLED_PopUps) {
 // ---------------------------------------------------------------------------------------------
 // Window styles and the tray icon.
 
-// Runs a command and gives back what it printed.
-std::string Output(const std::string& command) {
-  std::string text;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return text;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, p)) text += buffer;
-  pclose(p);
-  return text;
-}
-
 TEST(SdlWindowStyles, AFramelessWindowHasNoDecorationsAndAShape) {
   if (!XvfbToolsPresent() || !ProgramOnPath("xprop") || !ProgramOnPath("xwininfo"))
     GTEST_SKIP() << "xvfb-run, xdotool, xprop or xwininfo is missing";
@@ -393,26 +372,26 @@ TEST(SdlWindowStylesChild, DISABLED_Frameless) {
   PlatEventRecord e;
   while (g_Platform->PollEvent(&e)) {
   }
-  std::string id = Output(FindXWindowStep("id", "Frameless") + "[ -n \"$id\" ] && echo $id");
+  std::string id = ProgramOutput(FindXWindowStep("id", "Frameless") + "[ -n \"$id\" ] && echo $id");
   ASSERT_FALSE(id.empty());
   id.pop_back();
   // Functions and decorations given: all functions, no decorations.
-  std::string hints = Output("xprop -id " + id + " _MOTIF_WM_HINTS");
+  std::string hints = ProgramOutput("xprop -id " + id + " _MOTIF_WM_HINTS");
   EXPECT_NE(hints.find("= 0x3, 0x1, 0x0"), std::string::npos) << hints;
-  std::string geometry = Output("xwininfo -id " + id);
+  std::string geometry = ProgramOutput("xwininfo -id " + id);
   EXPECT_NE(geometry.find("Width: 320"), std::string::npos) << geometry;
   EXPECT_NE(geometry.find("Height: 240"), std::string::npos) << geometry;
   // The region command's shape: two rectangles of the client area.
   const PlatRect shape[] = {{0, 0, 100, 50}, {20, 60, 30, 30}};
   g_PlatformDesktop->SetWindowShape(0, shape, 2);
-  std::string shaped = Output("xwininfo -shape -id " + id);
+  std::string shaped = ProgramOutput("xwininfo -shape -id " + id);
   EXPECT_NE(shaped.find("Window shape extents:  100x90+0+0"), std::string::npos) << shaped;
   g_PlatformDesktop->SetWindowShape(0, nullptr, 0);
-  shaped = Output("xwininfo -shape -id " + id);
+  shaped = ProgramOutput("xwininfo -shape -id " + id);
   EXPECT_NE(shaped.find("No window shape defined"), std::string::npos) << shaped;
   // Without the maximise box the Motif hints take the maximise function away.
   g_PlatformDesktop->SetMaximizeBox(0, false);
-  hints = Output("xprop -id " + id + " _MOTIF_WM_HINTS");
+  hints = ProgramOutput("xprop -id " + id + " _MOTIF_WM_HINTS");
   EXPECT_NE(hints.find("= 0x3, 0x11, 0x0"), std::string::npos) << hints;
   PlatformQuit();
 }
@@ -423,7 +402,7 @@ TEST(SdlTray, TheTrayIconRegistersOnTheSessionBusAndReportsClicks) {
     GTEST_SKIP() << "dbus-run-session or Python's D-Bus modules are missing";
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
   setenv("KIVOR_XVFB_DESKTOP", "1", 1);
-  int turn = TakeXvfbTurn();
+  int turn = TakeDesktopTestTurn();
   int status = PlatStartProcess({"timeout", "300", "dbus-run-session", "--", "xvfb-run", "-a", "-n", "231", "-s",
                                  "-screen 0 800x600x24", PlatExecutablePath(), "--gtest_filter=SdlTrayChild.DISABLED_Tray",
                                  "--gtest_also_run_disabled_tests"},
