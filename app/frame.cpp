@@ -1,4 +1,5 @@
 // The main loop, the frame step, frame pacing, the inactive pause and the game-logic thread.
+#include <chrono>
 #include <thread>
 
 #include "app/engine.h"
@@ -63,6 +64,23 @@ void CloseMainWindow() {
   g_WindowSlotState[0] = -1;
   // The destroyed main window ends the message loop.
   g_Running = 0;
+}
+
+// The display is gone and the backend is about to end the process: the frames stop at the end
+// of the turn they are in, so what that turn writes (a save) is written whole. The loss may meet
+// the game-logic thread itself, which stops as the process ends; another thread waits for it,
+// a few seconds at most (it may itself wait for the main thread, which is here). Not through
+// PlatSleep: the main thread's waits take SDL work that the lost display would never finish.
+void StopFramesOnDisplayLoss() {
+  g_QuitFlag = 1;
+  if (t_OnGameThread) return;
+  for (int waited = 0; waited < 5000; waited++) {
+    {
+      std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+      if (g_GameThreadFinished != 0) return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void GameThreadProc() {
@@ -276,6 +294,7 @@ void StartGameThread() {
     std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
     g_GameThreadFinished = 0;
   }
+  PlatSetDisplayLostHandler(StopFramesOnDisplayLoss);
   g_GameThread = std::thread(GameThreadProc);
 }
 

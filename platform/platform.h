@@ -272,7 +272,15 @@ struct PlatformDriver {
 // headless.
 extern PlatformDriver* g_Platform;
 bool PlatformInit(const char* which);
+// Why the last PlatformInit failed when it found SDL but could not open the display (the
+// display's name and SDL's reason, one line); empty otherwise.
+const std::string& PlatformDisplayFailure();
 void PlatformQuit();
+
+// The connection to the display lost (the X server ended or cut off) ends the process, status
+// 1, with a line on stderr. First `stop` runs, once, on the thread whose call met the loss, so
+// the engine can let its threads finish what they are writing; nothing may be shown any more.
+void PlatSetDisplayLostHandler(void (*stop)());
 
 // A message box of the classic kinds (PLAT_MB_*), answered with a PLAT_ID_* value.
 int PlatMessageBox(const char* captionUtf8, const char* textUtf8, int buttons);

@@ -53,6 +53,7 @@ std::string g_DropText;          // the paths of the drop being received, '\n' b
 bool g_DropOpen;
 int g_DragSlot = -1;           // window that follows the mouse, -1 none
 int g_DragOffsetX, g_DragOffsetY;
+std::string g_VideoFailure;    // why SDL, loaded, could not start its video
 
 bool ValidSlot(int slot) { return slot >= 0 && slot < 4; }
 
@@ -63,6 +64,7 @@ int SlotOfWindowId(Uint32 id) {
 }
 
 bool SInit() {
+  g_VideoFailure.clear();
   // SDL is loaded here, not at program start; a system without it runs headless.
   const char* why = nullptr;
   if (!LazyLibraryOpen(&g_LazySdl2, &why)) {
@@ -76,11 +78,22 @@ bool SInit() {
   // Closing the last window is the window's close, which the game's close mode answers (a game
   // may take it and go on); SDL would make it a quit of the whole program as well.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
-  if (SDL_GetNumVideoDisplays() < 1) {
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    g_VideoFailure = SDL_GetError();
+    if (g_VideoFailure.empty()) g_VideoFailure = "no video device";
+    return false;
+  }
+  // Where no window system answers, SDL falls back to a driver that shows nothing; a game
+  // nobody sees is no game (unless SDL was asked for that driver).
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* asked = getenv("SDL_VIDEODRIVER");
+  bool shows = !driver || (strcmp(driver, "offscreen") != 0 && strcmp(driver, "dummy") != 0) || (asked && *asked);
+  if (!shows || SDL_GetNumVideoDisplays() < 1) {
+    g_VideoFailure = shows ? "no screen" : "no window system answered";
     SDL_Quit();
     return false;
   }
+  if (driver && !strcmp(driver, "x11")) SdlX11CatchDisplayLoss();
   // Joysticks are optional: a system without them still runs.
   SDL_InitSubSystem(SDL_INIT_JOYSTICK);
   g_MainThread = std::this_thread::get_id();
@@ -715,6 +728,8 @@ bool SGetCursorPosition(int* x, int* y) {
 }
 
 }  // namespace
+
+const std::string& SdlVideoFailure() { return g_VideoFailure; }
 
 SDL_Window* SdlWindowOfSlot(int slot) { return ValidSlot(slot) ? g_Windows[slot].window : nullptr; }
 

@@ -1,14 +1,17 @@
 // Window details SDL2 cannot express, done through X11 where the window lives on an X server:
 // the window shape (shape extension), stacking at the bottom or right behind another window, a
 // caption without the maximise button (Motif window-manager hints), moves handed to the window
-// manager and window states.
+// manager, window states, and the end of a run whose display connection is lost.
 #include <SDL.h>
 #include <SDL_syswm.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/shape.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #include "platform/sdl/sdl_x11.h"
@@ -62,6 +65,24 @@ bool ManagerSupports(Display* d, const char* name) { return ListHasAtom(d, Defau
 
 // Whether the window has the state `name` (EWMH's _NET_WM_STATE).
 bool HasNetWmState(Display* d, Window w, const char* name) { return ListHasAtom(d, w, "_NET_WM_STATE", name); }
+
+// What the engine does before the process ends on a lost display.
+std::atomic<void (*)()> g_DisplayLostHandler;
+
+// Xlib ends the process itself once this returns, and every call on the connection would fail
+// from here on: so the engine stops its frames here, and the process ends with a line, status
+// 1 and without the exit-time destructors that would meet running threads.
+int OnDisplayIoError(Display*) {
+  static std::atomic<bool> ending;
+  if (ending.exchange(true)) {
+    // Another thread met the loss too: the first one ends the process.
+    for (;;) pause();
+  }
+  if (void (*stop)() = g_DisplayLostHandler.load()) stop();
+  static const char kLine[] = "kivor: the connection to the display was lost\n";
+  [[maybe_unused]] ssize_t written = write(2, kLine, sizeof kLine - 1);
+  _exit(1);
+}
 
 short Short(int v) { return (short)std::clamp(v, -32768, 32767); }
 unsigned short Extent(int v) { return (unsigned short)std::clamp(v, 0, 65535); }
@@ -205,3 +226,7 @@ bool SdlX11Pointer(SDL_Window* window, int* x, int* y, bool* leftDown) {
   *leftDown = buttons & Button1Mask;
   return true;
 }
+
+void SdlX11CatchDisplayLoss() { XSetIOErrorHandler(OnDisplayIoError); }
+
+void PlatSetDisplayLostHandler(void (*stop)()) { g_DisplayLostHandler = stop; }

@@ -22,5 +22,9 @@ bool SdlX11BeginMove(SDL_Window* window);
 bool SdlX11Pointer(SDL_Window* window, int* x, int* y, bool* leftDown);
 // Whether the window manager has the window maximised.
 bool SdlX11IsMaximized(SDL_Window* window);
+// The loss of the display's connection (the X server ended or was cut off) no longer ends the
+// process inside Xlib: the handler of PlatSetDisplayLostHandler runs, then the process ends
+// with a line and status 1.
+void SdlX11CatchDisplayLoss();
 // Keeps the window out of the taskbar.
 bool SdlX11SetSkipTaskbar(SDL_Window* window);

@@ -4,7 +4,8 @@
 // window and in full screen on 1080p and 4K screens, with clicks mapped back through the same
 // offset; a frameless window moved by a drag on its drag layer and kept out of the taskbar; the
 // frame kept on a screen smaller than the game; edge drags that keep the game's shape; the close
-// box in each close mode and both thread modes. Skipped cleanly where a tool is missing.
+// box in each close mode and both thread modes; and the end of a run whose display is lost or
+// cannot be opened. Skipped cleanly where a tool is missing.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -700,6 +701,63 @@ TEST(DesktopWindowChild, DISABLED_CloseModes) {
       EXPECT_EQ(game.Exit(), 0);
       EXPECT_EQ(game.Count("win: close"), 0);
     }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Displays lost and displays that cannot be opened.
+
+// The X server ends under a running game, in both thread modes: the game ends with status 1
+// and a line, not with an abort.
+TEST(DesktopWindow, ALostDisplayEndsTheGameWithALineAndStatusOne) {
+  if (!DesktopToolsPresent()) GTEST_SKIP() << "Xvfb or xdotool is missing";
+  setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+  int turn = TakeDesktopTestTurn();
+  for (bool gameThread : {false, true}) {
+    SCOPED_TRACE(gameThread ? "game-logic thread" : "one thread");
+    TempFolder work;
+    // The server picks a free display number and writes it out.
+    pid_t server = Spawn({"/bin/sh", "-c",
+                          "exec Xvfb -displayfd 1 -nolisten tcp -screen 0 640x480x24 >'" + work.path() + "/display'"},
+                         work.path() + "/xvfb.txt");
+    std::string number;
+    ASSERT_TRUE(WaitUntil(60, [&] {
+      number = ReadFile(work.path() + "/display");
+      return !number.empty() && number.back() == '\n';
+    }));
+    number.pop_back();
+    GameSpec spec;
+    spec.config = gameThread ? "gamethread=1" : "";
+    Game game(spec);
+    ASSERT_TRUE(game.Start(":" + number));
+    ASSERT_FALSE(game.Line("win: ready").empty());
+    kill(server, SIGTERM);
+    WaitForEnd(server, 30);
+    int status = WaitForEnd(game.Pid(), 60);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+    EXPECT_NE(game.Stderr().find("kivor: the connection to the display was lost"), std::string::npos) << game.Stderr();
+  }
+  PlatLockRelease(turn);
+}
+
+// A display that cannot be opened ends the start with status 1 and a line, and does not keep
+// the game's lock: a second start says the same, not that the game is running.
+TEST(DesktopWindow, ADisplayThatCannotBeOpenedEndsTheStart) {
+  int number = 29000;
+  while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)) ||
+         std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock"))
+    number++;
+  std::string display = ":" + std::to_string(number);
+  setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+  Game game(GameSpec{});
+  for (int start = 0; start < 2; start++) {
+    SCOPED_TRACE(start);
+    ASSERT_TRUE(game.Start(display, false));
+    EXPECT_EQ(game.Exit(), 1);
+    std::string said = game.Stderr();
+    EXPECT_NE(said.find("kivor: cannot open the display " + display), std::string::npos) << said;
+    EXPECT_EQ(said.find("already running"), std::string::npos) << said;
   }
 }
 
