@@ -67,20 +67,27 @@ void CloseMainWindow() {
 }
 
 // The display is gone and the backend is about to end the process: the frames stop at the end
-// of the turn they are in, so what that turn writes (a save) is written whole. The loss may meet
-// the game-logic thread itself, which stops as the process ends; another thread waits for it,
-// a few seconds at most (it may itself wait for the main thread, which is here). Not through
-// PlatSleep: the main thread's waits take SDL work that the lost display would never finish.
+// of the turn they are in, so what that turn writes (a save) is written whole, and the threads
+// that ended are joined, as at shutdown. The loss may meet the game-logic thread itself, which
+// stops as the process ends; another thread waits for it, a few seconds at most (it may itself
+// wait for the main thread, which is here), and leaves the frame step's state alone when it does
+// not end. Not through PlatSleep: the main thread's waits take SDL work that the lost display
+// would never finish.
 void StopFramesOnDisplayLoss() {
   g_QuitFlag = 1;
-  if (t_OnGameThread) return;
-  for (int waited = 0; waited < 5000; waited++) {
-    {
-      std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
-      if (g_GameThreadFinished != 0) return;
+  if (!t_OnGameThread && g_GameThread.joinable()) {
+    bool finished = false;
+    for (int waited = 0; waited < 5000 && !finished; waited++) {
+      {
+        std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+        finished = g_GameThreadFinished != 0;
+      }
+      if (!finished) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!finished) return;
+    g_GameThread.join();
   }
+  EndFontLister();
 }
 
 void GameThreadProc() {
@@ -137,6 +144,7 @@ void AnswerWindowDuringLongTurn() {
 
 void RunMainLoop() {
   g_QuitSignalAnswered = 0;
+  PlatSetDisplayLostHandler(StopFramesOnDisplayLoss);
   for (;;) {
     PumpMessages();
     if (!g_Running) break;
@@ -294,7 +302,6 @@ void StartGameThread() {
     std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
     g_GameThreadFinished = 0;
   }
-  PlatSetDisplayLostHandler(StopFramesOnDisplayLoss);
   g_GameThread = std::thread(GameThreadProc);
 }
 

@@ -8,6 +8,7 @@
 // cannot be opened. Skipped cleanly where a tool is missing.
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,24 +66,32 @@ std::string ReadFile(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// Starts a program with its standard error in `errPath` (standard output dropped); its id.
+// Starts a program with its standard error in `errPath` (standard output dropped) and the
+// environment changed by `env` (an empty value removes the name); its id. Spawned as a whole:
+// this process has threads (a sanitizer's among them), so nothing may run between a fork and
+// the new program.
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& errPath,
             const std::map<std::string, std::string>& env = {}) {
-  pid_t pid = fork();
-  if (pid != 0) return pid;
-  for (const auto& [name, value] : env) {
-    if (value.empty()) unsetenv(name.c_str());
-    else setenv(name.c_str(), value.c_str(), 1);
+  std::vector<std::string> environment;
+  for (char** e = environ; *e; e++) {
+    std::string entry = *e;
+    if (!env.count(entry.substr(0, entry.find('=')))) environment.push_back(entry);
   }
-  int quiet = open("/dev/null", O_WRONLY);
-  int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  dup2(quiet, 1);
-  dup2(err >= 0 ? err : quiet, 2);
-  std::vector<char*> args;
+  for (const auto& [name, value] : env)
+    if (!value.empty()) environment.push_back(name + "=" + value);
+  std::vector<char*> args, envp;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  execvp(args[0], args.data());
-  _exit(127);
+  for (std::string& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, args[0], &files, nullptr, args.data(), envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&files);
+  return pid;
 }
 
 // Waits for a program to end, at most `seconds`: its wait status, or -1 when it did not end (it
@@ -111,7 +120,10 @@ class WindowManager {
  public:
   WindowManager() {
     pid_ = Spawn({"openbox", "--sm-disable"}, folder_.path() + "/openbox.txt");
-    WaitUntil(120, [] { return ProgramOutput("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos; });
+    if (!WaitUntil(120, [] {
+          return ProgramOutput("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos;
+        }))
+      ADD_FAILURE() << "no window manager: " << ReadFile(folder_.path() + "/openbox.txt");
   }
   ~WindowManager() {
     kill(pid_, SIGTERM);
@@ -270,6 +282,7 @@ class Game {
         }
       return false;
     });
+    if (found.empty()) ADD_FAILURE() << "no line " << n << " \"" << prefix << "\"; the runtime said: " << Stderr();
     return found;
   }
   int Count(const std::string& prefix) {
@@ -294,12 +307,14 @@ class Game {
     return !id_.empty();
   }
 
-  // Keys to the game window, once it has the focus.
+  // Keys to the game window, once it has the focus. The window manager is asked first to make
+  // it the active window: its own keys (Alt+F4) act on the window it thinks active.
   void Keys(const std::string& keys) { KeysTo(id_, keys); }
   static void KeysTo(const std::string& id, const std::string& keys) {
     PlatStartProcess({"/bin/sh", "-c",
-                      "for i in $(seq 300); do xdotool windowfocus " + id + " 2>/dev/null; [ \"$(xdotool getwindowfocus)\" = " +
-                          id + " ] && break; sleep 0.1; done; xdotool key " + keys},
+                      "timeout 10 xdotool windowactivate --sync " + id + " 2>/dev/null; for i in $(seq 300); do "
+                      "xdotool windowfocus " + id + " 2>/dev/null; [ \"$(xdotool getwindowfocus)\" = " + id +
+                          " ] && break; sleep 0.1; done; xdotool key " + keys},
                      true);
   }
 
