@@ -93,7 +93,7 @@ bool SInit() {
     SDL_Quit();
     return false;
   }
-  if (driver && !strcmp(driver, "x11")) SdlX11CatchDisplayLoss();
+  if (driver && !strcmp(driver, "x11")) SdlX11CatchDisplayErrors();
   // Joysticks are optional: a system without them still runs.
   SDL_InitSubSystem(SDL_INIT_JOYSTICK);
   g_MainThread = std::this_thread::get_id();

@@ -84,6 +84,11 @@ int OnDisplayIoError(Display*) {
   _exit(1);
 }
 
+// A request about a window that another client, or this one, has just destroyed fails on the
+// server in its own time: such a failure is no reason to end the game, as Xlib's own handler
+// (which SDL keeps) would.
+int OnProtocolError(Display*, XErrorEvent*) { return 0; }
+
 short Short(int v) { return (short)std::clamp(v, -32768, 32767); }
 unsigned short Extent(int v) { return (unsigned short)std::clamp(v, 0, 65535); }
 
@@ -227,6 +232,9 @@ bool SdlX11Pointer(SDL_Window* window, int* x, int* y, bool* leftDown) {
   return true;
 }
 
-void SdlX11CatchDisplayLoss() { XSetIOErrorHandler(OnDisplayIoError); }
+void SdlX11CatchDisplayErrors() {
+  XSetIOErrorHandler(OnDisplayIoError);
+  XSetErrorHandler(OnProtocolError);
+}
 
 void PlatSetDisplayLostHandler(void (*stop)()) { g_DisplayLostHandler = stop; }

@@ -24,7 +24,8 @@ bool SdlX11Pointer(SDL_Window* window, int* x, int* y, bool* leftDown);
 bool SdlX11IsMaximized(SDL_Window* window);
 // The loss of the display's connection (the X server ended or was cut off) no longer ends the
 // process inside Xlib: the handler of PlatSetDisplayLostHandler runs, then the process ends
-// with a line and status 1.
-void SdlX11CatchDisplayLoss();
+// with a line and status 1. A request the server refuses (a window destroyed meanwhile) no
+// longer ends it at all.
+void SdlX11CatchDisplayErrors();
 // Keeps the window out of the taskbar.
 bool SdlX11SetSkipTaskbar(SDL_Window* window);
