@@ -1,4 +1,5 @@
 // The main loop, the frame step, frame pacing, the inactive pause and the game-logic thread.
+#include <chrono>
 #include <thread>
 
 #include "app/engine.h"
@@ -65,6 +66,30 @@ void CloseMainWindow() {
   g_Running = 0;
 }
 
+// The display is gone and the backend is about to end the process: the frames stop at the end
+// of the turn they are in, so what that turn writes (a save) is written whole, and the threads
+// that ended are joined, as at shutdown. The loss may meet the game-logic thread itself, which
+// stops as the process ends; another thread waits for it, a few seconds at most (it may itself
+// wait for the main thread, which is here), and leaves the frame step's state alone when it does
+// not end. Not through PlatSleep: the main thread's waits take SDL work that the lost display
+// would never finish.
+void StopFramesOnDisplayLoss() {
+  g_QuitFlag = 1;
+  if (!t_OnGameThread && g_GameThread.joinable()) {
+    bool finished = false;
+    for (int waited = 0; waited < 5000 && !finished; waited++) {
+      {
+        std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+        finished = g_GameThreadFinished != 0;
+      }
+      if (!finished) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!finished) return;
+    g_GameThread.join();
+  }
+  EndFontLister();
+}
+
 void GameThreadProc() {
   t_OnGameThread = true;
   {
@@ -119,6 +144,7 @@ void AnswerWindowDuringLongTurn() {
 
 void RunMainLoop() {
   g_QuitSignalAnswered = 0;
+  PlatSetDisplayLostHandler(StopFramesOnDisplayLoss);
   for (;;) {
     PumpMessages();
     if (!g_Running) break;

@@ -205,6 +205,29 @@ void NoteKeyEvent(int vk, bool down) {
 
 namespace {
 
+// The game coordinates of a window's cursor from a point of its client area: the main window's
+// picture lies at the letterbox offset, scaled to the output size.
+void SetGameCursor(WindowRecord* w, int64_t x, int64_t y) {
+  int64_t marginX = 0, marginY = 0;
+  if (w->mIndex == 0) {
+    x -= g_LetterboxOffset.width;
+    y -= g_LetterboxOffset.height;
+    marginX = g_LetterboxOffset.width;
+    marginY = g_LetterboxOffset.height;
+    if (g_OutputSize.width > 0 && g_OutputSize.height > 0) {
+      x = x * w->mWidth / g_OutputSize.width;
+      y = y * w->mHeight / g_OutputSize.height;
+      marginX = marginX * w->mWidth / g_OutputSize.width;
+      marginY = marginY * w->mHeight / g_OutputSize.height;
+    }
+  }
+  w->mCursorX = (int32_t)x;
+  w->mCursorY = (int32_t)y;
+  w->mCursorOutside = x < 0 || y < 0 || x >= w->mWidth || y >= w->mHeight;
+  w->mCursorFarOutside =
+      w->mCursorOutside && (x < -marginX || y < -marginY || x >= w->mWidth + marginX || y >= w->mHeight + marginY);
+}
+
 // The game coordinates of the cursor in every window, from a poll's desktop facts.
 void ApplyCursor(const PolledInput& in) {
   for (int i = 0; i < 4; i++) {
@@ -215,25 +238,7 @@ void ApplyCursor(const PolledInput& in) {
       w->mCursorOutside = w->mCursorFarOutside = 1;
       continue;
     }
-    int64_t x = in.mMouseX - in.mRect[i].x, y = in.mMouseY - in.mRect[i].y;
-    int64_t marginX = 0, marginY = 0;
-    if (i == 0) {
-      x -= g_LetterboxOffset.width;
-      y -= g_LetterboxOffset.height;
-      marginX = g_LetterboxOffset.width;
-      marginY = g_LetterboxOffset.height;
-      if (g_OutputSize.width > 0 && g_OutputSize.height > 0) {
-        x = x * w->mWidth / g_OutputSize.width;
-        y = y * w->mHeight / g_OutputSize.height;
-        marginX = marginX * w->mWidth / g_OutputSize.width;
-        marginY = marginY * w->mHeight / g_OutputSize.height;
-      }
-    }
-    w->mCursorX = (int32_t)x;
-    w->mCursorY = (int32_t)y;
-    w->mCursorOutside = x < 0 || y < 0 || x >= w->mWidth || y >= w->mHeight;
-    w->mCursorFarOutside =
-        w->mCursorOutside && (x < -marginX || y < -marginY || x >= w->mWidth + marginX || y >= w->mHeight + marginY);
+    SetGameCursor(w, (int64_t)in.mMouseX - in.mRect[i].x, (int64_t)in.mMouseY - in.mRect[i].y);
   }
 }
 
@@ -285,6 +290,12 @@ void DeactivateMinimizedWindows() {
 }
 
 }  // namespace
+
+void NoteClientCursor(WindowRecord* w, int x, int y) {
+  if (!w) return;
+  std::lock_guard<std::recursive_mutex> lock(g_ScreenLock);
+  SetGameCursor(w, x, y);
+}
 
 void NoteDragPress(int index) {
   if (index >= 0 && index < 4) g_DragPress = (uint8_t)(index + 1);

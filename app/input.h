@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+struct WindowRecord;
+
 constexpr int KEY_SLOTS = 1024;
 constexpr int KEY_SLOT_WHEEL_AWAY = 5;     // wheel turned away from the user
 constexpr int KEY_SLOT_WHEEL_TOWARD = 6;
@@ -63,6 +65,9 @@ int CmdCursor();
 void ResetInputState();
 // Keeps the keyboard snapshot in step with a key or button event (main thread).
 void NoteKeyEvent(int virtualKey, bool down);
+// Without the game-logic thread: the window's cursor from a point of its client area that an
+// event reported (a press may come before the next poll sees the pointer there).
+void NoteClientCursor(WindowRecord* w, int x, int y);
 // With the game-logic thread: a left press in window `index` that the next input tick tests
 // against the caption-drag layer (main thread).
 void NoteDragPress(int index);

@@ -550,7 +550,16 @@ int EngineMain(int argc, char** argv) {
   PlatLockRelease(startupLock);
   PlatSetCurrentFolder(g_ExeFolderReal);
   g_ProjectFolderReal = g_ExeFolderReal;
-  if (!PlatformInit(nullptr)) PlatformInit("headless");
+  if (!PlatformInit(nullptr)) {
+    // A display that cannot be opened ends the start: a game run where nobody sees it would
+    // hold the game's lock for ever.
+    if (!PlatformDisplayFailure().empty()) {
+      Say("%s", PlatformDisplayFailure().c_str());
+      PlatLockRelease(instanceLock);
+      return EXIT_ERROR;
+    }
+    PlatformInit("headless");
+  }
   int w, h, bpp, refresh;
   g_Platform->GetDesktopMode(&w, &h, &bpp, &refresh);
   g_DesktopSize = {w, h, bpp, refresh < 60 ? -1 : refresh};

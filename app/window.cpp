@@ -51,6 +51,9 @@ double AspectRatio(const WindowRecord* w) {
 
 int RoundHalfUp(double v) { return (int)(v + 0.5); }
 
+// No window system makes a client side longer than this (X counts in 16 bits).
+constexpr int MAX_CLIENT_SIDE = 65535;
+
 std::string ToUtf8(const char* cp932) {
   std::string utf8;
   if (!PlatCp932ToUtf8(cp932, strlen(cp932), &utf8)) utf8 = cp932;
@@ -120,6 +123,8 @@ void OnMaximized(WindowRecord* w) {
   if (w->mIndex != 0 || g_FullScreen || g_WindowMaximized) return;
   g_MaximizedBySysCommand = 1;
   g_Platform->SetWindowResizable(0, true);
+  // A maximised window fills the work area: the limits of a user drag no longer hold.
+  g_Platform->SetWindowSizeLimits(0, 0, 0, 0, 0);
   g_WindowMaximized = 1;
   g_SizesBeforeMaximize[0] = g_ClientAreaSize.width;
   g_SizesBeforeMaximize[1] = g_ClientAreaSize.height;
@@ -154,6 +159,22 @@ void RepositionMediaWindows(const WindowRecord* w) {
   RepositionMovieWindow(sx, sy);
 }
 
+// An edge or corner drag of the main window's client to `width` x `height`: the other side
+// follows the game's shape r. The host does not say which edge moved, so the last client size
+// tells: a side that alone changed is the dragged edge, and the other side moves by the
+// difference to the shape, growing or shrinking; two changed sides are a corner, which only
+// ever grows the rectangle to the shape.
+void FollowDraggedEdge(double r, int* width, int* height) {
+  int w = *width, h = *height;
+  int dx = RoundHalfUp(h * r) - w;
+  int dy = RoundHalfUp(w / r) - h;
+  bool widthMoved = w != g_ClientAreaSize.width, heightMoved = h != g_ClientAreaSize.height;
+  if (widthMoved && !heightMoved) *height = h + dy;
+  else if (heightMoved && !widthMoved) *width = w + dx;
+  else if (dx > 0) *width = w + dx;
+  else *height = h + dy;
+}
+
 // The window's client area has a new size.
 void OnSize(WindowRecord* w, int width, int height) {
   if (!g_FullScreen && g_FrameStyleCountdown > 0) return;
@@ -172,9 +193,12 @@ void OnSize(WindowRecord* w, int width, int height) {
     return;
   }
   // The user resized the window: keep the game's shape, within the desktop.
-  int cw = width < g_DesktopSize.width ? width : g_DesktopSize.width;
-  int ch = height < g_DesktopSize.height ? height : g_DesktopSize.height;
+  if (width <= 0 || height <= 0 || width > MAX_CLIENT_SIDE || height > MAX_CLIENT_SIDE) return;
   double r = AspectRatio(w);
+  int cw = width, ch = height;
+  FollowDraggedEdge(r, &cw, &ch);
+  if (cw > g_DesktopSize.width) cw = g_DesktopSize.width;
+  if (ch > g_DesktopSize.height) ch = g_DesktopSize.height;
   double c = ch != 0 ? (double)cw / ch : 1.0;
   if (c > r) cw = RoundHalfUp(r * ch);
   else ch = RoundHalfUp(cw / r);
@@ -240,16 +264,22 @@ void OnDropFiles(const std::string& text) {
   g_DroppedFiles.mCount = g_DroppedFiles.mStored = stored;
 }
 
-void OnMouseDown(int index, int button) {
+void OnMouseDown(const PlatEventRecord& e) {
   static const uint8_t kKeys[] = {1, 2, 4};
+  int index = e.window, button = e.button;
   if (button < 0 || button > 2) return;
   g_MouseClick = kKeys[button];
   NoteKeyEvent(kKeys[button], true);
   if (button != 0) return;
   // The drag layer belongs to the frame step: with the game-logic thread the press goes to the
-  // input tick, which tests it against the layer.
-  if (g_GameThreadMode) NoteDragPress(index);
-  else if (DragLayerHit(g_WindowRecords[index])) g_CaptionDragRequest = (uint8_t)(index + 1);
+  // input tick, which tests it against the layer. Without it the press is tested at its own
+  // point: the last poll may have been taken before the pointer got there.
+  if (g_GameThreadMode) {
+    NoteDragPress(index);
+    return;
+  }
+  NoteClientCursor(g_WindowRecords[index], e.x, e.y);
+  if (DragLayerHit(g_WindowRecords[index])) g_CaptionDragRequest = (uint8_t)(index + 1);
 }
 
 // Events whose handling reads or changes window records, sizes, pictures or the cursor. With
@@ -378,7 +408,10 @@ bool CreateGameWindow(WindowRecord* w, const char* title) {
   if (w->mIndex != 0) {
     g_Platform->SetWindowPosition(w->mIndex, w->mX, w->mY);
   } else if (g_Platform->GetMonitors(&desk, 1) > 0) {
-    g_Platform->SetWindowPosition(0, desk.x + desk.width / 2 - w->mWidth / 2, desk.y + desk.height / 2 - w->mHeight / 2);
+    // A game larger than the screen starts at its corner, so the frame and its caption stay
+    // on screen where the player can take them.
+    int x = desk.x + desk.width / 2 - w->mWidth / 2, y = desk.y + desk.height / 2 - w->mHeight / 2;
+    g_Platform->SetWindowPosition(0, x > desk.x ? x : desk.x, y > desk.y ? y : desk.y);
   }
   // A new window takes the focus as it would on the desktop.
   SetWindowActive(w, 1);
@@ -420,7 +453,7 @@ void HandlePlatformEvent(const PlatEventRecord& e) {
       break;
     case PLAT_EVENT_KEY_UP: NoteKeyEvent(e.key, false); break;
     case PLAT_EVENT_MOUSE_MOVE: g_MouseMoved = 128; break;
-    case PLAT_EVENT_MOUSE_DOWN: OnMouseDown(e.window, e.button); break;
+    case PLAT_EVENT_MOUSE_DOWN: OnMouseDown(e); break;
     case PLAT_EVENT_MOUSE_UP:
       if (e.button >= 0 && e.button <= 2) NoteKeyEvent(e.button == 0 ? 1 : e.button == 1 ? 2 : 4, false);
       break;
@@ -458,6 +491,14 @@ void TakePostedWindowEvents() {
 void ForgetPostedWindowEvents() {
   std::lock_guard<std::mutex> lock(g_PostedWindowEventLock);
   g_PostedWindowEvents.clear();
+}
+
+void OnMaximizeRequest(WindowRecord* w) {
+  if (w) OnMaximized(w);
+}
+
+void OnRestoreRequest(WindowRecord* w) {
+  if (w) OnRestored(w);
 }
 
 void FreeDroppedFiles() {

@@ -116,6 +116,10 @@ void CreateMenuBarWindow();
 // focus, minimise, maximise, size, move, expose, the tray icon) are posted to the frame step
 // instead, which handles them in TakePostedWindowEvents: the records have one owner.
 void HandlePlatformEvent(const PlatEventRecord& e);
+// What the caption's maximise and restore do to the window state, for the window command that
+// asks for them (the frame step's thread): a host need not report a change it was asked for.
+void OnMaximizeRequest(WindowRecord* w);
+void OnRestoreRequest(WindowRecord* w);
 // Handles the window events posted since the last call (the frame step's thread).
 void TakePostedWindowEvents();
 // Drops posted window events not taken yet (a new run, tests).

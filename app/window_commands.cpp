@@ -157,14 +157,18 @@ void ApplyMinimize(WindowRecord* w, int64_t v) {
   InvalidateScreen(w);
 }
 
+// Argument 16 works as the caption's button: the window's own handling first (the flags, the
+// sizing border a window manager needs before it maximises), then the host's maximise or
+// restore, which need not be reported back.
 void ApplyMaximize(WindowRecord* w) {
   if (!IsOpen(w)) return;
   if (!g_WindowMaximized) {
-    g_PlatformDesktop->MaximizeWindow(w->mIndex);
+    OnMaximizeRequest(w);
+    if (w->mMaximizeAllowed) g_PlatformDesktop->MaximizeWindow(w->mIndex);
     return;
   }
   g_Platform->RestoreWindow(w->mIndex);
-  NoteWindowEvent(w, PLAT_EVENT_RESTORED, 0, 0);
+  OnRestoreRequest(w);
   g_DesktopRedrawCountdown = 1;
 }
 

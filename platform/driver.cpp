@@ -123,17 +123,43 @@ void PrepareHeap() {
   if (probe && end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 }
 
+// The display the environment names: X's, else Wayland's; empty when none.
+std::string NamedDisplay() {
+  const char* x = getenv("DISPLAY");
+  const char* wayland = getenv("WAYLAND_DISPLAY");
+  return x && *x ? x : wayland && *wayland ? wayland : "";
+}
+
+std::string g_DisplayFailure;
+
+// The SDL backend; a display it found but could not open is noted as the reason.
+bool UseSdl() {
+  if (Use(g_SdlDriver, g_SdlDesktop, &g_SdlMediaDriver)) return true;
+  if (!SdlVideoFailure().empty()) {
+    std::string display = NamedDisplay();
+    g_DisplayFailure = "cannot open the display " + (display.empty() ? std::string("(none named)") : display) +
+                       " (" + SdlVideoFailure() + ")";
+  }
+  return false;
+}
+
 }  // namespace
 
 bool PlatformInit(const char* which) {
   PrepareHeap();
+  g_DisplayFailure.clear();
   if (!which || !*which) which = getenv("KIVOR_PLATFORM");
   if (which && !strcmp(which, "headless")) return Use(g_HeadlessDriver, g_HeadlessDesktop, &g_HeadlessMediaDriver);
-  if (which && !strcmp(which, "sdl")) return Use(g_SdlDriver, g_SdlDesktop, &g_SdlMediaDriver);
-  bool display = (getenv("DISPLAY") && *getenv("DISPLAY")) || (getenv("WAYLAND_DISPLAY") && *getenv("WAYLAND_DISPLAY"));
-  if (display && Use(g_SdlDriver, g_SdlDesktop, &g_SdlMediaDriver)) return true;
+  if (which && !strcmp(which, "sdl")) return UseSdl();
+  if (!NamedDisplay().empty()) {
+    if (UseSdl()) return true;
+    // A display that is named but cannot be opened is no place for a game nobody would see.
+    if (!g_DisplayFailure.empty()) return false;
+  }
   return Use(g_HeadlessDriver, g_HeadlessDesktop, &g_HeadlessMediaDriver);
 }
+
+const std::string& PlatformDisplayFailure() { return g_DisplayFailure; }
 
 PlatGpuDriver* PlatGpu() { return g_Platform->gpu; }
 

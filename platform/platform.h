@@ -256,7 +256,8 @@ struct PlatformDriver {
   void (*SetWindowResizable)(int slot, bool resizable);
   void (*RestoreWindow)(int slot);   // leaves the minimised or maximised state
   void (*RaiseWindow)(int slot);     // to the front, with the input focus
-  // The window follows the mouse while the left button stays down, as a caption drag does.
+  // The window follows the mouse while the left button stays down, as a caption drag does
+  // (the window manager moves it where it can).
   void (*BeginWindowDrag)(int slot);
 
   // Monitors (desktop rectangles, in the system's order) and their display modes. Each fills
@@ -307,7 +308,15 @@ struct PlatformDriver {
 // headless.
 extern PlatformDriver* g_Platform;
 bool PlatformInit(const char* which);
+// Why the last PlatformInit failed when it found SDL but could not open the display (the
+// display's name and SDL's reason, one line); empty otherwise.
+const std::string& PlatformDisplayFailure();
 void PlatformQuit();
+
+// The connection to the display lost (the X server ended or cut off) ends the process, status
+// 1, with a line on stderr. First `stop` runs, once, on the thread whose call met the loss, so
+// the engine can let its threads finish what they are writing; nothing may be shown any more.
+void PlatSetDisplayLostHandler(void (*stop)());
 
 // A message box of the classic kinds (PLAT_MB_*), answered with a PLAT_ID_* value. The buttons
 // are labelled in the system's language (PlatBoxLabel); `defaultIndex` is the button Enter takes.
@@ -361,7 +370,9 @@ struct PlatformDesktop {
   // PLAT_EVENT_MENU_COMMAND for window 0; other trays report the click (PLAT_EVENT_TRAY) and the
   // engine pops the menu up itself.
   void (*SetTrayMenu)(const PlatMenuItem* items, int count, int menu);
-  // Minimise and maximise as the caption buttons do; the host reports them as events.
+  // Minimise and maximise as the caption buttons do. A minimise is reported as an event; a
+  // maximise asked for here need not be (SDL does not), and a window the user may not resize
+  // may stay as it is (a window manager refuses it).
   void (*MinimizeWindow)(int slot);
   void (*MaximizeWindow)(int slot);
   bool (*IsWindowMinimized)(int slot);

@@ -160,6 +160,7 @@ void HeadlessSetFlashPlayer(const HeadlessFlashPlayer& player);
 void HeadlessQueueMenuChoice(uint32_t id);
 struct HeadlessDesktopWindow {
   bool minimized = false;
+  bool maximized = false;        // maximised at the program's request (never reported back)
   int zOrder = -1;               // last PLAT_Z_* asked for, -1 never
   bool maximizeBox = true;
   int flashCount = 0, flashInterval = 0;

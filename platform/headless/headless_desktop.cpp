@@ -91,10 +91,15 @@ void HMinimizeWindow(int slot) {
   PushWindowEvent(slot, PLAT_EVENT_MINIMIZED);
 }
 
+// As a window manager does, only a window the user may resize is maximised; and as SDL does,
+// a maximise the program asked for is not reported back.
 void HMaximizeWindow(int slot) {
   HeadlessRecordCall("MaximizeWindow " + std::to_string(slot));
-  if (!ValidSlot(slot) || !HeadlessWindow(slot).exists) return;
-  PushWindowEvent(slot, PLAT_EVENT_MAXIMIZED);
+  if (!ValidSlot(slot)) return;
+  HeadlessWindowState w = HeadlessWindow(slot);
+  if (!w.exists || !w.resizable) return;
+  std::lock_guard<std::mutex> g(g_DesktopLock);
+  g_DesktopWindows[slot].maximized = true;
 }
 
 bool HIsWindowMinimized(int slot) {
@@ -159,7 +164,7 @@ HeadlessTrayState HeadlessTray() {
 
 void HeadlessDesktopRestored(int slot) {
   std::lock_guard<std::mutex> g(g_DesktopLock);
-  if (ValidSlot(slot)) g_DesktopWindows[slot].minimized = false;
+  if (ValidSlot(slot)) g_DesktopWindows[slot].minimized = g_DesktopWindows[slot].maximized = false;
 }
 
 void HeadlessDesktopForget(int slot) {

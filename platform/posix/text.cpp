@@ -8,7 +8,20 @@
 
 namespace {
 
-bool Convert(const char* from, const char* to, const char* in, size_t length, std::string* out) {
+// One converter per direction, opened at its first use and kept for the run: opening and
+// closing one per text would load and unload the code page's module each time, from whichever
+// thread converts (the face lister converts while the main thread does). A converter serves one
+// text at a time.
+struct Converter {
+  const char* from;
+  const char* to;
+  iconv_t cd = (iconv_t)-1;
+  std::mutex lock;
+};
+Converter g_ToUtf8{"CP932", "UTF-8"};
+Converter g_ToCp932{"UTF-8", "CP932"};
+
+bool Convert(Converter& c, const char* in, size_t length, std::string* out) {
   out->clear();
   // Both encodings are ASCII below 0x80, byte for byte: such text (most names and paths) needs
   // no converter, and a start with only such text never loads the code page's module.
@@ -18,8 +31,12 @@ bool Convert(const char* from, const char* to, const char* in, size_t length, st
     out->assign(in, length);
     return true;
   }
-  iconv_t cd = iconv_open(to, from);
-  if (cd == (iconv_t)-1) return false;
+  std::lock_guard<std::mutex> guard(c.lock);
+  if (c.cd == (iconv_t)-1) c.cd = iconv_open(c.to, c.from);
+  if (c.cd == (iconv_t)-1) return false;
+  iconv_t cd = c.cd;
+  // Each text starts from the converter's initial state, whatever the last one left.
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
   std::string result;
   result.resize(length * 4 + 16);
   char* src = const_cast<char*>(in);
@@ -40,7 +57,6 @@ bool Convert(const char* from, const char* to, const char* in, size_t length, st
     ok = false;
     break;
   }
-  iconv_close(cd);
   if (!ok) return false;
   result.resize(result.size() - dstLeft);
   *out = std::move(result);
@@ -50,9 +66,9 @@ bool Convert(const char* from, const char* to, const char* in, size_t length, st
 }  // namespace
 
 bool PlatCp932ToUtf8(const char* cp932, size_t length, std::string* out) {
-  return Convert("CP932", "UTF-8", cp932, length, out);
+  return Convert(g_ToUtf8, cp932, length, out);
 }
 
 bool PlatUtf8ToCp932(const char* utf8, size_t length, std::string* out) {
-  return Convert("UTF-8", "CP932", utf8, length, out);
+  return Convert(g_ToCp932, utf8, length, out);
 }

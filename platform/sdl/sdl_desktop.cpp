@@ -75,6 +75,8 @@ void SSetWindowFrame(int slot, bool framed) {
   SDL_Window* w = SdlWindowOfSlot(slot);
   if (!w) return;
   SDL_SetWindowBordered(w, framed ? SDL_TRUE : SDL_FALSE);
+  // A window without frame is a tool window, which has no taskbar button.
+  if (!framed) SdlX11SetSkipTaskbar(w);
   // SDL leaves the hints out while no window manager has named them; a manager that starts
   // later still finds them.
   SdlX11SetMaximizeBox(w, true);

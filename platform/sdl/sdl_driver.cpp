@@ -20,6 +20,7 @@
 #include "platform/sdl/sdl_driver.h"
 #include "platform/sdl/sdl_tray.h"
 #include "platform/sdl/sdl_widgets.h"
+#include "platform/sdl/sdl_x11.h"
 
 namespace {
 
@@ -52,6 +53,7 @@ std::string g_DropText;          // the paths of the drop being received, '\n' b
 bool g_DropOpen;
 int g_DragSlot = -1;           // window that follows the mouse, -1 none
 int g_DragOffsetX, g_DragOffsetY;
+std::string g_VideoFailure;    // why SDL, loaded, could not start its video
 
 bool ValidSlot(int slot) { return slot >= 0 && slot < 4; }
 
@@ -62,6 +64,7 @@ int SlotOfWindowId(Uint32 id) {
 }
 
 bool SInit() {
+  g_VideoFailure.clear();
   // SDL is loaded here, not at program start; a system without it runs headless.
   const char* why = nullptr;
   if (!LazyLibraryOpen(&g_LazySdl2, &why)) {
@@ -72,11 +75,25 @@ bool SInit() {
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   // A click that activates a window is a click too, as on Windows (and a box never misses one).
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
-  if (SDL_GetNumVideoDisplays() < 1) {
+  // Closing the last window is the window's close, which the game's close mode answers (a game
+  // may take it and go on); SDL would make it a quit of the whole program as well.
+  SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    g_VideoFailure = SDL_GetError();
+    if (g_VideoFailure.empty()) g_VideoFailure = "no video device";
+    return false;
+  }
+  // Where no window system answers, SDL falls back to a driver that shows nothing; a game
+  // nobody sees is no game (unless SDL was asked for that driver).
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* asked = getenv("SDL_VIDEODRIVER");
+  bool shows = !driver || (strcmp(driver, "offscreen") != 0 && strcmp(driver, "dummy") != 0) || (asked && *asked);
+  if (!shows || SDL_GetNumVideoDisplays() < 1) {
+    g_VideoFailure = shows ? "no screen" : "no window system answered";
     SDL_Quit();
     return false;
   }
+  if (driver && !strcmp(driver, "x11")) SdlX11CatchDisplayErrors();
   // Joysticks are optional: a system without them still runs.
   SDL_InitSubSystem(SDL_INIT_JOYSTICK);
   g_MainThread = std::this_thread::get_id();
@@ -232,8 +249,15 @@ void SDestroyWindow(int slot) {
 
 void SShowWindow(int slot, bool show) {
   if (!ValidSlot(slot) || !g_Windows[slot].window) return;
-  if (show) SDL_ShowWindow(g_Windows[slot].window);
-  else SDL_HideWindow(g_Windows[slot].window);
+  SDL_Window* w = g_Windows[slot].window;
+  if (!show) {
+    SDL_HideWindow(w);
+    return;
+  }
+  // A window without frame keeps out of the taskbar each time it is shown: the window manager
+  // forgets the states of a hidden window.
+  if (SDL_GetWindowFlags(w) & SDL_WINDOW_BORDERLESS) SdlX11SetSkipTaskbar(w);
+  SDL_ShowWindow(w);
 }
 
 void SSetWindowTitle(int slot, const char* title) {
@@ -407,6 +431,15 @@ int MouseButton(Uint8 b) {
   }
 }
 
+// The pointer on the desktop; true while its left button is down. Asked of the X server where
+// the windows live on one, SDL's remembered answer elsewhere.
+bool GlobalPointer(int* x, int* y) {
+  bool leftDown = false;
+  for (const SdlWindow& w : g_Windows)
+    if (w.window && SdlX11Pointer(w.window, x, y, &leftDown)) return leftDown;
+  return SDL_GetGlobalMouseState(x, y) & SDL_BUTTON_LMASK;
+}
+
 // Moves a dragged window with the mouse; true while the drag swallows the event.
 bool FollowDrag(const SDL_Event& e) {
   if (g_DragSlot < 0 || !g_Windows[g_DragSlot].window) return false;
@@ -416,7 +449,7 @@ bool FollowDrag(const SDL_Event& e) {
   }
   if (e.type != SDL_MOUSEMOTION) return false;
   int gx, gy;
-  if (!(SDL_GetGlobalMouseState(&gx, &gy) & SDL_BUTTON_LMASK)) {
+  if (!GlobalPointer(&gx, &gy)) {
     g_DragSlot = -1;
     return false;
   }
@@ -551,7 +584,10 @@ void SSetWindowSizeLimits(int slot, int minWidth, int minHeight, int maxWidth, i
   SDL_Window* w = g_Windows[slot].window;
   int top = SdlMenuBarHeight(slot);
   SDL_SetWindowMinimumSize(w, minWidth > 0 ? minWidth : 1, (minHeight > 0 ? minHeight : 1) + top);
-  if (maxWidth > 0 && maxHeight > 0) SDL_SetWindowMaximumSize(w, maxWidth, maxHeight + top);
+  // SDL takes no "none" for a largest size: one far beyond any screen stands for it.
+  constexpr int NO_LIMIT = 32768;
+  bool limited = maxWidth > 0 && maxHeight > 0;
+  SDL_SetWindowMaximumSize(w, limited ? maxWidth : NO_LIMIT, limited ? maxHeight + top : NO_LIMIT);
 }
 
 void SSetWindowResizable(int slot, bool resizable) {
@@ -560,7 +596,22 @@ void SSetWindowResizable(int slot, bool resizable) {
 }
 
 void SRestoreWindow(int slot) {
-  if (ValidSlot(slot) && g_Windows[slot].window) SDL_RestoreWindow(g_Windows[slot].window);
+  if (!ValidSlot(slot) || !g_Windows[slot].window) return;
+  SDL_Window* w = g_Windows[slot].window;
+  int width = 0, height = 0;
+  SDL_GetWindowSize(w, &width, &height);
+  bool maximized = SdlX11IsMaximized(w);
+  SDL_RestoreWindow(w);
+  // A window manager restores in its own time, and SDL makes a sizing-border change or a new
+  // size from what it last heard: the caller's next step must meet the restored window, not the
+  // maximised one. So the restored size is waited for (a second at most).
+  for (int i = 0; maximized && i < 200; i++) {
+    SDL_PumpEvents();
+    int nowWidth = 0, nowHeight = 0;
+    SDL_GetWindowSize(w, &nowWidth, &nowHeight);
+    if (nowWidth != width || nowHeight != height) break;
+    SDL_Delay(5);
+  }
 }
 
 void SRaiseWindow(int slot) {
@@ -569,8 +620,11 @@ void SRaiseWindow(int slot) {
 
 void SBeginWindowDrag(int slot) {
   if (!ValidSlot(slot) || !g_Windows[slot].window) return;
+  // The window manager moves the window as by its caption where it can; otherwise the window
+  // follows the mouse here.
+  if (SdlX11BeginMove(g_Windows[slot].window)) return;
   int gx, gy, wx, wy;
-  if (!(SDL_GetGlobalMouseState(&gx, &gy) & SDL_BUTTON_LMASK)) return;
+  if (!GlobalPointer(&gx, &gy)) return;
   SDL_GetWindowPosition(g_Windows[slot].window, &wx, &wy);
   g_DragSlot = slot;
   g_DragOffsetX = gx - wx;
@@ -691,11 +745,13 @@ bool SReadJoystick(int index, PlatJoystickState* out) {
 }
 
 bool SGetCursorPosition(int* x, int* y) {
-  SDL_GetGlobalMouseState(x, y);
+  GlobalPointer(x, y);
   return true;
 }
 
 }  // namespace
+
+const std::string& SdlVideoFailure() { return g_VideoFailure; }
 
 SDL_Window* SdlWindowOfSlot(int slot) { return ValidSlot(slot) ? g_Windows[slot].window : nullptr; }
 

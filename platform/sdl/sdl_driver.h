@@ -8,6 +8,10 @@ extern PlatformDriver g_SdlDriver;
 extern PlatformMediaDriver g_SdlMediaDriver;
 extern PlatformDesktop g_SdlDesktop;
 
+// Why the last Init found SDL but could not start its video (a display that cannot be opened);
+// empty when it started, or when SDL itself is missing.
+const std::string& SdlVideoFailure();
+
 // The SDL window of a slot, null while it has none (main thread).
 struct SDL_Window;
 SDL_Window* SdlWindowOfSlot(int slot);

@@ -1,6 +1,7 @@
 // Test fixture helpers shared by every test program.
 #include "tests/support/engine_fixture.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -79,4 +80,23 @@ int RunTestChildUnderXvfb(const std::string& child, int display) {
 std::string FindXWindowStep(const std::string& var, const std::string& name) {
   return "for i in $(seq 1200); do " + var + "=$(xdotool search --onlyvisible --name '^" + name +
          "$' 2>/dev/null | head -1); [ -n \"$" + var + "\" ] && break; sleep 0.1; done; ";
+}
+
+std::string ProgramOutput(const std::string& shellCommand) {
+  std::string text;
+  FILE* p = popen(shellCommand.c_str(), "r");
+  if (!p) return text;
+  char buffer[512];
+  while (fgets(buffer, sizeof buffer, p)) text += buffer;
+  pclose(p);
+  return text;
+}
+
+int TakeDesktopTestTurn() {
+  for (int i = 0; i < 6000; i++) {
+    int lock = PlatLockAcquire("kivor-sdl-desktop-tests");
+    if (lock != -1) return lock;
+    PlatSleep(100);
+  }
+  return -2;
 }

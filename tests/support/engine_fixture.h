@@ -45,6 +45,14 @@ class ScopedLanguage {
 // `display` on. Gives the child's exit status.
 int RunTestChildUnderXvfb(const std::string& child, int display);
 
+// What a shell command printed on its standard output.
+std::string ProgramOutput(const std::string& shellCommand);
+
+// The tests that script a virtual desktop take their turns (a lock every such test program
+// shares): two at once on a busy machine starve each other. Waits up to ten minutes; the lock
+// id to release, or -2 when it could not be taken.
+int TakeDesktopTestTurn();
+
 // Resets the headless backend (clock at 0, no events, no answers) and the once-per-run
 // message state before each test.
 class HeadlessTest : public ::testing::Test {

@@ -377,26 +377,26 @@ TEST(SdlWindowStylesChild, DISABLED_Frameless) {
   PlatEventRecord e;
   while (g_Platform->PollEvent(&e)) {
   }
-  std::string id = Output(FindXWindowStep("id", "Frameless") + "[ -n \"$id\" ] && echo $id");
+  std::string id = ProgramOutput(FindXWindowStep("id", "Frameless") + "[ -n \"$id\" ] && echo $id");
   ASSERT_FALSE(id.empty());
   id.pop_back();
   // Functions and decorations given: all functions, no decorations.
-  std::string hints = Output("xprop -id " + id + " _MOTIF_WM_HINTS");
+  std::string hints = ProgramOutput("xprop -id " + id + " _MOTIF_WM_HINTS");
   EXPECT_NE(hints.find("= 0x3, 0x1, 0x0"), std::string::npos) << hints;
-  std::string geometry = Output("xwininfo -id " + id);
+  std::string geometry = ProgramOutput("xwininfo -id " + id);
   EXPECT_NE(geometry.find("Width: 320"), std::string::npos) << geometry;
   EXPECT_NE(geometry.find("Height: 240"), std::string::npos) << geometry;
   // The region command's shape: two rectangles of the client area.
   const PlatRect shape[] = {{0, 0, 100, 50}, {20, 60, 30, 30}};
   g_PlatformDesktop->SetWindowShape(0, shape, 2);
-  std::string shaped = Output("xwininfo -shape -id " + id);
+  std::string shaped = ProgramOutput("xwininfo -shape -id " + id);
   EXPECT_NE(shaped.find("Window shape extents:  100x90+0+0"), std::string::npos) << shaped;
   g_PlatformDesktop->SetWindowShape(0, nullptr, 0);
-  shaped = Output("xwininfo -shape -id " + id);
+  shaped = ProgramOutput("xwininfo -shape -id " + id);
   EXPECT_NE(shaped.find("No window shape defined"), std::string::npos) << shaped;
   // Without the maximise box the Motif hints take the maximise function away.
   g_PlatformDesktop->SetMaximizeBox(0, false);
-  hints = Output("xprop -id " + id + " _MOTIF_WM_HINTS");
+  hints = ProgramOutput("xprop -id " + id + " _MOTIF_WM_HINTS");
   EXPECT_NE(hints.find("= 0x3, 0x11, 0x0"), std::string::npos) << hints;
   PlatformQuit();
 }

@@ -46,13 +46,13 @@ std::string ReadFile(const std::string& path) {
 
 // The X id of the visible window named exactly `name` ("" when none comes within two minutes).
 std::string WindowId(const std::string& name) {
-  std::string id = Output(FindXWindowStep("id", name) + "echo $id");
+  std::string id = ProgramOutput(FindXWindowStep("id", name) + "echo $id");
   while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
   return id;
 }
 
 bool TakeShot(const std::string& id, const std::string& path, Shot* shot) {
-  std::string geometry = Output("xwininfo -id " + id + " 2>/dev/null");
+  std::string geometry = ProgramOutput("xwininfo -id " + id + " 2>/dev/null");
   size_t w = geometry.find("Width: "), h = geometry.find("Height: ");
   if (w == std::string::npos || h == std::string::npos) return false;
   shot->width = atoi(geometry.c_str() + w + 7);
@@ -98,7 +98,7 @@ bool ShotWhen(const std::string& id, const std::string& path, Shot* shot, Ready 
 
 // What the window manager and the window say about a box: its type, owner and allowed actions.
 std::string Properties(const std::string& id) {
-  return Output("xprop -id " + id + " _NET_WM_WINDOW_TYPE WM_TRANSIENT_FOR _MOTIF_WM_HINTS _NET_WM_ALLOWED_ACTIONS 2>&1");
+  return ProgramOutput("xprop -id " + id + " _NET_WM_WINDOW_TYPE WM_TRANSIENT_FOR _MOTIF_WM_HINTS _NET_WM_ALLOWED_ACTIONS 2>&1");
 }
 
 void ExpectDialogOf(const std::string& props, const std::string& ownerId) {

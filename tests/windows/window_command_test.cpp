@@ -215,17 +215,35 @@ TEST_F(WindowCommandTest, QueryOfAMovedWindowReturnsItsNewLeftAndUpdatesTheRecor
   }
 }
 
-// The host reports the maximised window as an event, which the main loop's pump hands over.
+// The command works as the caption's button: the window's state is set by the command itself
+// (a host need not report a maximise it was asked for, and refuses one for a window that may not
+// be resized), and the same command again restores.
 TEST_F(WindowCommandTest, MaximiseAndRestoreFollowTheMainWindowState) {
-  Run("window window=0 maximize=1\n");
-  PlatEventRecord e;
-  while (g_Platform->PollEvent(&e)) HandlePlatformEvent(e);
-  EXPECT_EQ(g_WindowMaximized, 1);
-  Run("windowquery window=0 out=r maximized=1\n");
+  Run("window window=0 maximize=1\nwindowquery window=0 out=r maximized=1\n");
   EXPECT_EQ(Int("r"), 1);
-  Run("window window=0 maximize=1\n");
-  EXPECT_EQ(g_WindowMaximized, 0);
+  EXPECT_EQ(g_MaximizeClicked, 1);
+  EXPECT_TRUE(HeadlessDesktopState(0).maximized);
+  // A maximised window is not held to the sizes a user drag may reach.
+  EXPECT_EQ(HeadlessWindow(0).maxWidth, 0);
+  EXPECT_EQ(HeadlessWindow(0).maxHeight, 0);
+  Run("window window=0 maximize=1\nwindowquery window=0 out=r maximized=1\n");
+  EXPECT_EQ(Int("r"), 0);
+  EXPECT_FALSE(HeadlessDesktopState(0).maximized);
   EXPECT_EQ(g_ClientAreaSize.width, 640);
+  EXPECT_EQ(HeadlessWindow(0).width, 640);
+  EXPECT_EQ(HeadlessWindow(0).height, 480);
+  // A project without a sizing border gets its fixed size back, limits and all.
+  EXPECT_FALSE(HeadlessWindow(0).resizable);
+  EXPECT_EQ(HeadlessWindow(0).maxWidth, 1440);
+  EXPECT_EQ(HeadlessWindow(0).maxHeight, 1080);
+}
+
+TEST_F(WindowCommandTest, AWindowThatMayNotMaximiseReportsTheClickAndStaysAsItIs) {
+  Run("window window=0 maxallowed=0\nwindow window=0 maximize=1\nwindowquery window=0 out=r maximized=1\n");
+  EXPECT_EQ(Int("r"), 0);
+  EXPECT_EQ(g_MaximizeClicked, 1);
+  EXPECT_FALSE(HeadlessDesktopState(0).maximized);
+  EXPECT_FALSE(HeadlessWindow(0).resizable);
 }
 
 TEST_F(WindowCommandTest, FlashMaximiseBoxResizableAndForegroundReachTheHost) {

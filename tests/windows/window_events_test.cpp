@@ -106,28 +106,73 @@ TEST_F(WindowEventTest, SubWindowSnapsBackToItsGameSize) {
   EXPECT_EQ(g_OutputSize.width, 640);   // the main window's sizes are not touched
 }
 
-TEST_F(WindowEventTest, UserResizeOfTheMainWindowKeepsTheGameShape) {
+// The host does not say which edge was dragged: the side that changed from the last client
+// size is the dragged edge, and the other side follows the game's shape, growing or shrinking
+// with it; a corner (both sides changed) only ever grows the rectangle to the shape. Then the
+// desktop caps the client, keeping the shape. Each case starts from the 640 x 480 client.
+TEST_F(WindowEventTest, DraggingAnEdgeOrACornerKeepsTheGameShape) {
   struct Case {
+    const char* what;
     int width, height;
     int wantWidth, wantHeight;
   };
   const Case cases[] = {
-      {800, 700, 800, 600},     // too tall: the height follows the width
-      {1000, 480, 640, 480},    // too wide: the width follows the height
-      {801, 601, 801, 601},     // 801 / 601 is just above 4:3 and 4/3 * 601 rounds to 801
-      {3000, 2000, 1440, 1080}, // capped by the desktop first
+      {"right edge out", 800, 480, 800, 600},
+      {"right edge in", 560, 480, 560, 420},
+      {"bottom edge down", 640, 600, 800, 600},
+      {"bottom edge up", 640, 360, 480, 360},
+      {"corner, too wide: the height grows", 800, 500, 800, 600},
+      {"corner, too tall: the width grows", 700, 700, 933, 700},
+      {"corner inwards, too wide: still grown to the shape", 600, 400, 600, 450},
+      {"corner at the shape", 801, 601, 801, 601},
+      {"edge past the desktop", 2000, 480, 1440, 1080},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    SCOPED_TRACE(c.what);
+    g_ClientAreaSize = g_OutputSize = {640, 480};
     HeadlessClearCalls();
     Send(Resized(0, c.width, c.height));
     EXPECT_EQ(g_OutputSize.width, c.wantWidth);
     EXPECT_EQ(g_OutputSize.height, c.wantHeight);
     EXPECT_EQ(g_ClientAreaSize.width, c.wantWidth);
     EXPECT_EQ(g_ClientAreaSize.height, c.wantHeight);
-    if (c.width != c.wantWidth || c.height != c.wantHeight)
+    if (c.width != c.wantWidth || c.height != c.wantHeight) {
       EXPECT_TRUE(Called("SetWindowSize 0 " + std::to_string(c.wantWidth) + "x" + std::to_string(c.wantHeight)));
+    }
     EXPECT_TRUE(ScreenBufferReady());
+  }
+  // The size the window was given comes back from the host and changes nothing more.
+  HeadlessClearCalls();
+  Send(Resized(0, 1440, 1080));
+  EXPECT_EQ(g_ClientAreaSize.width, 1440);
+  EXPECT_EQ(g_ClientAreaSize.height, 1080);
+  EXPECT_FALSE(Called("SetWindowSize 0 1440x1080"));
+}
+
+// A game larger than the screen would be centred off its top-left corner: the frame and its
+// caption stay on screen instead.
+TEST_F(WindowEventTest, TheMainWindowIsCentredButNeverPlacedOffTheScreensCorner) {
+  struct Case {
+    PlatRect monitor;
+    int gameWidth, gameHeight;
+    std::string place;
+  };
+  const Case cases[] = {
+      {{0, 0, 1920, 1080}, 640, 480, "640,300"},
+      {{0, 0, 800, 600}, 1024, 768, "0,0"},
+      {{100, 50, 800, 600}, 1024, 400, "100,150"},
+      {{0, 0, 800, 600}, 600, 900, "100,0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.place);
+    HeadlessSetMonitors({c.monitor});
+    g_Platform->DestroyWindow(0);
+    main_->mHasWindow = 0;
+    main_->mWidth = c.gameWidth;
+    main_->mHeight = c.gameHeight;
+    HeadlessClearCalls();
+    ASSERT_TRUE(CreateGameWindow(main_, "game"));
+    EXPECT_TRUE(Called("SetWindowPosition 0 " + c.place));
   }
 }
 
@@ -204,12 +249,13 @@ TEST_F(WindowEventTest, CaptionDragStartsOnlyOnANonBlackPixelOfTheDragLayer) {
     bool drags;
   };
   const Case cases[] = {{13, 7, true}, {16, 9, true}, {11, 6, false}, {5, 3, false}, {60, 30, false}};
+  // The pointer is polled far from the press: the press's own point is what is tested.
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
     HeadlessClearCalls();
     PlatEventRecord move = MakeEvent(PLAT_EVENT_MOUSE_MOVE);
-    move.x = c.x;
-    move.y = c.y;
+    move.x = 600 - c.x;
+    move.y = 400 - c.y;
     Send(move);
     PollActiveWindowInput();
     PlatEventRecord down = MakeEvent(PLAT_EVENT_MOUSE_DOWN);

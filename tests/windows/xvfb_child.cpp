@@ -7,26 +7,13 @@
 #include "platform/platform.h"
 #include "tests/support/engine_fixture.h"
 
-namespace {
-
-int TakeXvfbTurn() {
-  for (int i = 0; i < 6000; i++) {
-    int lock = PlatLockAcquire("kivor-sdl-desktop-tests");
-    if (lock != -1) return lock;
-    PlatSleep(100);
-  }
-  return -2;
-}
-
-}  // namespace
-
 bool XvfbToolsPresent() { return ProgramOnPath("xvfb-run") && ProgramOnPath("xdotool") && ProgramOnPath("timeout"); }
 
 int RunChildUnderXvfb(const char* child, int display, const std::vector<std::string>& wrapper, const char* screen) {
   // X and SDL keep allocations until exit; the child's run is about behaviour, not leaks.
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
   setenv("KIVOR_XVFB_DESKTOP", "1", 1);
-  int turn = TakeXvfbTurn();
+  int turn = TakeDesktopTestTurn();
   std::vector<std::string> argv = {"timeout", "300"};
   argv.insert(argv.end(), wrapper.begin(), wrapper.end());
   for (const std::string& a : {std::string("xvfb-run"), std::string("-a"), std::string("-n"), std::to_string(display),
@@ -50,16 +37,6 @@ int Drive(const std::string& window, const std::string& steps) {
 
 void WaitFor(int process) {
   for (int i = 0; i < 6000 && !PlatProcessEnded(process); i++) PlatSleep(10);
-}
-
-std::string Output(const std::string& command) {
-  std::string text;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return text;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, p)) text += buffer;
-  pclose(p);
-  return text;
 }
 
 bool StartWindowManager() {

@@ -29,9 +29,6 @@ int Drive(const std::string& window, const std::string& steps);
 // Waits for a script to end, at most a minute.
 void WaitFor(int process);
 
-// Runs a command through the shell and gives back what it printed.
-std::string Output(const std::string& command);
-
 // Starts the window manager openbox on the child's display and waits until it manages windows;
 // false when it is not installed or does not come up within a minute.
 bool StartWindowManager();
