@@ -262,6 +262,8 @@ class Game {
     std::map<std::string, std::string> env = {{"SDL_AUDIODRIVER", "dummy"},
                                               {"KIVOR_PLATFORM", platformGiven ? "sdl" : ""}};
     if (!display.empty()) env["DISPLAY"] = display;
+    // Mesa's software rasterizer, all a test machine may have, is taken only when named.
+    if (spec_.gpu) env["KIVOR_GPU"] = "gl";
     pid_ = Spawn({std::string(KIVOR_BINARY_DIR) + "/kivor", "--game", folder_.path()}, folder_.path() + "/stderr.txt",
                  env);
     return pid_ > 0;
