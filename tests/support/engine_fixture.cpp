@@ -1,6 +1,10 @@
 // Test fixture helpers shared by every test program.
 #include "tests/support/engine_fixture.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -92,11 +96,20 @@ std::string ProgramOutput(const std::string& shellCommand) {
   return text;
 }
 
-int TakeDesktopTestTurn() {
-  for (int i = 0; i < 6000; i++) {
-    int lock = PlatLockAcquire("kivor-sdl-desktop-tests");
-    if (lock != -1) return lock;
-    PlatSleep(100);
+DesktopTestTurn::DesktopTestTurn() {
+  std::string path = std::filesystem::path(KIVOR_PROGRAM).parent_path() / "desktop-tests.lock";
+  // Close-on-exec: a program the test starts (a window manager may outlive it) must not keep
+  // the turn.
+  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  for (uint32_t start = PlatGetTicks(); fd_ >= 0; PlatSleep(100)) {
+    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+    if (PlatGetTicks() - start >= 240000) break;
   }
-  return -2;
+  fprintf(stderr, "no turn for the desktop tests (%s): going ahead alongside another\n", path.c_str());
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+DesktopTestTurn::~DesktopTestTurn() {
+  if (fd_ >= 0) close(fd_);
 }

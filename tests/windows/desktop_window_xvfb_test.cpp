@@ -50,13 +50,12 @@ int RunChildUnderXvfb(const char* child, int display, int width, int height) {
   // X and SDL keep allocations until exit: the runs are about behaviour, not leaks.
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
   setenv("KIVOR_XVFB_WINDOW", "1", 1);
-  int turn = TakeDesktopTestTurn();
+  DesktopTestTurn turn;
   std::string screen = "-screen 0 " + std::to_string(width) + "x" + std::to_string(height) + "x24";
   int status = PlatStartProcess({"timeout", "600", "xvfb-run", "-a", "-n", std::to_string(display), "-s", screen,
                                  PlatExecutablePath(), std::string("--gtest_filter=") + child,
                                  "--gtest_also_run_disabled_tests"},
                                 true);
-  PlatLockRelease(turn);
   unsetenv("KIVOR_XVFB_WINDOW");
   return status;
 }
@@ -757,7 +756,7 @@ TEST(DesktopWindowChild, DISABLED_CloseModes) {
 TEST(DesktopWindow, ALostDisplayEndsTheGameWithALineAndStatusOne) {
   if (!DesktopToolsPresent()) GTEST_SKIP() << "Xvfb or xdotool is missing";
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-  int turn = TakeDesktopTestTurn();
+  DesktopTestTurn turn;
   for (bool gameThread : {false, true}) {
     SCOPED_TRACE(gameThread ? "game-logic thread" : "one thread");
     TempFolder work;
@@ -783,7 +782,6 @@ TEST(DesktopWindow, ALostDisplayEndsTheGameWithALineAndStatusOne) {
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
     EXPECT_NE(game.Stderr().find("kivor: the connection to the display was lost"), std::string::npos) << game.Stderr();
   }
-  PlatLockRelease(turn);
 }
 
 // A display that cannot be opened ends the start with status 1 and a line, and does not keep

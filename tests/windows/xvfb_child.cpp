@@ -13,7 +13,7 @@ int RunChildUnderXvfb(const char* child, int display, const std::vector<std::str
   // X and SDL keep allocations until exit; the child's run is about behaviour, not leaks.
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
   setenv("KIVOR_XVFB_DESKTOP", "1", 1);
-  int turn = TakeDesktopTestTurn();
+  DesktopTestTurn turn;
   std::vector<std::string> argv = {"timeout", "300"};
   argv.insert(argv.end(), wrapper.begin(), wrapper.end());
   for (const std::string& a : {std::string("xvfb-run"), std::string("-a"), std::string("-n"), std::to_string(display),
@@ -21,7 +21,6 @@ int RunChildUnderXvfb(const char* child, int display, const std::vector<std::str
                                std::string("--gtest_filter=") + child, std::string("--gtest_also_run_disabled_tests")})
     argv.push_back(a);
   int status = PlatStartProcess(argv, true);
-  PlatLockRelease(turn);
   unsetenv("KIVOR_XVFB_DESKTOP");
   return status;
 }
