@@ -78,6 +78,8 @@ bool SInit() {
   // Closing the last window is the window's close, which the game's close mode answers (a game
   // may take it and go on); SDL would make it a quit of the whole program as well.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  // Before SDL starts: SDL hands the handler it finds now back to Xlib as it ends.
+  SdlX11LetRefusedRequestsPass();
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     g_VideoFailure = SDL_GetError();
     if (g_VideoFailure.empty()) g_VideoFailure = "no video device";
