@@ -401,6 +401,27 @@ TEST(SdlWindowStylesChild, DISABLED_Frameless) {
   PlatformQuit();
 }
 
+TEST(SdlEnd, TheBackendEndsQuietlyAfterAnotherProgramDestroyedItsWindow) {
+  if (!XvfbToolsPresent() || !ProgramOnPath("xwininfo")) GTEST_SKIP() << "xvfb-run, xdotool or xwininfo is missing";
+  EXPECT_EQ(RunChildUnderXvfb("SdlEndChild.DISABLED_WindowDestroyedElsewhere", 225), 0);
+}
+
+// Another program destroys the game window. The requests about it that the backend sends on
+// its way out are refused by the server, and the refusals are read only as the connection
+// closes: they end nothing, and the child goes on to its end with status 0.
+TEST(SdlEndChild, DISABLED_WindowDestroyedElsewhere) {
+  if (!ChildRuns()) GTEST_SKIP();
+  ASSERT_TRUE(OpenGameWindow("Doomed"));
+  ASSERT_EQ(PlatStartProcess({"/bin/sh", "-c",
+                              FindXWindowStep("id", "Doomed") +
+                                  "[ -n \"$id\" ] && xdotool windowclose $id && for i in $(seq 600); do "
+                                  "xwininfo -id $id >/dev/null 2>&1 || exit 0; sleep 0.1; done; exit 1"},
+                             true),
+            0);
+  g_Platform->SetWindowTitle(0, "Gone");
+  PlatformQuit();
+}
+
 TEST(SdlTray, TheTrayIconRegistersOnTheSessionBusAndReportsClicks) {
   if (!XvfbToolsPresent() || !ProgramOnPath("dbus-run-session") ||
       system("/usr/bin/python3 -c 'import dbus, gi' 2>/dev/null") != 0)
