@@ -238,13 +238,18 @@ bool OpenPanel(int menu, const std::vector<int>& rows, int x, int y, int avoidX)
   p.rect.x = std::max(desk.x, x);
   p.rect.y = std::max(desk.y, std::min(y, desk.y + desk.h - p.rect.h));
   // A menu is left alone by the window manager (no frame, no focus): the keyboard stays with
-  // the game window.
+  // the game window. It is made hidden with its drawing surface: SDL may make the window anew
+  // for the surface it picks, and one made anew after showing would lose the override (the
+  // hint is read as a window is made), take the keyboard again, and drop the keys the server
+  // had already given the first one.
   SDL_SetHint(SDL_HINT_X11_FORCE_OVERRIDE_REDIRECT, "1");
   p.window = SDL_CreateWindow("", p.rect.x, p.rect.y, p.rect.w, p.rect.h,
                               SDL_WINDOW_BORDERLESS | SDL_WINDOW_POPUP_MENU | SDL_WINDOW_SKIP_TASKBAR |
-                                  SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SHOWN);
+                                  SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_HIDDEN);
+  if (p.window) SDL_GetWindowSurface(p.window);
   SDL_SetHint(SDL_HINT_X11_FORCE_OVERRIDE_REDIRECT, "0");
   if (!p.window) return false;
+  SDL_ShowWindow(p.window);
   // Without a window manager SDL hands a new window the focus: it goes back to the game window.
   // Giving the focus back may raise the game window: the menu goes on top again.
   if (SDL_Window* owner = SdlWindowOfSlot(g_Session.slot))
