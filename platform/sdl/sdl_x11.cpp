@@ -291,8 +291,6 @@ bool SdlX11Pointer(SDL_Window* window, int* x, int* y, bool* leftDown) {
   return true;
 }
 
-void SdlX11LetRefusedRequestsPass() { XSetErrorHandler(OnProtocolError); }
-
 void SdlX11CatchDisplayErrors() {
   XSetIOErrorHandler(OnDisplayIoError);
   XSetErrorHandler(OnProtocolError);

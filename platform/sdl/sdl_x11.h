@@ -31,14 +31,10 @@ bool SdlX11BeginMove(SDL_Window* window);
 bool SdlX11Pointer(SDL_Window* window, int* x, int* y, bool* leftDown);
 // Whether the window manager has the window maximised.
 bool SdlX11IsMaximized(SDL_Window* window);
-// A request the server refuses (a window destroyed meanwhile) no longer ends the process, as
-// Xlib's own handler would. Set before SDL starts as well: SDL puts back at its end the handler
-// it found at its start, and closing the connection then reads the refusals still on their way
-// (a wake-up SDL sent to a box just closed, say).
-void SdlX11LetRefusedRequestsPass();
 // The loss of the display's connection (the X server ended or was cut off) no longer ends the
 // process inside Xlib: the handler of PlatSetDisplayLostHandler runs, then the process ends
-// with a line and status 1; refused requests pass as above.
+// with a line and status 1. A request the server refuses (a window destroyed meanwhile) no
+// longer ends it at all.
 void SdlX11CatchDisplayErrors();
 // Keeps the window out of the taskbar.
 bool SdlX11SetSkipTaskbar(SDL_Window* window);
