@@ -1,4 +1,9 @@
 // Small games that query layers and files, preload, copy, write images and save, packed and loose.
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -7,8 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/platform.h"
+
 #include "files/files.h"
 #include "tests/e2e/e2e_fixture.h"
+#include "tests/support/engine_fixture.h"
 #include "tests/support/runtime_process.h"
 #include "tools/lib/assembler.h"
 #include "tools/lib/image_formats.h"
@@ -324,6 +332,82 @@ end restart=1
   // The element saved from names[0] goes back into names[1]; names[0] stays empty.
   EXPECT_EQ(line, "second run 7,-8,9 [][\x88\xEA\x82\xC2] 3 66051");
   EXPECT_EQ(LogLines("first run saved").size(), 1u);
+}
+
+// An installed game whose folder its player cannot write keeps what it writes in the player's
+// folder for it, and its queries find it there: the size of its save and of an exported image,
+// the folders it made (and no longer the one it removed). As root the run is made as nobody.
+TEST_F(GameFiles, AReadOnlyGameFindsWhatItWroteInThePlayersFolder) {
+  const char listing[] = R"(config width=128 height=48 title="Installed"
+global int v = 0
+global int arr[2] = 0
+global str note = ""
+file start.txt
+*SYSTEM_START
+arr[0] = 3
+savewrite file="ro" slot=1 var=ref(arr)
+filequery data="save/ro.sd" exists=1 out=v
+note = "RO save " + str(v)
+filequery data="save/ro.sd" size=1 out=v
+note = note + " " + str(v)
+filequery path="save" exists=1 out=v
+note = note + " folder " + str(v)
+file folder="Made/Deep" mkdir=1
+filequery path="made/deep" exists=1 out=v
+note = note + " made " + str(v)
+layer name="pic" file="" width=24 height=8 priority=1 visible=1
+file file="made/deep/one" layer="pic" bmp=1
+filequery data="made/deep/one.bmp" size=1 out=v
+note = note + " image " + str(v)
+file file="made/deep/one.bmp" dest="made/two.bmp" copy=1
+filequery data="made/two.bmp" size=1 out=v
+note = note + " copy " + str(v)
+file file="made/deep/one.bmp" delete=1 folder="made/deep"
+filequery data="made/deep/one.bmp" exists=1 out=v
+note = note + " deleted " + str(v)
+filequery path="made/deep" exists=1 out=v
+note = note + " removed " + str(v)
+filequery path="made" exists=1 out=v
+note = note + " " + str(v)
+enginecall code=51 text=note
+end
+)";
+  bool root = geteuid() == 0;
+  TempFolder top;
+  ASSERT_EQ(chmod(top.path().c_str(), 0755), 0);
+  std::string game = top.path() + "/Installed", data = top.path() + "/data";
+  ASSERT_TRUE(PlatCreateFolder(game));
+  ASSERT_TRUE(PlatCreateFolder(data));
+  ASSERT_EQ(chmod(data.c_str(), 01777), 0);
+  AssembledSet set;
+  ASSERT_TRUE(AssembleListing(listing, &set)) << set.error;
+  ASSERT_TRUE(WritePackedSet(game, set));
+  ASSERT_EQ(chmod((game + "/data.kpk").c_str(), 0644), 0);
+  ASSERT_EQ(chmod(game.c_str(), 0555), 0);
+  pid_t pid = StartRuntime({"--game", game}, [&] {
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    setenv("TMPDIR", data.c_str(), 1);
+    unsetenv("XDG_RUNTIME_DIR");
+    if (root && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+                 setresuid(65534, 65534, 65534) != 0))
+      _exit(126);
+  });
+  int status = WaitForEnd(pid);
+  chmod(game.c_str(), 0755);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  std::string user = data + "/kivor/Installed";
+  // The save: the 4112-byte head, one entry's 16-byte header and the level-1 zlib payload of
+  // the array (type 1, 1 dimension of 2, S = 16, the values 3 and 0), 23 bytes. The image:
+  // 54 header bytes and 8 rows of 24 pixels, 72 bytes each.
+  EXPECT_NE(ReadWholeFile(user + "/debuglog.txt")
+                .find("RO save 1 4151 folder 1 made 1 image 630 copy 630 deleted 0 removed 0 1"),
+            std::string::npos)
+      << ReadWholeFile(user + "/debuglog.txt");
+  EXPECT_TRUE(PlatFileExists(user + "/made/two.bmp"));
+  EXPECT_FALSE(PlatFolderExists(user + "/made/deep"));
+  std::vector<std::string> names;
+  EXPECT_TRUE(PlatListFolder(game, &names));
+  EXPECT_EQ(names, std::vector<std::string>{"data.kpk"});
 }
 
 }  // namespace
