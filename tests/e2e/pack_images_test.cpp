@@ -10,6 +10,7 @@
 #include "tests/images/image_fixtures.h"
 #include "tools/lib/assembler.h"
 #include "tools/lib/image_formats.h"
+#include "tools/lib/listing_text.h"
 #include "tools/lib/pack_writer.h"
 
 namespace {
@@ -67,6 +68,9 @@ std::vector<ImageCase> Cases() {
       {"png", "sub/b.png", "sub/B", ReadFixture("png_rgba8.png"), -1, true},
       {"jpeg", "c.jpg", "C.JPG", ReadFixture("jpeg_444.jpg"), -1, true},
       {"gif", "deep/er/d.gif", "Deep\\\\Er/d", ReadFixture("gif_plain.gif"), -1, true},
+      // Double-byte names whose second bytes are backslashes (表 and ソ), the last one right
+      // before the closing quote.
+      {"double-byte", "画像/表ソ.png", "画像\\\\表ソ", ReadFixture("png_palette8.png"), -1, true},
       // An image name ending in .kcg is no name of an image kind: it is probed with the
       // project's extensions (e.kcg.png, ...), finds nothing and gives the blank image, loose or
       // packed alike.
@@ -79,9 +83,10 @@ std::vector<ImageCase> Cases() {
        3, 0x102030, 0x405060},
       {"missing", "", "nothing/here", "", -1, true, 1, 1, BLANK, BLANK},
   };
-  // The first five take their size and colours from the outside decoders' references.
-  const char* refs[] = {"bmp_24.ref", "bmp_32_v5.ref", "png_rgba8.ref", "jpeg_444.ref", "gif_plain.ref"};
-  for (int i = 0; i < 5; i++) FromReference(&cases[i], refs[i]);
+  // The first six take their size and colours from the outside decoders' references.
+  const char* refs[] = {"bmp_24.ref", "bmp_32_v5.ref", "png_rgba8.ref", "jpeg_444.ref", "gif_plain.ref",
+                        "png_palette8.ref"};
+  for (int i = 0; i < 6; i++) FromReference(&cases[i], refs[i]);
   return cases;
 }
 
@@ -108,21 +113,26 @@ class PackImages : public EndToEndTest {
                  "enginecall code=51 text=note\n";
     }
     listing += "end\n";
+    // Listings and pack names are code page 932, as kvasm and kvpack make them; loose names
+    // stay as the host spells them.
+    std::string cp932, error;
+    ASSERT_TRUE(TextToCp932(listing, "images.txt", &cp932, &error)) << error;
     AssembledSet set;
-    ASSERT_TRUE(AssembleListing(listing, &set)) << set.error;
+    ASSERT_TRUE(AssembleListing(cp932, &set)) << set.error;
     std::vector<PackWriterFile> files;
     for (const auto& [name, bytes] : set.files) files.push_back({name, bytes});
     for (const ImageCase& c : cases) {
       if (!*c.stored) continue;
       if (packed) {
-        PackWriterFile f{c.stored, c.bytes};
+        std::string name;
+        ASSERT_TRUE(NameToCp932(c.stored, &name)) << c.stored;
+        PackWriterFile f{name, c.bytes};
         f.type = c.type;
         files.push_back(f);
       } else if (c.loose) {
         game_.Write(c.stored, c.bytes);
       }
     }
-    std::string error;
     ASSERT_TRUE(WritePackFile(game_.path() + "/data.kpk", files, PackWriterOptions{}, &error)) << error;
   }
 

@@ -110,7 +110,13 @@ bool Tokenize(const std::string& line, Tokens* tokens, std::string* error) {
     }
     if (c == '"') {
       size_t end = k + 1;
-      while (end < line.size() && line[end] != '"') end += line[end] == '\\' && end + 1 < line.size() ? 2 : 1;
+      // A double-byte character is stepped over whole: its second byte may be a backslash
+      // (ソ, 表), which escapes nothing.
+      while (end < line.size() && line[end] != '"') {
+        uint8_t b = (uint8_t)line[end];
+        bool pair = (b == '\\' || (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) && end + 1 < line.size();
+        end += pair ? 2 : 1;
+      }
       if (end >= line.size()) {
         *error = "unterminated text";
         return false;
