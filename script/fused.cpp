@@ -222,9 +222,6 @@ int Interpret(ScriptTask* task, FusedCommand* program, uint32_t* steps, FusedRes
   uint32_t tn[FUSED_TEXT_STACK];
   int td = 0;
   const FusedOp* o;
-  // The running task's innermost call frame, read again wherever the call depth may have
-  // changed: after a call or a return, and after any handler.
-  const CallFrame* inner = InnermostFrame();
 
 #define KIVOR_NEXT goto*(++o)->mLabel
 // An evaluation has ended at this op: the references it leaves (the globals are the
@@ -264,7 +261,6 @@ int Interpret(ScriptTask* task, FusedCommand* program, uint32_t* steps, FusedRes
       count = (uint32_t)task->mCommandCount;       \
       epoch = g_VariableShapeEpoch;                \
     }                                              \
-    inner = InnermostFrame();                      \
     KIVOR_GO_ON(task->mCommandIndex);              \
   } while (0)
 
@@ -287,7 +283,6 @@ long_turn:
   if (g_QuitFlag || !FusedTurnAllowed() || task->mFused != commands) return 0;
   epoch = g_VariableShapeEpoch;
 dispatch:
-  inner = InnermostFrame();
   if ((uint32_t)i >= count) goto off_the_end;
   g_CurrentCommand = i;
   o = commands[i].mEpoch == epoch ? commands[i].mRun : ResolveFusedCommand(&commands[i], epoch, kCode);
@@ -422,8 +417,8 @@ cvt_ri:
   tos = (value);                  \
   KIVOR_NEXT;
   KIVOR_CALLK(i_callk, CallFrameValue(o->mVariable, o->mEnd))
-  KIVOR_CALLK(i_callk_arg, inner ? CallSlotValue<50>(inner, o->mEnd) : 0)
-  KIVOR_CALLK(i_callk_return, inner ? CallSlotValue<54>(inner, o->mEnd) : 0)
+  KIVOR_CALLK(i_callk_arg, InnermostSlotValue<50>(o->mEnd))
+  KIVOR_CALLK(i_callk_return, InnermostSlotValue<54>(o->mEnd))
   KIVOR_CALLK(r_callk, BitsOf((double)CallFrameValue(o->mVariable, o->mEnd)))
 #undef KIVOR_CALLK
   KIVOR_ELEMENT(r_elem_int, BitsOf((double)static_cast<const int64_t*>(o->mSlot)[g_ElementRead]))

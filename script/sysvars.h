@@ -33,6 +33,11 @@ inline int64_t CallSlotValue(const CallFrame* f, int32_t k) {
   else return f->mReturnGiven[k];
 }
 template <int V>
+inline int64_t InnermostSlotValue(int32_t k) {
+  const CallFrame* f = InnermostFrame();
+  return f ? CallSlotValue<V>(f, k) : 0;
+}
+template <int V>
 inline int64_t CallFrameValueIn(const CallFrame* f, int32_t k) {
   if (!f) return 0;
   if (k == 0 && (V == 53 || V == 57)) return V == 53 ? f->mArgCount : f->mReturnCount;
