@@ -166,7 +166,7 @@ TEST_F(ExitStatus, GameSizesStartOrSayWhyWithTheSdlBackend) {
               "[ \"$(xdotool getwindowfocus)\" = \"$id\" ] && break; sleep 0.1; done; xdotool key Return; wait; ";
   }
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-  int status = PlatStartProcess({"timeout", "300", "xvfb-run", "-a", "-n", "241", "-s", "-screen 0 800x600x24",
+  int status = PlatStartProcess({"timeout", "300", KIVOR_XVFB_RUN, "-a", "-n", "241", "-s", "-screen 0 800x600x24",
                                  "/bin/sh", "-c", script},
                                 true);
   EXPECT_EQ(status, 0);

@@ -57,7 +57,7 @@ void FindTitle(const std::vector<uint8_t>& rgb, int* best, int* bestX, int* best
 // the child then drives the runtime and looks at the screen itself, as often as it needs.
 int RunChildUnderXvfb(const char* child, int display) {
   std::string screen = "-screen 0 " + std::to_string(SCREEN_W) + "x" + std::to_string(SCREEN_H) + "x24";
-  return PlatStartProcess({"timeout", "300", "xvfb-run", "-a", "-n", std::to_string(display), "-s", screen,
+  return PlatStartProcess({"timeout", "300", KIVOR_XVFB_RUN, "-a", "-n", std::to_string(display), "-s", screen,
                            PlatExecutablePath(), std::string("--gtest_filter=") + child, "--gtest_also_run_disabled_tests"},
                           true);
 }

@@ -66,7 +66,7 @@ std::vector<uint8_t> ShotOn(const char* device, const ShotCase& c, const std::st
   // X, SDL and the GL driver keep allocations until exit; the child's run is about pixels.
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
   std::string screen = "-screen 0 " + std::to_string(SCREEN_W) + "x" + std::to_string(SCREEN_H) + "x24";
-  int status = PlatStartProcess({"xvfb-run", "-a", "-n", "161", "-s", screen, PlatExecutablePath(),
+  int status = PlatStartProcess({KIVOR_XVFB_RUN, "-a", "-n", "161", "-s", screen, PlatExecutablePath(),
                                  "--gtest_filter=GlXvfbChild.DISABLED_PresentsTheGpuSceneOnTheDisplay",
                                  "--gtest_also_run_disabled_tests"},
                                 true);
@@ -327,7 +327,7 @@ TEST(GlXvfbChoice, ASoftwareOpenGlIsUnfitUnlessNamed) {
     else unsetenv("KIVOR_GPU");
     setenv("KIVOR_XVFB_CHOICE", "1", 1);
     setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-    int status = PlatStartProcess({"xvfb-run", "-a", "-n", "171", "-s", "-screen 0 320x240x24", PlatExecutablePath(),
+    int status = PlatStartProcess({KIVOR_XVFB_RUN, "-a", "-n", "171", "-s", "-screen 0 320x240x24", PlatExecutablePath(),
                                    "--gtest_filter=GlXvfbChild.DISABLED_SetsUpTheDeviceKivorGpuAllows",
                                    "--gtest_also_run_disabled_tests"},
                                   true);

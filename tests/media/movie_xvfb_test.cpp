@@ -55,7 +55,7 @@ TEST(MovieXvfb, SdlWindowShowsTheMovieOverItsPictureAndGoesOnAfterTheEnd) {
   setenv("KIVOR_MOVIE_XVFB", movie.c_str(), 1);
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
   std::string screen = "-screen 0 " + std::to_string(SCREEN_W) + "x" + std::to_string(SCREEN_H) + "x24";
-  int status = PlatStartProcess({"xvfb-run", "-a", "-n", "171", "-s", screen, PlatExecutablePath(),
+  int status = PlatStartProcess({KIVOR_XVFB_RUN, "-a", "-n", "171", "-s", screen, PlatExecutablePath(),
                                  "--gtest_filter=MovieXvfbChild.DISABLED_PlaysOverTheWindow",
                                  "--gtest_also_run_disabled_tests"},
                                 true);

@@ -31,7 +31,7 @@ bool OpenGlLoaded() {
 int RunChild(const char* child) {
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
   setenv("KIVOR_SDL_LAUNCH_CHILD", "1", 1);
-  int status = PlatStartProcess({"timeout", "120", "xvfb-run", "-a", "-s", "-screen 0 320x240x24", PlatExecutablePath(),
+  int status = PlatStartProcess({"timeout", "120", KIVOR_XVFB_RUN, "-a", "-s", "-screen 0 320x240x24", PlatExecutablePath(),
                                  std::string("--gtest_filter=") + child, "--gtest_also_run_disabled_tests"},
                                 true);
   unsetenv("KIVOR_SDL_LAUNCH_CHILD");

@@ -32,7 +32,7 @@ TEST(XvfbScreenshot, SdlWindowShowsTheComposedPixels) {
   // X and SDL keep allocations until exit; the child's run is about pixels, not leaks.
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
   std::string screen = "-screen 0 " + std::to_string(SCREEN_W) + "x" + std::to_string(SCREEN_H) + "x24";
-  int status = PlatStartProcess({"xvfb-run", "-a", "-n", "151", "-s", screen, PlatExecutablePath(),
+  int status = PlatStartProcess({KIVOR_XVFB_RUN, "-a", "-n", "151", "-s", screen, PlatExecutablePath(),
                                  "--gtest_filter=XvfbChild.DISABLED_PresentsTheSceneOnTheDisplay",
                                  "--gtest_also_run_disabled_tests"},
                                 true);

@@ -76,7 +76,7 @@ bool ProgramOnPath(const char* program) {
 }
 
 int RunTestChildUnderXvfb(const std::string& child, int display) {
-  return PlatStartProcess({"timeout", "300", "xvfb-run", "-a", "-n", std::to_string(display), "-s", "-screen 0 800x600x24",
+  return PlatStartProcess({"timeout", "300", KIVOR_XVFB_RUN, "-a", "-n", std::to_string(display), "-s", "-screen 0 800x600x24",
                            PlatExecutablePath(), "--gtest_filter=" + child, "--gtest_also_run_disabled_tests"},
                           true);
 }

@@ -52,7 +52,7 @@ int RunChildUnderXvfb(const char* child, int display, int width, int height) {
   setenv("KIVOR_XVFB_WINDOW", "1", 1);
   DesktopTestTurn turn;
   std::string screen = "-screen 0 " + std::to_string(width) + "x" + std::to_string(height) + "x24";
-  int status = PlatStartProcess({"timeout", "600", "xvfb-run", "-a", "-n", std::to_string(display), "-s", screen,
+  int status = PlatStartProcess({"timeout", "600", KIVOR_XVFB_RUN, "-a", "-n", std::to_string(display), "-s", screen,
                                  PlatExecutablePath(), std::string("--gtest_filter=") + child,
                                  "--gtest_also_run_disabled_tests"},
                                 true);

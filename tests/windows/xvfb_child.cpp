@@ -16,7 +16,7 @@ int RunChildUnderXvfb(const char* child, int display, const std::vector<std::str
   DesktopTestTurn turn;
   std::vector<std::string> argv = {"timeout", "300"};
   argv.insert(argv.end(), wrapper.begin(), wrapper.end());
-  for (const std::string& a : {std::string("xvfb-run"), std::string("-a"), std::string("-n"), std::to_string(display),
+  for (const std::string& a : {std::string(KIVOR_XVFB_RUN), std::string("-a"), std::string("-n"), std::to_string(display),
                                std::string("-s"), "-screen 0 " + std::string(screen), PlatExecutablePath(),
                                std::string("--gtest_filter=") + child, std::string("--gtest_also_run_disabled_tests")})
     argv.push_back(a);
