@@ -140,7 +140,8 @@ int PostSoundCommand(NameNode* node, uint8_t opcode, int32_t value, const char* 
 // sleeping until the thread gets to it. False when the thread has not started or has
 // finished, the run is quitting, or a pass fails (its box is shown).
 bool WaitSoundCommand(int slot);
-// The same until the record is idle.
+// Until the record is idle: the passes while entries are posted, then polls 1 ms apart for
+// the thread's passes to end the sound (a fade-out, the last pass played).
 bool WaitSoundIdle(SoundRecord* r);
 // The same until every posted entry is done: what the script reads next reflects everything
 // it has asked for, without waiting on the sound thread.

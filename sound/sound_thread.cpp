@@ -1,9 +1,9 @@
 // The sound thread: the command ring the script side posts into, the opcode handlers, the
 // thread's passes with the background pause, the master node, start-up and the error box.
-#include <cstdio>
-#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -481,24 +481,28 @@ int CreateSoundMasterNode() {
 
 namespace {
 
-// Runs the sound thread's passes on the calling thread until `done` (looked at under the lock)
-// holds: a command that needs its entries done does that work itself, at once, instead of
-// sleeping until the thread's next pass. Every pass is the thread's own, so it makes no
-// difference which thread runs it. Each pass finishes at least one entry (an entry that asks
-// for another pass completes in that one), so this ends. False when no thread can answer (not
-// started, ended, the run quitting) or a pass fails, whose box is shown here.
+// Waits until `done` (looked at under the lock) holds. While entries are posted, the calling
+// thread runs the sound thread's passes itself rather than sleeping until the thread's next
+// one: every pass is the thread's own, so it makes no difference which thread runs it, and each
+// pass finishes an entry or the first half of one that asks for another pass, so the ring
+// empties. With nothing posted, what is awaited comes with time from the thread's passes, and
+// the wait polls 1 ms apart. False when no thread can answer (not started, ended, the run
+// quitting) or a pass fails, whose box is shown here.
 template <typename Done>
 bool RunPassesUntil(Done done) {
   for (;;) {
-    int result;
+    int result = 0;
+    bool posted;
     {
       std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
       if (done()) return true;
       if (!SoundThreadAnswers()) return false;
-      result = RunSoundPass();
+      posted = g_SoundRingRead != g_SoundRingWrite;
+      if (posted) result = RunSoundPass();
     }
     if (result < 0) ShowSoundError(result);
     if (result != 0) return false;
+    if (!posted) PlatSleep(1);
   }
 }
 
