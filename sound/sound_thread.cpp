@@ -464,12 +464,17 @@ int StartSoundThread() {
 }
 
 int CreateSoundMasterNode() {
-  NameNode* node = CreateTreeNode(g_SoundRoot, "ROOT", false, SOUND_MASTER_KEY);
-  if (!node) return -1;
-  SoundRecord* r = CreateSoundRecord(node);
-  if (!r) return -1;
-  CopyTextBounded(r->mName, sizeof r->mName, " ");
-  r->mFormat = SOUND_FORMAT_WAVE;
+  NameNode* node;
+  {
+    // The sound thread is already walking the tree.
+    std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+    node = CreateTreeNode(g_SoundRoot, "ROOT", false, SOUND_MASTER_KEY);
+    if (!node) return -1;
+    SoundRecord* r = CreateSoundRecord(node);
+    if (!r) return -1;
+    CopyTextBounded(r->mName, sizeof r->mName, " ");
+    r->mFormat = SOUND_FORMAT_WAVE;
+  }
   if (PostSoundCommand(node, SOUND_OP_SET_VOLUME, 2, nullptr) < 0) return -1;
   if (PostSoundCommand(node, SOUND_OP_LOAD, 0, " ") < 0) return -1;
   if (PostSoundCommand(node, SOUND_OP_PLAY, 0, nullptr) < 0) return -1;
