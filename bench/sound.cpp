@@ -1,14 +1,18 @@
-// Sound speed: mixing many resampled voices, and Ogg decoding through the engine's memory
-// callbacks and half-buffer refills against libvorbisfile reading the same file directly.
+// Sound speed: mixing many resampled voices, Ogg decoding through the engine's memory callbacks
+// and half-buffer refills against libvorbisfile reading the same file directly, and the time
+// from a play to its buffer starting.
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -17,6 +21,7 @@
 #include "app/hooks.h"
 #include "platform/audio.h"
 #include "platform/headless/headless.h"
+#include "script/nametree.h"
 #include "sound/sound.h"
 #include "tools/lib/binary_writer.h"
 
@@ -176,6 +181,108 @@ void BM_OggEngineVsLibrary(benchmark::State& state) {
   state.counters["speed_vs_library"] = ((double)engineBytes / engine) / ((double)libraryBytes / library);
 }
 BENCHMARK(BM_OggEngineVsLibrary)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// A play as the script posts it, on a loaded 16-bit stereo click. The sounds live on the
+// headless platform with the real clock; the click's file sits in a temporary game folder.
+struct PlayBench {
+  NameNode* node = nullptr;
+  SoundRecord* record = nullptr;
+
+  bool Prepare() {
+    PlatformInit("headless");
+    HeadlessUseRealClock(true);
+    g_QuitFlag = 0;
+    g_Running = 1;
+    g_SoundEnabled = 1;
+    g_KeepRunningInactive = 1;
+    g_InactivePause = 0;
+    std::string folder = (std::filesystem::temp_directory_path() / "kivor-bench-play").string();
+    std::filesystem::create_directories(folder);
+    BinaryWriter w;
+    const int frames = 44100 * 30 / 1000;
+    w.Bytes("RIFF");
+    w.U32((uint32_t)(36 + frames * 4));
+    w.Bytes("WAVEfmt ");
+    w.U32(16);
+    w.U16(1), w.U16(2), w.U32(44100), w.U32(44100 * 4), w.U16(4), w.U16(16);
+    w.Bytes("data");
+    w.U32((uint32_t)(frames * 4));
+    for (int i = 0; i < frames * 2; i++) w.U16((uint16_t)(int16_t)((i * 977) % 20000 - 10000));
+    if (FILE* f = fopen((folder + "/click.wav").c_str(), "wb")) {
+      fwrite(w.Data().data(), 1, w.Size(), f);
+      fclose(f);
+    } else {
+      return false;
+    }
+    g_ProjectFolderReal = folder;
+    if (InitDirectSound() != 1 || InitSoundCommandRing() != 0 || CreateSoundTreeRoot() != 0) return false;
+    std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+    node = FindNodeByPath(g_SoundRoot, "S0/click", NAME_LOOKUP_LEAF);
+    if (!node && (node = CreateTreeNode(g_SoundRoot, "S0/click", false, 1)) && !CreateSoundRecord(node)) node = nullptr;
+    if (!node) return false;
+    record = static_cast<SoundRecord*>(node->mPayload);
+    record->mFormat = SOUND_FORMAT_WAVE;
+    return true;
+  }
+  // Back to loaded and not playing, outside the timing; the pass runs here.
+  bool Reload() {
+    PostSoundCommand(node, SOUND_OP_UNLOAD, 0, nullptr);
+    int slot = PostSoundCommand(node, SOUND_OP_LOAD, 0, "click.wav");
+    std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+    while (!g_SoundRingDone[slot])
+      if (RunSoundPass() != 0) return false;
+    return record->mState == SOUND_STATE_LOADED;
+  }
+  bool Started() {
+    std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+    return record->mState >= SOUND_STATE_RAMPING;
+  }
+};
+
+// The anchor: the work of starting the click (seek, first half, volume, buffer start), done by
+// one pass on the calling thread.
+void BM_PlayStartedByAPassInline(benchmark::State& state) {
+  PlayBench b;
+  if (!b.Prepare()) return state.SkipWithError("sound set-up failed");
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (!b.Reload()) return state.SkipWithError("reload failed");
+    state.ResumeTiming();
+    PostSoundCommand(b.node, SOUND_OP_PLAY, 0, nullptr);
+    RunSoundPass();
+  }
+}
+BENCHMARK(BM_PlayStartedByAPassInline)->Unit(benchmark::kMicrosecond);
+
+// The same play handed to the running sound thread: the time from the post until the buffer
+// plays, against the anchor the cost of the hand-off. The counter `post_us` is what the
+// script's play command itself costs now that it does not wait.
+void BM_PlayStartedByTheSoundThread(benchmark::State& state) {
+  PlayBench b;
+  if (!b.Prepare()) return state.SkipWithError("sound set-up failed");
+  if (StartSoundThread() != 0) return state.SkipWithError("no sound thread");
+  double posting = 0;
+  for (auto _ : state) {
+    if (!b.Reload()) return state.SkipWithError("reload failed");
+    auto start = std::chrono::steady_clock::now();
+    PostSoundCommand(b.node, SOUND_OP_PLAY, 0, nullptr);
+    auto posted = std::chrono::steady_clock::now();
+    while (!b.Started()) std::this_thread::yield();
+    auto started = std::chrono::steady_clock::now();
+    posting += std::chrono::duration<double>(posted - start).count();
+    state.SetIterationTime(std::chrono::duration<double>(started - start).count());
+  }
+  state.counters["post_us"] = posting * 1e6 / (double)state.iterations();
+  g_Running = 0;
+  for (int i = 0; i < 10000; i++) {
+    {
+      std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+      if (g_SoundThreadFinished == 1) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+BENCHMARK(BM_PlayStartedByTheSoundThread)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

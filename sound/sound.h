@@ -132,15 +132,20 @@ extern uint8_t g_SoundsPausedInBackground;
 extern uint8_t g_SoundDevice;     // 1 while the sound output is open
 
 int InitSoundCommandRing();
-// Posts one entry and returns its slot. A full ring reports 110200 once and then waits, out of
-// the lock, for a free slot, so no entry is lost; -1 when the wait ends because the sound
-// thread has finished or the run is quitting.
+// Posts one entry, wakes the sound thread and returns the slot. A full ring reports 110200
+// once and then runs the thread's passes itself until a slot is free, so no entry is lost; -1
+// when the sound thread has finished or the run is quitting.
 int PostSoundCommand(NameNode* node, uint8_t opcode, int32_t value, const char* name);
-// Polls the slot's done flag out of the lock, 1 ms apart. False when the thread finished or
-// the run is quitting first.
+// Until the slot is done, runs the sound thread's passes on the calling thread rather than
+// sleeping until the thread gets to it. False when the thread has not started or has
+// finished, the run is quitting, or a pass fails (its box is shown).
 bool WaitSoundCommand(int slot);
-// Polls until the record is idle, on the same terms.
+// Until the record is idle: the passes while entries are posted, then polls 1 ms apart for
+// the thread's passes to end the sound (a fade-out, the last pass played).
 bool WaitSoundIdle(SoundRecord* r);
+// The same until every posted entry is done: what the script reads next reflects everything
+// it has asked for, without waiting on the sound thread.
+bool SettleSoundCommands();
 
 int StartSoundThread();
 // One pass of the sound thread over its ring and its sounds (steps under the lock):

@@ -147,16 +147,20 @@ int CmdSound() {
   for (const Setting& s : settings) {
     int a = Arg(s.arg);
     if (!a) continue;
-    if (s.arg == 11) r->mLoopsWanted = ArgInt(a);
+    if (s.arg == 11) {
+      std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+      r->mLoopsWanted = ArgInt(a);
+    }
     if (!PostAndWait(node, s.op, ArgInt(a), nullptr, false)) return -1;
   }
   int play = Arg(5);
   if (int a = Arg(12))
     if (!PostAndWait(node, play ? SOUND_OP_SET_TARGET_VOLUME : SOUND_OP_SET_VOLUME, ArgInt(a), nullptr, false)) return -1;
+  // Neither a play nor a fade-out waits: the woken sound thread starts it within the
+  // millisecond, and a later query or waiting command first finishes what is still posted.
   if (play) {
     int fade = Arg(7) ? ArgInt(Arg(7)) : 0;
-    bool start = ArgInt(play) == 1;
-    if (!PostAndWait(node, start ? SOUND_OP_PLAY : SOUND_OP_FADE_OUT, fade, nullptr, start)) return -1;
+    if (!PostAndWait(node, ArgInt(play) == 1 ? SOUND_OP_PLAY : SOUND_OP_FADE_OUT, fade, nullptr, false)) return -1;
   }
   if (int a = Arg(6))
     if (!PostAndWait(node, SOUND_OP_PAUSE, ArgInt(a) == 1 ? 1 : 0, nullptr, true)) return -1;
@@ -250,6 +254,8 @@ int CmdSoundQuery() {
     return 0;
   }
   SoundRecord* r = RecordOf(name.node);
+  // The answer reflects every command before this one, also those that did not wait.
+  SettleSoundCommands();
   for (int a = 3; a <= 9; a++) {
     if (!Arg(a)) continue;
     int64_t value;

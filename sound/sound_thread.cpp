@@ -1,8 +1,11 @@
 // The sound thread: the command ring the script side posts into, the opcode handlers, the
 // thread's passes with the background pause, the master node, start-up and the error box.
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <thread>
 
@@ -30,7 +33,28 @@ namespace {
 
 using SoundOpHandler = int (*)(int slot);
 SoundOpHandler g_SoundOpHandlers[SOUND_OP_UNLOAD + 1];
-uint8_t g_SoundErrorShown;
+uint8_t g_SoundErrorShown;     // under g_CriticalSection
+int g_SoundPassError;          // the first failed pass's code; no later pass runs
+
+// A post wakes the sound thread at once instead of leaving the entry to its next timed pass.
+std::mutex g_SoundWakeLock;
+std::condition_variable g_SoundWake;
+bool g_SoundWakeRequested;
+
+void WakeSoundThread() {
+  {
+    std::lock_guard<std::mutex> g(g_SoundWakeLock);
+    g_SoundWakeRequested = true;
+  }
+  g_SoundWake.notify_one();
+}
+
+// The sound thread's rest between passes: `ms`, or less when a post comes first.
+void RestUntilWoken(uint32_t ms) {
+  std::unique_lock<std::mutex> g(g_SoundWakeLock);
+  g_SoundWake.wait_for(g, std::chrono::milliseconds(ms), [] { return g_SoundWakeRequested; });
+  g_SoundWakeRequested = false;
+}
 
 constexpr int SOUND_OUTPUT_RATE = 44100;
 
@@ -62,7 +86,10 @@ void ResetPlayback(SoundRecord* r) {
   r->mSilenceBytes = 0;
 }
 
-// Seeks to the start, fills the first half and starts the buffer silent with pan and pitch.
+// Seeks to the start, fills the first half and starts the buffer with pan and pitch. A fade
+// starts the buffer silent and the ramps raise it pass by pass. Without a fade the buffer
+// starts at its volume: the output may take its first block before the next pass, and that
+// block must already carry the sound's first frames.
 int StartPlayback(NameNode* node, SoundRecord* r, int playFailure) {
   int result = SeekSound(r, r->mStartMs);
   if (result < 0) return result;
@@ -70,12 +97,17 @@ int StartPlayback(NameNode* node, SoundRecord* r, int playFailure) {
   r->mHalf = 1;
   r->mWriteOffset = 0;
   if ((result = FillNextHalf(r)) < 0) return result;
-  SilenceNode(node);
+  if (r->mFadeMs == 0) {
+    r->mRampFrom = r->mVolume = r->mTargetVolume;
+    ApplyNodeVolume(node, r->mVolume);
+  } else {
+    r->mRampFrom = 0;
+    SilenceNode(node);
+  }
   ApplySoundPan(r, r->mPan);
   ApplySoundPitch(r, r->mPitch);
   if (!r->mBuffer) return -1;
   if (PlaySoundBuffer(r) < 0) return playFailure;
-  r->mRampFrom = 0;
   r->mSlope = RampSlope(r->mTargetVolume, r->mFadeMs);
   r->mState = SOUND_STATE_RAMPING;
   return 1;
@@ -308,7 +340,7 @@ void SoundThreadProc() {
       std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
       pending = g_SoundRingRead != g_SoundRingWrite;
     }
-    PlatSleep(pending ? 3 : 20);
+    RestUntilWoken(pending ? 3 : 20);
     int result = RunSoundPass();
     if (result < 0) ShowSoundError(result);
     if (result != 0) break;
@@ -402,6 +434,7 @@ int InitSoundCommandRing() {
   }
   g_SoundRingRead = g_SoundRingWrite = 0;
   g_SoundErrorShown = 0;
+  g_SoundPassError = 0;
   g_SoundOpHandlers[SOUND_OP_LOAD] = SoundOpLoad;
   g_SoundOpHandlers[SOUND_OP_PLAY] = SoundOpPlay;
   g_SoundOpHandlers[SOUND_OP_PAUSE] = SoundOpPause;
@@ -431,12 +464,17 @@ int StartSoundThread() {
 }
 
 int CreateSoundMasterNode() {
-  NameNode* node = CreateTreeNode(g_SoundRoot, "ROOT", false, SOUND_MASTER_KEY);
-  if (!node) return -1;
-  SoundRecord* r = CreateSoundRecord(node);
-  if (!r) return -1;
-  CopyTextBounded(r->mName, sizeof r->mName, " ");
-  r->mFormat = SOUND_FORMAT_WAVE;
+  NameNode* node;
+  {
+    // The sound thread is already walking the tree.
+    std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+    node = CreateTreeNode(g_SoundRoot, "ROOT", false, SOUND_MASTER_KEY);
+    if (!node) return -1;
+    SoundRecord* r = CreateSoundRecord(node);
+    if (!r) return -1;
+    CopyTextBounded(r->mName, sizeof r->mName, " ");
+    r->mFormat = SOUND_FORMAT_WAVE;
+  }
   if (PostSoundCommand(node, SOUND_OP_SET_VOLUME, 2, nullptr) < 0) return -1;
   if (PostSoundCommand(node, SOUND_OP_LOAD, 0, " ") < 0) return -1;
   if (PostSoundCommand(node, SOUND_OP_PLAY, 0, nullptr) < 0) return -1;
@@ -445,6 +483,35 @@ int CreateSoundMasterNode() {
 
 // ---------------------------------------------------------------------------------------------
 // The ring.
+
+namespace {
+
+// Waits until `done` (looked at under the lock) holds. While entries are posted, the calling
+// thread runs the sound thread's passes itself rather than sleeping until the thread's next
+// one: every pass is the thread's own, so it makes no difference which thread runs it, and each
+// pass finishes an entry or the first half of one that asks for another pass, so the ring
+// empties. With nothing posted, what is awaited comes with time from the thread's passes, and
+// the wait polls 1 ms apart. False when no thread can answer (not started, ended, the run
+// quitting) or a pass fails, whose box is shown here.
+template <typename Done>
+bool RunPassesUntil(Done done) {
+  for (;;) {
+    int result = 0;
+    bool posted;
+    {
+      std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+      if (done()) return true;
+      if (!SoundThreadAnswers()) return false;
+      posted = g_SoundRingRead != g_SoundRingWrite;
+      if (posted) result = RunSoundPass();
+    }
+    if (result < 0) ShowSoundError(result);
+    if (result != 0) return false;
+    if (!posted) PlatSleep(1);
+  }
+}
+
+}  // namespace
 
 int PostSoundCommand(NameNode* node, uint8_t opcode, int32_t value, const char* name) {
   bool reported = false;
@@ -460,6 +527,7 @@ int PostSoundCommand(NameNode* node, uint8_t opcode, int32_t value, const char* 
         if (name) CopyTextBounded(g_SoundRingName[slot], SOUND_RING_NAME_BYTES, name);
         g_SoundRingDone[slot] = 0;
         g_SoundRingWrite = next;
+        WakeSoundThread();
         return slot;
       }
     }
@@ -467,32 +535,21 @@ int PostSoundCommand(NameNode* node, uint8_t opcode, int32_t value, const char* 
       reported = true;
       ReportError(110200, 0);
     }
-    if (!SoundThreadAnswers()) return -1;
-    PlatSleep(1);
+    if (!RunPassesUntil([] { return (g_SoundRingWrite + 1) % SOUND_RING_SLOTS != g_SoundRingRead; })) return -1;
   }
 }
 
 bool WaitSoundCommand(int slot) {
   if (slot < 0) return false;
-  for (;;) {
-    {
-      std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
-      if (g_SoundRingDone[slot]) return true;
-    }
-    if (!SoundThreadAnswers()) return false;
-    PlatSleep(1);
-  }
+  return RunPassesUntil([slot] { return g_SoundRingDone[slot] != 0; });
 }
 
 bool WaitSoundIdle(SoundRecord* r) {
-  for (;;) {
-    {
-      std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
-      if (r->mState == SOUND_STATE_IDLE) return true;
-    }
-    if (!SoundThreadAnswers()) return false;
-    PlatSleep(1);
-  }
+  return RunPassesUntil([r] { return r->mState == SOUND_STATE_IDLE; });
+}
+
+bool SettleSoundCommands() {
+  return RunPassesUntil([] { return g_SoundRingRead == g_SoundRingWrite; });
 }
 
 int RunSoundCommands() {
@@ -516,6 +573,7 @@ int RunSoundCommands() {
 
 int RunSoundPass() {
   std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+  if (g_SoundPassError) return g_SoundPassError;
   NameNode* first = g_SoundRoot ? g_SoundRoot->mFirstChild : nullptr;
   int result = ApplyBackgroundPause();
   if (result >= 0) result = RunSoundCommands();
@@ -524,7 +582,7 @@ int RunSoundPass() {
     result = TrackSoundPositions(first);
   }
   if (result >= 0) result = RefillSoundBuffers(first);
-  if (result < 0) return result;
+  if (result < 0) return g_SoundPassError = result;
   return g_QuitFlag || !g_Running ? 1 : 0;
 }
 
@@ -546,8 +604,12 @@ const char* SoundErrorText(int code) {
 }
 
 void ShowSoundError(int code) {
-  if (g_SoundErrorShown) return;
-  g_SoundErrorShown = 1;
+  {
+    // The sound thread and a command that ran a pass itself may both come here.
+    std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+    if (g_SoundErrorShown) return;
+    g_SoundErrorShown = 1;
+  }
   char text[MESSAGE_TEXT_BYTES];
   snprintf(text, sizeof text, SoundErrorText(code), code < 0 ? -code : code);
   PlatMessageBox("DEBUG Message", text, PLAT_MB_OK);

@@ -1,9 +1,12 @@
 // The sound commands run from scripts against the running sound thread: creation by name and
 // number, file assignment, groups, deletion and queries.
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -32,19 +35,15 @@ const char* const kMessages =
     "message 100242 \"E100242 %s\"\n"
     "message 104010 \"E104010 %s\"\n";
 
-class SoundCommandTest : public SoundTest {
+// Scripts that drive sounds; the sound thread is the subclasses' choice.
+class SoundScriptTest : public SoundTest {
  protected:
   void SetUp() override {
     SoundTest::SetUp();
-    HeadlessUseRealClock(true);
     ASSERT_TRUE(ResetScriptEngine(folder_.path()));
-    ASSERT_EQ(StartSoundThread(), 0);
   }
   void TearDown() override {
-    g_Running = 0;
-    EXPECT_TRUE(WaitSoundThreadEnd(20000));
     ReleaseScriptEngine();
-    HeadlessUseRealClock(false);
     SoundTest::TearDown();
   }
   bool Boot(const std::string& listing) {
@@ -84,6 +83,21 @@ class SoundCommandTest : public SoundTest {
   std::string Shown() { return LastErrorDialogText(); }
 
   AssembledSet set_;
+};
+
+class SoundCommandTest : public SoundScriptTest {
+ protected:
+  void SetUp() override {
+    SoundScriptTest::SetUp();
+    HeadlessUseRealClock(true);
+    ASSERT_EQ(StartSoundThread(), 0);
+  }
+  void TearDown() override {
+    g_Running = 0;
+    EXPECT_TRUE(WaitSoundThreadEnd(20000));
+    HeadlessUseRealClock(false);
+    SoundScriptTest::TearDown();
+  }
 };
 
 TEST_F(SoundCommandTest, ANumberedNameLoadsTheFileByTheProjectOrderAndPlaysIt) {
@@ -177,6 +191,97 @@ wait frames=1
   EXPECT_EQ(static_cast<SoundRecord*>(x->mPayload)->mState, SOUND_STATE_IDLE);
   EXPECT_NE(Shown().find("E101292"), std::string::npos) << Shown();
   EXPECT_EQ(g_QuitFlag, 1);
+}
+
+// A sound thread that exists but never gets to run a pass: the script's sound commands must
+// not wait for it. The script's thread owns the headless clock, so a sleep of its own would
+// move the clock on; a watchdog ends the thread's claim to answer after a generous limit, so
+// a command that does wait makes the test fail instead of hang.
+class StalledSoundThreadTest : public SoundScriptTest {
+ protected:
+  void SetUp() override {
+    SoundScriptTest::SetUp();
+    SetThreadState(0);
+    watchdog_ = std::thread([this] {
+      std::unique_lock<std::mutex> g(watchdogLock_);
+      if (!watchdogWake_.wait_for(g, std::chrono::seconds(60), [this] { return watchdogDone_; })) SetThreadState(1);
+    });
+  }
+  void TearDown() override {
+    {
+      std::lock_guard<std::mutex> g(watchdogLock_);
+      watchdogDone_ = true;
+    }
+    watchdogWake_.notify_one();
+    watchdog_.join();
+    SetThreadState(0xFF);
+    SoundScriptTest::TearDown();
+  }
+  static void SetThreadState(uint8_t state) {
+    std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+    g_SoundThreadFinished = state;
+  }
+
+  std::thread watchdog_;
+  std::mutex watchdogLock_;
+  std::condition_variable watchdogWake_;
+  bool watchdogDone_ = false;
+};
+
+TEST_F(StalledSoundThreadTest, APlayReturnsAtOnceAndQueriesAfterItAnswerAsForAStartedSound) {
+  std::vector<int16_t> click = Noise16(TEST_RATE, 3);
+  click[0] = 20000;
+  click[1] = -20000;
+  folder_.Write("click.wav", WaveFile(1, 2, TEST_RATE, 16, Pcm16(click)));
+  ASSERT_TRUE(Boot(R"(
+global int playing = 9
+global int volume = 9
+global int position = 9
+global int left = 9
+global int right = 9
+global int quiet = 9
+global int fading = 9
+file main.txt
+*SYSTEM_START
+sound name="se" file="click" play=1
+wait frames=1
+soundquery name="se" playing=1 out=playing
+soundquery name="se" volume=1 out=volume
+soundquery name="se" position=1 out=position
+soundquery name="se" left=1 out=left
+soundquery name="se" right=1 out=right
+sound name="bgm" file="click" volume=64 play=1
+soundquery name="bgm" volume=1 out=quiet
+sound name="se" play=0 fade=1000
+soundquery name="se" playing=1 out=fading
+wait frames=100000
+)"));
+  const uint32_t start = PlatGetTicks();
+  RunPasses(1);
+  EXPECT_EQ(PlatGetTicks(), start) << "the script slept, waiting for the sound thread";
+  NameNode* se = Find("S0/se", NAME_LOOKUP_LEAF);
+  ASSERT_NE(se, nullptr);
+  SoundRecord* r = static_cast<SoundRecord*>(se->mPayload);
+  {
+    // The file was loaded by the command itself; the play is still in the ring.
+    std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+    EXPECT_EQ(r->mState, SOUND_STATE_LOADED);
+    ASSERT_EQ((g_SoundRingWrite - g_SoundRingRead + SOUND_RING_SLOTS) % SOUND_RING_SLOTS, 1);
+    EXPECT_EQ(g_SoundRingOpcode[g_SoundRingRead], SOUND_OP_PLAY);
+  }
+  RunPasses(2);
+  EXPECT_EQ(PlatGetTicks(), start) << "the script slept, waiting for the sound thread";
+  EXPECT_EQ(Shown(), "");
+  EXPECT_EQ(Int("playing"), 1);
+  EXPECT_EQ(Int("volume"), 256);
+  EXPECT_EQ(Int("position"), 0);
+  EXPECT_EQ(Int("left"), 20000);    // the first frame lies under the play cursor
+  EXPECT_EQ(Int("right"), 20000);
+  EXPECT_EQ(Int("quiet"), 64);      // without a fade the volume is the target at once
+  EXPECT_EQ(Int("fading"), 1);      // fading out still plays
+  std::lock_guard<std::recursive_mutex> lock(g_CriticalSection);
+  EXPECT_EQ(r->mState, SOUND_STATE_FADING_OUT);
+  EXPECT_EQ(g_SoundRingRead, g_SoundRingWrite);
 }
 
 }  // namespace

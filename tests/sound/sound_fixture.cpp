@@ -1,6 +1,7 @@
 // Sound test helpers (see sound_fixture.h).
 #include "tests/sound/sound_fixture.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/engine.h"
@@ -125,4 +126,28 @@ bool WaitSoundThreadEnd(int ms) {
     PlatSleep(1);
   }
   return SoundThreadState() == 1;
+}
+
+bool HaveOggTools() { return std::system("command -v oggenc >/dev/null 2>&1 && command -v oggdec >/dev/null 2>&1") == 0; }
+
+static std::string ReadAll(const std::string& path) {
+  std::string out;
+  if (FILE* f = fopen(path.c_str(), "rb")) {
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    fclose(f);
+  }
+  return out;
+}
+
+bool MakeOgg(const TempFolder& folder, const std::string& wav, const std::string& name, std::string* ogg, std::string* pcm) {
+  folder.Write(name + "_src.wav", wav);
+  std::string base = folder.path() + "/" + name;
+  std::string cmd = "oggenc -Q -q 3 -o '" + base + ".ogg' '" + base + "_src.wav' && oggdec -Q -R -o '" + base +
+                    ".raw' '" + base + ".ogg'";
+  if (std::system(cmd.c_str()) != 0) return false;
+  *ogg = ReadAll(base + ".ogg");
+  *pcm = ReadAll(base + ".raw");
+  return !ogg->empty() && !pcm->empty();
 }

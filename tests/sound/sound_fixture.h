@@ -48,3 +48,8 @@ bool WaitSoundThreadEnd(int ms);
 
 // The left channel of interleaved stereo frames.
 std::vector<int16_t> LeftOf(const std::vector<int16_t>& frames);
+
+// True when oggenc and oggdec are installed.
+bool HaveOggTools();
+// Encodes a WAV with oggenc and decodes it again with oggdec: the Ogg file and its PCM.
+bool MakeOgg(const TempFolder& folder, const std::string& wav, const std::string& name, std::string* ogg, std::string* pcm);
