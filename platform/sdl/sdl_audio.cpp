@@ -1,30 +1,71 @@
-// The SDL2 sound output: one stereo 16-bit device whose callback runs the mixer.
+// The SDL2 sound output: one stereo 16-bit device whose callback runs the mixer, and the signs
+// that it stopped (gone, or its callback stalled).
 #include <SDL.h>
+#include <dlfcn.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
 
 #include "platform/sdl/sdl_driver.h"
 
 namespace {
 
+// Frames a block: PulseAudio and pipewire-pulse give a stream about one block of latency, and
+// a shorter one leaves them short of frames (a gap) whenever the machine is busy.
+constexpr int BLOCK_FRAMES = 2048;
+// A callback this late means the device no longer takes frames, whatever its status says.
+constexpr int64_t STALL_MS = 1000;
+
 SDL_AudioDeviceID g_Device = 0;
+std::atomic<int64_t> g_LastFill{0};
+// The driver that opened the first device: a reopen asks for it again, so that a sound server
+// that comes back is found rather than a bare card behind it.
+std::string g_DriverUsed;
+
+int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 void SDLCALL FillDevice(void*, Uint8* stream, int bytes) {
+  g_LastFill = NowMs();
   PlatAudioMix(reinterpret_cast<int16_t*>(stream), bytes / 4);
 }
 
-bool SdlAudioOpen(int* rate) {
+// ALSA reports every card it cannot find on stderr; a machine without sound is no news to the
+// player. The library SDL will load is the one given a silent handler here.
+void SilentAlsaError(const char*, int, const char*, int, const char*, ...) {}
+void QuietAlsa() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_GLOBAL);
+  if (!alsa) return;
+  using SetHandler = int (*)(void (*)(const char*, int, const char*, int, const char*, ...));
+  auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"));
+  if (set) set(SilentAlsaError);
+}
+
+bool SdlAudioOpen(int* rate, bool fixedRate) {
+  QuietAlsa();
+  if (!g_DriverUsed.empty() && !getenv("SDL_AUDIODRIVER")) SDL_SetHint(SDL_HINT_AUDIODRIVER, g_DriverUsed.c_str());
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
   SDL_AudioSpec want{}, got{};
   want.freq = *rate;
   want.format = AUDIO_S16SYS;
   want.channels = 2;
-  want.samples = 1024;
+  want.samples = BLOCK_FRAMES;
   want.callback = FillDevice;
-  g_Device = SDL_OpenAudioDevice(nullptr, 0, &want, &got, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+  g_Device = SDL_OpenAudioDevice(nullptr, 0, &want, &got, fixedRate ? 0 : SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
   if (g_Device == 0) {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     return false;
   }
+  if (g_DriverUsed.empty() && SDL_GetCurrentAudioDriver()) g_DriverUsed = SDL_GetCurrentAudioDriver();
   *rate = got.freq;
+  g_LastFill = NowMs();
   SDL_PauseAudioDevice(g_Device, 0);
   return true;
 }
@@ -36,6 +77,11 @@ void SdlAudioClose() {
   SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
+bool SdlAudioLost() {
+  if (g_Device == 0) return true;
+  return SDL_GetAudioDeviceStatus(g_Device) == SDL_AUDIO_STOPPED || NowMs() - g_LastFill > STALL_MS;
+}
+
 }  // namespace
 
-PlatAudioOutput g_SdlAudioOutput = {"sdl", SdlAudioOpen, SdlAudioClose};
+PlatAudioOutput g_SdlAudioOutput = {"sdl", SdlAudioOpen, SdlAudioClose, SdlAudioLost};
