@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -12,11 +13,14 @@
 
 namespace {
 
-// Frames a block: PulseAudio and pipewire-pulse give a stream about one block of latency, and
-// a shorter one leaves them short of frames (a gap) whenever the machine is busy.
+// Frames a block. SDL asks PulseAudio (and pipewire-pulse) for a stream of one block of
+// latency and mixes the next block only when the server wants it, so a busy machine that wakes
+// the mixer late leaves the server short (a gap). The stream is asked to hold two blocks instead
+// (unless the player set PULSE_LATENCY_MSEC): the next block is always mixed while one plays.
 constexpr int BLOCK_FRAMES = 2048;
+constexpr int STREAM_BLOCKS = 2;
 // A callback this late means the device no longer takes frames, whatever its status says.
-constexpr int64_t STALL_MS = 1000;
+constexpr int64_t STALL_MS = 1500;
 
 SDL_AudioDeviceID g_Device = 0;
 std::atomic<int64_t> g_LastFill{0};
@@ -50,6 +54,13 @@ void QuietAlsa() {
 
 bool SdlAudioOpen(int* rate, bool fixedRate) {
   QuietAlsa();
+  // Read by the sound server's client library when the stream is made; set once, before any.
+  static bool latencySet = false;
+  if (!latencySet && !getenv("PULSE_LATENCY_MSEC")) {
+    std::string ms = std::to_string(STREAM_BLOCKS * BLOCK_FRAMES * 1000 / *rate);
+    setenv("PULSE_LATENCY_MSEC", ms.c_str(), 0);
+  }
+  latencySet = true;
   if (!g_DriverUsed.empty() && !getenv("SDL_AUDIODRIVER")) SDL_SetHint(SDL_HINT_AUDIODRIVER, g_DriverUsed.c_str());
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
   SDL_AudioSpec want{}, got{};
