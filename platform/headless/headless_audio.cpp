@@ -30,13 +30,13 @@ bool g_Following;
 uint32_t g_TakenUpTo;
 std::condition_variable g_Taken;
 
-void TakeFrames(int rate) {
-  uint32_t last = g_Platform->GetTicks();
+void TakeFrames(int rate, uint32_t (*ticks)()) {
+  uint32_t last = ticks();
   uint64_t msTaken = 0, framesTaken = 0;
   std::vector<int16_t> scratch;
   std::unique_lock<std::mutex> hold(g_Lock);
   while (!g_Wake.wait_for(hold, STEP_WAIT, [] { return g_Stop; })) {
-    uint32_t now = g_Platform->GetTicks();
+    uint32_t now = ticks();
     int32_t ms = (int32_t)(now - last);
     g_Following = !g_ByHand;
     // A clock set back (a test's reset) or frames taken by hand: count from now on.
@@ -70,7 +70,8 @@ bool NullOpen(int* rate, bool) {
   if (g_Thread.joinable()) return true;
   g_Stop = false;
   int r = *rate;
-  g_Thread = std::thread([r] { TakeFrames(r); });
+  uint32_t (*ticks)() = g_Platform->GetTicks;
+  g_Thread = std::thread([r, ticks] { TakeFrames(r, ticks); });
   return true;
 }
 

@@ -15,10 +15,11 @@ namespace {
 
 // Frames a block. SDL asks PulseAudio (and pipewire-pulse) for a stream of one block of
 // latency and mixes the next block only when the server wants it, so a busy machine that wakes
-// the mixer late leaves the server short (a gap). The stream is asked to hold two blocks instead
-// (unless the player set PULSE_LATENCY_MSEC): the next block is always mixed while one plays.
+// the mixer late leaves the server short (a gap). The stream is asked to hold four blocks
+// instead (about 190 ms; a player's PULSE_LATENCY_MSEC wins): three stay queued while the next
+// is mixed, which keeps the servers fed with every core busy.
 constexpr int BLOCK_FRAMES = 2048;
-constexpr int STREAM_BLOCKS = 2;
+constexpr int STREAM_BLOCKS = 4;
 // A callback this late means the device no longer takes frames, whatever its status says.
 constexpr int64_t STALL_MS = 1500;
 

@@ -303,7 +303,7 @@ TEST(SoundServers, PipeWirePlaysAToneWithoutGapsIdleAndUnderLoad) {
 }
 
 // A headless run has no device either: its sound ends on game time, a second of it in about
-// sixty frames.
+// sixty frames (the sound thread notices the end at its next pass, a few frames later).
 TEST(SoundServers, AHeadlessRunEndsItsSoundOnGameTime) {
   ToneRun run(0, "headless");
   ASSERT_GE(run.WaitForLine("tone playing", 60), 0) << ReadWholeFile(run.err());
@@ -312,7 +312,7 @@ TEST(SoundServers, AHeadlessRunEndsItsSoundOnGameTime) {
   std::string log = run.log();
   sscanf(log.c_str() + log.find("tone ended after ") + 17, "%d", &frames);
   EXPECT_GE(frames, 50) << log;
-  EXPECT_LE(frames, 90) << log;
+  EXPECT_LE(frames, 120) << log;
   EXPECT_EQ(run.EndStatus(60), 0);
 }
 
