@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "platform/sdl/sdl_driver.h"
