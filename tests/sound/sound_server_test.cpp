@@ -161,7 +161,7 @@ class ToneRun {
       OutputToFile(err());
     });
   }
-  ~ToneRun() { Stop(&pid_, SIGKILL); }
+  ~ToneRun() { Stop(&pid_, SIGTERM); }
   std::string log() const { return ReadWholeFile(game_.path() + "/debuglog.txt"); }
   std::string err() const { return game_.path() + "/stderr.txt"; }
   bool Ended() {
@@ -376,8 +376,8 @@ void RestartAndListen(Server kind) {
   SoundServer server(kind);
   ASSERT_TRUE(server.Start()) << server.Logs();
   TempFolder out;
-  // Twenty-five seconds of the tone, looped.
-  ToneRun run(25 * 60);
+  // Two minutes of the tone, looped: longer than a busy machine takes to start a server again.
+  ToneRun run(120 * 60);
   ASSERT_GE(run.WaitForLine("tone playing", 30), 0) << ReadWholeFile(run.err());
   pid_t rec = server.Record(out.path() + "/before.raw");
   std::this_thread::sleep_for(std::chrono::seconds(2));
