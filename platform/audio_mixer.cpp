@@ -125,11 +125,12 @@ struct DeviceWatch {
   bool finished = false;   // the thread is leaving
 };
 
-std::mutex g_OutputLock;   // guards the watch and the switches between outputs
-std::condition_variable g_OutputChanged;
+// Never destroyed: a watcher stuck in an open outlives everything, even the program's end.
+std::mutex& g_OutputLock = *new std::mutex;   // guards the watch and the switches between outputs
+std::condition_variable& g_OutputChanged = *new std::condition_variable;
 std::atomic<const PlatAudioOutput*> g_Output{nullptr};
 std::shared_ptr<DeviceWatch> g_Watch;
-std::thread g_Watcher;
+std::thread* g_Watcher;
 
 void UseNullOutput() {
   int rate = g_Rate;
@@ -198,7 +199,7 @@ int PlatAudioOpen(int rate) {
   }
   auto w = std::make_shared<DeviceWatch>();
   g_Watch = w;
-  g_Watcher = std::thread(WatchDevice, w);
+  g_Watcher = new std::thread(WatchDevice, w);
   // The wait ends early for a quit signal: a player ending a game that hangs at its start.
   auto limit = std::chrono::steady_clock::now() + OPEN_LIMIT;
   while (!w->decided && std::chrono::steady_clock::now() < limit && PlatQuitSignal() == 0)
@@ -220,8 +221,10 @@ void PlatAudioClose() {
     w->stop = true;
     g_OutputChanged.notify_all();
     // A watcher stuck in an open is left to it; it closes what it gets and leaves.
-    if (g_OutputChanged.wait_for(hold, STOP_LIMIT, [&] { return w->finished; })) g_Watcher.join();
-    else g_Watcher.detach();
+    if (g_OutputChanged.wait_for(hold, STOP_LIMIT, [&] { return w->finished; })) g_Watcher->join();
+    else g_Watcher->detach();
+    delete g_Watcher;
+    g_Watcher = nullptr;
     g_Watch.reset();
   }
   g_NullAudioOutput.Close();

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -21,14 +22,15 @@ constexpr uint32_t LEAD_LIMIT_MS = 100;
 constexpr auto KEEP_UP_LIMIT = std::chrono::milliseconds(2000);
 
 std::atomic<bool> g_ByHand{false};
-std::mutex g_Lock;
-std::condition_variable g_Wake;
-std::thread g_Thread;
+// Never destroyed: a program may end (exit) with the output open.
+std::mutex& g_Lock = *new std::mutex;
+std::condition_variable& g_Wake = *new std::condition_variable;
+std::thread* g_Thread;
 bool g_Stop;
 // While the thread follows the clock: the clock time up to which frames are taken.
 bool g_Following;
 uint32_t g_TakenUpTo;
-std::condition_variable g_Taken;
+std::condition_variable& g_Taken = *new std::condition_variable;
 
 void TakeFrames(int rate, uint32_t (*ticks)()) {
   uint32_t last = ticks();
@@ -64,26 +66,32 @@ void TakeFrames(int rate, uint32_t (*ticks)()) {
   g_Taken.notify_all();
 }
 
-bool NullOpen(int* rate, bool) {
-  if (*rate <= 0) return false;
-  std::lock_guard<std::mutex> g(g_Lock);
-  if (g_Thread.joinable()) return true;
-  g_Stop = false;
-  int r = *rate;
-  uint32_t (*ticks)() = g_Platform->GetTicks;
-  g_Thread = std::thread([r, ticks] { TakeFrames(r, ticks); });
-  return true;
-}
-
 void NullClose() {
-  std::thread ending;
+  std::thread* ending;
   {
     std::lock_guard<std::mutex> g(g_Lock);
     g_Stop = true;
-    ending.swap(g_Thread);
+    ending = g_Thread;
+    g_Thread = nullptr;
   }
   g_Wake.notify_all();
-  if (ending.joinable()) ending.join();
+  if (!ending) return;
+  ending->join();
+  delete ending;
+}
+
+bool NullOpen(int* rate, bool) {
+  if (*rate <= 0) return false;
+  // A program that ends with the output open stops the thread before the mixer's buffers go.
+  static bool stopAtExit = atexit(NullClose) == 0;
+  (void)stopAtExit;
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (g_Thread) return true;
+  g_Stop = false;
+  int r = *rate;
+  uint32_t (*ticks)() = g_Platform->GetTicks;
+  g_Thread = new std::thread([r, ticks] { TakeFrames(r, ticks); });
+  return true;
 }
 
 }  // namespace
