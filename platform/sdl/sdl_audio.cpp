@@ -24,6 +24,7 @@ constexpr int64_t STALL_MS = 1500;
 
 SDL_AudioDeviceID g_Device = 0;
 std::atomic<int64_t> g_LastFill{0};
+std::atomic<bool> g_Opening{false};
 // The driver that opened the first device: a reopen asks for it again, so that a sound server
 // that comes back is found rather than a bare card behind it.
 std::string g_DriverUsed;
@@ -52,16 +53,7 @@ void QuietAlsa() {
   if (set) set(SilentAlsaError);
 }
 
-bool SdlAudioOpen(int* rate, bool fixedRate) {
-  QuietAlsa();
-  // Read by the sound server's client library when the stream is made; set once, before any.
-  static bool latencySet = false;
-  if (!latencySet && !getenv("PULSE_LATENCY_MSEC")) {
-    std::string ms = std::to_string(STREAM_BLOCKS * BLOCK_FRAMES * 1000 / *rate);
-    setenv("PULSE_LATENCY_MSEC", ms.c_str(), 0);
-  }
-  latencySet = true;
-  if (!g_DriverUsed.empty() && !getenv("SDL_AUDIODRIVER")) SDL_SetHint(SDL_HINT_AUDIODRIVER, g_DriverUsed.c_str());
+bool OpenDevice(int* rate, bool fixedRate) {
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
   SDL_AudioSpec want{}, got{};
   want.freq = *rate;
@@ -81,6 +73,22 @@ bool SdlAudioOpen(int* rate, bool fixedRate) {
   return true;
 }
 
+bool SdlAudioOpen(int* rate, bool fixedRate) {
+  QuietAlsa();
+  // Read by the sound server's client library when the stream is made; set once, before any.
+  static bool latencySet = false;
+  if (!latencySet && !getenv("PULSE_LATENCY_MSEC")) {
+    std::string ms = std::to_string(STREAM_BLOCKS * BLOCK_FRAMES * 1000 / *rate);
+    setenv("PULSE_LATENCY_MSEC", ms.c_str(), 0);
+  }
+  latencySet = true;
+  if (!g_DriverUsed.empty() && !getenv("SDL_AUDIODRIVER")) SDL_SetHint(SDL_HINT_AUDIODRIVER, g_DriverUsed.c_str());
+  g_Opening = true;
+  bool opened = OpenDevice(rate, fixedRate);
+  g_Opening = false;
+  return opened;
+}
+
 void SdlAudioClose() {
   if (g_Device == 0) return;
   SDL_CloseAudioDevice(g_Device);
@@ -96,3 +104,5 @@ bool SdlAudioLost() {
 }  // namespace
 
 PlatAudioOutput g_SdlAudioOutput = {"sdl", SdlAudioOpen, SdlAudioClose, SdlAudioLost};
+
+bool SdlAudioOpening() { return g_Opening; }

@@ -292,14 +292,31 @@ TEST(SoundServers, PipeWireKilledAndStartedAgainGetsItsSoundBack) {
   EXPECT_EQ(RunChildInSession("SoundServerChild.DISABLED_RestartPipeWire"), 0);
 }
 
+// Gaps are a matter of timing: a runtime slowed down many times by ThreadSanitizer says nothing
+// about them, and two such tests (or a desktop test) at once load the machine for each other.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kTimingMeansNothing = true;
+#else
+constexpr bool kTimingMeansNothing = false;
+#endif
+
+int RunGapChild(const std::string& child) {
+  int turn = TakeDesktopTestTurn();
+  int status = RunChildInSession(child);
+  PlatLockRelease(turn);
+  return status;
+}
+
 TEST(SoundServers, PulseAudioPlaysAToneWithoutGapsIdleAndUnderLoad) {
   SKIP_WITHOUT("dbus-run-session", "timeout", "pulseaudio", "pactl", "parec");
-  EXPECT_EQ(RunChildInSession("SoundServerChild.DISABLED_GapsPulseAudio"), 0);
+  if (kTimingMeansNothing) GTEST_SKIP() << "built with ThreadSanitizer";
+  EXPECT_EQ(RunGapChild("SoundServerChild.DISABLED_GapsPulseAudio"), 0);
 }
 
 TEST(SoundServers, PipeWirePlaysAToneWithoutGapsIdleAndUnderLoad) {
   SKIP_WITHOUT("dbus-run-session", "timeout", "pipewire", "pipewire-pulse", "wireplumber", "pactl", "parec");
-  EXPECT_EQ(RunChildInSession("SoundServerChild.DISABLED_GapsPipeWire"), 0);
+  if (kTimingMeansNothing) GTEST_SKIP() << "built with ThreadSanitizer";
+  EXPECT_EQ(RunGapChild("SoundServerChild.DISABLED_GapsPipeWire"), 0);
 }
 
 // A headless run has no device either: its sound ends on game time, a second of it in about
