@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -224,7 +225,8 @@ Gaps FindGaps(const std::vector<int16_t>& s) {
     }
   Gaps g;
   size_t run = 0;
-  for (size_t f = first; f <= last && f < frames; f++) {
+  // The recorder's own first moments (its stream being linked to the monitor) are left out.
+  for (size_t f = std::max(first, (size_t)RATE / 2); f <= last && f < frames; f++) {
     bool quiet = std::abs(s[2 * f]) <= 2 && std::abs(s[2 * f + 1]) <= 2;
     if (quiet) {
       run++;
