@@ -113,6 +113,9 @@ std::string GameWritePath(const std::string& base, const char* name);
 // Where such a file is read back: the user's copy when the folder is read-only and the copy
 // exists, else the file below `base`.
 std::string GameReadBackPath(const std::string& base, const char* name);
+// The place of the user's copy of a name below `base` (nothing is made); "" when the game
+// folder is writable or the name leaves it.
+std::string GameCopyPath(const std::string& base, const char* name);
 
 // ---------------------------------------------------------------------------------------------
 // Main loop and frame step.

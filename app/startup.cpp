@@ -190,6 +190,12 @@ std::string GameWritePath(const std::string& base, const char* name) {
   return place;
 }
 
+std::string GameCopyPath(const std::string& base, const char* name) {
+  bool moved;
+  std::string place = PlaceOf(base, name, &moved);
+  return moved ? place : "";
+}
+
 std::string GameReadBackPath(const std::string& base, const char* name) {
   bool moved;
   std::string place = PlaceOf(base, name, &moved);

@@ -400,6 +400,106 @@ function run()
   return total
 end
 )"},
+    {"call_two_values", R"(
+global int arg@50[17] = 0
+global int result@54[17] = 0
+global int i = 0
+global int total = 0
+file shapes.txt
+*SYSTEM_START
+i = 0
+loop 1000000
+  call MIX i, total
+  total = result[1]
+  i += 1
+endloop
+wait frames=1
+jump SYSTEM_START
+*MIX
+return (arg[1] * 7 + arg[2]) % 100003
+)",
+     R"(
+local function mix(a, b)
+  return (a * 7 + b) % 100003
+end
+function run()
+  local i, total = 0, 0
+  for _ = 1, 1000000 do
+    total = mix(i, total)
+    i = i + 1
+  end
+  return total
+end
+)"},
+    {"call_other_file", R"(
+global int arg@50[17] = 0
+global int result@54[17] = 0
+global int i = 0
+global int total = 0
+file shapes.txt
+*SYSTEM_START
+i = 0
+loop 1000000
+  call SQUARE i
+  total += result[1]
+  i += 1
+endloop
+wait frames=1
+jump SYSTEM_START
+file library.txt
+*SQUARE
+return arg[1] * arg[1] % 1000
+)",
+     R"(
+local function square(x)
+  return x * x % 1000
+end
+function run()
+  local i, total = 0, 0
+  for _ = 1, 1000000 do
+    total = total + square(i)
+    i = i + 1
+  end
+  return total
+end
+)"},
+    {"call_nested", R"(
+global int arg@50[17] = 0
+global int result@54[17] = 0
+global int i = 0
+global int total = 0
+file shapes.txt
+*SYSTEM_START
+i = 0
+loop 1000000
+  call OUTER i
+  total += result[1]
+  i += 1
+endloop
+wait frames=1
+jump SYSTEM_START
+*OUTER
+call INNER arg[1] + 1
+return result[1] * 2
+*INNER
+return arg[1] % 1000
+)",
+     R"(
+local function inner(x)
+  return x % 1000
+end
+local function outer(x)
+  return inner(x + 1) * 2
+end
+function run()
+  local i, total = 0, 0
+  for _ = 1, 1000000 do
+    total = total + outer(i)
+    i = i + 1
+  end
+  return total
+end
+)"},
     {"texts", R"(
 global str line = ""
 global int hits = 0

@@ -84,9 +84,18 @@ std::string Trimmed(const char* name) {
 // The real path of an engine name below the game folder.
 std::string RealPathOf(const char* name) { return ExeFolderPath(Trimmed(name).c_str()); }
 
-// Where the game writes (or removes) what it names below the game folder: the user's folder
-// for the game when the game folder is read-only.
+// Where the game writes what it names below the game folder: the user's folder for the game
+// when the game folder is read-only.
 std::string WritePathOf(const char* name) { return GameWritePath(g_ExeFolderReal, Trimmed(name).c_str()); }
+
+// Where the game finds again what it names: in a read-only game folder, the user's copy when
+// the game made one (a file it wrote, a folder it made), else the game folder's own. Queries,
+// removal and the programs started see what the game wrote, as its reads do.
+std::string FoundPathOf(const char* name) {
+  std::string copy = GameCopyPath(g_ExeFolderReal, Trimmed(name).c_str());
+  if (!copy.empty() && (PlatFileExists(copy) || PlatFolderExists(copy))) return copy;
+  return RealPathOf(name);
+}
 
 std::string ToHostText(const char* cp932) {
   std::string out;
@@ -154,7 +163,7 @@ std::vector<std::string> SplitParameters(const std::string& text) {
 // A program is started with its parameters; anything else (a document, a folder, an address)
 // goes to the desktop's opener. Never through a shell.
 void StartProgram(const char* file, const char* parameters, bool wait) {
-  std::string real = RealPathOf(file);
+  std::string real = FoundPathOf(file);
   std::vector<std::string> argv;
   if (PlatIsProgramFile(real)) {
     argv.push_back(real);
@@ -216,7 +225,7 @@ bool SubjectExists(int kind, const char* name) {
   static const char* const kImageExtensions[] = {".bmp", ".png", ".jpg", ".gif", ".psd"};
   static const char* const kSoundExtensions[] = {".ogg", ".wav"};
   switch (kind) {
-    case 1: return name[0] != 0 && PlatFolderExists(RealPathOf(name));
+    case 1: return name[0] != 0 && (PlatFolderExists(FoundPathOf(name)) || PlatFolderExists(RealPathOf(name)));
     case 2: return DataFileExists(name);
     case 3: return AnyExists(name, kImageExtensions, 5);
     case 4: return AnyExists(name, kSoundExtensions, 2);
@@ -224,10 +233,11 @@ bool SubjectExists(int kind, const char* name) {
   return false;
 }
 
-// The loose file's size; a folder, a packed or a missing file has none.
+// The loose file's size, where the loose lookup reads it; a folder, a packed or a missing file
+// has none.
 int64_t LooseFileSize(const char* name) {
-  std::string real;
-  if (!PlatResolvePath(g_ProjectFolderReal, name, &real) || !PlatFileExists(real)) return 0;
+  std::string real = GameReadBackPath(g_ProjectFolderReal, name);
+  if (real.empty() || !PlatFileExists(real)) return 0;
   PlatFile* f = PlatFileOpen(real, "rb");
   if (!f) return 0;
   int64_t size = PlatFileSize(f);
@@ -238,7 +248,7 @@ int64_t LooseFileSize(const char* name) {
 // The program that opens the named file: a program opens itself, any other file the desktop's
 // opener; a missing file has none ("").
 std::string AssociatedProgram(const char* name) {
-  std::string real = RealPathOf(name);
+  std::string real = FoundPathOf(name);
   if (PlatIsProgramFile(real)) return name;
   if (!PlatFileExists(real)) return "";
   std::string opener;
@@ -301,8 +311,8 @@ int CmdFile() {
   if (ParamPosition(4) && fileUsable && dest.mGiven && !dest.mCut && dest.mText[0])
     CopyFileReplacing(file.mText, dest.mText);
   if (ParamPosition(5)) {
-    if (fileUsable) PlatDeleteFile(WritePathOf(file.mText));
-    if (folderUsable) PlatDeleteFolder(RealPathOf(folder.mText));
+    if (fileUsable) PlatDeleteFile(FoundPathOf(file.mText));
+    if (folderUsable) PlatDeleteFolder(FoundPathOf(folder.mText));
   }
   int parameters = ParamPosition(8);
   const char* parameterText = parameters && g_ArgString[parameters] ? g_ArgString[parameters] : "";

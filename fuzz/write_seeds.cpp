@@ -459,8 +459,58 @@ messageend 1, 2
 wait frames=1000
 )";
 
+// Calls in loops between two files, nested, with a task whose state is taken mid-call and
+// resumed by another.
+const char* const kCallListing = R"(
+config width=320 height=240 title="fuzz" show=1 debug=0 sound=0
+global int i = 0
+global int total = 0
+global int depth = 0
+global str state = ""
+global int arg@50[17] = 0
+global int ret@54[17] = 0
+file main.txt
+*SYSTEM_START
+taskstart name="W" label="WORKER"
+loop 50
+  call MIX i, total
+  total = ret[1]
+  call OUTER i
+  total += ret[1]
+  i += 1
+endloop
+wait frames=2
+taskquery name="W" out=depth calls=1
+taskquery name="W" out=state state=1
+taskend name="W"
+taskstart name="V" label="WORKER" state=state
+*IDLE
+wait frames=1
+jump IDLE
+*INNER
+return arg[1] % 1000
+*WORKER
+loop 4
+  call STEP i, 3
+  total += ret[1]
+endloop
+*PARK
+wait frames=1
+jump PARK
+file library.txt
+*MIX
+return (arg[1] * 7 + arg[2]) % 100003
+*OUTER
+call INNER arg[1] + 1
+return ret[1] * 2
+*STEP
+wait frames=1
+return arg[1] * 2 + arg[2]
+)";
+
 void ScriptSeeds(const std::string& demoListing) {
   for (const auto& [name, listing] : {std::pair<std::string, std::string>{"expressions", kExpressionListing},
+                                      {"calls", kCallListing},
                                       {"demo", ReadWhole(demoListing)}}) {
     AssembledSet set;
     if (listing.empty() || !AssembleListing(listing, &set)) {

@@ -53,7 +53,7 @@ inline bool LandsOn(const ScriptTask* task, int64_t position, CommandHandler kin
 // Moves the task to `label`'s position, switching files when the label's differs.
 inline bool GoToLabel(ScriptTask* task, const LabelRecord& label) {
   task->mCommandIndex = label.mPosition;
-  if (label.mScriptFile != task->mScriptFile || !task->mHandlers) return SwitchTaskFile(task, label.mScriptFile);
+  if (label.mScriptFile != task->mScriptFile || !task->mHandlers) return SwitchToTaskFile(task, label.mScriptFile);
   return true;
 }
 
@@ -173,7 +173,7 @@ inline int ReturnWithValues(ScriptTask* task, int values, bool fill, From from) 
         return -1;
   task->mCallDepth--;
   task->mCommandIndex = frame->mReturnPosition;
-  if (frame->mScriptFile != task->mScriptFile) return SwitchTaskFile(task, frame->mScriptFile) ? 0 : -1;
+  if (frame->mScriptFile != task->mScriptFile) return SwitchToTaskFile(task, frame->mScriptFile) ? 0 : -1;
   return 0;
 }
 

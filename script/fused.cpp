@@ -249,6 +249,21 @@ int Interpret(ScriptTask* task, FusedCommand* program, uint32_t* steps, FusedRes
     goto* o->mLabel;                                                                              \
   } while (0)
 
+// A flow command has moved the task: on from where it stands, unless the command ended the
+// turn. A jump, call or return into another file goes on in that file's ops, looked up for the
+// variable shapes as they are now (loading a file may have declared variables).
+#define KIVOR_FLOW_ON()                            \
+  do {                                             \
+    if (yield != 0 || g_QuitFlag) goto handled;    \
+    if (task->mFused != commands) {                \
+      if (!task->mFused) goto handled;             \
+      commands = task->mFused;                     \
+      count = (uint32_t)task->mCommandCount;       \
+      epoch = g_VariableShapeEpoch;                \
+    }                                              \
+    KIVOR_GO_ON(task->mCommandIndex);              \
+  } while (0)
+
   if (program) {
     o = program->mEpoch == epoch ? program->mRun : ResolveFusedCommand(program, epoch, kCode);
     goto* o->mLabel;
@@ -614,8 +629,7 @@ f_loop_end:
 f_flow:
   task->mCommandIndex = i + 1;
   yield = task->mHandlers[i]();
-  if (yield == 0 && !g_QuitFlag && task->mFused == commands) KIVOR_GO_ON(task->mCommandIndex);
-  goto handled;
+  KIVOR_FLOW_ON();
 
   // The call and return commands, decoded as decoding goes: each record's value once it has
   // passed its check (a value that fails is the handler's to report, having decoded what it
@@ -702,9 +716,7 @@ f_decoded:
     WritePendingSlots();
     yield = o->mRun == F_CALL ? CallDecoded(o->mTarget) : ReturnDecoded();
   }
-decoded:
-  if (yield == 0 && !g_QuitFlag && task->mFused == commands) KIVOR_GO_ON(task->mCommandIndex);
-  goto handled;
+  KIVOR_FLOW_ON();
   // Planned with integers only (the common case): the same frame work with the value kind known.
 #define KIVOR_INTEGERS()                                                                    \
   const uint8_t* plan = static_cast<const uint8_t*>(o->mRightSlot);                         \
@@ -717,12 +729,12 @@ f_call_ints: {
   KIVOR_INTEGERS();
   yield = FillCallFrame(task, o->mCount, o->mFlags & FUSED_ONLY_LABEL, integer);
   if (yield == 0) yield = EnterCall(task, o->mTarget);
-  goto decoded;
+  KIVOR_FLOW_ON();
 }
 f_return_ints: {
   KIVOR_INTEGERS();
   yield = ReturnWithValues(task, o->mCount, o->mEnd > 0, integer);
-  goto decoded;
+  KIVOR_FLOW_ON();
 }
 #undef KIVOR_INTEGERS
 
@@ -740,6 +752,7 @@ program_done:
   KIVOR_END_EVALUATION();
   return 1;
 #undef KIVOR_POP_SUBSCRIPTS
+#undef KIVOR_FLOW_ON
 #undef KIVOR_GO_ON
 #undef KIVOR_END_EVALUATION
 #undef KIVOR_NEXT

@@ -423,15 +423,7 @@ bool SwitchTaskFile(ScriptTask* task, int32_t n) {
     ReportErrorF(104060, 1, name);
     return false;
   }
-  task->mCommandCount = file->mCommandCount;
-  task->mHandlers = file->mHandlers;
-  task->mCallCounts = file->mCallCounts;
-  task->mArgCounts = file->mArgCounts;
-  task->mArgRecords = file->mArgRecords;
-  task->mExpressions = file->mExpressions;
-  task->mExpressionSize = file->mExpressionSize;
-  task->mLines = file->mLines;
-  task->mFused = file->mFused;
+  AttachTaskFile(task, n, file);
   return true;
 }
 

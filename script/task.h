@@ -2,6 +2,7 @@
 // runner's passes over the task tree, and the argument slots that command decoding fills.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "script/eval.h"
@@ -203,6 +204,30 @@ bool EnsureTaskStacks(ScriptTask* task);
 // Points a task at script file n (loading and linking it when needed). false when the file
 // could not be linked: a fatal message is given and the task must not run.
 bool SwitchTaskFile(ScriptTask* task, int32_t n);
+// The linked arrays of `file` (number n) copied into the task.
+inline void AttachTaskFile(ScriptTask* task, int32_t n, const ScriptFileRecord* file) {
+  task->mScriptFile = (uint16_t)n;
+  task->mCommandCount = file->mCommandCount;
+  task->mHandlers = file->mHandlers;
+  task->mCallCounts = file->mCallCounts;
+  task->mArgCounts = file->mArgCounts;
+  task->mArgRecords = file->mArgRecords;
+  task->mExpressions = file->mExpressions;
+  task->mExpressionSize = file->mExpressionSize;
+  task->mLines = file->mLines;
+  // Stored on its own, not merged with the store before it: fused code reads it back at once,
+  // and a load from part of a wider store waits on some processors.
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  task->mFused = file->mFused;
+}
+// SwitchTaskFile without a call when file n is linked already, as it is for most calls and
+// returns between files.
+inline bool SwitchToTaskFile(ScriptTask* task, int32_t n) {
+  const ScriptFileRecord* file = n >= 0 && n < g_ScriptFileCount && g_ScriptFiles ? g_ScriptFiles[n] : nullptr;
+  if (!file || !file->mLinked) return SwitchTaskFile(task, n);
+  AttachTaskFile(task, n, file);
+  return true;
+}
 // Runs one pass over the children of `node`.
 int RunTaskChildren(NameNode* node);
 // The located-message hook: the running task's script file name and current line.

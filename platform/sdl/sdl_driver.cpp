@@ -78,6 +78,11 @@ bool SInit() {
   // Closing the last window is the window's close, which the game's close mode answers (a game
   // may take it and go on); SDL would make it a quit of the whole program as well.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  // SDL's X11 driver keeps the error handler it finds at start and puts it back before it
+  // closes its connections at quit, when errors still queued there (a wake-up sent to a box
+  // destroyed meanwhile) are read: that handler must be ours, not Xlib's, which ends the
+  // process.
+  if (getenv("DISPLAY")) SdlX11CatchDisplayErrors();
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     g_VideoFailure = SDL_GetError();
     if (g_VideoFailure.empty()) g_VideoFailure = "no video device";

@@ -583,6 +583,111 @@ endif
   }
 }
 
+// Calls in a loop body as games write them: several integer values and a value returned, a
+// label in another file and back, calls nested across files, and a call that passes a real and
+// a text into another file. Each leaves what the handlers leave, and the values the calls
+// compute.
+TEST_F(FusedTest, CallShapesLeaveWhatTheHandlersLeave) {
+  struct Case {
+    const char* body;      // the main file after its start label
+    const char* library;   // a second file
+    const char* name;      // an integer variable the case computes
+    int64_t expected;
+  };
+  const Case cases[] = {
+      // a runs 0..3; the last call returns 3 * 7 + 10.
+      {R"(
+loop 4
+  call MIX a, 10
+  b = ret[1]
+  a += 1
+endloop
+jump DONE
+*MIX
+return arg[1] * 7 + arg[2]
+*DONE
+)",
+       "*UNUSED\nreturn\n", "b", 31},
+      // The squares of 2, 3 and 4 added to m's 7.
+      {R"(
+loop 3
+  call SQUARE a + 2
+  m += ret[1]
+  a += 1
+endloop
+)",
+       "*SQUARE\nreturn arg[1] * arg[1]\n", "m", 36},
+      // OUTER (in the library) calls INNER (back in the main file): 6 % 4, doubled.
+      {R"(
+call OUTER 5
+c = ret[1]
+jump DONE
+*INNER
+return arg[1] % 4
+*DONE
+)",
+       "*OUTER\ncall INNER arg[1] + 1\nreturn ret[1] * 2\n", "c", 4},
+      // A real and a text into another file, whose return brings back an integer; a jump there
+      // and back between them. 1.5 * 4 stored in an integer, plus 1 for the text joined.
+      {R"(
+loop 2
+  call SCALE 4, 1.5, "ab"
+  a += ret[1]
+endloop
+)",
+       "*SCALE\njump SCALE2\n*SCALE2\ns = sarg[3] + \"!\"\nb = rarg[2] * arg[1]\nreturn b + (s == \"ab!\")\n", "a", 14},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    std::string listing = std::string(kShapeVariables) + "file main.txt\n*SYSTEM_START\n" + c.body +
+                          "*IDLE\nwait frames=1\njump IDLE\nfile library.txt\n" + c.library;
+    ExpectSameRuns(listing);
+    Run(listing, false);
+    EXPECT_EQ(Int(c.name), c.expected);
+    EXPECT_EQ(ShownMessage(), 0);
+  }
+}
+
+// A task waits inside a call into another file; its state is taken there, and a new task
+// resumes from that state and finishes the loop around the call. The state text and every
+// value after it are the handlers'.
+TEST_F(FusedTest, ATaskStateTakenMidCallResumesAsTheHandlersResume) {
+  std::string listing = std::string(kShapeVariables) + R"(
+file main.txt
+*SYSTEM_START
+taskstart name="W" label="WORKER"
+wait frames=3
+taskquery name="W" out=c calls=1
+taskquery name="W" out=s state=1
+taskend name="W"
+taskstart name="V" label="WORKER" state=s
+*IDLE
+wait frames=1
+jump IDLE
+*WORKER
+loop 4
+  call STEP a, 3
+  b += ret[1]
+  m += 1
+endloop
+*PARK
+wait frames=1
+jump PARK
+file library.txt
+*STEP
+a += arg[1] + arg[2]
+wait frames=1
+return arg[1] * 2 + arg[2]
+)";
+  ExpectSameRuns(listing, 3);
+  ExpectSameRuns(listing, 20);
+  Run(listing, false, 20);
+  // Taken one call deep; the resumed task ends the four passes of the loop.
+  EXPECT_EQ(Int("c"), 1);
+  EXPECT_EQ(Int("m"), 11);
+  EXPECT_EQ(ShownMessage(), 0);
+}
+
 // Every shape of a loop is taken by fused ops: loop counter, array elements read and written,
 // reals, texts built and compared, a call passing a value and the return bringing one back, the
 // block and loop ends and a resolved jump. Only the loop start and the wait go to handlers.

@@ -14,6 +14,7 @@
 #include "app/format_keys.h"
 #include "tools/lib/binary_writer.h"
 #include "tools/lib/command_defs.h"
+#include "tools/lib/listing_text.h"
 #include "tools/lib/message_table.h"
 #include "tools/lib/pack_writer.h"
 #include "tools/lib/system_variables.h"
@@ -65,6 +66,9 @@ bool Tokenize(const std::string& line, Tokens* tokens, std::string* error) {
   static const char* const kOps[] = {"||", "&&", "==", "!=", "<=", ">=", "+=", "-=", "*=", "/=", "%=", "&=", "|=",
                                      "^=", "<",  ">",  "+",  "-",  "*",  "/",  "%",  "&",  "|",  "^",  "(",  ")",
                                      "[",  "]",  ",",  "=",  "@"};
+  // Listings arrive in code page 932 (kvasm converts them); tests and seeds may hand one over
+  // in UTF-8, which a line of Japanese in code page 932 almost never is.
+  const bool doubleByte = !IsUtf8(line);
   size_t k = 0;
   while (k < line.size()) {
     char c = line[k];
@@ -110,7 +114,14 @@ bool Tokenize(const std::string& line, Tokens* tokens, std::string* error) {
     }
     if (c == '"') {
       size_t end = k + 1;
-      while (end < line.size() && line[end] != '"') end += line[end] == '\\' && end + 1 < line.size() ? 2 : 1;
+      // In code page 932 a double-byte character is stepped over whole: its second byte may be
+      // a backslash (ソ, 表), which escapes nothing. A line handed over in UTF-8 has no such
+      // characters, and its bytes are taken one by one.
+      while (end < line.size() && line[end] != '"') {
+        uint8_t b = (uint8_t)line[end];
+        bool lead = doubleByte && ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC));
+        end += (lead || b == '\\') && end + 1 < line.size() ? 2 : 1;
+      }
       if (end >= line.size()) {
         *error = "unterminated text";
         return false;
