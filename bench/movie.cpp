@@ -220,6 +220,7 @@ void BM_Player720pCpuPerMovieSecond(benchmark::State& state) {
   if (movie.empty()) return state.SkipWithError("the movie could not be made");
   PlatformInit("headless");
   HeadlessReset();
+  HeadlessSetAudioByHand(true);
   PlatAudioOpen(48000);
   g_Platform->CreateWindow(0, 1280, 720, "bench");
   double cpu = 0;

@@ -31,6 +31,7 @@ constexpr int OUTPUT_RATE = 48000;
 
 void BM_MixResampledVoices(benchmark::State& state) {
   PlatformInit("headless");
+  HeadlessSetAudioByHand(true);
   PlatAudioOpen(OUTPUT_RATE);
   const int voices = (int)state.range(0);
   const uint32_t rates[] = {44100, 22050, 32000, 11025, 37800};

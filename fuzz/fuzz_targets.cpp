@@ -38,6 +38,7 @@ void StartSound() {
   g_SoundStarted = true;
   g_SoundEnabled = 1;
   g_Running = 1;
+  HeadlessSetAudioByHand(true);
   if (InitDirectSound() != 1 || InitSoundCommandRing() != 0) abort();
   // The null output at its lowest rate: the buffers' cursors move at the same pace through the
   // same refills and loop jumps, for a fifth of the mixing the game's rate would take.

@@ -4,27 +4,35 @@
 
 #include <cstdint>
 
-// An output that consumes mixed frames. It calls PlatAudioMix from its own thread. Open
-// takes the wished rate and may change it to the one it got; false when there is no device.
+// An output that consumes mixed frames. It calls PlatAudioMix from its own thread. Open may
+// block (a sound server that does not answer); it takes the wished rate and, unless
+// `fixedRate`, may change it to the one it got; false when there is no device. Lost, where the
+// output has it, says that the device stopped taking frames (it went away, or its callback
+// stalled); the output is then closed and opened again later.
 struct PlatAudioOutput {
   const char* name;
-  bool (*Open)(int* rate);
+  bool (*Open)(int* rate, bool fixedRate);
   void (*Close)();
+  bool (*Lost)();
 };
 
-// Opens the sound output at about `rate` Hz: the SDL device when the platform driver is the
-// SDL one and a device opens, else the null output (nothing plays; frames are taken only by
-// PlatAudioMix calls, which is how tests listen). Always leaves an output open; returns the
-// rate in use. Call from the main thread.
+// Opens the sound output at about `rate` Hz and returns the rate in use. With the SDL platform
+// the device is opened on a thread of its own: the call waits for it a few seconds at most
+// (less when a quit signal comes), and without a device by then it goes on with the null
+// output and says on stderr that sound is off. The null output takes frames on the platform
+// clock, so sounds still end on time. A device that opens late, or comes back after it was
+// lost, takes over from the null output at the same rate; voices keep their positions. On other
+// platforms the null output plays. Always leaves an output open. Call from the main thread.
 int PlatAudioOpen(int rate);
-// Stops and closes the output. Buffers stay valid and must still be released.
+// Stops and closes the output. Buffers stay valid and must still be released. A device still
+// opening is left behind, so a sound server that hangs never holds up the end.
 void PlatAudioClose();
 bool PlatAudioIsOpen();
 int PlatAudioRate();
-const char* PlatAudioOutputName();   // "sdl" or "null"
+const char* PlatAudioOutputName();   // "sdl" or "null": the output taking frames now
 
 // Mixes `frames` interleaved stereo frames of every playing buffer into `out`, advancing their
-// play cursors. The output calls it; with the null output a test calls it by hand.
+// play cursors. The output calls it; a test calls it by hand (HeadlessSetAudioByHand).
 void PlatAudioMix(int16_t* out, int frames);
 
 // A buffer of PCM (`channels` 1 or 2, `bits` 8 unsigned or 16 signed little-endian) holding

@@ -1,9 +1,15 @@
 // The backend-independent sound mixer: streaming buffers, their cursors, gains and resampling,
-// and the choice between the SDL output and the null output.
+// and the choice between the SDL output and the null output as the device comes and goes.
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "platform/audio.h"
@@ -31,8 +37,7 @@ namespace {
 // Guards the buffer list and every buffer's fields; the output thread holds it while mixing.
 std::mutex g_MixLock;
 std::vector<PlatSoundBuffer*> g_Buffers;
-const PlatAudioOutput* g_Output = nullptr;
-int g_Rate = 44100;
+std::atomic<int> g_Rate{44100};
 std::vector<int32_t> g_Sum;
 
 int32_t GainOf(int32_t hundredthsDb) {
@@ -104,33 +109,134 @@ bool ValidRange(const PlatSoundBuffer* b, uint32_t offset, uint32_t bytes) {
   return b && offset < b->data.size() && bytes <= b->data.size();
 }
 
+// The output in use and the device's watcher. The watcher thread opens the SDL device, watches
+// it while it plays, and when it is lost hands the frames to the null output and opens it again
+// later; an open may hang for ever (a sound server without its session manager), so nobody
+// waits on the watcher for long.
+constexpr auto OPEN_LIMIT = std::chrono::milliseconds(3000);
+constexpr auto WATCH_STEP = std::chrono::milliseconds(100);
+constexpr auto RETRY_WAIT = std::chrono::milliseconds(3000);
+constexpr auto STOP_LIMIT = std::chrono::milliseconds(1500);
+
+struct DeviceWatch {
+  bool stop = false;       // the output is being closed
+  bool decided = false;    // PlatAudioOpen has returned: the rate stays
+  bool opened = false;     // the first open gave a device in time
+  bool finished = false;   // the thread is leaving
+};
+
+// Never destroyed: a watcher stuck in an open outlives everything, even the program's end.
+std::mutex& g_OutputLock = *new std::mutex;   // guards the watch and the switches between outputs
+std::condition_variable& g_OutputChanged = *new std::condition_variable;
+std::atomic<const PlatAudioOutput*> g_Output{nullptr};
+std::shared_ptr<DeviceWatch> g_Watch;
+std::thread* g_Watcher;
+
+void UseNullOutput() {
+  int rate = g_Rate;
+  g_NullAudioOutput.Open(&rate, true);
+  g_Output = &g_NullAudioOutput;
+}
+
+void WatchDevice(std::shared_ptr<DeviceWatch> w) {
+  const PlatAudioOutput& device = g_SdlAudioOutput;
+  std::unique_lock<std::mutex> hold(g_OutputLock);
+  bool lost = false;
+  while (!w->stop) {
+    bool fixedRate = w->decided;
+    int got = g_Rate;
+    hold.unlock();
+    bool opened = device.Open(&got, fixedRate);
+    hold.lock();
+    if (opened && (w->stop || (w->decided && got != g_Rate))) {
+      hold.unlock();
+      device.Close();
+      hold.lock();
+      continue;
+    }
+    if (!opened) {
+      if (!w->decided) {
+        w->decided = true;
+        g_OutputChanged.notify_all();
+      }
+      g_OutputChanged.wait_for(hold, RETRY_WAIT, [&] { return w->stop; });
+      continue;
+    }
+    if (!w->decided) {
+      g_Rate = got;
+      w->decided = w->opened = true;
+      g_OutputChanged.notify_all();
+    } else {
+      g_NullAudioOutput.Close();
+      fprintf(stderr, lost ? "kivor: the sound device is back\n" : "kivor: a sound device opened; sound is on\n");
+    }
+    g_Output = &device;
+    while (!w->stop && !device.Lost()) g_OutputChanged.wait_for(hold, WATCH_STEP);
+    if (!w->stop) {
+      // The voices go on against the null output's clock from where the device left them.
+      UseNullOutput();
+      lost = true;
+      fprintf(stderr, "kivor: the sound device was lost; sound comes back when it does\n");
+    }
+    hold.unlock();
+    device.Close();
+    hold.lock();
+  }
+  w->finished = true;
+  g_OutputChanged.notify_all();
+}
+
 }  // namespace
 
 int PlatAudioOpen(int rate) {
   PlatAudioClose();
   if (rate < 8000 || rate > 192000) rate = 44100;
-  int got = rate;
-  if (strcmp(g_Platform->name, "sdl") == 0 && g_SdlAudioOutput.Open(&got)) {
-    g_Output = &g_SdlAudioOutput;
-  } else {
-    got = rate;
-    g_NullAudioOutput.Open(&got);
-    g_Output = &g_NullAudioOutput;
+  g_Rate = rate;
+  std::unique_lock<std::mutex> hold(g_OutputLock);
+  if (strcmp(g_Platform->name, "sdl") != 0) {
+    UseNullOutput();
+    return g_Rate;
   }
-  std::lock_guard<std::mutex> g(g_MixLock);
-  g_Rate = got;
-  return got;
+  auto w = std::make_shared<DeviceWatch>();
+  g_Watch = w;
+  g_Watcher = new std::thread(WatchDevice, w);
+  // The wait ends early for a quit signal: a player ending a game that hangs at its start.
+  auto limit = std::chrono::steady_clock::now() + OPEN_LIMIT;
+  while (!w->decided && std::chrono::steady_clock::now() < limit && PlatQuitSignal() == 0)
+    g_OutputChanged.wait_for(hold, std::chrono::milliseconds(50));
+  if (!w->opened) {
+    bool answered = w->decided;
+    w->decided = true;
+    UseNullOutput();
+    fprintf(stderr, answered ? "kivor: no sound device opened; sound is off until one does\n"
+                             : "kivor: the sound device did not answer; sound is off until it does\n");
+  }
+  return g_Rate;
 }
 
 void PlatAudioClose() {
-  if (!g_Output) return;
-  g_Output->Close();
+  std::unique_lock<std::mutex> hold(g_OutputLock);
+  if (g_Watch) {
+    std::shared_ptr<DeviceWatch> w = g_Watch;
+    w->stop = true;
+    g_OutputChanged.notify_all();
+    // A watcher stuck in an open is left to it; it closes what it gets and leaves.
+    if (g_OutputChanged.wait_for(hold, STOP_LIMIT, [&] { return w->finished; })) g_Watcher->join();
+    else g_Watcher->detach();
+    delete g_Watcher;
+    g_Watcher = nullptr;
+    g_Watch.reset();
+  }
+  g_NullAudioOutput.Close();
   g_Output = nullptr;
 }
 
 bool PlatAudioIsOpen() { return g_Output != nullptr; }
 int PlatAudioRate() { return g_Rate; }
-const char* PlatAudioOutputName() { return g_Output ? g_Output->name : ""; }
+const char* PlatAudioOutputName() {
+  const PlatAudioOutput* o = g_Output;
+  return o ? o->name : "";
+}
 
 void PlatAudioMix(int16_t* out, int frames) {
   if (frames <= 0) return;

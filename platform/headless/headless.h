@@ -15,9 +15,12 @@
 extern PlatformDriver g_HeadlessDriver;
 extern PlatformDesktop g_HeadlessDesktop;
 
-// The null sound output, also the fall-back when no sound device opens. Nothing is consumed
-// on its own: a test takes mixed frames with PlatAudioMix (platform/audio.h).
+// The null sound output, also the stand-in while no sound device plays. It takes mixed frames
+// on the platform's clock (game time here, real time with SDL), so sounds end on time, unless
+// frames are taken by hand: then only PlatAudioMix calls (platform/audio.h) take them, which is
+// how tests listen. HeadlessReset switches taking by hand on; a program starts with it off.
 extern PlatAudioOutput g_NullAudioOutput;
+void HeadlessSetAudioByHand(bool byHand);
 
 // The clock. By default it is a fake clock that only moves when told to or when the thread
 // that owns it sleeps (sleeping then advances it at once, so paced loops run at full speed and
@@ -202,6 +205,6 @@ void HeadlessGpuUseDevice(PlatGpuDriver* device);
 // (HeadlessReset does it too).
 void HeadlessGpuReset();
 
-// Forgets windows, events, answers, calls, fixed host facts, media and the GPU device, and sets the
-// fake clock to 0.
+// Forgets windows, events, answers, calls, fixed host facts, media and the GPU device, sets the
+// fake clock to 0 and leaves sound frames to be taken by hand.
 void HeadlessReset();

@@ -124,6 +124,7 @@ void HSleep(uint32_t ms) {
     // a finished flag): that wait passes in real time too, or the fake clock would race ahead
     // by thousands of milliseconds while the other thread does its work.
     if (ms == 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    HeadlessAudioKeepUp(g_Ticks);
     return;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -736,4 +737,5 @@ void HeadlessReset() {
   g_Ticks = 0;
   g_RealClock = false;
   g_ClockOwner = std::this_thread::get_id();
+  HeadlessSetAudioByHand(true);
 }

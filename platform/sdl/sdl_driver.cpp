@@ -117,6 +117,10 @@ void SQuit() {
   if (g_ShapeCursor) SDL_FreeCursor(g_ShapeCursor);
   if (g_CustomCursor) SDL_FreeCursor(g_CustomCursor);
   g_ShapeCursor = g_CustomCursor = nullptr;
+  if (SdlAudioOpening()) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS | SDL_INIT_JOYSTICK);
+    return;
+  }
   SDL_Quit();
 }
 

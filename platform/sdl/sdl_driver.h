@@ -32,3 +32,6 @@ int SdlScancodeToVirtualKey(int scancode);
 
 // The sound device; PlatAudioOpen picks it when the SDL driver runs.
 extern PlatAudioOutput g_SdlAudioOutput;
+// True while an open of the device has not returned (a sound server that never answers): SDL's
+// sound is then left as it is when SDL stops, since the open still works inside it.
+bool SdlAudioOpening();
