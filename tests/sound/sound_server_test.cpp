@@ -303,10 +303,8 @@ constexpr bool kTimingMeansNothing = false;
 #endif
 
 int RunGapChild(const std::string& child) {
-  int turn = TakeDesktopTestTurn();
-  int status = RunChildInSession(child);
-  PlatLockRelease(turn);
-  return status;
+  DesktopTestTurn turn;
+  return RunChildInSession(child);
 }
 
 TEST(SoundServers, PulseAudioPlaysAToneWithoutGapsIdleAndUnderLoad) {

@@ -22,8 +22,10 @@ finish() {
 }
 trap 'finish; exit 143' TERM
 trap 'finish; exit 130' INT
+# No reset when the last client goes: a server that chose its own number was seen refusing
+# the next client after one.
 # shellcheck disable=SC2086 # the server's arguments are words
-Xvfb -displayfd 3 -nolisten tcp $server_args 3>"$dir/number" >"$dir/log" 2>&1 &
+Xvfb -displayfd 3 -nolisten tcp -noreset $server_args 3>"$dir/number" >"$dir/log" 2>&1 &
 server=$!
 # The server writes its number and a line end once it takes clients (a minute at most).
 i=0
