@@ -8,12 +8,17 @@
 // block (a sound server that does not answer); it takes the wished rate and, unless
 // `fixedRate`, may change it to the one it got; false when there is no device. Lost, where the
 // output has it, says that the device stopped taking frames (it went away, or its callback
-// stalled); the output is then closed and opened again later.
+// stalled); the output is then closed and opened again later. Started, where the output has
+// it, hears that a buffer began to play (any thread, no lock held): an output that can rewrite
+// the frames it has queued places the new sound there with PlatAudioMixLate. Queued, where it
+// has it, tells how many mixed frames are still on their way to the speaker.
 struct PlatAudioOutput {
   const char* name;
   bool (*Open)(int* rate, bool fixedRate);
   void (*Close)();
   bool (*Lost)();
+  void (*Started)();
+  int (*Queued)();
 };
 
 // Opens the sound output at about `rate` Hz and returns the rate in use. With the SDL platform
@@ -29,11 +34,25 @@ int PlatAudioOpen(int rate);
 void PlatAudioClose();
 bool PlatAudioIsOpen();
 int PlatAudioRate();
-const char* PlatAudioOutputName();   // "sdl" or "null": the output taking frames now
+// The output taking frames now: "pulse" (a stream on a PulseAudio or PipeWire server), "sdl"
+// (SDL's own device, which SDL_AUDIODRIVER chooses) or "null".
+const char* PlatAudioOutputName();
+// Mixed frames not heard yet (queued in the device or the sound server); 0 when unknown.
+int PlatAudioQueuedFrames();
 
 // Mixes `frames` interleaved stereo frames of every playing buffer into `out`, advancing their
 // play cursors. The output calls it; a test calls it by hand (HeadlessSetAudioByHand).
 void PlatAudioMix(int16_t* out, int frames);
+
+// Frames that can be given late. An output that queues far ahead of the speaker keeps the sums
+// of its last `frames` mixed frames (0 keeps none). A buffer that starts while they are kept is
+// held back from PlatAudioMix until the output places it with PlatAudioMixLate, or until a
+// quarter second of frames has been mixed without it (it then starts at the end of the queue).
+void PlatAudioKeepHistory(int frames);
+// Mixes every held-back buffer into the last `back` mixed frames (clamped to those kept) and
+// writes those frames again into `out`; the number of frames written. The output sends them
+// in place of the ones it queued before.
+int PlatAudioMixLate(int16_t* out, int back);
 
 // A buffer of PCM (`channels` 1 or 2, `bits` 8 unsigned or 16 signed little-endian) holding
 // `bytes` bytes (a whole number of frames), played at `rate` Hz and resampled to the output.

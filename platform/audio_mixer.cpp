@@ -1,10 +1,13 @@
 // The backend-independent sound mixer: streaming buffers, their cursors, gains and resampling,
-// and the choice between the SDL output and the null output as the device comes and goes.
+// the frames an output may ask for again, and the choice between the sound server's stream,
+// SDL's device and the null output as the device comes and goes.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -30,6 +33,8 @@ struct PlatSoundBuffer {
   int32_t pan;
   int32_t gainLeft;      // 1.0 = 65536
   int32_t gainRight;
+  bool late;             // started while the output can still place it in its queued frames
+  uint64_t lateSince;    // the mixed-frame count when it started
 };
 
 namespace {
@@ -39,6 +44,12 @@ std::mutex g_MixLock;
 std::vector<PlatSoundBuffer*> g_Buffers;
 std::atomic<int> g_Rate{44100};
 std::vector<int32_t> g_Sum;
+std::atomic<const PlatAudioOutput*> g_Output{nullptr};
+// The sums of the last mixed frames (a ring of g_HistoryFrames stereo frames), kept while the
+// output may ask for them again, and the frames mixed since it began to keep them.
+std::vector<int32_t> g_History;
+int g_HistoryFrames = 0;
+uint64_t g_Mixed = 0;
 
 int32_t GainOf(int32_t hundredthsDb) {
   if (hundredthsDb <= PLAT_VOLUME_SILENT) return 0;
@@ -105,6 +116,28 @@ void MixVoice(PlatSoundBuffer* b, int32_t* sum, int frames) {
   b->position = pos;
 }
 
+void MixBuffer(PlatSoundBuffer* b, int32_t* sum, int frames) {
+  if (frames <= 0 || !b->playing) return;
+  if (b->bits == 8) {
+    if (b->channels == 1) MixVoice<8, 1>(b, sum, frames);
+    else MixVoice<8, 2>(b, sum, frames);
+  } else {
+    if (b->channels == 1) MixVoice<16, 1>(b, sum, frames);
+    else MixVoice<16, 2>(b, sum, frames);
+  }
+}
+
+void Clip(const int32_t* sum, int16_t* out, size_t samples) {
+  for (size_t i = 0; i < samples; i++) {
+    int32_t s = sum[i];
+    out[i] = (int16_t)(s > 32767 ? 32767 : s < -32768 ? -32768 : s);
+  }
+}
+
+// A held-back buffer the output has not placed within a quarter second starts where the mixer
+// is: an output that never asks must not lose it.
+bool StillLate(const PlatSoundBuffer* b) { return b->late && g_Mixed - b->lateSince < (uint64_t)g_Rate / 4; }
+
 bool ValidRange(const PlatSoundBuffer* b, uint32_t offset, uint32_t bytes) {
   return b && offset < b->data.size() && bytes <= b->data.size();
 }
@@ -128,7 +161,6 @@ struct DeviceWatch {
 // Never destroyed: a watcher stuck in an open outlives everything, even the program's end.
 std::mutex& g_OutputLock = *new std::mutex;   // guards the watch and the switches between outputs
 std::condition_variable& g_OutputChanged = *new std::condition_variable;
-std::atomic<const PlatAudioOutput*> g_Output{nullptr};
 std::shared_ptr<DeviceWatch> g_Watch;
 std::thread* g_Watcher;
 
@@ -138,19 +170,36 @@ void UseNullOutput() {
   g_Output = &g_NullAudioOutput;
 }
 
+// The devices an open tries, in order: a stream on the desktop's sound server, which can start
+// a sound inside the frames it already holds, then SDL's device (ALSA on a machine without a
+// server). A player who names SDL's driver gets SDL. Once one has opened, only it is tried
+// again, so that a server that comes back is found rather than a bare card behind it.
+std::vector<const PlatAudioOutput*> DevicesToTry(const PlatAudioOutput* chosen) {
+  if (chosen) return {chosen};
+  if (getenv("SDL_AUDIODRIVER")) return {&g_SdlAudioOutput};
+  return {&g_PulseAudioOutput, &g_SdlAudioOutput};
+}
+
 void WatchDevice(std::shared_ptr<DeviceWatch> w) {
-  const PlatAudioOutput& device = g_SdlAudioOutput;
+  const PlatAudioOutput* chosen = nullptr;
   std::unique_lock<std::mutex> hold(g_OutputLock);
   bool lost = false;
   while (!w->stop) {
     bool fixedRate = w->decided;
     int got = g_Rate;
+    const PlatAudioOutput* opened = nullptr;
     hold.unlock();
-    bool opened = device.Open(&got, fixedRate);
+    for (const PlatAudioOutput* candidate : DevicesToTry(chosen)) {
+      got = g_Rate;
+      if (candidate->Open(&got, fixedRate)) {
+        opened = candidate;
+        break;
+      }
+    }
     hold.lock();
     if (opened && (w->stop || (w->decided && got != g_Rate))) {
       hold.unlock();
-      device.Close();
+      opened->Close();
       hold.lock();
       continue;
     }
@@ -162,6 +211,8 @@ void WatchDevice(std::shared_ptr<DeviceWatch> w) {
       g_OutputChanged.wait_for(hold, RETRY_WAIT, [&] { return w->stop; });
       continue;
     }
+    const PlatAudioOutput& device = *opened;
+    chosen = opened;
     if (!w->decided) {
       g_Rate = got;
       w->decided = w->opened = true;
@@ -238,24 +289,64 @@ const char* PlatAudioOutputName() {
   return o ? o->name : "";
 }
 
+int PlatAudioQueuedFrames() {
+  const PlatAudioOutput* o = g_Output;
+  return o && o->Queued ? o->Queued() : 0;
+}
+
 void PlatAudioMix(int16_t* out, int frames) {
   if (frames <= 0) return;
   std::lock_guard<std::mutex> g(g_MixLock);
   g_Sum.assign((size_t)frames * 2, 0);
   for (PlatSoundBuffer* b : g_Buffers) {
-    if (!b->playing) continue;
-    if (b->bits == 8) {
-      if (b->channels == 1) MixVoice<8, 1>(b, g_Sum.data(), frames);
-      else MixVoice<8, 2>(b, g_Sum.data(), frames);
-    } else {
-      if (b->channels == 1) MixVoice<16, 1>(b, g_Sum.data(), frames);
-      else MixVoice<16, 2>(b, g_Sum.data(), frames);
-    }
+    if (StillLate(b)) continue;
+    b->late = false;
+    MixBuffer(b, g_Sum.data(), frames);
   }
-  for (size_t i = 0; i < (size_t)frames * 2; i++) {
-    int32_t s = g_Sum[i];
-    out[i] = (int16_t)(s > 32767 ? 32767 : s < -32768 ? -32768 : s);
+  if (g_HistoryFrames > 0) {
+    // Copied into the ring in at most two pieces; a block longer than the ring keeps its end.
+    int keep = frames < g_HistoryFrames ? frames : g_HistoryFrames;
+    const int32_t* from = g_Sum.data() + (size_t)(frames - keep) * 2;
+    size_t at = (size_t)((g_Mixed + (uint64_t)(frames - keep)) % (uint64_t)g_HistoryFrames);
+    size_t first = std::min((size_t)keep, (size_t)g_HistoryFrames - at);
+    memcpy(g_History.data() + at * 2, from, first * 2 * sizeof(int32_t));
+    memcpy(g_History.data(), from + first * 2, ((size_t)keep - first) * 2 * sizeof(int32_t));
   }
+  g_Mixed += (uint64_t)frames;
+  Clip(g_Sum.data(), out, (size_t)frames * 2);
+}
+
+void PlatAudioKeepHistory(int frames) {
+  std::lock_guard<std::mutex> g(g_MixLock);
+  g_HistoryFrames = frames > 0 ? frames : 0;
+  g_History.assign((size_t)g_HistoryFrames * 2, 0);
+  g_Mixed = 0;
+  for (PlatSoundBuffer* b : g_Buffers) b->late = false;
+}
+
+int PlatAudioMixLate(int16_t* out, int back) {
+  std::lock_guard<std::mutex> g(g_MixLock);
+  if (back < 0) back = 0;
+  if (back > g_HistoryFrames) back = g_HistoryFrames;
+  if ((uint64_t)back > g_Mixed) back = (int)g_Mixed;
+  bool any = false;
+  for (PlatSoundBuffer* b : g_Buffers) any = any || b->late;
+  if (!any || back == 0) {
+    // Whatever is held back starts with the next frames mixed.
+    for (PlatSoundBuffer* b : g_Buffers) b->late = false;
+    return 0;
+  }
+  size_t at = (size_t)((g_Mixed - (uint64_t)back) % (uint64_t)g_HistoryFrames);
+  int first = (int)std::min((size_t)back, (size_t)g_HistoryFrames - at);
+  for (PlatSoundBuffer* b : g_Buffers) {
+    if (!b->late) continue;
+    b->late = false;
+    MixBuffer(b, g_History.data() + at * 2, first);
+    MixBuffer(b, g_History.data(), back - first);
+  }
+  Clip(g_History.data() + at * 2, out, (size_t)first * 2);
+  Clip(g_History.data(), out + (size_t)first * 2, (size_t)(back - first) * 2);
+  return back;
 }
 
 PlatSoundBuffer* PlatSoundBufferCreate(int channels, int bits, uint32_t rate, uint32_t bytes) {
@@ -292,9 +383,20 @@ void PlatSoundBufferRelease(PlatSoundBuffer* b) {
 
 bool PlatSoundBufferPlay(PlatSoundBuffer* b, bool looping) {
   if (!b) return false;
-  std::lock_guard<std::mutex> g(g_MixLock);
-  b->playing = true;
-  b->looping = looping;
+  bool started;
+  {
+    std::lock_guard<std::mutex> g(g_MixLock);
+    started = !b->playing;
+    if (started && g_HistoryFrames > 0) {
+      b->late = true;
+      b->lateSince = g_Mixed;
+    }
+    b->playing = true;
+    b->looping = looping;
+  }
+  // Told outside the lock: the output takes the lock itself to place the sound.
+  const PlatAudioOutput* o = g_Output;
+  if (started && o && o->Started) o->Started();
   return true;
 }
 
@@ -302,6 +404,7 @@ void PlatSoundBufferStop(PlatSoundBuffer* b) {
   if (!b) return;
   std::lock_guard<std::mutex> g(g_MixLock);
   b->playing = false;
+  b->late = false;
 }
 
 bool PlatSoundBufferIsPlaying(PlatSoundBuffer* b) {

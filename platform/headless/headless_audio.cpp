@@ -103,6 +103,6 @@ void HeadlessAudioKeepUp(uint32_t now) {
   });
 }
 
-PlatAudioOutput g_NullAudioOutput = {"null", NullOpen, NullClose, nullptr};
+PlatAudioOutput g_NullAudioOutput = {"null", NullOpen, NullClose, nullptr, nullptr, nullptr};
 
 void HeadlessSetAudioByHand(bool byHand) { g_ByHand = byHand; }

@@ -33,4 +33,5 @@ extern LazyLibrary g_LazyFontconfig;
 extern LazyLibrary g_LazyFreetype;
 extern LazyLibrary g_LazySndfile;
 extern LazyLibrary g_LazyVorbisfile;
+extern LazyLibrary g_LazyPulse;
 }

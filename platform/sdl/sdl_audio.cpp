@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/sdl/sdl_driver.h"
@@ -23,6 +24,7 @@ constexpr int STREAM_BLOCKS = 4;
 constexpr int64_t STALL_MS = 1500;
 
 SDL_AudioDeviceID g_Device = 0;
+std::atomic<int> g_QueuedFrames{0};
 std::atomic<int64_t> g_LastFill{0};
 std::atomic<bool> g_Opening{false};
 // The driver that opened the first device: a reopen asks for it again, so that a sound server
@@ -68,6 +70,13 @@ bool OpenDevice(int* rate, bool fixedRate) {
   }
   if (g_DriverUsed.empty() && SDL_GetCurrentAudioDriver()) g_DriverUsed = SDL_GetCurrentAudioDriver();
   *rate = got.freq;
+  // What the speaker is behind the mixer: the server's stream latency through PulseAudio, one
+  // block otherwise.
+  const char* driver = SDL_GetCurrentAudioDriver();
+  const char* latency = getenv("PULSE_LATENCY_MSEC");
+  int queued = got.samples;
+  if (driver && strcmp(driver, "pulseaudio") == 0 && latency) queued = (int)((int64_t)atoi(latency) * got.freq / 1000);
+  g_QueuedFrames = queued > 0 ? queued : got.samples;
   g_LastFill = NowMs();
   SDL_PauseAudioDevice(g_Device, 0);
   return true;
@@ -101,8 +110,10 @@ bool SdlAudioLost() {
   return SDL_GetAudioDeviceStatus(g_Device) == SDL_AUDIO_STOPPED || NowMs() - g_LastFill > STALL_MS;
 }
 
+int SdlAudioQueued() { return g_Device ? g_QueuedFrames.load() : 0; }
+
 }  // namespace
 
-PlatAudioOutput g_SdlAudioOutput = {"sdl", SdlAudioOpen, SdlAudioClose, SdlAudioLost};
+PlatAudioOutput g_SdlAudioOutput = {"sdl", SdlAudioOpen, SdlAudioClose, SdlAudioLost, nullptr, SdlAudioQueued};
 
 bool SdlAudioOpening() { return g_Opening; }

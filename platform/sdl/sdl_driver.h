@@ -30,7 +30,9 @@ void SdlQueueTextInput(const char* utf8);
 // Windows virtual-key code of an SDL scancode (0 when the key has none).
 int SdlScancodeToVirtualKey(int scancode);
 
-// The sound device; PlatAudioOpen picks it when the SDL driver runs.
+// The sound devices PlatAudioOpen tries when the SDL driver runs: a stream on the desktop's
+// sound server (PulseAudio or PipeWire), then SDL's own device.
+extern PlatAudioOutput g_PulseAudioOutput;
 extern PlatAudioOutput g_SdlAudioOutput;
 // True while an open of the device has not returned (a sound server that never answers): SDL's
 // sound is then left as it is when SDL stops, since the open still works inside it.

@@ -1,5 +1,6 @@
 // The platform mixer behind the sound buffers: pass-through at the output rate, gains of volume
 // and pan, clamped sums, resampling, looping and one-shot play, wrapping copies.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -19,6 +20,7 @@ class MixerTest : public HeadlessTest {
     ASSERT_STREQ(PlatAudioOutputName(), "null");
   }
   void TearDown() override {
+    PlatAudioKeepHistory(0);
     for (PlatSoundBuffer* b : buffers_) PlatSoundBufferRelease(b);
     PlatAudioClose();
     HeadlessTest::TearDown();
@@ -143,6 +145,85 @@ TEST_F(MixerTest, CopiesWrapPastTheEndAndRefuseRangesOutsideTheBuffer) {
   EXPECT_EQ(PlatSoundBufferCreate(1, 24, 48000, 6), nullptr);
   EXPECT_EQ(PlatSoundBufferCreate(2, 16, 48000, 3), nullptr);
   EXPECT_EQ(PlatSoundBufferCreate(1, 16, 48000, 0), nullptr);
+}
+
+// An output with a deep queue places a new sound inside the frames it queued: the frames given
+// again carry what was there plus the sound from the chosen frame on, and the sound goes on
+// from there in the next block.
+TEST_F(MixerTest, ASoundStartedBehindADeepQueueIsMixedIntoTheQueuedFrames) {
+  constexpr int CLICK = 50;
+  std::vector<int16_t> click(CLICK);
+  for (int i = 0; i < CLICK; i++) click[i] = (int16_t)(1000 + i);
+  struct Case {
+    const char* name;
+    int mixedBefore;   // frames mixed before the start
+    int back;          // frames asked for again
+    int placed;        // frames given again
+  } cases[] = {
+      {"inside the ring", 600, 200, 200},
+      {"across the ring's end", 1100, 300, 300},
+      {"shorter than the sound", 600, 20, 20},
+      {"more than was mixed", 600, 5000, 600},
+      {"nothing asked", 600, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The bed plays from before the history began, so nothing holds it back.
+    PlatSoundBuffer* bed = Make(1, 16, 48000, Bytes16({100, 100, 100, 100}));
+    PlatSoundBuffer* b = Make(1, 16, 48000, Bytes16(click));
+    ASSERT_TRUE(PlatSoundBufferPlay(bed, true));
+    PlatAudioKeepHistory(1000);
+    Mix(c.mixedBefore);
+    ASSERT_TRUE(PlatSoundBufferPlay(b, false));
+    std::vector<int16_t> again((size_t)std::max(c.back, 1) * 2, 12345);
+    ASSERT_EQ(PlatAudioMixLate(again.data(), c.back), c.placed);
+    for (int i = 0; i < c.placed; i++) {
+      int16_t want = (int16_t)(100 + (i < CLICK ? click[i] : 0));
+      ASSERT_EQ(again[2 * i], want) << "frame " << i;
+      ASSERT_EQ(again[2 * i + 1], want) << "frame " << i;
+    }
+    std::vector<int16_t> next = Mix(100);
+    for (int i = 0; i < 100; i++) {
+      int at = c.placed + i;
+      ASSERT_EQ(next[2 * i], (int16_t)(100 + (at < CLICK ? click[at] : 0))) << "next frame " << i;
+    }
+    PlatSoundBufferStop(bed);
+  }
+}
+
+TEST_F(MixerTest, AStoppedSoundIsNotPlacedAndAPlayingOneIsNotPlacedAgain) {
+  PlatSoundBuffer* bed = Make(1, 16, 48000, Bytes16({100, 100}));
+  PlatSoundBuffer* b = Make(1, 16, 48000, Bytes16({7000, 7000, 7000, 7000}));
+  ASSERT_TRUE(PlatSoundBufferPlay(bed, true));
+  PlatAudioKeepHistory(1000);
+  Mix(500);
+  ASSERT_TRUE(PlatSoundBufferPlay(b, true));
+  PlatSoundBufferStop(b);
+  std::vector<int16_t> again(400);
+  EXPECT_EQ(PlatAudioMixLate(again.data(), 200), 0);
+  EXPECT_EQ(Mix(1)[0], 100);
+  // Played while it plays: it goes on where it is rather than being held back once more.
+  ASSERT_TRUE(PlatSoundBufferPlay(b, true));
+  EXPECT_EQ(PlatAudioMixLate(again.data(), 200), 200);
+  EXPECT_EQ(again[0], 7100);
+  ASSERT_TRUE(PlatSoundBufferPlay(b, true));
+  EXPECT_EQ(PlatAudioMixLate(again.data(), 200), 0);
+  EXPECT_EQ(Mix(1)[0], 7100);
+}
+
+// An output that never places a held-back sound (its server does not answer) still plays it,
+// a quarter second late at worst; without history nothing is held back at all.
+TEST_F(MixerTest, ASoundNobodyPlacesStartsAtTheEndOfTheQueueAfterAQuarterSecond) {
+  PlatAudioKeepHistory(1000);
+  PlatSoundBuffer* b = Make(1, 16, 48000, Bytes16({5000, 5000}));
+  ASSERT_TRUE(PlatSoundBufferPlay(b, true));
+  std::vector<int16_t> held = Mix(48000 / 4);
+  EXPECT_EQ(std::count(held.begin(), held.end(), 0), (long)held.size());
+  EXPECT_EQ(Mix(1)[0], 5000);
+  PlatSoundBufferStop(b);
+  PlatAudioKeepHistory(0);
+  ASSERT_TRUE(PlatSoundBufferPlay(b, true));
+  EXPECT_EQ(Mix(1)[0], 5000);
 }
 
 }  // namespace

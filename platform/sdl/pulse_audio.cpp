@@ -1,0 +1,268 @@
+// The sound server's own stream (PulseAudio, or PipeWire through pipewire-pulse): the output
+// tried first on a desktop. It keeps a deep queue in the server, so a busy machine never leaves
+// the server short, and yet a sound starts within a few milliseconds: the server lets a client
+// write again over frames it holds but has not played, and a new sound is mixed into those.
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/lazy/lazy_library.h"
+#include "platform/sdl/sdl_driver.h"
+
+namespace {
+
+// The server is asked for a queue of four 2048-frame blocks (about 190 ms) and a new block
+// whenever one has been played: three stay queued while the next is mixed.
+constexpr int BLOCK_FRAMES = 2048;
+constexpr int QUEUE_BLOCKS = 4;
+constexpr int FRAME_BYTES = 4;   // 16-bit stereo
+// A new sound is written this far ahead of the frame the server reads now: the time its answer
+// takes to arrive and the rewritten frames to reach it. PipeWire reads its stream a whole cycle
+// ahead and cannot take back what it has read, so it gets a larger margin.
+constexpr int START_AHEAD_MS = 15;
+constexpr int START_AHEAD_PIPEWIRE_MS = 15;
+// The most frames a start reaches back (the queue with room to spare).
+constexpr int HISTORY_FRAMES = 32768;
+constexpr int64_t OPEN_LIMIT_MS = 2500;
+// No request for frames this long means the stream no longer plays, whatever its state says.
+constexpr int64_t STALL_MS = 1500;
+
+int64_t NowUs() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The live stream, published once it plays; Started reaches it only under g_Live.
+std::mutex g_Live;
+pa_threaded_mainloop* g_Loop = nullptr;
+pa_context* g_Context = nullptr;
+pa_stream* g_Stream = nullptr;
+
+// Written on the server's thread, read by the watcher and the movie clock.
+std::atomic<int64_t> g_LastFillUs{0};
+std::atomic<bool> g_Broken{false};
+std::atomic<int> g_Rate{44100};
+std::atomic<bool> g_PipeWire{false};
+std::atomic<int64_t> g_Written{0};      // frames written to the stream since it opened
+std::atomic<int64_t> g_ReadAt{-1};      // frames the server had read at its last timing report
+std::atomic<int64_t> g_ReadAtUs{0};     // when that report was made
+std::atomic<int64_t> g_SinkFrames{0};   // frames the server had read but not yet played
+
+// The server's thread only.
+std::vector<int16_t> g_Block;
+std::vector<int16_t> g_Again;
+bool g_Keeping = false;
+
+void TimingKnown(pa_stream* s, int success, void*);
+
+void AskTiming(pa_stream* s) {
+  if (pa_operation* o = pa_stream_update_timing_info(s, TimingKnown, nullptr)) pa_operation_unref(o);
+}
+
+void Fill(pa_stream* s, size_t bytes, void*) {
+  g_LastFillUs = NowUs();
+  if (!g_Keeping) {
+    PlatAudioKeepHistory(HISTORY_FRAMES);
+    g_Keeping = true;
+  }
+  size_t frames = bytes / FRAME_BYTES;
+  while (frames > 0) {
+    size_t n = std::min(frames, (size_t)BLOCK_FRAMES);
+    g_Block.resize(n * 2);
+    PlatAudioMix(g_Block.data(), (int)n);
+    if (pa_stream_write(s, g_Block.data(), n * FRAME_BYTES, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+      g_Broken = true;
+      return;
+    }
+    g_Written += (int64_t)n;
+    frames -= n;
+  }
+  AskTiming(s);
+}
+
+// The server's read position now, from its last report moved on by the time since.
+int64_t ReadNow() {
+  int64_t at = g_ReadAt;
+  if (at < 0) return -1;
+  return at + (NowUs() - g_ReadAtUs) * g_Rate / 1000000;
+}
+
+void TimingKnown(pa_stream* s, int success, void*) {
+  if (!success) return;
+  const pa_timing_info* t = pa_stream_get_timing_info(s);
+  if (!t || t->read_index_corrupt || t->write_index_corrupt) return;
+  int rate = g_Rate;
+  int64_t read = t->read_index / FRAME_BYTES;
+  int64_t written = t->write_index / FRAME_BYTES;
+  // The report was made when the server answered; it has read on since.
+  int64_t since = t->playing ? std::max<int64_t>(0, (int64_t)pa_timeval_age(&t->timestamp)) : 0;
+  read += since * rate / 1000000;
+  g_ReadAt = read;
+  g_ReadAtUs = NowUs();
+  g_SinkFrames = (int64_t)t->sink_usec * rate / 1000000;
+  int ahead = (g_PipeWire ? START_AHEAD_PIPEWIRE_MS : START_AHEAD_MS) * rate / 1000;
+  int64_t back = written - read - ahead;
+  back = std::clamp<int64_t>(back, 0, HISTORY_FRAMES);
+  g_Again.resize((size_t)back * 2 + 2);
+  int n = PlatAudioMixLate(g_Again.data(), (int)back);
+  if (n > 0 && pa_stream_write(s, g_Again.data(), (size_t)n * FRAME_BYTES, nullptr, -(int64_t)n * FRAME_BYTES,
+                               PA_SEEK_RELATIVE) < 0)
+    g_Broken = true;
+}
+
+void StreamState(pa_stream* s, void*) {
+  pa_stream_state_t st = pa_stream_get_state(s);
+  if (st == PA_STREAM_FAILED || st == PA_STREAM_TERMINATED) g_Broken = true;
+}
+
+void ContextState(pa_context* c, void*) {
+  pa_context_state_t st = pa_context_get_state(c);
+  if (st == PA_CONTEXT_FAILED || st == PA_CONTEXT_TERMINATED) g_Broken = true;
+}
+
+void ServerKnown(pa_context*, const pa_server_info* info, void*) {
+  if (info && info->server_name) g_PipeWire = strstr(info->server_name, "PipeWire") != nullptr;
+}
+
+// Waits with the loop locked until `state` answers 1 (ready) or -1 (failed), or the limit.
+template <class State>
+bool Await(pa_threaded_mainloop* loop, State state, int64_t untilUs) {
+  for (;;) {
+    int s = state();
+    if (s != 0) return s > 0;
+    if (NowUs() > untilUs) return false;
+    pa_threaded_mainloop_unlock(loop);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    pa_threaded_mainloop_lock(loop);
+  }
+}
+
+void TearDown(pa_threaded_mainloop* loop, pa_context* context, pa_stream* stream) {
+  if (!loop) return;
+  pa_threaded_mainloop_lock(loop);
+  if (stream) {
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+  }
+  if (context) {
+    pa_context_set_state_callback(context, nullptr, nullptr);
+    pa_context_disconnect(context);
+    pa_context_unref(context);
+  }
+  pa_threaded_mainloop_unlock(loop);
+  pa_threaded_mainloop_stop(loop);
+  pa_threaded_mainloop_free(loop);
+}
+
+bool PulseOpen(int* rate, bool fixedRate) {
+  if (!LazyLibraryOpen(&g_LazyPulse)) return false;
+  pa_threaded_mainloop* loop = pa_threaded_mainloop_new();
+  if (!loop) return false;
+  if (pa_threaded_mainloop_start(loop) < 0) {
+    pa_threaded_mainloop_free(loop);
+    return false;
+  }
+  g_Broken = false;
+  g_PipeWire = false;
+  g_Keeping = false;
+  g_Written = 0;
+  g_ReadAt = -1;
+  g_SinkFrames = 0;
+  g_Rate = *rate;
+  int64_t until = NowUs() + OPEN_LIMIT_MS * 1000;
+  pa_stream* stream = nullptr;
+  pa_threaded_mainloop_lock(loop);
+  // A server is never started for the game: with none running, SDL's device is tried.
+  pa_context* context = pa_context_new(pa_threaded_mainloop_get_api(loop), "KIVOR");
+  bool ok = context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+  if (ok) {
+    pa_context_set_state_callback(context, ContextState, nullptr);
+    ok = Await(loop, [&] {
+      pa_context_state_t st = pa_context_get_state(context);
+      return st == PA_CONTEXT_READY ? 1 : !PA_CONTEXT_IS_GOOD(st) ? -1 : 0;
+    }, until);
+  }
+  if (ok) {
+    if (pa_operation* o = pa_context_get_server_info(context, ServerKnown, nullptr)) pa_operation_unref(o);
+    pa_sample_spec spec{PA_SAMPLE_S16LE, (uint32_t)*rate, 2};
+    stream = pa_stream_new(context, "Game sound", &spec, nullptr);
+    ok = stream != nullptr;
+  }
+  if (ok) {
+    pa_buffer_attr attr;
+    attr.maxlength = (uint32_t)-1;
+    attr.tlength = QUEUE_BLOCKS * BLOCK_FRAMES * FRAME_BYTES;
+    attr.prebuf = (uint32_t)-1;
+    attr.minreq = BLOCK_FRAMES * FRAME_BYTES;
+    attr.fragsize = (uint32_t)-1;
+    pa_stream_set_state_callback(stream, StreamState, nullptr);
+    pa_stream_set_write_callback(stream, Fill, nullptr);
+    ok = pa_stream_connect_playback(stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) >= 0;
+  }
+  if (ok)
+    ok = Await(loop, [&] {
+      pa_stream_state_t st = pa_stream_get_state(stream);
+      return st == PA_STREAM_READY ? 1 : !PA_STREAM_IS_GOOD(st) ? -1 : 0;
+    }, until);
+  g_LastFillUs = NowUs();
+  pa_threaded_mainloop_unlock(loop);
+  if (!ok) {
+    TearDown(loop, context, stream);
+    return false;
+  }
+  std::lock_guard<std::mutex> live(g_Live);
+  g_Loop = loop;
+  g_Context = context;
+  g_Stream = stream;
+  return true;
+}
+
+void PulseClose() {
+  pa_threaded_mainloop* loop;
+  pa_context* context;
+  pa_stream* stream;
+  {
+    std::lock_guard<std::mutex> live(g_Live);
+    loop = g_Loop;
+    context = g_Context;
+    stream = g_Stream;
+    g_Loop = nullptr;
+    g_Context = nullptr;
+    g_Stream = nullptr;
+  }
+  TearDown(loop, context, stream);
+  if (loop) PlatAudioKeepHistory(0);
+}
+
+bool PulseLost() {
+  std::lock_guard<std::mutex> live(g_Live);
+  return !g_Stream || g_Broken || NowUs() - g_LastFillUs > STALL_MS * 1000;
+}
+
+// A sound began: the server's report of where it reads tells how far back it can be placed.
+void PulseStarted() {
+  std::lock_guard<std::mutex> live(g_Live);
+  if (!g_Loop || pa_threaded_mainloop_in_thread(g_Loop)) return;
+  pa_threaded_mainloop_lock(g_Loop);
+  if (pa_stream_get_state(g_Stream) == PA_STREAM_READY) AskTiming(g_Stream);
+  pa_threaded_mainloop_unlock(g_Loop);
+}
+
+int PulseQueued() {
+  int64_t read = ReadNow();
+  if (read < 0) return 0;
+  int64_t queued = g_Written - read + g_SinkFrames;
+  return (int)std::clamp<int64_t>(queued, 0, HISTORY_FRAMES);
+}
+
+}  // namespace
+
+PlatAudioOutput g_PulseAudioOutput = {"pulse", PulseOpen, PulseClose, PulseLost, PulseStarted, PulseQueued};
