@@ -106,7 +106,8 @@ void DropSuperseded(Player& p, double clock) {
 }
 
 // Follows the mixer's play cursor, clears what it played (so a starved voice plays silence,
-// never old sound), moves waiting samples into the ring and keeps the clock on the sound.
+// never old sound), moves waiting samples into the ring and keeps the clock on the sound as it
+// is heard.
 void FeedVoice(Player& p, uint32_t now) {
   if (!p.voice) return;
   uint32_t play = 0;
@@ -136,7 +137,9 @@ void FeedVoice(Player& p, uint32_t now) {
     p.writeMs += double(frames) * 1000.0 / p.rate;
   }
   if (p.soundClock && p.started && p.playing && played && p.written > p.consumed) {
-    double soundMs = p.writeMs - double(p.written - p.consumed) * 1000.0 / p.rate;
+    // The mixer's cursor runs ahead of the speaker by what the output still holds.
+    double heardMs = double(PlatAudioQueuedFrames()) * 1000.0 / p.rate;
+    double soundMs = std::max(0.0, p.writeMs - double(p.written - p.consumed) * 1000.0 / p.rate - heardMs);
     if (std::fabs(soundMs - ClockAt(p, now)) > RESYNC_MS) {
       p.anchorMs = soundMs;
       p.anchorTicks = now;

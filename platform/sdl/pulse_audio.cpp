@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -22,11 +21,10 @@ namespace {
 constexpr int BLOCK_FRAMES = 2048;
 constexpr int QUEUE_BLOCKS = 4;
 constexpr int FRAME_BYTES = 4;   // 16-bit stereo
-// A new sound is written this far ahead of the frame the server reads now: the time its answer
-// takes to arrive and the rewritten frames to reach it. PipeWire reads its stream a whole cycle
-// ahead and cannot take back what it has read, so it gets a larger margin.
+// A new sound is written this far ahead of the frame the server reads now: time for the
+// rewritten frames to reach it before it reads them. Measured from the play command to the
+// sink, a sound starts 10-16 ms after it on PulseAudio and 18-25 ms after it on PipeWire.
 constexpr int START_AHEAD_MS = 15;
-constexpr int START_AHEAD_PIPEWIRE_MS = 15;
 // The most frames a start reaches back (the queue with room to spare).
 constexpr int HISTORY_FRAMES = 32768;
 constexpr int64_t OPEN_LIMIT_MS = 2500;
@@ -38,7 +36,7 @@ int64_t NowUs() {
   return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// The live stream, published once it plays; Started reaches it only under g_Live.
+// The live stream, published once it plays; Started and Close reach it only under g_Live.
 std::mutex g_Live;
 pa_threaded_mainloop* g_Loop = nullptr;
 pa_context* g_Context = nullptr;
@@ -48,7 +46,6 @@ pa_stream* g_Stream = nullptr;
 std::atomic<int64_t> g_LastFillUs{0};
 std::atomic<bool> g_Broken{false};
 std::atomic<int> g_Rate{44100};
-std::atomic<bool> g_PipeWire{false};
 std::atomic<int64_t> g_Written{0};      // frames written to the stream since it opened
 std::atomic<int64_t> g_ReadAt{-1};      // frames the server had read at its last timing report
 std::atomic<int64_t> g_ReadAtUs{0};     // when that report was made
@@ -94,7 +91,7 @@ int64_t ReadNow() {
 }
 
 void TimingKnown(pa_stream* s, int success, void*) {
-  if (!success) return;
+  if (!success || s != g_Stream) return;
   const pa_timing_info* t = pa_stream_get_timing_info(s);
   if (!t || t->read_index_corrupt || t->write_index_corrupt) return;
   int rate = g_Rate;
@@ -106,8 +103,8 @@ void TimingKnown(pa_stream* s, int success, void*) {
   g_ReadAt = read;
   g_ReadAtUs = NowUs();
   g_SinkFrames = (int64_t)t->sink_usec * rate / 1000000;
-  int ahead = (g_PipeWire ? START_AHEAD_PIPEWIRE_MS : START_AHEAD_MS) * rate / 1000;
-  int64_t back = written - read - ahead;
+  // Before the server plays the stream, a sound simply starts with the next block.
+  int64_t back = t->playing ? written - read - (int64_t)START_AHEAD_MS * rate / 1000 : 0;
   back = std::clamp<int64_t>(back, 0, HISTORY_FRAMES);
   g_Again.resize((size_t)back * 2 + 2);
   int n = PlatAudioMixLate(g_Again.data(), (int)back);
@@ -118,7 +115,7 @@ void TimingKnown(pa_stream* s, int success, void*) {
 
 void StreamState(pa_stream* s, void*) {
   pa_stream_state_t st = pa_stream_get_state(s);
-  if (st == PA_STREAM_FAILED || st == PA_STREAM_TERMINATED) g_Broken = true;
+  if (s == g_Stream && (st == PA_STREAM_FAILED || st == PA_STREAM_TERMINATED)) g_Broken = true;
 }
 
 void ContextState(pa_context* c, void*) {
@@ -126,8 +123,33 @@ void ContextState(pa_context* c, void*) {
   if (st == PA_CONTEXT_FAILED || st == PA_CONTEXT_TERMINATED) g_Broken = true;
 }
 
-void ServerKnown(pa_context*, const pa_server_info* info, void*) {
-  if (info && info->server_name) g_PipeWire = strstr(info->server_name, "PipeWire") != nullptr;
+pa_stream* MakeStream(pa_context* context, int rate) {
+  pa_sample_spec spec{PA_SAMPLE_S16LE, (uint32_t)rate, 2};
+  pa_stream* stream = pa_stream_new(context, "Game sound", &spec, nullptr);
+  if (!stream) return nullptr;
+  pa_buffer_attr attr;
+  attr.maxlength = (uint32_t)-1;
+  attr.tlength = QUEUE_BLOCKS * BLOCK_FRAMES * FRAME_BYTES;
+  // Playing starts with the first block: the server's own choice (the queue less one block and
+  // a byte) is never reached when it asks for less than the whole queue at first.
+  attr.prebuf = BLOCK_FRAMES * FRAME_BYTES;
+  attr.minreq = BLOCK_FRAMES * FRAME_BYTES;
+  attr.fragsize = (uint32_t)-1;
+  pa_stream_set_state_callback(stream, StreamState, nullptr);
+  pa_stream_set_write_callback(stream, Fill, nullptr);
+  if (pa_stream_connect_playback(stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0) {
+    pa_stream_unref(stream);
+    return nullptr;
+  }
+  return stream;
+}
+
+void DropStream(pa_stream* stream) {
+  if (!stream) return;
+  pa_stream_set_write_callback(stream, nullptr, nullptr);
+  pa_stream_set_state_callback(stream, nullptr, nullptr);
+  pa_stream_disconnect(stream);
+  pa_stream_unref(stream);
 }
 
 // Waits with the loop locked until `state` answers 1 (ready) or -1 (failed), or the limit.
@@ -143,15 +165,11 @@ bool Await(pa_threaded_mainloop* loop, State state, int64_t untilUs) {
   }
 }
 
-void TearDown(pa_threaded_mainloop* loop, pa_context* context, pa_stream* stream) {
+void TearDown(pa_threaded_mainloop* loop, pa_context* context) {
   if (!loop) return;
   pa_threaded_mainloop_lock(loop);
-  if (stream) {
-    pa_stream_set_write_callback(stream, nullptr, nullptr);
-    pa_stream_set_state_callback(stream, nullptr, nullptr);
-    pa_stream_disconnect(stream);
-    pa_stream_unref(stream);
-  }
+  DropStream(g_Stream);
+  g_Stream = nullptr;
   if (context) {
     pa_context_set_state_callback(context, nullptr, nullptr);
     pa_context_disconnect(context);
@@ -170,18 +188,17 @@ bool PulseOpen(int* rate, bool fixedRate) {
     pa_threaded_mainloop_free(loop);
     return false;
   }
+  int64_t until = NowUs() + OPEN_LIMIT_MS * 1000;
+  pa_threaded_mainloop_lock(loop);
   g_Broken = false;
-  g_PipeWire = false;
   g_Keeping = false;
   g_Written = 0;
   g_ReadAt = -1;
   g_SinkFrames = 0;
   g_Rate = *rate;
-  int64_t until = NowUs() + OPEN_LIMIT_MS * 1000;
-  pa_stream* stream = nullptr;
-  pa_threaded_mainloop_lock(loop);
   // A server is never started for the game: with none running, SDL's device is tried.
   pa_context* context = pa_context_new(pa_threaded_mainloop_get_api(loop), "KIVOR");
+  g_Context = context;
   bool ok = context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
   if (ok) {
     pa_context_set_state_callback(context, ContextState, nullptr);
@@ -190,61 +207,42 @@ bool PulseOpen(int* rate, bool fixedRate) {
       return st == PA_CONTEXT_READY ? 1 : !PA_CONTEXT_IS_GOOD(st) ? -1 : 0;
     }, until);
   }
-  if (ok) {
-    if (pa_operation* o = pa_context_get_server_info(context, ServerKnown, nullptr)) pa_operation_unref(o);
-    pa_sample_spec spec{PA_SAMPLE_S16LE, (uint32_t)*rate, 2};
-    stream = pa_stream_new(context, "Game sound", &spec, nullptr);
-    ok = stream != nullptr;
-  }
-  if (ok) {
-    pa_buffer_attr attr;
-    attr.maxlength = (uint32_t)-1;
-    attr.tlength = QUEUE_BLOCKS * BLOCK_FRAMES * FRAME_BYTES;
-    attr.prebuf = (uint32_t)-1;
-    attr.minreq = BLOCK_FRAMES * FRAME_BYTES;
-    attr.fragsize = (uint32_t)-1;
-    pa_stream_set_state_callback(stream, StreamState, nullptr);
-    pa_stream_set_write_callback(stream, Fill, nullptr);
-    ok = pa_stream_connect_playback(stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) >= 0;
-  }
+  if (ok) ok = (g_Stream = MakeStream(context, *rate)) != nullptr;
   if (ok)
     ok = Await(loop, [&] {
-      pa_stream_state_t st = pa_stream_get_state(stream);
+      pa_stream_state_t st = pa_stream_get_state(g_Stream);
       return st == PA_STREAM_READY ? 1 : !PA_STREAM_IS_GOOD(st) ? -1 : 0;
     }, until);
   g_LastFillUs = NowUs();
   pa_threaded_mainloop_unlock(loop);
   if (!ok) {
-    TearDown(loop, context, stream);
+    TearDown(loop, context);
+    g_Context = nullptr;
     return false;
   }
   std::lock_guard<std::mutex> live(g_Live);
   g_Loop = loop;
-  g_Context = context;
-  g_Stream = stream;
   return true;
 }
 
 void PulseClose() {
   pa_threaded_mainloop* loop;
   pa_context* context;
-  pa_stream* stream;
   {
     std::lock_guard<std::mutex> live(g_Live);
     loop = g_Loop;
     context = g_Context;
-    stream = g_Stream;
     g_Loop = nullptr;
-    g_Context = nullptr;
-    g_Stream = nullptr;
   }
-  TearDown(loop, context, stream);
-  if (loop) PlatAudioKeepHistory(0);
+  if (!loop) return;
+  TearDown(loop, context);
+  g_Context = nullptr;
+  PlatAudioKeepHistory(0);
 }
 
 bool PulseLost() {
   std::lock_guard<std::mutex> live(g_Live);
-  return !g_Stream || g_Broken || NowUs() - g_LastFillUs > STALL_MS * 1000;
+  return !g_Loop || g_Broken || NowUs() - g_LastFillUs > STALL_MS * 1000;
 }
 
 // A sound began: the server's report of where it reads tells how far back it can be placed.
@@ -252,7 +250,7 @@ void PulseStarted() {
   std::lock_guard<std::mutex> live(g_Live);
   if (!g_Loop || pa_threaded_mainloop_in_thread(g_Loop)) return;
   pa_threaded_mainloop_lock(g_Loop);
-  if (pa_stream_get_state(g_Stream) == PA_STREAM_READY) AskTiming(g_Stream);
+  if (g_Stream && pa_stream_get_state(g_Stream) == PA_STREAM_READY) AskTiming(g_Stream);
   pa_threaded_mainloop_unlock(g_Loop);
 }
 
