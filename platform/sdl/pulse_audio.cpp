@@ -28,8 +28,12 @@ constexpr int START_AHEAD_MS = 15;
 // The most frames a start reaches back (the queue with room to spare).
 constexpr int HISTORY_FRAMES = 32768;
 constexpr int64_t OPEN_LIMIT_MS = 2500;
-// No request for frames this long means the stream no longer plays, whatever its state says.
+// A server that has neither asked for frames nor answered a question this long no longer
+// plays the stream, whatever its state says. It is asked where it reads at least this often,
+// so one that is alive but does not read yet (a sink still playing out what it rendered before
+// the stream came) is not taken for gone.
 constexpr int64_t STALL_MS = 1500;
+constexpr pa_usec_t ASK_EVERY_US = 500000;
 
 int64_t NowUs() {
   using namespace std::chrono;
@@ -43,7 +47,7 @@ pa_context* g_Context = nullptr;
 pa_stream* g_Stream = nullptr;
 
 // Written on the server's thread, read by the watcher and the movie clock.
-std::atomic<int64_t> g_LastFillUs{0};
+std::atomic<int64_t> g_LastHeardUs{0};   // the server's last request or answer
 std::atomic<bool> g_Broken{false};
 std::atomic<int> g_Rate{44100};
 std::atomic<int64_t> g_Written{0};      // frames written to the stream since it opened
@@ -55,6 +59,7 @@ std::atomic<int64_t> g_SinkFrames{0};   // frames the server had read but not ye
 std::vector<int16_t> g_Block;
 std::vector<int16_t> g_Again;
 bool g_Keeping = false;
+pa_time_event* g_Ask = nullptr;
 
 void TimingKnown(pa_stream* s, int success, void*);
 
@@ -63,7 +68,7 @@ void AskTiming(pa_stream* s) {
 }
 
 void Fill(pa_stream* s, size_t bytes, void*) {
-  g_LastFillUs = NowUs();
+  g_LastHeardUs = NowUs();
   if (!g_Keeping) {
     PlatAudioKeepHistory(HISTORY_FRAMES);
     g_Keeping = true;
@@ -92,6 +97,7 @@ int64_t ReadNow() {
 
 void TimingKnown(pa_stream* s, int success, void*) {
   if (!success || s != g_Stream) return;
+  g_LastHeardUs = NowUs();
   const pa_timing_info* t = pa_stream_get_timing_info(s);
   if (!t || t->read_index_corrupt || t->write_index_corrupt) return;
   int rate = g_Rate;
@@ -152,6 +158,11 @@ void DropStream(pa_stream* stream) {
   pa_stream_unref(stream);
 }
 
+void AskAgain(pa_mainloop_api* api, pa_time_event* e, const struct timeval*, void*) {
+  if (g_Stream && pa_stream_get_state(g_Stream) == PA_STREAM_READY) AskTiming(g_Stream);
+  pa_context_rttime_restart(g_Context, e, pa_rtclock_now() + ASK_EVERY_US);
+}
+
 // Waits with the loop locked until `state` answers 1 (ready) or -1 (failed), or the limit.
 template <class State>
 bool Await(pa_threaded_mainloop* loop, State state, int64_t untilUs) {
@@ -168,6 +179,8 @@ bool Await(pa_threaded_mainloop* loop, State state, int64_t untilUs) {
 void TearDown(pa_threaded_mainloop* loop, pa_context* context) {
   if (!loop) return;
   pa_threaded_mainloop_lock(loop);
+  if (g_Ask) pa_threaded_mainloop_get_api(loop)->time_free(g_Ask);
+  g_Ask = nullptr;
   DropStream(g_Stream);
   g_Stream = nullptr;
   if (context) {
@@ -213,7 +226,8 @@ bool PulseOpen(int* rate, bool fixedRate) {
       pa_stream_state_t st = pa_stream_get_state(g_Stream);
       return st == PA_STREAM_READY ? 1 : !PA_STREAM_IS_GOOD(st) ? -1 : 0;
     }, until);
-  g_LastFillUs = NowUs();
+  if (ok) g_Ask = pa_context_rttime_new(context, pa_rtclock_now() + ASK_EVERY_US, AskAgain, nullptr);
+  g_LastHeardUs = NowUs();
   pa_threaded_mainloop_unlock(loop);
   if (!ok) {
     TearDown(loop, context);
@@ -242,7 +256,7 @@ void PulseClose() {
 
 bool PulseLost() {
   std::lock_guard<std::mutex> live(g_Live);
-  return !g_Loop || g_Broken || NowUs() - g_LastFillUs > STALL_MS * 1000;
+  return !g_Loop || g_Broken || NowUs() - g_LastHeardUs > STALL_MS * 1000;
 }
 
 // A sound began: the server's report of where it reads tells how far back it can be placed.

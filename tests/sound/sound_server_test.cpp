@@ -417,13 +417,15 @@ void RestartAndListen(Server kind) {
   // Two minutes of the tone, looped: longer than a busy machine takes to start a server again.
   ToneRun run(120 * 60);
   ASSERT_GE(run.WaitForLine("tone playing", 30), 0) << ReadWholeFile(run.err());
-  // A recorder on the monitor of a sink that was idle since the server started gets its first
-  // frames only after a second or so.
+  // A recorder on the monitor of a null sink whose server has just started gets its first
+  // frames only after the sink's first two seconds.
   pid_t rec = server.Record(out.path() + "/before.raw");
   std::this_thread::sleep_for(std::chrono::seconds(4));
   Stop(&rec);
   ASSERT_GT(LoudFrames(ReadRecording(out.path() + "/before.raw")), (size_t)RATE / 2)
       << "no sound before the server went away\n" << ReadWholeFile(run.err());
+  // A server that has not begun to read the stream yet is still there.
+  EXPECT_EQ(ReadWholeFile(run.err()).find("lost"), std::string::npos) << ReadWholeFile(run.err());
   server.StopAll();
   std::this_thread::sleep_for(std::chrono::seconds(3));
   ASSERT_TRUE(server.Start()) << server.Logs();
@@ -668,6 +670,8 @@ class Listener {
     }
     me->ends_.emplace_back(me->frames_.size() / 2, now);
   }
+  // Small pieces: PipeWire runs its graph in the smallest cycle a stream asks for, and a sound
+  // is heard from the first cycle after it reached the server.
   static constexpr uint32_t PIECE = 256;
   pa_threaded_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
@@ -707,9 +711,10 @@ std::string HearClicks(std::string* report) {
   Listener ear;
   std::string why;
   if (!ear.Start(&why)) return "no recorder: " + why;
-  // PulseAudio's null sink, idle since the server started, reads its first stream only after a
-  // second or more; a recorder on its monitor for a while wakes it up.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // PulseAudio's null sink renders its first two seconds at once when its server starts and
+  // passes on nothing, nor reads any stream, until they are over: the game starts once the
+  // monitor's frames come.
+  Until(10, [&] { return ear.frames().size() >= (size_t)RATE / 5 * 2; });
   std::unique_ptr<LogLines> lines;
   ToneRun run(ClickGame(), {{"bed.wav", BedWave()}, {"click.wav", ClickWave()}}, "sdl",
               [&](const std::string& folder) { lines = std::make_unique<LogLines>(folder); });
