@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -22,9 +23,13 @@ constexpr int BLOCK_FRAMES = 2048;
 constexpr int QUEUE_BLOCKS = 4;
 constexpr int FRAME_BYTES = 4;   // 16-bit stereo
 // A new sound is written this far ahead of the frame the server reads now: time for the
-// rewritten frames to reach it before it reads them. Measured from the play command to the
-// sink, a sound starts 10-16 ms after it on PulseAudio and 18-25 ms after it on PipeWire.
+// rewritten frames to reach it before it reads them. PipeWire's pulse server moves its write
+// position back to where the new frames go before it takes them, and a graph cycle that finds
+// less than about 20 ms there plays silence; it gets the larger margin (also until the server
+// has said what it is). Measured from the play command to the sink's monitor, a sound starts
+// 10-17 ms after it on PulseAudio and 21-38 ms after it on PipeWire.
 constexpr int START_AHEAD_MS = 15;
+constexpr int START_AHEAD_PIPEWIRE_MS = 30;
 // The most frames a start reaches back (the queue with room to spare).
 constexpr int HISTORY_FRAMES = 32768;
 constexpr int64_t OPEN_LIMIT_MS = 2500;
@@ -50,6 +55,7 @@ pa_stream* g_Stream = nullptr;
 std::atomic<int64_t> g_LastHeardUs{0};   // the server's last request or answer
 std::atomic<bool> g_Broken{false};
 std::atomic<int> g_Rate{44100};
+std::atomic<int> g_AheadMs{START_AHEAD_PIPEWIRE_MS};
 std::atomic<int64_t> g_Written{0};      // frames written to the stream since it opened
 std::atomic<int64_t> g_ReadAt{-1};      // frames the server had read at its last timing report
 std::atomic<int64_t> g_ReadAtUs{0};     // when that report was made
@@ -110,7 +116,7 @@ void TimingKnown(pa_stream* s, int success, void*) {
   g_ReadAtUs = NowUs();
   g_SinkFrames = (int64_t)t->sink_usec * rate / 1000000;
   // Before the server plays the stream, a sound simply starts with the next block.
-  int64_t back = t->playing ? written - read - (int64_t)START_AHEAD_MS * rate / 1000 : 0;
+  int64_t back = t->playing ? written - read - (int64_t)g_AheadMs * rate / 1000 : 0;
   back = std::clamp<int64_t>(back, 0, HISTORY_FRAMES);
   g_Again.resize((size_t)back * 2 + 2);
   int n = PlatAudioMixLate(g_Again.data(), (int)back);
@@ -122,6 +128,11 @@ void TimingKnown(pa_stream* s, int success, void*) {
 void StreamState(pa_stream* s, void*) {
   pa_stream_state_t st = pa_stream_get_state(s);
   if (s == g_Stream && (st == PA_STREAM_FAILED || st == PA_STREAM_TERMINATED)) g_Broken = true;
+}
+
+void ServerKnown(pa_context*, const pa_server_info* info, void*) {
+  bool pipewire = info && info->server_name && strstr(info->server_name, "PipeWire");
+  g_AheadMs = pipewire ? START_AHEAD_PIPEWIRE_MS : START_AHEAD_MS;
 }
 
 void ContextState(pa_context* c, void*) {
@@ -220,7 +231,11 @@ bool PulseOpen(int* rate, bool fixedRate) {
       return st == PA_CONTEXT_READY ? 1 : !PA_CONTEXT_IS_GOOD(st) ? -1 : 0;
     }, until);
   }
-  if (ok) ok = (g_Stream = MakeStream(context, *rate)) != nullptr;
+  if (ok) {
+    g_AheadMs = START_AHEAD_PIPEWIRE_MS;
+    if (pa_operation* o = pa_context_get_server_info(context, ServerKnown, nullptr)) pa_operation_unref(o);
+    ok = (g_Stream = MakeStream(context, *rate)) != nullptr;
+  }
   if (ok)
     ok = Await(loop, [&] {
       pa_stream_state_t st = pa_stream_get_state(g_Stream);

@@ -775,7 +775,7 @@ void ListenForClicks(Server kind) {
   for (int attempt = 0; attempt < 3; attempt++) {
     std::string report;
     std::string wrong = HearClicks(&report);
-    printf("%s", report.c_str());
+    printf("%s%s", report.c_str(), wrong.c_str());
     if (wrong.empty()) return;
     tries += report + wrong;
   }
