@@ -1,7 +1,7 @@
 // The sound server's own stream (PulseAudio, or PipeWire through pipewire-pulse): the output
 // tried first on a desktop. It keeps a deep queue in the server, so a busy machine never leaves
-// the server short, and yet a sound starts within a few milliseconds: the server lets a client
-// write again over frames it holds but has not played, and a new sound is mixed into those.
+// the server short, and yet a sound starts within 15 to 40 ms: the server lets a client write
+// again over frames it holds but has not played, and a new sound is mixed into those.
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -23,11 +23,11 @@ constexpr int BLOCK_FRAMES = 2048;
 constexpr int QUEUE_BLOCKS = 4;
 constexpr int FRAME_BYTES = 4;   // 16-bit stereo
 // A new sound is written this far ahead of the frame the server reads now: time for the
-// rewritten frames to reach it before it reads them. PipeWire's pulse server moves its write
-// position back to where the new frames go before it takes them, and a graph cycle that finds
-// less than about 20 ms there plays silence; it gets the larger margin (also until the server
-// has said what it is). Measured from the play command to the sink's monitor, a sound starts
-// 10-17 ms after it on PulseAudio and 21-38 ms after it on PipeWire.
+// rewritten frames to reach it before it reads them. PipeWire's pulse server, given frames
+// closer than that, now and then plays one graph cycle of silence under them (in about one
+// start of forty at 15 ms, one of several hundred at 30 ms); it gets the larger margin, also
+// until the server has said what it is. Measured from the play command to the sink's monitor,
+// a sound starts 10-19 ms after it on PulseAudio and 21-38 ms after it on PipeWire.
 constexpr int START_AHEAD_MS = 15;
 constexpr int START_AHEAD_PIPEWIRE_MS = 30;
 // The most frames a start reaches back (the queue with room to spare).
@@ -105,10 +105,10 @@ void TimingKnown(pa_stream* s, int success, void*) {
   if (!success || s != g_Stream) return;
   g_LastHeardUs = NowUs();
   const pa_timing_info* t = pa_stream_get_timing_info(s);
-  if (!t || t->read_index_corrupt || t->write_index_corrupt) return;
+  if (!t || t->read_index_corrupt) return;
   int rate = g_Rate;
   int64_t read = t->read_index / FRAME_BYTES;
-  int64_t written = t->write_index / FRAME_BYTES;
+  int64_t written = g_Written;
   // The report was made when the server answered; it has read on since.
   int64_t since = t->playing ? std::max<int64_t>(0, (int64_t)pa_timeval_age(&t->timestamp)) : 0;
   read += since * rate / 1000000;
