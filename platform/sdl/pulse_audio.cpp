@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -69,8 +70,10 @@ pa_time_event* g_Ask = nullptr;
 
 void TimingKnown(pa_stream* s, int success, void*);
 
+// The question carries the time it was asked: the answer's delay is the server's own.
 void AskTiming(pa_stream* s) {
-  if (pa_operation* o = pa_stream_update_timing_info(s, TimingKnown, nullptr)) pa_operation_unref(o);
+  void* asked = reinterpret_cast<void*>((intptr_t)NowUs());
+  if (pa_operation* o = pa_stream_update_timing_info(s, TimingKnown, asked)) pa_operation_unref(o);
 }
 
 void Fill(pa_stream* s, size_t bytes, void*) {
@@ -101,9 +104,11 @@ int64_t ReadNow() {
   return at + (NowUs() - g_ReadAtUs) * g_Rate / 1000000;
 }
 
-void TimingKnown(pa_stream* s, int success, void*) {
+void TimingKnown(pa_stream* s, int success, void* asked) {
   if (!success || s != g_Stream) return;
-  g_LastHeardUs = NowUs();
+  int64_t now = NowUs();
+  g_LastHeardUs = now;
+  int64_t answerUs = std::max<int64_t>(0, now - (int64_t)reinterpret_cast<intptr_t>(asked));
   const pa_timing_info* t = pa_stream_get_timing_info(s);
   if (!t || t->read_index_corrupt) return;
   int rate = g_Rate;
@@ -116,7 +121,9 @@ void TimingKnown(pa_stream* s, int success, void*) {
   g_ReadAtUs = NowUs();
   g_SinkFrames = (int64_t)t->sink_usec * rate / 1000000;
   // Before the server plays the stream, a sound simply starts with the next block.
-  int64_t back = t->playing ? written - read - (int64_t)g_AheadMs * rate / 1000 : 0;
+  // A server slow to answer is as slow to take the frames: its delay counts twice.
+  int64_t aheadUs = (int64_t)g_AheadMs * 1000 + 2 * answerUs;
+  int64_t back = t->playing ? written - read - aheadUs * rate / 1000000 : 0;
   back = std::clamp<int64_t>(back, 0, HISTORY_FRAMES);
   g_Again.resize((size_t)back * 2 + 2);
   int n = PlatAudioMixLate(g_Again.data(), (int)back);
